@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs the whole test suite after setting up everything it needs
+# (scripts/setup.sh): the C++ tests through ctest, then pytest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+export PATH="$PWD/.venv/bin:$PATH"
+
+cmake -S tests/cpp -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/cpp-tests
+ctest --test-dir build/cpp-tests --output-on-failure
+
+python -m pytest "$@"

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace velk::bindings {
+
+// One registrar per subsystem; the module entry calls them in this order, since
+// later ones name classes bound by earlier ones in their signatures.
+void registerTfBindings(pybind11::module_& module);
+void registerDiagnosticsBindings(pybind11::module_& module);
+void registerIoBindings(pybind11::module_& module);
+
+}  // namespace velk::bindings
