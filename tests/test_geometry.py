@@ -1,0 +1,144 @@
+"""SE(3) pose vectors, matrices and pose averaging."""
+
+import math
+
+import numpy as np
+import pytest
+
+from _velk import tf
+
+
+def rotation_about(axis, degrees):
+    pose = [0.0] * 6
+    pose[3 + "xyz".index(axis)] = degrees
+    return tf.pose_to_transformation_matrix(pose)[:3, :3]
+
+
+def test_zero_pose_is_identity():
+    m = tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, 0])
+    assert m.dtype == np.float64
+    assert np.array_equal(m, np.eye(4))
+
+
+def test_rotation_about_x_and_translation():
+    m = tf.pose_to_transformation_matrix([1, 2, 3, 90, 0, 0])
+    assert np.allclose(m[:3, :3], [[1, 0, 0], [0, 0, -1], [0, 1, 0]], atol=1e-15)
+    assert list(m[:3, 3]) == [1, 2, 3]
+    assert list(m[3]) == [0, 0, 0, 1]
+
+
+def test_extrinsic_xyz_order():
+    rx, ry, rz = 20.0, -35.0, 110.0
+    expected = rotation_about("z", rz) @ rotation_about("y", ry) @ rotation_about("x", rx)
+    assert np.allclose(tf.pose_to_transformation_matrix([0, 0, 0, rx, ry, rz])[:3, :3], expected)
+
+
+@pytest.mark.parametrize("length", [0, 5, 7])
+def test_wrong_pose_length(length):
+    with pytest.raises(ValueError) as info:
+        tf.pose_to_transformation_matrix([0.0] * length)
+    assert str(info.value) == "poseToTransformationMatrix: expected 6 elements [x,y,z,rx,ry,rz]"
+
+
+@pytest.mark.parametrize(
+    "pose",
+    [
+        [0.5, -1.0, 2.0, 10.0, 20.0, 30.0],
+        [0, 0, 0, -179.0, 89.0, 179.0],
+        [0, 0, 0, 179.5, -89.5, -179.5],
+        [-3, 4, 5, 0.0, 0.0, -90.0],
+        [0, 0, 0, 45.0, -60.0, 120.0],
+    ],
+)
+def test_round_trip(pose):
+    back = tf.transformation_matrix_to_pose(tf.pose_to_transformation_matrix(pose))
+    assert back == pytest.approx(pose, abs=1e-7)
+
+
+@pytest.mark.parametrize(
+    "pose,expected",
+    [
+        ([0, 0, 0, 30, 90, 0], [0, 0, 0, 0, 90, -30]),
+        ([0, 0, 0, 30, -90, 0], [0, 0, 0, 0, -90, 30]),
+        ([0, 0, 0, 0, 90, 25], [0, 0, 0, 0, 90, 25]),
+    ],
+)
+def test_gimbal_lock_puts_rotation_into_rz(pose, expected):
+    back = tf.transformation_matrix_to_pose(tf.pose_to_transformation_matrix(pose))
+    assert back == pytest.approx(expected, abs=1e-6)
+    assert np.allclose(tf.pose_to_transformation_matrix(back), tf.pose_to_transformation_matrix(pose))
+
+
+@pytest.mark.parametrize("shape", [(3, 3), (4, 3), (3, 4), (5, 5)])
+def test_matrix_to_pose_needs_4x4(shape):
+    with pytest.raises(ValueError) as info:
+        tf.transformation_matrix_to_pose(np.zeros(shape))
+    assert str(info.value) == "transformationMatrixToPose: expected a 4x4 matrix"
+
+
+def test_float32_matrix_accepted():
+    m = tf.pose_to_transformation_matrix([1, 2, 3, 10, 20, 30]).astype(np.float32)
+    assert tf.transformation_matrix_to_pose(m) == pytest.approx([1, 2, 3, 10, 20, 30], abs=1e-4)
+
+
+def test_average_of_nothing():
+    with pytest.raises(ValueError) as info:
+        tf.average_pose([])
+    assert str(info.value) == "averagePose: poses must be non-empty"
+
+
+@pytest.mark.parametrize("shape", [(3, 3), (3, 4), (4, 3), (0, 0)])
+def test_average_rejects_small_matrices(shape):
+    with pytest.raises(ValueError, match="averagePose"):
+        tf.average_pose([np.eye(4), np.zeros(shape)])
+
+
+def test_average_of_one_and_of_a_pair():
+    m = tf.pose_to_transformation_matrix([0.3, 0.2, 0.1, 5, -40, 70])
+    assert np.allclose(tf.average_pose([m]), m)
+    assert np.allclose(tf.average_pose([m, m]), m)
+
+
+def test_average_of_single_pose_reorthonormalises():
+    m = tf.pose_to_transformation_matrix([0, 0, 0, 10, 20, 30])
+    noisy = m.copy()
+    noisy[:3, :3] *= 1.01
+    r = tf.average_pose([noisy])[:3, :3]
+    assert np.allclose(r @ r.T, np.eye(3))
+    assert np.allclose(r, m[:3, :3])
+
+
+def test_average_of_symmetric_rotations():
+    a = tf.pose_to_transformation_matrix([0, 0, 0, 0, 10, 0])
+    b = tf.pose_to_transformation_matrix([2, 4, 6, 0, -10, 0])
+    mean = tf.average_pose([a, b])
+    assert np.allclose(mean[:3, :3], np.eye(3))
+    assert np.allclose(mean[:3, 3], [1, 2, 3])
+    assert list(mean[3]) == [0, 0, 0, 1]
+
+
+@pytest.mark.parametrize(
+    "poses",
+    [
+        [np.zeros((4, 4))],
+        [np.diag([1.0, 1.0, -1.0, 1.0])],
+        [np.diag([-1.0, -1.0, -1.0, 1.0])],
+        [np.diag([1.0, 0.0, 0.0, 1.0])],
+        [tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, 0]), tf.pose_to_transformation_matrix([0, 0, 0, 180, 0, 0])],
+    ],
+    ids=["zero", "reflection", "point-reflection", "rank-one", "opposed"],
+)
+def test_average_is_a_rotation_even_on_degenerate_input(poses):
+    r = tf.average_pose(poses)[:3, :3]
+    assert math.isclose(np.linalg.det(r), 1.0, abs_tol=1e-9)
+    assert np.allclose(r @ r.T, np.eye(3), atol=1e-9)
+
+
+def test_docstrings():
+    assert tf.pose_to_transformation_matrix.__doc__.splitlines()[-1].strip() == (
+        "Convert [x, y, z, rx, ry, rz] (degrees, extrinsic xyz Euler) to a 4x4 matrix.")
+    assert tf.transformation_matrix_to_pose.__doc__.splitlines()[-1].strip() == (
+        "Convert a 4x4 transformation matrix to [x, y, z, rx, ry, rz] (degrees).")
+    assert tf.average_pose.__doc__.splitlines()[-1].strip() == (
+        "Mean SE(3) pose: average translations, project the mean rotation onto SO(3) via SVD.")
+    assert "pose_xyzrpy_deg" in tf.pose_to_transformation_matrix.__doc__
