@@ -52,6 +52,8 @@ namespace {
 void fillModule(py::module_& module) {
     module.attr("__doc__") = kModuleDoc;
     velk::bindings::registerTfBindings(module);
+    velk::bindings::registerTargetBindings(module);
+    velk::bindings::registerIntrinsicBindings(module);
     velk::bindings::registerDiagnosticsBindings(module);
     velk::bindings::registerIoBindings(module);
 }

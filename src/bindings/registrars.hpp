@@ -7,6 +7,8 @@ namespace velk::bindings {
 // One registrar per subsystem; the module entry calls them in this order, since
 // later ones name classes bound by earlier ones in their signatures.
 void registerTfBindings(pybind11::module_& module);
+void registerTargetBindings(pybind11::module_& module);
+void registerIntrinsicBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
 

@@ -43,7 +43,10 @@ INSTANTIATE_TEST_SUITE_P(AllLevels, LogLevelWords,
                          ::testing::Values(LevelCase{0, "[velk][DEBUG] x\n"}, LevelCase{1, "[velk][INFO] x\n"},
                                            LevelCase{2, "[velk][WARNING] x\n"}, LevelCase{3, "[velk][ERROR] x\n"},
                                            LevelCase{4, "[velk][SUCCESS] x\n"}, LevelCase{7, "[velk][INFO] x\n"},
-                                           LevelCase{-1, "[velk][INFO] x\n"}));
+                                           LevelCase{-1, "[velk][INFO] x\n"}),
+                         [](const ::testing::TestParamInfo<LevelCase>& info) {
+                             return "level" + std::to_string(info.index);
+                         });
 
 TEST(LogMessage, KeepsMessageBytesUnchanged) {
     const auto empty = capture([] { velk::logMessage(velk::LogLevel::Error, ""); });

@@ -1,0 +1,81 @@
+#include <string>
+#include <vector>
+
+#include <opencv2/objdetect/aruco_detector.hpp>
+
+#include "calibration/target_detection.hpp"
+#include "core/log.hpp"
+#include "targets/marker_detection_parameters.hpp"
+
+namespace velk::calibration {
+namespace {
+
+constexpr int kMinimumArucoMarkers = 4;
+
+struct MarkerPoints {
+    cv::Mat image_points;   // 4M x 1 CV_32FC2
+    cv::Mat object_points;  // 4M x 3 CV_32F
+};
+
+// Pairs each detected marker's corners with the board's corners of the same id.
+// A marker of the dictionary that is not on this board has no board corners and is left out.
+MarkerPoints pairMarkerCorners(const std::vector<std::vector<cv::Point3f>>& boardMarkers,
+                               const std::vector<std::vector<cv::Point2f>>& corners, const std::vector<int>& ids) {
+    std::vector<cv::Point2f> imagePoints;
+    std::vector<cv::Point3f> objectPoints;
+    for (size_t k = 0; k < ids.size(); ++k) {
+        if (ids[k] < 0 || static_cast<size_t>(ids[k]) >= boardMarkers.size()) {
+            continue;
+        }
+        for (int c = 0; c < 4; ++c) {
+            imagePoints.push_back(corners[k][c]);
+            objectPoints.push_back(boardMarkers[ids[k]][c]);
+        }
+    }
+    const int rows = static_cast<int>(imagePoints.size());
+    return {cv::Mat(imagePoints, true).reshape(2, rows), cv::Mat(objectPoints, true).reshape(1, rows)};
+}
+
+int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
+    int count = 0;
+    for (int id : ids) {
+        count += (id >= 0 && static_cast<size_t>(id) < boardMarkerCount) ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target) {
+    TargetDetections detections;
+    const cv::aruco::GridBoard board = target.createBoard();
+    const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
+                                            markerRefineParameters());
+    const std::vector<std::vector<cv::Point3f>> boardMarkers = board.getObjPoints();
+
+    for (int i = 0; i < static_cast<int>(images.size()); ++i) {
+        const cv::Mat grey = toGrey(images[i]);
+        std::vector<std::vector<cv::Point2f>> corners;
+        std::vector<int> ids;
+        std::vector<std::vector<cv::Point2f>> rejected;
+        detector.detectMarkers(grey, corners, ids, rejected);
+        if (countBoardMarkers(ids, boardMarkers.size()) < kMinimumArucoMarkers) {
+            logMessage(LogLevel::Warning,
+                       "[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(i));
+            continue;
+        }
+        detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
+        MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
+
+        cv::Mat annotated = images[i].clone();
+        cv::aruco::drawDetectedMarkers(annotated, corners, ids, kMarkerColour);
+
+        detections.successful_indices.push_back(i);
+        detections.image_points.push_back(points.image_points);
+        detections.object_points.push_back(points.object_points);
+        detections.annotated_images.push_back(annotated);
+    }
+    return detections;
+}
+
+}  // namespace velk::calibration

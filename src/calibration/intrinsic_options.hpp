@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace velk::calibration {
+
+// Tunables of intrinsic calibration. The text fields are checked where they are used.
+struct IntrinsicOptions {
+    cv::TermCriteria criteria{cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001};
+    std::string chessboard_corner_detector = "Default";  // "Default" or "Sector Based"
+    int chessboard_flags = 0;
+    int sub_pixel_detection_window_size = 11;     // half side of the cornerSubPix window
+    int sub_pixel_detection_zero_zone_size = -1;  // -1: no zero zone
+    std::string calibrate_camera_method = "Default";  // "Default" or "Release Object"
+    int calibrate_camera_flags = 0;
+    int index_of_fixed_3d_point = 0;
+    std::optional<cv::Mat> intrinsic_matrix_guess;
+    std::optional<cv::Mat> distortion_coefficients_guess;
+    double per_view_error_threshold = 1.0;  // pixels; views at or below it are low-error views
+};
+
+}  // namespace velk::calibration

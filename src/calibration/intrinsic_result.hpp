@@ -1,0 +1,23 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace velk::calibration {
+
+// Outcome of an intrinsic calibration.
+struct IntrinsicResult {
+    bool ok = false;
+    cv::Mat intrinsic_matrix;         // 3 x 3 CV_64F
+    cv::Mat distortion_coefficients;  // one row of doubles
+    double reprojection_error = 0.0;  // mean per-view error, pixels
+    std::vector<int> successful_indices;
+    std::vector<cv::Mat> image_points;
+    std::vector<int> low_view_error_indices;  // positions among the successful views
+    std::vector<double> per_view_errors;
+    cv::Mat std_deviations_intrinsics;
+    cv::Mat std_deviations_extrinsics;
+};
+
+}  // namespace velk::calibration

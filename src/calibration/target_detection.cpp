@@ -1,0 +1,25 @@
+#include "calibration/target_detection.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+namespace velk::calibration {
+
+cv::Mat toGrey(const cv::Mat& image) {
+    cv::Mat grey;
+    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
+TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
+                              const IntrinsicOptions& options) {
+    struct Dispatch {
+        const std::vector<cv::Mat>& images;
+        const IntrinsicOptions& options;
+        TargetDetections operator()(const ChessboardTarget& t) const { return detectChessboard(images, t, options); }
+        TargetDetections operator()(const CharucoTarget& t) const { return detectCharuco(images, t); }
+        TargetDetections operator()(const ArucoTarget& t) const { return detectArucoGrid(images, t); }
+    };
+    return std::visit(Dispatch{images, options}, target);
+}
+
+}  // namespace velk::calibration

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace velk {
+
+// The id of OpenCV's DICT_4X4_1000, the default dictionary of both marker targets.
+constexpr int kDefaultArucoDictionaryId = 3;
+
+// Names of OpenCV's predefined ArUco dictionaries and their ids, built once.
+const std::map<std::string, int>& arucoDictionaryIdMap();
+
+// Exact, case-sensitive lookup; throws std::invalid_argument for an unknown name.
+int arucoDictionaryIdFromName(const std::string& name);
+
+}  // namespace velk

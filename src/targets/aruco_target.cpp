@@ -1,0 +1,14 @@
+#include "targets/aruco_target.hpp"
+
+namespace velk {
+
+cv::aruco::Dictionary ArucoTarget::createDictionary() const {
+    return cv::aruco::getPredefinedDictionary(aruco_dict_id);
+}
+
+cv::aruco::GridBoard ArucoTarget::createBoard() const {
+    return cv::aruco::GridBoard(board_size, static_cast<float>(marker_length), static_cast<float>(marker_separation),
+                                createDictionary());
+}
+
+}  // namespace velk

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <variant>
+
+#include "targets/aruco_target.hpp"
+#include "targets/charuco_target.hpp"
+#include "targets/chessboard_target.hpp"
+
+namespace velk {
+
+// Any of the three printed targets; calibrators dispatch on the held alternative.
+using TargetVariant = std::variant<ChessboardTarget, CharucoTarget, ArucoTarget>;
+
+}  // namespace velk
