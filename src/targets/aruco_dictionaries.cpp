@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include <opencv2/objdetect/aruco_dictionary.hpp>
-
 namespace velk {
 
 const std::map<std::string, int>& arucoDictionaryIdMap() {
@@ -42,6 +40,14 @@ int arucoDictionaryIdFromName(const std::string& name) {
         throw std::invalid_argument("Unknown aruco_dict_id '" + name + "'");
     }
     return found->second;
+}
+
+cv::aruco::Dictionary predefinedDictionary(int id, const std::string& owner) {
+    if (id < cv::aruco::DICT_4X4_50 || id > cv::aruco::DICT_ARUCO_MIP_36h12) {
+        throw std::invalid_argument(owner + ": aruco_dict_id " + std::to_string(id) +
+                                    " is not a predefined ArUco dictionary id (0 to 21)");
+    }
+    return cv::aruco::getPredefinedDictionary(id);
 }
 
 }  // namespace velk

@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include <opencv2/objdetect/aruco_dictionary.hpp>
+
 namespace velk {
 
 // The id of OpenCV's DICT_4X4_1000, the default dictionary of both marker targets.
@@ -13,5 +15,10 @@ const std::map<std::string, int>& arucoDictionaryIdMap();
 
 // Exact, case-sensitive lookup; throws std::invalid_argument for an unknown name.
 int arucoDictionaryIdFromName(const std::string& name);
+
+// OpenCV's predefined dictionary of that id. OpenCV itself falls back to
+// DICT_4X4_50 for an unknown id; this throws std::invalid_argument instead,
+// naming the owner ("CharucoTarget", "ArucoTarget").
+cv::aruco::Dictionary predefinedDictionary(int id, const std::string& owner);
 
 }  // namespace velk

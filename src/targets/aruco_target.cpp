@@ -3,7 +3,7 @@
 namespace velk {
 
 cv::aruco::Dictionary ArucoTarget::createDictionary() const {
-    return cv::aruco::getPredefinedDictionary(aruco_dict_id);
+    return predefinedDictionary(aruco_dict_id, "ArucoTarget");
 }
 
 cv::aruco::GridBoard ArucoTarget::createBoard() const {

@@ -12,7 +12,7 @@ namespace velk {
 cv::aruco::CharucoBoard CharucoTarget::createBoard() const {
     return cv::aruco::CharucoBoard(cv::Size(squares_x, squares_y), static_cast<float>(square_length),
                                    static_cast<float>(marker_length),
-                                   cv::aruco::getPredefinedDictionary(aruco_dict_id));
+                                   predefinedDictionary(aruco_dict_id, "CharucoTarget"));
 }
 
 cv::aruco::CharucoDetector CharucoTarget::createDetector() const {
