@@ -15,3 +15,25 @@ def repo_root() -> Path:
 @pytest.fixture(scope="session")
 def python_executable() -> str:
     return sys.executable
+
+
+STEREO_DIR = SHARED_DATA / "stereo-chessboard"
+
+
+def _read_stereo(side):
+    cv2 = pytest.importorskip("cv2")
+    paths = sorted(STEREO_DIR.glob(f"{side}*.jpg"))
+    if not paths:
+        pytest.skip(f"no {side} photographs in {STEREO_DIR}")
+    return [cv2.imread(str(p)) for p in paths]
+
+
+@pytest.fixture(scope="session")
+def left_photos():
+    """The real left-camera chessboard photographs, as 3-channel BGR images."""
+    return _read_stereo("left")
+
+
+@pytest.fixture(scope="session")
+def right_photos():
+    return _read_stereo("right")
