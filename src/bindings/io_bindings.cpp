@@ -1,11 +1,52 @@
 #include "bindings/registrars.hpp"
+#include "bindings/type_casters.hpp"
+#include "io/result_record_files.hpp"
 
 namespace py = pybind11;
+using velk::io::HandEyeResultRecord;
+using velk::io::MultiCameraCalibrationRecord;
 
 namespace velk::bindings {
+namespace {
+
+void bindHandEyeResultRecord(py::module_& io) {
+    py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord")
+        .def(py::init<>())
+        .def_readwrite("reference_index", &HandEyeResultRecord::reference_index)
+        .def_readwrite("num_cameras", &HandEyeResultRecord::num_cameras)
+        .def_readwrite("method", &HandEyeResultRecord::method)
+        .def_readwrite("num_frames_used", &HandEyeResultRecord::num_frames_used)
+        .def_readwrite("num_frames_total", &HandEyeResultRecord::num_frames_total)
+        .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list);
+}
+
+void bindMultiCameraCalibrationRecord(py::module_& io) {
+    py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")
+        .def(py::init<>())
+        .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index)
+        .def_readwrite("num_cameras", &MultiCameraCalibrationRecord::num_cameras)
+        .def_readwrite("intrinsic_matrices", &MultiCameraCalibrationRecord::intrinsic_matrices)
+        .def_readwrite("distortion_coefficients", &MultiCameraCalibrationRecord::distortion_coefficients)
+        .def_readwrite("reference_T_camera_list", &MultiCameraCalibrationRecord::reference_T_camera_list)
+        .def_readwrite("intrinsic_reprojection_errors", &MultiCameraCalibrationRecord::intrinsic_reprojection_errors)
+        .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors);
+}
+
+void bindResultRecordFiles(py::module_& io) {
+    io.def("save_hand_eye_result", &velk::io::save_hand_eye_result, py::arg("output_path"), py::arg("record"));
+    io.def("load_hand_eye_result", &velk::io::load_hand_eye_result, py::arg("input_path"));
+    io.def("save_multi_camera_calibration", &velk::io::save_multi_camera_calibration, py::arg("output_path"),
+           py::arg("record"));
+    io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"));
+}
+
+}  // namespace
 
 void registerIoBindings(py::module_& module) {
-    module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
+    py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
+    bindHandEyeResultRecord(io);
+    bindMultiCameraCalibrationRecord(io);
+    bindResultRecordFiles(io);
 }
 
 }  // namespace velk::bindings

@@ -1,0 +1,681 @@
+"""Synthetic camera views of calibration targets, with exact ground truth.
+
+:func:`render_target` draws what a pinhole camera with lens distortion sees of a
+printed chessboard, ChArUco board or ArUco grid board placed at a known pose,
+and returns the image together with the true image positions of the board's
+corners. Use it to test detectors and calibrations against known answers, to
+try out a capture plan before going to the lab, or for demos.
+
+The image is rendered by following every pixel backwards: sub-pixel sample
+positions are undistorted into viewing rays, each ray is intersected with the
+board plane, and the printed sheet is looked up in a high-resolution texture
+built from the board geometry. Ground truth comes from the forward model
+(``cv2.projectPoints``) with the same distortion, so the two agree to far
+below a hundredth of a pixel.
+
+Targets are plain objects described by their attributes (the library's target
+classes have exactly these, but any object with them will do):
+
+* chessboard: ``size`` = (cols, rows) inner corners and ``square_size``
+  [m]. Inner corner (row i, col j) is at (j * s, i * s, 0) in the board frame,
+  its index is ``i * cols + j``. The printed board has (cols + 1) x (rows + 1)
+  squares with the top-left one black.
+* ChArUco: ``squares_x``, ``squares_y``, ``square_length``,
+  ``marker_length`` [m] and ``aruco_dict_id`` (an OpenCV predefined dictionary
+  id); optional ``ids`` and ``legacy_pattern``. Layout and board frame are
+  OpenCV's ``cv2.aruco.CharucoBoard``.
+* ArUco grid: ``board_size`` = (markers_x, markers_y), ``marker_length``,
+  ``marker_separation`` [m] and ``aruco_dict_id``; optional ``ids``. Layout
+  and board frame are OpenCV's ``cv2.aruco.GridBoard``.
+
+Every board is printed on a white sheet that leaves a quiet zone of one square
+(chessboard, ChArUco) or one marker length (ArUco grid) around the pattern; see
+:func:`sheet_bounds`. The printed face is seen from the board frame's negative
+z side; a camera behind the sheet sees blank paper.
+
+All lengths are in metres, all poses are 4x4 homogeneous matrices. The module
+needs numpy and, for rendering, OpenCV for Python (``opencv-python-headless``).
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+
+import numpy as np
+
+__all__ = [
+    "BACKGROUND_LEVEL",
+    "BLACK_LEVEL",
+    "WHITE_LEVEL",
+    "RenderedView",
+    "board_center",
+    "look_at_pose",
+    "pinhole_matrix",
+    "render_target",
+    "sheet_bounds",
+]
+
+#: Grey level of everything that is not the printed sheet.
+BACKGROUND_LEVEL = 90
+#: Grey level of the white paper.
+WHITE_LEVEL = 235
+#: Grey level of the printed black.
+BLACK_LEVEL = 20
+
+_CV2_MESSAGE = "quorvane.velk.synthetic needs OpenCV for Python: pip install opencv-python-headless"
+
+# Texture texels per image pixel where the sheet appears largest in the image.
+_TEXELS_PER_PIXEL = 4.0
+# Largest texture: cv2.remap wants sides below 32767 texels; the total bounds memory.
+_MAX_TEXTURE_SIDE = 32000
+_MAX_TEXELS = 40_000_000
+# A pixel whose undistorted ray does not map back onto it within this many
+# pixels is treated as seeing nothing (background).
+_ROUND_TRIP_TOLERANCE_PX = 1e-3
+# Board-plane coordinates beyond this many metres are treated as "far away".
+_FAR_AWAY_M = 1e4
+# Output image rows processed together (bounds the memory of the sample maps).
+_BAND_ROWS = 96
+_ACCEPTED_DIST_LENGTHS = (0, 4, 5, 8, 12, 14)
+
+
+def _import_cv2():
+    try:
+        import cv2
+    except ImportError as exc:
+        raise ImportError(_CV2_MESSAGE) from exc
+    if not hasattr(cv2, "aruco"):
+        raise ImportError(_CV2_MESSAGE + " (this OpenCV build has no aruco module)")
+    return cv2
+
+
+@dataclass
+class RenderedView:
+    """A rendered image and the ground truth of what it shows.
+
+    Attributes:
+        image: (height, width, 3) uint8 BGR image, all channels equal.
+        corners: (N, 2) float64 true pixel positions (OpenCV convention: the
+            centre of pixel (u, v) is at (u, v)). Chessboard: inner corners in
+            object-point order. ChArUco: chessboard corners by id. ArUco grid:
+            the 4 corners of each marker, markers in board order. Points
+            behind the camera are NaN.
+        ids: (N,) int64 id of each point: the corner index for chessboard and
+            ChArUco, the marker id (repeated 4 times) for an ArUco grid.
+        visible: (N,) bool; True where the point is in front of the camera, on
+            the side of the printed face, inside the image by at least
+            ``visibility_margin`` pixels and not folded over by distortion.
+        object_points: (N, 3) float64 board-frame points matching ``corners``.
+        marker_ids: (M,) int64 ids of the ArUco markers (empty for a chessboard).
+        marker_corners: (M, 4, 2) float64 true pixel positions of the marker
+            corners in OpenCV's corner order (empty for a chessboard).
+        marker_visible: (M,) bool; True where all 4 corners of a marker are
+            visible.
+    """
+
+    image: np.ndarray
+    corners: np.ndarray
+    ids: np.ndarray
+    visible: np.ndarray
+    object_points: np.ndarray
+    marker_ids: np.ndarray
+    marker_corners: np.ndarray
+    marker_visible: np.ndarray
+
+
+# --------------------------------------------------------------------------
+# Targets
+
+
+def _target_kind(target) -> str:
+    if all(hasattr(target, a) for a in ("squares_x", "squares_y", "square_length", "marker_length", "aruco_dict_id")):
+        return "charuco"
+    if all(hasattr(target, a) for a in ("board_size", "marker_length", "marker_separation", "aruco_dict_id")):
+        return "aruco_grid"
+    if hasattr(target, "size") and hasattr(target, "square_size"):
+        return "chessboard"
+    raise TypeError(
+        f"unsupported target {type(target).__name__}: expected a chessboard (size, square_size), "
+        "a ChArUco board (squares_x, squares_y, square_length, marker_length, aruco_dict_id) or "
+        "an ArUco grid (board_size, marker_length, marker_separation, aruco_dict_id)"
+    )
+
+
+def _positive(value, name) -> float:
+    value = float(value)
+    if not (value > 0.0 and math.isfinite(value)):
+        raise ValueError(f"{name} must be a positive length, got {value}")
+    return value
+
+
+def _count_pair(value, name, minimum) -> tuple[int, int]:
+    pair = tuple(int(v) for v in value)
+    if len(pair) != 2 or min(pair) < minimum:
+        raise ValueError(f"{name} must be two integers >= {minimum}, got {value}")
+    return pair
+
+
+def _pattern_and_margin(target) -> tuple[tuple[float, float, float, float], float]:
+    """Board-frame bounds (x0, y0, x1, y1) of the printed pattern and the quiet-zone width."""
+    kind = _target_kind(target)
+    if kind == "chessboard":
+        cols, rows = _count_pair(target.size, "size", 2)
+        s = _positive(target.square_size, "square_size")
+        return (-s, -s, cols * s, rows * s), s
+    if kind == "charuco":
+        sx, sy = _count_pair((target.squares_x, target.squares_y), "squares_x, squares_y", 2)
+        length = _positive(target.square_length, "square_length")
+        return (0.0, 0.0, sx * length, sy * length), length
+    mx, my = _count_pair(target.board_size, "board_size", 1)
+    length = _positive(target.marker_length, "marker_length")
+    sep = _positive(target.marker_separation, "marker_separation")
+    return (0.0, 0.0, mx * length + (mx - 1) * sep, my * length + (my - 1) * sep), length
+
+
+def sheet_bounds(target) -> tuple[float, float, float, float]:
+    """Board-frame rectangle ``(x_min, y_min, x_max, y_max)`` [m] of the printed sheet.
+
+    The sheet is the pattern plus a white quiet zone of one square (chessboard,
+    ChArUco) or one marker length (ArUco grid) on every side; its size is the
+    paper a real print of the target needs.
+    """
+    (x0, y0, x1, y1), margin = _pattern_and_margin(target)
+    return (x0 - margin, y0 - margin, x1 + margin, y1 + margin)
+
+
+def board_center(target) -> np.ndarray:
+    """Board-frame position (3,) [m] of the centre of the printed pattern.
+
+    A handy point to aim a camera at with :func:`look_at_pose`.
+    """
+    (x0, y0, x1, y1), _ = _pattern_and_margin(target)
+    return np.array([(x0 + x1) / 2.0, (y0 + y1) / 2.0, 0.0])
+
+
+@dataclass
+class _Layout:
+    object_points: np.ndarray  # (N, 3) ground-truth points
+    ids: np.ndarray  # (N,)
+    marker_ids: np.ndarray  # (M,)
+    marker_points: np.ndarray  # (M, 4, 3)
+    marker_images: list  # (n, n) uint8 per marker, one pixel per bit cell, 0 = black
+    black_rects: np.ndarray  # (K, 4) x0, y0, x1, y1 of black squares
+    sheet: tuple  # x0, y0, x1, y1
+    normal: np.ndarray  # (3,) points away from a viewer of the printed face
+
+
+def _dictionary(cv2, target):
+    try:
+        return cv2.aruco.getPredefinedDictionary(int(target.aruco_dict_id))
+    except cv2.error as exc:
+        raise ValueError(f"aruco_dict_id {target.aruco_dict_id!r} is not an OpenCV predefined dictionary") from exc
+
+
+def _marker_ids_argument(target):
+    ids = getattr(target, "ids", None)
+    return None if ids is None else np.asarray(ids, dtype=np.int32).ravel()
+
+
+def _layout(cv2, target) -> _Layout:
+    kind = _target_kind(target)
+    sheet = sheet_bounds(target)
+    empty_markers = (np.zeros(0, np.int64), np.zeros((0, 4, 3)), [])
+    if kind == "chessboard":
+        cols, rows = _count_pair(target.size, "size", 2)
+        s = float(target.square_size)
+        jj, ii = np.meshgrid(np.arange(cols), np.arange(rows))
+        points = np.stack([jj.ravel() * s, ii.ravel() * s, np.zeros(cols * rows)], axis=1)
+        # Squares (a, b) of the printed board, counted from the top-left outer square (black).
+        rects = [
+            ((a - 1) * s, (b - 1) * s, a * s, b * s)
+            for b in range(rows + 1)
+            for a in range(cols + 1)
+            if (a + b) % 2 == 0
+        ]
+        return _Layout(points, np.arange(cols * rows, dtype=np.int64), *empty_markers,
+                       np.array(rects, dtype=np.float64), sheet, np.array([0.0, 0.0, 1.0]))
+
+    dictionary = _dictionary(cv2, target)
+    ids_arg = _marker_ids_argument(target)
+    if kind == "charuco":
+        sx, sy = int(target.squares_x), int(target.squares_y)
+        square, marker = float(target.square_length), float(target.marker_length)
+        if not 0.0 < marker < square:
+            raise ValueError("marker_length must be positive and smaller than square_length")
+        if ids_arg is None:
+            board = cv2.aruco.CharucoBoard((sx, sy), square, marker, dictionary)
+        else:
+            board = cv2.aruco.CharucoBoard((sx, sy), square, marker, dictionary, ids_arg)
+        if getattr(target, "legacy_pattern", False):
+            board.setLegacyPattern(True)
+        points = np.asarray(board.getChessboardCorners(), dtype=np.float64).reshape(-1, 3)
+        ids = np.arange(len(points), dtype=np.int64)
+    else:
+        mx, my = (int(v) for v in target.board_size)
+        if ids_arg is None:
+            board = cv2.aruco.GridBoard((mx, my), float(target.marker_length), float(target.marker_separation), dictionary)
+        else:
+            board = cv2.aruco.GridBoard(
+                (mx, my), float(target.marker_length), float(target.marker_separation), dictionary, ids_arg
+            )
+        points = ids = None
+
+    marker_points = np.asarray(board.getObjPoints(), dtype=np.float64).reshape(-1, 4, 3)
+    marker_ids = np.asarray(board.getIds(), dtype=np.int64).ravel()
+    cells = dictionary.markerSize + 2
+    marker_images = [dictionary.generateImageMarker(int(i), cells, borderBits=1) for i in marker_ids]
+    if points is None:
+        points = marker_points.reshape(-1, 3)
+        ids = np.repeat(marker_ids, 4)
+
+    rects = []
+    if kind == "charuco":
+        centres = marker_points.mean(axis=1)
+        for y in range(sy):
+            for x in range(sx):
+                x0, y0 = x * square, y * square
+                inside = (
+                    (centres[:, 0] > x0) & (centres[:, 0] < x0 + square)
+                    & (centres[:, 1] > y0) & (centres[:, 1] < y0 + square)
+                )
+                if not inside.any():
+                    rects.append((x0, y0, x0 + square, y0 + square))
+    edge_x = marker_points[0, 1] - marker_points[0, 0]
+    edge_y = marker_points[0, 3] - marker_points[0, 0]
+    normal = np.cross(edge_x, edge_y)
+    normal /= np.linalg.norm(normal)
+    return _Layout(points, ids, marker_ids, marker_points, marker_images,
+                   np.array(rects, dtype=np.float64).reshape(-1, 4), sheet, normal)
+
+
+# --------------------------------------------------------------------------
+# Camera model
+
+
+def pinhole_matrix(focal_length, image_size, principal_point=None) -> np.ndarray:
+    """A 3x3 camera matrix.
+
+    Args:
+        focal_length: f in pixels, or (fx, fy).
+        image_size: (width, height) in pixels.
+        principal_point: (cx, cy); by default the image centre
+            ((width - 1) / 2, (height - 1) / 2).
+    """
+    f = np.broadcast_to(np.asarray(focal_length, dtype=np.float64), (2,))
+    width, height = image_size
+    cx, cy = ((width - 1) / 2.0, (height - 1) / 2.0) if principal_point is None else principal_point
+    return np.array([[f[0], 0.0, cx], [0.0, f[1], cy], [0.0, 0.0, 1.0]])
+
+
+def _check_camera(camera_matrix, dist_coeffs, image_size):
+    K = np.asarray(camera_matrix, dtype=np.float64)
+    if K.shape != (3, 3) or not np.all(np.isfinite(K)):
+        raise ValueError(f"camera_matrix must be a finite 3x3 matrix, got shape {K.shape}")
+    if K[0, 0] <= 0 or K[1, 1] <= 0 or K[0, 1] != 0 or np.any(K[2] != (0.0, 0.0, 1.0)) or K[1, 0] != 0:
+        raise ValueError("camera_matrix must be [[fx, 0, cx], [0, fy, cy], [0, 0, 1]] with fx, fy > 0")
+    D = np.zeros(0) if dist_coeffs is None else np.asarray(dist_coeffs, dtype=np.float64).ravel()
+    if D.size not in _ACCEPTED_DIST_LENGTHS or not np.all(np.isfinite(D)):
+        raise ValueError(f"dist_coeffs must hold 4, 5, 8, 12 or 14 finite values, got {D.size}")
+    try:
+        width, height = (int(v) for v in image_size)
+    except (TypeError, ValueError):
+        raise ValueError(f"image_size must be (width, height), got {image_size!r}") from None
+    if width < 1 or height < 1:
+        raise ValueError(f"image_size must be positive, got {image_size!r}")
+    return K, D, width, height
+
+
+def _check_pose(camera_T_target) -> tuple[np.ndarray, np.ndarray]:
+    T = np.asarray(camera_T_target, dtype=np.float64)
+    if T.shape != (4, 4) or not np.all(np.isfinite(T)):
+        raise ValueError(f"camera_T_target must be a finite 4x4 matrix, got shape {T.shape}")
+    R, t = T[:3, :3], T[:3, 3]
+    if not np.allclose(T[3], (0.0, 0.0, 0.0, 1.0), atol=1e-9) or not np.allclose(R.T @ R, np.eye(3), atol=1e-6) \
+            or np.linalg.det(R) <= 0:
+        raise ValueError("camera_T_target must be a rigid transform (rotation and translation)")
+    return R, t
+
+
+def _distort(x, y, K, D):
+    """Pixel positions of normalised image coordinates (x, y): OpenCV's distortion model."""
+    c = np.zeros(14)
+    c[: D.size] = D
+    k1, k2, p1, p2, k3, k4, k5, k6, s1, s2, s3, s4, tau_x, tau_y = c
+    r2 = x * x + y * y
+    r4 = r2 * r2
+    radial = (1.0 + r2 * (k1 + r2 * (k2 + r2 * k3))) / (1.0 + r2 * (k4 + r2 * (k5 + r2 * k6)))
+    xy2 = 2.0 * x * y
+    xd = x * radial + p1 * xy2 + p2 * (r2 + 2.0 * x * x) + s1 * r2 + s2 * r4
+    yd = y * radial + p1 * (r2 + 2.0 * y * y) + p2 * xy2 + s3 * r2 + s4 * r4
+    if tau_x != 0.0 or tau_y != 0.0:
+        cx_, sx_ = math.cos(tau_x), math.sin(tau_x)
+        cy_, sy_ = math.cos(tau_y), math.sin(tau_y)
+        rot_x = np.array([[1.0, 0.0, 0.0], [0.0, cx_, sx_], [0.0, -sx_, cx_]])
+        rot_y = np.array([[cy_, 0.0, -sy_], [0.0, 1.0, 0.0], [sy_, 0.0, cy_]])
+        rot = rot_y @ rot_x
+        proj = np.array([[rot[2, 2], 0.0, -rot[0, 2]], [0.0, rot[2, 2], -rot[1, 2]], [0.0, 0.0, 1.0]])
+        tilt = proj @ rot
+        w = tilt[2, 0] * xd + tilt[2, 1] * yd + tilt[2, 2]
+        xd, yd = (
+            (tilt[0, 0] * xd + tilt[0, 1] * yd + tilt[0, 2]) / w,
+            (tilt[1, 0] * xd + tilt[1, 1] * yd + tilt[1, 2]) / w,
+        )
+    return K[0, 0] * xd + K[0, 2], K[1, 1] * yd + K[1, 2]
+
+
+def _undistort(cv2, u, v, K, D):
+    """Normalised coordinates of pixel positions, and where the inversion holds.
+
+    Each result maps back onto its pixel within _ROUND_TRIP_TOLERANCE_PX;
+    elsewhere ``ok`` is False (the distortion model folds over or did not
+    converge there).
+    """
+    x = u.astype(np.float64).copy()
+    y = v.astype(np.float64).copy()
+    if D.size == 0 or not np.any(D):
+        x = (x - K[0, 2]) / K[0, 0]
+        y = (y - K[1, 2]) / K[1, 1]
+        return x, y, np.ones(x.shape, dtype=bool)
+    ok = np.zeros(x.shape, dtype=bool)
+    todo = np.ones(x.shape, dtype=bool)
+    for iterations in (12, 300):
+        pts = np.stack([u[todo], v[todo]], axis=-1).astype(np.float64).reshape(-1, 1, 2)
+        criteria = (cv2.TERM_CRITERIA_COUNT, iterations, 0.0)
+        n = cv2.undistortPointsIter(pts, K, D, None, None, criteria).reshape(-1, 2)
+        x[todo], y[todo] = n[:, 0], n[:, 1]
+        pu, pv = _distort(x[todo], y[todo], K, D)
+        error = np.hypot(pu - u[todo], pv - v[todo])
+        good = error < _ROUND_TRIP_TOLERANCE_PX  # False for NaN
+        idx = np.flatnonzero(todo.ravel())
+        ok.ravel()[idx[good]] = True
+        todo.ravel()[idx[good]] = False
+        if not todo.any():
+            break
+    return x, y, ok
+
+
+# --------------------------------------------------------------------------
+# Rendering
+
+
+def _texture_edges(layout: _Layout, front: bool):
+    """Board-frame x and y positions of every edge in the printed sheet."""
+    x0, y0, x1, y1 = layout.sheet
+    xs, ys = [x0, x1], [y0, y1]
+    if front:
+        xs.extend(layout.black_rects[:, [0, 2]].ravel())
+        ys.extend(layout.black_rects[:, [1, 3]].ravel())
+        for corners, image in zip(layout.marker_points, layout.marker_images):
+            n = image.shape[0]
+            origin, ex, ey = corners[0, :2], corners[1, :2] - corners[0, :2], corners[3, :2] - corners[0, :2]
+            scale = max(np.abs(ex).max(), np.abs(ey).max())
+            if min(abs(ex[0]), abs(ex[1])) > 1e-9 * scale or min(abs(ey[0]), abs(ey[1])) > 1e-9 * scale:
+                raise ValueError("markers must be aligned with the board axes")
+            k = np.arange(n + 1) / n
+            lattice = origin + k[:, None, None] * ex + k[None, :, None] * ey
+            xs.extend(lattice[..., 0].ravel())
+            ys.extend(lattice[..., 1].ravel())
+    return np.unique(np.asarray(xs)), np.unique(np.asarray(ys))
+
+
+def _sheet_levels(layout: _Layout, front: bool, px, py) -> np.ndarray:
+    """Grey levels of the sheet at board points (px[None, :], py[:, None])."""
+    X, Y = np.meshgrid(px, py)
+    x0, y0, x1, y1 = layout.sheet
+    levels = np.full(X.shape, float(BACKGROUND_LEVEL), dtype=np.float32)
+    levels[(X > x0) & (X < x1) & (Y > y0) & (Y < y1)] = WHITE_LEVEL
+    if not front:
+        return levels
+    for rx0, ry0, rx1, ry1 in layout.black_rects:
+        levels[(X > rx0) & (X < rx1) & (Y > ry0) & (Y < ry1)] = BLACK_LEVEL
+    for corners, image in zip(layout.marker_points, layout.marker_images):
+        n = image.shape[0]
+        origin = corners[0, :2]
+        ex, ey = corners[1, :2] - origin, corners[3, :2] - origin
+        dx, dy = X - origin[0], Y - origin[1]
+        col = np.floor((dx * ex[0] + dy * ex[1]) / (ex @ ex) * n).astype(np.int64)
+        row = np.floor((dx * ey[0] + dy * ey[1]) / (ey @ ey) * n).astype(np.int64)
+        inside = (col >= 0) & (col < n) & (row >= 0) & (row < n)
+        levels[inside] = np.where(image[row[inside], col[inside]] > 127, WHITE_LEVEL, BLACK_LEVEL)
+    return levels
+
+
+def _coverage(edges_texels: np.ndarray, count: int) -> np.ndarray:
+    """(count, cells) overlap of each unit texel [i, i + 1] with each cell between edges."""
+    i = np.arange(count, dtype=np.float64)[:, None]
+    low = np.maximum(i, edges_texels[None, :-1])
+    high = np.minimum(i + 1.0, edges_texels[None, 1:])
+    return np.clip(high - low, 0.0, None).astype(np.float32)
+
+
+def _build_texture(layout: _Layout, front: bool, origin, ppm: float, shape) -> np.ndarray:
+    """uint8 texture of the sheet; texel (r, c) covers board [x, x + 1/ppm] x [y, y + 1/ppm]
+    with x = origin[0] + c / ppm, y = origin[1] + r / ppm.
+
+    The sheet is piecewise constant on the grid of all its edges, so every texel
+    gets the exact area average of the sheet it covers: texture = Ay @ V @ Ax^T
+    with V the cell levels and Ax, Ay the per-axis texel/cell overlaps.
+    """
+    rows, cols = shape
+    ox, oy = origin
+    xs, ys = _texture_edges(layout, front)
+    xs = np.unique(np.concatenate([[ox, ox + cols / ppm], xs[(xs > ox) & (xs < ox + cols / ppm)]]))
+    ys = np.unique(np.concatenate([[oy, oy + rows / ppm], ys[(ys > oy) & (ys < oy + rows / ppm)]]))
+    levels = _sheet_levels(layout, front, (xs[:-1] + xs[1:]) / 2.0, (ys[:-1] + ys[1:]) / 2.0)
+    ax = _coverage((xs - ox) * ppm, cols)
+    ay = _coverage((ys - oy) * ppm, rows)
+    by_cell_row = levels @ ax.T  # (cell rows, texture cols)
+    by_cell_row_u8 = np.clip(np.rint(by_cell_row), 0, 255).astype(np.uint8)
+    texture = np.empty((rows, cols), dtype=np.uint8)
+    single = ay.max(axis=1) >= 1.0 - 1e-6  # texel rows inside one cell row
+    texture[single] = by_cell_row_u8[np.argmax(ay[single], axis=1)]
+    mixed = np.flatnonzero(~single)
+    if mixed.size:
+        texture[mixed] = np.clip(np.rint(ay[mixed] @ by_cell_row), 0, 255).astype(np.uint8)
+    return texture
+
+
+def _pixels_per_metre(bx, by, usable) -> float:
+    """Largest image magnification [px/m] of the board plane over usable grid points."""
+    ju = np.stack([bx[:-1, 1:] - bx[:-1, :-1], by[:-1, 1:] - by[:-1, :-1]])
+    jv = np.stack([bx[1:, :-1] - bx[:-1, :-1], by[1:, :-1] - by[:-1, :-1]])
+    use = usable[:-1, :-1] & usable[:-1, 1:] & usable[1:, :-1]
+    if not use.any():
+        return 0.0
+    ju, jv = ju[:, use], jv[:, use]
+    # Smallest singular value of the 2x2 board-from-pixel Jacobian [ju jv].
+    trace = (ju * ju).sum(0) + (jv * jv).sum(0)
+    det = np.abs(ju[0] * jv[1] - ju[1] * jv[0])
+    smallest = np.sqrt(np.maximum(trace - np.sqrt(np.maximum(trace * trace - 4.0 * det * det, 0.0)), 0.0) / 2.0)
+    smallest = smallest[smallest > 0]
+    return float(1.0 / smallest.min()) if smallest.size else 0.0
+
+
+def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> np.ndarray:
+    # Rays through a grid of pixel centres with a one-pixel border; the sub-pixel
+    # samples are interpolated between them (the ray field is smooth to far
+    # below the supersampling step).
+    gu, gv = np.meshgrid(np.arange(-1.0, width + 1.0), np.arange(-1.0, height + 1.0))
+    nx, ny, ok = _undistort(cv2, gu, gv, K, D)
+    origin_board = -R.T @ t
+    with np.errstate(divide="ignore", invalid="ignore"):
+        dz = R[0, 2] * nx + R[1, 2] * ny + R[2, 2]
+        lam = -origin_board[2] / dz
+        bx = origin_board[0] + lam * (R[0, 0] * nx + R[1, 0] * ny + R[2, 0])
+        by = origin_board[1] + lam * (R[0, 1] * nx + R[1, 1] * ny + R[2, 1])
+    valid = ok & np.isfinite(lam) & (lam > 0) & (np.abs(bx) < _FAR_AWAY_M) & (np.abs(by) < _FAR_AWAY_M)
+    sx0, sy0, sx1, sy1 = layout.sheet
+    on_sheet = valid & (bx > sx0) & (bx < sx1) & (by > sy0) & (by < sy1)
+    grey = np.full((height, width), float(BACKGROUND_LEVEL), dtype=np.float32)
+    if not on_sheet.any():
+        return grey
+
+    sheet_w, sheet_h = sx1 - sx0, sy1 - sy0
+    ppm = _TEXELS_PER_PIXEL * _pixels_per_metre(bx, by, valid)
+    pad = 2
+    ppm_cap = min(
+        (_MAX_TEXTURE_SIDE - 2 * pad - 1) / sheet_w,
+        (_MAX_TEXTURE_SIDE - 2 * pad - 1) / sheet_h,
+        math.sqrt(_MAX_TEXELS / (sheet_w * sheet_h)),
+    )
+    ppm = min(max(ppm, 8.0 / min(sheet_w, sheet_h)), ppm_cap)
+    tex_origin = (sx0 - pad / ppm, sy0 - pad / ppm)
+    tex_shape = (int(math.ceil(sheet_h * ppm)) + 2 * pad, int(math.ceil(sheet_w * ppm)) + 2 * pad)
+    texture = _build_texture(layout, front, tex_origin, ppm, tex_shape)
+
+    # Texel coordinates for cv2.remap, whose texel (r, c) is centred at (c, r).
+    maps = np.empty(gu.shape + (2,), dtype=np.float32)
+    maps[..., 0] = np.where(valid, (bx - tex_origin[0]) * ppm - 0.5, -10.0)
+    maps[..., 1] = np.where(valid, (by - tex_origin[1]) * ppm - 0.5, -10.0)
+    invalid = (~valid).astype(np.float32)
+    any_invalid = bool(invalid.any())
+
+    s = supersample
+    for r0 in range(0, height, _BAND_ROWS):
+        r1 = min(height, r0 + _BAND_ROWS)
+        rows = r1 - r0
+        # Bilinear upsampling by s puts output sample m at input position
+        # (m + 0.5) / s - 0.5: the centres of an s x s split of each pixel.
+        size = ((width + 2) * s, (rows + 2) * s)
+        band = cv2.resize(maps[r0:r1 + 2], size, interpolation=cv2.INTER_LINEAR)[s:-s, s:-s]
+        samples = cv2.remap(texture, band, None, cv2.INTER_LINEAR,
+                            borderMode=cv2.BORDER_CONSTANT, borderValue=BACKGROUND_LEVEL)
+        samples = samples.astype(np.float32)
+        if any_invalid:
+            touched = cv2.resize(invalid[r0:r1 + 2], size, interpolation=cv2.INTER_LINEAR)[s:-s, s:-s]
+            samples[touched > 0] = BACKGROUND_LEVEL
+        if s > 1:
+            grey[r0:r1] = samples.reshape(rows, s, width, s).mean(axis=(1, 3))
+        else:
+            grey[r0:r1] = samples
+    return grey
+
+
+def _project(cv2, points, K, D, R, t, width, height, front, margin):
+    """Pixel positions (NaN behind the camera) and visibility of board-frame points."""
+    if len(points) == 0:
+        return np.zeros((0, 2)), np.zeros(0, dtype=bool)
+    cam = points @ R.T + t
+    rvec, _ = cv2.Rodrigues(R)
+    projected, _ = cv2.projectPoints(points.reshape(-1, 1, 3), rvec, t.reshape(3, 1), K, D)
+    projected = projected.reshape(-1, 2).astype(np.float64)
+    ahead = cam[:, 2] > 1e-9
+    projected[~ahead] = np.nan
+    visible = ahead & front
+    visible &= (projected[:, 0] >= margin) & (projected[:, 0] <= width - 1 - margin)
+    visible &= (projected[:, 1] >= margin) & (projected[:, 1] <= height - 1 - margin)
+    if visible.any():
+        # Where the distortion folds over, the image shows whatever the ray
+        # through the pixel hits first, not this point.
+        u, v = projected[visible, 0], projected[visible, 1]
+        nx, ny, ok = _undistort(cv2, u, v, K, D)
+        z = cam[visible, 2]
+        same = ok & (np.hypot((nx - cam[visible, 0] / z) * K[0, 0], (ny - cam[visible, 1] / z) * K[1, 1]) < 1e-2)
+        visible[np.flatnonzero(visible)[~same]] = False
+    return projected, visible
+
+
+def render_target(
+    target,
+    camera_matrix,
+    dist_coeffs,
+    camera_T_target,
+    image_size,
+    *,
+    noise_sigma: float = 0.0,
+    blur_sigma: float = 0.0,
+    seed: int = 0,
+    supersample: int = 3,
+    visibility_margin: float = 3.0,
+) -> RenderedView:
+    """Render a calibration target seen by a distorted pinhole camera.
+
+    Args:
+        target: chessboard, ChArUco or ArUco grid target (see the module help).
+        camera_matrix: 3x3 [[fx, 0, cx], [0, fy, cy], [0, 0, 1]].
+        dist_coeffs: OpenCV distortion coefficients (k1, k2, p1, p2[, k3[, k4,
+            k5, k6[, s1, s2, s3, s4[, tau_x, tau_y]]]]), or None.
+        camera_T_target: 4x4 pose mapping board-frame points [m] into the
+            camera frame (see :func:`look_at_pose`).
+        image_size: (width, height) in pixels.
+        noise_sigma: standard deviation of additive Gaussian noise, in grey levels.
+        blur_sigma: standard deviation [px] of a Gaussian blur applied before the noise.
+        seed: seed of the noise generator. The same arguments and seed give
+            the same image, byte for byte.
+        supersample: each pixel averages supersample x supersample samples.
+        visibility_margin: points closer than this many pixels to the image
+            border are not ``visible``.
+
+    Returns:
+        The image and its ground truth, see :class:`RenderedView`. The sheet is
+        ``WHITE_LEVEL`` with ``BLACK_LEVEL`` print, everything else is
+        ``BACKGROUND_LEVEL``.
+    """
+    cv2 = _import_cv2()
+    K, D, width, height = _check_camera(camera_matrix, dist_coeffs, image_size)
+    R, t = _check_pose(camera_T_target)
+    supersample = int(supersample)
+    if not 1 <= supersample <= 8:
+        raise ValueError(f"supersample must be between 1 and 8, got {supersample}")
+    noise_sigma, blur_sigma = float(noise_sigma), float(blur_sigma)
+    if not (noise_sigma >= 0.0 and math.isfinite(noise_sigma)):
+        raise ValueError(f"noise_sigma must be >= 0, got {noise_sigma}")
+    if not (blur_sigma >= 0.0 and math.isfinite(blur_sigma)):
+        raise ValueError(f"blur_sigma must be >= 0, got {blur_sigma}")
+    layout = _layout(cv2, target)
+
+    camera_in_board = -R.T @ t
+    front = bool(camera_in_board @ layout.normal < 0.0)
+
+    grey = _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front)
+    if blur_sigma > 0.0:
+        grey = cv2.GaussianBlur(grey, (0, 0), blur_sigma, borderType=cv2.BORDER_REPLICATE)
+    if noise_sigma > 0.0:
+        rng = np.random.default_rng(seed)
+        grey = grey + rng.normal(0.0, noise_sigma, size=grey.shape).astype(np.float32)
+    grey = np.clip(np.rint(grey), 0, 255).astype(np.uint8)
+    image = np.repeat(grey[:, :, None], 3, axis=2)
+
+    corners, visible = _project(cv2, layout.object_points, K, D, R, t, width, height, front, visibility_margin)
+    marker_corners, marker_seen = _project(
+        cv2, layout.marker_points.reshape(-1, 3), K, D, R, t, width, height, front, visibility_margin
+    )
+    return RenderedView(
+        image=image,
+        corners=corners,
+        ids=layout.ids.astype(np.int64),
+        visible=visible,
+        object_points=layout.object_points.copy(),
+        marker_ids=layout.marker_ids.astype(np.int64),
+        marker_corners=marker_corners.reshape(-1, 4, 2),
+        marker_visible=marker_seen.reshape(-1, 4).all(axis=1),
+    )
+
+
+def look_at_pose(camera_position, target_point, up=(0.0, -1.0, 0.0)) -> np.ndarray:
+    """``camera_T_target`` of a camera at a board-frame position looking at a board-frame point.
+
+    The camera's optical axis points from ``camera_position`` to
+    ``target_point``, and the board-frame direction ``up`` appears upwards in
+    the image. The default up, -y, shows the board upright (its first row at
+    the top) for a camera on the printed side (board-frame z < 0).
+
+    Returns:
+        4x4 float64 matrix mapping board-frame points into the camera frame.
+    """
+    position = np.asarray(camera_position, dtype=np.float64).reshape(3)
+    forward = np.asarray(target_point, dtype=np.float64).reshape(3) - position
+    up = np.asarray(up, dtype=np.float64).reshape(3)
+    if np.linalg.norm(forward) == 0.0:
+        raise ValueError("camera_position and target_point coincide")
+    z = forward / np.linalg.norm(forward)
+    down = -(up - (up @ z) * z)
+    if np.linalg.norm(down) < 1e-9 * max(np.linalg.norm(up), 1e-300):
+        raise ValueError("up must not be parallel to the viewing direction")
+    y = down / np.linalg.norm(down)
+    x = np.cross(y, z)
+    T = np.eye(4)
+    T[:3, :3] = np.stack([x, y, z])
+    T[:3, 3] = -T[:3, :3] @ position
+    return T

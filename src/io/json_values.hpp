@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
+
+namespace velk::io {
+
+// A matrix as an array of rows of doubles; an empty matrix as [].
+nlohmann::json matrixToJson(const cv::Mat& matrix);
+// Rows of numbers to a CV_64F matrix; rows of unequal length are refused.
+cv::Mat matrixFromJson(const nlohmann::json& rows);
+
+// All elements in storage order as one flat array of doubles.
+nlohmann::json vectorToJson(const cv::Mat& vector);
+// A flat array of numbers to a 1 x N CV_64F matrix.
+cv::Mat rowVectorFromJson(const nlohmann::json& values);
+
+nlohmann::json matrixListToJson(const std::vector<cv::Mat>& matrices);
+std::vector<cv::Mat> matrixListFromJson(const nlohmann::json& list);
+
+// Error lists: numbers, with null standing for NaN.
+std::vector<double> errorListFromJson(const nlohmann::json& list);
+
+// True when the member exists and is not null.
+bool hasValue(const nlohmann::json& object, const std::string& key);
+
+}  // namespace velk::io
