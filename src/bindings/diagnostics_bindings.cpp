@@ -1,6 +1,6 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
-#include "quality/rotation_variety.hpp"
+#include "core/rotation_variety.hpp"
 
 namespace py = pybind11;
 using velk::quality::RotationVarietyStats;

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+// A diagnostic of pose data (namespace quality), kept on the geometry floor because
+// the hand-eye report of the calibration floor embeds its verdict.
 namespace velk::quality {
 
 // How the rotations between consecutive captured poses spread over the three axes.

@@ -1,4 +1,4 @@
-#include "quality/rotation_variety.hpp"
+#include "core/rotation_variety.hpp"
 
 #include <algorithm>
 #include <numeric>

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "targets/target_variant.hpp"
+
+namespace velk::calibration {
+
+// camera_T_target from matching 3D target points and 2D image points (iterative solvePnP);
+// nothing when the solver fails.
+std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const cv::Mat& imagePoints,
+                                             const cv::Mat& intrinsicMatrix, const cv::Mat& distortion);
+
+// 4 x 4 CV_64F [R t; 0 0 0 1] from a rotation vector and a translation vector.
+cv::Mat poseFromRotationTranslation(const cv::Mat& rotationVector, const cv::Mat& translation);
+
+struct FramePoses {
+    std::vector<cv::Mat> camera_T_target_list;
+    std::vector<int> positions;  // position in the input view list of each pose, ascending
+};
+
+// One camera_T_target per view that can be posed, for any target kind. Chessboard
+// views reuse their detected image points; marker targets are detected again.
+FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv::Mat>& images,
+                              const std::vector<cv::Mat>& imagePoints, const cv::Mat& intrinsicMatrix,
+                              const cv::Mat& distortion);
+
+}  // namespace velk::calibration
