@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "quality/rotation_variety.hpp"
+#include "core/rotation_variety.hpp"
 
 namespace {
 
