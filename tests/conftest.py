@@ -1,4 +1,6 @@
 import sys
+
+import numpy as np
 from pathlib import Path
 
 import pytest
@@ -37,3 +39,66 @@ def left_photos():
 @pytest.fixture(scope="session")
 def right_photos():
     return _read_stereo("right")
+
+
+# --------------------------------------------------------------------------
+# Rendered scenes with ground truth
+
+IMAGE_SIZE = (1280, 960)
+TRUE_K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
+TRUE_DIST = np.array([-0.1, 0.0, 0.0, 0.0, 0.0])
+
+
+def intrinsic_targets():
+    import _velk
+
+    return {
+        "chessboard": _velk.ChessboardTarget((9, 6), 0.03),
+        "charuco": _velk.CharucoTarget(9, 7, 0.035, 0.026),
+        "aruco": _velk.ArucoTarget((6, 5), 0.04, 0.01),
+    }
+
+
+def calibration_views(target, count, seed):
+    """Oblique views spread over the image: distances 0.45-0.7 m, tilts 10-40 degrees, rolls +-20 degrees."""
+    from quorvane.velk import synthetic
+    import _velk
+
+    rng = np.random.default_rng(seed)
+    centre = synthetic.board_center(target)
+    poses = []
+    for k in range(count):
+        distance = rng.uniform(0.45, 0.7)
+        tilt = np.radians(rng.uniform(10.0, 40.0))
+        azimuth = 2 * np.pi * k / count
+        eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
+                                            -np.cos(tilt)])
+        aim = centre + np.array([rng.uniform(-0.05, 0.05), rng.uniform(-0.04, 0.04), 0.0])
+        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-20, 20)])
+        poses.append(roll @ synthetic.look_at_pose(eye, aim))
+    return poses
+
+
+def render_views(target, poses, seed, noise_sigma=1.0):
+    from quorvane.velk import synthetic
+
+    return [synthetic.render_target(target, TRUE_K, TRUE_DIST, pose, IMAGE_SIZE, noise_sigma=noise_sigma,
+                                    blur_sigma=0.5, seed=seed + k, supersample=2)
+            for k, pose in enumerate(poses)]
+
+
+_SCENE_CACHE = {}
+
+
+@pytest.fixture(scope="session")
+def rendered_intrinsic_scene():
+    """Twenty rendered views of each target kind, cached for the session: kind -> (target, views)."""
+    pytest.importorskip("cv2")
+
+    def scene(kind):
+        if kind not in _SCENE_CACHE:
+            target = intrinsic_targets()[kind]
+            _SCENE_CACHE[kind] = (target, render_views(target, calibration_views(target, 20, seed=11), seed=100))
+        return _SCENE_CACHE[kind]
+
+    return scene

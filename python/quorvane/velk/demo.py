@@ -60,9 +60,10 @@ def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=
     return poses
 
 
-def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960)):
-    """Renders the pictures a flange camera takes of a ChArUco board at ``num_poses`` robot poses."""
-    target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None):
+    """Renders the pictures a flange camera takes of a board (ChArUco by default) at ``num_poses`` robot poses."""
+    if target is None:
+        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
     camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
     distortion = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
     tcp_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_CAMERA_POSE)
