@@ -295,3 +295,17 @@ def test_dataset_failures(tmp_path, capfd):
                                            "synchronized$"):
         io.load_multi_camera_dataset(tmp_path, 2)
     assert log_lines(capfd)[-1] == f"[velk][SUCCESS] Loaded 2 frames from {tmp_path / 'cam_1'}"
+
+
+DATASET_FUNCTIONS = ["save_hand_eye_dataset", "load_hand_eye_dataset", "next_multi_camera_capture_index",
+                     "save_multi_camera_capture", "save_multi_camera_robot_poses", "load_multi_camera_robot_poses",
+                     "load_multi_camera_dataset"]
+
+
+def test_dataset_functions_are_registered_after_the_records_without_docstrings():
+    names = [name for name in vars(io) if not name.startswith("_")]
+    assert names[-7:] == DATASET_FUNCTIONS
+    assert names.index("load_multi_camera_calibration") < names.index("save_hand_eye_dataset")
+    for name in DATASET_FUNCTIONS:
+        doc = getattr(io, name).__doc__.strip()
+        assert doc.startswith(name + "(") and "\n" not in doc  # only the generated signature

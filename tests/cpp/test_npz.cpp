@@ -353,6 +353,14 @@ Bytes withPoseEntry(const std::function<void(TestArchive&, TestEntry&)>& change)
     return buildArchive(archive);
 }
 
+std::function<Bytes()> changingArchive(const std::function<void(TestArchive&)>& change) {
+    return [change] { return withPoseEntry([&](TestArchive& archive, TestEntry&) { change(archive); }); };
+}
+
+std::function<Bytes()> changingEntry(const std::function<void(TestEntry&)>& change) {
+    return [change] { return withPoseEntry([&](TestArchive&, TestEntry& entry) { change(entry); }); };
+}
+
 Bytes validArchive() {
     return withPoseEntry([](TestArchive&, TestEntry&) {});
 }
@@ -385,10 +393,10 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          kNoEndRecord},
         MalformedArchive{"DirectoryOffsetPastTheEnd",
-                         [] { return withPoseEntry([](TestArchive& a, TestEntry&) { a.directory_offset_override = 0xFFFFFFF0; }); },
+                         changingArchive([](TestArchive& a) { a.directory_offset_override = 0xFFFFFFF0; }),
                          kBadDirectory},
         MalformedArchive{"DirectoryOffsetAtALocalHeader",
-                         [] { return withPoseEntry([](TestArchive& a, TestEntry&) { a.directory_offset_override = 0; }); },
+                         changingArchive([](TestArchive& a) { a.directory_offset_override = 0; }),
                          kBadDirectory},
         MalformedArchive{"MoreEntriesCountedThanPresent",
                          [] {
@@ -399,22 +407,22 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          kBadDirectory},
         MalformedArchive{"DirectoryNameLengthPastTheEnd",
-                         [] { return withPoseEntry([](TestArchive&, TestEntry& e) { e.name_length_override = 0xFFFF; }); },
+                         changingEntry([](TestEntry& e) { e.name_length_override = 0xFFFF; }),
                          kBadDirectory},
         MalformedArchive{"LocalHeaderOffsetPastTheEnd",
-                         [] { return withPoseEntry([](TestArchive& a, TestEntry&) { a.local_offset_override = 0xFFFFFFFF; }); },
+                         changingArchive([](TestArchive& a) { a.local_offset_override = 0xFFFFFFFF; }),
                          kBadLocalHeader},
         MalformedArchive{"LocalHeaderOffsetAtTheBlob",
-                         [] { return withPoseEntry([](TestArchive& a, TestEntry&) { a.local_offset_override = 50; }); },
+                         changingArchive([](TestArchive& a) { a.local_offset_override = 50; }),
                          kBadLocalHeader},
         MalformedArchive{"CompressedSizePastTheEnd",
-                         [] { return withPoseEntry([](TestArchive&, TestEntry& e) { e.compressed_size_override = 0xFFFFFFFF; }); },
+                         changingEntry([](TestEntry& e) { e.compressed_size_override = 0xFFFFFFFF; }),
                          kPastEnd},
         MalformedArchive{"MethodTwelve",
-                         [] { return withPoseEntry([](TestArchive&, TestEntry& e) { e.method_override = 12; }); },
+                         changingEntry([](TestEntry& e) { e.method_override = 12; }),
                          "npz: unsupported ZIP compression method 12"},
         MalformedArchive{"StoredDataDeclaredDeflated",
-                         [] { return withPoseEntry([](TestArchive&, TestEntry& e) { e.method_override = 8; }); },
+                         changingEntry([](TestEntry& e) { e.method_override = 8; }),
                          kInflateFailed},
         MalformedArchive{"DeflatedSizeDeclaredTooSmall",
                          [] {

@@ -149,9 +149,9 @@ inline Bytes buildArchive(const TestArchive& archive) {
         io::appendUint32(directory, crc);
         io::appendUint32(directory, compressed);
         io::appendUint32(directory, uncompressed);
-        io::appendUint16(directory, static_cast<std::uint16_t>(
-                                        entry.name_length_override >= 0 ? entry.name_length_override
-                                                                        : static_cast<std::int64_t>(entry.name.size())));
+        const std::int64_t nameLength =
+            entry.name_length_override >= 0 ? entry.name_length_override : static_cast<std::int64_t>(entry.name.size());
+        io::appendUint16(directory, static_cast<std::uint16_t>(nameLength));
         io::appendUint16(directory, 0);
         io::appendUint16(directory, 3);  // a short comment, skipped over when searching
         io::appendUint16(directory, 0);
