@@ -2,6 +2,7 @@
 
 import io as pyio
 import struct
+import subprocess
 import zipfile
 
 import numpy as np
@@ -239,3 +240,22 @@ def test_fields_the_reader_does_not_use(tmp_path, rig_archive, change):
     change(data)
     rig_archive.write_bytes(bytes(data))
     assert np.array_equal(load_rig_poses(tmp_path), saved)
+
+
+def test_size_beyond_any_deflate_ratio_is_refused_before_allocating(tmp_path, python_executable):
+    """Found by fuzzing: a few hundred bytes declaring a 4 GiB deflated entry. Under a
+    1 GiB address-space limit an attempt to allocate it would end in MemoryError."""
+    raw = bytearray(write_zip(tmp_path / "calibration_data.npz", [(POSE_ENTRY, npy_bytes(poses(3)))],
+                              zipfile.ZIP_DEFLATED))
+    struct.pack_into("<I", raw, raw.index(b"PK\x01\x02") + 24, 0xFFFFFFFF)
+    (tmp_path / "calibration_data.npz").write_bytes(bytes(raw))
+    script = ("import resource, sys\n"
+              "resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))\n"
+              "from _velk import io\n"
+              "try:\n"
+              "    io.load_hand_eye_dataset(sys.argv[1])\n"
+              "except Exception as error:\n"
+              "    print(type(error).__name__, error)\n")
+    result = subprocess.run([python_executable, "-c", script, str(tmp_path)], capture_output=True, text=True,
+                            timeout=120)
+    assert result.stdout == "RuntimeError npz: zlib inflate failed on entry\n", result.stderr
