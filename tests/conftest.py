@@ -4,7 +4,9 @@ from pathlib import Path
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
-SHARED_DATA = REPO_ROOT.parent / "shared" / "data"
+# The shared data folder sits beside the checkout (or beside the folder holding worktrees).
+SHARED_DATA = next((parent / "shared" / "data" for parent in REPO_ROOT.parents
+                    if (parent / "shared" / "data").is_dir()), REPO_ROOT.parent / "shared" / "data")
 
 
 @pytest.fixture(scope="session")
