@@ -65,7 +65,7 @@ void bindMultiCameraCalibrator(py::module_& module) {
     py::classh<MultiCameraCalibrator>(module, "MultiCameraCalibrator",
                                       "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
         .def(py::init<TargetVariant, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
-             py::arg("reference_index") = 0, py::arg("options") = MultiCameraCalibrator::defaultOptions(),
+             py::arg("reference_index") = 0, py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
              py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic)
         .def_static("default_options", &MultiCameraCalibrator::defaultOptions)
         .def("calibrate", &calibrateFromPython, py::arg("image_lists"),

@@ -159,6 +159,7 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     if (frames.size() < kMinimumSharedFrames) {
         logMessage(LogLevel::Error, "[MultiCameraCalibrator] Only " + std::to_string(frames.size()) +
                                         " shared detections between reference camera " + pair + "; skipping pair.");
+        forgetPair(k);
         return;
     }
     const StereoPairPoints points = intersectPairCorners(frames, views[r], views[k], target_, r, k);
@@ -166,6 +167,7 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
         logMessage(LogLevel::Error,
                    "[MultiCameraCalibrator] No usable frames after per-corner intersection between reference camera " +
                        pair + "; skipping pair.");
+        forgetPair(k);
         return;
     }
 
@@ -189,6 +191,13 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) + ", cam=" +
                                    std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
                                    std::to_string(points.object_points.size()) + " frames");
+}
+
+// A pose left over from an earlier run does not describe these pictures; keeping it would make
+// this run look successful.
+void MultiCameraCalibrator::forgetPair(int k) {
+    last_result_.reference_T_camera_list[k] = cv::Mat();
+    last_result_.pair_reprojection_errors[k] = kNaN;
 }
 
 void MultiCameraCalibrator::validate(const std::vector<std::vector<cv::Mat>>& image_lists) {

@@ -31,7 +31,8 @@ public:
     static IntrinsicOptions defaultOptions();
 
     // image_lists[camera][frame]; entry f of every list is the same instant. Intrinsics are solved
-    // per camera unless both intrinsic lists are given. The result is updated in place, never cleared.
+    // per camera unless both intrinsic lists are given. The stored result is updated in place; a camera
+    // whose pair is skipped loses its pose and pair error, so that ok reports this run only.
     MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                 const std::vector<cv::Mat>& intrinsic_matrices = {},
                                 const std::vector<cv::Mat>& distortion_coefficients = {},
@@ -55,6 +56,7 @@ public:
 private:
     // Stereo calibration of camera k against the reference; a pair without enough data is logged and skipped.
     void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
+    void forgetPair(int k);
     // Triangulates frame 0; a failure is logged and leaves no report.
     void validate(const std::vector<std::vector<cv::Mat>>& image_lists);
     void save(const std::filesystem::path& output_path) const;
