@@ -28,7 +28,8 @@ cv::Mat charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners, const 
 
 }  // namespace
 
-TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target) {
+TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
+                               Annotation annotation) {
     TargetDetections detections;
     const cv::aruco::CharucoDetector detector = target.createDetector();
     const std::vector<cv::Point3f> boardCorners = detector.getBoard().getChessboardCorners();
@@ -45,17 +46,18 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
                        "[CharucoIntrinsicCalibrator] Not enough ChArUco corners in image " + std::to_string(i));
             continue;
         }
-        cv::Mat annotated = images[i].clone();
-        if (!markerCorners.empty()) {
-            cv::aruco::drawDetectedMarkers(annotated, markerCorners, markerIds, kMarkerColour);
+        if (annotation == Annotation::Draw) {
+            cv::Mat annotated = images[i].clone();
+            if (!markerCorners.empty()) {
+                cv::aruco::drawDetectedMarkers(annotated, markerCorners, markerIds, kMarkerColour);
+            }
+            cv::aruco::drawDetectedCornersCharuco(annotated, corners, ids, kCharucoCornerColour);
+            detections.annotated_images.push_back(annotated);
         }
-        cv::aruco::drawDetectedCornersCharuco(annotated, corners, ids, kCharucoCornerColour);
-
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size())));
         detections.object_points.push_back(charucoObjectPoints(boardCorners, ids));
         detections.point_ids.push_back(cv::Mat(ids, true).reshape(1, static_cast<int>(ids.size())));
-        detections.annotated_images.push_back(annotated);
     }
     return detections;
 }

@@ -25,7 +25,7 @@ CornerFinder cornerFinderFromName(const std::string& name) {
 }  // namespace
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
-                                  const IntrinsicOptions& options) {
+                                  const IntrinsicOptions& options, Annotation annotation) {
     TargetDetections detections;
     const cv::Mat objectPoints = target.objectPoints();
     const cv::Size window(options.sub_pixel_detection_window_size, options.sub_pixel_detection_window_size);
@@ -47,13 +47,14 @@ TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const Ches
         if (finder == CornerFinder::Default) {
             cv::cornerSubPix(grey, corners, window, zeroZone, options.criteria);
         }
-        cv::Mat annotated = images[i].clone();
-        cv::drawChessboardCorners(annotated, target.size, corners, true);
-
+        if (annotation == Annotation::Draw) {
+            cv::Mat annotated = images[i].clone();
+            cv::drawChessboardCorners(annotated, target.size, corners, true);
+            detections.annotated_images.push_back(annotated);
+        }
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(corners);
         detections.object_points.push_back(objectPoints.clone());
-        detections.annotated_images.push_back(annotated);
     }
     return detections;
 }

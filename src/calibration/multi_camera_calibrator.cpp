@@ -1,5 +1,6 @@
 #include "calibration/multi_camera_calibrator.hpp"
 
+#include <algorithm>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
@@ -136,7 +137,7 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
     }
     has_triangulation_ = false;
     if (last_result_.ok) {
-        validate(image_lists);
+        validate(views);
     }
     printResults();
     if (!output_path.empty()) {
@@ -200,9 +201,9 @@ void MultiCameraCalibrator::forgetPair(int k) {
     last_result_.pair_reprojection_errors[k] = kNaN;
 }
 
-void MultiCameraCalibrator::validate(const std::vector<std::vector<cv::Mat>>& image_lists) {
+void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
     try {
-        last_triangulation_ = triangulate(image_lists, 0);
+        last_triangulation_ = triangulateFrameZero(views);
         has_triangulation_ = true;
     } catch (const std::exception& error) {
         logMessage(LogLevel::Warning,
@@ -222,8 +223,7 @@ void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const
     io::save_multi_camera_calibration(output_path, record);
 }
 
-TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
-                                                       int frame_index) const {
+const CharucoTarget& MultiCameraCalibrator::triangulationTarget() const {
     for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
         if (pose.empty()) {
             throw std::runtime_error("MultiCameraCalibrator: run calibrate() before triangulate().");
@@ -233,6 +233,32 @@ TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::ve
     if (charuco == nullptr) {
         throw std::invalid_argument("MultiCameraCalibrator::triangulate requires a CharucoTarget");
     }
+    return *charuco;
+}
+
+// The validation of calibrate: frame 0 as the per-camera detection already found it. The detector and
+// the picture are those a fresh detection would use, so the corners are the same.
+TriangulationReport MultiCameraCalibrator::triangulateFrameZero(const std::vector<RigCameraView>& views) const {
+    const CharucoTarget& charuco = triangulationTarget();
+    std::vector<CameraCorners> cameras(views.size());
+    for (size_t k = 0; k < views.size(); ++k) {
+        const TargetDetections& detections = views[k].detections;
+        const auto& frames = detections.successful_indices;
+        const auto found = std::find(frames.begin(), frames.end(), 0);
+        if (found != frames.end()) {
+            const auto position = static_cast<size_t>(found - frames.begin());
+            const cv::Mat& points = detections.image_points[position];
+            const cv::Mat& ids = detections.point_ids[position];
+            cameras[k].corners.assign(points.begin<cv::Point2f>(), points.end<cv::Point2f>());
+            cameras[k].ids.assign(ids.begin<int>(), ids.end<int>());
+        }
+    }
+    return triangulateCharucoCorners(charuco, last_result_, cameras, 0);
+}
+
+TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                                       int frame_index) const {
+    const CharucoTarget& charuco = triangulationTarget();
     if (image_lists.size() < static_cast<size_t>(num_cameras_)) {
         throw std::invalid_argument("MultiCameraCalibrator::triangulate: expected " + std::to_string(num_cameras_) +
                                     " image lists, got " + std::to_string(image_lists.size()));
@@ -241,15 +267,17 @@ TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::ve
         throw std::invalid_argument("MultiCameraCalibrator::triangulate: frame_index must be >= 0, got " +
                                     std::to_string(frame_index));
     }
-    std::vector<cv::Mat> frame;
     for (int k = 0; k < num_cameras_; ++k) {
         if (static_cast<size_t>(frame_index) >= image_lists[k].size()) {
             throw std::invalid_argument("MultiCameraCalibrator::triangulate: image list " + std::to_string(k) +
                                         " has no frame " + std::to_string(frame_index));
         }
-        frame.push_back(image_lists[k][frame_index]);
     }
-    return triangulateCharucoFrame(*charuco, last_result_, frame, frame_index);
+    std::vector<CameraCorners> cameras;
+    for (int k = 0; k < num_cameras_; ++k) {
+        cameras.push_back(detectCharucoCorners(charuco, image_lists[k][frame_index]));
+    }
+    return triangulateCharucoCorners(charuco, last_result_, cameras, frame_index);
 }
 
 std::string MultiCameraCalibrator::formatResults() const {

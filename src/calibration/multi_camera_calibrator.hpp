@@ -58,7 +58,10 @@ private:
     void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
     void forgetPair(int k);
     // Triangulates frame 0; a failure is logged and leaves no report.
-    void validate(const std::vector<std::vector<cv::Mat>>& image_lists);
+    void validate(const std::vector<RigCameraView>& views);
+    TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views) const;
+    // The target, once the rig is calibrated and the target can be triangulated; throws otherwise.
+    const CharucoTarget& triangulationTarget() const;
     void save(const std::filesystem::path& output_path) const;
 
     TargetVariant target_;

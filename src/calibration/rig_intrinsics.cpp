@@ -39,7 +39,7 @@ std::vector<RigCameraView> calibrateRigIntrinsics(const std::vector<std::vector<
     logMessage(LogLevel::Info, "[MultiCameraCalibrator] Running per-camera intrinsic calibration.");
     std::vector<RigCameraView> views;
     for (size_t k = 0; k < image_lists.size(); ++k) {
-        IntrinsicCalibrator calibrator(target, options);
+        IntrinsicCalibrator calibrator(target, options, Annotation::Skip);
         const IntrinsicResult intrinsics = calibrator.calibrate(image_lists[k]);
         if (!intrinsics.ok) {
             throw std::runtime_error("[MultiCameraCalibrator] Intrinsic calibration failed for camera " +
@@ -60,7 +60,7 @@ std::vector<RigCameraView> detectRigTargets(const std::vector<std::vector<cv::Ma
                                             const TargetVariant& target, const IntrinsicOptions& options) {
     std::vector<RigCameraView> views;
     for (const std::vector<cv::Mat>& images : image_lists) {
-        views.push_back({IntrinsicCalibrator(target, options).findCorners(images), std::nullopt});
+        views.push_back({IntrinsicCalibrator(target, options, Annotation::Skip).findCorners(images), std::nullopt});
     }
     return views;
 }

@@ -45,23 +45,18 @@ CameraModel cameraModel(const MultiCameraResult& rig, size_t k) {
 }
 
 // Corners of one camera with their undistorted positions; appended to the observation lists.
-void observe(const cv::Mat& image, const CharucoTarget& target, const CameraModel& model, int camera,
-             int frame_index, ObservationsById& observations) {
-    cv::Mat grey;
-    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-    std::vector<cv::Point2f> corners;
-    std::vector<int> ids;
-    target.createDetector().detectBoard(grey, corners, ids);
-    if (corners.size() < kMinimumCorners) {
+void observe(const CameraCorners& found, const CameraModel& model, int camera, int frame_index,
+             ObservationsById& observations) {
+    if (found.corners.size() < kMinimumCorners) {
         logMessage(LogLevel::Warning,
                    "cam_" + std::to_string(camera) + ": detection failed on frame " + std::to_string(frame_index));
         return;
     }
-    std::vector<cv::Point2d> detected(corners.begin(), corners.end());
+    std::vector<cv::Point2d> detected(found.corners.begin(), found.corners.end());
     std::vector<cv::Point2d> ideal;
     cv::undistortPoints(detected, ideal, model.K, model.D, cv::noArray(), model.K);
     for (size_t j = 0; j < detected.size(); ++j) {
-        observations[ids[j]].push_back({camera, detected[j].x, detected[j].y, ideal[j].x, ideal[j].y});
+        observations[found.ids[j]].push_back({camera, detected[j].x, detected[j].y, ideal[j].x, ideal[j].y});
     }
 }
 
@@ -170,15 +165,23 @@ double planeThickness(const cv::Mat& points) {
 
 }  // namespace
 
-TriangulationReport triangulateCharucoFrame(const CharucoTarget& target, const MultiCameraResult& rig,
-                                            const std::vector<cv::Mat>& images, int frame_index) {
+CameraCorners detectCharucoCorners(const CharucoTarget& target, const cv::Mat& image) {
+    cv::Mat grey;
+    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    CameraCorners found;
+    target.createDetector().detectBoard(grey, found.corners, found.ids);
+    return found;
+}
+
+TriangulationReport triangulateCharucoCorners(const CharucoTarget& target, const MultiCameraResult& rig,
+                                              const std::vector<CameraCorners>& cameras, int frame_index) {
     std::vector<CameraModel> models;
     for (size_t k = 0; k < rig.intrinsic_matrices.size(); ++k) {
         models.push_back(cameraModel(rig, k));
     }
     ObservationsById observations;
-    for (size_t k = 0; k < images.size(); ++k) {
-        observe(images[k], target, models[k], static_cast<int>(k), frame_index, observations);
+    for (size_t k = 0; k < cameras.size(); ++k) {
+        observe(cameras[k], models[k], static_cast<int>(k), frame_index, observations);
     }
     observations = multiViewOnly(std::move(observations));
     if (observations.size() < kMinimumCorners) {
