@@ -3,6 +3,7 @@
 Shared by the multi-camera tests and bench/multi_camera.py.
 """
 
+import math
 from dataclasses import dataclass
 
 import cv2
@@ -174,3 +175,37 @@ def markers_for_corner_count(target, count):
             if len(corners_with_markers(target, candidate)) == count:
                 return candidate
     raise ValueError(f"no set of markers gives exactly {count} corners")
+
+
+# --------------------------------------------------------------------------
+# Helpers of the multi-camera tests
+
+
+def rotation_error_deg(a, b):
+    relative = a[:3, :3].T @ b[:3, :3]
+    return math.degrees(math.acos(np.clip((np.trace(relative) - 1) / 2, -1.0, 1.0)))
+
+
+def assert_pose_close(found, true, mm=2.0, deg=0.1):
+    assert found.shape == (4, 4) and found.dtype == np.float64
+    assert np.linalg.norm(found[:3, 3] - true[:3, 3]) * 1000 < mm
+    assert rotation_error_deg(found, true) < deg
+    assert np.array_equal(found[3], [0, 0, 0, 1])
+
+
+def image_lists(scene, cameras=None):
+    cameras = range(len(scene.images)) if cameras is None else cameras
+    return [list(scene.images[k]) for k in cameras]
+
+
+def given_intrinsics(scene, cameras=None):
+    cameras = range(len(scene.images)) if cameras is None else cameras
+    return [scene.camera_matrices[k] for k in cameras], [scene.distortions[k].reshape(1, -1) for k in cameras]
+
+
+def blank_like(image):
+    return np.full_like(image, 90)
+
+
+def log_lines(err):
+    return [line for line in err.splitlines() if line.startswith("[velk]")]
