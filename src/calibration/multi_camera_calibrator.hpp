@@ -24,8 +24,8 @@ public:
                           const IntrinsicOptions& options = defaultOptions(),
                           int stereo_calibrate_flags = kFixIntrinsic);
 
-    static constexpr int kFixIntrinsic = 256;        // cv::CALIB_FIX_INTRINSIC
-    static constexpr int kUseIntrinsicGuess = 1;     // cv::CALIB_USE_INTRINSIC_GUESS
+    static constexpr int kFixIntrinsic = 256;     // cv::CALIB_FIX_INTRINSIC
+    static constexpr int kUseIntrinsicGuess = 1;  // cv::CALIB_USE_INTRINSIC_GUESS
 
     // Intrinsic defaults with a tighter solver epsilon (1e-6) and a 3 px per-view threshold.
     static IntrinsicOptions defaultOptions();
