@@ -6,7 +6,9 @@ from pathlib import Path
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
-SHARED_DATA = REPO_ROOT.parent / "shared" / "data"
+# The shared data folder sits beside the checkout (or beside the folder holding worktrees).
+SHARED_DATA = next((parent / "shared" / "data" for parent in REPO_ROOT.parents
+                    if (parent / "shared" / "data").is_dir()), REPO_ROOT.parent / "shared" / "data")
 
 
 @pytest.fixture(scope="session")
@@ -102,3 +104,13 @@ def rendered_intrinsic_scene():
         return _SCENE_CACHE[kind]
 
     return scene
+
+
+@pytest.fixture(scope="session")
+def rendered_rig():
+    """Three synchronized cameras rendered looking at a ChArUco board in 15 poses (about 12 s, once)."""
+    pytest.importorskip("cv2")
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    import rig_scene
+
+    return rig_scene.render_rig(3, 15)

@@ -10,6 +10,7 @@ void registerTfBindings(pybind11::module_& module);
 void registerTargetBindings(pybind11::module_& module);
 void registerIntrinsicBindings(pybind11::module_& module);
 void registerHandEyeBindings(pybind11::module_& module);
+void registerMultiCameraBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
 

@@ -47,7 +47,8 @@ int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
 
 }  // namespace
 
-TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target) {
+TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
+                                 Annotation annotation) {
     TargetDetections detections;
     const cv::aruco::GridBoard board = target.createBoard();
     const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
@@ -68,13 +69,14 @@ TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const Aruco
         detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
         MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
 
-        const cv::Mat annotated = annotatedCopy(
-            images[i], [&](cv::Mat& canvas) { cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour); });
-
+        if (annotation == Annotation::Draw) {
+            detections.annotated_images.push_back(annotatedCopy(images[i], [&](cv::Mat& canvas) {
+                cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour);
+            }));
+        }
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(points.image_points);
         detections.object_points.push_back(points.object_points);
-        detections.annotated_images.push_back(annotated);
     }
     return detections;
 }

@@ -16,7 +16,8 @@ constexpr int kMinimumCharucoCorners = 4;
 
 }  // namespace
 
-TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target) {
+TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
+                               Annotation annotation) {
     TargetDetections detections;
     const cv::aruco::CharucoDetector detector = target.createDetector();
     const std::vector<cv::Point3f> boardCorners = detector.getBoard().getChessboardCorners();
@@ -33,20 +34,20 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
                        "[CharucoIntrinsicCalibrator] Not enough ChArUco corners in image " + std::to_string(i));
             continue;
         }
-        const cv::Mat annotated = annotatedCopy(images[i], [&](cv::Mat& canvas) {
-            if (!markerCorners.empty()) {
-                cv::aruco::drawDetectedMarkers(canvas, markerCorners, markerIds, kMarkerColour);
-            }
-            cv::aruco::drawDetectedCornersCharuco(canvas, corners, ids, kCharucoCornerColour);
-        });
-
+        if (annotation == Annotation::Draw) {
+            detections.annotated_images.push_back(annotatedCopy(images[i], [&](cv::Mat& canvas) {
+                if (!markerCorners.empty()) {
+                    cv::aruco::drawDetectedMarkers(canvas, markerCorners, markerIds, kMarkerColour);
+                }
+                cv::aruco::drawDetectedCornersCharuco(canvas, corners, ids, kCharucoCornerColour);
+            }));
+        }
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size())));
         const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(boardCorners, ids);
         detections.object_points.push_back(
             cv::Mat(objectPoints, true).reshape(1, static_cast<int>(objectPoints.size())));
         detections.point_ids.push_back(cv::Mat(ids, true).reshape(1, static_cast<int>(ids.size())));
-        detections.annotated_images.push_back(annotated);
     }
     return detections;
 }

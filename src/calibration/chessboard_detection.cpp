@@ -26,7 +26,7 @@ CornerFinder cornerFinderFromName(const std::string& name) {
 }  // namespace
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
-                                  const IntrinsicOptions& options) {
+                                  const IntrinsicOptions& options, Annotation annotation) {
     TargetDetections detections;
     const cv::Mat objectPoints = target.objectPoints();
     const cv::Size window(options.sub_pixel_detection_window_size, options.sub_pixel_detection_window_size);
@@ -48,13 +48,14 @@ TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const Ches
         if (finder == CornerFinder::Default) {
             cv::cornerSubPix(grey, corners, window, zeroZone, options.criteria);
         }
-        const cv::Mat annotated = annotatedCopy(
-            images[i], [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, target.size, corners, true); });
-
+        if (annotation == Annotation::Draw) {
+            detections.annotated_images.push_back(annotatedCopy(images[i], [&](cv::Mat& canvas) {
+                cv::drawChessboardCorners(canvas, target.size, corners, true);
+            }));
+        }
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(corners);
         detections.object_points.push_back(objectPoints.clone());
-        detections.annotated_images.push_back(annotated);
     }
     return detections;
 }

@@ -46,15 +46,15 @@ std::vector<int> lowErrorPositions(const std::vector<double>& perViewErrors, dou
 
 }  // namespace
 
-IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options)
-    : target_(std::move(target)), options_(std::move(options)) {}
+IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options, Annotation annotation)
+    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation) {}
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
-    return detectTarget(images, target_, options_);
+    return detectTarget(images, target_, options_, annotation_);
 }
 
 IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& images) {
-    detections_ = detectTarget(images, target_, options_);
+    detections_ = detectTarget(images, target_, options_, annotation_);
     rotation_vectors_.clear();
     translation_vectors_.clear();
 

@@ -6,6 +6,7 @@
 
 #include "calibration/intrinsic_options.hpp"
 #include "calibration/intrinsic_result.hpp"
+#include "calibration/target_detection.hpp"
 #include "calibration/target_detections.hpp"
 #include "targets/target_variant.hpp"
 
@@ -14,7 +15,9 @@ namespace velk::calibration {
 // Intrinsic camera calibration from pictures of one target.
 class IntrinsicCalibrator {
 public:
-    explicit IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions());
+    // With Annotation::Skip the detections carry no annotated images (for callers that need points only).
+    explicit IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions(),
+                                 Annotation annotation = Annotation::Draw);
 
     // Detection only; the calibrator's state is left as it is.
     TargetDetections findCorners(const std::vector<cv::Mat>& images) const;
@@ -34,6 +37,7 @@ private:
 
     TargetVariant target_;
     IntrinsicOptions options_;
+    Annotation annotation_;
     TargetDetections detections_;
     std::vector<cv::Mat> rotation_vectors_;
     std::vector<cv::Mat> translation_vectors_;

@@ -20,15 +20,18 @@ std::vector<cv::Point3f> charucoObjectPoints(const std::vector<cv::Point3f>& boa
 }
 
 TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
-                              const IntrinsicOptions& options) {
+                              const IntrinsicOptions& options, Annotation annotation) {
     struct Dispatch {
         const std::vector<cv::Mat>& images;
         const IntrinsicOptions& options;
-        TargetDetections operator()(const ChessboardTarget& t) const { return detectChessboard(images, t, options); }
-        TargetDetections operator()(const CharucoTarget& t) const { return detectCharuco(images, t); }
-        TargetDetections operator()(const ArucoTarget& t) const { return detectArucoGrid(images, t); }
+        Annotation annotation;
+        TargetDetections operator()(const ChessboardTarget& t) const {
+            return detectChessboard(images, t, options, annotation);
+        }
+        TargetDetections operator()(const CharucoTarget& t) const { return detectCharuco(images, t, annotation); }
+        TargetDetections operator()(const ArucoTarget& t) const { return detectArucoGrid(images, t, annotation); }
     };
-    return std::visit(Dispatch{images, options}, target);
+    return std::visit(Dispatch{images, options, annotation}, target);
 }
 
 }  // namespace velk::calibration

@@ -10,14 +10,20 @@
 
 namespace velk::calibration {
 
+// Whether detection draws what it found on a copy of each image (annotated_images). Callers that
+// only need the points skip the drawing; annotated_images then stays empty.
+enum class Annotation { Draw, Skip };
+
 // Finds the target in each image; images without enough points are skipped with a warning.
 TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
-                              const IntrinsicOptions& options);
+                              const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
-                                  const IntrinsicOptions& options);
-TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target);
-TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target);
+                                  const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
+TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
+                               Annotation annotation = Annotation::Draw);
+TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
+                                 Annotation annotation = Annotation::Draw);
 
 // BGR (or BGRA) to one-channel grey, as every detector sees its input.
 cv::Mat toGrey(const cv::Mat& image);

@@ -1,0 +1,95 @@
+#include <optional>
+
+#include "bindings/registrars.hpp"
+#include "bindings/type_casters.hpp"
+#include "calibration/multi_camera_calibrator.hpp"
+
+namespace py = pybind11;
+using velk::calibration::IntrinsicOptions;
+using velk::calibration::MultiCameraCalibrator;
+using velk::calibration::MultiCameraResult;
+using velk::calibration::SubsetResult;
+using velk::calibration::TriangulationReport;
+
+namespace velk::bindings {
+namespace {
+
+using ImageLists = std::vector<std::vector<cv::Mat>>;
+
+void bindStereoFlags(py::module_& module) {
+    module.attr("CALIB_FIX_INTRINSIC") = MultiCameraCalibrator::kFixIntrinsic;
+    module.attr("CALIB_USE_INTRINSIC_GUESS") = MultiCameraCalibrator::kUseIntrinsicGuess;
+}
+
+void bindTriangulationReport(py::module_& module) {
+    py::classh<TriangulationReport>(module, "TriangulationReport",
+                                    "Triangulation validation report for one synchronized frame.")
+        .def_readonly("frame_index", &TriangulationReport::frame_index)
+        .def_readonly("points_3d", &TriangulationReport::points_3d)
+        .def_readonly("ids", &TriangulationReport::ids)
+        .def_readonly("neighbor_distances_m", &TriangulationReport::neighbor_distances_m)
+        .def_readonly("plane_thickness_m", &TriangulationReport::plane_thickness_m)
+        .def_readonly("rms_per_camera", &TriangulationReport::rms_per_camera)
+        .def_readonly("counts_per_camera", &TriangulationReport::counts_per_camera);
+}
+
+void bindMultiCameraResult(py::module_& module) {
+    py::classh<MultiCameraResult>(module, "MultiCameraResult", "Result of MultiCameraCalibrator.calibrate().")
+        .def_readonly("ok", &MultiCameraResult::ok)
+        .def_readonly("reference_index", &MultiCameraResult::reference_index)
+        .def_readonly("reference_T_camera_list", &MultiCameraResult::reference_T_camera_list)
+        .def_readonly("intrinsic_matrices", &MultiCameraResult::intrinsic_matrices)
+        .def_readonly("distortion_coefficients", &MultiCameraResult::distortion_coefficients)
+        .def_readonly("intrinsic_reprojection_errors", &MultiCameraResult::intrinsic_reprojection_errors)
+        .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors);
+}
+
+void bindSubsetResult(py::module_& module) {
+    py::classh<SubsetResult>(module, "SubsetResult", "Result of one entry of MultiCameraCalibrator.calibrate_subsets().")
+        .def_readonly("subset", &SubsetResult::subset)
+        .def_readonly("result", &SubsetResult::result)
+        .def_readonly("has_triangulation", &SubsetResult::has_triangulation)
+        .def_readonly("triangulation", &SubsetResult::triangulation);
+}
+
+// An absent output path means "do not save"; pathlib.Path('') would arrive as "." otherwise.
+MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const ImageLists& image_lists,
+                                      const std::vector<cv::Mat>& intrinsic_matrices,
+                                      const std::vector<cv::Mat>& distortion_coefficients,
+                                      const std::optional<std::filesystem::path>& output_path) {
+    return self.calibrate(image_lists, intrinsic_matrices, distortion_coefficients,
+                          output_path.value_or(std::filesystem::path()));
+}
+
+void bindMultiCameraCalibrator(py::module_& module) {
+    py::classh<MultiCameraCalibrator>(module, "MultiCameraCalibrator",
+                                      "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
+        .def(py::init<TargetVariant, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
+             py::arg("reference_index") = 0, py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
+             py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic)
+        .def_static("default_options", &MultiCameraCalibrator::defaultOptions)
+        .def("calibrate", &calibrateFromPython, py::arg("image_lists"),
+             py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
+             py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none())
+        .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0)
+        .def("calibrate_subsets", &MultiCameraCalibrator::calibrateSubsets, py::arg("image_lists"),
+             py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0)
+        .def("format_results", &MultiCameraCalibrator::formatResults)
+        .def("print_results", &MultiCameraCalibrator::printResults)
+        .def("last_result", &MultiCameraCalibrator::lastResult)
+        .def("target", [](const MultiCameraCalibrator& self) { return self.target(); })
+        .def("num_cameras", &MultiCameraCalibrator::numCameras)
+        .def("reference_index", &MultiCameraCalibrator::referenceIndex);
+}
+
+}  // namespace
+
+void registerMultiCameraBindings(py::module_& module) {
+    bindStereoFlags(module);
+    bindTriangulationReport(module);
+    bindMultiCameraResult(module);
+    bindSubsetResult(module);
+    bindMultiCameraCalibrator(module);
+}
+
+}  // namespace velk::bindings

@@ -1,0 +1,25 @@
+#include "calibration/multi_camera_result.hpp"
+
+namespace velk::calibration {
+namespace {
+
+std::vector<cv::Mat> cloned(const std::vector<cv::Mat>& matrices) {
+    std::vector<cv::Mat> copies;
+    copies.reserve(matrices.size());
+    for (const cv::Mat& matrix : matrices) {
+        copies.push_back(matrix.clone());
+    }
+    return copies;
+}
+
+}  // namespace
+
+MultiCameraResult deepCopy(const MultiCameraResult& result) {
+    MultiCameraResult copy = result;
+    copy.reference_T_camera_list = cloned(result.reference_T_camera_list);
+    copy.intrinsic_matrices = cloned(result.intrinsic_matrices);
+    copy.distortion_coefficients = cloned(result.distortion_coefficients);
+    return copy;
+}
+
+}  // namespace velk::calibration
