@@ -1,6 +1,7 @@
 #include "quality/hand_eye_method_comparison.hpp"
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "calibration/eye_in_hand_calibrator.hpp"
@@ -35,6 +36,11 @@ std::optional<HandEyeMethodResult> runMethod(const std::string& name, const Comp
                              data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
     if (!result.ok || result.tcp_T_camera.empty()) {
         return std::nullopt;
+    }
+    // Some solvers report success with a NaN transform when the motions leave them
+    // without a solution; that is a failure, not a candidate for the consensus.
+    if (!cv::checkRange(result.tcp_T_camera)) {
+        throw std::runtime_error("tcp_T_camera is not finite");
     }
     HandEyeMethodResult methodResult;
     methodResult.method_name = name;
