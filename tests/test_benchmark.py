@@ -76,7 +76,7 @@ def test_cross_validation_matches_the_folds_worked_out_by_hand(eye_in_hand_scene
     assert tested_images == tested
     held_out = CalibrationBenchmark().cross_validate(images, eye_in_hand_scene.target, IntrinsicOptions(),
                                                      n_splits=splits, seed=seed)
-    assert held_out == pytest.approx(expected, rel=1e-7)
+    assert held_out == pytest.approx(expected, rel=1e-6)
 
 
 @pytest.mark.parametrize("count, splits", [(4, 5), (12, 0), (12, -1)])
@@ -157,17 +157,23 @@ def test_full_run_with_robot_poses(eye_in_hand_scene, capfd):
 
     # The parts agree with the public operations: the folds, and the round trip with the
     # intrinsics of the calibration on all images (not those of the hand-eye calibration).
+    # OpenCV's threaded solvers are not bit-reproducible from run to run, hence the tolerances.
     benchmark = CalibrationBenchmark()
-    assert result.held_out_reprojection_error == benchmark.cross_validate(scene.images, scene.target, options, 5, 0)
+    assert result.held_out_reprojection_error == pytest.approx(
+        benchmark.cross_validate(scene.images, scene.target, options, 5, 0), rel=1e-6)
     intrinsics = IntrinsicCalibrator(scene.target, options).calibrate(scene.images)
-    assert result.reprojection_error == intrinsics.reprojection_error
-    assert np.array_equal(result.camera_matrix, intrinsics.intrinsic_matrix)
-    assert np.array_equal(result.dist_coeffs, intrinsics.distortion_coefficients)
+    assert result.reprojection_error == pytest.approx(intrinsics.reprojection_error, rel=1e-6)
+    assert np.allclose(result.camera_matrix, intrinsics.intrinsic_matrix, rtol=1e-6, atol=0)
+    assert np.allclose(result.dist_coeffs, intrinsics.distortion_coefficients, rtol=1e-4, atol=1e-9)
     hand_eye = EyeInHandCalibrator(scene.target, hand_eye_options).calibrate(scene.robot_T_tcp_list, scene.images)
-    assert not np.allclose(hand_eye.intrinsic_matrix, intrinsics.intrinsic_matrix, rtol=1e-6, atol=0)
-    assert result.hand_eye_roundtrip_error == benchmark.hand_eye_roundtrip(
+    with_own_intrinsics = benchmark.hand_eye_roundtrip(
         scene.images, scene.robot_T_tcp_list, hand_eye.tcp_T_camera, intrinsics.intrinsic_matrix,
         intrinsics.distortion_coefficients, scene.target, hand_eye.camera_T_target_list)
+    with_hand_eye_intrinsics = benchmark.hand_eye_roundtrip(
+        scene.images, scene.robot_T_tcp_list, hand_eye.tcp_T_camera, hand_eye.intrinsic_matrix,
+        hand_eye.distortion_coefficients, scene.target, hand_eye.camera_T_target_list)
+    assert with_own_intrinsics != pytest.approx(with_hand_eye_intrinsics, rel=1e-2)
+    assert result.hand_eye_roundtrip_error == pytest.approx(with_own_intrinsics, rel=1e-4)
 
 
 def test_run_keeps_frames_the_hand_eye_calibrator_dropped(eye_in_hand_scene):
