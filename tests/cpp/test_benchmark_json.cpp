@@ -71,30 +71,6 @@ INSTANTIATE_TEST_SUITE_P(Values, Nulls,
                              return "case" + std::to_string(info.index);
                          });
 
-TEST(BenchmarkJson, DocumentLayout) {
-    const std::string text = benchmarkResultsJson({record(0.1234565, 0.5)}, "2026-01-02T00:00:00.000000+00:00").dump(2);
-    EXPECT_NE(text.back(), '\n');
-    const nlohmann::json document = nlohmann::json::parse(text);
-    EXPECT_EQ(document["run_timestamp"], "2026-01-02T00:00:00.000000+00:00");
-    const nlohmann::json& entry = document["results"][0];
-    std::vector<std::string> keys;
-    for (const auto& item : entry.items()) {
-        keys.push_back(item.key());
-    }
-    EXPECT_EQ(keys, (std::vector<std::string>{"backend_name", "camera_matrix", "dist_coeffs",
-                                               "hand_eye_roundtrip_error", "held_out_reprojection_error",
-                                               "image_count", "reprojection_error", "timestamp"}));
-    EXPECT_EQ(entry["camera_matrix"], nlohmann::json::parse("[[1000.0,0.0,640.0],[0.0,1001.0,480.0],[0.0,0.0,1.0]]"));
-    EXPECT_EQ(entry["dist_coeffs"], nlohmann::json::parse("[-0.1,0.01,0.0,0.0,0.002]"));
-    EXPECT_TRUE(entry["image_count"].is_number_integer());
-    EXPECT_EQ(entry["held_out_reprojection_error"].get<double>(), roundToMicro(0.1234565));
-    EXPECT_EQ(text.find("\n  \"results\": [\n    {\n      \"backend_name\": \"b\",\n"), text.find('\n'));
-}
-
-TEST(BenchmarkJson, EmptyResultList) {
-    EXPECT_EQ(benchmarkResultsJson({}, "t").dump(2), "{\n  \"results\": [],\n  \"run_timestamp\": \"t\"\n}");
-}
-
 struct TimeCase {
     long long micros_since_epoch;
     std::string text;
