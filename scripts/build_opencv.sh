@@ -20,7 +20,8 @@ options=(
   -DWITH_IPP=OFF -DBUILD_IPP_IW=OFF -DWITH_ITT=OFF -DBUILD_ITT=OFF -DWITH_ADE=OFF -DBUILD_opencv_gapi=OFF
   -DWITH_OPENCL=OFF -DWITH_CUDA=OFF -DWITH_OPENVINO=OFF -DWITH_VA=OFF -DWITH_VA_INTEL=OFF
   -DWITH_PROTOBUF=OFF -DBUILD_PROTOBUF=OFF -DWITH_FLATBUFFERS=OFF -DWITH_QUIRC=OFF -DWITH_TBB=OFF -DBUILD_TBB=OFF
-  -DWITH_OPENMP=OFF -DWITH_EIGEN=OFF -DWITH_LAPACK=OFF -DWITH_CAROTENE=OFF -DWITH_KLEIDICV=OFF
+  -DWITH_OPENMP=OFF -DWITH_EIGEN=OFF -DWITH_CAROTENE=OFF -DWITH_KLEIDICV=OFF
+  -DWITH_LAPACK=ON
   -DWITH_PNG=ON -DBUILD_PNG=OFF -DBUILD_ZLIB=OFF -DWITH_SPNG=OFF
   -DWITH_JPEG=ON -DBUILD_JPEG=ON
   -DWITH_TIFF=OFF -DBUILD_TIFF=OFF -DWITH_WEBP=OFF -DBUILD_WEBP=OFF
@@ -49,6 +50,11 @@ mkdir -p "$work/downloads"
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" \
   -DOPENCV_DOWNLOAD_PATH="$work/downloads" "${options[@]}" >"$work/configure.log" 2>&1 \
   || { tail -40 "$work/configure.log" >&2; exit 1; }
+grep -E "Lapack:" "$work/configure.log" >&2 || true
+if [ "${VELK_OPENCV_REQUIRE_LAPACK:-1}" = 1 ] && ! grep -qE "Lapack: +YES" "$work/configure.log"; then
+  echo "OpenCV configure found no LAPACK (install libopenblas-dev and liblapacke-dev)" >&2
+  exit 1
+fi
 cmake --build "$work/build" -j "$(nproc)" >&2
 rm -rf "$prefix"
 cmake --install "$work/build" >/dev/null

@@ -1,4 +1,6 @@
 import sys
+
+import numpy as np
 from pathlib import Path
 
 import pytest
@@ -39,49 +41,73 @@ def right_photos():
     return _read_stereo("right")
 
 
-class EyeInHandScene:
-    """Rendered views of a ChArUco board from a camera on a robot flange, with ground truth."""
+# --------------------------------------------------------------------------
+# Rendered scenes with ground truth
 
-    def __init__(self, views=14, seed=7):
-        import math
+IMAGE_SIZE = (1280, 960)
+TRUE_K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
+TRUE_DIST = np.array([-0.1, 0.0, 0.0, 0.0, 0.0])
 
-        import numpy as np
 
-        from _velk import CharucoTarget, tf
-        from quorvane.velk import synthetic
+def intrinsic_targets():
+    import _velk
 
-        self.target = CharucoTarget(7, 5, 0.04, 0.03)
-        self.image_size = (1280, 960)
-        self.camera_matrix = synthetic.pinhole_matrix(1000.0, self.image_size)
-        self.dist_coeffs = np.array([-0.05, 0.02, 0.0, 0.0, 0.0])
-        self.tcp_T_camera = tf.pose_to_transformation_matrix([0.03, -0.02, 0.08, 5, -3, 90])
-        self.world_T_target = tf.pose_to_transformation_matrix([0.6, 0.1, 0.0, 180, 0, 0])
-        rng = np.random.default_rng(seed)
-        centre = synthetic.board_center(self.target)
-        self.camera_T_target_list, self.images = [], []
-        for k in range(views):
-            # 0.4 - 0.7 m away, viewing direction tilted 15 - 30 degrees off the board normal
-            # and rolled 15 - 30 degrees about the optical axis.
-            tilt = math.radians(rng.uniform(15, 30))
-            azimuth = 2 * math.pi * k / views + rng.uniform(-0.3, 0.3)
-            distance = rng.uniform(0.4, 0.7)
-            direction = np.array([math.sin(tilt) * math.cos(azimuth), math.sin(tilt) * math.sin(azimuth),
-                                  -math.cos(tilt)])
-            roll = math.radians(rng.uniform(15, 30) * rng.choice([-1, 1]))
-            up = np.array([math.sin(roll), -math.cos(roll), 0.0])
-            aim = centre + np.append(rng.uniform(-0.02, 0.02, 2), 0.0)
-            pose = synthetic.look_at_pose(centre + distance * direction, aim, up)
-            view = synthetic.render_target(self.target, self.camera_matrix, self.dist_coeffs, pose, self.image_size,
-                                           noise_sigma=1.5, blur_sigma=0.6, seed=seed * 100 + k,
-                                           supersample=2)
-            self.camera_T_target_list.append(pose)
-            self.images.append(view.image)
-        inverse_tcp_T_camera = np.linalg.inv(self.tcp_T_camera)
-        self.robot_T_tcp_list = [self.world_T_target @ np.linalg.inv(pose) @ inverse_tcp_T_camera
-                                 for pose in self.camera_T_target_list]
+    return {
+        "chessboard": _velk.ChessboardTarget((9, 6), 0.03),
+        "charuco": _velk.CharucoTarget(9, 7, 0.035, 0.026),
+        "aruco": _velk.ArucoTarget((6, 5), 0.04, 0.01),
+    }
+
+
+def calibration_views(target, count, seed):
+    """Oblique views spread over the image: distances 0.45-0.7 m, tilts 10-40 degrees, rolls +-20 degrees."""
+    from quorvane.velk import synthetic
+    import _velk
+
+    rng = np.random.default_rng(seed)
+    centre = synthetic.board_center(target)
+    poses = []
+    for k in range(count):
+        distance = rng.uniform(0.45, 0.7)
+        tilt = np.radians(rng.uniform(10.0, 40.0))
+        azimuth = 2 * np.pi * k / count
+        eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
+                                            -np.cos(tilt)])
+        aim = centre + np.array([rng.uniform(-0.05, 0.05), rng.uniform(-0.04, 0.04), 0.0])
+        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-20, 20)])
+        poses.append(roll @ synthetic.look_at_pose(eye, aim))
+    return poses
+
+
+def render_views(target, poses, seed, noise_sigma=1.0):
+    from quorvane.velk import synthetic
+
+    return [synthetic.render_target(target, TRUE_K, TRUE_DIST, pose, IMAGE_SIZE, noise_sigma=noise_sigma,
+                                    blur_sigma=0.5, seed=seed + k, supersample=2)
+            for k, pose in enumerate(poses)]
+
+
+_SCENE_CACHE = {}
+
+
+@pytest.fixture(scope="session")
+def rendered_intrinsic_scene():
+    """Twenty rendered views of each target kind, cached for the session: kind -> (target, views)."""
+    pytest.importorskip("cv2")
+
+    def scene(kind):
+        if kind not in _SCENE_CACHE:
+            target = intrinsic_targets()[kind]
+            _SCENE_CACHE[kind] = (target, render_views(target, calibration_views(target, 20, seed=11), seed=100))
+        return _SCENE_CACHE[kind]
+
+    return scene
 
 
 @pytest.fixture(scope="session")
 def eye_in_hand_scene():
-    """14 rendered eye-in-hand views (1280 x 960, fx = fy = 1000) of a 7 x 5 ChArUco board."""
-    return EyeInHandScene()
+    """Fourteen rendered pictures from a camera on a simulated robot flange, with the truth (demo scene)."""
+    pytest.importorskip("cv2")
+    from quorvane.velk import demo
+
+    return demo.simulate_eye_in_hand(num_poses=14, seed=5)

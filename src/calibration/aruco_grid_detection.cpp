@@ -5,6 +5,7 @@
 
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
+#include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
 namespace velk::calibration {
@@ -67,8 +68,8 @@ TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const Aruco
         detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
         MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
 
-        cv::Mat annotated = images[i].clone();
-        cv::aruco::drawDetectedMarkers(annotated, corners, ids, kMarkerColour);
+        const cv::Mat annotated = annotatedCopy(
+            images[i], [&](cv::Mat& canvas) { cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour); });
 
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(points.image_points);

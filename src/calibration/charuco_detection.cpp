@@ -6,6 +6,7 @@
 
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
+#include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
 namespace velk::calibration {
@@ -45,11 +46,12 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
                        "[CharucoIntrinsicCalibrator] Not enough ChArUco corners in image " + std::to_string(i));
             continue;
         }
-        cv::Mat annotated = images[i].clone();
-        if (!markerCorners.empty()) {
-            cv::aruco::drawDetectedMarkers(annotated, markerCorners, markerIds, kMarkerColour);
-        }
-        cv::aruco::drawDetectedCornersCharuco(annotated, corners, ids, kCharucoCornerColour);
+        const cv::Mat annotated = annotatedCopy(images[i], [&](cv::Mat& canvas) {
+            if (!markerCorners.empty()) {
+                cv::aruco::drawDetectedMarkers(canvas, markerCorners, markerIds, kMarkerColour);
+            }
+            cv::aruco::drawDetectedCornersCharuco(canvas, corners, ids, kCharucoCornerColour);
+        });
 
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size())));

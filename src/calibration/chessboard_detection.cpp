@@ -5,6 +5,7 @@
 
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
+#include "targets/annotation.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -47,8 +48,8 @@ TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const Ches
         if (finder == CornerFinder::Default) {
             cv::cornerSubPix(grey, corners, window, zeroZone, options.criteria);
         }
-        cv::Mat annotated = images[i].clone();
-        cv::drawChessboardCorners(annotated, target.size, corners, true);
+        const cv::Mat annotated = annotatedCopy(
+            images[i], [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, target.size, corners, true); });
 
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(corners);

@@ -37,7 +37,8 @@ std::vector<cv::Point3f> targetPoints(const TargetVariant& target) {
         }
         std::vector<cv::Point3f> operator()(const ArucoTarget& t) const {
             std::vector<cv::Point3f> all;
-            for (const auto& marker : t.createBoard().getObjPoints()) {
+            const cv::aruco::GridBoard board = t.createBoard();  // getObjPoints() refers into the board
+            for (const auto& marker : board.getObjPoints()) {
                 all.insert(all.end(), marker.begin(), marker.end());
             }
             return all;

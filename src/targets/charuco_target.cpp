@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect/aruco_detector.hpp>
 
+#include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
 namespace velk {
@@ -35,16 +36,15 @@ std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) c
     std::vector<int> markerIds;
     detector.detectBoard(grey, charucoCorners, charucoIds, markerCorners, markerIds);
 
-    cv::Mat annotated = image.clone();
-    if (!markerCorners.empty()) {
-        cv::aruco::drawDetectedMarkers(annotated, markerCorners, markerIds, kMarkerColour);
-    }
-    int cornerCount = 0;
-    if (!charucoCorners.empty()) {
-        cv::aruco::drawDetectedCornersCharuco(annotated, charucoCorners, charucoIds, kCharucoCornerColour);
-        cornerCount = static_cast<int>(charucoCorners.size());
-    }
-    return {annotated, cornerCount};
+    const cv::Mat annotated = annotatedCopy(image, [&](cv::Mat& canvas) {
+        if (!markerCorners.empty()) {
+            cv::aruco::drawDetectedMarkers(canvas, markerCorners, markerIds, kMarkerColour);
+        }
+        if (!charucoCorners.empty()) {
+            cv::aruco::drawDetectedCornersCharuco(canvas, charucoCorners, charucoIds, kCharucoCornerColour);
+        }
+    });
+    return {annotated, static_cast<int>(charucoCorners.size())};
 }
 
 }  // namespace velk

@@ -6,12 +6,14 @@ and returns the image together with the true image positions of the board's
 corners. Use it to test detectors and calibrations against known answers, to
 try out a capture plan before going to the lab, or for demos.
 
-The image is rendered by following every pixel backwards: sub-pixel sample
-positions are undistorted into viewing rays, each ray is intersected with the
-board plane, and the printed sheet is looked up in a high-resolution texture
-built from the board geometry. Ground truth comes from the forward model
-(``cv2.projectPoints``) with the same distortion, so the two agree to far
-below a hundredth of a pixel.
+The image is rendered by following every pixel backwards: the pixel positions
+are undistorted into viewing rays (checked by distorting them again), each ray
+is intersected with the board plane, and the printed sheet is looked up in a
+texture built from the board geometry, several times finer than the image.
+Every pixel averages supersample x supersample looks across its area, as a
+sensor pixel does. Ground truth comes from the forward model
+(``cv2.projectPoints``) with the same distortion; the two agree to about a
+thousandth of a pixel. A 1280x960 view takes around half a second.
 
 Targets are plain objects described by their attributes (the library's target
 classes have exactly these, but any object with them will do):
@@ -90,7 +92,7 @@ def _import_cv2():
     return cv2
 
 
-@dataclass
+@dataclass(eq=False)
 class RenderedView:
     """A rendered image and the ground truth of what it shows.
 
@@ -254,15 +256,21 @@ def _layout(cv2, target) -> _Layout:
     else:
         mx, my = (int(v) for v in target.board_size)
         if ids_arg is None:
-            board = cv2.aruco.GridBoard((mx, my), float(target.marker_length), float(target.marker_separation), dictionary)
+            board = cv2.aruco.GridBoard((mx, my), float(target.marker_length), float(target.marker_separation),
+                                        dictionary)
         else:
-            board = cv2.aruco.GridBoard(
-                (mx, my), float(target.marker_length), float(target.marker_separation), dictionary, ids_arg
-            )
+            board = cv2.aruco.GridBoard((mx, my), float(target.marker_length), float(target.marker_separation),
+                                        dictionary, ids_arg)
         points = ids = None
 
     marker_points = np.asarray(board.getObjPoints(), dtype=np.float64).reshape(-1, 4, 3)
     marker_ids = np.asarray(board.getIds(), dtype=np.int64).ravel()
+    (x0, y0, x1, y1), _ = _pattern_and_margin(target)
+    tolerance = 1e-6 * max(x1 - x0, y1 - y0)
+    xy = marker_points[..., :2].reshape(-1, 2)
+    low, high = xy.min(axis=0), xy.max(axis=0)
+    if low[0] < x0 - tolerance or low[1] < y0 - tolerance or high[0] > x1 + tolerance or high[1] > y1 + tolerance:
+        raise RuntimeError("this OpenCV lays the board out differently from the expected board frame")
     cells = dictionary.markerSize + 2
     marker_images = [dictionary.generateImageMarker(int(i), cells, borderBits=1) for i in marker_ids]
     if points is None:
@@ -312,7 +320,7 @@ def _check_camera(camera_matrix, dist_coeffs, image_size):
     K = np.asarray(camera_matrix, dtype=np.float64)
     if K.shape != (3, 3) or not np.all(np.isfinite(K)):
         raise ValueError(f"camera_matrix must be a finite 3x3 matrix, got shape {K.shape}")
-    if K[0, 0] <= 0 or K[1, 1] <= 0 or K[0, 1] != 0 or np.any(K[2] != (0.0, 0.0, 1.0)) or K[1, 0] != 0:
+    if K[0, 0] <= 0 or K[1, 1] <= 0 or K[0, 1] != 0 or K[1, 0] != 0 or not np.allclose(K[2], (0.0, 0.0, 1.0)):
         raise ValueError("camera_matrix must be [[fx, 0, cx], [0, fy, cy], [0, 0, 1]] with fx, fy > 0")
     D = np.zeros(0) if dist_coeffs is None else np.asarray(dist_coeffs, dtype=np.float64).ravel()
     if D.size not in _ACCEPTED_DIST_LENGTHS or not np.all(np.isfinite(D)):
@@ -379,7 +387,7 @@ def _undistort(cv2, u, v, K, D):
         return x, y, np.ones(x.shape, dtype=bool)
     ok = np.zeros(x.shape, dtype=bool)
     todo = np.ones(x.shape, dtype=bool)
-    for iterations in (12, 300):
+    for iterations in (12, 100):
         pts = np.stack([u[todo], v[todo]], axis=-1).astype(np.float64).reshape(-1, 1, 2)
         criteria = (cv2.TERM_CRITERIA_COUNT, iterations, 0.0)
         n = cv2.undistortPointsIter(pts, K, D, None, None, criteria).reshape(-1, 2)
@@ -499,11 +507,14 @@ def _pixels_per_metre(bx, by, usable, stride=2) -> float:
 
 
 def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> np.ndarray:
-    # Rays through a grid of pixel centres with a one-pixel border; the sub-pixel
-    # samples are interpolated between them (the ray field is smooth to far
-    # below the supersampling step).
+    # Board-plane points seen through the pixel centres, plus a one-pixel
+    # border. The sub-pixel samples interpolate these bilinearly: over one pixel
+    # the map is smooth enough that this is exact to about 1e-3 px on the sheet,
+    # and it saves undistorting supersample^2 times as many points.
     gu, gv = np.meshgrid(np.arange(-1.0, width + 1.0), np.arange(-1.0, height + 1.0))
     nx, ny, ok = _undistort(cv2, gu, gv, K, D)
+    grid_shape = gu.shape
+    del gu, gv
     origin_board = -R.T @ t
     with np.errstate(divide="ignore", invalid="ignore"):
         dz = R[0, 2] * nx + R[1, 2] * ny + R[2, 2]
@@ -511,6 +522,7 @@ def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> 
         bx = origin_board[0] + lam * (R[0, 0] * nx + R[1, 0] * ny + R[2, 0])
         by = origin_board[1] + lam * (R[0, 1] * nx + R[1, 1] * ny + R[2, 1])
     valid = ok & np.isfinite(lam) & (lam > 0) & (np.abs(bx) < _FAR_AWAY_M) & (np.abs(by) < _FAR_AWAY_M)
+    del nx, ny, ok, dz, lam
     sx0, sy0, sx1, sy1 = layout.sheet
     on_sheet = valid & (bx > sx0) & (bx < sx1) & (by > sy0) & (by < sy1)
     grey = np.full((height, width), float(BACKGROUND_LEVEL), dtype=np.float32)
@@ -531,7 +543,7 @@ def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> 
     texture = _build_texture(layout, front, tex_origin, ppm, tex_shape)
 
     # Texel coordinates for cv2.remap, whose texel (r, c) is centred at (c, r).
-    maps = np.empty(gu.shape + (2,), dtype=np.float32)
+    maps = np.empty(grid_shape + (2,), dtype=np.float32)
     maps[..., 0] = np.where(valid, (bx - tex_origin[0]) * ppm - 0.5, -10.0)
     maps[..., 1] = np.where(valid, (by - tex_origin[1]) * ppm - 0.5, -10.0)
     invalid = (~valid).astype(np.float32)
@@ -570,8 +582,9 @@ def _project(cv2, points, K, D, R, t, width, height, front, margin):
     visible &= (projected[:, 0] >= margin) & (projected[:, 0] <= width - 1 - margin)
     visible &= (projected[:, 1] >= margin) & (projected[:, 1] <= height - 1 - margin)
     if visible.any():
-        # Where the distortion folds over, the image shows whatever the ray
-        # through the pixel hits first, not this point.
+        # Where the distortion folds over, several rays land on the same pixel
+        # and the image shows the one the inversion finds; a point on another
+        # of them is not seen.
         u, v = projected[visible, 0], projected[visible, 1]
         nx, ny, ok = _undistort(cv2, u, v, K, D)
         z = cam[visible, 2]

@@ -1,0 +1,111 @@
+"""A complete eye-in-hand calibration on a simulated robot, from pictures to hand_eye.json.
+
+A camera is mounted on a robot flange with a known ``tcp_T_camera``. The robot
+moves it to a series of poses around a ChArUco board lying still in the robot's
+workspace; at every pose the camera takes a picture (rendered by
+:mod:`quorvane.velk.synthetic`) and the robot reports its flange pose
+``robot_T_tcp``. The library then recovers ``tcp_T_camera`` from the pictures
+and the flange poses alone, and the result is compared with the truth.
+
+Replace the simulated pictures and poses with your own and the rest stays the
+same: that is all a real calibration needs.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from pathlib import Path
+
+import numpy as np
+
+import _velk
+from . import synthetic
+
+#: The camera's true pose in the flange frame: 5 cm ahead of the flange, 3 cm to the side, turned a little.
+TRUE_TCP_T_CAMERA_POSE = [0.03, -0.015, 0.05, 2.0, -3.0, 90.0]
+#: Where the board lies in the robot base frame (face up on the table, 60 cm in front of the robot).
+WORLD_T_TARGET_POSE = [0.55, -0.15, 0.02, 0.0, 0.0, 0.0]
+
+
+@dataclass
+class EyeInHandScene:
+    """Pictures and flange poses of a simulated eye-in-hand capture, with the truth."""
+
+    target: object
+    camera_matrix: np.ndarray
+    distortion: np.ndarray
+    image_size: tuple
+    images: list
+    robot_T_tcp_list: list
+    camera_T_target_list: list
+    tcp_T_camera: np.ndarray
+    world_T_target: np.ndarray
+
+
+def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=(15.0, 30.0)):
+    """camera_T_target for cameras around the board, tilted and rolled about all axes."""
+    centre = synthetic.board_center(target)
+    poses = []
+    for k in range(count):
+        distance = rng.uniform(*distance_range)
+        tilt = math.radians(rng.uniform(*tilt_range_deg))
+        azimuth = 2.0 * math.pi * k / count + rng.uniform(-0.3, 0.3)
+        # The printed face looks towards board-frame -z.
+        offset = distance * np.array([math.sin(tilt) * math.cos(azimuth), math.sin(tilt) * math.sin(azimuth),
+                                      -math.cos(tilt)])
+        look = synthetic.look_at_pose(centre + offset, centre + rng.uniform(-0.02, 0.02, 3) * [1, 1, 0])
+        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-25.0, 25.0)])
+        poses.append(roll @ look)
+    return poses
+
+
+def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None):
+    """Renders the pictures a flange camera takes of a board (ChArUco by default) at ``num_poses`` robot poses."""
+    if target is None:
+        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
+    distortion = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
+    tcp_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_CAMERA_POSE)
+    world_T_target = _velk.tf.pose_to_transformation_matrix(WORLD_T_TARGET_POSE)
+    rng = np.random.default_rng(seed)
+
+    camera_T_target_list = _camera_poses(target, num_poses, rng)
+    robot_T_tcp_list, images = [], []
+    for k, camera_T_target in enumerate(camera_T_target_list):
+        # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
+        robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
+        view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
+                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
+        images.append(view.image)
+    return EyeInHandScene(target, camera_matrix, distortion, image_size, images, robot_T_tcp_list,
+                          camera_T_target_list, tcp_T_camera, world_T_target)
+
+
+def transform_error(estimate, truth):
+    """Translation error [m] and rotation error [deg] between two 4x4 transforms."""
+    delta = np.linalg.inv(truth) @ np.asarray(estimate, dtype=np.float64)
+    cosine = np.clip((np.trace(delta[:3, :3]) - 1.0) / 2.0, -1.0, 1.0)
+    return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), math.degrees(math.acos(cosine))
+
+
+def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7):
+    """Simulates a capture, calibrates it, prints the report and the comparison with the truth."""
+    print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot...")
+    scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed)
+
+    calibrator = _velk.EyeInHandCalibrator(scene.target)
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir))
+    if not result.ok:
+        print("Calibration failed; see the log lines above.")
+        return result
+
+    translation_error, rotation_error = transform_error(result.tcp_T_camera, scene.tcp_T_camera)
+    print("\nRecovered tcp_T_camera against the truth:")
+    print(f"  true pose      [x, y, z, rx, ry, rz]: {np.round(TRUE_TCP_T_CAMERA_POSE, 4).tolist()}")
+    recovered = _velk.tf.transformation_matrix_to_pose(result.tcp_T_camera)
+    print(f"  recovered pose [x, y, z, rx, ry, rz]: {np.round(recovered, 4).tolist()}")
+    print(f"  translation error: {translation_error * 1000:.3f} mm")
+    print(f"  rotation error:    {rotation_error:.4f} deg")
+    print(f"\nResult written to {Path(output_dir) / 'hand_eye.json'}")
+    return result
