@@ -39,6 +39,15 @@ if [ -f "$prefix/.complete" ]; then
   exit 0
 fi
 
+# One build at a time: a second set-up started meanwhile waits and then reuses it.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/.build.lock"
+flock 9
+if [ -f "$prefix/.complete" ]; then
+  echo "$prefix"
+  exit 0
+fi
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/velk-opencv.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 echo "Building OpenCV $OPENCV_VERSION into $prefix (one time, about 10 minutes)" >&2

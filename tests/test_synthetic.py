@@ -13,11 +13,11 @@ SYNTHETIC_PATH = Path(__file__).resolve().parent.parent / "python" / "quorvane" 
 
 
 def _load_from_file(name):
-    spec = importlib.util.spec_from_file_location(name, SYNTHETIC_PATH)
-    module = importlib.util.module_from_spec(spec)
+    file_spec = importlib.util.spec_from_file_location(name, SYNTHETIC_PATH)
+    module = importlib.util.module_from_spec(file_spec)
     sys.modules[name] = module  # dataclasses look their module up while the class is created
     try:
-        spec.loader.exec_module(module)
+        file_spec.loader.exec_module(module)
     finally:
         del sys.modules[name]
     return module

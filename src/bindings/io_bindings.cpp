@@ -1,5 +1,7 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
+#include "io/hand_eye_dataset.hpp"
+#include "io/multi_camera_dataset.hpp"
 #include "io/result_record_files.hpp"
 
 namespace py = pybind11;
@@ -40,6 +42,22 @@ void bindResultRecordFiles(py::module_& io) {
     io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"));
 }
 
+void bindDatasets(py::module_& io) {
+    io.def("save_hand_eye_dataset", &velk::io::save_hand_eye_dataset, py::arg("data_dir"), py::arg("image_list"),
+           py::arg("robot_T_tcp_list"), py::arg("annotated_images") = std::vector<cv::Mat>{});
+    io.def("load_hand_eye_dataset", &velk::io::load_hand_eye_dataset, py::arg("data_dir"),
+           py::arg("image_format") = "png");
+    io.def("next_multi_camera_capture_index", &velk::io::next_multi_camera_capture_index, py::arg("data_dir"),
+           py::arg("num_cameras"));
+    io.def("save_multi_camera_capture", &velk::io::save_multi_camera_capture, py::arg("data_dir"),
+           py::arg("frames"), py::arg("capture_index"), py::arg("annotated_images") = std::vector<cv::Mat>{});
+    io.def("save_multi_camera_robot_poses", &velk::io::save_multi_camera_robot_poses, py::arg("data_dir"),
+           py::arg("robot_T_tcp_list"), py::arg("num_cameras"));
+    io.def("load_multi_camera_robot_poses", &velk::io::load_multi_camera_robot_poses, py::arg("data_dir"));
+    io.def("load_multi_camera_dataset", &velk::io::load_multi_camera_dataset, py::arg("data_dir"),
+           py::arg("num_cameras"));
+}
+
 }  // namespace
 
 void registerIoBindings(py::module_& module) {
@@ -47,6 +65,7 @@ void registerIoBindings(py::module_& module) {
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
     bindResultRecordFiles(io);
+    bindDatasets(io);
 }
 
 }  // namespace velk::bindings

@@ -57,13 +57,9 @@ FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context)
                                               std::to_string(p) + ", skipping.");
             continue;
         }
-        std::vector<cv::Point3f> objectPoints;
-        for (int id : ids) {
-            objectPoints.push_back(boardCorners.at(static_cast<size_t>(id)));
-        }
         append(poses,
-               estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), context.intrinsicMatrix,
-                                     context.distortion),
+               estimateCameraTTarget(cv::Mat(charucoObjectPoints(boardCorners, ids)), cv::Mat(corners),
+                                     context.intrinsicMatrix, context.distortion),
                p);
     }
     return poses;

@@ -14,19 +14,6 @@ namespace {
 
 constexpr int kMinimumCharucoCorners = 4;
 
-// Board-frame position of each detected corner id, one float row per id.
-cv::Mat charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners, const std::vector<int>& ids) {
-    cv::Mat points(static_cast<int>(ids.size()), 3, CV_32F);
-    for (int k = 0; k < static_cast<int>(ids.size()); ++k) {
-        const cv::Point3f& corner = boardCorners.at(static_cast<size_t>(ids[k]));
-        auto* row = points.ptr<float>(k);
-        row[0] = corner.x;
-        row[1] = corner.y;
-        row[2] = corner.z;
-    }
-    return points;
-}
-
 }  // namespace
 
 TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target) {
@@ -55,7 +42,9 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
 
         detections.successful_indices.push_back(i);
         detections.image_points.push_back(cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size())));
-        detections.object_points.push_back(charucoObjectPoints(boardCorners, ids));
+        const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(boardCorners, ids);
+        detections.object_points.push_back(
+            cv::Mat(objectPoints, true).reshape(1, static_cast<int>(objectPoints.size())));
         detections.point_ids.push_back(cv::Mat(ids, true).reshape(1, static_cast<int>(ids.size())));
         detections.annotated_images.push_back(annotated);
     }

@@ -77,12 +77,8 @@ EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTarge
             logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping");
             continue;
         }
-        std::vector<cv::Point3f> objectPoints;
-        for (int id : ids) {
-            objectPoints.push_back(boardCorners.at(static_cast<size_t>(id)));
-        }
-        const auto pose =
-            estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsic_matrix, distortion_coefficients);
+        const auto pose = estimateCameraTTarget(cv::Mat(charucoObjectPoints(boardCorners, ids)), cv::Mat(corners),
+                                                intrinsic_matrix, distortion_coefficients);
         if (!pose) {
             logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping");
             continue;

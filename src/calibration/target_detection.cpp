@@ -10,6 +10,15 @@ cv::Mat toGrey(const cv::Mat& image) {
     return grey;
 }
 
+std::vector<cv::Point3f> charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners, const std::vector<int>& ids) {
+    std::vector<cv::Point3f> points;
+    points.reserve(ids.size());
+    for (int id : ids) {
+        points.push_back(boardCorners.at(static_cast<size_t>(id)));
+    }
+    return points;
+}
+
 TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
                               const IntrinsicOptions& options) {
     struct Dispatch {

@@ -22,4 +22,7 @@ TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const Aruco
 // BGR (or BGRA) to one-channel grey, as every detector sees its input.
 cv::Mat toGrey(const cv::Mat& image);
 
+// Board-frame position of each detected ChArUco corner id, in detection order.
+std::vector<cv::Point3f> charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners, const std::vector<int>& ids);
+
 }  // namespace velk::calibration
