@@ -93,7 +93,7 @@ def perturbed(pose, shift_m=0.0, turn_deg=0.0):
 
 def roundtrip(scene, tcp_T_camera):
     return CalibrationBenchmark().hand_eye_roundtrip(
-        scene.images, scene.robot_T_tcp_list, tcp_T_camera, scene.camera_matrix, scene.dist_coeffs, scene.target,
+        scene.images, scene.robot_T_tcp_list, tcp_T_camera, scene.camera_matrix, scene.distortion, scene.target,
         scene.camera_T_target_list)
 
 
@@ -112,7 +112,7 @@ def test_roundtrip_shows_an_error_in_the_transform(eye_in_hand_scene, shift_m, t
 def test_roundtrip_needs_one_camera_pose_per_robot_pose(eye_in_hand_scene, robots, cameras, capfd):
     scene = eye_in_hand_scene
     error = CalibrationBenchmark().hand_eye_roundtrip(
-        scene.images, scene.robot_T_tcp_list[:robots], scene.tcp_T_camera, scene.camera_matrix, scene.dist_coeffs,
+        scene.images, scene.robot_T_tcp_list[:robots], scene.tcp_T_camera, scene.camera_matrix, scene.distortion,
         scene.target, scene.camera_T_target_list[:cameras])
     assert error == math.inf
     assert capfd.readouterr().err == NO_CAMERA_POSES
@@ -122,7 +122,7 @@ def test_roundtrip_without_a_detection(eye_in_hand_scene, capfd):
     scene = eye_in_hand_scene
     blank = [np.full_like(image, 90) for image in scene.images[:5]]
     error = CalibrationBenchmark().hand_eye_roundtrip(
-        blank, scene.robot_T_tcp_list[:5], scene.tcp_T_camera, scene.camera_matrix, scene.dist_coeffs,
+        blank, scene.robot_T_tcp_list[:5], scene.tcp_T_camera, scene.camera_matrix, scene.distortion,
         scene.target, scene.camera_T_target_list[:5])
     assert error == math.inf
     assert capfd.readouterr().err == NO_FRAMES

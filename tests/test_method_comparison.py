@@ -128,7 +128,7 @@ def test_one_success_prints_the_table_only():
 def test_rendered_scene_all_solvers_agree(eye_in_hand_scene, intrinsics, capfd):
     scene = eye_in_hand_scene
     matrix, distortion = ((np.empty((0, 0)), np.empty((0, 0))) if intrinsics == "solved from the images"
-                          else (scene.camera_matrix, scene.dist_coeffs))
+                          else (scene.camera_matrix, scene.distortion))
     results = diagnostics.compare_hand_eye_methods(scene.target, scene.robot_T_tcp_list, scene.images, [],
                                                    matrix, distortion)
     assert diag_lines(capfd.readouterr().err) == []
