@@ -7,6 +7,7 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
+#include "calibration/target_detection.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
 namespace velk::quality {
@@ -40,12 +41,7 @@ std::optional<TargetPoints> detectCharuco(const cv::Mat& grey, const CharucoTarg
     if (static_cast<int>(corners.size()) < kMinimumCorners) {
         return std::nullopt;
     }
-    const std::vector<cv::Point3f>& boardCorners = detector.getBoard().getChessboardCorners();
-    std::vector<cv::Point3f> objectPoints;
-    for (int id : ids) {
-        objectPoints.push_back(boardCorners.at(static_cast<size_t>(id)));
-    }
-    return fromVectors(corners, objectPoints);
+    return fromVectors(corners, calibration::charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids));
 }
 
 // Markers of the dictionary that are not on this board have no board corners and are left out.
@@ -79,8 +75,7 @@ std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarg
 }  // namespace
 
 std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const TargetVariant& target) {
-    cv::Mat grey;
-    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    const cv::Mat grey = calibration::toGrey(image);
     struct Dispatch {
         const cv::Mat& grey;
         std::optional<TargetPoints> operator()(const ChessboardTarget& t) const { return detectChessboard(grey, t); }
