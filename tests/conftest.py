@@ -114,3 +114,12 @@ def rendered_rig():
     import rig_scene
 
     return rig_scene.render_rig(3, 15)
+
+
+@pytest.fixture(scope="session")
+def eye_in_hand_scene():
+    """Fourteen rendered pictures from a camera on a simulated robot flange, with the truth (demo scene)."""
+    pytest.importorskip("cv2")
+    from quorvane.velk import demo
+
+    return demo.simulate_eye_in_hand(num_poses=14, seed=5)

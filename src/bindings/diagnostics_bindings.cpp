@@ -1,8 +1,11 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "core/rotation_variety.hpp"
+#include "quality/hand_eye_method_comparison.hpp"
+#include "quality/method_comparison_report.hpp"
 
 namespace py = pybind11;
+using velk::quality::HandEyeMethodResult;
 using velk::quality::RotationVarietyStats;
 
 namespace velk::bindings {
@@ -27,6 +30,22 @@ void bindRotationVarietyFunctions(py::module_& diagnostics) {
     diagnostics.def("format_rotation_variety", &velk::quality::format_rotation_variety, py::arg("stats"));
 }
 
+void bindHandEyeMethodResult(py::module_& diagnostics) {
+    py::classh<HandEyeMethodResult>(diagnostics, "HandEyeMethodResult")
+        .def_readonly("method_name", &HandEyeMethodResult::method_name)
+        .def_readonly("tcp_T_camera", &HandEyeMethodResult::tcp_T_camera)
+        .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg);
+}
+
+void bindMethodComparisonFunctions(py::module_& diagnostics) {
+    diagnostics.def("compare_hand_eye_methods", &velk::quality::compare_hand_eye_methods, py::arg("target"),
+                    py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("camera_T_target_list"),
+                    py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+                    py::arg("per_view_error_threshold") = 1.0);
+    diagnostics.def("format_method_comparison", &velk::quality::format_method_comparison, py::arg("method_results"),
+                    py::arg("consensus_threshold_deg") = 1.5);
+}
+
 }  // namespace
 
 void registerDiagnosticsBindings(py::module_& module) {
@@ -34,6 +53,8 @@ void registerDiagnosticsBindings(py::module_& module) {
         module.def_submodule("diagnostics", "Diagnostics for hand-eye calibration data and solvers.");
     bindRotationVarietyStats(diagnostics);
     bindRotationVarietyFunctions(diagnostics);
+    bindHandEyeMethodResult(diagnostics);
+    bindMethodComparisonFunctions(diagnostics);
 }
 
 }  // namespace velk::bindings

@@ -57,6 +57,7 @@ void fillModule(py::module_& module) {
     velk::bindings::registerHandEyeBindings(module);
     velk::bindings::registerMultiCameraBindings(module);
     velk::bindings::registerDiagnosticsBindings(module);
+    velk::bindings::registerBenchmarkBindings(module);
     velk::bindings::registerIoBindings(module);
 }
 

@@ -12,6 +12,7 @@ void registerIntrinsicBindings(pybind11::module_& module);
 void registerHandEyeBindings(pybind11::module_& module);
 void registerMultiCameraBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
+void registerBenchmarkBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
 
 }  // namespace velk::bindings

@@ -1,0 +1,51 @@
+#include <optional>
+
+#include "bindings/registrars.hpp"
+#include "bindings/type_casters.hpp"
+#include "quality/calibration_benchmark.hpp"
+
+namespace py = pybind11;
+using velk::calibration::IntrinsicOptions;
+using velk::quality::BenchmarkResult;
+using velk::quality::CalibrationBenchmark;
+
+namespace velk::bindings {
+namespace {
+
+void bindBenchmarkResult(py::module_& module) {
+    py::classh<BenchmarkResult>(module, "BenchmarkResult", "One backend's benchmark outcome.")
+        .def_readonly("backend_name", &BenchmarkResult::backend_name)
+        .def_readonly("reprojection_error", &BenchmarkResult::reprojection_error)
+        .def_readonly("held_out_reprojection_error", &BenchmarkResult::held_out_reprojection_error)
+        .def_readonly("hand_eye_roundtrip_error", &BenchmarkResult::hand_eye_roundtrip_error)
+        .def_readonly("camera_matrix", &BenchmarkResult::camera_matrix)
+        .def_readonly("dist_coeffs", &BenchmarkResult::dist_coeffs)
+        .def_readonly("timestamp", &BenchmarkResult::timestamp)
+        .def_readonly("image_count", &BenchmarkResult::image_count);
+}
+
+void bindCalibrationBenchmark(py::module_& module) {
+    py::classh<CalibrationBenchmark>(module, "CalibrationBenchmark",
+                                     "Cross-validation + optional hand-eye round-trip benchmark.")
+        .def(py::init<>())
+        .def("run", &CalibrationBenchmark::run, py::arg("images"), py::arg("target"), py::arg("options"),
+             py::arg("robot_poses") = std::vector<cv::Mat>(),
+             py::arg("eye_in_hand_options") = std::optional<IntrinsicOptions>(), py::arg("backend_name") = "OpenCV",
+             py::arg("n_splits") = 5, py::arg("seed") = 0)
+        .def("cross_validate", &CalibrationBenchmark::cross_validate, py::arg("images"), py::arg("target"),
+             py::arg("options"), py::arg("n_splits") = 5, py::arg("seed") = 0)
+        .def("hand_eye_roundtrip", &CalibrationBenchmark::hand_eye_roundtrip, py::arg("images"),
+             py::arg("robot_poses"), py::arg("tcp_T_camera"), py::arg("intrinsic_matrix"),
+             py::arg("distortion_coefficients"), py::arg("target"), py::arg("camera_T_target_list"))
+        .def_static("format_results", &CalibrationBenchmark::format_results, py::arg("results"))
+        .def_static("save_json", &CalibrationBenchmark::save_json, py::arg("results"), py::arg("path"));
+}
+
+}  // namespace
+
+void registerBenchmarkBindings(py::module_& module) {
+    bindBenchmarkResult(module);
+    bindCalibrationBenchmark(module);
+}
+
+}  // namespace velk::bindings

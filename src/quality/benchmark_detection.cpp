@@ -1,0 +1,99 @@
+#include "quality/benchmark_detection.hpp"
+
+#include <vector>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect/aruco_detector.hpp>
+#include <opencv2/objdetect/charuco_detector.hpp>
+
+#include "calibration/target_detection.hpp"
+#include "targets/marker_detection_parameters.hpp"
+
+namespace velk::quality {
+namespace {
+
+constexpr int kMinimumCorners = 4;
+constexpr int kMinimumMarkers = 4;
+
+TargetPoints fromVectors(const std::vector<cv::Point2f>& image, const std::vector<cv::Point3f>& object) {
+    const int rows = static_cast<int>(image.size());
+    return {cv::Mat(image, true).reshape(2, rows), cv::Mat(object, true).reshape(1, rows)};
+}
+
+std::optional<TargetPoints> detectChessboard(const cv::Mat& grey, const ChessboardTarget& target) {
+    std::vector<cv::Point2f> corners;
+    if (!cv::findChessboardCorners(grey, target.size, corners,
+                                   cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE)) {
+        return std::nullopt;
+    }
+    cv::cornerSubPix(grey, corners, cv::Size(11, 11), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001));
+    const int rows = static_cast<int>(corners.size());
+    return TargetPoints{cv::Mat(corners, true).reshape(2, rows), target.objectPoints()};
+}
+
+std::optional<TargetPoints> detectCharuco(const cv::Mat& grey, const CharucoTarget& target) {
+    const cv::aruco::CharucoDetector detector = target.createDetector();
+    std::vector<cv::Point2f> corners;
+    std::vector<int> ids;
+    detector.detectBoard(grey, corners, ids);
+    if (static_cast<int>(corners.size()) < kMinimumCorners) {
+        return std::nullopt;
+    }
+    return fromVectors(corners, calibration::charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids));
+}
+
+// Markers of the dictionary that are not on this board have no board corners and are left out.
+std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarget& target) {
+    const cv::aruco::GridBoard board = target.createBoard();
+    const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
+                                            markerRefineParameters());
+    std::vector<std::vector<cv::Point2f>> markerCorners;
+    std::vector<int> ids;
+    detector.detectMarkers(grey, markerCorners, ids);
+    const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
+    std::vector<cv::Point2f> imagePoints;
+    std::vector<cv::Point3f> objectPoints;
+    int markers = 0;
+    for (size_t k = 0; k < ids.size(); ++k) {
+        if (ids[k] < 0 || static_cast<size_t>(ids[k]) >= boardMarkers.size()) {
+            continue;
+        }
+        ++markers;
+        for (int c = 0; c < 4; ++c) {
+            imagePoints.push_back(markerCorners[k][c]);
+            objectPoints.push_back(boardMarkers[static_cast<size_t>(ids[k])][c]);
+        }
+    }
+    if (markers < kMinimumMarkers) {
+        return std::nullopt;
+    }
+    return fromVectors(imagePoints, objectPoints);
+}
+
+}  // namespace
+
+std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const TargetVariant& target) {
+    const cv::Mat grey = calibration::toGrey(image);
+    struct Dispatch {
+        const cv::Mat& grey;
+        std::optional<TargetPoints> operator()(const ChessboardTarget& t) const { return detectChessboard(grey, t); }
+        std::optional<TargetPoints> operator()(const CharucoTarget& t) const { return detectCharuco(grey, t); }
+        std::optional<TargetPoints> operator()(const ArucoTarget& t) const { return detectArucoGrid(grey, t); }
+    };
+    return std::visit(Dispatch{grey}, target);
+}
+
+double pointReprojectionError(const TargetPoints& points, const cv::Mat& rotationVector, const cv::Mat& translation,
+                              const cv::Mat& intrinsicMatrix, const cv::Mat& distortion) {
+    cv::Mat projected;
+    cv::projectPoints(points.object_points.reshape(3, points.object_points.rows), rotationVector, translation,
+                      intrinsicMatrix, distortion, projected);
+    cv::Mat measured, predicted;
+    points.image_points.convertTo(measured, CV_64FC2);
+    projected.reshape(2, points.image_points.rows).convertTo(predicted, CV_64FC2);
+    return cv::norm(measured, predicted, cv::NORM_L2) / points.image_points.rows;
+}
+
+}  // namespace velk::quality

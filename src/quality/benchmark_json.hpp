@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "quality/benchmark_result.hpp"
+
+namespace velk::quality {
+
+// {"results": [...], "run_timestamp": ...}; errors rounded to 6 decimals, a round trip
+// that was not run (negative) and non-finite values as null.
+nlohmann::json benchmarkResultsJson(const std::vector<BenchmarkResult>& results, const std::string& runTimestamp);
+
+// round(x * 1e6) / 1e6, halves away from zero.
+double roundToMicro(double value);
+
+}  // namespace velk::quality

@@ -1,0 +1,90 @@
+#include "quality/calibration_benchmark.hpp"
+
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+
+#include "calibration/eye_in_hand_calibrator.hpp"
+#include "calibration/intrinsic_calibrator.hpp"
+#include "core/log.hpp"
+#include "quality/hand_eye_roundtrip.hpp"
+#include "quality/utc_timestamp.hpp"
+
+namespace velk::quality {
+namespace {
+
+std::string printfFixed(double value) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%f", value);
+    return text;
+}
+
+// Eye-in-hand calibration of the images with TSAI, then the round trip. The board pose
+// in the base frame comes from the frames the calibrator kept; the prediction is checked
+// against every image that has a robot pose, so frames the calibrator dropped still count.
+// A successful calibration keeps its robot and camera poses aligned, at least four of them.
+double roundtripAfterHandEye(const std::vector<cv::Mat>& images, const TargetVariant& target,
+                             const std::vector<cv::Mat>& robot_poses,
+                             const calibration::IntrinsicOptions& eyeInHandOptions,
+                             const calibration::IntrinsicResult& intrinsics) {
+    calibration::EyeInHandCalibrator calibrator(target, eyeInHandOptions);
+    const calibration::HandEyeResult handEye = calibrator.calibrate(robot_poses, images, "TSAI");
+    if (!handEye.ok || handEye.tcp_T_camera.empty()) {
+        return -1.0;
+    }
+    return handEyeRoundtripError(images, robot_poses, handEye.tcp_T_camera, intrinsics.intrinsic_matrix,
+                                 intrinsics.distortion_coefficients, target,
+                                 BoardPoseFrames{handEye.valid_robot_T_tcp_list, handEye.camera_T_target_list});
+}
+
+}  // namespace
+
+BenchmarkResult CalibrationBenchmark::run(const std::vector<cv::Mat>& images, const TargetVariant& target,
+                                          const calibration::IntrinsicOptions& options,
+                                          const std::vector<cv::Mat>& robot_poses,
+                                          const std::optional<calibration::IntrinsicOptions>& eye_in_hand_options,
+                                          const std::string& backend_name, int n_splits, int seed) const {
+    logMessage(LogLevel::Info, "[Benchmark] Running backend: " + backend_name);
+    calibration::IntrinsicCalibrator calibrator(target, options);
+    const calibration::IntrinsicResult intrinsics = calibrator.calibrate(images);
+    if (!intrinsics.ok) {
+        throw std::runtime_error("[Benchmark] " + backend_name + " calibration failed.");
+    }
+    const double heldOut = cross_validate(images, target, options, n_splits, seed);
+    double roundtrip = -1.0;
+    if (!robot_poses.empty() && eye_in_hand_options) {
+        roundtrip = roundtripAfterHandEye(images, target, robot_poses, *eye_in_hand_options, intrinsics);
+    }
+
+    BenchmarkResult result;
+    result.backend_name = backend_name;
+    result.reprojection_error = intrinsics.reprojection_error;
+    result.held_out_reprojection_error = heldOut;
+    result.hand_eye_roundtrip_error = roundtrip;
+    result.camera_matrix = intrinsics.intrinsic_matrix.clone();
+    result.dist_coeffs = intrinsics.distortion_coefficients.clone();
+    result.timestamp = utcTimestampNow();
+    result.image_count = static_cast<int>(images.size());
+
+    logMessage(LogLevel::Info, "[Benchmark] " + backend_name + ": rpe=" + printfFixed(result.reprojection_error) +
+                                   "px  held-out=" + printfFixed(heldOut) + "px  roundtrip=" +
+                                   (roundtrip < 0.0 ? std::string("n/a") : printfFixed(roundtrip)));
+    return result;
+}
+
+double CalibrationBenchmark::hand_eye_roundtrip(const std::vector<cv::Mat>& images,
+                                                const std::vector<cv::Mat>& robot_poses,
+                                                const cv::Mat& tcp_T_camera, const cv::Mat& intrinsic_matrix,
+                                                const cv::Mat& distortion_coefficients, const TargetVariant& target,
+                                                const std::vector<cv::Mat>& camera_T_target_list) const {
+    if (camera_T_target_list.empty() || camera_T_target_list.size() != robot_poses.size()) {
+        logMessage(LogLevel::Warning,
+                   "[Benchmark] hand_eye_roundtrip: camera_T_target_list missing  -  cannot recover base_T_board; "
+                   "skipping.");
+        return std::numeric_limits<double>::infinity();
+    }
+    return handEyeRoundtripError(images, robot_poses, tcp_T_camera, intrinsic_matrix, distortion_coefficients,
+                                 target, BoardPoseFrames{robot_poses, camera_T_target_list});
+}
+
+}  // namespace velk::quality

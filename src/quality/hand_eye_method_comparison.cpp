@@ -1,0 +1,77 @@
+#include "quality/hand_eye_method_comparison.hpp"
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "calibration/eye_in_hand_calibrator.hpp"
+#include "calibration/hand_eye_methods.hpp"
+#include "core/log.hpp"
+#include "core/pose.hpp"
+
+namespace velk::quality {
+namespace {
+
+using calibration::EyeInHandCalibrator;
+using calibration::HandEyeResult;
+using calibration::IntrinsicOptions;
+
+struct ComparisonData {
+    const TargetVariant& target;
+    const std::vector<cv::Mat>& robot_T_tcp_list;
+    const std::vector<cv::Mat>& image_list;
+    const std::vector<cv::Mat>& camera_T_target_list;
+    const cv::Mat& intrinsic_matrix;
+    const cv::Mat& distortion_coefficients;
+    double per_view_error_threshold;
+};
+
+// A fresh calibrator per solver, so no solver sees another one's state; nothing is saved.
+std::optional<HandEyeMethodResult> runMethod(const std::string& name, const ComparisonData& data) {
+    IntrinsicOptions options;
+    options.per_view_error_threshold = data.per_view_error_threshold;
+    EyeInHandCalibrator calibrator(data.target, options);
+    const HandEyeResult result =
+        calibrator.calibrate(data.robot_T_tcp_list, data.image_list, name, data.camera_T_target_list,
+                             data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
+    if (!result.ok || result.tcp_T_camera.empty()) {
+        return std::nullopt;
+    }
+    // Some solvers report success with a NaN transform when the motions leave them
+    // without a solution; that is a failure, not a candidate for the consensus.
+    if (!cv::checkRange(result.tcp_T_camera)) {
+        throw std::runtime_error("tcp_T_camera is not finite");
+    }
+    HandEyeMethodResult methodResult;
+    methodResult.method_name = name;
+    methodResult.tcp_T_camera = result.tcp_T_camera.clone();
+    methodResult.pose_deg = transformationMatrixToPose(methodResult.tcp_T_camera);
+    return methodResult;
+}
+
+}  // namespace
+
+HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
+                                              const std::vector<cv::Mat>& robot_T_tcp_list,
+                                              const std::vector<cv::Mat>& image_list,
+                                              const std::vector<cv::Mat>& camera_T_target_list,
+                                              const cv::Mat& intrinsic_matrix,
+                                              const cv::Mat& distortion_coefficients,
+                                              double per_view_error_threshold) {
+    const ComparisonData data{target,           robot_T_tcp_list,        image_list,
+                              camera_T_target_list, intrinsic_matrix, distortion_coefficients,
+                              per_view_error_threshold};
+    HandEyeMethodResults results;
+    for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {
+        (void)value;
+        try {
+            results[name] = runMethod(name, data);
+        } catch (const std::exception& error) {
+            logMessage(LogLevel::Warning, "[diag] method " + name + " failed: " + error.what());
+            results[name] = std::nullopt;
+        }
+    }
+    return results;
+}
+
+}  // namespace velk::quality

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "quality/hand_eye_method_result.hpp"
+#include "targets/target_variant.hpp"
+
+namespace velk::quality {
+
+// Runs the complete eye-in-hand calibration once per hand-eye solver on the same data.
+// A solver that throws or gives no usable transform has an empty entry; nothing escapes.
+HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
+                                              const std::vector<cv::Mat>& robot_T_tcp_list,
+                                              const std::vector<cv::Mat>& image_list,
+                                              const std::vector<cv::Mat>& camera_T_target_list,
+                                              const cv::Mat& intrinsic_matrix,
+                                              const cv::Mat& distortion_coefficients,
+                                              double per_view_error_threshold);
+
+}  // namespace velk::quality
