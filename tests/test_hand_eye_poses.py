@@ -184,3 +184,20 @@ def test_compute_camera_poses_needs_charuco():
     assert str(info.value) == "EyeInHandCalibrator::computeCameraTTargetList only supports CharucoTarget"
     with pytest.raises(ValueError, match="only supports CharucoTarget"):
         cal.calibrate([np.eye(4)], [np.zeros((10, 10, 3), np.uint8)], "TSAI", [], K)
+
+
+@pytest.mark.parametrize("method", ["PARK", "DANIILIDIS"])
+def test_non_finite_solution_is_a_failure_not_a_result(method, capfd):
+    # Pure translations leave the rotation undetermined; these solvers then return NaN.
+    robots = [tf.pose_to_transformation_matrix([0.5 + 0.05 * k, 0.02 * (k % 2), 0.5, 180, 0, 0]) for k in range(6)]
+    cameras = [np.linalg.inv(TCP_T_CAMERA) @ np.linalg.inv(r) @ WORLD_T_TARGET for r in robots]
+    cal = calibrator()
+    result = cal.calibrate(robots, [], method, cameras, K)
+    if result.ok:
+        assert np.all(np.isfinite(result.tcp_T_camera))
+        pytest.skip(f"{method} found a finite solution for pure translations here")
+    assert result.tcp_T_camera.shape == (0, 0) and not result.has_consistency
+    assert not cal.last_result().ok
+    out, err = capfd.readouterr()
+    assert f"[velk][ERROR] [EyeInHandCalibrator] The {method} solver returned a non-finite tcp_T_camera" in err
+    assert "HAND-EYE RESULTS" not in out

@@ -137,7 +137,12 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
         return result;
     }
 
-    solve(frames, methodValue, result);
+    if (!solve(frames, methodValue, result)) {
+        logMessage(LogLevel::Error, "[EyeInHandCalibrator] The " + method +
+                                        " solver returned a non-finite tcp_T_camera; the poses do not determine it "
+                                        "(vary the rotations).");
+        return result;
+    }
     result.consistency = computeTargetConsistency(result, target_);
     result.has_consistency = true;
     last_result_ = result;
@@ -191,7 +196,7 @@ bool EyeInHandCalibrator::framesFromImages(const std::vector<cv::Mat>& robot_T_t
     return true;
 }
 
-void EyeInHandCalibrator::solve(const Frames& frames, int method, HandEyeResult& result) const {
+bool EyeInHandCalibrator::solve(const Frames& frames, int method, HandEyeResult& result) const {
     std::vector<cv::Mat> targetToCameraRotations, targetToCameraTranslations;
     std::vector<cv::Mat> gripperToBaseRotations, gripperToBaseTranslations;
     for (size_t i = 0; i < frames.cameras.size(); ++i) {
@@ -212,10 +217,14 @@ void EyeInHandCalibrator::solve(const Frames& frames, int method, HandEyeResult&
     cv::Mat rotation, translation;
     cameraToGripperRotation.convertTo(rotation, CV_64F);
     cameraToGripperTranslation.convertTo(translation, CV_64F);
+    if (!cv::checkRange(rotation) || !cv::checkRange(translation)) {
+        return false;
+    }
     result.tcp_T_camera = cv::Mat::eye(4, 4, CV_64F);
     rotation.copyTo(result.tcp_T_camera(cv::Rect(0, 0, 3, 3)));
     translation.reshape(1, 3).copyTo(result.tcp_T_camera(cv::Rect(3, 0, 1, 3)));
     result.ok = true;
+    return true;
 }
 
 void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const std::string& method,

@@ -56,7 +56,8 @@ private:
     // Intrinsic calibration, low-error view selection and per-view poses; false when too few views remain.
     bool framesFromImages(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                           HandEyeResult& result, Frames& frames);
-    void solve(const Frames& frames, int method, HandEyeResult& result) const;
+    // False when the solver gives a non-finite transform (motions that do not determine it).
+    bool solve(const Frames& frames, int method, HandEyeResult& result) const;
     void save(const std::filesystem::path& output_path, const std::string& method, const HandEyeResult& result,
               size_t totalImages) const;
 

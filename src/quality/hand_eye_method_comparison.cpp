@@ -37,11 +37,6 @@ std::optional<HandEyeMethodResult> runMethod(const std::string& name, const Comp
     if (!result.ok || result.tcp_T_camera.empty()) {
         return std::nullopt;
     }
-    // Some solvers report success with a NaN transform when the motions leave them
-    // without a solution; that is a failure, not a candidate for the consensus.
-    if (!cv::checkRange(result.tcp_T_camera)) {
-        throw std::runtime_error("tcp_T_camera is not finite");
-    }
     HandEyeMethodResult methodResult;
     methodResult.method_name = name;
     methodResult.tcp_T_camera = result.tcp_T_camera.clone();
