@@ -76,7 +76,9 @@ def test_cross_validation_matches_the_folds_worked_out_by_hand(eye_in_hand_scene
     assert tested_images == tested
     held_out = CalibrationBenchmark().cross_validate(images, eye_in_hand_scene.target, IntrinsicOptions(),
                                                      n_splits=splits, seed=seed)
-    assert held_out == pytest.approx(expected, rel=1e-6)
+    # Residual-based errors of sub-pixel size carry the last bits of two solver runs
+    # (threaded reductions, two OpenCV builds); another fold choice would differ by percents.
+    assert held_out == pytest.approx(expected, rel=1e-4)
 
 
 @pytest.mark.parametrize("count, splits", [(4, 5), (12, 0), (12, -1)])
@@ -163,9 +165,9 @@ def test_full_run_with_robot_poses(eye_in_hand_scene, capfd):
     # OpenCV's threaded solvers are not bit-reproducible from run to run, hence the tolerances.
     benchmark = CalibrationBenchmark()
     assert result.held_out_reprojection_error == pytest.approx(
-        benchmark.cross_validate(scene.images, scene.target, options, 5, 0), rel=1e-6)
+        benchmark.cross_validate(scene.images, scene.target, options, 5, 0), rel=1e-4)
     intrinsics = IntrinsicCalibrator(scene.target, options).calibrate(scene.images)
-    assert result.reprojection_error == pytest.approx(intrinsics.reprojection_error, rel=1e-6)
+    assert result.reprojection_error == pytest.approx(intrinsics.reprojection_error, rel=1e-4)
     assert np.allclose(result.camera_matrix, intrinsics.intrinsic_matrix, rtol=1e-6, atol=0)
     assert np.allclose(result.dist_coeffs, intrinsics.distortion_coefficients, rtol=1e-4, atol=1e-9)
     hand_eye = EyeInHandCalibrator(scene.target, hand_eye_options).calibrate(scene.robot_T_tcp_list, scene.images)
