@@ -309,3 +309,21 @@ def test_dataset_functions_are_registered_after_the_records_without_docstrings()
     for name in DATASET_FUNCTIONS:
         doc = getattr(io, name).__doc__.strip()
         assert doc.startswith(name + "(") and "\n" not in doc  # only the generated signature
+
+
+def test_real_jpeg_photographs_decode_like_cv2(tmp_path, left_photos):
+    # The library's own OpenCV decodes JPEG (the shared photographs are JPEG files).
+    cv2 = pytest.importorskip("cv2")
+    from conftest import STEREO_DIR
+
+    sources = sorted(STEREO_DIR.glob("left*.jpg"))[:2]
+    io.save_hand_eye_dataset(tmp_path, [np.zeros((4, 4, 3), np.uint8)] * 2, poses(2))
+    for k, source in enumerate(sources):
+        os.remove(tmp_path / f"image_{k}.png")
+        shutil.copy(source, tmp_path / f"image_{k}.jpg")
+    loaded, _ = io.load_hand_eye_dataset(tmp_path, image_format="jpg")
+    assert len(loaded) == 2
+    for image, source in zip(loaded, sources):
+        expected = cv2.imread(str(source))
+        assert image.shape == expected.shape == (480, 640, 3)
+        assert np.abs(image.astype(int) - expected.astype(int)).max() <= 1
