@@ -237,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Dictionary of 116, 117 and 118 bytes: one space, none (not 64), then 63.
         PaddingCase{leading(1000), leadingText("1000"), 118},
         PaddingCase{leading(10000), leadingText("10000"), 118},
-        PaddingCase{leading(100000), leadingText("100000"), 182}));
+        PaddingCase{leading(100000), leadingText("100000"), 182}),
+    [](const ::testing::TestParamInfo<PaddingCase>& info) { return "case" + std::to_string(info.index); });
 
 // ---- ZIP reading ---------------------------------------------------------------
 
