@@ -142,3 +142,10 @@ def test_docstrings():
     assert tf.average_pose.__doc__.splitlines()[-1].strip() == (
         "Mean SE(3) pose: average translations, project the mean rotation onto SO(3) via SVD.")
     assert "pose_xyzrpy_deg" in tf.pose_to_transformation_matrix.__doc__
+
+
+@pytest.mark.parametrize("channels", [2, 3, 4])
+def test_matrix_to_pose_refuses_multichannel_4x4(channels):
+    # A (4, 4, c) array is a 4 x 4 matrix of c channels; reading it as one channel would give a wrong pose.
+    with pytest.raises(ValueError, match="expected a 4x4 matrix"):
+        tf.transformation_matrix_to_pose(np.ones((4, 4, channels)))

@@ -201,3 +201,11 @@ def test_non_finite_solution_is_a_failure_not_a_result(method, capfd):
     out, err = capfd.readouterr()
     assert f"[velk][ERROR] [EyeInHandCalibrator] The {method} solver returned a non-finite tcp_T_camera" in err
     assert "HAND-EYE RESULTS" not in out
+
+
+def test_float32_and_float64_poses_mix():
+    robots, cameras = scene(6)
+    cameras = [c.astype(np.float32) if k % 2 else c for k, c in enumerate(cameras)]
+    robots = [r.astype(np.float32) if k % 3 == 0 else r for k, r in enumerate(robots)]
+    result = calibrator().calibrate(robots, [], "PARK", cameras, K)
+    assert result.ok and np.allclose(result.tcp_T_camera, TCP_T_CAMERA, atol=1e-4)

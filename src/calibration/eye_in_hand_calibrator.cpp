@@ -23,8 +23,17 @@ namespace {
 constexpr int kMinimumFrames = 4;
 constexpr double kIdenticalRotationTolerance = 0.001;
 
-cv::Mat rotationOf(const cv::Mat& pose) { return pose(cv::Rect(0, 0, 3, 3)).clone(); }
-cv::Mat translationOf(const cv::Mat& pose) { return pose(cv::Rect(3, 0, 1, 3)).clone(); }
+// Deep copies in double precision, so poses given as float32 and float64 mix freely.
+cv::Mat rotationOf(const cv::Mat& pose) {
+    cv::Mat rotation;
+    pose(cv::Rect(0, 0, 3, 3)).convertTo(rotation, CV_64F);
+    return rotation;
+}
+cv::Mat translationOf(const cv::Mat& pose) {
+    cv::Mat translation;
+    pose(cv::Rect(3, 0, 1, 3)).convertTo(translation, CV_64F);
+    return translation;
+}
 
 bool allRotationsIdentical(const std::vector<cv::Mat>& rotations) {
     if (rotations.size() < 2) {
@@ -103,8 +112,8 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
     logMessage(LogLevel::Info, "Collected poses " + std::to_string(robot_T_tcp_list.size()));
 
     HandEyeResult result;
-    result.intrinsic_matrix = intrinsic_matrix;
-    result.distortion_coefficients = distortion_coefficients;
+    result.intrinsic_matrix = intrinsic_matrix.clone();
+    result.distortion_coefficients = distortion_coefficients.clone();
     Frames frames{camera_T_target_list, image_list, robot_T_tcp_list};
 
     if (!intrinsic_matrix.empty() && camera_T_target_list.empty()) {

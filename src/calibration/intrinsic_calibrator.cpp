@@ -73,6 +73,8 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
     const double rms = solve(imageSize, cameraMatrix, distortion, result, perViewErrors);
     if (!(rms > 0.0)) {
         logMessage(LogLevel::Error, "[IntrinsicCalibrator] Camera calibration failed. Check the images and try again.");
+        result.std_deviations_intrinsics = cv::Mat();
+        result.std_deviations_extrinsics = cv::Mat();
         return result;
     }
 

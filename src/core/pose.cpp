@@ -40,7 +40,7 @@ cv::Mat poseToTransformationMatrix(const std::vector<double>& pose) {
 }
 
 std::vector<double> transformationMatrixToPose(const cv::Mat& transformation) {
-    if (transformation.rows != 4 || transformation.cols != 4) {
+    if (transformation.rows != 4 || transformation.cols != 4 || transformation.channels() != 1) {
         throw std::invalid_argument("transformationMatrixToPose: expected a 4x4 matrix");
     }
     const cv::Mat t = asDouble(transformation);
