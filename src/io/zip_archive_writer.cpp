@@ -21,6 +21,21 @@ void appendSignature(Bytes& bytes, const std::uint8_t (&signature)[4]) {
 
 // Sizes, name length and offsets must fit their 16- and 32-bit fields; there is no
 // ZIP64 here, and a truncated field would make an archive that reads back wrong.
+// The fields a local header and its central-directory record share, from
+// "version needed to extract" to "extra field length", for a stored entry.
+void appendStoredEntryFields(Bytes& bytes, std::uint32_t crc, std::uint32_t size, std::uint16_t nameLength) {
+    appendUint16(bytes, kVersion20);  // version needed to extract
+    appendUint16(bytes, 0);           // flags
+    appendUint16(bytes, kMethodStored);
+    appendUint16(bytes, 0);  // time
+    appendUint16(bytes, kDosDate19800101);
+    appendUint32(bytes, crc);
+    appendUint32(bytes, size);  // compressed
+    appendUint32(bytes, size);  // uncompressed
+    appendUint16(bytes, nameLength);
+    appendUint16(bytes, 0);  // extra field length
+}
+
 void checkFits(const std::string& entry_name, const Bytes& blob) {
     constexpr std::uint64_t max32 = std::numeric_limits<std::uint32_t>::max();
     if (entry_name.size() > std::numeric_limits<std::uint16_t>::max()) {
@@ -45,32 +60,14 @@ void write_single_entry_zip(const fs::path& path, const std::string& entry_name,
     Bytes file;
     file.reserve(kLocalHeaderSize + kDirectoryRecordSize + kEndRecordSize + 2 * entry_name.size() + blob.size());
     appendSignature(file, kLocalHeaderSignature);
-    appendUint16(file, kVersion20);  // version needed to extract
-    appendUint16(file, 0);           // flags
-    appendUint16(file, kMethodStored);
-    appendUint16(file, 0);  // time
-    appendUint16(file, kDosDate19800101);
-    appendUint32(file, crc);
-    appendUint32(file, blobSize);  // compressed
-    appendUint32(file, blobSize);  // uncompressed
-    appendUint16(file, nameLength);
-    appendUint16(file, 0);  // extra field length
+    appendStoredEntryFields(file, crc, blobSize, nameLength);
     file.insert(file.end(), entry_name.begin(), entry_name.end());
     file.insert(file.end(), blob.begin(), blob.end());
 
     const auto directoryOffset = static_cast<std::uint32_t>(file.size());
     appendSignature(file, kDirectoryRecordSignature);
     appendUint16(file, kVersion20);  // version made by
-    appendUint16(file, kVersion20);  // version needed to extract
-    appendUint16(file, 0);           // flags
-    appendUint16(file, kMethodStored);
-    appendUint16(file, 0);  // time
-    appendUint16(file, kDosDate19800101);
-    appendUint32(file, crc);
-    appendUint32(file, blobSize);
-    appendUint32(file, blobSize);
-    appendUint16(file, nameLength);
-    appendUint16(file, 0);  // extra field length
+    appendStoredEntryFields(file, crc, blobSize, nameLength);
     appendUint16(file, 0);  // comment length
     appendUint16(file, 0);  // disk number start
     appendUint16(file, 0);  // internal attributes
