@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-apt_packages=(nlohmann-json3-dev zlib1g-dev libpng-dev libgtest-dev libopenblas-dev liblapacke-dev)
+apt_packages=(nlohmann-json3-dev zlib1g-dev libpng-dev libgtest-dev libopenblas-dev liblapacke-dev
+  libceres-dev chromium poppler-utils)
 missing=()
 for package in "${apt_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
