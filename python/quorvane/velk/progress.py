@@ -10,6 +10,22 @@ import contextlib
 import sys
 
 
+class _BatchCounter:
+    """Turns f(done, total) calls of several detection batches in a row (one per camera) into one running count."""
+
+    def __init__(self, advance):
+        self.advance = advance
+        self.finished = 0  # images of the batches already completed
+        self.done = 0
+        self.total = 0
+
+    def __call__(self, done: int, total: int) -> None:
+        if done < self.done:  # a new batch began
+            self.finished += self.total
+        self.done, self.total = done, total
+        self.advance(self.finished + done)
+
+
 class Progress:
     """Makes progress bars, or nothing at all when disabled."""
 
@@ -29,7 +45,8 @@ class Progress:
             return
         from tqdm import tqdm
 
-        with tqdm(total=total, desc=description, unit="image", file=sys.stderr, leave=False) as bar:
+        with tqdm(total=total, desc=description, unit="image", file=sys.stderr, leave=False,
+                  mininterval=0.0, miniters=1) as bar:
             def advance(done: int) -> None:
                 bar.update(done - bar.n)
 
@@ -45,7 +62,7 @@ class Progress:
             yield options
             return
         with self.bar(total, description) as advance:
-            options.progress_callback = lambda done, _total: advance(done)
+            options.progress_callback = _BatchCounter(advance)
             try:
                 yield options
             finally:
