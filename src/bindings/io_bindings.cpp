@@ -71,8 +71,9 @@ void registerIoBindings(py::module_& module) {
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
     bindResultRecordFiles(io);
-    bindDatasets(io);
+    // The dataset functions stay the submodule's last names.
     bindRobotPoseFiles(io);
+    bindDatasets(io);
 }
 
 }  // namespace velk::bindings
