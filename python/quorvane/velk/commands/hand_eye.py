@@ -12,7 +12,8 @@ from ..datasets import load_hand_eye_folder
 from ..records import load_intrinsics
 from . import common
 
-METHODS = ("TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS")
+#: The library's hand-eye solvers by name.
+METHODS = tuple(sorted(_velk.hand_eye_method_by_name_map()))
 
 
 def add_parser(commands, common_options) -> None:
