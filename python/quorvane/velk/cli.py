@@ -36,7 +36,10 @@ def _add_demo(commands, common) -> None:
                                help="eye-in-hand calibration of a simulated robot camera")
     demo.add_argument("--output", default="velk-demo-output", help="folder for hand_eye.json (default: %(default)s)")
     demo.add_argument("--poses", type=int, default=15, help="number of robot poses (default: %(default)s)")
-    demo.add_argument("--method", default="TSAI", choices=["TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS"])
+    demo.add_argument("--method", default="TSAI",
+                      choices=["TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS", "SHAH", "LI"])
+    demo.add_argument("--setup", default="eye-in-hand", choices=["eye-in-hand", "eye-to-hand"],
+                      help="camera on the flange (default) or a stationary camera with the board on the flange")
     demo.add_argument("--seed", type=int, default=7)
     demo.set_defaults(run=_run_demo)
 
@@ -44,7 +47,8 @@ def _add_demo(commands, common) -> None:
 def _run_demo(args) -> int:
     from .demo import run_demo
 
-    result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed)
+    result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed,
+                      setup=args.setup)
     return EXIT_OK if result.ok else EXIT_FAILED
 
 
