@@ -189,3 +189,34 @@ def test_installed_command_prints_one_line_and_a_traceback_only_with_debug(tmp_p
                                                               "No such file or directory"
     debug = subprocess.run(argv + ["--debug"], capture_output=True, text=True)
     assert debug.returncode != 0 and "Traceback" in debug.stderr
+
+
+@pytest.fixture(scope="module")
+def eye_to_hand_dataset(tmp_path_factory):
+    from quorvane.velk import demo
+
+    scene = demo.simulate_eye_to_hand(num_poses=10, seed=4)
+    folder = tmp_path_factory.mktemp("eye_to_hand") / "data"
+    cli_data.write_hand_eye_dataset(folder, scene.images, scene.robot_T_tcp_list)
+    return scene, folder, cli_data.write_target(folder.parent / "target.json", scene.target)
+
+
+def test_eye_to_hand_writes_its_record_and_report(eye_to_hand_dataset, tmp_path, capsys):
+    scene, folder, target = eye_to_hand_dataset
+    report = tmp_path / "report.html"
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--eye-to-hand", "--compare",
+                     "--report", str(report), "--quiet"]) == 0
+    assert f"Result written to {folder / 'eye_to_hand.json'}" in capsys.readouterr().out
+    record = _velk.io.load_eye_to_hand_result(folder / "eye_to_hand.json")
+    translation, rotation = transform_error(np.asarray(record.robot_T_camera_list[0]), scene.robot_T_camera)
+    assert translation < 0.005 and rotation < 0.5
+    assert not (folder / "hand_eye.json").exists()
+    page = report.read_text()
+    assert "<h1>Eye-to-hand calibration</h1>" in page and page.count('class="method-row"') == 5
+    assert "same place on the flange" in page
+
+
+def test_check_of_an_eye_to_hand_dataset(eye_to_hand_dataset, capsys):
+    _, folder, target = eye_to_hand_dataset
+    assert cli.main(["check", str(folder), "--target", str(target), "--eye-to-hand", "--quiet"]) == 0
+    assert "HAND-EYE CROSS-METHOD COMPARISON" in capsys.readouterr().out

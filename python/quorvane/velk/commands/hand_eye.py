@@ -12,8 +12,13 @@ from ..datasets import load_hand_eye_folder
 from ..records import load_intrinsics
 from . import common
 
-#: The library's hand-eye solvers by name.
-METHODS = tuple(sorted(_velk.hand_eye_method_by_name_map()))
+#: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
+METHODS = tuple(sorted({**_velk.hand_eye_method_by_name_map(), **_velk.robot_world_hand_eye_method_by_name_map()}))
+#: Set-up name (as the diagnostics take it), calibrator class and record file name.
+SETUPS = {
+    False: ("eye-in-hand", _velk.EyeInHandCalibrator, "hand_eye.json"),
+    True: ("eye-to-hand", _velk.EyeToHandCalibrator, "eye_to_hand.json"),
+}
 
 
 def add_parser(commands, common_options) -> None:
@@ -21,6 +26,7 @@ def add_parser(commands, common_options) -> None:
                                  help="eye-in-hand calibration of a dataset folder (images and robot poses)")
     parser.add_argument("dataset", metavar="DATASET_DIR")
     common.add_target_option(parser)
+    add_setup_option(parser)
     choice = parser.add_mutually_exclusive_group()
     choice.add_argument("--method", default="TSAI", choices=METHODS, help="hand-eye solver (default: TSAI)")
     choice.add_argument("--compare", action="store_true",
@@ -28,9 +34,15 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics "
                         "(ChArUco targets only; without it the intrinsics are calibrated from the images)")
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
-    parser.add_argument("-o", "--output", help="folder or file for hand_eye.json (default: DATASET_DIR)")
+    parser.add_argument("-o", "--output",
+                        help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     parser.set_defaults(run=run)
+
+
+def add_setup_option(parser) -> None:
+    parser.add_argument("--eye-to-hand", action="store_true",
+                        help="stationary camera, board on the flange: finds robot_T_camera and tcp_T_target")
 
 
 def given_intrinsics(args):
@@ -39,11 +51,11 @@ def given_intrinsics(args):
     return load_intrinsics(args.intrinsics)
 
 
-def compare_methods(target, result, threshold: float):
+def compare_methods(target, result, threshold: float, setup: str):
     """All five solvers on the views and camera poses the calibration used."""
     results = _velk.diagnostics.compare_hand_eye_methods(
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
-        result.intrinsic_matrix, result.distortion_coefficients, threshold)
+        result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup)
     return results, _velk.diagnostics.format_method_comparison(results)
 
 
@@ -93,8 +105,9 @@ def run(args) -> int:
     data = load_hand_eye_folder(args.dataset, progress)
     output = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
+    setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
     with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
-        calibrator = _velk.EyeInHandCalibrator(target, options)
+        calibrator = calibrator_class(target, options)
         result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                       intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                       output_path=output)
@@ -104,11 +117,12 @@ def run(args) -> int:
                     "varied robot poses (see the log lines above)")
     comparison = None
     if args.compare:
-        comparison = compare_methods(target, result, args.per_view_error_threshold)
+        comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
         print(comparison[1], end="")
-    print(f"Result written to {output if output.suffix else output / 'hand_eye.json'}")
+    print(f"Result written to {output if output.suffix else output / record_name}")
     if args.report:
         options = common.intrinsic_options(args)
-        common.write_report(args.report, "Eye-in-hand calibration",
+        title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
+        common.write_report(args.report, title,
                             report_sections(target, options, result, calibrator.format_results(), comparison))
     return 0

@@ -25,5 +25,5 @@ def figure_svg(consistency) -> str:
     bottom.set_ylabel("rotation [deg]")
     bottom.set_xlabel("frame")
     bottom.set_xticks(frames)
-    top.set_title("Deviation of each frame's world_T_target from the mean target pose", fontsize=9)
+    top.set_title("Deviation of each frame's target pose from the mean target pose", fontsize=9)
     return to_svg(figure, "consistency")

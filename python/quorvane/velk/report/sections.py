@@ -42,8 +42,11 @@ def rotation_section(camera_T_target_list, stats, text: str) -> Section:
 
 
 def consistency_section(result) -> Section:
-    return Section("consistency", "Per-frame hand-eye consistency", consistency.figure_svg(result.consistency),
-                   "With a correct tcp_T_camera every frame puts the target at the same place in the robot base frame.")
+    if hasattr(result, "robot_T_camera"):
+        note = "With a correct robot_T_camera every frame puts the target at the same place on the flange."
+    else:
+        note = "With a correct tcp_T_camera every frame puts the target at the same place in the robot base frame."
+    return Section("consistency", "Per-frame hand-eye consistency", consistency.figure_svg(result.consistency), note)
 
 
 def method_section(method_results, text: str) -> Section:
