@@ -46,6 +46,9 @@ def test_hand_eye_writes_the_record_and_report(hand_eye_run, eye_in_hand_scene):
                     "consistency", "methods"):
         assert f'<section id="{section}">' in page
     assert page.count('class="method-row"') == 5
+    # One consistency bar and one error bar per frame the calibration used.
+    assert page.count('id="consistency-translation-') == record.num_frames_used
+    assert page.count('id="view-error-bar-') == record.num_frames_used
 
 
 def test_hand_eye_with_intrinsics_from_the_intrinsics_command(hand_eye_dataset, tmp_path, capsys):
