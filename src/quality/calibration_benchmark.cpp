@@ -77,6 +77,7 @@ double CalibrationBenchmark::hand_eye_roundtrip(const std::vector<cv::Mat>& imag
                                                 const cv::Mat& tcp_T_camera, const cv::Mat& intrinsic_matrix,
                                                 const cv::Mat& distortion_coefficients, const TargetVariant& target,
                                                 const std::vector<cv::Mat>& camera_T_target_list) const {
+    validateTarget(target);
     if (camera_T_target_list.empty() || camera_T_target_list.size() != robot_poses.size()) {
         logMessage(LogLevel::Warning,
                    "[Benchmark] hand_eye_roundtrip: camera_T_target_list missing  -  cannot recover base_T_board; "
