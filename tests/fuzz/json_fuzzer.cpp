@@ -33,7 +33,7 @@ namespace {
 
 fs::path gFolder;
 
-enum class Reader : std::uint8_t { HandEye, MultiCamera, Benchmark, Count };
+enum class Reader : std::uint8_t { HandEye, MultiCamera, Benchmark, EyeToHand, Count };
 
 // Reads fuzz bytes in order; past the end it yields zeros.
 class ByteSource {
@@ -198,6 +198,14 @@ void readHandEye(const fs::path& file) {
     });
 }
 
+void readEyeToHand(const fs::path& file) {
+    refusedCleanly(file, "io: ", [&] {
+        const velk::io::EyeToHandResultRecord record = velk::io::load_eye_to_hand_result(file);
+        requireDoubleMatrices(record.robot_T_camera_list);
+        requireDoubleMatrix(record.tcp_T_target);
+    });
+}
+
 void readMultiCamera(const fs::path& file) {
     refusedCleanly(file, "io: ", [&] {
         const velk::io::MultiCameraCalibrationRecord record = velk::io::load_multi_camera_calibration(file);
@@ -237,6 +245,28 @@ void roundTripHandEye(ByteSource& bytes, const fs::path& file) {
         back.method != record.method || back.num_frames_used != record.num_frames_used ||
         back.num_frames_total != record.num_frames_total ||
         !sameMatrices(back.tcp_T_camera_list, record.tcp_T_camera_list)) {
+        std::abort();
+    }
+}
+
+void roundTripEyeToHand(ByteSource& bytes, const fs::path& file) {
+    velk::io::EyeToHandResultRecord record;
+    record.reference_index = bytes.integer();
+    record.num_cameras = bytes.integer();
+    record.method = bytes.text();
+    record.num_frames_used = bytes.integer();
+    record.num_frames_total = bytes.integer();
+    record.robot_T_camera_list = bytes.matrices();
+    record.tcp_T_target = bytes.matrix();
+    if (refusedCleanly(file, "io: ", [&] { velk::io::save_eye_to_hand_result(file, record); })) {
+        return;  // text that is not UTF-8
+    }
+    const velk::io::EyeToHandResultRecord back = velk::io::load_eye_to_hand_result(file);
+    if (back.reference_index != record.reference_index || back.num_cameras != record.num_cameras ||
+        back.method != record.method || back.num_frames_used != record.num_frames_used ||
+        back.num_frames_total != record.num_frames_total ||
+        !sameMatrices(back.robot_T_camera_list, record.robot_T_camera_list) ||
+        !sameMatrix(back.tcp_T_target, record.tcp_T_target)) {
         std::abort();
     }
 }
@@ -338,6 +368,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case Reader::MultiCamera:
             readMultiCamera(input);
             roundTripMultiCamera(bytes, output);
+            break;
+        case Reader::EyeToHand:
+            readEyeToHand(input);
+            roundTripEyeToHand(bytes, output);
             break;
         case Reader::Benchmark:
         case Reader::Count:

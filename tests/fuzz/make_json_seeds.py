@@ -1,5 +1,6 @@
 """Writes the seed corpus of the JSON readers' fuzzer. Each seed is one byte naming
-the reader (0 hand_eye.json, 1 multi_camera_calibration.json, 2 benchmark results)
+the reader (0 hand_eye.json, 1 multi_camera_calibration.json, 2 benchmark results,
+3 eye_to_hand.json)
 followed by the file's text: documents as the savers write them and damaged ones.
     python tests/fuzz/make_json_seeds.py tests/fuzz/json_seeds
 """
@@ -8,7 +9,7 @@ import json
 import sys
 from pathlib import Path
 
-HAND_EYE, MULTI_CAMERA, BENCHMARK = 0, 1, 2
+HAND_EYE, MULTI_CAMERA, BENCHMARK, EYE_TO_HAND = 0, 1, 2, 3
 POSE = [[0.0, -1.0, 0.0, 0.1], [1.0, 0.0, 0.0, -0.25], [0.0, 0.0, 1.0, 0.5], [0.0, 0.0, 0.0, 1.0]]
 K = [[1000.0, 0.0, 640.0], [0.0, 1001.5, 480.0], [0.0, 0.0, 1.0]]
 
@@ -18,6 +19,8 @@ MULTI_CAMERA_RECORD = {"distortion_coefficients": [[-0.1, 0.01, 0.0, 0.0, 0.001]
                        "intrinsic_matrices": [K, K], "intrinsic_reprojection_errors": [0.12, None],
                        "num_cameras": 2, "pair_reprojection_errors": [None, 0.3],
                        "reference_T_camera_list": [POSE, POSE], "reference_index": 0}
+EYE_TO_HAND_RECORD = {"method": "SHAH", "num_cameras": 1, "num_frames_total": 15, "num_frames_used": 14,
+                      "reference_index": 0, "robot_T_camera_list": [POSE], "tcp_T_target": POSE}
 BENCHMARK_RESULT = {"backend_name": "OpenCV", "camera_matrix": K, "dist_coeffs": [-0.1, 0.01, 0.0, 0.0, 0.001],
                     "hand_eye_roundtrip_error": 0.412345, "held_out_reprojection_error": 0.31,
                     "image_count": 20, "reprojection_error": 0.254321,
@@ -61,6 +64,9 @@ def seeds():
     yield "benchmark_empty", BENCHMARK, text({"results": [], "run_timestamp": "x"})
     yield "benchmark_missing", BENCHMARK, text({"results": [changed(BENCHMARK_RESULT, image_count=KeyError)]})
     yield "benchmark_not_object", BENCHMARK, text({"results": [3]})
+    yield "eye_to_hand", EYE_TO_HAND, text(EYE_TO_HAND_RECORD)
+    yield "eye_to_hand_no_target", EYE_TO_HAND, text(changed(EYE_TO_HAND_RECORD, tcp_T_target=KeyError))
+    yield "eye_to_hand_ragged_target", EYE_TO_HAND, text(changed(EYE_TO_HAND_RECORD, tcp_T_target=[[1, 0], [0]]))
     yield "array_document", HAND_EYE, "[1, 2, 3]"
     yield "deep", MULTI_CAMERA, '{"intrinsic_matrices": ' + "[" * 500 + "]" * 500 + "}"
 

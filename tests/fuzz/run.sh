@@ -3,7 +3,7 @@
 # Not part of the normal test command. Needs clang with its runtime libraries
 # (Debian: apt-get install clang libclang-rt-14-dev).
 #   bash tests/fuzz/run.sh [npz|json] [seconds=600] [extra libFuzzer options...]
-# npz: the .npz reader. json: hand_eye.json, multi_camera_calibration.json and the
+# npz: the .npz reader. json: hand_eye.json, eye_to_hand.json, multi_camera_calibration.json and the
 # benchmark results file (links the pinned OpenCV's core, built by scripts/setup.sh).
 # The growing corpus lives in build/fuzz/<name>/corpus (seeded from tests/fuzz/seeds
 # or tests/fuzz/json_seeds); crash inputs are written to build/fuzz/<name>/artifacts.
