@@ -1,3 +1,5 @@
+#include <pybind11/functional.h>
+
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
@@ -38,7 +40,10 @@ void bindIntrinsicOptions(py::module_& module) {
         .def_readwrite("index_of_fixed_3d_point", &IntrinsicOptions::index_of_fixed_3d_point)
         .def_readwrite("intrinsic_matrix_guess", &IntrinsicOptions::intrinsic_matrix_guess)
         .def_readwrite("distortion_coefficients_guess", &IntrinsicOptions::distortion_coefficients_guess)
-        .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold);
+        .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold)
+        .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
+                       "None, or a callable f(done, total) called on the calling thread as images finish "
+                       "detection.");
 }
 
 void bindTargetDetections(py::module_& module) {
