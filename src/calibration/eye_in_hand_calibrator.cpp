@@ -15,6 +15,7 @@
 #include "calibration/target_consistency.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
+#include "core/opencv_threads.hpp"
 #include "io/result_record_files.hpp"
 
 namespace velk::calibration {
@@ -220,6 +221,7 @@ bool EyeInHandCalibrator::solve(const Frames& frames, int method, HandEyeResult&
                    "requires varied rotations to solve uniquely.");
     }
     cv::Mat cameraToGripperRotation, cameraToGripperTranslation;
+    const SingleThreadedOpenCv repeatable;
     cv::calibrateHandEye(gripperToBaseRotations, gripperToBaseTranslations, targetToCameraRotations,
                          targetToCameraTranslations, cameraToGripperRotation, cameraToGripperTranslation,
                          static_cast<cv::HandEyeCalibrationMethod>(method));
