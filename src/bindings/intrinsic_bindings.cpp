@@ -1,5 +1,6 @@
 #include <pybind11/functional.h>
 
+#include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
@@ -73,8 +74,13 @@ void bindIntrinsicCalibrator(py::module_& module) {
     py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
-        .def("find_corners", &IntrinsicCalibrator::findCorners, py::arg("images"))
-        .def("calibrate", &IntrinsicCalibrator::calibrate, py::arg("images"))
+        .def(
+            "find_corners",
+            [](const IntrinsicCalibrator& self, const BorrowedImages& images) { return self.findCorners(images.images); },
+            py::arg("images"))
+        .def(
+            "calibrate", [](IntrinsicCalibrator& self, const BorrowedImages& images) { return self.calibrate(images.images); },
+            py::arg("images"))
         .def("corner_images", &IntrinsicCalibrator::cornerImages)
         .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); })
         .def("target", [](const IntrinsicCalibrator& self) { return self.target(); })
