@@ -8,12 +8,15 @@ process:
   annotation, calibrateCamera, mean reprojection error) and prints the ratio library / cv2, at the
   default thread counts (target 0.7 or less at 80 and 320 views) and with both OpenCVs on one
   thread (cv2.setNumThreads(1), _velk.set_num_threads(1); target 1.0 or less);
-- the library's detection (find_corners) and solve (the rest of calibrate) apart, per view, with
-  the peak memory per view of each (resident set growth during the call, sampled);
+- the library's detection and solve apart within one calibrate call (split where the progress
+  callback hears that the last image is through), per view, with the peak memory per view of
+  find_corners and of calibrate (resident set growth during the call, sampled);
 - the cost of copying the images into the library (a call that converts its image list and
   returns at once);
 - whether the camera matrix at the default thread count equals, bit for bit, the one of the
-  sequential (one-thread) run.
+  sequential (one-thread) run and the one of a repeated run;
+- what running the solver on one thread costs: cv2.calibrateCamera on the same detections on
+  the default pool and on one thread, at the sizes up to 80 views.
 
     .venv/bin/python bench/intrinsic.py [--repeats 2] [--sizes 20 80 320]
 """
@@ -193,6 +196,19 @@ def conversion_time(target, images, repeats):
     return best_time(convert, repeats)
 
 
+def split_calibration(target, images):
+    """Detection and solve times of one calibrate call, split where the progress callback hears
+    that the last image is through."""
+    options = _velk.IntrinsicOptions()
+    detected = []
+    options.progress_callback = lambda done, total: detected.append(time.perf_counter()) if done == total else None
+    with quiet():
+        start = time.perf_counter()
+        _velk.IntrinsicCalibrator(target, options).calibrate(images)
+        end = time.perf_counter()
+    return detected[-1] - start, end - detected[-1]
+
+
 def scaling_row(target, images, repeats):
     calibrator = _velk.IntrinsicCalibrator(target)
     detection_memory, whole_memory = {}, {}
@@ -200,9 +216,29 @@ def scaling_row(target, images, repeats):
         calibrator.find_corners(images)
     with quiet(), peak_memory(whole_memory):
         calibrator.calibrate(images)
-    detection = best_time(lambda: calibrator.find_corners(images), repeats)
-    whole = best_time(lambda: calibrator.calibrate(images), repeats)
-    return detection, whole - detection, detection_memory["peak"], whole_memory["peak"]
+    splits = [split_calibration(target, images) for _ in range(repeats)]
+    detection, solve = min(d for d, _ in splits), min(s for _, s in splits)
+    return detection, solve, detection_memory["peak"], whole_memory["peak"]
+
+
+def solver_thread_cost(target, images, repeats, defaults):
+    """calibrateCamera (cv2, same OpenCV release) on the library's detections: on the default pool
+    and on one thread, as the library runs it so that its results repeat bit for bit."""
+    with quiet():
+        detections = _velk.IntrinsicCalibrator(target).find_corners(images)
+    size = (images[0].shape[1], images[0].shape[0])
+    objects = [np.ascontiguousarray(o) for o in detections.object_points]
+    points = [np.ascontiguousarray(p) for p in detections.image_points]
+
+    def solve():
+        return cv2.calibrateCameraExtended(objects, points, size, None, None, flags=0, criteria=CRITERIA)
+
+    times = {}
+    for label, threads in (("pool", defaults[1]), ("one thread", 1)):
+        cv2.setNumThreads(threads)
+        times[label] = best_time(solve, repeats)
+    cv2.setNumThreads(defaults[1])
+    return times["pool"], times["one thread"]
 
 
 def main():
@@ -228,10 +264,14 @@ def main():
                 matrices[label] = _velk.IntrinsicCalibrator(target).calibrate(subset).intrinsic_matrix
             cells.append(f"{label}: library {ours:6.2f} s  cv2 {theirs:6.2f} s  ratio {ours / theirs:5.3f}")
         set_threads(None, defaults)
+        with quiet():
+            again = _velk.IntrinsicCalibrator(target).calibrate(subset).intrinsic_matrix
         same = np.array_equal(matrices["default"], matrices["1 thread"])
-        print(f"{count:3d} views | " + " | ".join(cells) + f" | camera matrix equal to sequential: {same}")
+        repeats_exactly = again.tobytes() == matrices["default"].tobytes()
+        print(f"{count:3d} views | " + " | ".join(cells) + f" | camera matrix equal to sequential: {same}, "
+              f"repeated run bit-identical: {repeats_exactly}")
 
-    print("\nlibrary cost per view at default threads (detection = find_corners, solve = rest of calibrate)")
+    print("\nlibrary cost per view at default threads (detection and solve split within one calibrate call)")
     for count in args.sizes:
         subset = images[:count]
         repeats = args.repeats if count < 320 else 1
@@ -241,6 +281,12 @@ def main():
               f"peak {detection_peak / count / 2**20:5.2f} MiB/view | solve {1000 * solve / count:6.1f} ms/view "
               f"({solve:6.2f} s), calibrate peak {whole_peak / count / 2**20:5.2f} MiB/view | "
               f"image copy in {1000 * copy / count:5.2f} ms/view")
+
+    print("\ncost of the one-thread solve (cv2.calibrateCamera on the same detections)")
+    for count in [c for c in args.sizes if c <= 80]:
+        pool, alone = solver_thread_cost(target, images[:count], args.repeats, defaults)
+        print(f"{count:3d} views | pool {pool:6.3f} s  one thread {alone:6.3f} s  cost {alone - pool:+6.3f} s "
+              f"({alone / pool:5.2f}x)")
 
 
 if __name__ == "__main__":
