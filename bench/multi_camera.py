@@ -5,7 +5,8 @@ this process, MultiCameraCalibrator.calibrate and a plain cv2 version of the sam
 detection, per-camera calibrateCamera with the mean reprojection error and the per-view filter,
 per-corner pairing by id, one stereoCalibrate per camera against camera 0, and the triangulation
 check of frame 0. Annotated pictures are not drawn by the cv2 version (the library draws them as
-part of its detections). Prints the best time of each over several rounds and their ratio.
+part of its detections). Prints the best time of each over several rounds and their ratio, at the
+default thread counts (target 0.7 or less) and with both OpenCVs on one thread (target 1.0 or less).
 
     python bench/multi_camera.py [--rounds N]
 """
@@ -163,15 +164,10 @@ def timed(function, *args):
     return (elapsed, cpu), value
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=5)
-    args = parser.parse_args()
-
-    print("rendering 4 cameras x 15 frames ...", flush=True)
-    scene = rig_scene.render_rig(4, 15)
+def compare(scene, rounds):
+    """Best wall-clock and CPU times of both pipelines over the rounds, checking that they agree."""
     ours, theirs = [], []
-    for _ in range(args.rounds):
+    for _ in range(rounds):
         elapsed, library_poses = timed(library_pipeline, scene.target, scene.images)
         ours.append(elapsed)
         elapsed, opencv_poses = timed(opencv_pipeline, scene.target, scene.images)
@@ -180,11 +176,29 @@ def main():
         assert np.allclose(a, b, atol=1e-6), "the two pipelines disagree"
     for name, runs in (("MultiCameraCalibrator.calibrate", ours), ("cv2 pipeline in Python", theirs)):
         wall, cpu = np.array(runs).T * 1000
-        print(f"{name:32s} wall best {wall.min():7.1f} ms, median {np.median(wall):7.1f} ms; "
+        print(f"  {name:32s} wall best {wall.min():7.1f} ms, median {np.median(wall):7.1f} ms; "
               f"CPU best {cpu.min():7.1f} ms")
     best_ours, best_theirs = min(w for w, _ in ours), min(w for w, _ in theirs)
     cpu_ratio = min(c for _, c in ours) / min(c for _, c in theirs)
-    print(f"ratio library / cv2: {best_ours / best_theirs:.3f} wall-clock (target <= 1.0), {cpu_ratio:.3f} CPU time")
+    return best_ours / best_theirs, cpu_ratio
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+
+    print("rendering 4 cameras x 15 frames ...", flush=True)
+    scene = rig_scene.render_rig(4, 15)
+    default_library, default_cv2 = _velk.get_num_threads(), cv2.getNumThreads()
+    for label, threads, target in (("default threads", None, 0.7), ("one thread", 1, 1.0)):
+        _velk.set_num_threads(threads or default_library)
+        cv2.setNumThreads(threads or default_cv2)
+        print(f"{label} (library {_velk.get_num_threads()}, cv2 {cv2.getNumThreads()}):")
+        wall_ratio, cpu_ratio = compare(scene, args.rounds)
+        print(f"  ratio library / cv2: {wall_ratio:.3f} wall-clock (target <= {target}), {cpu_ratio:.3f} CPU time")
+    _velk.set_num_threads(default_library)
+    cv2.setNumThreads(default_cv2)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,9 @@
-"""numpy <-> matrix conversion, observed through the geometry functions."""
+"""numpy <-> matrix conversion, observed through the geometry functions and the pictures a calibration reads."""
 
 import numpy as np
 import pytest
 
-from _velk import tf
+from _velk import IntrinsicCalibrator, tf
 
 POSE = [0.1, -0.2, 0.3, 10.0, -20.0, 30.0]
 
@@ -96,3 +96,58 @@ def test_sequence_arguments(sequence):
 def test_number_sequence_refuses_text():
     with pytest.raises(TypeError):
         tf.pose_to_transformation_matrix("123456")
+
+
+# --------------------------------------------------------------------------
+# Pictures lent to a calibration: read in place during the call, never shared afterwards
+
+
+def _lent_forms():
+    def padded(image):
+        wide = np.zeros((image.shape[0], image.shape[1] + 8, 3), np.uint8)
+        wide[:, 4:-4] = image
+        return wide[:, 4:-4]  # not contiguous: converted by copy
+
+    def read_only(image):
+        image = image.copy()
+        image.setflags(write=False)
+        return image
+
+    return {"contiguous": lambda images: [i.copy() for i in images],
+            "padded": lambda images: [padded(i) for i in images],
+            "read-only": lambda images: [read_only(i) for i in images],
+            "tuple": lambda images: tuple(i.copy() for i in images),
+            "generator": lambda images: (i.copy() for i in images),
+            "stacked": lambda images: np.stack(images)}
+
+
+@pytest.fixture(scope="module")
+def charuco_views(rendered_intrinsic_scene):
+    target, views = rendered_intrinsic_scene("charuco")
+    return target, [v.image for v in views[:6]]
+
+
+@pytest.mark.parametrize("form", list(_lent_forms()))
+def test_lent_pictures_give_the_same_calibration(charuco_views, form):
+    target, images = charuco_views
+    reference = IntrinsicCalibrator(target).calibrate([i.copy() for i in images])
+    result = IntrinsicCalibrator(target).calibrate(_lent_forms()[form](images))
+    assert result.ok and result.successful_indices == reference.successful_indices
+    assert np.array_equal(result.intrinsic_matrix, reference.intrinsic_matrix)
+    assert result.per_view_errors == reference.per_view_errors
+
+
+def test_lent_pictures_share_no_memory_with_what_the_calibrator_keeps(charuco_views):
+    target, images = charuco_views
+    lent = [i.copy() for i in images]
+    calibrator = IntrinsicCalibrator(target)
+    result = calibrator.calibrate(lent)
+    annotated = calibrator.corner_images()
+    kept = [a.copy() for a in annotated]
+    kept_points = [p.copy() for p in calibrator.detections().image_points]
+    for picture in lent:
+        picture[...] = 0
+    assert all(np.array_equal(a, b) for a, b in zip(calibrator.corner_images(), kept))
+    assert all(np.array_equal(a, b) for a, b in zip(calibrator.detections().image_points, kept_points))
+    outputs = annotated + list(result.image_points) + [result.intrinsic_matrix]
+    assert not any(np.shares_memory(out, picture) for out in outputs for picture in lent)

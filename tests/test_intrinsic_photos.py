@@ -60,17 +60,10 @@ def test_mean_error_is_mean_of_per_view_l2_over_count(left_photos):
     assert result.reprojection_error < np.mean(result.per_view_errors)
 
 
-def calibrate_reproducing(images, threshold, expected_errors, attempts=20):
-    """Calibrates until the per-view errors repeat bit for bit. OpenCV's threaded
-    reductions may change the last bits between runs; a threshold test needs the
-    exact value again."""
+def calibrate_with_threshold(images, threshold):
     options = IntrinsicOptions()
     options.per_view_error_threshold = threshold
-    for _ in range(attempts):
-        result = IntrinsicCalibrator(ChessboardTarget(PATTERN, SQUARE), options).calibrate(images)
-        if result.per_view_errors == expected_errors:
-            return result
-    pytest.fail("per-view errors never repeated exactly")
+    return IntrinsicCalibrator(ChessboardTarget(PATTERN, SQUARE), options).calibrate(images)
 
 
 def test_threshold_equal_view_and_positions_among_successful_views(left_photos):
@@ -80,10 +73,16 @@ def test_threshold_equal_view_and_positions_among_successful_views(left_photos):
     assert first.successful_indices == [0, 2, 5]
     errors = first.per_view_errors
     smallest = int(np.argmin(errors))
-    assert calibrate_reproducing(images, errors[smallest], errors).low_view_error_indices == [smallest]
-    assert calibrate_reproducing(images, max(errors), errors).low_view_error_indices == [0, 1, 2]
-    below_last = calibrate_reproducing(images, np.nextafter(errors[2], 0), errors).low_view_error_indices
-    assert 2 not in below_last
+    thresholds = [errors[smallest], max(errors), float(np.nextafter(errors[2], 0)), 0.0]
+    for threshold in thresholds:
+        result = calibrate_with_threshold(images, threshold)
+        # Judged on the errors this run reports: a view at or below the threshold is a low-error
+        # view, and positions count among the successful views (not the input images).
+        # The thresholds are the first run's errors; a run that repeats them bit for bit (the
+        # solver runs on one thread) has views exactly at the threshold, which must be kept.
+        expected = [j for j, error in enumerate(result.per_view_errors) if error <= threshold]
+        assert result.successful_indices == [0, 2, 5]
+        assert result.low_view_error_indices == expected
 
 
 def test_skipped_images_are_reported_with_their_position(left_photos, capfd):

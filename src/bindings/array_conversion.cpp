@@ -48,7 +48,44 @@ py::dtype dtypeOfDepth(int depth) {
     throw std::runtime_error("velk: unsupported cv::Mat depth for numpy conversion");
 }
 
+struct MatShape {
+    int rows;
+    int cols;
+    int channels;
+};
+
+// rows x cols x channels of a one- to three-dimensional array with one to four channels.
+std::optional<MatShape> matShapeOf(const py::array& array) {
+    const py::ssize_t dims = array.ndim();
+    if (dims < 1 || dims > 3) {
+        return std::nullopt;
+    }
+    const MatShape shape{static_cast<int>(array.shape(0)), dims >= 2 ? static_cast<int>(array.shape(1)) : 1,
+                         dims == 3 ? static_cast<int>(array.shape(2)) : 1};
+    if (shape.channels < 1 || shape.channels > 4) {
+        return std::nullopt;
+    }
+    return shape;
+}
+
 }  // namespace
+
+std::optional<cv::Mat> matViewOfArray(py::handle source) {
+    if (!source || !py::isinstance<py::array>(source)) {
+        return std::nullopt;
+    }
+    const auto array = py::reinterpret_borrow<py::array>(source);
+    constexpr int kAligned = py::detail::npy_api::NPY_ARRAY_ALIGNED_;
+    if ((array.flags() & py::array::c_style) == 0 || (array.flags() & kAligned) == 0 || array.size() == 0) {
+        return std::nullopt;
+    }
+    const std::optional<int> depth = depthOfDtype(array.dtype());
+    const std::optional<MatShape> shape = matShapeOf(array);
+    if (!depth || !shape) {
+        return std::nullopt;
+    }
+    return cv::Mat(shape->rows, shape->cols, CV_MAKETYPE(*depth, shape->channels), const_cast<void*>(array.data()));
+}
 
 std::optional<cv::Mat> matFromArray(py::handle source) {
     if (!source) {
@@ -67,21 +104,15 @@ std::optional<cv::Mat> matFromArray(py::handle source) {
     if (!depth) {
         return std::nullopt;
     }
-    const py::ssize_t dims = array.ndim();
-    if (dims < 1 || dims > 3) {
+    const std::optional<MatShape> shape = matShapeOf(array);
+    if (!shape) {
         return std::nullopt;
     }
-    const int rows = static_cast<int>(array.shape(0));
-    const int cols = dims >= 2 ? static_cast<int>(array.shape(1)) : 1;
-    const int channels = dims == 3 ? static_cast<int>(array.shape(2)) : 1;
-    if (channels < 1 || channels > 4) {
-        return std::nullopt;
-    }
+    const int type = CV_MAKETYPE(*depth, shape->channels);
     if (array.size() == 0) {
-        return cv::Mat(rows, cols, CV_MAKETYPE(*depth, channels));
+        return cv::Mat(shape->rows, shape->cols, type);
     }
-    const cv::Mat view(rows, cols, CV_MAKETYPE(*depth, channels), const_cast<void*>(array.data()));
-    return view.clone();
+    return cv::Mat(shape->rows, shape->cols, type, const_cast<void*>(array.data())).clone();
 }
 
 py::array arrayFromMat(const cv::Mat& matrix) {

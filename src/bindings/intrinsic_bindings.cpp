@@ -1,3 +1,6 @@
+#include <pybind11/functional.h>
+
+#include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
@@ -38,7 +41,10 @@ void bindIntrinsicOptions(py::module_& module) {
         .def_readwrite("index_of_fixed_3d_point", &IntrinsicOptions::index_of_fixed_3d_point)
         .def_readwrite("intrinsic_matrix_guess", &IntrinsicOptions::intrinsic_matrix_guess)
         .def_readwrite("distortion_coefficients_guess", &IntrinsicOptions::distortion_coefficients_guess)
-        .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold);
+        .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold)
+        .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
+                       "None, or a callable f(done, total) called on the calling thread as images finish "
+                       "detection.");
 }
 
 void bindTargetDetections(py::module_& module) {
@@ -68,8 +74,13 @@ void bindIntrinsicCalibrator(py::module_& module) {
     py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
-        .def("find_corners", &IntrinsicCalibrator::findCorners, py::arg("images"))
-        .def("calibrate", &IntrinsicCalibrator::calibrate, py::arg("images"))
+        .def(
+            "find_corners",
+            [](const IntrinsicCalibrator& self, const BorrowedImages& images) { return self.findCorners(images.images); },
+            py::arg("images"))
+        .def(
+            "calibrate", [](IntrinsicCalibrator& self, const BorrowedImages& images) { return self.calibrate(images.images); },
+            py::arg("images"))
         .def("corner_images", &IntrinsicCalibrator::cornerImages)
         .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); })
         .def("target", [](const IntrinsicCalibrator& self) { return self.target(); })

@@ -51,6 +51,7 @@ namespace {
 
 void fillModule(py::module_& module) {
     module.attr("__doc__") = kModuleDoc;
+    velk::bindings::registerThreadBindings(module);
     velk::bindings::registerTfBindings(module);
     velk::bindings::registerTargetBindings(module);
     velk::bindings::registerIntrinsicBindings(module);

@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/multi_camera_calibrator.hpp"
@@ -53,11 +54,17 @@ void bindSubsetResult(py::module_& module) {
 }
 
 // An absent output path means "do not save"; pathlib.Path('') would arrive as "." otherwise.
-MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const ImageLists& image_lists,
+// The pictures are lent for the call: the calibrator keeps detections and results, never pictures.
+MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const std::vector<BorrowedImages>& image_lists,
                                       const std::vector<cv::Mat>& intrinsic_matrices,
                                       const std::vector<cv::Mat>& distortion_coefficients,
                                       const std::optional<std::filesystem::path>& output_path) {
-    return self.calibrate(image_lists, intrinsic_matrices, distortion_coefficients,
+    ImageLists lists;
+    lists.reserve(image_lists.size());
+    for (const BorrowedImages& images : image_lists) {
+        lists.push_back(images.images);
+    }
+    return self.calibrate(lists, intrinsic_matrices, distortion_coefficients,
                           output_path.value_or(std::filesystem::path()));
 }
 

@@ -6,6 +6,8 @@ namespace velk::bindings {
 
 // One registrar per subsystem; the module entry calls them in this order, since
 // later ones name classes bound by earlier ones in their signatures.
+// The library's OpenCV thread count; registered first, it names no class.
+void registerThreadBindings(pybind11::module_& module);
 void registerTfBindings(pybind11::module_& module);
 void registerTargetBindings(pybind11::module_& module);
 void registerIntrinsicBindings(pybind11::module_& module);

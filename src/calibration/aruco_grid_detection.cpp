@@ -3,8 +3,8 @@
 
 #include <opencv2/objdetect/aruco_detector.hpp>
 
+#include "calibration/image_detection.hpp"
 #include "calibration/target_detection.hpp"
-#include "core/log.hpp"
 #include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
@@ -45,40 +45,43 @@ int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
     return count;
 }
 
-}  // namespace
-
-TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
-                                 Annotation annotation) {
-    TargetDetections detections;
+// Each image gets its own board and detector, as detection runs on several threads at once.
+ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const ArucoTarget& target,
+                                    Annotation annotation) {
     const cv::aruco::GridBoard board = target.createBoard();
     const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
                                             markerRefineParameters());
-    const std::vector<std::vector<cv::Point3f>> boardMarkers = board.getObjPoints();
-
-    for (int i = 0; i < static_cast<int>(images.size()); ++i) {
-        const cv::Mat grey = toGrey(images[i]);
-        std::vector<std::vector<cv::Point2f>> corners;
-        std::vector<int> ids;
-        std::vector<std::vector<cv::Point2f>> rejected;
-        detector.detectMarkers(grey, corners, ids, rejected);
-        if (countBoardMarkers(ids, boardMarkers.size()) < kMinimumArucoMarkers) {
-            logMessage(LogLevel::Warning,
-                       "[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(i));
-            continue;
-        }
-        detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
-        MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
-
-        if (annotation == Annotation::Draw) {
-            detections.annotated_images.push_back(annotatedCopy(images[i], [&](cv::Mat& canvas) {
-                cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour);
-            }));
-        }
-        detections.successful_indices.push_back(i);
-        detections.image_points.push_back(points.image_points);
-        detections.object_points.push_back(points.object_points);
+    const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
+    const cv::Mat grey = toGrey(image);
+    std::vector<std::vector<cv::Point2f>> corners;
+    std::vector<int> ids;
+    std::vector<std::vector<cv::Point2f>> rejected;
+    detector.detectMarkers(grey, corners, ids, rejected);
+    if (countBoardMarkers(ids, boardMarkers.size()) < kMinimumArucoMarkers) {
+        return skippedImage("[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(index));
     }
-    return detections;
+    detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
+    MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
+
+    ImageDetection detection;
+    detection.found = true;
+    if (annotation == Annotation::Draw) {
+        detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
+            cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour);
+        });
+    }
+    detection.image_points = points.image_points;
+    detection.object_points = points.object_points;
+    return detection;
+}
+
+}  // namespace
+
+TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
+                                 Annotation annotation, const DetectionProgress& progress) {
+    return detectBatch(
+        images, [&](const cv::Mat& image, int i) { return detectArucoGridImage(image, i, target, annotation); },
+        progress);
 }
 
 }  // namespace velk::calibration

@@ -6,6 +6,7 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
+#include "calibration/parallel_detection.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
 #include "targets/marker_detection_parameters.hpp"
@@ -45,50 +46,66 @@ FramePoses chessboardPoses(const ChessboardTarget& target, const PoseContext& co
     return poses;
 }
 
-FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context) {
+// The pose found in one image, or the warning to log when its target was not found again.
+struct ImagePose {
+    std::optional<cv::Mat> pose;
+    std::string warning;
+};
+
+// Finds each image's pose on OpenCV's thread pool and gathers them in image order, logging
+// the warnings where a sequential loop would.
+template <typename PoseOfImage>
+FramePoses posesInParallel(const PoseContext& context, const PoseOfImage& poseOfImage) {
     FramePoses poses;
-    const cv::aruco::CharucoDetector detector = target.createDetector();
-    const std::vector<cv::Point3f> boardCorners = detector.getBoard().getChessboardCorners();
-    for (int p = 0; p < static_cast<int>(context.images.size()); ++p) {
-        std::vector<cv::Point2f> corners;
-        std::vector<int> ids;
-        detector.detectBoard(toGrey(context.images[p]), corners, ids);
-        if (static_cast<int>(corners.size()) < kMinimumPoints) {
-            logMessage(LogLevel::Warning, "[" + context.component + "] ChArUco re-detection failed for image " +
-                                              std::to_string(p) + ", skipping.");
-            continue;
-        }
-        append(poses,
-               estimateCameraTTarget(cv::Mat(charucoObjectPoints(boardCorners, ids)), cv::Mat(corners),
-                                     context.intrinsicMatrix, context.distortion),
-               p);
-    }
+    detectEachImage<ImagePose>(
+        static_cast<int>(context.images.size()), [&](int p) { return poseOfImage(context.images[p], p); },
+        [&](int p, const ImagePose& found) {
+            if (!found.warning.empty()) {
+                logMessage(LogLevel::Warning, found.warning);
+            }
+            append(poses, found.pose, p);
+        });
     return poses;
 }
 
+FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context) {
+    return posesInParallel(context, [&](const cv::Mat& image, int p) {
+        const cv::aruco::CharucoDetector detector = target.createDetector();
+        std::vector<cv::Point2f> corners;
+        std::vector<int> ids;
+        detector.detectBoard(toGrey(image), corners, ids);
+        if (static_cast<int>(corners.size()) < kMinimumPoints) {
+            return ImagePose{std::nullopt, "[" + context.component + "] ChArUco re-detection failed for image " +
+                                               std::to_string(p) + ", skipping."};
+        }
+        const std::vector<cv::Point3f> objectPoints =
+            charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
+        return ImagePose{estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), context.intrinsicMatrix,
+                                               context.distortion),
+                         ""};
+    });
+}
+
 FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context) {
-    FramePoses poses;
-    const cv::aruco::GridBoard board = target.createBoard();
-    const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
-                                            markerRefineParameters());
-    for (int p = 0; p < static_cast<int>(context.images.size()); ++p) {
+    return posesInParallel(context, [&](const cv::Mat& image, int p) {
+        const cv::aruco::GridBoard board = target.createBoard();
+        const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
+                                                markerRefineParameters());
         std::vector<std::vector<cv::Point2f>> corners;
         std::vector<int> ids;
-        detector.detectMarkers(toGrey(context.images[p]), corners, ids);
+        detector.detectMarkers(toGrey(image), corners, ids);
         if (static_cast<int>(ids.size()) < kMinimumPoints) {
-            logMessage(LogLevel::Warning, "[" + context.component + "] ArUco re-detection failed for image " +
-                                              std::to_string(p) + ", skipping.");
-            continue;
+            return ImagePose{std::nullopt, "[" + context.component + "] ArUco re-detection failed for image " +
+                                               std::to_string(p) + ", skipping."};
         }
         cv::Mat objectPoints, imagePoints;
         board.matchImagePoints(corners, ids, objectPoints, imagePoints);
         if (objectPoints.empty()) {
-            continue;
+            return ImagePose{};
         }
-        append(poses, estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion),
-               p);
-    }
-    return poses;
+        return ImagePose{
+            estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion), ""};
+    });
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/image_detection.hpp"
 #include "calibration/target_detection.hpp"
-#include "core/log.hpp"
 #include "targets/annotation.hpp"
 
 namespace velk::calibration {
@@ -23,41 +23,55 @@ CornerFinder cornerFinderFromName(const std::string& name) {
         "IntrinsicCalibrator: chessboard_corner_detector must be 'Default' or 'Sector Based', got '" + name + "'");
 }
 
+struct ChessboardSearch {
+    const ChessboardTarget& target;
+    const IntrinsicOptions& options;
+    CornerFinder finder;
+    cv::Mat objectPoints;
+    Annotation annotation;
+};
+
+ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {
+    const cv::Mat grey = toGrey(image);
+    const int flags = search.options.chessboard_flags;
+    cv::Mat corners;
+    const bool found = search.finder == CornerFinder::Default
+                           ? cv::findChessboardCorners(grey, search.target.size, corners, flags)
+                           : cv::findChessboardCornersSB(grey, search.target.size, corners, flags);
+    if (!found) {
+        return skippedImage("[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(index));
+    }
+    corners = corners.reshape(2, static_cast<int>(corners.total()));
+    corners.convertTo(corners, CV_32FC2);
+    if (search.finder == CornerFinder::Default) {
+        const int window = search.options.sub_pixel_detection_window_size;
+        const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
+        cv::cornerSubPix(grey, corners, cv::Size(window, window), cv::Size(zeroZone, zeroZone),
+                         search.options.criteria);
+    }
+    ImageDetection detection;
+    detection.found = true;
+    if (search.annotation == Annotation::Draw) {
+        detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
+            cv::drawChessboardCorners(canvas, search.target.size, corners, true);
+        });
+    }
+    detection.image_points = corners;
+    detection.object_points = search.objectPoints.clone();
+    return detection;
+}
+
 }  // namespace
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
                                   const IntrinsicOptions& options, Annotation annotation) {
-    TargetDetections detections;
-    const cv::Mat objectPoints = target.objectPoints();
-    const cv::Size window(options.sub_pixel_detection_window_size, options.sub_pixel_detection_window_size);
-    const cv::Size zeroZone(options.sub_pixel_detection_zero_zone_size, options.sub_pixel_detection_zero_zone_size);
-
-    for (int i = 0; i < static_cast<int>(images.size()); ++i) {
-        const CornerFinder finder = cornerFinderFromName(options.chessboard_corner_detector);
-        const cv::Mat grey = toGrey(images[i]);
-        cv::Mat corners;
-        const bool found = finder == CornerFinder::Default
-                               ? cv::findChessboardCorners(grey, target.size, corners, options.chessboard_flags)
-                               : cv::findChessboardCornersSB(grey, target.size, corners, options.chessboard_flags);
-        if (!found) {
-            logMessage(LogLevel::Warning, "[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(i));
-            continue;
-        }
-        corners = corners.reshape(2, static_cast<int>(corners.total()));
-        corners.convertTo(corners, CV_32FC2);
-        if (finder == CornerFinder::Default) {
-            cv::cornerSubPix(grey, corners, window, zeroZone, options.criteria);
-        }
-        if (annotation == Annotation::Draw) {
-            detections.annotated_images.push_back(annotatedCopy(images[i], [&](cv::Mat& canvas) {
-                cv::drawChessboardCorners(canvas, target.size, corners, true);
-            }));
-        }
-        detections.successful_indices.push_back(i);
-        detections.image_points.push_back(corners);
-        detections.object_points.push_back(objectPoints.clone());
-    }
-    return detections;
+    // The detector name is checked only when there is an image to look at.
+    const CornerFinder finder =
+        images.empty() ? CornerFinder::Default : cornerFinderFromName(options.chessboard_corner_detector);
+    const ChessboardSearch search{target, options, finder, target.objectPoints(), annotation};
+    return detectBatch(
+        images, [&](const cv::Mat& image, int i) { return detectChessboardImage(image, i, search); },
+        options.progress_callback);
 }
 
 }  // namespace velk::calibration

@@ -2,6 +2,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "core/opencv_threads.hpp"
 #include "core/pose.hpp"
 
 namespace velk::calibration {
@@ -50,6 +51,7 @@ std::optional<cv::Mat> closedFormCameraTransform(int method, const std::vector<c
     const RotationsTranslations gripperToBase = split(motions, false);
     const RotationsTranslations targetToCamera = split(camera_T_target_list, false);
     cv::Mat rotation, translation;
+    const SingleThreadedOpenCv repeatable;
     cv::calibrateHandEye(gripperToBase.rotations, gripperToBase.translations, targetToCamera.rotations,
                          targetToCamera.translations, rotation, translation,
                          static_cast<cv::HandEyeCalibrationMethod>(method));
@@ -67,6 +69,7 @@ HandEyeSolution robotWorldHandEyeInverses(int method, const std::vector<cv::Mat>
     const RotationsTranslations worldToCamera = split(camera_T_target_list, false);
     const RotationsTranslations baseToGripper = split(motions, true);
     cv::Mat baseToWorldRotation, baseToWorldTranslation, gripperToCameraRotation, gripperToCameraTranslation;
+    const SingleThreadedOpenCv repeatable;
     cv::calibrateRobotWorldHandEye(worldToCamera.rotations, worldToCamera.translations, baseToGripper.rotations,
                                    baseToGripper.translations, baseToWorldRotation, baseToWorldTranslation,
                                    gripperToCameraRotation, gripperToCameraTranslation,

@@ -7,8 +7,10 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/low_error_views.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
+#include "core/opencv_threads.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -32,16 +34,6 @@ std::string fixedSix(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.6f", value);
     return text;
-}
-
-std::vector<int> lowErrorPositions(const std::vector<double>& perViewErrors, double threshold) {
-    std::vector<int> positions;
-    for (int j = 0; j < static_cast<int>(perViewErrors.size()); ++j) {
-        if (perViewErrors[j] <= threshold) {
-            positions.push_back(j);
-        }
-    }
-    return positions;
 }
 
 }  // namespace
@@ -98,6 +90,7 @@ double IntrinsicCalibrator::solve(const cv::Size& imageSize, cv::Mat& cameraMatr
                                   IntrinsicResult& result, std::vector<double>& perViewErrors) {
     cv::Mat perViewErrorMatrix;
     double rms = 0.0;
+    const SingleThreadedOpenCv repeatable;
     if (solverFor(target_, options_.calibrate_camera_method) == Solver::Standard) {
         rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
                                   distortion, rotation_vectors_, translation_vectors_,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,9 @@ struct IntrinsicOptions {
     std::optional<cv::Mat> intrinsic_matrix_guess;
     std::optional<cv::Mat> distortion_coefficients_guess;
     double per_view_error_threshold = 1.0;  // pixels; views at or below it are low-error views
+    // Told (done, total) on the calling thread as images finish detection; empty: nobody listens.
+    // It never changes the results.
+    std::function<void(int done, int total)> progress_callback;
 };
 
 }  // namespace velk::calibration

@@ -13,6 +13,7 @@
 #include "calibration/rig_triangulation.hpp"
 #include "calibration/stereo_pair_points.hpp"
 #include "core/log.hpp"
+#include "core/opencv_threads.hpp"
 #include "io/result_record_files.hpp"
 
 namespace velk::calibration {
@@ -179,6 +180,7 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     cv::Mat otherMatrix = last_result_.intrinsic_matrices[k].clone();
     cv::Mat otherDistortion = last_result_.distortion_coefficients[k].clone();
     cv::Mat rotation, translation, essential, fundamental;
+    const SingleThreadedOpenCv repeatable;
     const double rms = cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points,
                                            referenceMatrix, referenceDistortion, otherMatrix, otherDistortion,
                                            imageSize, rotation, translation, essential, fundamental,

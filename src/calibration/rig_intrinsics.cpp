@@ -31,6 +31,26 @@ void logCameraSummary(int camera, const IntrinsicResult& intrinsics, const std::
     }
 }
 
+// One camera's options, whose progress counts the images of the whole rig: camera k's images
+// come after those of the cameras before it.
+IntrinsicOptions cameraOptions(const IntrinsicOptions& options, int imagesBefore, int rigImages) {
+    IntrinsicOptions camera = options;
+    if (options.progress_callback) {
+        camera.progress_callback = [report = options.progress_callback, imagesBefore, rigImages](int done, int) {
+            report(imagesBefore + done, rigImages);
+        };
+    }
+    return camera;
+}
+
+int imageCount(const std::vector<std::vector<cv::Mat>>& image_lists) {
+    int count = 0;
+    for (const std::vector<cv::Mat>& images : image_lists) {
+        count += static_cast<int>(images.size());
+    }
+    return count;
+}
+
 }  // namespace
 
 std::vector<RigCameraView> calibrateRigIntrinsics(const std::vector<std::vector<cv::Mat>>& image_lists,
@@ -38,8 +58,11 @@ std::vector<RigCameraView> calibrateRigIntrinsics(const std::vector<std::vector<
                                                   MultiCameraResult& result) {
     logMessage(LogLevel::Info, "[MultiCameraCalibrator] Running per-camera intrinsic calibration.");
     std::vector<RigCameraView> views;
+    const int rigImages = imageCount(image_lists);
+    int imagesBefore = 0;
     for (size_t k = 0; k < image_lists.size(); ++k) {
-        IntrinsicCalibrator calibrator(target, options, Annotation::Skip);
+        IntrinsicCalibrator calibrator(target, cameraOptions(options, imagesBefore, rigImages), Annotation::Skip);
+        imagesBefore += static_cast<int>(image_lists[k].size());
         const IntrinsicResult intrinsics = calibrator.calibrate(image_lists[k]);
         if (!intrinsics.ok) {
             throw std::runtime_error("[MultiCameraCalibrator] Intrinsic calibration failed for camera " +
@@ -59,8 +82,12 @@ std::vector<RigCameraView> calibrateRigIntrinsics(const std::vector<std::vector<
 std::vector<RigCameraView> detectRigTargets(const std::vector<std::vector<cv::Mat>>& image_lists,
                                             const TargetVariant& target, const IntrinsicOptions& options) {
     std::vector<RigCameraView> views;
+    const int rigImages = imageCount(image_lists);
+    int imagesBefore = 0;
     for (const std::vector<cv::Mat>& images : image_lists) {
-        views.push_back({IntrinsicCalibrator(target, options, Annotation::Skip).findCorners(images), std::nullopt});
+        const IntrinsicCalibrator calibrator(target, cameraOptions(options, imagesBefore, rigImages), Annotation::Skip);
+        views.push_back({calibrator.findCorners(images), std::nullopt});
+        imagesBefore += static_cast<int>(images.size());
     }
     return views;
 }

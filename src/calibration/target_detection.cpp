@@ -28,8 +28,12 @@ TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVa
         TargetDetections operator()(const ChessboardTarget& t) const {
             return detectChessboard(images, t, options, annotation);
         }
-        TargetDetections operator()(const CharucoTarget& t) const { return detectCharuco(images, t, annotation); }
-        TargetDetections operator()(const ArucoTarget& t) const { return detectArucoGrid(images, t, annotation); }
+        TargetDetections operator()(const CharucoTarget& t) const {
+            return detectCharuco(images, t, annotation, options.progress_callback);
+        }
+        TargetDetections operator()(const ArucoTarget& t) const {
+            return detectArucoGrid(images, t, annotation, options.progress_callback);
+        }
     };
     return std::visit(Dispatch{images, options, annotation}, target);
 }

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/intrinsic_options.hpp"
+#include "calibration/parallel_detection.hpp"
 #include "calibration/target_detections.hpp"
 #include "targets/target_variant.hpp"
 
@@ -15,15 +16,20 @@ namespace velk::calibration {
 enum class Annotation { Draw, Skip };
 
 // Finds the target in each image; images without enough points are skipped with a warning.
+// The images are searched in parallel on OpenCV's thread pool; results and warnings come in
+// image order, as from a sequential search, and options.progress_callback hears of progress
+// on the calling thread.
 TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
                               const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
                                   const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
-                               Annotation annotation = Annotation::Draw);
+                               Annotation annotation = Annotation::Draw,
+                               const DetectionProgress& progress = DetectionProgress());
 TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
-                                 Annotation annotation = Annotation::Draw);
+                                 Annotation annotation = Annotation::Draw,
+                                 const DetectionProgress& progress = DetectionProgress());
 
 // BGR (or BGRA) to one-channel grey, as every detector sees its input.
 cv::Mat toGrey(const cv::Mat& image);

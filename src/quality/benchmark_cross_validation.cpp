@@ -26,8 +26,7 @@ std::vector<cv::Mat> imagesAt(const std::vector<cv::Mat>& images, const std::vec
 // Per-point reprojection error of each held-out image that can be posed with the fold's intrinsics.
 void appendHeldOutErrors(const std::vector<cv::Mat>& testImages, const TargetVariant& target,
                          const calibration::IntrinsicResult& intrinsics, std::vector<double>& errors) {
-    for (const cv::Mat& image : testImages) {
-        const auto points = detectBenchmarkTarget(image, target);
+    for (const std::optional<TargetPoints>& points : detectBenchmarkTargets(testImages, target)) {
         if (!points || points->image_points.rows < kMinimumPoints) {
             continue;
         }

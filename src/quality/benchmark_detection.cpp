@@ -7,6 +7,7 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
+#include "calibration/parallel_detection.hpp"
 #include "calibration/target_detection.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
@@ -83,6 +84,15 @@ std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const Ta
         std::optional<TargetPoints> operator()(const ArucoTarget& t) const { return detectArucoGrid(grey, t); }
     };
     return std::visit(Dispatch{grey}, target);
+}
+
+std::vector<std::optional<TargetPoints>> detectBenchmarkTargets(const std::vector<cv::Mat>& images,
+                                                                const TargetVariant& target) {
+    std::vector<std::optional<TargetPoints>> found(images.size());
+    calibration::detectEachImage<std::optional<TargetPoints>>(
+        static_cast<int>(images.size()), [&](int i) { return detectBenchmarkTarget(images[i], target); },
+        [&](int i, std::optional<TargetPoints>& points) { found[i] = std::move(points); });
+    return found;
 }
 
 double pointReprojectionError(const TargetPoints& points, const cv::Mat& rotationVector, const cv::Mat& translation,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -17,6 +18,11 @@ struct TargetPoints {
 // Finds the target in a BGR or BGRA image with fixed detector settings (independent of
 // any calibration options); nothing when the target or too few of its points are seen.
 std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const TargetVariant& target);
+
+// detectBenchmarkTarget for each image, searched in parallel on OpenCV's thread pool; entry k
+// belongs to image k.
+std::vector<std::optional<TargetPoints>> detectBenchmarkTargets(const std::vector<cv::Mat>& images,
+                                                                const TargetVariant& target);
 
 // L2 norm of the image-point residuals over all points, divided by the point count
 // (a per-point figure, not an RMS).

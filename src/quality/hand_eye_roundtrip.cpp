@@ -56,8 +56,10 @@ double handEyeRoundtripError(const std::vector<cv::Mat>& images, const std::vect
 
     std::vector<double> errors;
     const size_t frames = std::min(images.size(), robot_poses.size());
+    const std::vector<std::optional<TargetPoints>> found =
+        detectBenchmarkTargets(std::vector<cv::Mat>(images.begin(), images.begin() + frames), target);
     for (size_t j = 0; j < frames; ++j) {
-        const auto points = detectBenchmarkTarget(images[j], target);
+        const std::optional<TargetPoints>& points = found[j];
         if (!points || points->image_points.rows < kMinimumPoints) {
             continue;
         }
