@@ -9,6 +9,7 @@ namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
 using velk::calibration::HandEyeResult;
 using velk::calibration::IntrinsicOptions;
+using velk::calibration::RefinementOptions;
 using velk::calibration::TargetConsistencyStats;
 
 namespace velk::bindings {
@@ -45,7 +46,11 @@ void bindHandEyeResult(py::module_& module) {
         .def_readonly("valid_image_list", &HandEyeResult::valid_image_list)
         .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list)
         .def_readonly("has_consistency", &HandEyeResult::has_consistency)
-        .def_readonly("consistency", &HandEyeResult::consistency);
+        .def_readonly("consistency", &HandEyeResult::consistency)
+        .def_readonly("refined", &HandEyeResult::refined)
+        .def_readonly("refinement_reason", &HandEyeResult::refinement_reason)
+        .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera)
+        .def_readonly("refinement", &HandEyeResult::refinement);
 }
 
 void bindAlignedTargetPoses(py::module_& module) {
@@ -60,9 +65,11 @@ HandEyeResult calibrateFromPython(EyeInHandCalibrator& self, const std::vector<c
                                   const std::vector<cv::Mat>& image_list, const std::string& method,
                                   const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                                   const cv::Mat& distortion_coefficients,
-                                  const std::optional<std::filesystem::path>& output_path) {
+                                  const std::optional<std::filesystem::path>& output_path, bool refine,
+                                  const RefinementOptions& refinement_options) {
     return self.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
-                          distortion_coefficients, output_path.value_or(std::filesystem::path()));
+                          distortion_coefficients, output_path.value_or(std::filesystem::path()), refine,
+                          refinement_options);
 }
 
 void bindEyeInHandCalibrator(py::module_& module) {
@@ -72,7 +79,8 @@ void bindEyeInHandCalibrator(py::module_& module) {
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
-             py::arg("output_path") = py::none())
+             py::arg("output_path") = py::none(), py::arg("refine") = false,
+             py::arg("refinement_options") = RefinementOptions())
         .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
         .def("format_results", &EyeInHandCalibrator::formatResults)

@@ -11,7 +11,9 @@
 
 #include "calibration/camera_target_pose.hpp"
 #include "calibration/hand_eye_methods.hpp"
+#include "calibration/hand_eye_refinement.hpp"
 #include "calibration/hand_eye_report.hpp"
+#include "calibration/refinement_record.hpp"
 #include "calibration/target_consistency.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
@@ -33,6 +35,13 @@ cv::Mat translationOf(const cv::Mat& pose) {
     cv::Mat translation;
     pose(cv::Rect(3, 0, 1, 3)).convertTo(translation, CV_64F);
     return translation;
+}
+
+// tcp_T_robot from robot_T_tcp, in double precision.
+cv::Mat inverseRobotPose(const cv::Mat& robot_T_tcp) {
+    cv::Mat pose;
+    robot_T_tcp.convertTo(pose, CV_64F);
+    return pose.inv(cv::DECOMP_LU);
 }
 
 bool allRotationsIdentical(const std::vector<cv::Mat>& rotations) {
@@ -106,7 +115,8 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const std::vector<cv::Mat>& camera_T_target_list,
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
-                                             const std::filesystem::path& output_path) {
+                                             const std::filesystem::path& output_path, bool refine,
+                                             const RefinementOptions& refinement_options) {
     const int methodValue = handEyeMethodFromName(method);
     logMessage(LogLevel::Info, "Collected images " + std::to_string(image_list.size()));
     logMessage(LogLevel::Info, "Collected poses " + std::to_string(robot_T_tcp_list.size()));
@@ -128,7 +138,8 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
             return result;
         }
     }
-    if (frames.cameras.empty() && !framesFromImages(robot_T_tcp_list, image_list, result, frames)) {
+    const bool intrinsicsSolvedHere = frames.cameras.empty();
+    if (intrinsicsSolvedHere && !framesFromImages(robot_T_tcp_list, image_list, result, frames)) {
         return result;
     }
     if (frames.robots.size() != frames.cameras.size()) {
@@ -151,6 +162,9 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                         " solver returned a non-finite tcp_T_camera; the poses do not determine it "
                                         "(vary the rotations).");
         return result;
+    }
+    if (refine) {
+        applyRefinement(frames, intrinsicsSolvedHere, refinement_options, result);
     }
     result.consistency = computeTargetConsistency(result, target_);
     result.has_consistency = true;
@@ -199,10 +213,65 @@ bool EyeInHandCalibrator::framesFromImages(const std::vector<cv::Mat>& robot_T_t
     frames.cameras = poses.camera_T_target_list;
     frames.images = images;
     frames.robots.clear();
+    frames.object_points.clear();
+    frames.image_points.clear();
+    const TargetDetections& detections = intrinsic_calibrator_.detections();
     for (int position : poses.positions) {
         frames.robots.push_back(robots[position]);
+        frames.object_points.push_back(detections.object_points[keptPositions[position]]);
+        frames.image_points.push_back(detections.image_points[keptPositions[position]]);
     }
     return true;
+}
+
+void EyeInHandCalibrator::detectFrameCorners(Frames& frames) const {
+    const TargetDetections detections = detectTarget(frames.images, target_, intrinsic_calibrator_.options(),
+                                                     Annotation::Skip);
+    frames.object_points.assign(frames.images.size(), cv::Mat());
+    frames.image_points.assign(frames.images.size(), cv::Mat());
+    for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
+        frames.object_points[detections.successful_indices[k]] = detections.object_points[k];
+        frames.image_points[detections.successful_indices[k]] = detections.image_points[k];
+    }
+}
+
+void EyeInHandCalibrator::applyRefinement(const Frames& frames, bool intrinsicsSolvedHere,
+                                          const RefinementOptions& options, HandEyeResult& result) const {
+    Frames withCorners = frames;
+    if (withCorners.object_points.empty() && withCorners.images.size() == withCorners.robots.size()) {
+        detectFrameCorners(withCorners);
+    }
+    HandEyeRefinementProblem problem;
+    problem.camera_mount_T_camera = result.tcp_T_camera;
+    problem.intrinsic_matrix = result.intrinsic_matrix;
+    problem.distortion_coefficients = result.distortion_coefficients;
+    problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    for (size_t v = 0; v < withCorners.object_points.size(); ++v) {
+        if (!withCorners.object_points[v].empty()) {
+            problem.camera_mount_T_target_mount_list.push_back(inverseRobotPose(withCorners.robots[v]));
+            problem.object_points.push_back(withCorners.object_points[v]);
+            problem.image_points.push_back(withCorners.image_points[v]);
+        }
+    }
+    result.closed_form_tcp_T_camera = result.tcp_T_camera.clone();
+    if (problem.object_points.empty() || problem.intrinsic_matrix.empty()) {
+        result.refinement_reason = "no detected corners to refine over (poses were given without pictures)";
+        logMessage(LogLevel::Warning, "[EyeInHandCalibrator] Refinement not applied: " + result.refinement_reason +
+                                          "; keeping the closed-form result.");
+        return;
+    }
+    HandEyeRefinement refinement = refineHandEye(problem, options);
+    result.refined = refinement.refined;
+    result.refinement_reason = refinement.reason;
+    if (refinement.refined) {
+        result.tcp_T_camera = refinement.camera_mount_T_camera.clone();
+        if (refinement.intrinsics_refined) {
+            result.intrinsic_matrix = refinement.intrinsic_matrix.clone();
+            result.distortion_coefficients = refinement.distortion_coefficients.clone();
+        }
+    }
+    result.refinement = std::move(refinement);
 }
 
 bool EyeInHandCalibrator::solve(const Frames& frames, int method, HandEyeResult& result) const {
@@ -245,6 +314,9 @@ void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const s
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
     record.num_frames_total = static_cast<int>(totalImages);
     record.tcp_T_camera_list = {result.tcp_T_camera};
+    if (!result.closed_form_tcp_T_camera.empty()) {
+        record.refinement = handEyeRefinementRecord(result);
+    }
     io::save_hand_eye_result(output_path, record);
 }
 

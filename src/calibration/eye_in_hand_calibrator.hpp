@@ -8,6 +8,7 @@
 
 #include "calibration/hand_eye_result.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/refinement_options.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
@@ -26,12 +27,14 @@ public:
 
     // Three paths: from images alone (intrinsics solved here), from given intrinsics
     // (ChArUco poses estimated per frame), or from given camera_T_target poses.
+    // With refine, the closed-form solution is refined over every detected corner (see HandEyeResult).
     HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
                             const std::string& method = "TSAI",
                             const std::vector<cv::Mat>& camera_T_target_list = {},
                             const cv::Mat& intrinsic_matrix = cv::Mat(),
                             const cv::Mat& distortion_coefficients = cv::Mat(),
-                            const std::filesystem::path& output_path = std::filesystem::path());
+                            const std::filesystem::path& output_path = std::filesystem::path(),
+                            bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     AlignedTargetPoses computeCameraTTargetList(const std::vector<cv::Mat>& image_list,
@@ -51,6 +54,9 @@ private:
         std::vector<cv::Mat> cameras;
         std::vector<cv::Mat> images;
         std::vector<cv::Mat> robots;
+        // Corners of each frame when the intrinsics were solved here (what the refinement needs).
+        std::vector<cv::Mat> object_points;
+        std::vector<cv::Mat> image_points;
     };
 
     // Intrinsic calibration, low-error view selection and per-view poses; false when too few views remain.
@@ -58,6 +64,11 @@ private:
                           HandEyeResult& result, Frames& frames);
     // False when the solver gives a non-finite transform (motions that do not determine it).
     bool solve(const Frames& frames, int method, HandEyeResult& result) const;
+    // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
+    void applyRefinement(const Frames& frames, bool intrinsicsSolvedHere, const RefinementOptions& options,
+                         HandEyeResult& result) const;
+    // The detected corners of the frames, for frames posed from given intrinsics.
+    void detectFrameCorners(Frames& frames) const;
     void save(const std::filesystem::path& output_path, const std::string& method, const HandEyeResult& result,
               size_t totalImages) const;
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "calibration/refinement_report.hpp"
 #include "core/pose.hpp"
 #include "core/rotation_variety.hpp"
 
@@ -61,6 +62,12 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         text << "\n"
              << quality::format_rotation_variety(
                     quality::analyze_rotation_variety(result.camera_T_target_list, kReportMinimumRotationDeg));
+    }
+    if (result.refinement) {
+        text << formatHandEyeRefinement(*result.refinement, {"tcp_T_camera", "world_T_target"});
+    } else if (!result.refinement_reason.empty()) {
+        text << "\nJoint Refinement (reprojection error over all corners):\n  Not applied: " << result.refinement_reason
+             << "; closed-form result kept.\n";
     }
     return text.str();
 }

@@ -4,6 +4,7 @@
 
 #include "core/log.hpp"
 #include "io/json_values.hpp"
+#include "io/refinement_json.hpp"
 #include "io/result_path.hpp"
 #include "io/text_file.hpp"
 
@@ -40,6 +41,9 @@ fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRe
     document["num_frames_used"] = record.num_frames_used;
     document["reference_index"] = record.reference_index;
     document["tcp_T_camera_list"] = matrixListToJson(record.tcp_T_camera_list);
+    if (record.refinement) {
+        document["refinement"] = refinementToJson(*record.refinement);
+    }
     return saveJson(output_path, kHandEyeFileName, document, "hand-eye result");
 }
 
@@ -58,6 +62,9 @@ HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
     if (hasValue(document, "num_frames_total")) {
         record.num_frames_total = document.at("num_frames_total").get<int>();
     }
+    if (hasValue(document, "refinement")) {
+        record.refinement = refinementFromJson(document.at("refinement"));
+    }
     return record;
 }
 
@@ -74,6 +81,9 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
     document["pair_reprojection_errors"] = record.pair_reprojection_errors;
     document["reference_T_camera_list"] = matrixListToJson(record.reference_T_camera_list);
     document["reference_index"] = record.reference_index;
+    if (record.refinement) {
+        document["refinement"] = refinementToJson(*record.refinement);
+    }
     return saveJson(output_path, kMultiCameraFileName, document, "multi-camera calibration");
 }
 
@@ -92,6 +102,9 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     }
     if (hasValue(document, "pair_reprojection_errors")) {
         record.pair_reprojection_errors = errorListFromJson(document.at("pair_reprojection_errors"));
+    }
+    if (hasValue(document, "refinement")) {
+        record.refinement = refinementFromJson(document.at("refinement"));
     }
     return record;
 }
