@@ -241,3 +241,14 @@ def test_poses_without_pictures_cannot_be_refined(eye_in_hand_scene, capfd):
     assert np.array_equal(result.tcp_T_camera, result.closed_form_tcp_T_camera)
     assert "Not applied: no detected corners" in calibrator.format_results()
     assert "[velk][WARNING] [EyeInHandCalibrator] Refinement not applied" in capfd.readouterr().err
+
+
+@pytest.mark.parametrize("flag, refined", [([], True), (["--no-refine"], False)])
+def test_demo_refines_unless_told_not_to(tmp_path, capfd, flag, refined):
+    from quorvane.velk import cli
+
+    assert cli.main(["demo", "--output", str(tmp_path), "--poses", "8"] + flag) == 0
+    out = capfd.readouterr().out
+    assert ("Joint Refinement" in out) == refined and ("predicted 1-sigma:" in out) == refined
+    record = _velk.io.load_hand_eye_result(tmp_path)
+    assert (record.refinement is not None and record.refinement.refined) == refined

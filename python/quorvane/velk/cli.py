@@ -14,11 +14,14 @@ def main(argv=None) -> int:
     demo.add_argument("--poses", type=int, default=15, help="number of robot poses (default: %(default)s)")
     demo.add_argument("--method", default="TSAI", choices=["TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS"])
     demo.add_argument("--seed", type=int, default=7)
+    demo.add_argument("--refine", action=argparse.BooleanOptionalAction, default=True,
+                      help="refine the closed-form result over all corners (default: on)")
     args = parser.parse_args(argv)
 
     from .demo import run_demo
 
-    result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed)
+    result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed,
+                      refine=args.refine)
     return 0 if result.ok else 1
 
 

@@ -89,13 +89,15 @@ def transform_error(estimate, truth):
     return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), math.degrees(math.acos(cosine))
 
 
-def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7):
-    """Simulates a capture, calibrates it, prints the report and the comparison with the truth."""
+def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, refine=True):
+    """Simulates a capture, calibrates it (refined over all corners unless refine is False),
+    prints the report and the comparison with the truth."""
     print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot...")
     scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed)
 
     calibrator = _velk.EyeInHandCalibrator(scene.target)
-    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir))
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir),
+                                  refine=refine)
     if not result.ok:
         print("Calibration failed; see the log lines above.")
         return result
@@ -107,5 +109,12 @@ def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7)
     print(f"  recovered pose [x, y, z, rx, ry, rz]: {np.round(recovered, 4).tolist()}")
     print(f"  translation error: {translation_error * 1000:.3f} mm")
     print(f"  rotation error:    {rotation_error:.4f} deg")
+    if result.refined:
+        sigma = result.refinement.camera_sigma
+        print(f"  predicted 1-sigma: {sigma.translation_norm_mm:.3f} mm, {sigma.rotation_norm_deg:.4f} deg")
+        closed_translation, closed_rotation = transform_error(result.closed_form_tcp_T_camera, scene.tcp_T_camera)
+        print(f"  closed-form {method} alone: {closed_translation * 1000:.3f} mm, {closed_rotation:.4f} deg")
+    elif refine:
+        print(f"  refinement not applied: {result.refinement_reason}")
     print(f"\nResult written to {Path(output_dir) / 'hand_eye.json'}")
     return result
