@@ -149,8 +149,15 @@ def _tilted_sensor(scene, problem, options):
     problem.distortion_coefficients = np.zeros((1, 14))
 
 
+def _not_a_number(scene, problem, options):
+    points = [p.copy() for p in scene.image_points]
+    points[4][7] = np.nan
+    problem.image_points = points
+
+
 @pytest.mark.parametrize("spoil, reason", [
     (_fewer_views, "too few views"),
+    (_not_a_number, "solver failed"),
     (_one_robot_pose, "singular"),
     (_one_iteration, "did not converge"),
     (_tilted_sensor, "tilted"),
