@@ -259,3 +259,41 @@ def test_demo_refines_unless_told_not_to(tmp_path, capfd, flag, refined):
     assert ("Joint Refinement" in out) == refined and ("predicted 1-sigma:" in out) == refined
     record = _velk.io.load_hand_eye_result(tmp_path)
     assert (record.refinement is not None and record.refinement.refined) == refined
+
+
+# --------------------------------------------------------------------------
+# Through the eye-to-hand calibrator
+
+
+@pytest.fixture(scope="module")
+def eye_to_hand_scene():
+    from quorvane.velk import demo
+
+    return demo.simulate_eye_to_hand(num_poses=12, seed=5)
+
+
+def test_eye_to_hand_calibrator_refines_robot_T_camera_and_tcp_T_target(eye_to_hand_scene, tmp_path):
+    scene = eye_to_hand_scene
+    calibrator = _velk.EyeToHandCalibrator(scene.target)
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "TSAI", output_path=tmp_path, refine=True)
+    assert result.ok and result.refined, result.refinement_reason
+    refinement = result.refinement
+    assert np.array_equal(result.robot_T_camera, refinement.camera_mount_T_camera)
+    assert np.array_equal(result.tcp_T_target, refinement.target_mount_T_target)
+    refined_mm = pc.transform_error(result.robot_T_camera, scene.robot_T_camera)[0] * 1000
+    closed_mm = pc.transform_error(result.closed_form_robot_T_camera, scene.robot_T_camera)[0] * 1000
+    assert refined_mm < closed_mm + 0.1 and refined_mm < 2.0
+    assert pc.transform_error(result.tcp_T_target, scene.tcp_T_target)[0] < 2e-3
+    text = calibrator.format_results()
+    assert "robot_T_camera translation [mm]: x = " in text and "tcp_T_target rotation [deg]: rx = " in text
+    record = _velk.io.load_eye_to_hand_result(tmp_path)
+    assert record.refinement.refined
+    assert np.allclose(record.refinement.unrefined_poses[0], result.closed_form_robot_T_camera)
+
+
+def test_eye_to_hand_without_refine_has_no_refinement(eye_to_hand_scene):
+    scene = eye_to_hand_scene
+    calibrator = _velk.EyeToHandCalibrator(scene.target)
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "PARK")
+    assert result.ok and not result.refined and result.refinement is None
+    assert "Joint Refinement" not in calibrator.format_results()

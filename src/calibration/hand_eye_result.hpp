@@ -36,6 +36,10 @@ struct HandEyeResult {
     std::vector<cv::Mat> camera_T_target_list;
     bool has_consistency = false;
     TargetConsistencyStats consistency;
+    // The target in the robot base frame: found by the robot-world/hand-eye solvers
+    // themselves, the mean of the per-frame estimates for the others.
+    cv::Mat world_T_target;
+    std::vector<int> image_indices;  // index in the caller's lists of each frame used
     // Joint refinement, when asked for. When it succeeds, tcp_T_camera (and the intrinsics, when they
     // were solved from the same pictures) hold the refined values and closed_form_tcp_T_camera the
     // solver's; otherwise the closed-form result stays and refinement_reason says why.

@@ -18,17 +18,18 @@ void copySolverOutcome(const RefinementSummary& summary, io::RefinementRecord& r
 
 }  // namespace
 
-io::RefinementRecord handEyeRefinementRecord(const HandEyeResult& result) {
+io::RefinementRecord handEyeRefinementRecord(bool refined, const std::string& reason, const cv::Mat& closed_form,
+                                             const std::optional<HandEyeRefinement>& result) {
     io::RefinementRecord record;
-    record.refined = result.refined;
-    record.reason = result.refinement_reason;
-    if (!result.closed_form_tcp_T_camera.empty()) {
-        record.unrefined_poses = {result.closed_form_tcp_T_camera};
+    record.refined = refined;
+    record.reason = reason;
+    if (!closed_form.empty()) {
+        record.unrefined_poses = {closed_form};
     }
-    if (!result.refinement) {
+    if (!result) {
         return record;
     }
-    const HandEyeRefinement& refinement = *result.refinement;
+    const HandEyeRefinement& refinement = *result;
     copySolverOutcome(refinement.summary, record);
     if (!refinement.refined) {
         return record;

@@ -75,13 +75,30 @@ std::string formatValuesWithSigma(const std::string& name, const std::vector<std
     return line.str();
 }
 
-std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const RefinedTransformNames& names) {
-    std::ostringstream text;
-    text << "\nJoint Refinement (reprojection error over all corners):\n";
-    if (!refinement.refined) {
-        text << "  Not applied: " << refinement.reason << "; closed-form result kept.\n";
-        return text.str();
+namespace {
+
+const char* const kRefinementHeading = "\nJoint Refinement (reprojection error over all corners):\n";
+
+std::string notApplied(const std::string& reason) {
+    return std::string(kRefinementHeading) + "  Not applied: " + reason + "; closed-form result kept.\n";
+}
+
+}  // namespace
+
+std::string formatRefinementSection(const std::optional<HandEyeRefinement>& refinement, const std::string& reason,
+                                    const RefinedTransformNames& names) {
+    if (refinement) {
+        return formatHandEyeRefinement(*refinement, names);
     }
+    return reason.empty() ? std::string() : notApplied(reason);
+}
+
+std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const RefinedTransformNames& names) {
+    if (!refinement.refined) {
+        return notApplied(refinement.reason);
+    }
+    std::ostringstream text;
+    text << kRefinementHeading;
     std::ostringstream solver;
     solver.setf(std::ios::fixed);
     solver.precision(4);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "calibration/hand_eye_refinement.hpp"
 
@@ -15,6 +17,10 @@ struct RefinedTransformNames {
 // The refinement section of a hand-eye report: refined values with their 1-sigma, residuals,
 // outlier views and the solver's outcome; or why the closed-form result was kept.
 std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const RefinedTransformNames& names);
+
+// The same section for a result: empty when refinement was not asked for (no record, no reason).
+std::string formatRefinementSection(const std::optional<HandEyeRefinement>& refinement, const std::string& reason,
+                                    const RefinedTransformNames& names);
 
 // "name [unit]: a = v +- s, b = v +- s, c = v +- s (norm s)" with four decimals; no norm when it is negative.
 std::string formatValuesWithSigma(const std::string& name, const std::vector<std::string>& labels,

@@ -12,7 +12,10 @@ def main(argv=None) -> int:
     demo = commands.add_parser("demo", help="eye-in-hand calibration of a simulated robot camera")
     demo.add_argument("--output", default="velk-demo-output", help="folder for hand_eye.json (default: %(default)s)")
     demo.add_argument("--poses", type=int, default=15, help="number of robot poses (default: %(default)s)")
-    demo.add_argument("--method", default="TSAI", choices=["TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS"])
+    demo.add_argument("--method", default="TSAI",
+                      choices=["TSAI", "PARK", "HORAUD", "ANDREFF", "DANIILIDIS", "SHAH", "LI"])
+    demo.add_argument("--setup", default="eye-in-hand", choices=["eye-in-hand", "eye-to-hand"],
+                      help="camera on the flange (default) or a stationary camera with the board on the flange")
     demo.add_argument("--seed", type=int, default=7)
     demo.add_argument("--refine", action=argparse.BooleanOptionalAction, default=True,
                       help="refine the closed-form result over all corners (default: on)")
@@ -21,7 +24,7 @@ def main(argv=None) -> int:
     from .demo import run_demo
 
     result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed,
-                      refine=args.refine)
+                      setup=args.setup, refine=args.refine)
     return 0 if result.ok else 1
 
 
