@@ -176,3 +176,12 @@ def test_old_hand_eye_records_still_load(tmp_path):
     (tmp_path / "hand_eye.json").write_text(json.dumps(partial))
     refinement = _velk.io.load_hand_eye_result(tmp_path).refinement
     assert not refinement.refined and refinement.pose_sigmas == [] and "singular" in refinement.reason
+
+
+@pytest.mark.parametrize("bad", [3, [1, 2], {"refined": "yes"}, {"pose_sigmas": "none"}])
+def test_a_malformed_refinement_member_is_refused_naming_the_file(tmp_path, bad):
+    old = {"method": "TSAI", "num_cameras": 1, "reference_index": 0, "tcp_T_camera_list": [np.eye(4).tolist()],
+           "refinement": bad}
+    (tmp_path / "hand_eye.json").write_text(json.dumps(old))
+    with pytest.raises(RuntimeError, match="refinement.*hand_eye.json"):
+        _velk.io.load_hand_eye_result(tmp_path)

@@ -39,7 +39,8 @@ void bindCalibrationBenchmark(py::module_& module) {
              py::arg("distortion_coefficients"), py::arg("target"), py::arg("camera_T_target_list"),
              py::arg("setup") = "eye-in-hand")
         .def_static("format_results", &CalibrationBenchmark::format_results, py::arg("results"))
-        .def_static("save_json", &CalibrationBenchmark::save_json, py::arg("results"), py::arg("path"));
+        .def_static("save_json", &CalibrationBenchmark::save_json, py::arg("results"), py::arg("path"))
+        .def_static("load_json", &CalibrationBenchmark::load_json, py::arg("path"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "io/refinement_json.hpp"
 
+#include <stdexcept>
+
 #include "io/json_values.hpp"
 
 using nlohmann::json;
@@ -42,6 +44,9 @@ json refinementToJson(const RefinementRecord& record) {
 }
 
 RefinementRecord refinementFromJson(const json& object) {
+    if (!object.is_object()) {
+        throw std::runtime_error("io: the refinement must be an object");
+    }
     RefinementRecord record;
     readIfPresent(object, "refined", record.refined);
     readIfPresent(object, "reason", record.reason);
