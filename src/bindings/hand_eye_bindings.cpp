@@ -10,6 +10,7 @@ namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
 using velk::calibration::EyeToHandCalibrator;
 using velk::calibration::EyeToHandResult;
+using velk::calibration::RefinementOptions;
 using velk::calibration::HandEyeResult;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::TargetConsistencyStats;
@@ -56,7 +57,11 @@ void bindHandEyeResult(py::module_& module) {
         .def_readonly("has_consistency", &HandEyeResult::has_consistency)
         .def_readonly("consistency", &HandEyeResult::consistency)
         .def_readonly("world_T_target", &HandEyeResult::world_T_target)
-        .def_readonly("image_indices", &HandEyeResult::image_indices);
+        .def_readonly("image_indices", &HandEyeResult::image_indices)
+        .def_readonly("refined", &HandEyeResult::refined)
+        .def_readonly("refinement_reason", &HandEyeResult::refinement_reason)
+        .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera)
+        .def_readonly("refinement", &HandEyeResult::refinement);
 }
 
 void bindEyeToHandResult(py::module_& module) {
@@ -74,6 +79,10 @@ void bindEyeToHandResult(py::module_& module) {
         .def_readonly("image_indices", &EyeToHandResult::image_indices)
         .def_readonly("has_consistency", &EyeToHandResult::has_consistency)
         .def_readonly("consistency", &EyeToHandResult::consistency)
+        .def_readonly("refined", &EyeToHandResult::refined)
+        .def_readonly("refinement_reason", &EyeToHandResult::refinement_reason)
+        .def_readonly("closed_form_robot_T_camera", &EyeToHandResult::closed_form_robot_T_camera)
+        .def_readonly("refinement", &EyeToHandResult::refinement)
         // Its class is bound later, in the diagnostics submodule: converted at call time, so the
         // signature reads "object" rather than a C++ type name.
         .def_property_readonly(
@@ -97,9 +106,11 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
                                   const std::vector<cv::Mat>& image_list, const std::string& method,
                                   const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                                   const cv::Mat& distortion_coefficients,
-                                  const std::optional<std::filesystem::path>& output_path) {
+                                  const std::optional<std::filesystem::path>& output_path, bool refine,
+                                  const RefinementOptions& refinement_options) {
     return self.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
-                          distortion_coefficients, output_path.value_or(std::filesystem::path()));
+                          distortion_coefficients, output_path.value_or(std::filesystem::path()), refine,
+                          refinement_options);
 }
 
 void bindEyeToHandCalibrator(py::module_& module) {
@@ -111,7 +122,8 @@ void bindEyeToHandCalibrator(py::module_& module) {
              py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
-             py::arg("output_path") = py::none())
+             py::arg("output_path") = py::none(), py::arg("refine") = false,
+             py::arg("refinement_options") = RefinementOptions())
         .def("compute_camera_T_target_list", &EyeToHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
         .def("format_results", &EyeToHandCalibrator::formatResults)
@@ -128,7 +140,8 @@ void bindEyeInHandCalibrator(py::module_& module) {
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
-             py::arg("output_path") = py::none())
+             py::arg("output_path") = py::none(), py::arg("refine") = false,
+             py::arg("refinement_options") = RefinementOptions())
         .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
         .def("format_results", &EyeInHandCalibrator::formatResults)

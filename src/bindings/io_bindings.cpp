@@ -9,9 +9,30 @@ namespace py = pybind11;
 using velk::io::EyeToHandResultRecord;
 using velk::io::HandEyeResultRecord;
 using velk::io::MultiCameraCalibrationRecord;
+using velk::io::RefinementRecord;
 
 namespace velk::bindings {
 namespace {
+
+void bindRefinementRecord(py::module_& io) {
+    py::classh<RefinementRecord>(io, "RefinementRecord",
+                                 "What a joint refinement adds to a result record (sigmas: mm and deg, pixels).")
+        .def(py::init<>())
+        .def_readwrite("refined", &RefinementRecord::refined)
+        .def_readwrite("reason", &RefinementRecord::reason)
+        .def_readwrite("unrefined_poses", &RefinementRecord::unrefined_poses)
+        .def_readwrite("pose_sigmas", &RefinementRecord::pose_sigmas)
+        .def_readwrite("target_poses", &RefinementRecord::target_poses)
+        .def_readwrite("target_pose_sigmas", &RefinementRecord::target_pose_sigmas)
+        .def_readwrite("intrinsic_sigmas", &RefinementRecord::intrinsic_sigmas)
+        .def_readwrite("per_view_rms_px", &RefinementRecord::per_view_rms_px)
+        .def_readwrite("outlier_views", &RefinementRecord::outlier_views)
+        .def_readwrite("rms_px", &RefinementRecord::rms_px)
+        .def_readwrite("iterations", &RefinementRecord::iterations)
+        .def_readwrite("initial_cost", &RefinementRecord::initial_cost)
+        .def_readwrite("final_cost", &RefinementRecord::final_cost)
+        .def_readwrite("converged", &RefinementRecord::converged);
+}
 
 void bindHandEyeResultRecord(py::module_& io) {
     py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord")
@@ -21,7 +42,8 @@ void bindHandEyeResultRecord(py::module_& io) {
         .def_readwrite("method", &HandEyeResultRecord::method)
         .def_readwrite("num_frames_used", &HandEyeResultRecord::num_frames_used)
         .def_readwrite("num_frames_total", &HandEyeResultRecord::num_frames_total)
-        .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list);
+        .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list)
+        .def_readwrite("refinement", &HandEyeResultRecord::refinement);
 }
 
 void bindEyeToHandResultRecord(py::module_& io) {
@@ -33,7 +55,8 @@ void bindEyeToHandResultRecord(py::module_& io) {
         .def_readwrite("num_frames_used", &EyeToHandResultRecord::num_frames_used)
         .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total)
         .def_readwrite("robot_T_camera_list", &EyeToHandResultRecord::robot_T_camera_list)
-        .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target);
+        .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target)
+        .def_readwrite("refinement", &EyeToHandResultRecord::refinement);
 }
 
 void bindMultiCameraCalibrationRecord(py::module_& io) {
@@ -45,7 +68,8 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
         .def_readwrite("distortion_coefficients", &MultiCameraCalibrationRecord::distortion_coefficients)
         .def_readwrite("reference_T_camera_list", &MultiCameraCalibrationRecord::reference_T_camera_list)
         .def_readwrite("intrinsic_reprojection_errors", &MultiCameraCalibrationRecord::intrinsic_reprojection_errors)
-        .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors);
+        .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors)
+        .def_readwrite("refinement", &MultiCameraCalibrationRecord::refinement);
 }
 
 void bindResultRecordFiles(py::module_& io) {
@@ -83,6 +107,7 @@ void bindRobotPoseFiles(py::module_& io) {
 
 void registerIoBindings(py::module_& module) {
     py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
+    bindRefinementRecord(io);
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
     bindEyeToHandResultRecord(io);

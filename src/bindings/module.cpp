@@ -55,6 +55,7 @@ void fillModule(py::module_& module) {
     velk::bindings::registerTfBindings(module);
     velk::bindings::registerTargetBindings(module);
     velk::bindings::registerIntrinsicBindings(module);
+    velk::bindings::registerRefinementBindings(module);
     velk::bindings::registerHandEyeBindings(module);
     velk::bindings::registerMultiCameraBindings(module);
     velk::bindings::registerDiagnosticsBindings(module);

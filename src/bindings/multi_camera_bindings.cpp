@@ -9,6 +9,7 @@ namespace py = pybind11;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::MultiCameraCalibrator;
 using velk::calibration::MultiCameraResult;
+using velk::calibration::RefinementOptions;
 using velk::calibration::SubsetResult;
 using velk::calibration::TriangulationReport;
 
@@ -42,7 +43,11 @@ void bindMultiCameraResult(py::module_& module) {
         .def_readonly("intrinsic_matrices", &MultiCameraResult::intrinsic_matrices)
         .def_readonly("distortion_coefficients", &MultiCameraResult::distortion_coefficients)
         .def_readonly("intrinsic_reprojection_errors", &MultiCameraResult::intrinsic_reprojection_errors)
-        .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors);
+        .def_readonly("pair_reprojection_errors", &MultiCameraResult::pair_reprojection_errors)
+        .def_readonly("refined", &MultiCameraResult::refined)
+        .def_readonly("refinement_reason", &MultiCameraResult::refinement_reason)
+        .def_readonly("pairwise_reference_T_camera_list", &MultiCameraResult::pairwise_reference_T_camera_list)
+        .def_readonly("refinement", &MultiCameraResult::refinement);
 }
 
 void bindSubsetResult(py::module_& module) {
@@ -58,14 +63,15 @@ void bindSubsetResult(py::module_& module) {
 MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const std::vector<BorrowedImages>& image_lists,
                                       const std::vector<cv::Mat>& intrinsic_matrices,
                                       const std::vector<cv::Mat>& distortion_coefficients,
-                                      const std::optional<std::filesystem::path>& output_path) {
+                                      const std::optional<std::filesystem::path>& output_path, bool refine,
+                                      const RefinementOptions& refinement_options) {
     ImageLists lists;
     lists.reserve(image_lists.size());
     for (const BorrowedImages& images : image_lists) {
         lists.push_back(images.images);
     }
     return self.calibrate(lists, intrinsic_matrices, distortion_coefficients,
-                          output_path.value_or(std::filesystem::path()));
+                          output_path.value_or(std::filesystem::path()), refine, refinement_options);
 }
 
 void bindMultiCameraCalibrator(py::module_& module) {
@@ -77,7 +83,8 @@ void bindMultiCameraCalibrator(py::module_& module) {
         .def_static("default_options", &MultiCameraCalibrator::defaultOptions)
         .def("calibrate", &calibrateFromPython, py::arg("image_lists"),
              py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
-             py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none())
+             py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none(),
+             py::arg("refine") = false, py::arg("refinement_options") = RefinementOptions())
         .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0)
         .def("calibrate_subsets", &MultiCameraCalibrator::calibrateSubsets, py::arg("image_lists"),
              py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0)

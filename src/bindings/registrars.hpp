@@ -11,6 +11,8 @@ void registerThreadBindings(pybind11::module_& module);
 void registerTfBindings(pybind11::module_& module);
 void registerTargetBindings(pybind11::module_& module);
 void registerIntrinsicBindings(pybind11::module_& module);
+// Refinement records come before the calibrators whose signatures name them.
+void registerRefinementBindings(pybind11::module_& module);
 void registerHandEyeBindings(pybind11::module_& module);
 void registerMultiCameraBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);

@@ -5,6 +5,7 @@
 
 #include "calibration/hand_eye_calibration.hpp"
 #include "calibration/hand_eye_report.hpp"
+#include "calibration/refinement_record.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -25,11 +26,12 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const std::vector<cv::Mat>& camera_T_target_list,
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
-                                             const std::filesystem::path& output_path) {
+                                             const std::filesystem::path& output_path, bool refine,
+                                             const RefinementOptions& refinement_options) {
     HandEyeCalibration calibration(HandEyeSetup::EyeInHand, target_, intrinsic_calibrator_);
     const HandEyeRun run = calibration.run(
         HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
-        method);
+        method, refine, refinement_options);
     const HandEyeResult result = resultOf(run);
     if (!result.ok) {
         return result;
@@ -58,6 +60,10 @@ HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
     result.image_indices = run.image_indices;
     result.has_consistency = run.has_consistency;
     result.consistency = run.consistency;
+    result.refined = run.refined;
+    result.refinement_reason = run.refinement_reason;
+    result.closed_form_tcp_T_camera = run.closed_form_camera_transform;
+    result.refinement = run.refinement;
     return result;
 }
 
@@ -70,6 +76,10 @@ void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const s
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
     record.num_frames_total = static_cast<int>(totalImages);
     record.tcp_T_camera_list = {result.tcp_T_camera};
+    if (!result.closed_form_tcp_T_camera.empty()) {
+        record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
+                                                    result.closed_form_tcp_T_camera, result.refinement);
+    }
     io::save_hand_eye_result(output_path, record);
 }
 

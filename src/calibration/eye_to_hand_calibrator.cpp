@@ -5,6 +5,7 @@
 
 #include "calibration/hand_eye_calibration.hpp"
 #include "calibration/hand_eye_report.hpp"
+#include "calibration/refinement_record.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -31,11 +32,12 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const std::vector<cv::Mat>& camera_T_target_list,
                                                const cv::Mat& intrinsic_matrix,
                                                const cv::Mat& distortion_coefficients,
-                                               const std::filesystem::path& output_path) {
+                                               const std::filesystem::path& output_path, bool refine,
+                                               const RefinementOptions& refinement_options) {
     HandEyeCalibration calibration(HandEyeSetup::EyeToHand, target_, intrinsic_calibrator_);
     const HandEyeRun run = calibration.run(
         HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
-        method);
+        method, refine, refinement_options);
     const EyeToHandResult result = resultOf(run, method);
     if (!result.ok) {
         return result;
@@ -65,6 +67,10 @@ EyeToHandResult EyeToHandCalibrator::resultOf(const HandEyeRun& run, const std::
     result.image_indices = run.image_indices;
     result.has_consistency = run.has_consistency;
     result.consistency = run.consistency;
+    result.refined = run.refined;
+    result.refinement_reason = run.refinement_reason;
+    result.closed_form_robot_T_camera = run.closed_form_camera_transform;
+    result.refinement = run.refinement;
     if (run.ok) {
         result.rotation_variety =
             quality::analyze_rotation_variety(run.camera_T_target_list, kVarietyMinimumRotationDeg);
@@ -82,6 +88,10 @@ void EyeToHandCalibrator::save(const std::filesystem::path& output_path, const E
     record.num_frames_total = static_cast<int>(totalImages);
     record.robot_T_camera_list = {result.robot_T_camera};
     record.tcp_T_target = result.tcp_T_target;
+    if (!result.closed_form_robot_T_camera.empty()) {
+        record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
+                                                    result.closed_form_robot_T_camera, result.refinement);
+    }
     io::save_eye_to_hand_result(output_path, record);
 }
 

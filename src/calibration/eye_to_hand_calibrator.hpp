@@ -9,6 +9,7 @@
 #include "calibration/aligned_target_poses.hpp"
 #include "calibration/eye_to_hand_result.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/refinement_options.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
@@ -28,7 +29,8 @@ public:
                               const std::vector<cv::Mat>& camera_T_target_list = {},
                               const cv::Mat& intrinsic_matrix = cv::Mat(),
                               const cv::Mat& distortion_coefficients = cv::Mat(),
-                              const std::filesystem::path& output_path = std::filesystem::path());
+                              const std::filesystem::path& output_path = std::filesystem::path(),
+                            bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     AlignedTargetPoses computeCameraTTargetList(const std::vector<cv::Mat>& image_list,

@@ -31,6 +31,13 @@ struct EyeToHandResult {
     TargetConsistencyStats consistency;
     // How the rotations between consecutive captured poses spread over the axes (0.5 degree minimum).
     std::optional<quality::RotationVarietyStats> rotation_variety;
+    // Joint refinement, when asked for. When it succeeds, robot_T_camera and tcp_T_target (and the
+    // intrinsics, when they were solved from the same pictures) hold the refined values and
+    // closed_form_robot_T_camera the solver's; otherwise refinement_reason says why not.
+    bool refined = false;
+    std::string refinement_reason;
+    cv::Mat closed_form_robot_T_camera;
+    std::optional<HandEyeRefinement> refinement;  // camera mount = robot base, target mount = tcp
 };
 
 }  // namespace velk::calibration

@@ -101,7 +101,8 @@ AlignedTargetPoses HandEyeCalibration::poseCharucoFrames(HandEyeSetup setup, con
     return aligned;
 }
 
-HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method) {
+HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method, bool refine,
+                                   const RefinementOptions& refinement_options) {
     handEyeSolverFromName(method);
     validatePoses(inputs);
     logMessage(LogLevel::Info, "Collected images " + std::to_string(inputs.image_list.size()));
@@ -117,7 +118,8 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
         !framesFromGivenIntrinsics(inputs, run, frames)) {
         return run;
     }
-    if (frames.cameras.empty() && !framesFromImages(inputs, run, frames)) {
+    const bool intrinsicsSolvedHere = frames.cameras.empty();
+    if (intrinsicsSolvedHere && !framesFromImages(inputs, run, frames)) {
         return run;
     }
     checkAlignment(frames);
@@ -135,6 +137,9 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
                                         " solver returned a non-finite " + cameraTransformName(setup_) +
                                         "; the poses do not determine it (vary the rotations).");
         return run;
+    }
+    if (refine) {
+        applyRefinement(frames, intrinsicsSolvedHere, refinement_options, run);
     }
     run.consistency =
         computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
@@ -202,9 +207,14 @@ bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRu
     frames.images = images;
     frames.robots.clear();
     frames.indices.clear();
+    frames.object_points.clear();
+    frames.image_points.clear();
+    const TargetDetections& detections = intrinsic_calibrator_.detections();
     for (int position : poses.positions) {
         frames.robots.push_back(robots[position]);
         frames.indices.push_back(imageIndices[position]);
+        frames.object_points.push_back(detections.object_points[keptPositions[position]]);
+        frames.image_points.push_back(detections.image_points[keptPositions[position]]);
     }
     return true;
 }
@@ -233,6 +243,64 @@ bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, 
     run.target_transform = solution->target_transform;
     run.ok = true;
     return true;
+}
+
+}  // namespace velk::calibration
+
+namespace velk::calibration {
+
+void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
+    const TargetDetections detections =
+        detectTarget(frames.images, target_, intrinsic_calibrator_.options(), Annotation::Skip);
+    frames.object_points.assign(frames.images.size(), cv::Mat());
+    frames.image_points.assign(frames.images.size(), cv::Mat());
+    for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
+        frames.object_points[detections.successful_indices[k]] = detections.object_points[k];
+        frames.image_points[detections.successful_indices[k]] = detections.image_points[k];
+    }
+}
+
+// The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
+void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSolvedHere,
+                                         const RefinementOptions& options, HandEyeRun& run) const {
+    Frames withCorners = frames;
+    if (withCorners.object_points.empty() && withCorners.images.size() == withCorners.robots.size()) {
+        detectFrameCorners(withCorners);
+    }
+    const std::vector<cv::Mat> motions = handEyeMotions(setup_, withCorners.robots);
+    HandEyeRefinementProblem problem;
+    problem.camera_mount_T_camera = run.camera_transform;
+    problem.target_mount_T_target = run.target_transform;
+    problem.intrinsic_matrix = run.intrinsic_matrix;
+    problem.distortion_coefficients = run.distortion_coefficients;
+    problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    for (size_t v = 0; v < withCorners.object_points.size(); ++v) {
+        if (!withCorners.object_points[v].empty()) {
+            problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));
+            problem.object_points.push_back(withCorners.object_points[v]);
+            problem.image_points.push_back(withCorners.image_points[v]);
+        }
+    }
+    run.closed_form_camera_transform = run.camera_transform.clone();
+    if (problem.object_points.empty() || problem.intrinsic_matrix.empty()) {
+        run.refinement_reason = "no detected corners to refine over (poses were given without pictures)";
+        logMessage(LogLevel::Warning, "[" + calibratorName(setup_) + "] Refinement not applied: " +
+                                          run.refinement_reason + "; keeping the closed-form result.");
+        return;
+    }
+    HandEyeRefinement refinement = refineHandEye(problem, options);
+    run.refined = refinement.refined;
+    run.refinement_reason = refinement.reason;
+    if (refinement.refined) {
+        run.camera_transform = refinement.camera_mount_T_camera.clone();
+        run.target_transform = refinement.target_mount_T_target.clone();
+        if (refinement.intrinsics_refined) {
+            run.intrinsic_matrix = refinement.intrinsic_matrix.clone();
+            run.distortion_coefficients = refinement.distortion_coefficients.clone();
+        }
+    }
+    run.refinement = std::move(refinement);
 }
 
 }  // namespace velk::calibration

@@ -1,15 +1,18 @@
 #pragma once
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "calibration/aligned_target_poses.hpp"
+#include "calibration/hand_eye_refinement.hpp"
 #include "calibration/hand_eye_result.hpp"
 #include "calibration/hand_eye_setup.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/refinement_options.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
@@ -37,6 +40,12 @@ struct HandEyeRun {
     std::vector<int> image_indices;  // index in the caller's lists of each frame used
     bool has_consistency = false;
     TargetConsistencyStats consistency;
+    // Joint refinement, when asked for: on success camera_transform, target_transform (and the
+    // intrinsics, when solved from the same pictures) hold the refined values.
+    bool refined = false;
+    std::string refinement_reason;
+    cv::Mat closed_form_camera_transform;
+    std::optional<HandEyeRefinement> refinement;
 };
 
 // The steps both hand-eye calibrators share: method and pose checks, the three ways to
@@ -49,7 +58,10 @@ public:
     // Throws std::invalid_argument for an unknown method, a pose that is not a rigid
     // transform, misaligned given poses or a robot list shorter than the images it must
     // serve; any other failure logs and returns ok == false.
-    HandEyeRun run(const HandEyeInputs& inputs, const std::string& method);
+    // With refine, the closed-form solution is refined over every detected corner; a refinement that
+    // fails leaves the closed-form result in place and says why.
+    HandEyeRun run(const HandEyeInputs& inputs, const std::string& method, bool refine = false,
+                   const RefinementOptions& refinement_options = RefinementOptions());
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     static AlignedTargetPoses poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
@@ -65,6 +77,9 @@ private:
         std::vector<cv::Mat> images;
         std::vector<cv::Mat> robots;
         std::vector<int> indices;
+        // Corners of each frame, when the intrinsics were solved here (what the refinement needs).
+        std::vector<cv::Mat> object_points;
+        std::vector<cv::Mat> image_points;
     };
 
     void validatePoses(const HandEyeInputs& inputs) const;
@@ -72,6 +87,11 @@ private:
     bool framesFromImages(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames);
     void checkAlignment(const Frames& frames) const;
     bool solve(const Frames& frames, const std::string& method, HandEyeRun& run) const;
+    // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
+    void applyRefinement(const Frames& frames, bool intrinsicsSolvedHere, const RefinementOptions& options,
+                         HandEyeRun& run) const;
+    // The detected corners of the frames, for frames posed from given intrinsics.
+    void detectFrameCorners(Frames& frames) const;
 
     HandEyeSetup setup_;
     const TargetVariant& target_;

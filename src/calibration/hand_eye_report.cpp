@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "calibration/refinement_report.hpp"
 #include "core/pose.hpp"
 #include "core/rotation_variety.hpp"
 
@@ -64,6 +65,7 @@ std::string formatHandEyeReport(const HandEyeReportContent& content) {
              << quality::format_rotation_variety(
                     quality::analyze_rotation_variety(content.camera_T_target_list, kReportMinimumRotationDeg));
     }
+    text << content.refinement_section;
     return text.str();
 }
 
@@ -75,7 +77,8 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.distortion_coefficients,
         result.reprojection_error,
         result.has_consistency ? &result.consistency : nullptr,
-        result.camera_T_target_list});
+        result.camera_T_target_list,
+        formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"})});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -87,7 +90,8 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.distortion_coefficients,
         result.reprojection_error,
         result.has_consistency ? &result.consistency : nullptr,
-        result.camera_T_target_list});
+        result.camera_T_target_list,
+        formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"})});
 }
 
 }  // namespace velk::calibration

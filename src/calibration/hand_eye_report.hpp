@@ -25,6 +25,7 @@ struct HandEyeReportContent {
     double reprojection_error;                  // NaN: "n/a"
     const TargetConsistencyStats* consistency;  // null: no consistency section
     std::vector<cv::Mat> camera_T_target_list;  // empty: no rotation-variety verdict
+    std::string refinement_section;             // empty: refinement was not asked for
 };
 
 std::string formatHandEyeReport(const HandEyeReportContent& content);

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <limits>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include "calibration/hand_eye_refinement.hpp"
 
 namespace velk::calibration {
 
@@ -36,6 +40,13 @@ struct HandEyeResult {
     // themselves, the mean of the per-frame estimates for the others.
     cv::Mat world_T_target;
     std::vector<int> image_indices;  // index in the caller's lists of each frame used
+    // Joint refinement, when asked for. When it succeeds, tcp_T_camera (and the intrinsics, when they
+    // were solved from the same pictures) hold the refined values and closed_form_tcp_T_camera the
+    // solver's; otherwise the closed-form result stays and refinement_reason says why.
+    bool refined = false;
+    std::string refinement_reason;
+    cv::Mat closed_form_tcp_T_camera;
+    std::optional<HandEyeRefinement> refinement;  // eye-in-hand: camera mount = tcp, target mount = world
 };
 
 }  // namespace velk::calibration

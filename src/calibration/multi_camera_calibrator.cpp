@@ -9,7 +9,9 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/multi_camera_report.hpp"
+#include "calibration/refinement_record.hpp"
 #include "calibration/rig_intrinsics.hpp"
+#include "calibration/rig_refinement.hpp"
 #include "calibration/rig_triangulation.hpp"
 #include "calibration/stereo_pair_points.hpp"
 #include "core/log.hpp"
@@ -109,10 +111,12 @@ IntrinsicOptions MultiCameraCalibrator::defaultOptions() {
 MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                                    const std::vector<cv::Mat>& intrinsic_matrices,
                                                    const std::vector<cv::Mat>& distortion_coefficients,
-                                                   const std::filesystem::path& output_path) {
+                                                   const std::filesystem::path& output_path, bool refine,
+                                                   const RefinementOptions& refinement_options) {
     checkImageLists(image_lists, num_cameras_);
     std::vector<RigCameraView> views;
-    if (intrinsic_matrices.empty() || distortion_coefficients.empty()) {
+    const bool intrinsicsSolvedHere = intrinsic_matrices.empty() || distortion_coefficients.empty();
+    if (intrinsicsSolvedHere) {
         views = calibrateRigIntrinsics(image_lists, target_, options_, last_result_);
     } else {
         const auto n = static_cast<size_t>(num_cameras_);
@@ -132,6 +136,13 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
         if (k != r) {
             calibratePair(views, k, imageSize);
         }
+    }
+    last_result_.refined = false;
+    last_result_.refinement_reason.clear();
+    last_result_.pairwise_reference_T_camera_list.clear();
+    last_result_.refinement.reset();
+    if (refine) {
+        applyRefinement(views, intrinsicsSolvedHere, refinement_options);
     }
 
     last_result_.ok = true;
@@ -205,6 +216,45 @@ void MultiCameraCalibrator::forgetPair(int k) {
     last_result_.pair_reprojection_errors[k] = kNaN;
 }
 
+void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
+                                            const RefinementOptions& options) {
+    RigRefinementProblem problem;
+    problem.reference_index = reference_index_;
+    problem.reference_T_camera_list = last_result_.reference_T_camera_list;
+    problem.intrinsic_matrices = last_result_.intrinsic_matrices;
+    problem.distortion_coefficients = last_result_.distortion_coefficients;
+    problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+    for (const RigCameraView& view : views) {
+        const TargetDetections& detections = view.detections;
+        std::vector<cv::Mat> objects, images;
+        for (size_t d = 0; d < detections.successful_indices.size(); ++d) {
+            const int frame = detections.successful_indices[d];
+            if (view.low_error_frames && view.low_error_frames->count(frame) == 0) {
+                continue;
+            }
+            objects.resize(std::max<size_t>(objects.size(), frame + 1));
+            images.resize(objects.size());
+            objects[frame] = detections.object_points[d];
+            images[frame] = detections.image_points[d];
+        }
+        problem.object_points.push_back(objects);
+        problem.image_points.push_back(images);
+    }
+    RigRefinement refinement = refineRig(problem, options);
+    last_result_.refined = refinement.refined;
+    last_result_.refinement_reason = refinement.reason;
+    last_result_.pairwise_reference_T_camera_list = cloned(last_result_.reference_T_camera_list);
+    if (refinement.refined) {
+        last_result_.reference_T_camera_list = cloned(refinement.reference_T_camera_list);
+        if (refinement.intrinsics_refined) {
+            last_result_.intrinsic_matrices = cloned(refinement.intrinsic_matrices);
+            last_result_.distortion_coefficients = cloned(refinement.distortion_coefficients);
+        }
+    }
+    last_result_.refinement = std::move(refinement);
+}
+
 void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
     try {
         last_triangulation_ = triangulateFrameZero(views);
@@ -224,6 +274,9 @@ void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const
     record.reference_T_camera_list = last_result_.reference_T_camera_list;
     record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
     record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
+    if (last_result_.refinement) {
+        record.refinement = rigRefinementRecord(last_result_);
+    }
     io::save_multi_camera_calibration(output_path, record);
 }
 

@@ -8,6 +8,7 @@
 
 #include "calibration/intrinsic_options.hpp"
 #include "calibration/multi_camera_result.hpp"
+#include "calibration/refinement_options.hpp"
 #include "calibration/subset_result.hpp"
 #include "calibration/triangulation_report.hpp"
 #include "targets/target_variant.hpp"
@@ -33,10 +34,12 @@ public:
     // image_lists[camera][frame]; entry f of every list is the same instant. Intrinsics are solved
     // per camera unless both intrinsic lists are given. The stored result is updated in place; a camera
     // whose pair is skipped loses its pose and pair error, so that ok reports this run only.
+    // With refine, the pairwise poses are refined jointly over every frame seen by two or more cameras.
     MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                 const std::vector<cv::Mat>& intrinsic_matrices = {},
                                 const std::vector<cv::Mat>& distortion_coefficients = {},
-                                const std::filesystem::path& output_path = std::filesystem::path());
+                                const std::filesystem::path& output_path = std::filesystem::path(),
+                                bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
 
     // Triangulates the ChArUco corners of one frame with the calibrated rig; changes nothing.
     TriangulationReport triangulate(const std::vector<std::vector<cv::Mat>>& image_lists, int frame_index = 0) const;
@@ -57,6 +60,9 @@ private:
     // Stereo calibration of camera k against the reference; a pair without enough data is logged and skipped.
     void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
     void forgetPair(int k);
+    // Replaces the pairwise values by the jointly refined ones when the refinement succeeds.
+    void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
+                         const RefinementOptions& options);
     // Triangulates frame 0; a failure is logged and leaves no report.
     void validate(const std::vector<RigCameraView>& views);
     TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views) const;

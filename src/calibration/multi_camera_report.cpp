@@ -1,6 +1,10 @@
 #include "calibration/multi_camera_report.hpp"
 
+#include <cmath>
 #include <sstream>
+
+#include "calibration/refinement_report.hpp"
+#include "core/pose.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -36,6 +40,53 @@ void writeExtrinsics(std::ostringstream& text, const MultiCameraReportInput& inp
             text << "reference_T_cam_" << i << " =\n" << pose << "\n";
         }
     }
+}
+
+void writeCameraRefinement(std::ostringstream& text, const RigRefinement& refinement, int camera) {
+    const std::vector<double> pose = transformationMatrixToPose(refinement.reference_T_camera_list[camera]);
+    const PoseSigma& sigma = refinement.camera_sigmas[camera];
+    text << "\n[cam_" << camera << "]\n  "
+         << formatValuesWithSigma("translation [mm]", {"x", "y", "z"}, {pose[0] * 1000, pose[1] * 1000, pose[2] * 1000},
+                                  sigma.translation_mm, sigma.translation_norm_mm)
+         << "\n  "
+         << formatValuesWithSigma("rotation [deg]", {"rx", "ry", "rz"}, {pose[3], pose[4], pose[5]},
+                                  sigma.rotation_deg, sigma.rotation_norm_deg)
+         << "\n";
+    const std::vector<double>& intrinsic = refinement.intrinsic_sigmas[camera];
+    if (intrinsic.size() == 4) {
+        const cv::Mat& k = refinement.intrinsic_matrices[camera];
+        text << "  "
+             << formatValuesWithSigma("intrinsics [px]", {"fx", "fy", "cx", "cy"},
+                                      {k.at<double>(0, 0), k.at<double>(1, 1), k.at<double>(0, 2), k.at<double>(1, 2)},
+                                      intrinsic, -1.0)
+             << "\n";
+    }
+}
+
+void writeRefinement(std::ostringstream& text, const MultiCameraResult& result) {
+    writeHeading(text, kBar70, "JOINT REFINEMENT  -  reference_T_camera with 1-sigma");
+    const RigRefinement& refinement = *result.refinement;
+    if (!refinement.refined) {
+        text << "  Not applied: " << refinement.reason << "; pairwise result kept.\n";
+        return;
+    }
+    text << "  Solver: " << refinement.summary.iterations << " iterations, cost " << refinement.summary.initial_cost
+         << " -> " << refinement.summary.final_cost << (refinement.summary.converged ? ", converged" : "") << "\n";
+    text << "  Frames used: " << refinement.frames_used.size() << ", RMS reprojection error: " << refinement.rms_px
+         << " px over " << refinement.corner_count << " corners\n";
+    for (size_t k = 0; k < refinement.reference_T_camera_list.size(); ++k) {
+        if (static_cast<int>(k) != result.reference_index && !refinement.reference_T_camera_list[k].empty()) {
+            writeCameraRefinement(text, refinement, static_cast<int>(k));
+        }
+    }
+    text << "  Outlier views (kept):";
+    if (refinement.outlier_views.empty()) {
+        text << " none";
+    }
+    for (int view : refinement.outlier_views) {
+        text << " cam_" << refinement.view_cameras[view] << "/frame " << refinement.view_frames[view];
+    }
+    text << "\n";
 }
 
 void writeTriangulation(std::ostringstream& text, const TriangulationReport& report, double squareLength) {
@@ -74,6 +125,9 @@ std::string formatMultiCameraReport(const MultiCameraReportInput& input) {
     std::ostringstream text;
     writeIntrinsics(text, input);
     writeExtrinsics(text, input);
+    if (input.result.refinement) {
+        writeRefinement(text, input.result);
+    }
     if (input.triangulation != nullptr) {
         writeTriangulation(text, *input.triangulation, input.square_length_m);
     }

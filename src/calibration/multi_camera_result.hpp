@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include "calibration/rig_refinement.hpp"
 
 namespace velk::calibration {
 
@@ -15,6 +19,13 @@ struct MultiCameraResult {
     std::vector<cv::Mat> distortion_coefficients;  // one row
     std::vector<double> intrinsic_reprojection_errors;  // pixels; NaN when not computed
     std::vector<double> pair_reprojection_errors;       // stereo RMS against the reference; NaN for it and skipped pairs
+    // Joint refinement, when asked for. When it succeeds, reference_T_camera_list (and the intrinsics,
+    // when they were solved from the same pictures) hold the refined values and
+    // pairwise_reference_T_camera_list the stereo step's; otherwise refinement_reason says why not.
+    bool refined = false;
+    std::string refinement_reason;
+    std::vector<cv::Mat> pairwise_reference_T_camera_list;
+    std::optional<RigRefinement> refinement;
 };
 
 // A copy that shares no matrix buffer with the original.

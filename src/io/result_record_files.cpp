@@ -7,6 +7,7 @@
 #include "core/log.hpp"
 #include "io/json_file_reader.hpp"
 #include "io/json_values.hpp"
+#include "io/refinement_json.hpp"
 #include "io/result_path.hpp"
 #include "io/text_file.hpp"
 
@@ -80,6 +81,9 @@ json solveSummaryToJson(const Record& record) {
     document["num_frames_total"] = record.num_frames_total;
     document["num_frames_used"] = record.num_frames_used;
     document["reference_index"] = record.reference_index;
+    if (record.refinement) {
+        document["refinement"] = refinementToJson(*record.refinement);
+    }
     return document;
 }
 
@@ -94,6 +98,8 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
     reader.optional(document, "method", [&](const json& value) { record.method = value.get<std::string>(); });
     optionalInt(reader, document, "num_frames_used", record.num_frames_used);
     optionalInt(reader, document, "num_frames_total", record.num_frames_total);
+    reader.optional(document, "refinement",
+                    [&](const json& value) { record.refinement = refinementFromJson(value); });
 }
 
 }  // namespace
@@ -143,6 +149,9 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
     document["pair_reprojection_errors"] = record.pair_reprojection_errors;
     document["reference_T_camera_list"] = matrixListToJson(record.reference_T_camera_list);
     document["reference_index"] = record.reference_index;
+    if (record.refinement) {
+        document["refinement"] = refinementToJson(*record.refinement);
+    }
     return saveJson(output_path, kMultiCameraFileName, document, "multi-camera calibration");
 }
 
@@ -156,6 +165,8 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     record.reference_T_camera_list = reader.required(document, "reference_T_camera_list", matrixListFromJson);
     record.intrinsic_reprojection_errors = optionalErrors(reader, document, "intrinsic_reprojection_errors");
     record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
+    reader.optional(document, "refinement",
+                    [&](const json& value) { record.refinement = refinementFromJson(value); });
     return record;
 }
 

@@ -41,6 +41,8 @@ def _add_demo(commands, common) -> None:
     demo.add_argument("--setup", default="eye-in-hand", choices=["eye-in-hand", "eye-to-hand"],
                       help="camera on the flange (default) or a stationary camera with the board on the flange")
     demo.add_argument("--seed", type=int, default=7)
+    demo.add_argument("--refine", action=argparse.BooleanOptionalAction, default=True,
+                      help="refine the closed-form result over all corners (default: on)")
     demo.set_defaults(run=_run_demo)
 
 
@@ -48,7 +50,7 @@ def _run_demo(args) -> int:
     from .demo import run_demo
 
     result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed,
-                      setup=args.setup)
+                      setup=args.setup, refine=args.refine)
     return EXIT_OK if result.ok else EXIT_FAILED
 
 

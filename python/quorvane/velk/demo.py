@@ -146,36 +146,52 @@ def _print_comparison(name, estimate, truth):
     print(f"  rotation error:    {rotation_error:.4f} deg")
 
 
-def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7):
+def _print_refinement(result, closed_form, truth, method):
+    """The predicted 1-sigma of the refined camera transform and what the closed form alone gave."""
+    if result.refined:
+        sigma = result.refinement.camera_sigma
+        print(f"  predicted 1-sigma: {sigma.translation_norm_mm:.3f} mm, {sigma.rotation_norm_deg:.4f} deg")
+        closed_translation, closed_rotation = transform_error(closed_form, truth)
+        print(f"  closed-form {method} alone: {closed_translation * 1000:.3f} mm, {closed_rotation:.4f} deg")
+    elif result.refinement_reason:
+        print(f"  refinement not applied: {result.refinement_reason}")
+
+
+def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, refine=True):
     """Simulates an eye-to-hand capture, calibrates it, prints the report and the comparison with the truth."""
     print(f"Rendering {num_poses} pictures of a ChArUco board held up by a simulated robot to a stationary camera...")
     scene = simulate_eye_to_hand(num_poses=num_poses, seed=seed)
 
     calibrator = _velk.EyeToHandCalibrator(scene.target)
-    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir))
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir),
+                                  refine=refine)
     if not result.ok:
         print("Calibration failed; see the log lines above.")
         return result
     _print_comparison("robot_T_camera", result.robot_T_camera, scene.robot_T_camera)
+    _print_refinement(result, result.closed_form_robot_T_camera, scene.robot_T_camera, method)
     _print_comparison("tcp_T_target", result.tcp_T_target, scene.tcp_T_target)
     print(f"\nResult written to {Path(output_dir) / 'eye_to_hand.json'}")
     return result
 
 
-def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, setup="eye-in-hand"):
-    """Simulates a capture, calibrates it, prints the report and the comparison with the truth.
+def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, setup="eye-in-hand", refine=True):
+    """Simulates a capture, calibrates it (refined over all corners unless refine is False),
+    prints the report and the comparison with the truth.
 
     ``setup`` is "eye-in-hand" (the camera on the flange, the default) or "eye-to-hand"
     (a stationary camera, the board on the flange)."""
     if setup == "eye-to-hand":
-        return run_eye_to_hand_demo(output_dir=output_dir, num_poses=num_poses, method=method, seed=seed)
+        return run_eye_to_hand_demo(output_dir=output_dir, num_poses=num_poses, method=method, seed=seed,
+                                    refine=refine)
     if setup != "eye-in-hand":
         raise ValueError(f"run_demo: unknown set-up {setup!r} (expected 'eye-in-hand' or 'eye-to-hand')")
     print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot...")
     scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed)
 
     calibrator = _velk.EyeInHandCalibrator(scene.target)
-    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir))
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir),
+                                  refine=refine)
     if not result.ok:
         print("Calibration failed; see the log lines above.")
         return result
@@ -187,5 +203,6 @@ def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7,
     print(f"  recovered pose [x, y, z, rx, ry, rz]: {np.round(recovered, 4).tolist()}")
     print(f"  translation error: {translation_error * 1000:.3f} mm")
     print(f"  rotation error:    {rotation_error:.4f} deg")
+    _print_refinement(result, result.closed_form_tcp_T_camera, scene.tcp_T_camera, method)
     print(f"\nResult written to {Path(output_dir) / 'hand_eye.json'}")
     return result

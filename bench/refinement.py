@@ -1,0 +1,165 @@
+"""Accuracy, honesty of the uncertainty and cost of the joint reprojection-error refinement.
+
+Eye-in-hand: 12 views of projected board corners with Gaussian noise, intrinsics from the same
+views (calibrateCamera), over many seeds: median tcp_T_camera error of every closed-form solver
+and of the refinement started from TSAI, and the predicted 1-sigma against the observed spread.
+Rig: 3 cameras, 15 frames, the same comparison against the pairwise stereoCalibrate step.
+Cost: one 15-view image-based eye-in-hand calibration with and without refinement.
+
+    python bench/refinement.py [--seeds N] [--noise PX]
+"""
+
+import argparse
+import contextlib
+import os
+import sys
+import time
+from pathlib import Path
+
+import numpy as np
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+import projected_corners as pc  # noqa: E402
+
+import _velk  # noqa: E402
+from quorvane.velk import demo  # noqa: E402
+
+
+@contextlib.contextmanager
+def quiet():
+    """Silences the library's log lines and reports (file descriptors 1 and 2)."""
+    saved = [os.dup(1), os.dup(2)]
+    with open(os.devnull, "w") as null:
+        os.dup2(null.fileno(), 1)
+        os.dup2(null.fileno(), 2)
+        try:
+            yield
+        finally:
+            os.dup2(saved[0], 1)
+            os.dup2(saved[1], 2)
+            for fd in saved:
+                os.close(fd)
+
+
+def honesty(errors, sigmas):
+    """Predicted over observed: RMS of the predicted 1-sigma against the RMS of the errors."""
+    return float(np.sqrt(np.mean(np.square(sigmas))) / np.sqrt(np.mean(np.square(errors))))
+
+
+def eye_in_hand(seeds, noise):
+    methods = list(pc.CLOSED_FORM_METHODS)
+    closed = {m: [] for m in methods}
+    refined, translation_errors, rotation_errors, translation_sigmas, rotation_sigmas = [], [], [], [], []
+    failures = 0
+    for seed in range(seeds):
+        scene = pc.eye_in_hand_corners(num_views=12, noise_px=noise, seed=seed)
+        K, D, poses = pc.intrinsics_from_views(scene)
+        for method in methods:
+            closed[method].append(pc.transform_error(pc.closed_form_tcp_T_camera(scene.robot_T_tcp_list, poses,
+                                                                                  method), scene.tcp_T_camera))
+        start = pc.closed_form_tcp_T_camera(scene.robot_T_tcp_list, poses, "TSAI")
+        with quiet():
+            refinement = _velk.refine_hand_eye(pc.eye_in_hand_problem(scene, start, K, D, refine_intrinsics=True))
+        if not refinement.refined:
+            failures += 1
+            continue
+        estimate = refinement.camera_mount_T_camera
+        refined.append(pc.transform_error(estimate, scene.tcp_T_camera))
+        dt, dr = pc.error_vectors(estimate, scene.tcp_T_camera)
+        translation_errors.append(dt * 1000)
+        rotation_errors.append(np.degrees(dr))
+        translation_sigmas.append(refinement.camera_sigma.translation_mm)
+        rotation_sigmas.append(refinement.camera_sigma.rotation_deg)
+    medians = {m: np.median(np.array(v), axis=0) for m, v in closed.items()}
+    best = min(medians, key=lambda m: medians[m][0])
+    refined_median = np.median(np.array(refined), axis=0)
+    return {
+        "closed": medians, "best": best, "refined": refined_median, "failures": failures,
+        "translation_ratio": refined_median[0] / medians[best][0],
+        "rotation_ratio": refined_median[1] / min(v[1] for v in medians.values()),
+        "translation_honesty": honesty(np.array(translation_errors), np.array(translation_sigmas)),
+        "rotation_honesty": honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
+    }
+
+
+def rig(seeds, noise):
+    pairwise, refined, translation_errors, rotation_errors, translation_sigmas, rotation_sigmas = [], [], [], [], [], []
+    failures = 0
+    for seed in range(seeds):
+        scene = pc.rig_corners(num_cameras=3, num_frames=15, noise_px=noise, seed=seed)
+        matrices, distortions = pc.rig_intrinsics(scene)
+        start = pc.pairwise_rig(scene, matrices, distortions)
+        with quiet():
+            refinement = _velk.refine_rig(pc.rig_problem(scene, start, matrices, distortions))
+        if not refinement.refined:
+            failures += 1
+            continue
+        for k in (1, 2):
+            truth = scene.reference_T_camera[k]
+            pairwise.append(pc.transform_error(start[k], truth))
+            estimate = refinement.reference_T_camera_list[k]
+            refined.append(pc.transform_error(estimate, truth))
+            dt, dr = pc.error_vectors(estimate, truth)
+            translation_errors.append(dt * 1000)
+            rotation_errors.append(np.degrees(dr))
+            translation_sigmas.append(refinement.camera_sigmas[k].translation_mm)
+            rotation_sigmas.append(refinement.camera_sigmas[k].rotation_deg)
+    pairwise_median = np.median(np.array(pairwise), axis=0)
+    refined_median = np.median(np.array(refined), axis=0)
+    return {
+        "pairwise": pairwise_median, "refined": refined_median, "failures": failures,
+        "translation_ratio": refined_median[0] / pairwise_median[0],
+        "rotation_ratio": refined_median[1] / pairwise_median[1],
+        "translation_honesty": honesty(np.array(translation_errors), np.array(translation_sigmas)),
+        "rotation_honesty": honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
+    }
+
+
+def cost():
+    scene = demo.simulate_eye_in_hand(num_poses=15, seed=7)
+    times = {}
+    for refine in (False, True):
+        calibrator = _velk.EyeInHandCalibrator(scene.target)
+        with quiet():
+            begin = time.perf_counter()
+            result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "TSAI", refine=refine)
+            times[refine] = time.perf_counter() - begin
+        assert result.ok and result.refined == refine
+    return times
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seeds", type=int, default=30)
+    parser.add_argument("--noise", type=float, default=0.3, help="corner noise, pixels per axis")
+    args = parser.parse_args()
+
+    hand_eye = eye_in_hand(args.seeds, args.noise)
+    print(f"Eye-in-hand, 12 views, {args.noise} px, intrinsics from the views, {args.seeds} seeds "
+          f"({hand_eye['failures']} refinements kept the closed form)")
+    print(f"  {'solver':<12} {'median mm':>10} {'median deg':>11}")
+    for method, (mm, deg) in hand_eye["closed"].items():
+        print(f"  {method:<12} {mm * 1000:>10.3f} {deg:>11.4f}")
+    mm, deg = hand_eye["refined"]
+    print(f"  {'refined':<12} {mm * 1000:>10.3f} {deg:>11.4f}")
+    print(f"  refined / best closed form ({hand_eye['best']}): translation {hand_eye['translation_ratio']:.2f}, "
+          f"rotation {hand_eye['rotation_ratio']:.2f} (target <= 0.5)")
+    print(f"  predicted sigma / observed spread: translation {hand_eye['translation_honesty']:.2f}, "
+          f"rotation {hand_eye['rotation_honesty']:.2f} (target 0.7-1.3)")
+
+    rigs = rig(args.seeds, args.noise)
+    print(f"\nRig, 3 cameras, 15 frames, {args.noise} px, {args.seeds} seeds ({rigs['failures']} kept pairwise)")
+    print(f"  pairwise median: {rigs['pairwise'][0] * 1000:.3f} mm {rigs['pairwise'][1]:.4f} deg")
+    print(f"  refined median:  {rigs['refined'][0] * 1000:.3f} mm {rigs['refined'][1]:.4f} deg")
+    print(f"  refined / pairwise: translation {rigs['translation_ratio']:.2f}, rotation {rigs['rotation_ratio']:.2f} "
+          f"(target <= 0.7)")
+    print(f"  predicted sigma / observed spread: translation {rigs['translation_honesty']:.2f}, "
+          f"rotation {rigs['rotation_honesty']:.2f} (target 0.7-1.3)")
+
+    times = cost()
+    print(f"\nCost, 15-view image-based eye-in-hand calibration: {times[False]:.2f} s without, "
+          f"{times[True]:.2f} s with refinement (+{100 * (times[True] / times[False] - 1):.0f} %, target <= 25 %)")
+
+
+if __name__ == "__main__":
+    main()

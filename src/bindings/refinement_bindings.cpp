@@ -1,0 +1,148 @@
+#include "bindings/registrars.hpp"
+#include "bindings/type_casters.hpp"
+#include "calibration/hand_eye_refinement.hpp"
+#include "calibration/refinement_options.hpp"
+#include "calibration/refinement_statistics.hpp"
+#include "calibration/rig_refinement.hpp"
+
+#include <pybind11/stl.h>
+
+namespace py = pybind11;
+using velk::calibration::HandEyeRefinement;
+using velk::calibration::HandEyeRefinementProblem;
+using velk::calibration::PoseSigma;
+using velk::calibration::RefinementOptions;
+using velk::calibration::RefinementSummary;
+using velk::calibration::RigRefinement;
+using velk::calibration::RigRefinementProblem;
+
+namespace velk::bindings {
+namespace {
+
+void bindRefinementOptions(py::module_& module) {
+    py::classh<RefinementOptions>(module, "RefinementOptions", "Tunables of the joint reprojection-error refinement.")
+        .def(py::init<>())
+        .def_readwrite("huber_scale_px", &RefinementOptions::huber_scale_px)
+        .def_readwrite("max_iterations", &RefinementOptions::max_iterations)
+        .def_readwrite("refine_given_intrinsics", &RefinementOptions::refine_given_intrinsics)
+        .def_readwrite("outlier_z_score", &RefinementOptions::outlier_z_score);
+}
+
+void bindPoseSigma(py::module_& module) {
+    py::classh<PoseSigma>(module, "PoseSigma", "1-sigma of a rigid transform, in its parent frame (mm, deg).")
+        .def_readonly("translation_mm", &PoseSigma::translation_mm)
+        .def_readonly("translation_norm_mm", &PoseSigma::translation_norm_mm)
+        .def_readonly("rotation_deg", &PoseSigma::rotation_deg)
+        .def_readonly("rotation_norm_deg", &PoseSigma::rotation_norm_deg);
+}
+
+void bindRefinementSummary(py::module_& module) {
+    py::classh<RefinementSummary>(module, "RefinementSummary", "What the least-squares solver reported.")
+        .def_readonly("iterations", &RefinementSummary::iterations)
+        .def_readonly("initial_cost", &RefinementSummary::initial_cost)
+        .def_readonly("final_cost", &RefinementSummary::final_cost)
+        .def_readonly("converged", &RefinementSummary::converged)
+        .def_readonly("message", &RefinementSummary::message);
+}
+
+void bindHandEyeRefinementProblem(py::module_& module) {
+    using Problem = HandEyeRefinementProblem;
+    py::classh<Problem>(module, "HandEyeRefinementProblem",
+                        "Corners and starting values of a joint hand-eye refinement: camera_T_target_i = "
+                        "inv(camera_mount_T_camera) * camera_mount_T_target_mount_i * target_mount_T_target.")
+        .def(py::init<>())
+        .def_readwrite("camera_mount_T_camera", &Problem::camera_mount_T_camera)
+        .def_readwrite("target_mount_T_target", &Problem::target_mount_T_target)
+        .def_readwrite("camera_mount_T_target_mount_list", &Problem::camera_mount_T_target_mount_list)
+        .def_readwrite("object_points", &Problem::object_points)
+        .def_readwrite("image_points", &Problem::image_points)
+        .def_readwrite("intrinsic_matrix", &Problem::intrinsic_matrix)
+        .def_readwrite("distortion_coefficients", &Problem::distortion_coefficients)
+        .def_readwrite("refine_intrinsics", &Problem::refine_intrinsics)
+        .def_readwrite("calibration_flags", &Problem::calibration_flags);
+}
+
+void bindHandEyeRefinement(py::module_& module) {
+    py::classh<HandEyeRefinement>(module, "HandEyeRefinement", "Outcome of a joint hand-eye refinement.")
+        .def_readonly("refined", &HandEyeRefinement::refined)
+        .def_readonly("reason", &HandEyeRefinement::reason)
+        .def_readonly("camera_mount_T_camera", &HandEyeRefinement::camera_mount_T_camera)
+        .def_readonly("target_mount_T_target", &HandEyeRefinement::target_mount_T_target)
+        .def_readonly("intrinsic_matrix", &HandEyeRefinement::intrinsic_matrix)
+        .def_readonly("distortion_coefficients", &HandEyeRefinement::distortion_coefficients)
+        .def_readonly("intrinsics_refined", &HandEyeRefinement::intrinsics_refined)
+        .def_readonly("camera_sigma", &HandEyeRefinement::camera_sigma)
+        .def_readonly("target_sigma", &HandEyeRefinement::target_sigma)
+        .def_readonly("intrinsic_sigmas", &HandEyeRefinement::intrinsic_sigmas)
+        .def_readonly("per_view_rms_px", &HandEyeRefinement::per_view_rms_px)
+        .def_readonly("outlier_views", &HandEyeRefinement::outlier_views)
+        .def_readonly("rms_px", &HandEyeRefinement::rms_px)
+        .def_readonly("corner_count", &HandEyeRefinement::corner_count)
+        .def_readonly("summary", &HandEyeRefinement::summary);
+}
+
+void bindRefineHandEye(py::module_& module) {
+    module.def("refine_hand_eye", &velk::calibration::refineHandEye, py::arg("problem"),
+               py::arg("options") = RefinementOptions(),
+               "Refines a hand-eye solution (and optionally the intrinsics) over every corner; keeps the starting "
+               "values with refined False and the reason when the refinement fails.");
+}
+
+void bindRigRefinementProblem(py::module_& module) {
+    using Problem = RigRefinementProblem;
+    py::classh<Problem>(module, "RigRefinementProblem",
+                        "Corners and starting values of a joint rig refinement: camera_k_T_target_f = "
+                        "inv(reference_T_camera_k) * reference_T_target_f; points are indexed [camera][frame].")
+        .def(py::init<>())
+        .def_readwrite("reference_index", &Problem::reference_index)
+        .def_readwrite("reference_T_camera_list", &Problem::reference_T_camera_list)
+        .def_readwrite("intrinsic_matrices", &Problem::intrinsic_matrices)
+        .def_readwrite("distortion_coefficients", &Problem::distortion_coefficients)
+        .def_readwrite("object_points", &Problem::object_points)
+        .def_readwrite("image_points", &Problem::image_points)
+        .def_readwrite("refine_intrinsics", &Problem::refine_intrinsics)
+        .def_readwrite("calibration_flags", &Problem::calibration_flags);
+}
+
+void bindRigRefinement(py::module_& module) {
+    py::classh<RigRefinement>(module, "RigRefinement", "Outcome of a joint rig refinement.")
+        .def_readonly("refined", &RigRefinement::refined)
+        .def_readonly("reason", &RigRefinement::reason)
+        .def_readonly("reference_T_camera_list", &RigRefinement::reference_T_camera_list)
+        .def_readonly("intrinsic_matrices", &RigRefinement::intrinsic_matrices)
+        .def_readonly("distortion_coefficients", &RigRefinement::distortion_coefficients)
+        .def_readonly("intrinsics_refined", &RigRefinement::intrinsics_refined)
+        .def_readonly("camera_sigmas", &RigRefinement::camera_sigmas)
+        .def_readonly("intrinsic_sigmas", &RigRefinement::intrinsic_sigmas)
+        .def_readonly("frames_used", &RigRefinement::frames_used)
+        .def_readonly("reference_T_target_list", &RigRefinement::reference_T_target_list)
+        .def_readonly("view_cameras", &RigRefinement::view_cameras)
+        .def_readonly("view_frames", &RigRefinement::view_frames)
+        .def_readonly("per_view_rms_px", &RigRefinement::per_view_rms_px)
+        .def_readonly("outlier_views", &RigRefinement::outlier_views)
+        .def_readonly("rms_px", &RigRefinement::rms_px)
+        .def_readonly("corner_count", &RigRefinement::corner_count)
+        .def_readonly("summary", &RigRefinement::summary);
+}
+
+void bindRefineRig(py::module_& module) {
+    module.def("refine_rig", &velk::calibration::refineRig, py::arg("problem"), py::arg("options") = RefinementOptions(),
+               "Refines every camera pose (and optionally the intrinsics) of a rig over all frames seen by two or "
+               "more cameras; keeps the starting values with refined False and the reason when it fails.");
+}
+
+}  // namespace
+
+void registerRefinementBindings(py::module_& module) {
+    bindRefinementOptions(module);
+    bindPoseSigma(module);
+    bindRefinementSummary(module);
+    bindHandEyeRefinementProblem(module);
+    bindHandEyeRefinement(module);
+    bindRefineHandEye(module);
+    bindRigRefinementProblem(module);
+    bindRigRefinement(module);
+    bindRefineRig(module);
+}
+
+}  // namespace velk::bindings

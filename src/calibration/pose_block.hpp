@@ -1,0 +1,22 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace velk::calibration {
+
+// A rigid transform as the solver sees it: a fixed base rotation (angle-axis) and six free
+// parameters [w, t], the transform being [exp(w) * R_base | t]. The rotation update w lives in
+// the parent frame, so at w = 0 the covariance of [w, t] is that of the transform's rotation and
+// translation as they are reported.
+struct PoseBlock {
+    double base_rotation[3] = {0.0, 0.0, 0.0};
+    double parameters[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+
+    static PoseBlock fromMatrix(const cv::Mat& transformation);
+    cv::Mat matrix() const;
+    // Moves the rotation update into the base rotation, leaving the transform unchanged and w = 0.
+    void absorbRotationUpdate();
+    bool isFinite() const;
+};
+
+}  // namespace velk::calibration

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velk::calibration {
+
+// 1-sigma uncertainty of a rigid transform: translation of its origin and a small rotation,
+// both expressed in the transform's parent frame.
+struct PoseSigma {
+    std::vector<double> translation_mm = {0.0, 0.0, 0.0};
+    double translation_norm_mm = 0.0;  // square root of the trace of the translation covariance
+    std::vector<double> rotation_deg = {0.0, 0.0, 0.0};
+    double rotation_norm_deg = 0.0;
+};
+
+// What the least-squares solver reported.
+struct RefinementSummary {
+    int iterations = 0;
+    double initial_cost = 0.0;  // half the sum of robustified squared residuals, px^2
+    double final_cost = 0.0;
+    bool converged = false;
+    std::string message;
+};
+
+// Per-view residuals after a refinement and the views that stand out.
+struct ViewResiduals {
+    std::vector<double> per_view_rms_px;
+    std::vector<int> outlier_views;  // positions in the view list
+    double rms_px = 0.0;             // over every corner
+};
+
+}  // namespace velk::calibration

@@ -1,0 +1,68 @@
+#include "io/refinement_json.hpp"
+
+#include <stdexcept>
+
+#include "io/json_values.hpp"
+
+using nlohmann::json;
+
+namespace velk::io {
+namespace {
+
+template <typename T>
+void readIfPresent(const json& object, const char* key, T& value) {
+    if (hasValue(object, key)) {
+        value = object.at(key).get<T>();
+    }
+}
+
+void readMatricesIfPresent(const json& object, const char* key, std::vector<cv::Mat>& matrices) {
+    if (hasValue(object, key)) {
+        matrices = matrixListFromJson(object.at(key));
+    }
+}
+
+}  // namespace
+
+json refinementToJson(const RefinementRecord& record) {
+    json object = json::object();
+    object["refined"] = record.refined;
+    object["reason"] = record.reason;
+    object["unrefined_poses"] = matrixListToJson(record.unrefined_poses);
+    object["pose_sigmas"] = record.pose_sigmas;
+    object["target_poses"] = matrixListToJson(record.target_poses);
+    object["target_pose_sigmas"] = record.target_pose_sigmas;
+    object["intrinsic_sigmas"] = record.intrinsic_sigmas;
+    object["per_view_rms_px"] = record.per_view_rms_px;
+    object["outlier_views"] = record.outlier_views;
+    object["rms_px"] = record.rms_px;
+    object["iterations"] = record.iterations;
+    object["initial_cost"] = record.initial_cost;
+    object["final_cost"] = record.final_cost;
+    object["converged"] = record.converged;
+    return object;
+}
+
+RefinementRecord refinementFromJson(const json& object) {
+    if (!object.is_object()) {
+        throw std::runtime_error("io: the refinement must be an object");
+    }
+    RefinementRecord record;
+    readIfPresent(object, "refined", record.refined);
+    readIfPresent(object, "reason", record.reason);
+    readMatricesIfPresent(object, "unrefined_poses", record.unrefined_poses);
+    readIfPresent(object, "pose_sigmas", record.pose_sigmas);
+    readMatricesIfPresent(object, "target_poses", record.target_poses);
+    readIfPresent(object, "target_pose_sigmas", record.target_pose_sigmas);
+    readIfPresent(object, "intrinsic_sigmas", record.intrinsic_sigmas);
+    readIfPresent(object, "per_view_rms_px", record.per_view_rms_px);
+    readIfPresent(object, "outlier_views", record.outlier_views);
+    readIfPresent(object, "rms_px", record.rms_px);
+    readIfPresent(object, "iterations", record.iterations);
+    readIfPresent(object, "initial_cost", record.initial_cost);
+    readIfPresent(object, "final_cost", record.final_cost);
+    readIfPresent(object, "converged", record.converged);
+    return record;
+}
+
+}  // namespace velk::io

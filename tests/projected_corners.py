@@ -1,0 +1,202 @@
+"""Target corners projected through known cameras with Gaussian pixel noise, with the truth.
+
+Cheap stand-ins for detected corners, so that refinement accuracy and its uncertainty can be
+measured over many random seeds. Shared by the refinement tests and bench/refinement.py.
+"""
+
+import math
+from dataclasses import dataclass
+
+import cv2
+import numpy as np
+
+import _velk
+from quorvane.velk import demo
+
+import rig_scene
+
+IMAGE_SIZE = (1280, 960)
+BORDER_PX = 10
+EYE_IN_HAND_K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
+EYE_IN_HAND_D = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
+
+
+def board_grid(columns=8, rows=6, spacing=0.04):
+    """Inner chessboard corners of a 9 x 7 board of 4 cm squares, in the target frame."""
+    return np.array([[(c + 1) * spacing, (r + 1) * spacing, 0.0] for r in range(rows) for c in range(columns)])
+
+
+def project(points, camera_T_target, K, D, noise_px, rng, image_size=IMAGE_SIZE, border=BORDER_PX):
+    """Object and noisy image points of the corners that land inside the picture, and their indices."""
+    rvec, _ = cv2.Rodrigues(camera_T_target[:3, :3])
+    pixels, _ = cv2.projectPoints(points, rvec, camera_T_target[:3, 3], K, D)
+    pixels = pixels.reshape(-1, 2)
+    depth = (points @ camera_T_target[:3, :3].T + camera_T_target[:3, 3])[:, 2]
+    width, height = image_size
+    inside = (depth > 0) & np.all((pixels >= border) & (pixels <= (width - 1 - border, height - 1 - border)), axis=1)
+    noisy = pixels[inside] + rng.normal(0.0, noise_px, (int(inside.sum()), 2))
+    return points[inside].astype(np.float32), noisy.astype(np.float32), np.flatnonzero(inside)
+
+
+@dataclass
+class EyeInHandCorners:
+    object_points: list
+    image_points: list
+    robot_T_tcp_list: list
+    camera_T_target_list: list  # true poses
+    tcp_T_camera: np.ndarray
+    world_T_target: np.ndarray
+
+
+def eye_in_hand_corners(num_views=12, noise_px=0.3, seed=0):
+    """A flange camera looking at a still board from num_views robot poses (the demo's geometry)."""
+    rng = np.random.default_rng(seed)
+    target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    tcp_T_camera = _velk.tf.pose_to_transformation_matrix(demo.TRUE_TCP_T_CAMERA_POSE)
+    world_T_target = _velk.tf.pose_to_transformation_matrix(demo.WORLD_T_TARGET_POSE)
+    grid = board_grid()
+    scene = EyeInHandCorners([], [], [], [], tcp_T_camera, world_T_target)
+    for camera_T_target in demo._camera_poses(target, num_views, rng):
+        objects, pixels, _ = project(grid, camera_T_target, EYE_IN_HAND_K, EYE_IN_HAND_D, noise_px, rng)
+        scene.object_points.append(objects)
+        scene.image_points.append(pixels)
+        scene.camera_T_target_list.append(camera_T_target)
+        scene.robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
+    return scene
+
+
+def intrinsics_from_views(scene):
+    """calibrateCamera over the noisy corners, then one solvePnP pose per view with those intrinsics."""
+    _, K, D, rvecs, tvecs = cv2.calibrateCamera(scene.object_points, scene.image_points, IMAGE_SIZE, None, None)
+    poses = []
+    for rvec, tvec in zip(rvecs, tvecs):
+        pose = np.eye(4)
+        pose[:3, :3] = cv2.Rodrigues(rvec)[0]
+        pose[:3, 3] = tvec.ravel()
+        poses.append(pose)
+    return K, D.reshape(1, -1), poses
+
+
+CLOSED_FORM_METHODS = dict(_velk.hand_eye_method_by_name_map())
+
+
+def closed_form_tcp_T_camera(robot_T_tcp_list, camera_T_target_list, method):
+    """The closed-form solve the eye-in-hand calibrator runs (cv2.calibrateHandEye), without its report."""
+    rotation, translation = cv2.calibrateHandEye([r[:3, :3] for r in robot_T_tcp_list],
+                                                 [r[:3, 3] for r in robot_T_tcp_list],
+                                                 [c[:3, :3] for c in camera_T_target_list],
+                                                 [c[:3, 3] for c in camera_T_target_list],
+                                                 method=CLOSED_FORM_METHODS[method])
+    pose = np.eye(4)
+    pose[:3, :3] = rotation
+    pose[:3, 3] = translation.ravel()
+    return pose
+
+
+def eye_in_hand_problem(scene, tcp_T_camera, K, D, refine_intrinsics):
+    problem = _velk.HandEyeRefinementProblem()
+    problem.camera_mount_T_camera = tcp_T_camera
+    problem.camera_mount_T_target_mount_list = [np.linalg.inv(r) for r in scene.robot_T_tcp_list]
+    problem.object_points = scene.object_points
+    problem.image_points = scene.image_points
+    problem.intrinsic_matrix = K
+    problem.distortion_coefficients = D
+    problem.refine_intrinsics = refine_intrinsics
+    return problem
+
+
+def transform_error(estimate, truth):
+    """Translation error [m] and rotation error [deg]."""
+    return demo.transform_error(estimate, truth)
+
+
+def error_vectors(estimate, truth):
+    """Translation error [m] and the small rotation taking truth to estimate [rad], both in the parent frame."""
+    rotation = estimate[:3, :3] @ truth[:3, :3].T
+    return estimate[:3, 3] - truth[:3, 3], cv2.Rodrigues(rotation)[0].ravel()
+
+
+@dataclass
+class RigCorners:
+    object_points: list  # [camera][frame]
+    image_points: list
+    corner_ids: list
+    reference_T_camera: list
+    camera_matrices: list
+    distortions: list
+    reference_T_target: list
+
+
+def rig_corners(num_cameras=3, num_frames=15, noise_px=0.3, seed=0):
+    """The rendered rig's cameras and board poses, with projected corners instead of pictures."""
+    target = _velk.CharucoTarget(*rig_scene.BOARD)
+    rng = np.random.default_rng(seed)
+    reference_T_camera = [rig_scene.pose(*rig_scene._RIG[k]) for k in range(num_cameras)]
+    matrices = [np.array([[f, 0.0, c[0]], [0.0, f, c[1]], [0.0, 0.0, 1.0]]) for f, c, _ in
+                rig_scene._INTRINSICS[:num_cameras]]
+    distortions = [np.array(d) for _, _, d in rig_scene._INTRINSICS[:num_cameras]]
+    cameras = list(zip(reference_T_camera, matrices, distortions))
+    boards = rig_scene._board_poses(target, cameras, num_frames, rng)
+    corners = rig_scene._board_corners(target)
+    scene = RigCorners([], [], [], reference_T_camera, matrices, distortions, boards)
+    for reference_T_cam, K, D in cameras:
+        objects, pixels, ids = [], [], []
+        for board in boards:
+            o, p, i = project(corners, np.linalg.inv(reference_T_cam) @ board, K, D, noise_px, rng,
+                              image_size=rig_scene.IMAGE_SIZE, border=rig_scene.BORDER_PX)
+            objects.append(o)
+            pixels.append(p)
+            ids.append(i)
+        scene.object_points.append(objects)
+        scene.image_points.append(pixels)
+        scene.corner_ids.append(ids)
+    return scene
+
+
+def rig_intrinsics(scene):
+    """calibrateCamera per camera over its noisy corners."""
+    size = rig_scene.IMAGE_SIZE
+    solved = [cv2.calibrateCamera(o, p, size, None, None)[1:3] for o, p in zip(scene.object_points,
+                                                                               scene.image_points)]
+    return [K for K, _ in solved], [D.reshape(1, -1) for _, D in solved]
+
+
+def pairwise_rig(scene, matrices, distortions, reference=0):
+    """reference_T_camera per camera from one stereoCalibrate against the reference over common corners."""
+    poses = []
+    for k in range(len(matrices)):
+        if k == reference:
+            poses.append(np.eye(4))
+            continue
+        objects, ref_points, points = [], [], []
+        for f in range(len(scene.reference_T_target)):
+            common, in_ref, in_k = np.intersect1d(scene.corner_ids[reference][f], scene.corner_ids[k][f],
+                                                  return_indices=True)
+            if len(common) >= 6:
+                objects.append(scene.object_points[reference][f][in_ref])
+                ref_points.append(scene.image_points[reference][f][in_ref])
+                points.append(scene.image_points[k][f][in_k])
+        stereo = cv2.stereoCalibrate(objects, ref_points, points, matrices[reference], distortions[reference],
+                                     matrices[k], distortions[k], rig_scene.IMAGE_SIZE,
+                                     flags=cv2.CALIB_FIX_INTRINSIC)
+        camera_T_reference = np.eye(4)
+        camera_T_reference[:3, :3] = stereo[5]
+        camera_T_reference[:3, 3] = stereo[6].ravel()
+        poses.append(np.linalg.inv(camera_T_reference))
+    return poses
+
+
+def rig_problem(scene, poses, matrices, distortions, refine_intrinsics=True, reference=0):
+    problem = _velk.RigRefinementProblem()
+    problem.reference_index = reference
+    problem.reference_T_camera_list = poses
+    problem.intrinsic_matrices = matrices
+    problem.distortion_coefficients = distortions
+    problem.object_points = scene.object_points
+    problem.image_points = scene.image_points
+    problem.refine_intrinsics = refine_intrinsics
+    return problem
+
+
+def rotation_error_deg(a, b):
+    return math.degrees(np.linalg.norm(error_vectors(a, b)[1]))
