@@ -1,7 +1,7 @@
 """The wheel: built by `pip wheel .` alone, it installs into a clean virtual environment and works there.
 
 The wheel is built once per state of the sources: it is kept under build/wheel-cache/<hash of
-the source tree>/, and its build folder under build/wheel-build/ is reused, so an unchanged
+the source tree>/, and its build folder build/wheel-build/ (pyproject.toml) is reused, so an unchanged
 tree costs nothing and a changed one an incremental build.
 """
 
@@ -42,8 +42,7 @@ def build_wheel(cache: Path) -> Path:
     shutil.rmtree(scratch, ignore_errors=True)
     # The default, isolated build: pip installs the build requirements by itself, as on a fresh machine.
     built = subprocess.run(
-        [sys.executable, "-m", "pip", "wheel", str(REPO), "--no-deps", "--wheel-dir", str(scratch),
-         "--config-settings=build-dir=" + str(REPO / "build" / "wheel-build" / "{wheel_tag}")],
+        [sys.executable, "-m", "pip", "wheel", str(REPO), "--no-deps", "--wheel-dir", str(scratch)],
         capture_output=True, text=True, timeout=BUILD_TIMEOUT_S)
     if built.returncode != 0:
         pytest.fail("pip wheel failed:\n" + built.stdout[-4000:] + built.stderr[-4000:])
