@@ -31,12 +31,13 @@ void bindCalibrationBenchmark(py::module_& module) {
         .def("run", &CalibrationBenchmark::run, py::arg("images"), py::arg("target"), py::arg("options"),
              py::arg("robot_poses") = std::vector<cv::Mat>(),
              py::arg("eye_in_hand_options") = std::optional<IntrinsicOptions>(), py::arg("backend_name") = "OpenCV",
-             py::arg("n_splits") = 5, py::arg("seed") = 0)
+             py::arg("n_splits") = 5, py::arg("seed") = 0, py::arg("setup") = "eye-in-hand")
         .def("cross_validate", &CalibrationBenchmark::cross_validate, py::arg("images"), py::arg("target"),
              py::arg("options"), py::arg("n_splits") = 5, py::arg("seed") = 0)
         .def("hand_eye_roundtrip", &CalibrationBenchmark::hand_eye_roundtrip, py::arg("images"),
              py::arg("robot_poses"), py::arg("tcp_T_camera"), py::arg("intrinsic_matrix"),
-             py::arg("distortion_coefficients"), py::arg("target"), py::arg("camera_T_target_list"))
+             py::arg("distortion_coefficients"), py::arg("target"), py::arg("camera_T_target_list"),
+             py::arg("setup") = "eye-in-hand")
         .def_static("format_results", &CalibrationBenchmark::format_results, py::arg("results"))
         .def_static("save_json", &CalibrationBenchmark::save_json, py::arg("results"), py::arg("path"));
 }

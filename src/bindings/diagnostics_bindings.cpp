@@ -34,14 +34,16 @@ void bindHandEyeMethodResult(py::module_& diagnostics) {
     py::classh<HandEyeMethodResult>(diagnostics, "HandEyeMethodResult")
         .def_readonly("method_name", &HandEyeMethodResult::method_name)
         .def_readonly("tcp_T_camera", &HandEyeMethodResult::tcp_T_camera)
-        .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg);
+        .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg)
+        .def_readonly("robot_T_camera", &HandEyeMethodResult::robot_T_camera)
+        .def_readonly("tcp_T_target", &HandEyeMethodResult::tcp_T_target);
 }
 
 void bindMethodComparisonFunctions(py::module_& diagnostics) {
     diagnostics.def("compare_hand_eye_methods", &velk::quality::compare_hand_eye_methods, py::arg("target"),
                     py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("camera_T_target_list"),
                     py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-                    py::arg("per_view_error_threshold") = 1.0);
+                    py::arg("per_view_error_threshold") = 1.0, py::arg("setup") = "eye-in-hand");
     diagnostics.def("format_method_comparison", &velk::quality::format_method_comparison, py::arg("method_results"),
                     py::arg("consensus_threshold_deg") = 1.5);
 }

@@ -3,10 +3,13 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/eye_in_hand_calibrator.hpp"
+#include "calibration/eye_to_hand_calibrator.hpp"
 #include "calibration/hand_eye_methods.hpp"
 
 namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
+using velk::calibration::EyeToHandCalibrator;
+using velk::calibration::EyeToHandResult;
 using velk::calibration::HandEyeResult;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::TargetConsistencyStats;
@@ -18,6 +21,12 @@ void bindHandEyeMethodMap(py::module_& module) {
     module.def("hand_eye_method_by_name_map", &velk::calibration::handEyeMethodByNameMap,
                "Map of hand-eye method names (\"TSAI\", \"PARK\", \"HORAUD\", \"ANDREFF\", \"DANIILIDIS\") to "
                "cv::HandEyeCalibrationMethod values.");
+}
+
+void bindRobotWorldHandEyeMethodMap(py::module_& module) {
+    module.def("robot_world_hand_eye_method_by_name_map", &velk::calibration::robotWorldHandEyeMethodByNameMap,
+               "Map of robot-world/hand-eye method names (\"SHAH\", \"LI\") to "
+               "cv::RobotWorldHandEyeCalibrationMethod values; calibrate() accepts them beside the hand-eye methods.");
 }
 
 void bindTargetConsistencyStats(py::module_& module) {
@@ -45,7 +54,34 @@ void bindHandEyeResult(py::module_& module) {
         .def_readonly("valid_image_list", &HandEyeResult::valid_image_list)
         .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list)
         .def_readonly("has_consistency", &HandEyeResult::has_consistency)
-        .def_readonly("consistency", &HandEyeResult::consistency);
+        .def_readonly("consistency", &HandEyeResult::consistency)
+        .def_readonly("world_T_target", &HandEyeResult::world_T_target)
+        .def_readonly("image_indices", &HandEyeResult::image_indices);
+}
+
+void bindEyeToHandResult(py::module_& module) {
+    py::classh<EyeToHandResult>(module, "EyeToHandResult", "Result of EyeToHandCalibrator.calibrate().")
+        .def_readonly("ok", &EyeToHandResult::ok)
+        .def_readonly("method", &EyeToHandResult::method)
+        .def_readonly("robot_T_camera", &EyeToHandResult::robot_T_camera)
+        .def_readonly("tcp_T_target", &EyeToHandResult::tcp_T_target)
+        .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix)
+        .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients)
+        .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error)
+        .def_readonly("valid_robot_T_tcp_list", &EyeToHandResult::valid_robot_T_tcp_list)
+        .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list)
+        .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list)
+        .def_readonly("image_indices", &EyeToHandResult::image_indices)
+        .def_readonly("has_consistency", &EyeToHandResult::has_consistency)
+        .def_readonly("consistency", &EyeToHandResult::consistency)
+        // Its class is bound later, in the diagnostics submodule: converted at call time, so the
+        // signature reads "object" rather than a C++ type name.
+        .def_property_readonly(
+            "rotation_variety",
+            [](const EyeToHandResult& self) -> py::object {
+                return self.rotation_variety ? py::cast(*self.rotation_variety) : py::none();
+            },
+            "Rotation variety of the captured camera poses (a diagnostics.RotationVarietyStats), or None.");
 }
 
 void bindAlignedTargetPoses(py::module_& module) {
@@ -56,7 +92,8 @@ void bindAlignedTargetPoses(py::module_& module) {
         .def_readonly("valid_robot_T_tcp_list", &Aligned::valid_robot_T_tcp_list);
 }
 
-HandEyeResult calibrateFromPython(EyeInHandCalibrator& self, const std::vector<cv::Mat>& robot_T_tcp_list,
+template <typename Calibrator>
+auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_tcp_list,
                                   const std::vector<cv::Mat>& image_list, const std::string& method,
                                   const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                                   const cv::Mat& distortion_coefficients,
@@ -65,10 +102,29 @@ HandEyeResult calibrateFromPython(EyeInHandCalibrator& self, const std::vector<c
                           distortion_coefficients, output_path.value_or(std::filesystem::path()));
 }
 
+void bindEyeToHandCalibrator(py::module_& module) {
+    py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
+                                    "Eye-to-hand (stationary camera, target on the flange) hand-eye calibrator.")
+        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
+        .def("calibrate", &calibrateFromPython<EyeToHandCalibrator>, py::arg("robot_T_tcp_list"),
+             py::arg("image_list"), py::arg("method") = "TSAI",
+             py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
+             py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
+             py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
+             py::arg("output_path") = py::none())
+        .def("compute_camera_T_target_list", &EyeToHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
+             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
+        .def("format_results", &EyeToHandCalibrator::formatResults)
+        .def("print_results", &EyeToHandCalibrator::printResults)
+        .def("corner_images", &EyeToHandCalibrator::cornerImages)
+        .def("last_result", [](const EyeToHandCalibrator& self) { return self.lastResult(); })
+        .def("target", [](const EyeToHandCalibrator& self) { return self.target(); });
+}
+
 void bindEyeInHandCalibrator(py::module_& module) {
     py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
-        .def("calibrate", &calibrateFromPython, py::arg("robot_T_tcp_list"), py::arg("image_list"),
+        .def("calibrate", &calibrateFromPython<EyeInHandCalibrator>, py::arg("robot_T_tcp_list"), py::arg("image_list"),
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
@@ -90,6 +146,9 @@ void registerHandEyeBindings(py::module_& module) {
     bindHandEyeResult(module);
     bindAlignedTargetPoses(module);
     bindEyeInHandCalibrator(module);
+    bindRobotWorldHandEyeMethodMap(module);
+    bindEyeToHandResult(module);
+    bindEyeToHandCalibrator(module);
 }
 
 }  // namespace velk::bindings

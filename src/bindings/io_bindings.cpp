@@ -5,6 +5,7 @@
 #include "io/result_record_files.hpp"
 
 namespace py = pybind11;
+using velk::io::EyeToHandResultRecord;
 using velk::io::HandEyeResultRecord;
 using velk::io::MultiCameraCalibrationRecord;
 
@@ -22,6 +23,18 @@ void bindHandEyeResultRecord(py::module_& io) {
         .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list);
 }
 
+void bindEyeToHandResultRecord(py::module_& io) {
+    py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
+        .def(py::init<>())
+        .def_readwrite("reference_index", &EyeToHandResultRecord::reference_index)
+        .def_readwrite("num_cameras", &EyeToHandResultRecord::num_cameras)
+        .def_readwrite("method", &EyeToHandResultRecord::method)
+        .def_readwrite("num_frames_used", &EyeToHandResultRecord::num_frames_used)
+        .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total)
+        .def_readwrite("robot_T_camera_list", &EyeToHandResultRecord::robot_T_camera_list)
+        .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target);
+}
+
 void bindMultiCameraCalibrationRecord(py::module_& io) {
     py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")
         .def(py::init<>())
@@ -37,6 +50,8 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
 void bindResultRecordFiles(py::module_& io) {
     io.def("save_hand_eye_result", &velk::io::save_hand_eye_result, py::arg("output_path"), py::arg("record"));
     io.def("load_hand_eye_result", &velk::io::load_hand_eye_result, py::arg("input_path"));
+    io.def("save_eye_to_hand_result", &velk::io::save_eye_to_hand_result, py::arg("output_path"), py::arg("record"));
+    io.def("load_eye_to_hand_result", &velk::io::load_eye_to_hand_result, py::arg("input_path"));
     io.def("save_multi_camera_calibration", &velk::io::save_multi_camera_calibration, py::arg("output_path"),
            py::arg("record"));
     io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"));
@@ -64,6 +79,7 @@ void registerIoBindings(py::module_& module) {
     py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
+    bindEyeToHandResultRecord(io);
     bindResultRecordFiles(io);
     bindDatasets(io);
 }

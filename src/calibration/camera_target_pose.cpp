@@ -20,6 +20,7 @@ struct PoseContext {
     const std::vector<cv::Mat>& imagePoints;
     const cv::Mat& intrinsicMatrix;
     const cv::Mat& distortion;
+    const std::string& component;  // the calibrator whose log lines these are
 };
 
 void append(FramePoses& poses, const std::optional<cv::Mat>& pose, int position) {
@@ -36,7 +37,7 @@ FramePoses chessboardPoses(const ChessboardTarget& target, const PoseContext& co
         const auto pose = estimateCameraTTarget(objectPoints, context.imagePoints[p], context.intrinsicMatrix,
                                                 context.distortion);
         if (!pose) {
-            logMessage(LogLevel::Warning, "[EyeInHandCalibrator] solvePnP failed for chessboard image " +
+            logMessage(LogLevel::Warning, "[" + context.component + "] solvePnP failed for chessboard image " +
                                               std::to_string(p) + ", skipping.");
         }
         append(poses, pose, p);
@@ -53,7 +54,7 @@ FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context)
         std::vector<int> ids;
         detector.detectBoard(toGrey(context.images[p]), corners, ids);
         if (static_cast<int>(corners.size()) < kMinimumPoints) {
-            logMessage(LogLevel::Warning, "[EyeInHandCalibrator] ChArUco re-detection failed for image " +
+            logMessage(LogLevel::Warning, "[" + context.component + "] ChArUco re-detection failed for image " +
                                               std::to_string(p) + ", skipping.");
             continue;
         }
@@ -75,7 +76,7 @@ FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context)
         std::vector<int> ids;
         detector.detectMarkers(toGrey(context.images[p]), corners, ids);
         if (static_cast<int>(ids.size()) < kMinimumPoints) {
-            logMessage(LogLevel::Warning, "[EyeInHandCalibrator] ArUco re-detection failed for image " +
+            logMessage(LogLevel::Warning, "[" + context.component + "] ArUco re-detection failed for image " +
                                               std::to_string(p) + ", skipping.");
             continue;
         }
@@ -120,8 +121,8 @@ std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const 
 
 FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv::Mat>& images,
                               const std::vector<cv::Mat>& imagePoints, const cv::Mat& intrinsicMatrix,
-                              const cv::Mat& distortion) {
-    const PoseContext context{images, imagePoints, intrinsicMatrix, distortion};
+                              const cv::Mat& distortion, const std::string& component) {
+    const PoseContext context{images, imagePoints, intrinsicMatrix, distortion, component};
     struct Dispatch {
         const PoseContext& context;
         FramePoses operator()(const ChessboardTarget& t) const { return chessboardPoses(t, context); }

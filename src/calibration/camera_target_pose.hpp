@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -23,9 +24,10 @@ struct FramePoses {
 };
 
 // One camera_T_target per view that can be posed, for any target kind. Chessboard
-// views reuse their detected image points; marker targets are detected again.
+// views reuse their detected image points; marker targets are detected again. Warnings
+// name the calibrator that asked (component).
 FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv::Mat>& images,
                               const std::vector<cv::Mat>& imagePoints, const cv::Mat& intrinsicMatrix,
-                              const cv::Mat& distortion);
+                              const cv::Mat& distortion, const std::string& component = "EyeInHandCalibrator");
 
 }  // namespace velk::calibration

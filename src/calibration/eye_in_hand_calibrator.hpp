@@ -6,21 +6,19 @@
 
 #include <opencv2/core.hpp>
 
+#include "calibration/aligned_target_poses.hpp"
 #include "calibration/hand_eye_result.hpp"
 #include "calibration/intrinsic_calibrator.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
 
+struct HandEyeRun;
+
 // Eye-in-hand calibration: solves tcp_T_camera for a camera mounted on a robot flange.
 class EyeInHandCalibrator {
 public:
-    // Frames that could be posed, with their images and robot poses kept aligned.
-    struct AlignedTargetPoses {
-        std::vector<cv::Mat> camera_T_target_list;
-        std::vector<cv::Mat> valid_image_list;
-        std::vector<cv::Mat> valid_robot_T_tcp_list;
-    };
+    using AlignedTargetPoses = calibration::AlignedTargetPoses;
 
     explicit EyeInHandCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions());
 
@@ -47,17 +45,7 @@ public:
     const TargetVariant& target() const { return target_; }
 
 private:
-    struct Frames {
-        std::vector<cv::Mat> cameras;
-        std::vector<cv::Mat> images;
-        std::vector<cv::Mat> robots;
-    };
-
-    // Intrinsic calibration, low-error view selection and per-view poses; false when too few views remain.
-    bool framesFromImages(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
-                          HandEyeResult& result, Frames& frames);
-    // False when the solver gives a non-finite transform (motions that do not determine it).
-    bool solve(const Frames& frames, int method, HandEyeResult& result) const;
+    static HandEyeResult resultOf(const HandEyeRun& run);
     void save(const std::filesystem::path& output_path, const std::string& method, const HandEyeResult& result,
               size_t totalImages) const;
 

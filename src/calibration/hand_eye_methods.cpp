@@ -5,6 +5,13 @@
 #include <opencv2/calib3d.hpp>
 
 namespace velk::calibration {
+namespace {
+
+std::invalid_argument unknownMethod(const std::string& name) {
+    return std::invalid_argument("Unknown hand-eye method '" + name + "'");
+}
+
+}  // namespace
 
 const std::map<std::string, int>& handEyeMethodByNameMap() {
     static const std::map<std::string, int> methods = {
@@ -15,13 +22,33 @@ const std::map<std::string, int>& handEyeMethodByNameMap() {
     return methods;
 }
 
+const std::map<std::string, int>& robotWorldHandEyeMethodByNameMap() {
+    static const std::map<std::string, int> methods = {
+        {"SHAH", cv::CALIB_ROBOT_WORLD_HAND_EYE_SHAH},
+        {"LI", cv::CALIB_ROBOT_WORLD_HAND_EYE_LI},
+    };
+    return methods;
+}
+
 int handEyeMethodFromName(const std::string& name) {
     const auto& methods = handEyeMethodByNameMap();
     const auto found = methods.find(name);
     if (found == methods.end()) {
-        throw std::invalid_argument("Unknown hand-eye method '" + name + "'");
+        throw unknownMethod(name);
     }
     return found->second;
+}
+
+HandEyeSolver handEyeSolverFromName(const std::string& name) {
+    const auto& handEye = handEyeMethodByNameMap();
+    if (const auto found = handEye.find(name); found != handEye.end()) {
+        return {HandEyeSolver::Family::HandEye, found->second};
+    }
+    const auto& robotWorld = robotWorldHandEyeMethodByNameMap();
+    if (const auto found = robotWorld.find(name); found != robotWorld.end()) {
+        return {HandEyeSolver::Family::RobotWorldHandEye, found->second};
+    }
+    throw unknownMethod(name);
 }
 
 }  // namespace velk::calibration

@@ -35,34 +35,59 @@ void writeConsistency(std::ostringstream& text, const TargetConsistencyStats& c)
 
 }  // namespace
 
-std::string formatHandEyeReport(const HandEyeResult& result) {
+std::string formatHandEyeReport(const HandEyeReportContent& content) {
     std::ostringstream text;
-    text << "\n" << kBar << "\nHAND-EYE RESULTS\n" << kBar << "\n";
-    if (result.tcp_T_camera.empty()) {
+    text << "\n" << kBar << "\n" << content.title << "\n" << kBar << "\n";
+    if (content.transforms.empty() || content.transforms.front().transform.empty()) {
         text << "Calibration failed.\n";
         return text.str();
     }
-    text << "\nHand-Eye Transform (TCP -> Camera):\n" << result.tcp_T_camera << "\n";
-    writePose(text, result.tcp_T_camera);
-    text << "\nIntrinsic Matrix:\n" << result.intrinsic_matrix << "\n";
-    text << "\nDistortion Coefficients:\n" << result.distortion_coefficients << "\n";
+    for (const HandEyeReportTransform& section : content.transforms) {
+        text << "\n" << section.heading << ":\n" << section.transform << "\n";
+        writePose(text, section.transform);
+    }
+    text << "\nIntrinsic Matrix:\n" << content.intrinsic_matrix << "\n";
+    text << "\nDistortion Coefficients:\n" << content.distortion_coefficients << "\n";
     text << "\nReprojection Error: ";
-    if (std::isnan(result.reprojection_error)) {
+    if (std::isnan(content.reprojection_error)) {
         text << "n/a\n";
     } else {
         text << std::fixed;
         text.precision(4);
-        text << result.reprojection_error << " px\n";
+        text << content.reprojection_error << " px\n";
     }
-    if (result.has_consistency) {
-        writeConsistency(text, result.consistency);
+    if (content.consistency != nullptr) {
+        writeConsistency(text, *content.consistency);
     }
-    if (!result.camera_T_target_list.empty()) {
+    if (!content.camera_T_target_list.empty()) {
         text << "\n"
              << quality::format_rotation_variety(
-                    quality::analyze_rotation_variety(result.camera_T_target_list, kReportMinimumRotationDeg));
+                    quality::analyze_rotation_variety(content.camera_T_target_list, kReportMinimumRotationDeg));
     }
     return text.str();
+}
+
+std::string formatHandEyeReport(const HandEyeResult& result) {
+    return formatHandEyeReport(HandEyeReportContent{
+        "HAND-EYE RESULTS",
+        {{"Hand-Eye Transform (TCP -> Camera)", result.tcp_T_camera}},
+        result.intrinsic_matrix,
+        result.distortion_coefficients,
+        result.reprojection_error,
+        result.has_consistency ? &result.consistency : nullptr,
+        result.camera_T_target_list});
+}
+
+std::string formatEyeToHandReport(const EyeToHandResult& result) {
+    return formatHandEyeReport(HandEyeReportContent{
+        "EYE-TO-HAND RESULTS",
+        {{"Hand-Eye Transform (Robot Base -> Camera)", result.robot_T_camera},
+         {"Target Transform (TCP -> Target)", result.tcp_T_target}},
+        result.intrinsic_matrix,
+        result.distortion_coefficients,
+        result.reprojection_error,
+        result.has_consistency ? &result.consistency : nullptr,
+        result.camera_T_target_list});
 }
 
 }  // namespace velk::calibration

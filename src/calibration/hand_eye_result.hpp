@@ -32,6 +32,10 @@ struct HandEyeResult {
     std::vector<cv::Mat> camera_T_target_list;
     bool has_consistency = false;
     TargetConsistencyStats consistency;
+    // The target in the robot base frame: found by the robot-world/hand-eye solvers
+    // themselves, the mean of the per-frame estimates for the others.
+    cv::Mat world_T_target;
+    std::vector<int> image_indices;  // index in the caller's lists of each frame used
 };
 
 }  // namespace velk::calibration

@@ -66,22 +66,24 @@ double mean(const std::vector<double>& values) {
 
 double maximum(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
 
-void addProjectedCentres(const HandEyeResult& result, const cv::Point3f& centre, TargetConsistencyStats& stats) {
+void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+                         const cv::Mat& distortion_coefficients, const cv::Point3f& centre,
+                         TargetConsistencyStats& stats) {
     const cv::Mat distortion =
-        result.distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F) : result.distortion_coefficients;
-    for (const cv::Mat& pose : result.camera_T_target_list) {
+        distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F) : distortion_coefficients;
+    for (const cv::Mat& pose : camera_T_target_list) {
         const cv::Mat p = asDouble(pose);
         cv::Mat rotationVector;
         cv::Rodrigues(p(cv::Rect(0, 0, 3, 3)), rotationVector);
         const cv::Mat translation = p(cv::Rect(3, 0, 1, 3)).clone();
         stats.distances_m.push_back(cv::norm(translation, cv::NORM_L2));
-        if (result.intrinsic_matrix.empty()) {
+        if (intrinsic_matrix.empty()) {
             stats.board_us.push_back(std::numeric_limits<double>::quiet_NaN());
             stats.board_vs.push_back(std::numeric_limits<double>::quiet_NaN());
             continue;
         }
         std::vector<cv::Point2f> projected;
-        cv::projectPoints(std::vector<cv::Point3f>{centre}, rotationVector, translation, result.intrinsic_matrix,
+        cv::projectPoints(std::vector<cv::Point3f>{centre}, rotationVector, translation, intrinsic_matrix,
                           distortion, projected);
         stats.board_us.push_back(projected[0].x);
         stats.board_vs.push_back(projected[0].y);
@@ -92,17 +94,19 @@ void addProjectedCentres(const HandEyeResult& result, const cv::Point3f& centre,
 
 cv::Point3f targetCentre(const TargetVariant& target) { return meanOf(targetPoints(target)); }
 
-TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, const TargetVariant& target) {
+TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& motions, const cv::Mat& cameraTransform,
+                                                const std::vector<cv::Mat>& camera_T_target_list,
+                                                const cv::Mat& intrinsic_matrix,
+                                                const cv::Mat& distortion_coefficients, const TargetVariant& target) {
     TargetConsistencyStats stats;
-    const cv::Mat tcpTCamera = asDouble(result.tcp_T_camera);
-    std::vector<cv::Mat> worldTTarget;
-    for (size_t i = 0; i < result.camera_T_target_list.size(); ++i) {
-        worldTTarget.push_back(asDouble(result.valid_robot_T_tcp_list[i]) * tcpTCamera *
-                               asDouble(result.camera_T_target_list[i]));
+    const cv::Mat x = asDouble(cameraTransform);
+    std::vector<cv::Mat> targetEstimates;
+    for (size_t i = 0; i < camera_T_target_list.size(); ++i) {
+        targetEstimates.push_back(asDouble(motions[i]) * x * asDouble(camera_T_target_list[i]));
     }
-    const cv::Mat meanPose = averagePose(worldTTarget);
+    const cv::Mat meanPose = averagePose(targetEstimates);
     const cv::Mat meanTranslation = meanPose(cv::Rect(3, 0, 1, 3));
-    for (const cv::Mat& pose : worldTTarget) {
+    for (const cv::Mat& pose : targetEstimates) {
         stats.translation_deviations_m.push_back(cv::norm(pose(cv::Rect(3, 0, 1, 3)), meanTranslation, cv::NORM_L2));
         stats.rotation_deviations_deg.push_back(rotationAngleDeg(pose, meanPose));
     }
@@ -110,8 +114,13 @@ TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, con
     stats.max_translation_m = maximum(stats.translation_deviations_m);
     stats.mean_rotation_deg = mean(stats.rotation_deviations_deg);
     stats.max_rotation_deg = maximum(stats.rotation_deviations_deg);
-    addProjectedCentres(result, targetCentre(target), stats);
+    addProjectedCentres(camera_T_target_list, intrinsic_matrix, distortion_coefficients, targetCentre(target), stats);
     return stats;
+}
+
+TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, const TargetVariant& target) {
+    return computeTargetConsistency(result.valid_robot_T_tcp_list, result.tcp_T_camera, result.camera_T_target_list,
+                                    result.intrinsic_matrix, result.distortion_coefficients, target);
 }
 
 }  // namespace velk::calibration

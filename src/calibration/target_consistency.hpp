@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye_result.hpp"
@@ -14,5 +16,12 @@ cv::Point3f targetCentre(const TargetVariant& target);
 // the result's aligned frames, with distances and projected target centres.
 // Without an intrinsic matrix the projected centres are NaN.
 TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, const TargetVariant& target);
+
+// The same for either set-up: the spread of the per-frame target transforms
+// motion_i * cameraTransform * camera_T_target_i around their mean (see hand_eye_setup.hpp).
+TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& motions, const cv::Mat& cameraTransform,
+                                                const std::vector<cv::Mat>& camera_T_target_list,
+                                                const cv::Mat& intrinsic_matrix,
+                                                const cv::Mat& distortion_coefficients, const TargetVariant& target);
 
 }  // namespace velk::calibration

@@ -14,6 +14,7 @@ namespace velk::io {
 namespace {
 
 const char* const kHandEyeFileName = "hand_eye.json";
+const char* const kEyeToHandFileName = "eye_to_hand.json";
 const char* const kMultiCameraFileName = "multi_camera_calibration.json";
 
 // The JSON text is complete before the file is touched: a record that cannot be
@@ -30,25 +31,26 @@ json loadJson(const fs::path& input_path, const char* defaultName) {
     return json::parse(readTextFile(resolveLoadPath(input_path, defaultName)));
 }
 
-}  // namespace
-
-fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRecord& record) {
+// The members hand_eye.json and eye_to_hand.json share: which camera, which solver, how many frames.
+template <typename Record>
+json solveSummaryToJson(const Record& record) {
     json document = json::object();
     document["method"] = record.method;
     document["num_cameras"] = record.num_cameras;
     document["num_frames_total"] = record.num_frames_total;
     document["num_frames_used"] = record.num_frames_used;
     document["reference_index"] = record.reference_index;
-    document["tcp_T_camera_list"] = matrixListToJson(record.tcp_T_camera_list);
-    return saveJson(output_path, kHandEyeFileName, document, "hand-eye result");
+    return document;
 }
 
-HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
-    const json document = loadJson(input_path, kHandEyeFileName);
-    HandEyeResultRecord record;
+template <typename Record>
+void requiredSummaryFromJson(const json& document, Record& record) {
     record.reference_index = document.at("reference_index").get<int>();
     record.num_cameras = document.at("num_cameras").get<int>();
-    record.tcp_T_camera_list = matrixListFromJson(document.at("tcp_T_camera_list"));
+}
+
+template <typename Record>
+void optionalSummaryFromJson(const json& document, Record& record) {
     if (hasValue(document, "method")) {
         record.method = document.at("method").get<std::string>();
     }
@@ -58,6 +60,39 @@ HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
     if (hasValue(document, "num_frames_total")) {
         record.num_frames_total = document.at("num_frames_total").get<int>();
     }
+}
+
+}  // namespace
+
+fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRecord& record) {
+    json document = solveSummaryToJson(record);
+    document["tcp_T_camera_list"] = matrixListToJson(record.tcp_T_camera_list);
+    return saveJson(output_path, kHandEyeFileName, document, "hand-eye result");
+}
+
+HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
+    const json document = loadJson(input_path, kHandEyeFileName);
+    HandEyeResultRecord record;
+    requiredSummaryFromJson(document, record);
+    record.tcp_T_camera_list = matrixListFromJson(document.at("tcp_T_camera_list"));
+    optionalSummaryFromJson(document, record);
+    return record;
+}
+
+fs::path save_eye_to_hand_result(const fs::path& output_path, const EyeToHandResultRecord& record) {
+    json document = solveSummaryToJson(record);
+    document["robot_T_camera_list"] = matrixListToJson(record.robot_T_camera_list);
+    document["tcp_T_target"] = matrixToJson(record.tcp_T_target);
+    return saveJson(output_path, kEyeToHandFileName, document, "eye-to-hand result");
+}
+
+EyeToHandResultRecord load_eye_to_hand_result(const fs::path& input_path) {
+    const json document = loadJson(input_path, kEyeToHandFileName);
+    EyeToHandResultRecord record;
+    requiredSummaryFromJson(document, record);
+    record.robot_T_camera_list = matrixListFromJson(document.at("robot_T_camera_list"));
+    record.tcp_T_target = matrixFromJson(document.at("tcp_T_target"));
+    optionalSummaryFromJson(document, record);
     return record;
 }
 

@@ -5,15 +5,16 @@
 #include <string>
 
 #include "calibration/eye_in_hand_calibrator.hpp"
+#include "calibration/eye_to_hand_calibrator.hpp"
 #include "calibration/hand_eye_methods.hpp"
+#include "calibration/hand_eye_setup.hpp"
 #include "core/log.hpp"
 #include "core/pose.hpp"
 
 namespace velk::quality {
 namespace {
 
-using calibration::EyeInHandCalibrator;
-using calibration::HandEyeResult;
+using calibration::HandEyeSetup;
 using calibration::IntrinsicOptions;
 
 struct ComparisonData {
@@ -26,14 +27,19 @@ struct ComparisonData {
     double per_view_error_threshold;
 };
 
-// A fresh calibrator per solver, so no solver sees another one's state; nothing is saved.
-std::optional<HandEyeMethodResult> runMethod(const std::string& name, const ComparisonData& data) {
+// The complete calibration with a fresh calibrator of the set-up, so no solver sees
+// another one's state; nothing is saved.
+template <typename Calibrator>
+auto calibrateOnce(const std::string& name, const ComparisonData& data) {
     IntrinsicOptions options;
     options.per_view_error_threshold = data.per_view_error_threshold;
-    EyeInHandCalibrator calibrator(data.target, options);
-    const HandEyeResult result =
-        calibrator.calibrate(data.robot_T_tcp_list, data.image_list, name, data.camera_T_target_list,
-                             data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
+    Calibrator calibrator(data.target, options);
+    return calibrator.calibrate(data.robot_T_tcp_list, data.image_list, name, data.camera_T_target_list,
+                                data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
+}
+
+std::optional<HandEyeMethodResult> runEyeInHand(const std::string& name, const ComparisonData& data) {
+    const auto result = calibrateOnce<calibration::EyeInHandCalibrator>(name, data);
     if (!result.ok || result.tcp_T_camera.empty()) {
         return std::nullopt;
     }
@@ -41,6 +47,19 @@ std::optional<HandEyeMethodResult> runMethod(const std::string& name, const Comp
     methodResult.method_name = name;
     methodResult.tcp_T_camera = result.tcp_T_camera.clone();
     methodResult.pose_deg = transformationMatrixToPose(methodResult.tcp_T_camera);
+    return methodResult;
+}
+
+std::optional<HandEyeMethodResult> runEyeToHand(const std::string& name, const ComparisonData& data) {
+    const auto result = calibrateOnce<calibration::EyeToHandCalibrator>(name, data);
+    if (!result.ok || result.robot_T_camera.empty()) {
+        return std::nullopt;
+    }
+    HandEyeMethodResult methodResult;
+    methodResult.method_name = name;
+    methodResult.robot_T_camera = result.robot_T_camera.clone();
+    methodResult.tcp_T_target = result.tcp_T_target.clone();
+    methodResult.pose_deg = transformationMatrixToPose(methodResult.robot_T_camera);
     return methodResult;
 }
 
@@ -52,7 +71,8 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const std::vector<cv::Mat>& camera_T_target_list,
                                               const cv::Mat& intrinsic_matrix,
                                               const cv::Mat& distortion_coefficients,
-                                              double per_view_error_threshold) {
+                                              double per_view_error_threshold, const std::string& setup) {
+    const HandEyeSetup chosen = calibration::handEyeSetupFromName(setup, "compare_hand_eye_methods");
     const ComparisonData data{target,           robot_T_tcp_list,        image_list,
                               camera_T_target_list, intrinsic_matrix, distortion_coefficients,
                               per_view_error_threshold};
@@ -60,7 +80,7 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
     for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {
         (void)value;
         try {
-            results[name] = runMethod(name, data);
+            results[name] = chosen == HandEyeSetup::EyeInHand ? runEyeInHand(name, data) : runEyeToHand(name, data);
         } catch (const std::exception& error) {
             logMessage(LogLevel::Warning, "[diag] method " + name + " failed: " + error.what());
             results[name] = std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -9,14 +10,17 @@
 
 namespace velk::quality {
 
-// Runs the complete eye-in-hand calibration once per hand-eye solver on the same data.
-// A solver that throws or gives no usable transform has an empty entry; nothing escapes.
+// Runs the complete hand-eye calibration of the set-up ("eye-in-hand" or "eye-to-hand")
+// once per hand-eye solver on the same data. A solver that throws or gives no usable
+// transform has an empty entry; nothing escapes but an unknown set-up name
+// (std::invalid_argument, before any work).
 HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const std::vector<cv::Mat>& robot_T_tcp_list,
                                               const std::vector<cv::Mat>& image_list,
                                               const std::vector<cv::Mat>& camera_T_target_list,
                                               const cv::Mat& intrinsic_matrix,
                                               const cv::Mat& distortion_coefficients,
-                                              double per_view_error_threshold);
+                                              double per_view_error_threshold,
+                                              const std::string& setup = "eye-in-hand");
 
 }  // namespace velk::quality

@@ -1,4 +1,4 @@
-"""A complete eye-in-hand calibration on a simulated robot, from pictures to hand_eye.json.
+"""A complete hand-eye calibration on a simulated robot, from pictures to hand_eye.json.
 
 A camera is mounted on a robot flange with a known ``tcp_T_camera``. The robot
 moves it to a series of poses around a ChArUco board lying still in the robot's
@@ -6,6 +6,11 @@ workspace; at every pose the camera takes a picture (rendered by
 :mod:`quorvane.velk.synthetic`) and the robot reports its flange pose
 ``robot_T_tcp``. The library then recovers ``tcp_T_camera`` from the pictures
 and the flange poses alone, and the result is compared with the truth.
+
+The other set-up, eye-to-hand (``run_demo(setup="eye-to-hand")``), keeps the camera
+still and lets the robot carry the board on its flange: the library then recovers
+the camera's pose in the robot base frame, ``robot_T_camera``, and the board's pose
+in the flange frame, ``tcp_T_target``, and writes eye_to_hand.json.
 
 Replace the simulated pictures and poses with your own and the rest stays the
 same: that is all a real calibration needs.
@@ -26,6 +31,10 @@ from . import synthetic
 TRUE_TCP_T_CAMERA_POSE = [0.03, -0.015, 0.05, 2.0, -3.0, 90.0]
 #: Where the board lies in the robot base frame (face up on the table, 60 cm in front of the robot).
 WORLD_T_TARGET_POSE = [0.55, -0.15, 0.02, 0.0, 0.0, 0.0]
+#: Eye-to-hand: the stationary camera in the robot base frame (on a stand 1 m in front of the robot, looking back).
+TRUE_ROBOT_T_CAMERA_POSE = [1.05, 0.12, 0.65, -120.0, 2.0, 95.0]
+#: Eye-to-hand: the board on the flange, 6 cm out along the flange axis, its printed face looking away from the flange.
+TRUE_TCP_T_TARGET_POSE = [-0.17, 0.13, 0.06, 180.0, 0.0, 10.0]
 
 
 @dataclass
@@ -82,6 +91,44 @@ def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
                           camera_T_target_list, tcp_T_camera, world_T_target)
 
 
+@dataclass
+class EyeToHandScene:
+    """Pictures and flange poses of a simulated eye-to-hand capture, with the truth."""
+
+    target: object
+    camera_matrix: np.ndarray
+    distortion: np.ndarray
+    image_size: tuple
+    images: list
+    robot_T_tcp_list: list
+    camera_T_target_list: list
+    robot_T_camera: np.ndarray
+    tcp_T_target: np.ndarray
+
+
+def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None):
+    """Renders the pictures a stationary camera takes of a board (ChArUco by default) the robot holds up in
+    ``num_poses`` flange poses."""
+    if target is None:
+        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
+    distortion = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
+    robot_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_ROBOT_T_CAMERA_POSE)
+    tcp_T_target = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_TARGET_POSE)
+    rng = np.random.default_rng(seed)
+
+    camera_T_target_list = _camera_poses(target, num_poses, rng)
+    robot_T_tcp_list, images = [], []
+    for k, camera_T_target in enumerate(camera_T_target_list):
+        # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
+        robot_T_tcp_list.append(robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target))
+        view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
+                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
+        images.append(view.image)
+    return EyeToHandScene(target, camera_matrix, distortion, image_size, images, robot_T_tcp_list,
+                          camera_T_target_list, robot_T_camera, tcp_T_target)
+
+
 def transform_error(estimate, truth):
     """Translation error [m] and rotation error [deg] between two 4x4 transforms."""
     delta = np.linalg.inv(truth) @ np.asarray(estimate, dtype=np.float64)
@@ -89,8 +136,41 @@ def transform_error(estimate, truth):
     return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), math.degrees(math.acos(cosine))
 
 
-def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7):
-    """Simulates a capture, calibrates it, prints the report and the comparison with the truth."""
+def _print_comparison(name, estimate, truth):
+    translation_error, rotation_error = transform_error(estimate, truth)
+    print(f"\nRecovered {name} against the truth:")
+    print(f"  true pose      [x, y, z, rx, ry, rz]: {np.round(_velk.tf.transformation_matrix_to_pose(truth), 4).tolist()}")
+    recovered = _velk.tf.transformation_matrix_to_pose(estimate)
+    print(f"  recovered pose [x, y, z, rx, ry, rz]: {np.round(recovered, 4).tolist()}")
+    print(f"  translation error: {translation_error * 1000:.3f} mm")
+    print(f"  rotation error:    {rotation_error:.4f} deg")
+
+
+def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7):
+    """Simulates an eye-to-hand capture, calibrates it, prints the report and the comparison with the truth."""
+    print(f"Rendering {num_poses} pictures of a ChArUco board held up by a simulated robot to a stationary camera...")
+    scene = simulate_eye_to_hand(num_poses=num_poses, seed=seed)
+
+    calibrator = _velk.EyeToHandCalibrator(scene.target)
+    result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir))
+    if not result.ok:
+        print("Calibration failed; see the log lines above.")
+        return result
+    _print_comparison("robot_T_camera", result.robot_T_camera, scene.robot_T_camera)
+    _print_comparison("tcp_T_target", result.tcp_T_target, scene.tcp_T_target)
+    print(f"\nResult written to {Path(output_dir) / 'eye_to_hand.json'}")
+    return result
+
+
+def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, setup="eye-in-hand"):
+    """Simulates a capture, calibrates it, prints the report and the comparison with the truth.
+
+    ``setup`` is "eye-in-hand" (the camera on the flange, the default) or "eye-to-hand"
+    (a stationary camera, the board on the flange)."""
+    if setup == "eye-to-hand":
+        return run_eye_to_hand_demo(output_dir=output_dir, num_poses=num_poses, method=method, seed=seed)
+    if setup != "eye-in-hand":
+        raise ValueError(f"run_demo: unknown set-up {setup!r} (expected 'eye-in-hand' or 'eye-to-hand')")
     print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot...")
     scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed)
 
