@@ -7,6 +7,7 @@ import sys
 
 
 def main(argv=None) -> int:
+    """Entry of the ``velk`` command: parses ``argv`` (default: the process arguments), returns the exit status."""
     parser = argparse.ArgumentParser(prog="velk", description="quorvane-velk camera calibration tools.")
     commands = parser.add_subparsers(dest="command", required=True)
     demo = commands.add_parser("demo", help="eye-in-hand calibration of a simulated robot camera")
