@@ -288,3 +288,75 @@ def test_failed_save_keeps_the_earlier_file(results, tmp_path, where):
     assert sorted(p.name for p in tmp_path.rglob("*")) == ([] if where == "missing folder" else [path.name])
     if path.exists():
         assert path.read_text() == "earlier results"
+
+
+def test_load_json_reads_back_what_save_json_wrote(results, tmp_path):
+    path = tmp_path / "benchmark.json"
+    CalibrationBenchmark.save_json(results, str(path))
+    loaded = CalibrationBenchmark.load_json(str(path))
+    assert len(loaded) == len(results)
+    for back, result in zip(loaded, results, strict=True):
+        assert (back.backend_name, back.timestamp, back.image_count) == (
+            result.backend_name, result.timestamp, result.image_count)
+        assert back.camera_matrix.dtype == np.float64 and np.array_equal(back.camera_matrix, result.camera_matrix)
+        assert np.array_equal(back.dist_coeffs, result.dist_coeffs.reshape(1, -1))
+        assert back.reprojection_error == rounded(result.reprojection_error)
+    bare, full = loaded
+    assert bare.held_out_reprojection_error == math.inf and bare.hand_eye_roundtrip_error == -1.0
+    assert full.held_out_reprojection_error == rounded(results[1].held_out_reprojection_error)
+    assert full.hand_eye_roundtrip_error == rounded(results[1].hand_eye_roundtrip_error)
+    CalibrationBenchmark.save_json([], str(path))
+    assert CalibrationBenchmark.load_json(str(path)) == []
+
+
+BENCHMARK_ENTRY = {"backend_name": "b", "camera_matrix": [[1.0, 0.0], [0.0, 1.0]], "dist_coeffs": [0.1],
+                   "hand_eye_roundtrip_error": None, "held_out_reprojection_error": 0.5, "image_count": 3,
+                   "reprojection_error": None, "timestamp": "t"}
+
+
+def entry_with(key, value):
+    entry = dict(BENCHMARK_ENTRY)
+    if value is KeyError:
+        del entry[key]
+    else:
+        entry[key] = value
+    return json.dumps({"results": [BENCHMARK_ENTRY, entry]})
+
+
+def test_load_json_nulls(tmp_path):
+    path = tmp_path / "b.json"
+    path.write_text(json.dumps({"results": [BENCHMARK_ENTRY]}))
+    (result,) = CalibrationBenchmark.load_json(str(path))
+    assert result.hand_eye_roundtrip_error == -1.0 and math.isnan(result.reprojection_error)
+    assert result.held_out_reprojection_error == 0.5 and result.dist_coeffs.shape == (1, 1)
+
+
+@pytest.mark.parametrize("text,reason,where", [
+    ("{", "parse error at line 1, column 2", None),
+    ('"results"', "the document is string, not a JSON object", None),
+    ("{}", "key 'results' not found", None),
+    ('{"results": {}}', "type must be array, but is object", "results"),
+    ('{"results": [3]}', "type must be object, but is number", "results[0]"),
+    (entry_with("image_count", KeyError), "key 'image_count' not found", "results[1]"),
+    (entry_with("image_count", 1e12), "1000000000000.0 does not fit an int", "results[1].image_count"),
+    (entry_with("camera_matrix", [[1.0], [2.0, 3.0]]), "matrix row 1 has 2 values, row 0 has 1",
+     "results[1].camera_matrix"),
+    (entry_with("dist_coeffs", [None]), "type must be number, but is null", "results[1].dist_coeffs"),
+    (entry_with("held_out_reprojection_error", "0.5"), "type must be number, but is string",
+     "results[1].held_out_reprojection_error"),
+    (entry_with("backend_name", None), "type must be string, but is null", "results[1].backend_name"),
+])
+def test_load_json_errors_name_the_file_and_member(tmp_path, text, reason, where):
+    path = tmp_path / "bench.json"
+    path.write_text(text)
+    with pytest.raises(RuntimeError) as info:
+        CalibrationBenchmark.load_json(str(path))
+    place = f"'{where}' of {path}" if where else str(path)
+    message = str(info.value)
+    assert message.startswith(f"[Benchmark] {reason}") and message.endswith(f" in {place}"), message
+
+
+def test_load_json_of_a_missing_file(tmp_path):
+    with pytest.raises(RuntimeError) as info:
+        CalibrationBenchmark.load_json(str(tmp_path / "none.json"))
+    assert str(info.value) == f"[Benchmark] cannot open {tmp_path / 'none.json'} for reading"

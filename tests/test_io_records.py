@@ -3,6 +3,7 @@
 import json
 import math
 import os
+import subprocess
 from pathlib import Path
 
 import numpy as np
@@ -173,3 +174,115 @@ def test_records_are_plain_values():
     got = r.tcp_T_camera_list
     got[0][0, 0] = 99.0
     assert r.tcp_T_camera_list[0][0, 0] == 0.0
+
+
+HAND_EYE_BASE = {"num_cameras": 1, "reference_index": 0, "tcp_T_camera_list": []}
+MULTI_BASE = {"distortion_coefficients": [], "intrinsic_matrices": [], "num_cameras": 1,
+              "reference_T_camera_list": [], "reference_index": 0}
+
+
+def with_member(base, key, value):
+    document = dict(base)
+    document[key] = value
+    return json.dumps(document)
+
+
+@pytest.mark.parametrize("loader,name,text,reason,member", [
+    (io.load_hand_eye_result, "hand_eye.json", '{"num_cameras": 1,', "parse error at line 1", None),
+    (io.load_hand_eye_result, "hand_eye.json", "", "parse error", None),
+    (io.load_hand_eye_result, "hand_eye.json", "[1, 2]", "the document is array, not a JSON object", None),
+    (io.load_hand_eye_result, "hand_eye.json", '{"num_cameras": 1, "reference_index": 0}',
+     "key 'tcp_T_camera_list' not found", None),
+    (io.load_hand_eye_result, "hand_eye.json", with_member(HAND_EYE_BASE, "num_cameras", "one"),
+     "type must be number, but is string", "num_cameras"),
+    (io.load_hand_eye_result, "hand_eye.json", with_member(HAND_EYE_BASE, "method", 3), "type must be string",
+     "method"),
+    (io.load_hand_eye_result, "hand_eye.json", with_member(HAND_EYE_BASE, "tcp_T_camera_list", [[[1, 2], [3]]]),
+     "matrix row 1 has 1 values, row 0 has 2", "tcp_T_camera_list"),
+    (io.load_multi_camera_calibration, "multi_camera_calibration.json", "null",
+     "the document is null, not a JSON object", None),
+    (io.load_multi_camera_calibration, "multi_camera_calibration.json",
+     with_member(MULTI_BASE, "distortion_coefficients", [[0.1, "x"]]), "type must be number, but is string",
+     "distortion_coefficients"),
+    (io.load_multi_camera_calibration, "multi_camera_calibration.json",
+     with_member(MULTI_BASE, "distortion_coefficients", 0.1), "type must be array, but is number",
+     "distortion_coefficients"),
+    (io.load_multi_camera_calibration, "multi_camera_calibration.json",
+     with_member(MULTI_BASE, "pair_reprojection_errors", [1, "x"]), "type must be number",
+     "pair_reprojection_errors"),
+    (io.load_multi_camera_calibration, "multi_camera_calibration.json",
+     json.dumps({k: v for k, v in MULTI_BASE.items() if k != "intrinsic_matrices"}),
+     "key 'intrinsic_matrices' not found", None),
+], ids=lambda value: value if isinstance(value, str) and len(value) < 40 else None)
+def test_load_errors_name_the_file_and_member(tmp_path, loader, name, text, reason, member):
+    path = tmp_path / "results" / name
+    path.parent.mkdir()
+    path.write_text(text)
+    with pytest.raises(RuntimeError) as info:
+        loader(path.parent)
+    message = str(info.value)
+    where = f"'{member}' of {path}" if member else str(path)
+    assert message.startswith("io: " + reason) and message.endswith(" in " + where), message
+    assert "json.exception" not in message
+
+
+@pytest.mark.parametrize("value,loaded", [
+    (2147483647, 2147483647), (-2147483648, -2147483648), (2147483647.9, 2147483647), (-2147483648.9, -2147483648),
+    (2147483648, None), (-2147483649, None), (2**64 - 1, None), (2147483648.0, None), (-1e300, None), (1e300, None),
+])
+@pytest.mark.parametrize("key", ["num_cameras", "num_frames_used"])
+def test_int_members_outside_the_int_range_are_refused(tmp_path, key, value, loaded):
+    path = tmp_path / "hand_eye.json"
+    path.write_text(with_member(HAND_EYE_BASE, key, value))
+    if loaded is not None:
+        assert getattr(io.load_hand_eye_result(path), key) == loaded
+        return
+    with pytest.raises(RuntimeError) as info:
+        io.load_hand_eye_result(path)
+    assert str(info.value).startswith("io: ") and f"does not fit an int in '{key}' of {path}" in str(info.value)
+
+
+def test_matrix_rows_are_checked_before_the_matrix_is_allocated(tmp_path, python_executable):
+    """100000 values in the first row and 100000 empty rows would make a 80 GB matrix:
+    under a 2 GiB address-space limit allocating it first would end in an allocation error."""
+    rows = [[1.0] * 100000] + [[]] * 100000
+    path = tmp_path / "hand_eye.json"
+    path.write_text(with_member(HAND_EYE_BASE, "tcp_T_camera_list", [rows]))
+    script = ("import resource, sys\n"
+              "resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))\n"
+              "from _velk import io\n"
+              "try:\n"
+              "    io.load_hand_eye_result(sys.argv[1])\n"
+              "except Exception as error:\n"
+              "    print(type(error).__name__, error)\n")
+    result = subprocess.run([python_executable, "-c", script, str(path)], capture_output=True, text=True,
+                            timeout=120)
+    assert result.stdout == (f"RuntimeError io: matrix row 1 has 0 values, row 0 has 100000 in "
+                             f"'tcp_T_camera_list' of {path}\n"), result.stderr
+
+
+@pytest.mark.parametrize("key", ["tcp_T_camera_list", "method", "num_cameras"])
+def test_deeply_nested_members_are_refused_without_crashing(tmp_path, python_executable, key):
+    """Reading a member never copies it: a copy of a value nested 300000 deep recurses
+    once per level, past the end of the stack."""
+    depth = 300000
+    path = tmp_path / "hand_eye.json"
+    path.write_text(with_member(HAND_EYE_BASE, key, "@").replace('"@"', "[" * depth + "]" * depth))
+    script = ("import sys\n"
+              "from _velk import io\n"
+              "try:\n"
+              "    io.load_hand_eye_result(sys.argv[1])\n"
+              "except Exception as error:\n"
+              "    print(type(error).__name__, str(error)[-200:])\n")
+    result = subprocess.run([python_executable, "-c", script, str(path)], capture_output=True, text=True,
+                            timeout=120)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("RuntimeError ") and result.stdout.endswith(f"'{key}' of {path}\n")
+
+
+def test_empty_distortion_coefficients_round_trip(tmp_path):
+    r = full_multi_record()
+    r.distortion_coefficients = [np.zeros((0, 0)), np.array([[0.5, 0.25]])]
+    back = io.load_multi_camera_calibration(io.save_multi_camera_calibration(tmp_path, r))
+    assert back.distortion_coefficients[0].size == 0
+    assert np.array_equal(back.distortion_coefficients[1], [[0.5, 0.25]])

@@ -1,5 +1,7 @@
 """Target descriptions, dictionary names, object points and ChArUco annotation."""
 
+import subprocess
+
 import numpy as np
 import pytest
 
@@ -130,14 +132,141 @@ def test_annotate_refuses_images_without_colour(image):
 
 
 def test_annotate_with_marker_larger_than_square_raises():
-    with pytest.raises(RuntimeError):
+    with pytest.raises(ValueError, match="^CharucoTarget: marker_length must be smaller than square_length"):
         CharucoTarget(5, 7, 0.04, 0.05).detect_and_annotate(np.zeros((50, 50, 3), np.uint8))
 
 
 @pytest.mark.parametrize("dictionary_id", [-1, 22, 99])
 def test_unknown_dictionary_id_is_refused_not_replaced(dictionary_id):
     # OpenCV would quietly fall back to DICT_4X4_50 and detect the wrong markers.
-    with pytest.raises(ValueError) as info:
+    with pytest.raises(RuntimeError) as info:
         CharucoTarget(5, 7, 0.04, 0.03, dictionary_id).detect_and_annotate(np.zeros((50, 50, 3), np.uint8))
     assert str(info.value) == (f"CharucoTarget: aruco_dict_id {dictionary_id} "
                                "is not a predefined ArUco dictionary id (0 to 21)")
+
+
+INVALID_TARGETS = [
+    (ChessboardTarget((0, 6), 0.025), "ChessboardTarget: size must count at least one inner corner per side, "
+                                      "got (0, 6)"),
+    (ChessboardTarget((9, -6), 0.025), "ChessboardTarget: size must count at least one inner corner per side"),
+    (ChessboardTarget((1001, 6), 0.025), "ChessboardTarget: size must count at most 1000 inner corners per side, "
+                                         "got (1001, 6)"),
+    (ChessboardTarget((100000, 100000), 0.025), "ChessboardTarget: size must count at most 1000"),
+    (ChessboardTarget((9, 6), -0.025), "ChessboardTarget: square_size must be a positive, finite length in metres, "
+                                       "got -0.025"),
+    (ChessboardTarget((9, 6), 0.0), "ChessboardTarget: square_size must be a positive"),
+    (ChessboardTarget((9, 6), float("nan")), "ChessboardTarget: square_size must be a positive"),
+    (ChessboardTarget((9, 6), float("inf")), "ChessboardTarget: square_size must be a positive"),
+    (ChessboardTarget((9, 6), 1e-50), "ChessboardTarget: square_size must be a positive, finite length in metres, got 1e-50"),  # 0 as float
+    (ChessboardTarget((9, 6), 1e39), "ChessboardTarget: square_size must be a positive, finite length in metres, got 1e+39"),  # infinite as float
+    (CharucoTarget(1, 7, 0.04, 0.03), "CharucoTarget: squares_x must be at least 2, got 1"),
+    (CharucoTarget(5, -7, 0.04, 0.03), "CharucoTarget: squares_y must be at least 2, got -7"),
+    (CharucoTarget(5, 7, -0.04, 0.03), "CharucoTarget: square_length must be a positive, finite length"),
+    (CharucoTarget(5, 7, 0.04, 0.0), "CharucoTarget: marker_length must be a positive, finite length"),
+    (CharucoTarget(5, 7, 0.04, 0.04), "CharucoTarget: marker_length must be smaller than square_length, "
+                                      "got 0.04 and 0.04"),
+    (CharucoTarget(5, 7, 0.04, 0.04 + 1e-12), "CharucoTarget: marker_length must be smaller"),  # equal as floats
+    (CharucoTarget(5, 7, 0.04, 0.05), "CharucoTarget: marker_length must be smaller"),
+    (CharucoTarget(100000, 100000, 0.04, 0.03), "CharucoTarget: squares_x x squares_y = 100000 x 100000 needs "
+                                                "5000000000 markers, but aruco_dict_id 3 holds only 1000"),
+    (CharucoTarget(10, 11, 0.04, 0.03, "DICT_4X4_50"), "CharucoTarget: squares_x x squares_y = 10 x 11 needs 55 "
+                                                       "markers, but aruco_dict_id 0 holds only 50"),
+    (CharucoTarget(8, 9, 0.04, 0.03, "DICT_APRILTAG_16H5"), "CharucoTarget: squares_x x squares_y = 8 x 9 needs 36 markers, "
+                                                             "but aruco_dict_id 17 holds only 30"),
+    (ArucoTarget((0, 3), 0.04, 0.01), "ArucoTarget: board_size must count at least one marker per side, got (0, 3)"),
+    (ArucoTarget((4, 3), -0.04, 0.01), "ArucoTarget: marker_length must be a positive, finite length"),
+    (ArucoTarget((4, 3), 0.04, 0.0), "ArucoTarget: marker_separation must be a positive, finite length"),
+    (ArucoTarget((40, 26), 0.04, 0.01), "ArucoTarget: board_size (40, 26) needs 1040 markers, but "
+                                        "aruco_dict_id 3 holds only 1000"),
+    (ArucoTarget((100000, 100000), 0.04, 0.01), "ArucoTarget: board_size (100000, 100000) needs 10000000000 markers"),
+]
+INVALID_IDS = [f"{type(t).__name__}-{i}" for i, (t, _) in enumerate(INVALID_TARGETS)]
+
+VALID_EDGE_TARGETS = [
+    ChessboardTarget((1, 1), 1e-3),
+    ChessboardTarget((1000, 1000), 0.001),
+    CharucoTarget(2, 2, 0.04, 0.0399),
+    CharucoTarget(10, 10, 0.04, 0.03, "DICT_4X4_50"),  # exactly the dictionary's 50 markers
+    CharucoTarget(5, 7, 0.04, 0.03, "DICT_ARUCO_MIP_36H12"),
+    ArucoTarget((1, 1), 0.04, 0.001),
+    ArucoTarget((40, 25), 0.04, 0.01),  # exactly 1000 markers
+    ArucoTarget((32, 32), 0.04, 0.01, "DICT_ARUCO_ORIGINAL"),  # its 1024 markers
+]
+
+
+@pytest.mark.parametrize("target,message", INVALID_TARGETS, ids=INVALID_IDS)
+def test_invalid_target_is_refused_naming_the_field(target, message):
+    # The calibrators check their target when they are built, before any image is looked at.
+    for attempt in (target.validate, lambda: _velk.IntrinsicCalibrator(target),
+                    lambda: _velk.EyeInHandCalibrator(target)):
+        with pytest.raises(ValueError) as info:
+            attempt()
+        assert str(info.value).startswith(message)
+
+
+@pytest.mark.parametrize("target,message", [c for c in INVALID_TARGETS if not isinstance(c[0], ChessboardTarget)],
+                         ids=[i for i in INVALID_IDS if not i.startswith("Chessboard")])
+def test_invalid_marker_target_is_refused_by_the_board_builders(target, message):
+    grey = np.zeros((50, 50, 3), np.uint8)
+    with pytest.raises(ValueError) as info:
+        if isinstance(target, CharucoTarget):
+            target.detect_and_annotate(grey)
+        else:
+            _velk.CalibrationBenchmark().cross_validate([grey] * 5, target, _velk.IntrinsicOptions())
+    assert str(info.value).startswith(message)
+
+
+def test_invalid_target_is_refused_when_assigned_after_construction():
+    target = CharucoTarget(5, 7, 0.04, 0.03)
+    target.squares_x = 100000
+    target.squares_y = 100000
+    with pytest.raises(ValueError, match="^CharucoTarget: squares_x x squares_y = 100000 x 100000"):
+        target.detect_and_annotate(np.zeros((50, 50, 3), np.uint8))
+    chessboard = ChessboardTarget((9, 6), 0.025)
+    chessboard.size = (100000, 100000)
+    with pytest.raises(ValueError, match="^ChessboardTarget: size must count at most 1000"):
+        chessboard.object_points()
+
+
+@pytest.mark.parametrize("target", VALID_EDGE_TARGETS, ids=repr)
+def test_valid_edge_targets_pass(target):
+    assert target.validate() is None
+    _velk.IntrinsicCalibrator(target)
+    if isinstance(target, CharucoTarget):
+        annotated, count = target.detect_and_annotate(np.zeros((50, 50, 3), np.uint8))
+        assert count == 0
+
+
+@pytest.mark.parametrize("cls,args", [(CharucoTarget, (5, 7, 0.04, 0.03)), (ArucoTarget, ((4, 6), 0.05, 0.01))])
+@pytest.mark.parametrize("dictionary_id", [-1, 22])
+def test_unknown_dictionary_id_is_a_failed_construction(cls, args, dictionary_id):
+    expected = f"{cls.__name__}: aruco_dict_id {dictionary_id} is not a predefined ArUco dictionary id (0 to 21)"
+    target = cls(*args, dictionary_id)
+    for attempt in (target.validate, lambda: _velk.IntrinsicCalibrator(target)):
+        with pytest.raises(RuntimeError) as info:
+            attempt()
+        assert str(info.value) == expected
+
+
+def test_absurd_sizes_are_refused_before_anything_is_allocated(python_executable):
+    """Under a 2 GiB address-space limit an attempt to build these boards would end in
+    MemoryError (or an OpenCV allocation error) instead of the ValueError."""
+    script = ("import resource\n"
+              "resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))\n"
+              "import numpy as np\n"
+              "import _velk\n"
+              "image = np.zeros((50, 50, 3), np.uint8)\n"
+              "attempts = [\n"
+              "    lambda: _velk.CharucoTarget(100000, 100000, 0.04, 0.03).detect_and_annotate(image),\n"
+              "    lambda: _velk.IntrinsicCalibrator(_velk.ChessboardTarget((100000, 100000), 0.025)),\n"
+              "    lambda: _velk.ChessboardTarget((100000, 100000), 0.025).object_points(),\n"
+              "    lambda: _velk.IntrinsicCalibrator(_velk.ArucoTarget((100000, 100000), 0.04, 0.01)),\n"
+              "]\n"
+              "for attempt in attempts:\n"
+              "    try:\n"
+              "        attempt()\n"
+              "    except Exception as error:\n"
+              "        print(type(error).__name__, str(error).split(':')[0])\n")
+    result = subprocess.run([python_executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert result.stdout.splitlines() == ["ValueError CharucoTarget", "ValueError ChessboardTarget",
+                                          "ValueError ChessboardTarget", "ValueError ArucoTarget"], result.stderr

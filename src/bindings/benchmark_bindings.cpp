@@ -47,7 +47,9 @@ void bindCalibrationBenchmark(py::module_& module) {
         .def_static("format_results", &CalibrationBenchmark::format_results, py::arg("results"),
              "Summary table of benchmark results (errors in pixels).")
         .def_static("save_json", &CalibrationBenchmark::save_json, py::arg("results"), py::arg("path"),
-             "Write benchmark results as JSON to path.");
+             "Write benchmark results as JSON to path.")
+        .def_static("load_json", &CalibrationBenchmark::load_json, py::arg("path"),
+             "Read benchmark results back from a JSON file written by save_json.");
 }
 
 }  // namespace

@@ -78,28 +78,18 @@ void bindResultRecordFiles(py::module_& io) {
 
 void bindDatasets(py::module_& io) {
     io.def("save_hand_eye_dataset", &velk::io::save_hand_eye_dataset, py::arg("data_dir"), py::arg("image_list"),
-           py::arg("robot_T_tcp_list"), py::arg("annotated_images") = std::vector<cv::Mat>{},
-             "Save images as image_<k>.png and their flange poses robot_T_tcp (robot base frame, 4x4, metres) in "
-             "calibration_data.npz in data_dir.");
+           py::arg("robot_T_tcp_list"), py::arg("annotated_images") = std::vector<cv::Mat>{});
     io.def("load_hand_eye_dataset", &velk::io::load_hand_eye_dataset, py::arg("data_dir"),
-           py::arg("image_format") = "png",
-             "Load a hand-eye dataset: (images as 8-bit BGR, flange poses robot_T_tcp in the robot base frame, "
-             "4x4, metres).");
+           py::arg("image_format") = "png");
     io.def("next_multi_camera_capture_index", &velk::io::next_multi_camera_capture_index, py::arg("data_dir"),
-           py::arg("num_cameras"),
-             "One more than the highest capture index saved in the cam_<i> folders of data_dir (0 for none).");
+           py::arg("num_cameras"));
     io.def("save_multi_camera_capture", &velk::io::save_multi_camera_capture, py::arg("data_dir"),
-           py::arg("frames"), py::arg("capture_index"), py::arg("annotated_images") = std::vector<cv::Mat>{},
-             "Save one synchronized capture: frame i as cam_<i>/image_<capture_index>.png in data_dir.");
+           py::arg("frames"), py::arg("capture_index"), py::arg("annotated_images") = std::vector<cv::Mat>{});
     io.def("save_multi_camera_robot_poses", &velk::io::save_multi_camera_robot_poses, py::arg("data_dir"),
-           py::arg("robot_T_tcp_list"), py::arg("num_cameras"),
-             "Save the flange poses robot_T_tcp of all captures (robot base frame, 4x4, metres) into every camera "
-             "folder.");
-    io.def("load_multi_camera_robot_poses", &velk::io::load_multi_camera_robot_poses, py::arg("data_dir"),
-             "Load the flange poses robot_T_tcp (robot base frame, 4x4, metres) of a multi-camera dataset.");
+           py::arg("robot_T_tcp_list"), py::arg("num_cameras"));
+    io.def("load_multi_camera_robot_poses", &velk::io::load_multi_camera_robot_poses, py::arg("data_dir"));
     io.def("load_multi_camera_dataset", &velk::io::load_multi_camera_dataset, py::arg("data_dir"),
-           py::arg("num_cameras"),
-             "Load a multi-camera dataset: one list of 8-bit BGR images per camera, in capture order.");
+           py::arg("num_cameras"));
 }
 
 }  // namespace

@@ -10,6 +10,10 @@ namespace py = pybind11;
 namespace velk::bindings {
 namespace {
 
+const char* const kValidateDoc =
+    "Check that the target can be used: ValueError naming the first unusable field, "
+    "RuntimeError for an aruco_dict_id that is not a predefined dictionary.";
+
 std::string sizeText(const cv::Size& size) {
     return "(" + std::to_string(size.width) + ", " + std::to_string(size.height) + ")";
 }
@@ -27,6 +31,7 @@ void bindChessboardTarget(py::module_& module) {
              "size: (cols, rows) of inner corners. square_size: edge length in meters.")
         .def_readwrite("size", &ChessboardTarget::size)
         .def_readwrite("square_size", &ChessboardTarget::square_size)
+        .def("validate", &ChessboardTarget::validate, kValidateDoc)
         .def("object_points", &ChessboardTarget::objectPoints,
              "Board-frame 3D coordinates of all inner corners, (N, 3) float32.")
         .def("__repr__", [](const ChessboardTarget& target) {
@@ -49,6 +54,7 @@ void bindCharucoTarget(py::module_& module) {
         .def_readwrite("square_length", &CharucoTarget::square_length)
         .def_readwrite("marker_length", &CharucoTarget::marker_length)
         .def_readwrite("aruco_dict_id", &CharucoTarget::aruco_dict_id)
+        .def("validate", &CharucoTarget::validate, kValidateDoc)
         .def("detect_and_annotate", &CharucoTarget::detectAndAnnotate, py::arg("image"),
              "Detect ChArUco corners on `image` and draw them on a copy. Returns (annotated_image_bgr, "
              "num_charuco_corners).")
@@ -74,6 +80,7 @@ void bindArucoTarget(py::module_& module) {
         .def_readwrite("marker_length", &ArucoTarget::marker_length)
         .def_readwrite("marker_separation", &ArucoTarget::marker_separation)
         .def_readwrite("aruco_dict_id", &ArucoTarget::aruco_dict_id)
+        .def("validate", &ArucoTarget::validate, kValidateDoc)
         .def("__repr__", [](const ArucoTarget& target) {
             return "ArucoTarget(board_size=" + sizeText(target.board_size) +
                    ", marker_length=" + std::to_string(target.marker_length) +

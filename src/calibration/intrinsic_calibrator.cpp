@@ -47,7 +47,9 @@ std::vector<int> lowErrorPositions(const std::vector<double>& perViewErrors, dou
 }  // namespace
 
 IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options, Annotation annotation)
-    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation) {}
+    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation) {
+    validateTarget(target_);
+}
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
     return detectTarget(images, target_, options_, annotation_);

@@ -94,7 +94,9 @@ MultiCameraCalibrator::MultiCameraCalibrator(const TargetVariant& target, int nu
       reference_index_(checkedReferenceIndex(reference_index, num_cameras)),
       options_(options),
       stereo_calibrate_flags_(stereo_calibrate_flags),
-      last_result_(emptyResult(num_cameras, reference_index)) {}
+      last_result_(emptyResult(num_cameras, reference_index)) {
+    validateTarget(target_);
+}
 
 IntrinsicOptions MultiCameraCalibrator::defaultOptions() {
     IntrinsicOptions options;

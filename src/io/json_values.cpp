@@ -1,5 +1,7 @@
 #include "io/json_values.hpp"
 
+#include <cmath>
+#include <cstdint>
 #include <limits>
 #include <stdexcept>
 
@@ -12,9 +14,20 @@ cv::Mat asDouble(const cv::Mat& matrix) {
     return converted.isContinuous() ? converted : converted.clone();
 }
 
-// Elements of a JSON array; anything else fails with the JSON library's type error.
-std::vector<nlohmann::json> arrayElements(const nlohmann::json& list) {
-    return list.get<std::vector<nlohmann::json>>();
+// The value itself when it is an array. Elements are read in place, never copied:
+// a copy of a deeply nested value would recurse once per level.
+const nlohmann::json& arrayValue(const nlohmann::json& list) {
+    if (!list.is_array()) {
+        throw std::runtime_error(std::string("type must be array, but is ") + list.type_name());
+    }
+    return list;
+}
+
+int checkedMatrixExtent(std::size_t extent) {
+    if (extent > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        throw std::runtime_error("io: matrix of " + std::to_string(extent) + " rows or columns is too large");
+    }
+    return static_cast<int>(extent);
 }
 
 }  // namespace
@@ -32,20 +45,27 @@ nlohmann::json matrixToJson(const cv::Mat& matrix) {
     return rows;
 }
 
+// Every row is checked before the matrix is allocated, so its size is bounded by the
+// number of values the text really holds.
 cv::Mat matrixFromJson(const nlohmann::json& rows) {
-    const std::vector<nlohmann::json> rowList = arrayElements(rows);
+    const nlohmann::json& rowList = arrayValue(rows);
     if (rowList.empty()) {
         return cv::Mat(0, 0, CV_64F);
     }
-    const std::vector<double> first = rowList.front().get<std::vector<double>>();
-    cv::Mat matrix(static_cast<int>(rowList.size()), static_cast<int>(first.size()), CV_64F);
-    for (int r = 0; r < matrix.rows; ++r) {
-        const std::vector<double> row = rowList[r].get<std::vector<double>>();
-        if (row.size() != first.size()) {
-            throw std::runtime_error("io: matrix row " + std::to_string(r) + " has " + std::to_string(row.size()) +
-                                     " values, row 0 has " + std::to_string(first.size()));
+    const std::size_t columns = arrayValue(rowList.front()).size();
+    for (std::size_t r = 0; r < rowList.size(); ++r) {
+        const std::size_t count = arrayValue(rowList[r]).size();
+        if (count != columns) {
+            throw std::runtime_error("io: matrix row " + std::to_string(r) + " has " + std::to_string(count) +
+                                     " values, row 0 has " + std::to_string(columns));
         }
-        std::copy(row.begin(), row.end(), matrix.ptr<double>(r));
+    }
+    cv::Mat matrix(checkedMatrixExtent(rowList.size()), checkedMatrixExtent(columns), CV_64F);
+    for (int r = 0; r < matrix.rows; ++r) {
+        double* row = matrix.ptr<double>(r);
+        for (int c = 0; c < matrix.cols; ++c) {
+            row[c] = rowList[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)].get<double>();
+        }
     }
     return matrix;
 }
@@ -60,7 +80,13 @@ nlohmann::json vectorToJson(const cv::Mat& vector) {
 }
 
 cv::Mat rowVectorFromJson(const nlohmann::json& values) {
-    const std::vector<double> numbers = values.get<std::vector<double>>();
+    std::vector<double> numbers;
+    for (const nlohmann::json& value : arrayValue(values)) {
+        numbers.push_back(value.get<double>());
+    }
+    if (numbers.empty()) {
+        return cv::Mat();  // what an empty vector is saved from
+    }
     return cv::Mat(numbers, true).reshape(1, 1);
 }
 
@@ -74,7 +100,7 @@ nlohmann::json matrixListToJson(const std::vector<cv::Mat>& matrices) {
 
 std::vector<cv::Mat> matrixListFromJson(const nlohmann::json& list) {
     std::vector<cv::Mat> matrices;
-    for (const nlohmann::json& element : arrayElements(list)) {
+    for (const nlohmann::json& element : arrayValue(list)) {
         matrices.push_back(matrixFromJson(element));
     }
     return matrices;
@@ -82,10 +108,35 @@ std::vector<cv::Mat> matrixListFromJson(const nlohmann::json& list) {
 
 std::vector<double> errorListFromJson(const nlohmann::json& list) {
     std::vector<double> errors;
-    for (const nlohmann::json& element : arrayElements(list)) {
+    for (const nlohmann::json& element : arrayValue(list)) {
         errors.push_back(element.is_null() ? std::numeric_limits<double>::quiet_NaN() : element.get<double>());
     }
     return errors;
+}
+
+int intFromJson(const nlohmann::json& value) {
+    constexpr auto lowest = static_cast<double>(std::numeric_limits<int>::min());
+    constexpr auto highest = static_cast<double>(std::numeric_limits<int>::max());
+    if (value.is_boolean()) {
+        return value.get<bool>() ? 1 : 0;
+    }
+    if (!value.is_number()) {
+        return value.get<int>();  // the JSON library's type error
+    }
+    bool inRange = false;
+    if (value.is_number_unsigned()) {
+        inRange = value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+    } else if (value.is_number_integer()) {
+        const std::int64_t number = value.get<std::int64_t>();
+        inRange = number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max();
+    } else {
+        const double truncated = std::trunc(value.get<double>());
+        inRange = truncated >= lowest && truncated <= highest;
+    }
+    if (!inRange) {
+        throw std::runtime_error("io: " + value.dump() + " does not fit an int");
+    }
+    return value.is_number_float() ? static_cast<int>(std::trunc(value.get<double>())) : value.get<int>();
 }
 
 bool hasValue(const nlohmann::json& object, const std::string& key) {

@@ -1,8 +1,11 @@
 #include "io/result_record_files.hpp"
 
+#include <stdexcept>
+
 #include <nlohmann/json.hpp>
 
 #include "core/log.hpp"
+#include "io/json_file_reader.hpp"
 #include "io/json_values.hpp"
 #include "io/result_path.hpp"
 #include "io/text_file.hpp"
@@ -20,15 +23,52 @@ const char* const kMultiCameraFileName = "multi_camera_calibration.json";
 // The JSON text is complete before the file is touched: a record that cannot be
 // written (text that is not UTF-8) leaves an existing file as it was.
 fs::path saveJson(const fs::path& output_path, const char* defaultName, const json& document, const char* what) {
-    const std::string text = document.dump(2);
+    std::string text;
+    try {
+        text = document.dump(2);
+    } catch (const json::exception& error) {
+        throw std::runtime_error(std::string("io: cannot save ") + what + " to " + output_path.string() + ": " +
+                                 jsonErrorReason(error));
+    }
     const fs::path file = resolveSavePath(output_path, defaultName);
     replaceTextFile(file, text);
     logMessage(LogLevel::Success, std::string("Saved ") + what + " to " + file.string());
     return file;
 }
 
-json loadJson(const fs::path& input_path, const char* defaultName) {
-    return json::parse(readTextFile(resolveLoadPath(input_path, defaultName)));
+const char* const kMessagePrefix = "io: ";
+
+// The reader that names the resolved file in its messages, and the parsed document.
+std::pair<JsonFileReader, json> loadJson(const fs::path& input_path, const char* defaultName) {
+    const fs::path file = resolveLoadPath(input_path, defaultName);
+    JsonFileReader reader(file.string(), kMessagePrefix);
+    json document = reader.parseObject(readTextFile(file));
+    return {std::move(reader), std::move(document)};
+}
+
+int intMember(const JsonFileReader& reader, const json& document, const char* key) {
+    return reader.required(document, key, intFromJson);
+}
+
+void optionalInt(const JsonFileReader& reader, const json& document, const char* key, int& field) {
+    reader.optional(document, key, [&](const json& value) { field = intFromJson(value); });
+}
+
+std::vector<double> optionalErrors(const JsonFileReader& reader, const json& document, const char* key) {
+    std::vector<double> errors;
+    reader.optional(document, key, [&](const json& value) { errors = errorListFromJson(value); });
+    return errors;
+}
+
+std::vector<cv::Mat> coefficientListFromJson(const json& list) {
+    if (!list.is_array()) {
+        throw std::runtime_error(std::string("type must be array, but is ") + list.type_name());
+    }
+    std::vector<cv::Mat> coefficients;
+    for (const json& element : list) {
+        coefficients.push_back(rowVectorFromJson(element));
+    }
+    return coefficients;
 }
 
 // The members hand_eye.json and eye_to_hand.json share: which camera, which solver, how many frames.
@@ -44,22 +84,16 @@ json solveSummaryToJson(const Record& record) {
 }
 
 template <typename Record>
-void requiredSummaryFromJson(const json& document, Record& record) {
-    record.reference_index = document.at("reference_index").get<int>();
-    record.num_cameras = document.at("num_cameras").get<int>();
+void requiredSummaryFromJson(const JsonFileReader& reader, const json& document, Record& record) {
+    record.reference_index = intMember(reader, document, "reference_index");
+    record.num_cameras = intMember(reader, document, "num_cameras");
 }
 
 template <typename Record>
-void optionalSummaryFromJson(const json& document, Record& record) {
-    if (hasValue(document, "method")) {
-        record.method = document.at("method").get<std::string>();
-    }
-    if (hasValue(document, "num_frames_used")) {
-        record.num_frames_used = document.at("num_frames_used").get<int>();
-    }
-    if (hasValue(document, "num_frames_total")) {
-        record.num_frames_total = document.at("num_frames_total").get<int>();
-    }
+void optionalSummaryFromJson(const JsonFileReader& reader, const json& document, Record& record) {
+    reader.optional(document, "method", [&](const json& value) { record.method = value.get<std::string>(); });
+    optionalInt(reader, document, "num_frames_used", record.num_frames_used);
+    optionalInt(reader, document, "num_frames_total", record.num_frames_total);
 }
 
 }  // namespace
@@ -71,11 +105,11 @@ fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRe
 }
 
 HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
-    const json document = loadJson(input_path, kHandEyeFileName);
+    const auto [reader, document] = loadJson(input_path, kHandEyeFileName);
     HandEyeResultRecord record;
-    requiredSummaryFromJson(document, record);
-    record.tcp_T_camera_list = matrixListFromJson(document.at("tcp_T_camera_list"));
-    optionalSummaryFromJson(document, record);
+    requiredSummaryFromJson(reader, document, record);
+    record.tcp_T_camera_list = reader.required(document, "tcp_T_camera_list", matrixListFromJson);
+    optionalSummaryFromJson(reader, document, record);
     return record;
 }
 
@@ -87,12 +121,12 @@ fs::path save_eye_to_hand_result(const fs::path& output_path, const EyeToHandRes
 }
 
 EyeToHandResultRecord load_eye_to_hand_result(const fs::path& input_path) {
-    const json document = loadJson(input_path, kEyeToHandFileName);
+    const auto [reader, document] = loadJson(input_path, kEyeToHandFileName);
     EyeToHandResultRecord record;
-    requiredSummaryFromJson(document, record);
-    record.robot_T_camera_list = matrixListFromJson(document.at("robot_T_camera_list"));
-    record.tcp_T_target = matrixFromJson(document.at("tcp_T_target"));
-    optionalSummaryFromJson(document, record);
+    requiredSummaryFromJson(reader, document, record);
+    record.robot_T_camera_list = reader.required(document, "robot_T_camera_list", matrixListFromJson);
+    record.tcp_T_target = reader.required(document, "tcp_T_target", matrixFromJson);
+    optionalSummaryFromJson(reader, document, record);
     return record;
 }
 
@@ -113,21 +147,15 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
 }
 
 MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input_path) {
-    const json document = loadJson(input_path, kMultiCameraFileName);
+    const auto [reader, document] = loadJson(input_path, kMultiCameraFileName);
     MultiCameraCalibrationRecord record;
-    record.reference_index = document.at("reference_index").get<int>();
-    record.num_cameras = document.at("num_cameras").get<int>();
-    record.intrinsic_matrices = matrixListFromJson(document.at("intrinsic_matrices"));
-    for (const json& coefficients : document.at("distortion_coefficients").get<std::vector<json>>()) {
-        record.distortion_coefficients.push_back(rowVectorFromJson(coefficients));
-    }
-    record.reference_T_camera_list = matrixListFromJson(document.at("reference_T_camera_list"));
-    if (hasValue(document, "intrinsic_reprojection_errors")) {
-        record.intrinsic_reprojection_errors = errorListFromJson(document.at("intrinsic_reprojection_errors"));
-    }
-    if (hasValue(document, "pair_reprojection_errors")) {
-        record.pair_reprojection_errors = errorListFromJson(document.at("pair_reprojection_errors"));
-    }
+    record.reference_index = intMember(reader, document, "reference_index");
+    record.num_cameras = intMember(reader, document, "num_cameras");
+    record.intrinsic_matrices = reader.required(document, "intrinsic_matrices", matrixListFromJson);
+    record.distortion_coefficients = reader.required(document, "distortion_coefficients", coefficientListFromJson);
+    record.reference_T_camera_list = reader.required(document, "reference_T_camera_list", matrixListFromJson);
+    record.intrinsic_reprojection_errors = optionalErrors(reader, document, "intrinsic_reprojection_errors");
+    record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
     return record;
 }
 

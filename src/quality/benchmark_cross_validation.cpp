@@ -47,6 +47,7 @@ void appendHeldOutErrors(const std::vector<cv::Mat>& testImages, const TargetVar
 double CalibrationBenchmark::cross_validate(const std::vector<cv::Mat>& images, const TargetVariant& target,
                                             const calibration::IntrinsicOptions& options, int n_splits,
                                             int seed) const {
+    validateTarget(target);
     std::vector<double> errors;
     const auto folds =
         crossValidationFolds(static_cast<int>(images.size()), n_splits, static_cast<std::uint32_t>(seed));

@@ -91,6 +91,7 @@ double CalibrationBenchmark::hand_eye_roundtrip(const std::vector<cv::Mat>& imag
                                                 const cv::Mat& distortion_coefficients, const TargetVariant& target,
                                                 const std::vector<cv::Mat>& camera_T_target_list,
                                                 const std::string& setup) const {
+    validateTarget(target);
     const calibration::HandEyeSetup chosen = calibration::handEyeSetupFromName(setup, "hand_eye_roundtrip");
     if (camera_T_target_list.empty() || camera_T_target_list.size() != robot_poses.size()) {
         logMessage(LogLevel::Warning,

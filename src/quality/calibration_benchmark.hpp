@@ -41,6 +41,8 @@ public:
     static std::string format_results(const std::vector<BenchmarkResult>& results);
     // Replaces the file only when the whole text could be written.
     static void save_json(const std::vector<BenchmarkResult>& results, const std::string& path);
+    // The results of a file written by save_json, with the rounded values it holds.
+    static std::vector<BenchmarkResult> load_json(const std::string& path);
 };
 
 }  // namespace velk::quality

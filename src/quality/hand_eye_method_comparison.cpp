@@ -76,6 +76,7 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
     const ComparisonData data{target,           robot_T_tcp_list,        image_list,
                               camera_T_target_list, intrinsic_matrix, distortion_coefficients,
                               per_view_error_threshold};
+    validateTarget(target);
     HandEyeMethodResults results;
     for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {
         (void)value;

@@ -44,8 +44,8 @@ int arucoDictionaryIdFromName(const std::string& name) {
 
 cv::aruco::Dictionary predefinedDictionary(int id, const std::string& owner) {
     if (id < cv::aruco::DICT_4X4_50 || id > cv::aruco::DICT_ARUCO_MIP_36h12) {
-        throw std::invalid_argument(owner + ": aruco_dict_id " + std::to_string(id) +
-                                    " is not a predefined ArUco dictionary id (0 to 21)");
+        throw std::runtime_error(owner + ": aruco_dict_id " + std::to_string(id) +
+                                 " is not a predefined ArUco dictionary id (0 to 21)");
     }
     return cv::aruco::getPredefinedDictionary(id);
 }

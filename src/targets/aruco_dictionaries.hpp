@@ -17,8 +17,8 @@ const std::map<std::string, int>& arucoDictionaryIdMap();
 int arucoDictionaryIdFromName(const std::string& name);
 
 // OpenCV's predefined dictionary of that id. OpenCV itself falls back to
-// DICT_4X4_50 for an unknown id; this throws std::invalid_argument instead,
-// naming the owner ("CharucoTarget", "ArucoTarget").
+// DICT_4X4_50 for an unknown id; this throws std::runtime_error instead (the
+// dictionary cannot be built), naming the owner ("CharucoTarget", "ArucoTarget").
 cv::aruco::Dictionary predefinedDictionary(int id, const std::string& owner);
 
 }  // namespace velk

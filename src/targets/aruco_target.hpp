@@ -28,7 +28,13 @@ struct ArucoTarget {
                 const std::string& aruco_dict_name)
         : ArucoTarget(board_size, marker_length, marker_separation, arucoDictionaryIdFromName(aruco_dict_name)) {}
 
+    // Throws std::invalid_argument naming the first field that makes the board unusable
+    // (a marker count or length that is not positive, more markers than the dictionary
+    // holds), std::runtime_error for an unknown dictionary id.
+    void validate() const;
+
     cv::aruco::Dictionary createDictionary() const;
+    // The OpenCV board; validates first.
     cv::aruco::GridBoard createBoard() const;
 };
 

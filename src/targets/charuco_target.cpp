@@ -7,13 +7,47 @@
 
 #include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
+#include "targets/target_checks.hpp"
 
 namespace velk {
+namespace {
+
+const char* const kOwner = "CharucoTarget";
+// A ChArUco board needs at least one inner corner.
+constexpr int kMinimumSquares = 2;
+
+void requireSquareCount(const std::string& field, int count) {
+    if (count < kMinimumSquares) {
+        throw std::invalid_argument(std::string(kOwner) + ": " + field + " must be at least " +
+                                    std::to_string(kMinimumSquares) + ", got " + std::to_string(count));
+    }
+}
+
+}  // namespace
+
+void CharucoTarget::validate() const {
+    requireSquareCount("squares_x", squares_x);
+    requireSquareCount("squares_y", squares_y);
+    requireBoardLength(kOwner, "square_length", square_length);
+    requireBoardLength(kOwner, "marker_length", marker_length);
+    // The board compares the lengths after narrowing them to float.
+    if (!(static_cast<float>(marker_length) < static_cast<float>(square_length))) {
+        throw std::invalid_argument(std::string(kOwner) + ": marker_length must be smaller than square_length, got " +
+                                    lengthText(marker_length) + " and " + lengthText(square_length));
+    }
+    // One marker in every other square, as the board places them.
+    const long long markers = static_cast<long long>(squares_x) * squares_y / 2;
+    requireMarkersInDictionary(kOwner,
+                               "squares_x x squares_y = " + std::to_string(squares_x) + " x " +
+                                   std::to_string(squares_y),
+                               markers, aruco_dict_id);
+}
 
 cv::aruco::CharucoBoard CharucoTarget::createBoard() const {
+    validate();
     return cv::aruco::CharucoBoard(cv::Size(squares_x, squares_y), static_cast<float>(square_length),
                                    static_cast<float>(marker_length),
-                                   predefinedDictionary(aruco_dict_id, "CharucoTarget"));
+                                   predefinedDictionary(aruco_dict_id, kOwner));
 }
 
 cv::aruco::CharucoDetector CharucoTarget::createDetector() const {

@@ -31,6 +31,13 @@ struct CharucoTarget {
         : CharucoTarget(squares_x, squares_y, square_length, marker_length,
                         arucoDictionaryIdFromName(aruco_dict_name)) {}
 
+    // Throws std::invalid_argument naming the first field that makes the board unusable
+    // (fewer than 2 squares per side, a length that is not positive, a marker not smaller
+    // than its square, more markers than the dictionary holds), std::runtime_error for an
+    // unknown dictionary id.
+    void validate() const;
+
+    // The OpenCV board; validates first.
     cv::aruco::CharucoBoard createBoard() const;
     // A detector for this board with the parameter sets every calibrator shares.
     cv::aruco::CharucoDetector createDetector() const;
