@@ -87,3 +87,26 @@ def test_rig_workflow(repo_root, tmp_path, monkeypatch, rendered_rig):
         assert rotation_error_deg(found, true) < 0.1
     assert (tmp_path / "results" / "multi_camera_calibration.json").is_file()
     assert namespace["report"].plane_thickness_m < 0.001
+
+
+def test_frames_doc_code_runs_and_prints_what_it_says(repo_root, capsys):
+    text = (repo_root / "docs" / "frames.md").read_text()
+    blocks = CODE_BLOCK.findall(text)
+    assert blocks and "(frames.png)" in text and (repo_root / "docs" / "frames.png").is_file()
+    for block in blocks:
+        exec(compile(block, "frames.md", "exec"), {"__name__": "frames"})
+        claimed = re.findall(r"print\(.*\)\s+# (.*)$", block, re.MULTILINE)
+        assert capsys.readouterr().out.splitlines() == claimed
+
+
+def test_frames_picture_is_drawn_by_the_script(repo_root, tmp_path):
+    pytest.importorskip("matplotlib")
+    import subprocess
+    import sys
+
+    drawn = tmp_path / "frames.png"
+    subprocess.run([sys.executable, str(repo_root / "scripts" / "draw_frames.py"), str(drawn)], check=True,
+                   timeout=120)
+    committed = cv2.imread(str(repo_root / "docs" / "frames.png"))
+    fresh = cv2.imread(str(drawn))
+    assert fresh is not None and committed is not None and fresh.shape == committed.shape
