@@ -3,6 +3,7 @@
 #include "io/hand_eye_dataset.hpp"
 #include "io/multi_camera_dataset.hpp"
 #include "io/result_record_files.hpp"
+#include "io/robot_pose_files.hpp"
 
 namespace py = pybind11;
 using velk::io::EyeToHandResultRecord;
@@ -92,6 +93,11 @@ void bindDatasets(py::module_& io) {
            py::arg("num_cameras"));
 }
 
+void bindRobotPoseFiles(py::module_& io) {
+    io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"));
+    io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"));
+}
+
 }  // namespace
 
 void registerIoBindings(py::module_& module) {
@@ -100,6 +106,8 @@ void registerIoBindings(py::module_& module) {
     bindMultiCameraCalibrationRecord(io);
     bindEyeToHandResultRecord(io);
     bindResultRecordFiles(io);
+    // The dataset functions stay the submodule's last names.
+    bindRobotPoseFiles(io);
     bindDatasets(io);
 }
 

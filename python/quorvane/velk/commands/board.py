@@ -1,0 +1,75 @@
+"""``velk board``: a printable board at its exact physical size, with its target file beside it."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from ..printing.page import parse_paper, output_format, render_page, write_page
+from ..target_file import DEFAULT_DICTIONARY, TargetSpec, save_target_file, spec_from_json
+
+
+def _add_output_options(parser) -> None:
+    parser.add_argument("-o", "--output", required=True, help="board.pdf, board.png or board.svg")
+    parser.add_argument("--dpi", type=float, default=300.0, help="print resolution (default: %(default)g)")
+    parser.add_argument("--paper", default="A4", help="A4, A3, letter or WxHmm (default: %(default)s)")
+
+
+def add_parser(commands, common) -> None:
+    parser = commands.add_parser("board", parents=[common], help="draw a printable board and its target file")
+    kinds = parser.add_subparsers(dest="kind", required=True)
+
+    chessboard = kinds.add_parser("chessboard", help="plain chessboard")
+    chessboard.add_argument("--cols", type=int, required=True, help="inner corners per row")
+    chessboard.add_argument("--rows", type=int, required=True, help="inner corners per column")
+    chessboard.add_argument("--square", type=float, required=True, help="square edge, metres")
+
+    charuco = kinds.add_parser("charuco", help="ChArUco board")
+    charuco.add_argument("--squares-x", type=int, required=True)
+    charuco.add_argument("--squares-y", type=int, required=True)
+    charuco.add_argument("--square", type=float, required=True, help="square edge, metres")
+    charuco.add_argument("--marker", type=float, required=True, help="marker edge, metres")
+    charuco.add_argument("--dictionary", default=DEFAULT_DICTIONARY)
+    charuco.add_argument("--legacy", action="store_true", help="legacy marker layout")
+
+    aruco = kinds.add_parser("aruco", help="ArUco grid board")
+    aruco.add_argument("--markers-x", type=int, required=True)
+    aruco.add_argument("--markers-y", type=int, required=True)
+    aruco.add_argument("--marker", type=float, required=True, help="marker edge, metres")
+    aruco.add_argument("--separation", type=float, required=True, help="gap between markers, metres")
+    aruco.add_argument("--dictionary", default=DEFAULT_DICTIONARY)
+
+    for kind in (chessboard, charuco, aruco):
+        _add_output_options(kind)
+    parser.set_defaults(run=run)
+
+
+def spec_from_arguments(args) -> TargetSpec:
+    if args.kind == "chessboard":
+        document = {"kind": "chessboard", "cols": args.cols, "rows": args.rows, "square_size": args.square}
+    elif args.kind == "charuco":
+        document = {"kind": "charuco", "squares_x": args.squares_x, "squares_y": args.squares_y,
+                    "square_length": args.square, "marker_length": args.marker, "dictionary": args.dictionary,
+                    "legacy_pattern": args.legacy}
+    else:
+        document = {"kind": "aruco", "markers_x": args.markers_x, "markers_y": args.markers_y,
+                    "marker_length": args.marker, "marker_separation": args.separation,
+                    "dictionary": args.dictionary}
+    return spec_from_json(document)
+
+
+def run(args) -> int:
+    from .errors import UsageError
+
+    if not 50 <= args.dpi <= 2400:
+        raise UsageError(f"board: --dpi must lie between 50 and 2400, got {args.dpi:g}")
+    output = Path(args.output)
+    output_format(output)
+    spec = spec_from_arguments(args)
+    target_path = output.with_suffix(".json")
+    page = render_page(spec, parse_paper(args.paper), args.dpi, target_path.name)
+    output.parent.mkdir(parents=True, exist_ok=True)
+    write_page(page, output, args.dpi)
+    save_target_file(target_path, spec)
+    print(f"Board: {spec.describe()}")
+    print(f"Wrote {output} ({args.dpi:g} dpi) and its target file {target_path}")
+    return 0

@@ -1,0 +1,54 @@
+"""Options and steps the calibration commands share."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import _velk
+
+from ..progress import Progress
+from ..target_file import load_target_file
+from .errors import CalibrationFailed
+
+
+def add_target_option(parser) -> None:
+    parser.add_argument("--target", required=True, metavar="TARGET_JSON",
+                        help="target file written by velk board (kind, sizes in metres, dictionary)")
+
+
+def add_threshold_option(parser, default: float) -> None:
+    parser.add_argument("--per-view-error-threshold", type=float, default=default, metavar="PX",
+                        help="views above this reprojection error are not used (default: %(default)g px)")
+
+
+def add_report_option(parser) -> None:
+    parser.add_argument("--report", metavar="REPORT_HTML", help="also write a self-contained HTML report")
+
+
+def load_target(args):
+    """(description, library target) of --target."""
+    spec = load_target_file(args.target)
+    return spec, spec.build()
+
+
+def intrinsic_options(args, base=None):
+    options = base if base is not None else _velk.IntrinsicOptions()
+    options.per_view_error_threshold = args.per_view_error_threshold
+    return options
+
+
+def progress_for(args) -> Progress:
+    return Progress.for_stderr(args.quiet)
+
+
+def fail(verdict: str) -> None:
+    """Ends the command with exit code 1, printing the verdict on standard output first."""
+    print(f"Calibration failed: {verdict}")
+    raise CalibrationFailed(verdict)
+
+
+def write_report(path, title: str, sections) -> None:
+    from ..report.document import write_document
+
+    written = write_document(Path(path), title, sections)
+    print(f"Report written to {written}")

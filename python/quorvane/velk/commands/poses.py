@@ -1,0 +1,50 @@
+"""``velk poses import``: robot controller exports into a dataset's calibration_data.npz."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import _velk
+
+from ..datasets import camera_folders, capture_paths, warn
+from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
+
+
+def add_parser(commands, common) -> None:
+    parser = commands.add_parser("poses", parents=[common], help="robot poses")
+    actions = parser.add_subparsers(dest="action", required=True)
+    importer = actions.add_parser("import", parents=[common],
+                                  help="read a CSV or JSON pose export into DATASET_DIR/calibration_data.npz")
+    importer.add_argument("file", help="CSV or JSON file, one flange pose robot_T_tcp per row")
+    importer.add_argument("--format", required=True, choices=FORMATS)
+    importer.add_argument("--units", default="m", choices=tuple(UNITS), help="translation units (default: m)")
+    importer.add_argument("--quat-order", default="wxyz", choices=QUATERNION_ORDERS,
+                          help="quaternion component order of xyz-quat (default: wxyz)")
+    importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
+    importer.set_defaults(run=run_import)
+
+
+def _image_count(folder: Path, cameras: list) -> int | None:
+    if cameras:
+        return len(capture_paths(cameras[0]))
+    if not folder.is_dir():
+        return None
+    return len(capture_paths(folder))
+
+
+def run_import(args) -> int:
+    poses = read_pose_file(args.file, args.format, args.units, args.quat_order)
+    folder = Path(args.output)
+    cameras = camera_folders(folder) if folder.is_dir() else []
+    images = _image_count(folder, cameras)
+    if cameras:
+        # A rig dataset keeps the same poses in every camera folder.
+        _velk.io.save_multi_camera_robot_poses(folder, poses, len(cameras))
+        written = ", ".join(str(camera / "calibration_data.npz") for camera in cameras)
+    else:
+        written = str(_velk.io.save_robot_poses(folder, poses))
+    print(f"Imported {len(poses)} poses from {args.file} into {written}")
+    if images and images != len(poses):
+        warn(f"{folder} holds {images} images but {len(poses)} poses were imported; "
+             "images and poses are paired by position")
+    return 0

@@ -1,0 +1,155 @@
+"""Reading the inputs of the calibration commands: loose image files and the dataset folders the io module writes.
+
+A hand-eye dataset folder holds ``calibration_data.npz`` (the robot poses) and
+``image_<k>.png`` for pose k; a rig dataset folder holds ``cam_0``, ``cam_1``, ...
+with ``image_<k>.png`` files of synchronized captures (and optionally the robot
+poses). Images are read one by one so that a progress bar can follow them; the
+pictures, poses and their pairing are those of ``_velk.io.load_hand_eye_dataset``
+and ``_velk.io.load_multi_camera_dataset``.
+"""
+
+from __future__ import annotations
+
+import re
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+
+import _velk
+
+from .progress import Progress
+
+IMAGE_SUFFIXES = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
+POSE_FILE = "calibration_data.npz"
+_CAPTURE_NAME = re.compile(r"image_(\d+)\.png")
+_CAMERA_FOLDER = re.compile(r"cam_(\d+)")
+
+
+class InputError(ValueError):
+    """Input that cannot be read: a missing folder, an unreadable image, a dataset without poses."""
+
+
+def warn(message: str) -> None:
+    print(f"velk: warning: {message}", file=sys.stderr)
+
+
+def read_image(path: Path):
+    """An image file as 8-bit BGR, the way the library's dataset loaders read it."""
+    import cv2
+
+    image = cv2.imread(str(path), cv2.IMREAD_COLOR)
+    if image is None:
+        raise InputError(f"cannot read image {path}")
+    return image
+
+
+def _read_all(paths, progress: Progress, description: str) -> list:
+    images = []
+    with progress.bar(len(paths), description) as advance:
+        for path in paths:
+            images.append(read_image(path))
+            advance(len(images))
+    return images
+
+
+def image_paths(arguments) -> list[Path]:
+    """Image files named on the command line: files as given, folders by their image files in name order."""
+    paths: list[Path] = []
+    for argument in arguments:
+        path = Path(argument)
+        if path.is_dir():
+            found = sorted(p for p in path.iterdir()
+                           if p.suffix.lower() in IMAGE_SUFFIXES and not p.stem.endswith("_annotated"))
+            if not found:
+                raise InputError(f"no image files in {path}")
+            paths.extend(found)
+        elif path.is_file():
+            paths.append(path)
+        else:
+            raise InputError(f"no such file or folder: {path}")
+    return paths
+
+
+def load_images(paths, progress: Progress) -> list:
+    return _read_all(list(paths), progress, "Loading images")
+
+
+@dataclass
+class HandEyeData:
+    images: list
+    robot_T_tcp_list: list
+    image_names: list = field(default_factory=list)
+    total_poses: int = 0
+
+
+def _require_folder(folder: Path) -> None:
+    if not folder.is_dir():
+        raise InputError(f"no such dataset folder: {folder}")
+
+
+def load_poses(folder: Path) -> list:
+    if not (folder / POSE_FILE).is_file():
+        raise InputError(f"no {POSE_FILE} in {folder} (write one with: velk poses import FILE -o {folder})")
+    return _velk.io.load_robot_poses(folder)
+
+
+def load_hand_eye_folder(folder, progress: Progress) -> HandEyeData:
+    """Images and robot poses of a hand-eye dataset, paired by position; a pose without its image is left out."""
+    folder = Path(folder)
+    _require_folder(folder)
+    poses = load_poses(folder)
+    kept_poses, paths = [], []
+    for k, pose in enumerate(poses):
+        path = folder / f"image_{k}.png"
+        if not path.is_file():
+            warn(f"image {path} is missing; its robot pose is left out")
+            continue
+        kept_poses.append(pose)
+        paths.append(path)
+    if not paths:
+        raise InputError(f"no image_<k>.png files for the {len(poses)} poses in {folder}")
+    images = _read_all(paths, progress, "Loading images")
+    return HandEyeData(images, kept_poses, [p.name for p in paths], len(poses))
+
+
+def camera_folders(folder: Path) -> list[Path]:
+    """cam_0, cam_1, ... as far as they run without a gap."""
+    indices = {int(m.group(1)) for p in folder.iterdir() if p.is_dir() and (m := _CAMERA_FOLDER.fullmatch(p.name))}
+    folders = []
+    while len(folders) in indices:
+        folders.append(folder / f"cam_{len(folders)}")
+    return folders
+
+
+def capture_paths(camera_folder: Path) -> list[Path]:
+    """image_<k>.png of one camera in capture order (by k)."""
+    found = [(int(m.group(1)), p) for p in camera_folder.iterdir() if (m := _CAPTURE_NAME.fullmatch(p.name))]
+    return [p for _, p in sorted(found)]
+
+
+@dataclass
+class RigData:
+    image_lists: list
+    camera_names: list
+    robot_T_tcp_list: list
+
+
+def load_rig_folder(folder, progress: Progress) -> RigData:
+    """Every camera's images in capture order; all cameras must hold the same number of captures."""
+    folder = Path(folder)
+    _require_folder(folder)
+    cameras = camera_folders(folder)
+    if len(cameras) < 2:
+        raise InputError(f"a rig dataset needs at least two camera folders cam_0, cam_1 in {folder}")
+    per_camera = [capture_paths(camera) for camera in cameras]
+    for camera, paths in zip(cameras, per_camera):
+        if not paths:
+            raise InputError(f"no image_<k>.png files in {camera}")
+    if len({len(paths) for paths in per_camera}) != 1:
+        counts = ", ".join(f"{c.name}: {len(p)}" for c, p in zip(cameras, per_camera))
+        raise InputError(f"all cameras must hold the same number of synchronized captures ({counts})")
+    flat = [path for paths in per_camera for path in paths]
+    images = _read_all(flat, progress, "Loading images")
+    count = len(per_camera[0])
+    image_lists = [images[i * count:(i + 1) * count] for i in range(len(cameras))]
+    return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder))

@@ -1,0 +1,207 @@
+"""Robot flange poses exported by a robot controller, read into 4 x 4 matrices ``robot_T_tcp``.
+
+Files are CSV (comma, semicolon, tab or blank separated, an optional header line,
+``#`` comments) or JSON (a list of rows, or ``{"poses": [...]}``; a row is a list of
+numbers or an object with named fields). Every pose is one row in one of these formats:
+
+* ``xyz-quat``: x y z and a unit quaternion, in the order given by ``quat_order``
+  (``wxyz`` or ``xyzw``); JSON objects name them x, y, z, qw, qx, qy, qz.
+* ``xyz-rotvec``: x y z and a rotation vector in radians (rx ry rz).
+* ``xyz-euler-deg``: x y z and extrinsic x-y-z Euler angles in degrees (rx ry rz),
+  the library's pose vector.
+* ``matrix``: the 4 x 4 matrix row by row (16 numbers, or 12 without the last row);
+  JSON objects hold it under ``matrix``, flat or nested.
+
+Translations are in ``units`` (m or mm). Every error names its row: the line number
+in a CSV file, the position (from 1) in a JSON list.
+"""
+
+from __future__ import annotations
+
+import csv
+import io
+import json
+from pathlib import Path
+
+import numpy as np
+
+import _velk
+
+FORMATS = ("xyz-quat", "xyz-rotvec", "xyz-euler-deg", "matrix")
+QUATERNION_ORDERS = ("wxyz", "xyzw")
+UNITS = {"m": 1.0, "mm": 0.001}
+#: Largest accepted distance of a quaternion's norm from 1 (controllers print few decimals).
+QUATERNION_NORM_TOLERANCE = 0.01
+#: Largest accepted deviation of a pose matrix's rotation block from a rotation.
+ROTATION_TOLERANCE = 1e-3
+
+_COLUMNS = {"xyz-quat": (7,), "xyz-rotvec": (6,), "xyz-euler-deg": (6,), "matrix": (16, 12)}
+_JSON_FIELDS = {
+    "xyz-quat": ("x", "y", "z", "qw", "qx", "qy", "qz"),
+    "xyz-rotvec": ("x", "y", "z", "rx", "ry", "rz"),
+    "xyz-euler-deg": ("x", "y", "z", "rx", "ry", "rz"),
+}
+
+
+class PoseImportError(ValueError):
+    """A pose file that cannot be read; the message names the file and the row."""
+
+
+def _rotation_from_quaternion(q: np.ndarray) -> np.ndarray:
+    w, x, y, z = q
+    return np.array([
+        [1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+        [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+        [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)],
+    ])
+
+
+def _rotation_from_rotvec(r: np.ndarray) -> np.ndarray:
+    import cv2
+
+    return cv2.Rodrigues(np.asarray(r, dtype=np.float64).reshape(3, 1))[0]
+
+
+class _RowReader:
+    """Turns the numbers of one row into a pose matrix, with the row's name in every error."""
+
+    def __init__(self, fmt: str, units: str, quat_order: str):
+        if fmt not in FORMATS:
+            raise PoseImportError(f"poses: unknown format '{fmt}' (use one of {', '.join(FORMATS)})")
+        if units not in UNITS:
+            raise PoseImportError(f"poses: unknown units '{units}' (use m or mm)")
+        if quat_order not in QUATERNION_ORDERS:
+            raise PoseImportError(f"poses: unknown quaternion order '{quat_order}' (use wxyz or xyzw)")
+        self.fmt, self.scale, self.quat_order = fmt, UNITS[units], quat_order
+
+    def pose(self, values: list[float], where: str) -> np.ndarray:
+        expected = _COLUMNS[self.fmt]
+        if len(values) not in expected:
+            wanted = " or ".join(str(n) for n in expected)
+            raise PoseImportError(f"{where}: expected {wanted} columns for {self.fmt}, got {len(values)}")
+        numbers = np.array(values, dtype=np.float64)
+        if not np.all(np.isfinite(numbers)):
+            raise PoseImportError(f"{where}: values must be finite numbers")
+        if self.fmt == "matrix":
+            return self._matrix_pose(numbers, where)
+        pose = np.eye(4)
+        pose[:3, 3] = numbers[:3] * self.scale
+        pose[:3, :3] = self._rotation(numbers[3:], where)
+        return pose
+
+    def _rotation(self, values: np.ndarray, where: str) -> np.ndarray:
+        if self.fmt == "xyz-rotvec":
+            return _rotation_from_rotvec(values)
+        if self.fmt == "xyz-euler-deg":
+            return np.asarray(_velk.tf.pose_to_transformation_matrix([0, 0, 0, *values]))[:3, :3]
+        quaternion = values if self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
+        norm = float(np.linalg.norm(quaternion))
+        if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
+            raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1 "
+                                  f"(is --quat-order {self.quat_order} right?)")
+        return _rotation_from_quaternion(quaternion / norm)
+
+    def _matrix_pose(self, numbers: np.ndarray, where: str) -> np.ndarray:
+        pose = np.eye(4)
+        pose[:len(numbers) // 4] = numbers.reshape(-1, 4)
+        if not np.allclose(pose[3], [0, 0, 0, 1], atol=1e-9):
+            raise PoseImportError(f"{where}: the last matrix row must be 0 0 0 1")
+        rotation = pose[:3, :3]
+        if (np.abs(rotation.T @ rotation - np.eye(3)).max() > ROTATION_TOLERANCE
+                or np.linalg.det(rotation) <= 0):
+            raise PoseImportError(f"{where}: the top-left 3 x 3 block is not a rotation matrix")
+        pose[:3, 3] *= self.scale
+        return pose
+
+
+def _number(text: str, where: str, column: int) -> float:
+    try:
+        return float(text)
+    except ValueError:
+        raise PoseImportError(f"{where}: column {column} is not a number: {text.strip()!r}") from None
+
+
+def _looks_numeric(text: str) -> bool:
+    try:
+        float(text)
+        return True
+    except ValueError:
+        return False
+
+
+def _split(line: str) -> list[str]:
+    for separator in (",", ";", "\t"):
+        if separator in line:
+            return [cell.strip() for cell in next(csv.reader(io.StringIO(line), delimiter=separator))]
+    return line.split()
+
+
+def _csv_rows(text: str, name: str):
+    """(where, cells) for every data line; a first line without any number is a header."""
+    first = True
+    for number, line in enumerate(text.splitlines(), start=1):
+        stripped = line.strip()
+        if not stripped or stripped.startswith("#"):
+            continue
+        cells = _split(stripped)
+        if cells and cells[-1] == "":  # a trailing separator
+            cells = cells[:-1]
+        if first and not any(_looks_numeric(cell) for cell in cells):
+            first = False
+            continue
+        first = False
+        where = f"{name}: row {number}"
+        yield where, [_number(cell, where, k + 1) for k, cell in enumerate(cells)]
+
+
+def _json_values(entry, fmt: str, where: str) -> list[float]:
+    if isinstance(entry, dict):
+        if fmt == "matrix":
+            if "matrix" not in entry:
+                raise PoseImportError(f"{where}: missing field 'matrix'")
+            entry = np.ravel(np.asarray(entry["matrix"], dtype=object)).tolist()
+        else:
+            missing = [key for key in _JSON_FIELDS[fmt] if key not in entry]
+            if missing:
+                raise PoseImportError(f"{where}: missing field(s) {', '.join(missing)}")
+            entry = [entry[key] for key in _JSON_FIELDS[fmt]]
+    if not isinstance(entry, list):
+        raise PoseImportError(f"{where}: expected a list of numbers or an object, got {type(entry).__name__}")
+    values = []
+    for column, value in enumerate(entry, start=1):
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise PoseImportError(f"{where}: column {column} is not a number: {value!r}")
+        values.append(float(value))
+    return values
+
+
+def _json_rows(text: str, name: str, fmt: str):
+    try:
+        document = json.loads(text)
+    except json.JSONDecodeError as error:
+        raise PoseImportError(f"{name}: not valid JSON ({error.msg}, line {error.lineno})") from None
+    if isinstance(document, dict) and "poses" in document:
+        document = document["poses"]
+    if not isinstance(document, list):
+        raise PoseImportError(f"{name}: expected a list of poses or an object with 'poses'")
+    for number, entry in enumerate(document, start=1):
+        where = f"{name}: row {number}"
+        yield where, _json_values(entry, fmt, where)
+
+
+def read_pose_file(path, fmt: str, units: str = "m", quat_order: str = "wxyz") -> list[np.ndarray]:
+    """All poses of a CSV or JSON export, as 4 x 4 float64 matrices in metres."""
+    path = Path(path)
+    reader = _RowReader(fmt, units, quat_order)
+    try:
+        text = path.read_text(encoding="utf-8-sig")
+    except OSError as error:
+        raise PoseImportError(f"poses: cannot read {path}: {error.strerror or error}") from None
+    except UnicodeDecodeError:
+        raise PoseImportError(f"poses: {path} is not a text file") from None
+    is_json = path.suffix.lower() == ".json" or text.lstrip()[:1] in ("[", "{")
+    rows = _json_rows(text, path.name, fmt) if is_json else _csv_rows(text, path.name)
+    poses = [reader.pose(values, where) for where, values in rows]
+    if not poses:
+        raise PoseImportError(f"poses: no poses in {path}")
+    return poses

@@ -1,0 +1,1 @@
+"""Printable calibration boards: the pattern drawn at an exact physical size on a page."""

@@ -1,0 +1,141 @@
+"""A page holding one board at its exact size, with its quiet zone and a caption, written as PDF, PNG or SVG."""
+
+from __future__ import annotations
+
+import base64
+import io
+import re
+from dataclasses import dataclass
+from pathlib import Path
+
+import numpy as np
+
+from ..target_file import TargetSpec
+from .board_image import METRES_PER_INCH, pattern_image, pattern_size_m, quiet_zone_m
+
+PAPER_SIZES_MM = {"A4": (210.0, 297.0), "A3": (297.0, 420.0), "letter": (215.9, 279.4)}
+FORMATS = ("pdf", "png", "svg")
+#: Border most printers cannot print on, kept free on every side of the page.
+PRINTER_MARGIN_MM = 6.0
+CAPTION_LINE_MM = 5.0
+CAPTION_LINES = 3  # and one more for the scale bar
+SCALE_BAR_MM = 50.0
+
+
+class PageError(ValueError):
+    """A page that cannot be made: unknown paper or format, or a board too large for the paper."""
+
+
+@dataclass(frozen=True)
+class Paper:
+    name: str
+    width_mm: float
+    height_mm: float
+
+
+def parse_paper(text: str) -> Paper:
+    """A4, A3, letter (any case) or a custom size such as 400x300mm."""
+    for name, (width, height) in PAPER_SIZES_MM.items():
+        if text.lower() == name.lower():
+            return Paper(name, width, height)
+    match = re.fullmatch(r"\s*(\d+(?:\.\d+)?)\s*x\s*(\d+(?:\.\d+)?)\s*mm\s*", text, re.IGNORECASE)
+    if not match or float(match.group(1)) <= 0 or float(match.group(2)) <= 0:
+        raise PageError(f"board: unknown paper '{text}' (use A4, A3, letter or WxHmm such as 400x300mm)")
+    return Paper(f"{match.group(1)}x{match.group(2)}mm", float(match.group(1)), float(match.group(2)))
+
+
+def _content_mm(spec: TargetSpec) -> tuple[float, float]:
+    """Pattern with its quiet zone, and the caption under it, in millimetres."""
+    width_m, height_m = pattern_size_m(spec)
+    zone_m = quiet_zone_m(spec)
+    return (width_m + 2 * zone_m) * 1000.0, (height_m + 2 * zone_m) * 1000.0 + (CAPTION_LINES + 1) * CAPTION_LINE_MM
+
+
+def fit_orientation(spec: TargetSpec, paper: Paper) -> tuple[float, float]:
+    """Page width and height in mm, portrait or landscape, whichever holds the board; refuses a board too large."""
+    need_w, need_h = _content_mm(spec)
+    for width, height in ((paper.width_mm, paper.height_mm), (paper.height_mm, paper.width_mm)):
+        if need_w <= width - 2 * PRINTER_MARGIN_MM and need_h <= height - 2 * PRINTER_MARGIN_MM:
+            return width, height
+    raise PageError(
+        f"board: the board does not fit on {paper.name} ({paper.width_mm:g} x {paper.height_mm:g} mm): it needs "
+        f"{need_w:.1f} x {need_h:.1f} mm with its quiet zone and caption, the paper leaves "
+        f"{paper.width_mm - 2 * PRINTER_MARGIN_MM:g} x {paper.height_mm - 2 * PRINTER_MARGIN_MM:g} mm inside "
+        f"{PRINTER_MARGIN_MM:g} mm margins; choose larger paper or smaller squares")
+
+
+def caption_lines(spec: TargetSpec, target_file_name: str) -> list[str]:
+    if spec.kind == "chessboard":
+        check = f"one square = {spec.square_size * 1000:.2f} mm"
+    elif spec.kind == "charuco":
+        check = f"one square = {spec.square_length * 1000:.2f} mm"
+    else:
+        check = f"one marker = {spec.marker_length * 1000:.2f} mm"
+    return [spec.describe(),
+            f"Print at 100 % (no fit to page); check: {check}; the bar below is {SCALE_BAR_MM:g} mm",
+            f"Target file: {target_file_name}"]
+
+
+def _font(pixels: int):
+    from PIL import ImageFont
+
+    try:
+        return ImageFont.load_default(size=pixels)
+    except (TypeError, OSError):  # Pillow without FreeType: the fixed bitmap font
+        return ImageFont.load_default()
+
+
+def render_page(spec: TargetSpec, paper: Paper, dpi: float, target_file_name: str):
+    """The whole page as a grey Pillow image at ``dpi``."""
+    from PIL import Image, ImageDraw
+
+    page_w_mm, page_h_mm = fit_orientation(spec, paper)
+    px_per_mm = dpi / (METRES_PER_INCH * 1000.0)
+    page = Image.new("L", (int(round(page_w_mm * px_per_mm)), int(round(page_h_mm * px_per_mm))), 255)
+    pattern = Image.fromarray(np.ascontiguousarray(pattern_image(spec, dpi)))
+    content_w_mm, content_h_mm = _content_mm(spec)
+    zone_px = quiet_zone_m(spec) * 1000.0 * px_per_mm
+    left = int(round((page.width - pattern.width) / 2))
+    top = int(round((page_h_mm - content_h_mm) / 2 * px_per_mm + zone_px))
+    page.paste(pattern, (left, top))
+
+    draw = ImageDraw.Draw(page)
+    line_px = CAPTION_LINE_MM * px_per_mm
+    caption_top = top + pattern.height + zone_px
+    font = _font(max(8, int(line_px * 0.6)))
+    text_left = int(round((page_w_mm - content_w_mm) / 2 * px_per_mm))
+    for k, line in enumerate(caption_lines(spec, target_file_name)):
+        draw.text((text_left, caption_top + k * line_px), line, fill=0, font=font)
+    bar_top = caption_top + (CAPTION_LINES + 0.3) * line_px
+    bar_len = int(round(SCALE_BAR_MM * px_per_mm))
+    draw.rectangle([text_left, bar_top, text_left + bar_len - 1, bar_top + max(1, 0.6 * px_per_mm)], fill=0)
+    return page
+
+
+def _svg_document(page, dpi: float) -> str:
+    buffer = io.BytesIO()
+    page.save(buffer, format="PNG", dpi=(dpi, dpi))
+    data = base64.b64encode(buffer.getvalue()).decode("ascii")
+    width_mm = page.width / dpi * METRES_PER_INCH * 1000.0
+    height_mm = page.height / dpi * METRES_PER_INCH * 1000.0
+    return (f'<svg xmlns="http://www.w3.org/2000/svg" width="{width_mm:.4f}mm" height="{height_mm:.4f}mm" '
+            f'viewBox="0 0 {page.width} {page.height}">\n'
+            f'<image width="{page.width}" height="{page.height}" style="image-rendering:pixelated" '
+            f'href="data:image/png;base64,{data}"/>\n</svg>\n')
+
+
+def output_format(path: Path) -> str:
+    suffix = path.suffix.lower().lstrip(".")
+    if suffix not in FORMATS:
+        raise PageError(f"board: the output must end in .pdf, .png or .svg, got '{path.name}'")
+    return suffix
+
+
+def write_page(page, path: Path, dpi: float) -> None:
+    kind = output_format(path)
+    if kind == "pdf":
+        page.save(path, format="PDF", resolution=float(dpi))
+    elif kind == "png":
+        page.save(path, format="PNG", dpi=(dpi, dpi))
+    else:
+        path.write_text(_svg_document(page, dpi), encoding="ascii")

@@ -1,0 +1,57 @@
+"""intrinsics.json: the record ``velk intrinsics`` writes and ``--intrinsics`` reads."""
+
+from __future__ import annotations
+
+import json
+from pathlib import Path
+
+import numpy as np
+
+RECORD_NAME = "intrinsics.json"
+
+
+class RecordError(ValueError):
+    """An intrinsics record that cannot be used."""
+
+
+def record_path(output) -> Path:
+    """A file path as given, or intrinsics.json inside a folder (existing, or named with a trailing slash)."""
+    path = Path(output)
+    if path.is_dir() or str(output).endswith(("/", "\\")) or not path.suffix:
+        return path / RECORD_NAME
+    return path
+
+
+def save_intrinsics(output, result, image_size, image_names, target_document) -> Path:
+    path = record_path(output)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    document = {
+        "image_size": [int(image_size[0]), int(image_size[1])],
+        "camera_matrix": np.asarray(result.intrinsic_matrix).tolist(),
+        "distortion_coefficients": np.ravel(result.distortion_coefficients).tolist(),
+        "reprojection_error": float(result.reprojection_error),
+        "per_view_errors": [float(e) for e in result.per_view_errors],
+        "views": [image_names[k] for k in result.successful_indices],
+        "low_view_error_indices": [int(k) for k in result.low_view_error_indices],
+        "target": target_document,
+    }
+    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    return path
+
+
+def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
+    """Camera matrix (3 x 3) and distortion coefficients (one row) of an intrinsics record."""
+    path = Path(path)
+    try:
+        document = json.loads(path.read_text(encoding="utf-8"))
+        matrix = np.array(document["camera_matrix"], dtype=np.float64)
+        distortion = np.array(document["distortion_coefficients"], dtype=np.float64).reshape(1, -1)
+    except OSError as error:
+        raise RecordError(f"intrinsics: cannot read {path}: {error.strerror or error}") from None
+    except (json.JSONDecodeError, KeyError, TypeError, ValueError) as error:
+        raise RecordError(f"intrinsics: {path} is not an intrinsics record ({error})") from None
+    if matrix.shape != (3, 3) or distortion.size not in (4, 5, 8, 12, 14) or not (
+            np.all(np.isfinite(matrix)) and np.all(np.isfinite(distortion))):
+        raise RecordError(f"intrinsics: {path} needs a finite 3 x 3 camera_matrix and 4, 5, 8, 12 or 14 "
+                          "distortion coefficients")
+    return matrix, distortion

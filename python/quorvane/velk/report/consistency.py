@@ -1,0 +1,29 @@
+"""Per-frame hand-eye consistency: how far each frame's world_T_target lies from their mean."""
+
+from __future__ import annotations
+
+import numpy as np
+
+from .figure import new_figure, to_svg
+
+
+def figure_svg(consistency) -> str:
+    translations = np.asarray(consistency.translation_deviations_m, np.float64) * 1000.0
+    rotations = np.asarray(consistency.rotation_deviations_deg, np.float64)
+    frames = list(range(len(translations)))
+    figure = new_figure(8.0, 4.6)
+    top, bottom = figure.subplots(2, 1, sharex=True)
+    for k, bar in enumerate(top.bar(frames, translations, color="#2b7bba")):
+        bar.set_gid(f"consistency-translation-{k}")
+    top.axhline(float(consistency.mean_translation_m) * 1000.0, color="#444444", linestyle="--", linewidth=1,
+                label="mean")
+    top.set_ylabel("translation [mm]")
+    top.legend(fontsize=8)
+    for k, bar in enumerate(bottom.bar(frames, rotations, color="#e08214")):
+        bar.set_gid(f"consistency-rotation-{k}")
+    bottom.axhline(float(consistency.mean_rotation_deg), color="#444444", linestyle="--", linewidth=1)
+    bottom.set_ylabel("rotation [deg]")
+    bottom.set_xlabel("frame")
+    bottom.set_xticks(frames)
+    top.set_title("Deviation of each frame's target pose from the mean target pose", fontsize=9)
+    return to_svg(figure, "consistency")

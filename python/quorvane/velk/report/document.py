@@ -1,0 +1,53 @@
+"""One self-contained HTML page: inline SVG plots and text, no scripts, nothing fetched from the network."""
+
+from __future__ import annotations
+
+import datetime
+import html
+from dataclasses import dataclass
+from pathlib import Path
+
+_STYLE = """
+body { font-family: sans-serif; margin: 2em auto; max-width: 1000px; color: #222; background: #fff; }
+h1 { font-size: 1.5em; border-bottom: 2px solid #2b7bba; padding-bottom: .3em; }
+h2 { font-size: 1.15em; margin-top: 2em; color: #1d4f7a; }
+section p.note { color: #555; font-size: .9em; }
+svg { max-width: 100%; height: auto; }
+pre { background: #f6f6f6; padding: .8em; overflow-x: auto; font-size: .85em; }
+table { border-collapse: collapse; font-size: .9em; }
+td, th { border: 1px solid #ccc; padding: .25em .6em; text-align: right; }
+td.name { text-align: left; font-weight: bold; }
+"""
+
+
+@dataclass
+class Section:
+    """A heading, an optional explanation and the section's body (HTML: an inline SVG, a table, a <pre>)."""
+
+    key: str
+    heading: str
+    body: str
+    note: str = ""
+
+
+def text_section(key: str, heading: str, text: str, note: str = "") -> Section:
+    return Section(key, heading, f"<pre>{html.escape(text)}</pre>", note)
+
+
+def render_document(title: str, sections) -> str:
+    stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    parts = [f'<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">'
+             f"<title>{html.escape(title)}</title><style>{_STYLE}</style></head><body>",
+             f"<h1>{html.escape(title)}</h1><p class=\"note\">Written {stamp} by velk.</p>"]
+    for section in sections:
+        note = f'<p class="note">{html.escape(section.note)}</p>' if section.note else ""
+        parts.append(f'<section id="{section.key}"><h2>{html.escape(section.heading)}</h2>{note}'
+                     f"{section.body}</section>")
+    parts.append("</body></html>\n")
+    return "\n".join(parts)
+
+
+def write_document(path: Path, title: str, sections) -> Path:
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text(render_document(title, sections), encoding="utf-8")
+    return path

@@ -1,0 +1,81 @@
+"""The report's sections, each built from calibration results by one plot module."""
+
+from __future__ import annotations
+
+import html
+
+import numpy as np
+
+from . import consistency, coverage, distortion, method_table, residuals, rig_top_view, rotation_variety, view_errors
+from .document import Section, text_section
+
+
+def view_error_section(errors, threshold: float, labels) -> Section:
+    above = sum(1 for error in errors if error > threshold)
+    return Section("view-errors", "Reprojection error per view", view_errors.figure_svg(errors, threshold, labels),
+                   f"{len(errors)} views, {above} above the {threshold:g} px threshold (red).")
+
+
+def residual_section(image, object_points, image_points, camera_matrix, dist, label: str) -> Section:
+    detected, projected = residuals.view_residuals(object_points, image_points, camera_matrix, dist)
+    return Section("residuals", f"Residual vectors of {label}",
+                   residuals.figure_svg(image, detected, projected, label),
+                   "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
+
+
+def coverage_section(points_per_view, image_size) -> Section:
+    counts = coverage.coverage_grid(points_per_view, image_size)
+    return Section("coverage", "Corner coverage of the image area", coverage.figure_svg(counts, image_size),
+                   "Blank cells saw no corner; distortion there is extrapolated, not measured.")
+
+
+def distortion_section(camera_matrix, dist, image_size) -> Section:
+    return Section("distortion", "Distortion field", distortion.figure_svg(camera_matrix, dist, image_size),
+                   "Each arrow goes from where the lens images a point to where a distortion-free lens would.")
+
+
+def rotation_section(camera_T_target_list, stats, text: str) -> Section:
+    body = rotation_variety.figure_svg(camera_T_target_list, stats) + f"<pre>{html.escape(text)}</pre>"
+    return Section("rotation-variety", "Rotation variety of the captured views", body,
+                   "Unit axes of the rotations between consecutive views, seen along each axis; "
+                   "points spread over the circles mean well-observed hand-eye rotation.")
+
+
+def consistency_section(result) -> Section:
+    if hasattr(result, "robot_T_camera"):
+        note = "With a correct robot_T_camera every frame puts the target at the same place on the flange."
+    else:
+        note = "With a correct tcp_T_camera every frame puts the target at the same place in the robot base frame."
+    return Section("consistency", "Per-frame hand-eye consistency", consistency.figure_svg(result.consistency), note)
+
+
+def method_section(method_results, text: str) -> Section:
+    return Section("methods", "Hand-eye method comparison", method_table.table_html(method_results, text))
+
+
+def rig_section(result, camera_names, triangulation=None) -> Section:
+    points = triangulation.points_3d if triangulation is not None else None
+    return Section("rig", "Rig top view", rig_top_view.figure_svg(result.reference_T_camera_list, camera_names, points))
+
+
+def report_text_section(text: str) -> Section:
+    return text_section("summary", "Calibration report", text)
+
+
+def worst_view(errors) -> int:
+    return int(np.argmax(errors)) if len(errors) else 0
+
+
+def frame_errors(detections, camera_T_target_list, camera_matrix, dist):
+    """Per frame, the RMS distance between detected corners and their projection through the frame's camera_T_target."""
+    import cv2
+
+    errors = []
+    for view, k in enumerate(detections.successful_indices):
+        pose = np.asarray(camera_T_target_list[k], np.float64)
+        rvec = cv2.Rodrigues(pose[:3, :3])[0]
+        objects = np.asarray(detections.object_points[view], np.float64).reshape(-1, 3)
+        projected, _ = cv2.projectPoints(objects, rvec, pose[:3, 3], camera_matrix, dist)
+        detected = np.asarray(detections.image_points[view], np.float64).reshape(-1, 2)
+        errors.append(float(np.sqrt(np.mean(np.sum((projected.reshape(-1, 2) - detected) ** 2, axis=1)))))
+    return errors

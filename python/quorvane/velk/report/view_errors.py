@@ -1,0 +1,23 @@
+"""Per-view reprojection error bars with the error threshold."""
+
+from __future__ import annotations
+
+from .figure import new_figure, to_svg
+
+
+def figure_svg(errors, threshold: float, labels) -> str:
+    figure = new_figure(8.0, 3.2)
+    axes = figure.add_subplot()
+    positions = list(range(len(errors)))
+    colours = ["#2b7bba" if error <= threshold else "#d7301f" for error in errors]
+    bars = axes.bar(positions, errors, color=colours)
+    for k, bar in enumerate(bars):
+        bar.set_gid(f"view-error-bar-{k}")
+    line = axes.axhline(threshold, color="#444444", linestyle="--", linewidth=1.2,
+                        label=f"threshold {threshold:g} px")
+    line.set_gid("view-error-threshold")
+    axes.set_xticks(positions)
+    axes.set_xticklabels(labels, rotation=60, ha="right", fontsize=7)
+    axes.set_ylabel("RMS reprojection error [px]")
+    axes.legend(loc="upper right", fontsize=8)
+    return to_svg(figure, "view-errors")

@@ -1,0 +1,164 @@
+"""Target files: one small JSON document describing one printed calibration target.
+
+A target file names the kind of board and gives its sizes in metres, the ArUco
+dictionary by name and, for ChArUco boards, whether the board uses the legacy
+marker layout. ``velk board`` writes one beside every board it draws, and every
+calibration command reads one with ``--target``. Examples::
+
+    {"kind": "chessboard", "cols": 9, "rows": 6, "square_size": 0.025}
+    {"kind": "charuco", "squares_x": 9, "squares_y": 7, "square_length": 0.04,
+     "marker_length": 0.03, "dictionary": "DICT_5X5_100", "legacy_pattern": false}
+    {"kind": "aruco", "markers_x": 6, "markers_y": 5, "marker_length": 0.04,
+     "marker_separation": 0.01, "dictionary": "DICT_4X4_1000"}
+
+``cols`` and ``rows`` of a chessboard count inner corners, as the library's
+``ChessboardTarget`` does.
+"""
+
+from __future__ import annotations
+
+import json
+import math
+from dataclasses import asdict, dataclass
+from pathlib import Path
+
+import _velk
+
+KINDS = ("chessboard", "charuco", "aruco")
+DEFAULT_DICTIONARY = "DICT_4X4_1000"
+
+_FIELDS = {
+    "chessboard": {"cols": int, "rows": int, "square_size": float},
+    "charuco": {"squares_x": int, "squares_y": int, "square_length": float, "marker_length": float},
+    "aruco": {"markers_x": int, "markers_y": int, "marker_length": float, "marker_separation": float},
+}
+
+
+class TargetFileError(ValueError):
+    """A target file or target description that cannot be used."""
+
+
+@dataclass(frozen=True)
+class TargetSpec:
+    """The description of one printed target, as a target file holds it."""
+
+    kind: str
+    cols: int = 0
+    rows: int = 0
+    square_size: float = 0.0
+    squares_x: int = 0
+    squares_y: int = 0
+    square_length: float = 0.0
+    markers_x: int = 0
+    markers_y: int = 0
+    marker_length: float = 0.0
+    marker_separation: float = 0.0
+    dictionary: str = DEFAULT_DICTIONARY
+    legacy_pattern: bool = False
+
+    def to_json(self) -> dict:
+        """The target file's document: the kind, its own fields and, for marker boards, the dictionary."""
+        document = {"kind": self.kind}
+        values = asdict(self)
+        for name in _FIELDS[self.kind]:
+            document[name] = values[name]
+        if self.kind != "chessboard":
+            document["dictionary"] = self.dictionary
+        if self.kind == "charuco":
+            document["legacy_pattern"] = self.legacy_pattern
+        return document
+
+    def build(self):
+        """The library's target object (ChessboardTarget, CharucoTarget or ArucoTarget)."""
+        if self.kind == "chessboard":
+            return _velk.ChessboardTarget((self.cols, self.rows), self.square_size)
+        if self.kind == "charuco":
+            return _velk.CharucoTarget(self.squares_x, self.squares_y, self.square_length, self.marker_length,
+                                       self.dictionary)
+        return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.marker_separation,
+                                 self.dictionary)
+
+    def describe(self) -> str:
+        """One line naming the board and its sizes in millimetres."""
+        if self.kind == "chessboard":
+            return (f"chessboard {self.cols} x {self.rows} inner corners, "
+                    f"square {self.square_size * 1000:.2f} mm")
+        if self.kind == "charuco":
+            legacy = ", legacy pattern" if self.legacy_pattern else ""
+            return (f"ChArUco {self.squares_x} x {self.squares_y} squares, square {self.square_length * 1000:.2f} mm, "
+                    f"marker {self.marker_length * 1000:.2f} mm, {self.dictionary}{legacy}")
+        return (f"ArUco grid {self.markers_x} x {self.markers_y} markers, marker {self.marker_length * 1000:.2f} mm, "
+                f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}")
+
+
+def _field_value(document: dict, name: str, kind_of_value):
+    if name not in document:
+        raise TargetFileError(f"target: missing field '{name}'")
+    value = document[name]
+    if kind_of_value is int:
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TargetFileError(f"target: field '{name}' must be an integer, got {value!r}")
+        if value < 1:
+            raise TargetFileError(f"target: field '{name}' must be positive, got {value}")
+        return value
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) or value <= 0:
+        raise TargetFileError(f"target: field '{name}' must be a positive length in metres, got {value!r}")
+    return float(value)
+
+
+def _check_geometry(spec: TargetSpec) -> None:
+    if spec.kind == "chessboard" and (spec.cols < 2 or spec.rows < 2):
+        raise TargetFileError("target: a chessboard needs at least 2 x 2 inner corners")
+    if spec.kind == "charuco":
+        if spec.squares_x < 2 or spec.squares_y < 2:
+            raise TargetFileError("target: a ChArUco board needs at least 2 x 2 squares")
+        if spec.marker_length >= spec.square_length:
+            raise TargetFileError("target: the marker must be smaller than the square")
+        if spec.legacy_pattern and spec.squares_y % 2 == 0:
+            # The detector lays markers out in the current pattern; on boards with an even
+            # number of rows the legacy layout differs and would be misread.
+            raise TargetFileError("target: the legacy ChArUco pattern is only supported on boards with an odd "
+                                  "number of rows (squares_y)")
+
+
+def _dictionary(document: dict) -> str:
+    name = document.get("dictionary", DEFAULT_DICTIONARY)
+    if name not in _velk.aruco_dictionary_id_map():
+        raise TargetFileError(f"target: unknown dictionary '{name}'")
+    return name
+
+
+def spec_from_json(document) -> TargetSpec:
+    """Checks a parsed target file and returns its description."""
+    if not isinstance(document, dict):
+        raise TargetFileError("target: the file must hold a JSON object")
+    kind = document.get("kind")
+    if kind not in KINDS:
+        raise TargetFileError(f"target: 'kind' must be one of {', '.join(KINDS)}, got {kind!r}")
+    values = {name: _field_value(document, name, kind_of_value) for name, kind_of_value in _FIELDS[kind].items()}
+    if kind != "chessboard":
+        values["dictionary"] = _dictionary(document)
+    legacy = document.get("legacy_pattern", False)
+    if not isinstance(legacy, bool):
+        raise TargetFileError(f"target: 'legacy_pattern' must be true or false, got {legacy!r}")
+    spec = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
+    _check_geometry(spec)
+    return spec
+
+
+def load_target_file(path) -> TargetSpec:
+    """Reads and checks a target file."""
+    path = Path(path)
+    try:
+        document = json.loads(path.read_text(encoding="utf-8"))
+    except OSError as error:
+        raise TargetFileError(f"target: cannot read {path}: {error.strerror or error}") from error
+    except json.JSONDecodeError as error:
+        raise TargetFileError(f"target: {path} is not valid JSON ({error.msg}, line {error.lineno})") from error
+    return spec_from_json(document)
+
+
+def save_target_file(path, spec: TargetSpec) -> Path:
+    path = Path(path)
+    path.write_text(json.dumps(spec.to_json(), indent=2) + "\n", encoding="utf-8")
+    return path

@@ -1,0 +1,146 @@
+"""velk board: exact printed scale (measured on the rasterised PDF), target files, refusal of boards too large."""
+
+import json
+import re
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+import _velk
+from quorvane.velk import cli
+from quorvane.velk.target_file import TargetFileError, load_target_file, spec_from_json
+
+pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
+
+
+def rasterise(pdf, dpi, tmp_path):
+    """The PDF's first page as a grey image at ``dpi``, by poppler's pdftoppm."""
+    if shutil.which("pdftoppm") is None:
+        pytest.skip("pdftoppm (Debian poppler-utils) is not installed; scripts/setup.sh installs it")
+    import cv2
+
+    subprocess.run(["pdftoppm", "-r", str(dpi), "-gray", "-singlefile", "-png", str(pdf), str(tmp_path / "page")],
+                   check=True)
+    return cv2.imread(str(tmp_path / "page.png"), cv2.IMREAD_GRAYSCALE)
+
+
+def square_edges(row_pixels):
+    """x positions where a row of the page changes between black and white."""
+    dark = row_pixels < 128
+    return np.flatnonzero(dark[1:] != dark[:-1]) + 1
+
+
+@pytest.mark.parametrize("dpi, square, paper", [(300, 0.02, "A4"), (150, 0.03, "A3"), (200, 0.018, "letter")])
+def test_printed_chessboard_square_matches_dpi_and_target_file(tmp_path, dpi, square, paper):
+    pdf = tmp_path / "board.pdf"
+    assert cli.main(["board", "chessboard", "--cols", "7", "--rows", "5", "--square", str(square),
+                     "-o", str(pdf), "--dpi", str(dpi), "--paper", paper]) == 0
+    spec = load_target_file(tmp_path / "board.json")
+    page = rasterise(pdf, dpi, tmp_path)
+    expected_px = spec.square_size / 0.0254 * dpi
+    rows = np.flatnonzero((page < 128).any(axis=1))
+    middle_of_first_row = int(rows[0] + expected_px / 2)
+    edges = square_edges(page[middle_of_first_row])
+    # The first row of 8 squares starts black and ends white: 8 edges from its left border.
+    span = edges[7] - edges[0]
+    assert abs(span / 7 - expected_px) / expected_px < 0.005
+    first_row = page[rows[0]:rows[0] + int(expected_px)]
+    columns = np.flatnonzero((first_row < 128).any(axis=0))
+    vertical = square_edges(page[:, int(columns[0] + expected_px / 2)])
+    assert abs((vertical[5] - vertical[0]) / 5 - expected_px) / expected_px < 0.005
+    assert spec.to_json() == {"kind": "chessboard", "cols": 7, "rows": 5, "square_size": square}
+
+
+def test_printed_charuco_board_is_found_at_its_scale(tmp_path):
+    pdf = tmp_path / "charuco.pdf"
+    assert cli.main(["board", "charuco", "--squares-x", "5", "--squares-y", "7", "--square", "0.025",
+                     "--marker", "0.018", "--dictionary", "DICT_5X5_100", "-o", str(pdf), "--dpi", "100"]) == 0
+    spec = load_target_file(tmp_path / "charuco.json")
+    page = rasterise(pdf, 100, tmp_path)
+    import cv2
+
+    detections = _velk.IntrinsicCalibrator(spec.build()).find_corners([cv2.cvtColor(page, cv2.COLOR_GRAY2BGR)])
+    assert detections.successful_indices == [0]
+    points = np.asarray(detections.image_points[0]).reshape(-1, 2)
+    assert len(points) == 4 * 6
+    ids = np.asarray(detections.point_ids[0]).ravel()
+    by_id = dict(zip(ids.tolist(), points))
+    measured = np.linalg.norm(by_id[3] - by_id[0]) / 3  # corners 0..3 lie along the first row
+    expected = 0.025 / 0.0254 * 100
+    assert abs(measured - expected) / expected < 0.005
+
+
+@pytest.mark.parametrize("suffix", ["png", "svg"])
+def test_png_and_svg_pages_carry_their_physical_size(tmp_path, suffix):
+    out = tmp_path / f"grid.{suffix}"
+    assert cli.main(["board", "aruco", "--markers-x", "4", "--markers-y", "3", "--marker", "0.025",
+                     "--separation", "0.008", "-o", str(out), "--dpi", "120"]) == 0
+    assert json.loads((tmp_path / "grid.json").read_text())["marker_separation"] == 0.008
+    if suffix == "png":
+        from PIL import Image
+
+        with Image.open(out) as image:
+            assert round(image.info["dpi"][0]) == 120
+            assert abs(image.width / 120 * 25.4 - 210) < 0.5  # portrait A4
+    else:
+        text = out.read_text()
+        width_mm, pixels = re.search(r'width="([\d.]+)mm".*viewBox="0 0 (\d+) ', text).groups()
+        assert abs(float(width_mm) - 210) < 0.5 and "data:image/png;base64," in text
+        assert float(width_mm) / 25.4 * 120 == pytest.approx(int(pixels), abs=1e-3)  # one image pixel per dot
+
+
+@pytest.mark.parametrize("arguments, message", [
+    (["chessboard", "--cols", "9", "--rows", "6", "--square", "0.05"], "does not fit"),
+    (["chessboard", "--cols", "9", "--rows", "6", "--square", "0.02", "--paper", "B5"], "unknown paper 'B5'"),
+    (["charuco", "--squares-x", "5", "--squares-y", "4", "--square", "0.03", "--marker", "0.02", "--legacy"],
+     "legacy ChArUco pattern"),
+    (["charuco", "--squares-x", "5", "--squares-y", "5", "--square", "0.03", "--marker", "0.04"],
+     "marker must be smaller"),
+    (["aruco", "--markers-x", "4", "--markers-y", "3", "--marker", "0.04", "--separation", "0.01",
+      "--dictionary", "DICT_9X9"], "unknown dictionary 'DICT_9X9'"),
+])
+def test_boards_that_cannot_be_printed_are_refused(tmp_path, capsys, arguments, message):
+    out = tmp_path / "board.pdf"
+    assert cli.main(["board", *arguments, "-o", str(out)]) == 2
+    error = capsys.readouterr().err
+    assert error.startswith("velk: error: ") and message in error and len(error.splitlines()) == 1
+    assert not out.exists() and not (tmp_path / "board.json").exists()
+
+
+def test_large_board_fits_on_custom_paper_in_landscape(tmp_path):
+    out = tmp_path / "big.png"
+    assert cli.main(["board", "chessboard", "--cols", "9", "--rows", "6", "--square", "0.05", "-o", str(out),
+                     "--dpi", "50", "--paper", "650x500mm"]) == 0
+    from PIL import Image
+
+    with Image.open(out) as image:
+        assert image.width > image.height
+
+
+@pytest.mark.parametrize("document, message", [
+    ({"kind": "hexagon"}, "'kind' must be one of"),
+    ({"kind": "chessboard", "cols": 9, "rows": 6}, "missing field 'square_size'"),
+    ({"kind": "chessboard", "cols": 9.5, "rows": 6, "square_size": 0.02}, "must be an integer"),
+    ({"kind": "chessboard", "cols": 9, "rows": 6, "square_size": -1}, "positive length"),
+    ({"kind": "charuco", "squares_x": 5, "squares_y": 7, "square_length": 0.04, "marker_length": 0.03,
+      "legacy_pattern": "yes"}, "'legacy_pattern' must be true or false"),
+    ([1, 2], "must hold a JSON object"),
+])
+def test_target_file_errors(document, message):
+    with pytest.raises(TargetFileError, match=message):
+        spec_from_json(document)
+
+
+@pytest.mark.parametrize("document, expected", [
+    ({"kind": "chessboard", "cols": 9, "rows": 6, "square_size": 0.025}, "ChessboardTarget(size=(9, 6)"),
+    ({"kind": "charuco", "squares_x": 5, "squares_y": 7, "square_length": 0.04, "marker_length": 0.03,
+      "dictionary": "DICT_6X6_250", "legacy_pattern": True}, "aruco_dict_id=10"),
+    ({"kind": "aruco", "markers_x": 4, "markers_y": 6, "marker_length": 0.05, "marker_separation": 0.01},
+     "ArucoTarget(board_size=(4, 6), marker_length=0.050000, marker_separation=0.010000, aruco_dict_id=3)"),
+])
+def test_target_file_builds_the_library_target(document, expected):
+    spec = spec_from_json(document)
+    assert expected in repr(spec.build())
+    assert spec_from_json(spec.to_json()) == spec
