@@ -94,8 +94,10 @@ void bindDatasets(py::module_& io) {
 }
 
 void bindRobotPoseFiles(py::module_& io) {
-    io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"));
-    io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"));
+    io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"),
+           "Save flange poses robot_T_tcp (robot base frame, 4x4, metres) alone as calibration_data.npz in data_dir.");
+    io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"),
+           "Load the flange poses robot_T_tcp (robot base frame, 4x4, metres) of calibration_data.npz in data_dir.");
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ def _run_demo(args) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of the ``velk`` command and all its subcommands."""
     from .commands import board, check, hand_eye, intrinsics, poses, rig
 
     parser = _Parser(prog="velk", description="quorvane-velk camera calibration tools.")
