@@ -12,7 +12,9 @@ namespace velk::bindings {
 namespace {
 
 void bindRotationVarietyStats(py::module_& diagnostics) {
-    py::classh<RotationVarietyStats>(diagnostics, "RotationVarietyStats")
+    py::classh<RotationVarietyStats>(diagnostics, "RotationVarietyStats",
+             "How varied the rotations between captured views are: angles in degrees, singular values of the "
+             "rotation axes (dimensionless).")
         .def_readonly("num_motions", &RotationVarietyStats::num_motions)
         .def_property_readonly("singular_values",
                                [](const RotationVarietyStats& stats) {
@@ -26,12 +28,17 @@ void bindRotationVarietyStats(py::module_& diagnostics) {
 
 void bindRotationVarietyFunctions(py::module_& diagnostics) {
     diagnostics.def("analyze_rotation_variety", &velk::quality::analyze_rotation_variety,
-                    py::arg("camera_T_target_list"), py::arg("min_rotation_deg") = 0.5);
-    diagnostics.def("format_rotation_variety", &velk::quality::format_rotation_variety, py::arg("stats"));
+                    py::arg("camera_T_target_list"), py::arg("min_rotation_deg") = 0.5,
+             "Rotation variety of the motions between consecutive target poses camera_T_target (target in the "
+             "camera frame); motions of at most min_rotation_deg degrees are ignored. None when no motion is left.");
+    diagnostics.def("format_rotation_variety", &velk::quality::format_rotation_variety, py::arg("stats"),
+             "Text verdict on a rotation variety (degrees).");
 }
 
 void bindHandEyeMethodResult(py::module_& diagnostics) {
-    py::classh<HandEyeMethodResult>(diagnostics, "HandEyeMethodResult")
+    py::classh<HandEyeMethodResult>(diagnostics, "HandEyeMethodResult",
+             "One solver's hand-eye result: 4x4 poses in metres, pose_deg as [x, y, z, rx, ry, rz] in metres and "
+             "degrees.")
         .def_readonly("method_name", &HandEyeMethodResult::method_name)
         .def_readonly("tcp_T_camera", &HandEyeMethodResult::tcp_T_camera)
         .def_readonly("pose_deg", &HandEyeMethodResult::pose_deg)
@@ -43,9 +50,13 @@ void bindMethodComparisonFunctions(py::module_& diagnostics) {
     diagnostics.def("compare_hand_eye_methods", &velk::quality::compare_hand_eye_methods, py::arg("target"),
                     py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("camera_T_target_list"),
                     py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-                    py::arg("per_view_error_threshold") = 1.0, py::arg("setup") = "eye-in-hand");
+                    py::arg("per_view_error_threshold") = 1.0, py::arg("setup") = "eye-in-hand",
+             "Run the hand-eye calibration once per solver on the same data (robot_T_tcp_list in the robot base "
+             "frame, metres; per_view_error_threshold in pixels). Failed solvers map to None.");
     diagnostics.def("format_method_comparison", &velk::quality::format_method_comparison, py::arg("method_results"),
-                    py::arg("consensus_threshold_deg") = 1.5);
+                    py::arg("consensus_threshold_deg") = 1.5,
+             "Table of the solvers' results (millimetres, degrees) and a verdict on whether they agree within "
+             "consensus_threshold_deg degrees.");
 }
 
 }  // namespace

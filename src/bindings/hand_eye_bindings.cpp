@@ -95,7 +95,9 @@ void bindEyeToHandResult(py::module_& module) {
 
 void bindAlignedTargetPoses(py::module_& module) {
     using Aligned = EyeInHandCalibrator::AlignedTargetPoses;
-    py::classh<Aligned>(module, "AlignedTargetPoses")
+    py::classh<Aligned>(module, "AlignedTargetPoses",
+             "Target poses camera_T_target (target in the camera frame, metres) with the images and flange poses "
+             "robot_T_tcp (robot base frame, metres) they belong to, entry for entry.")
         .def_readonly("camera_T_target_list", &Aligned::camera_T_target_list)
         .def_readonly("valid_image_list", &Aligned::valid_image_list)
         .def_readonly("valid_robot_T_tcp_list", &Aligned::valid_robot_T_tcp_list);
@@ -116,39 +118,70 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
 void bindEyeToHandCalibrator(py::module_& module) {
     py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
                                     "Eye-to-hand (stationary camera, target on the flange) hand-eye calibrator.")
-        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
+        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
+             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
+             "IntrinsicOptions of the inner intrinsic calibration.")
         .def("calibrate", &calibrateFromPython<EyeToHandCalibrator>, py::arg("robot_T_tcp_list"),
              py::arg("image_list"), py::arg("method") = "TSAI",
              py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions())
+             py::arg("refinement_options") = RefinementOptions(),
+             "Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one per "
+             "image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: target "
+             "poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix (pixels) and "
+             "distortion_coefficients: known intrinsics, empty to calibrate them; output_path: folder or JSON file"
+             " for the result, None to save nothing. Solves robot_T_camera (camera in the robot base frame) and "
+             "tcp_T_target (target in the flange frame), metres. refine: then refine by reprojection error over every corner (refinement_options).")
         .def("compute_camera_T_target_list", &EyeToHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
-             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
-        .def("format_results", &EyeToHandCalibrator::formatResults)
-        .def("print_results", &EyeToHandCalibrator::printResults)
-        .def("corner_images", &EyeToHandCalibrator::cornerImages)
-        .def("last_result", [](const EyeToHandCalibrator& self) { return self.lastResult(); })
-        .def("target", [](const EyeToHandCalibrator& self) { return self.target(); });
+             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+             "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
+             "intrinsics (pixels) and pair it with its flange pose robot_T_tcp (robot base frame, metres); images "
+             "without the target are dropped from all three lists.")
+        .def("format_results", &EyeToHandCalibrator::formatResults,
+             "The text report of the last calibration (millimetres and degrees).")
+        .def("print_results", &EyeToHandCalibrator::printResults,
+             "Print the text report to standard output.")
+        .def("corner_images", &EyeToHandCalibrator::cornerImages,
+             "Images of the last calibration with the detected corners drawn (8-bit BGR).")
+        .def("last_result", [](const EyeToHandCalibrator& self) { return self.lastResult(); },
+             "A copy of the last EyeToHandResult (poses 4x4 in metres).")
+        .def("target", [](const EyeToHandCalibrator& self) { return self.target(); },
+             "A copy of the target (lengths in metres).");
 }
 
 void bindEyeInHandCalibrator(py::module_& module) {
     py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
-        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
+        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
+             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
+             "IntrinsicOptions of the inner intrinsic calibration.")
         .def("calibrate", &calibrateFromPython<EyeInHandCalibrator>, py::arg("robot_T_tcp_list"), py::arg("image_list"),
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions())
+             py::arg("refinement_options") = RefinementOptions(),
+             "Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one per "
+             "image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: target "
+             "poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix (pixels) and "
+             "distortion_coefficients: known intrinsics, empty to calibrate them; output_path: folder or JSON file"
+             " for the result, None to save nothing. Solves tcp_T_camera (camera in the flange frame, metres). refine: then refine by reprojection error over every corner (refinement_options).")
         .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
-             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"))
-        .def("format_results", &EyeInHandCalibrator::formatResults)
-        .def("print_results", &EyeInHandCalibrator::printResults)
-        .def("corner_images", &EyeInHandCalibrator::cornerImages)
-        .def("last_result", [](const EyeInHandCalibrator& self) { return self.lastResult(); })
-        .def("target", [](const EyeInHandCalibrator& self) { return self.target(); });
+             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
+             "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
+             "intrinsics (pixels) and pair it with its flange pose robot_T_tcp (robot base frame, metres); images "
+             "without the target are dropped from all three lists.")
+        .def("format_results", &EyeInHandCalibrator::formatResults,
+             "The text report of the last calibration (millimetres and degrees).")
+        .def("print_results", &EyeInHandCalibrator::printResults,
+             "Print the text report to standard output.")
+        .def("corner_images", &EyeInHandCalibrator::cornerImages,
+             "Images of the last calibration with the detected corners drawn (8-bit BGR).")
+        .def("last_result", [](const EyeInHandCalibrator& self) { return self.lastResult(); },
+             "A copy of the last HandEyeResult (poses 4x4 in metres).")
+        .def("target", [](const EyeInHandCalibrator& self) { return self.target(); },
+             "A copy of the target (lengths in metres).");
 }
 
 }  // namespace

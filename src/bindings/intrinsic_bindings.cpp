@@ -22,7 +22,9 @@ void bindTermCriteriaConstants(py::module_& module) {
 
 void bindTermCriteria(py::module_& module) {
     py::classh<cv::TermCriteria>(module, "TermCriteria", "OpenCV solver termination criteria.")
-        .def(py::init<int, int, double>(), py::arg("type"), py::arg("max_count"), py::arg("epsilon"))
+        .def(py::init<int, int, double>(), py::arg("type"), py::arg("max_count"), py::arg("epsilon"),
+             "type: TERM_CRITERIA_COUNT and/or TERM_CRITERIA_EPS; max_count: iterations; epsilon: parameter change"
+             " at which the solver stops.")
         .def_readwrite("type", &cv::TermCriteria::type)
         .def_readwrite("max_count", &cv::TermCriteria::maxCount)
         .def_readwrite("epsilon", &cv::TermCriteria::epsilon);
@@ -30,7 +32,8 @@ void bindTermCriteria(py::module_& module) {
 
 void bindIntrinsicOptions(py::module_& module) {
     py::classh<IntrinsicOptions>(module, "IntrinsicOptions", "Tunables for intrinsic calibration.")
-        .def(py::init<>())
+        .def(py::init<>(),
+             "Default options: per_view_error_threshold in pixels, window sizes in pixels.")
         .def_readwrite("criteria", &IntrinsicOptions::criteria)
         .def_readwrite("chessboard_corner_detector", &IntrinsicOptions::chessboard_corner_detector)
         .def_readwrite("chessboard_flags", &IntrinsicOptions::chessboard_flags)
@@ -73,18 +76,27 @@ void bindIntrinsicResult(py::module_& module) {
 void bindIntrinsicCalibrator(py::module_& module) {
     py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
-        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions())
+        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
+             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: IntrinsicOptions.")
         .def(
             "find_corners",
             [](const IntrinsicCalibrator& self, const BorrowedImages& images) { return self.findCorners(images.images); },
-            py::arg("images"))
+            py::arg("images"),
+             "Detect the target in 8-bit BGR images: image points in pixels, object points in the target frame "
+             "(metres).")
         .def(
             "calibrate", [](IntrinsicCalibrator& self, const BorrowedImages& images) { return self.calibrate(images.images); },
-            py::arg("images"))
-        .def("corner_images", &IntrinsicCalibrator::cornerImages)
-        .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); })
-        .def("target", [](const IntrinsicCalibrator& self) { return self.target(); })
-        .def("options", [](const IntrinsicCalibrator& self) { return self.options(); });
+            py::arg("images"),
+             "Calibrate from 8-bit BGR images: camera matrix in pixels, distortion coefficients, RMS and per-view "
+             "reprojection errors in pixels.")
+        .def("corner_images", &IntrinsicCalibrator::cornerImages,
+             "Copies of the images of the last detection with the found corners drawn (8-bit BGR).")
+        .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); },
+             "The detections of the last find_corners or calibrate (pixels; object points in metres, target frame).")
+        .def("target", [](const IntrinsicCalibrator& self) { return self.target(); },
+             "A copy of the target (lengths in metres).")
+        .def("options", [](const IntrinsicCalibrator& self) { return self.options(); },
+             "A copy of the options.");
 }
 
 }  // namespace

@@ -35,8 +35,12 @@ void bindRefinementRecord(py::module_& io) {
 }
 
 void bindHandEyeResultRecord(py::module_& io) {
-    py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord")
-        .def(py::init<>())
+    py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord",
+             "Eye-in-hand result as stored in hand_eye.json: tcp_T_camera_list, camera in the flange frame, 4x4, "
+             "metres.")
+        .def(py::init<>(),
+             "An empty record of an eye-in-hand result; tcp_T_camera_list holds camera-in-flange poses (4x4, "
+             "metres).")
         .def_readwrite("reference_index", &HandEyeResultRecord::reference_index)
         .def_readwrite("num_cameras", &HandEyeResultRecord::num_cameras)
         .def_readwrite("method", &HandEyeResultRecord::method)
@@ -47,8 +51,12 @@ void bindHandEyeResultRecord(py::module_& io) {
 }
 
 void bindEyeToHandResultRecord(py::module_& io) {
-    py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord")
-        .def(py::init<>())
+    py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord",
+             "Eye-to-hand result as stored in its JSON file: robot_T_camera_list (camera in the robot base frame) "
+             "and tcp_T_target (target in the flange frame), 4x4, metres.")
+        .def(py::init<>(),
+             "An empty record of an eye-to-hand result; robot_T_camera_list holds camera-in-robot-base poses and "
+             "tcp_T_target the target in the flange frame (4x4, metres).")
         .def_readwrite("reference_index", &EyeToHandResultRecord::reference_index)
         .def_readwrite("num_cameras", &EyeToHandResultRecord::num_cameras)
         .def_readwrite("method", &EyeToHandResultRecord::method)
@@ -60,8 +68,12 @@ void bindEyeToHandResultRecord(py::module_& io) {
 }
 
 void bindMultiCameraCalibrationRecord(py::module_& io) {
-    py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord")
-        .def(py::init<>())
+    py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord",
+             "Rig calibration as stored in multi_camera_calibration.json: reference_T_camera_list (camera in the "
+             "reference camera's frame, 4x4, metres), intrinsics and reprojection errors in pixels.")
+        .def(py::init<>(),
+             "An empty record of a rig calibration; reference_T_camera_list holds camera-in-reference-camera poses"
+             " (4x4, metres), intrinsics and errors are in pixels.")
         .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index)
         .def_readwrite("num_cameras", &MultiCameraCalibrationRecord::num_cameras)
         .def_readwrite("intrinsic_matrices", &MultiCameraCalibrationRecord::intrinsic_matrices)
@@ -73,13 +85,20 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
 }
 
 void bindResultRecordFiles(py::module_& io) {
-    io.def("save_hand_eye_result", &velk::io::save_hand_eye_result, py::arg("output_path"), py::arg("record"));
-    io.def("load_hand_eye_result", &velk::io::load_hand_eye_result, py::arg("input_path"));
-    io.def("save_eye_to_hand_result", &velk::io::save_eye_to_hand_result, py::arg("output_path"), py::arg("record"));
-    io.def("load_eye_to_hand_result", &velk::io::load_eye_to_hand_result, py::arg("input_path"));
+    io.def("save_hand_eye_result", &velk::io::save_hand_eye_result, py::arg("output_path"), py::arg("record"),
+             "Write a HandEyeResultRecord as JSON (a folder gets hand_eye.json); returns the file written.");
+    io.def("load_hand_eye_result", &velk::io::load_hand_eye_result, py::arg("input_path"),
+             "Read a HandEyeResultRecord from its JSON file (poses 4x4, metres).");
+    io.def("save_eye_to_hand_result", &velk::io::save_eye_to_hand_result, py::arg("output_path"), py::arg("record"),
+             "Write an EyeToHandResultRecord as JSON (a folder gets eye_to_hand.json); returns the file written.");
+    io.def("load_eye_to_hand_result", &velk::io::load_eye_to_hand_result, py::arg("input_path"),
+             "Read an EyeToHandResultRecord from its JSON file (poses 4x4, metres).");
     io.def("save_multi_camera_calibration", &velk::io::save_multi_camera_calibration, py::arg("output_path"),
-           py::arg("record"));
-    io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"));
+           py::arg("record"),
+             "Write a MultiCameraCalibrationRecord as JSON (a folder gets multi_camera_calibration.json); returns "
+             "the file written.");
+    io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"),
+             "Read a MultiCameraCalibrationRecord from its JSON file (poses 4x4, metres).");
 }
 
 void bindDatasets(py::module_& io) {
@@ -99,8 +118,10 @@ void bindDatasets(py::module_& io) {
 }
 
 void bindRobotPoseFiles(py::module_& io) {
-    io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"));
-    io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"));
+    io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"),
+           "Save flange poses robot_T_tcp (robot base frame, 4x4, metres) alone as calibration_data.npz in data_dir.");
+    io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"),
+           "Load the flange poses robot_T_tcp (robot base frame, 4x4, metres) of calibration_data.npz in data_dir.");
 }
 
 }  // namespace

@@ -79,21 +79,41 @@ void bindMultiCameraCalibrator(py::module_& module) {
                                       "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
         .def(py::init<TargetVariant, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
              py::arg("reference_index") = 0, py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
-             py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic)
-        .def_static("default_options", &MultiCameraCalibrator::defaultOptions)
+             py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic,
+             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); num_cameras: cameras of "
+             "the rig; reference_index: the camera whose frame the poses reference_T_camera are given in; options:"
+             " IntrinsicOptions of the per-camera calibrations; stereo_calibrate_flags: CALIB_FIX_INTRINSIC or "
+             "CALIB_USE_INTRINSIC_GUESS.")
+        .def_static("default_options", &MultiCameraCalibrator::defaultOptions,
+             "The IntrinsicOptions a rig calibration uses unless given others.")
         .def("calibrate", &calibrateFromPython, py::arg("image_lists"),
              py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
              py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none(),
-             py::arg("refine") = false, py::arg("refinement_options") = RefinementOptions())
-        .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0)
+             py::arg("refine") = false, py::arg("refinement_options") = RefinementOptions(),
+             "Calibrate the rig. image_lists: one list of 8-bit BGR images per camera, entry f of each taken at "
+             "the same instant; intrinsic_matrices (pixels) and distortion_coefficients: known intrinsics per "
+             "camera, empty to calibrate them; output_path: folder or JSON file for the result, None to save "
+             "nothing. Gives reference_T_camera (camera in the reference camera's frame, metres) for every camera. refine: then refine "
+             "every camera jointly by reprojection error (refinement_options).")
+        .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0,
+             "Triangulate the target corners of one frame from all cameras: points in the reference camera's frame"
+             " (metres), reprojection errors in pixels.")
         .def("calibrate_subsets", &MultiCameraCalibrator::calibrateSubsets, py::arg("image_lists"),
-             py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0)
-        .def("format_results", &MultiCameraCalibrator::formatResults)
-        .def("print_results", &MultiCameraCalibrator::printResults)
-        .def("last_result", &MultiCameraCalibrator::lastResult)
-        .def("target", [](const MultiCameraCalibrator& self) { return self.target(); })
-        .def("num_cameras", &MultiCameraCalibrator::numCameras)
-        .def("reference_index", &MultiCameraCalibrator::referenceIndex);
+             py::arg("subset_sizes") = std::vector<int>{2, 3}, py::arg("frame_index") = 0,
+             "Calibrate every combination of cameras of the given sizes as a rig of its own (reference: its first "
+             "camera) and validate each by triangulating frame_index.")
+        .def("format_results", &MultiCameraCalibrator::formatResults,
+             "The text report of the last calibration, triangulation and subsets (millimetres, degrees, pixels).")
+        .def("print_results", &MultiCameraCalibrator::printResults,
+             "Print the text report to standard output.")
+        .def("last_result", &MultiCameraCalibrator::lastResult,
+             "A copy of the last MultiCameraResult (poses 4x4 in metres).")
+        .def("target", [](const MultiCameraCalibrator& self) { return self.target(); },
+             "A copy of the target (lengths in metres).")
+        .def("num_cameras", &MultiCameraCalibrator::numCameras,
+             "Number of cameras of the rig.")
+        .def("reference_index", &MultiCameraCalibrator::referenceIndex,
+             "Index of the reference camera, whose frame the poses reference_T_camera are given in.");
 }
 
 }  // namespace

@@ -43,9 +43,12 @@ void bindChessboardTarget(py::module_& module) {
 void bindCharucoTarget(py::module_& module) {
     py::classh<CharucoTarget>(module, "CharucoTarget", "ChArUco target: chessboard + embedded ArUco markers.")
         .def(py::init<int, int, double, double, int>(), py::arg("squares_x"), py::arg("squares_y"),
-             py::arg("square_length"), py::arg("marker_length"), py::arg("aruco_dict_id") = kDefaultArucoDictionaryId)
+             py::arg("square_length"), py::arg("marker_length"), py::arg("aruco_dict_id") = kDefaultArucoDictionaryId,
+             "squares_x, squares_y: chessboard squares across and down; square_length, marker_length: edge lengths in "
+             "metres; aruco_dict_id: OpenCV predefined dictionary id.")
         .def(py::init<int, int, double, double, const std::string&>(), py::arg("squares_x"), py::arg("squares_y"),
-             py::arg("square_length"), py::arg("marker_length"), py::arg("aruco_dict_id"))
+             py::arg("square_length"), py::arg("marker_length"), py::arg("aruco_dict_id"),
+             "As above, with the dictionary given by name (e.g. \"DICT_4X4_50\"); lengths in metres.")
         .def_readwrite("squares_x", &CharucoTarget::squares_x)
         .def_readwrite("squares_y", &CharucoTarget::squares_y)
         .def_readwrite("square_length", &CharucoTarget::square_length)
@@ -67,9 +70,12 @@ void bindCharucoTarget(py::module_& module) {
 void bindArucoTarget(py::module_& module) {
     py::classh<ArucoTarget>(module, "ArucoTarget", "ArUco grid-board target.")
         .def(py::init<cv::Size, double, double, int>(), py::arg("board_size"), py::arg("marker_length"),
-             py::arg("marker_separation"), py::arg("aruco_dict_id") = kDefaultArucoDictionaryId)
+             py::arg("marker_separation"), py::arg("aruco_dict_id") = kDefaultArucoDictionaryId,
+             "board_size: (markers_x, markers_y); marker_length, marker_separation: in metres; aruco_dict_id: OpenCV "
+             "predefined dictionary id.")
         .def(py::init<cv::Size, double, double, const std::string&>(), py::arg("board_size"),
-             py::arg("marker_length"), py::arg("marker_separation"), py::arg("aruco_dict_id"))
+             py::arg("marker_length"), py::arg("marker_separation"), py::arg("aruco_dict_id"),
+             "As above, with the dictionary given by name (e.g. \"DICT_4X4_50\"); lengths in metres.")
         .def_readwrite("board_size", &ArucoTarget::board_size)
         .def_readwrite("marker_length", &ArucoTarget::marker_length)
         .def_readwrite("marker_separation", &ArucoTarget::marker_separation)

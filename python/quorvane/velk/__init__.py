@@ -5,7 +5,13 @@ verdicts on the quality of calibration data, computed by the compiled core
 ``_velk`` and re-exported here.
 """
 
-import _velk
+from ._native_libraries import raise_if_missing_library
+
+try:
+    import _velk
+except ImportError as error:
+    raise_if_missing_library(error)
+    raise
 from _velk import *  # noqa: F401,F403  (the public names of the compiled core)
 
 from . import diagnostics, io, tf  # noqa: F401

@@ -55,6 +55,7 @@ def _run_demo(args) -> int:
 
 
 def build_parser() -> argparse.ArgumentParser:
+    """The argument parser of the ``velk`` command and all its subcommands."""
     from .commands import board, check, hand_eye, intrinsics, poses, rig
 
     parser = _Parser(prog="velk", description="quorvane-velk camera calibration tools.")
@@ -71,6 +72,7 @@ def _wants_debug(argv) -> bool:
 
 
 def main(argv=None) -> int:
+    """Entry of the ``velk`` command: parses ``argv`` (default: the process arguments), returns the exit status."""
     try:
         args = build_parser().parse_args(argv)
         return args.run(args)
