@@ -141,8 +141,9 @@ def test_rig_on_the_stereo_photographs(tmp_path, left_photos, right_photos):
     record = _velk.io.load_multi_camera_calibration(folder / "multi_camera_calibration.json")
     assert record.num_cameras == 2
     baseline = np.linalg.norm(np.asarray(record.reference_T_camera_list[1])[:3, 3])
+    # The command refines by default, as the library does when asked.
     direct = _velk.MultiCameraCalibrator(_velk.ChessboardTarget((9, 6), 0.025), 2).calibrate(
-        [left_photos, right_photos])
+        [left_photos, right_photos], refine=True)
     assert baseline == pytest.approx(np.linalg.norm(np.asarray(direct.reference_T_camera_list[1])[:3, 3]), rel=1e-9)
     assert 'id="rig-camera-0"' in report.read_text() and 'id="rig-camera-1"' in report.read_text()
 
@@ -223,3 +224,12 @@ def test_check_of_an_eye_to_hand_dataset(eye_to_hand_dataset, capsys):
     _, folder, target = eye_to_hand_dataset
     assert cli.main(["check", str(folder), "--target", str(target), "--eye-to-hand", "--quiet"]) == 0
     assert "HAND-EYE CROSS-METHOD COMPARISON" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("flag, refined", [([], True), (["--no-refine"], False)])
+def test_hand_eye_refines_by_default(hand_eye_dataset, tmp_path, flag, refined):
+    folder, target = hand_eye_dataset
+    out = tmp_path / "out"
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "-o", str(out), "--quiet", *flag]) == 0
+    document = json.loads((out / "hand_eye.json").read_text())
+    assert ("refinement" in document) == refined

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import argparse
 from pathlib import Path
 
 import _velk
@@ -23,6 +24,12 @@ def add_threshold_option(parser, default: float) -> None:
 
 def add_report_option(parser) -> None:
     parser.add_argument("--report", metavar="REPORT_HTML", help="also write a self-contained HTML report")
+
+
+def add_refine_option(parser) -> None:
+    parser.add_argument("--refine", action=argparse.BooleanOptionalAction, default=True,
+                        help="refine the closed-form result by reprojection error over every corner, "
+                             "with 1-sigma uncertainties (default: on; --no-refine for the closed form alone)")
 
 
 def load_target(args):

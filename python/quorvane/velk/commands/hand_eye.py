@@ -37,6 +37,7 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("-o", "--output",
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
     common.add_report_option(parser)
+    common.add_refine_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -110,7 +111,7 @@ def run(args) -> int:
         calibrator = calibrator_class(target, options)
         result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                       intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
-                                      output_path=output)
+                                      output_path=output, refine=args.refine)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
                     "it needs at least 4 views with the target found, within the error threshold and with "

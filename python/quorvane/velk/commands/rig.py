@@ -22,6 +22,7 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("-o", "--output",
                         help="folder or file for multi_camera_calibration.json (default: DATASET_DIR)")
     common.add_report_option(parser)
+    common.add_refine_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -41,7 +42,7 @@ def run(args) -> int:
     total = sum(len(images) for images in data.image_lists)
     with progress.detection(common.intrinsic_options(args, base), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
-        result = calibrator.calibrate(data.image_lists, output_path=output)
+        result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
     if not result.ok:
         failed = ", ".join(_failed_cameras(result, data.camera_names)) or "some cameras"
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
