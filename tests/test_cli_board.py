@@ -10,7 +10,7 @@ import pytest
 
 import _velk
 from quorvane.velk import cli
-from quorvane.velk.target_file import TargetFileError, load_target_file, spec_from_json
+from quorvane.velk.target_file import TargetFileError, load_target_file, printed_from_json
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
@@ -37,9 +37,9 @@ def test_printed_chessboard_square_matches_dpi_and_target_file(tmp_path, dpi, sq
     pdf = tmp_path / "board.pdf"
     assert cli.main(["board", "chessboard", "--cols", "7", "--rows", "5", "--square", str(square),
                      "-o", str(pdf), "--dpi", str(dpi), "--paper", paper]) == 0
-    spec = load_target_file(tmp_path / "board.json")
+    printed = load_target_file(tmp_path / "board.json")
     page = rasterise(pdf, dpi, tmp_path)
-    expected_px = spec.square_size / 0.0254 * dpi
+    expected_px = printed.square_size / 0.0254 * dpi
     rows = np.flatnonzero((page < 128).any(axis=1))
     middle_of_first_row = int(rows[0] + expected_px / 2)
     edges = square_edges(page[middle_of_first_row])
@@ -50,18 +50,18 @@ def test_printed_chessboard_square_matches_dpi_and_target_file(tmp_path, dpi, sq
     columns = np.flatnonzero((first_row < 128).any(axis=0))
     vertical = square_edges(page[:, int(columns[0] + expected_px / 2)])
     assert abs((vertical[5] - vertical[0]) / 5 - expected_px) / expected_px < 0.005
-    assert spec.to_json() == {"kind": "chessboard", "cols": 7, "rows": 5, "square_size": square}
+    assert printed.to_json() == {"kind": "chessboard", "cols": 7, "rows": 5, "square_size": square}
 
 
 def test_printed_charuco_board_is_found_at_its_scale(tmp_path):
     pdf = tmp_path / "charuco.pdf"
     assert cli.main(["board", "charuco", "--squares-x", "5", "--squares-y", "7", "--square", "0.025",
                      "--marker", "0.018", "--dictionary", "DICT_5X5_100", "-o", str(pdf), "--dpi", "100"]) == 0
-    spec = load_target_file(tmp_path / "charuco.json")
+    printed = load_target_file(tmp_path / "charuco.json")
     page = rasterise(pdf, 100, tmp_path)
     import cv2
 
-    detections = _velk.IntrinsicCalibrator(spec.build()).find_corners([cv2.cvtColor(page, cv2.COLOR_GRAY2BGR)])
+    detections = _velk.IntrinsicCalibrator(printed.build()).find_corners([cv2.cvtColor(page, cv2.COLOR_GRAY2BGR)])
     assert detections.successful_indices == [0]
     points = np.asarray(detections.image_points[0]).reshape(-1, 2)
     assert len(points) == 4 * 6
@@ -130,7 +130,7 @@ def test_large_board_fits_on_custom_paper_in_landscape(tmp_path):
 ])
 def test_target_file_errors(document, message):
     with pytest.raises(TargetFileError, match=message):
-        spec_from_json(document)
+        printed_from_json(document)
 
 
 @pytest.mark.parametrize("document, expected", [
@@ -141,6 +141,6 @@ def test_target_file_errors(document, message):
      "ArucoTarget(board_size=(4, 6), marker_length=0.050000, marker_separation=0.010000, aruco_dict_id=3)"),
 ])
 def test_target_file_builds_the_library_target(document, expected):
-    spec = spec_from_json(document)
-    assert expected in repr(spec.build())
-    assert spec_from_json(spec.to_json()) == spec
+    printed = printed_from_json(document)
+    assert expected in repr(printed.build())
+    assert printed_from_json(printed.to_json()) == printed

@@ -106,15 +106,15 @@ def _field_value(document: dict, name: str, kind_of_value):
     return float(value)
 
 
-def _check_geometry(spec: TargetSpec) -> None:
-    if spec.kind == "chessboard" and (spec.cols < 2 or spec.rows < 2):
+def _check_geometry(printed: TargetSpec) -> None:
+    if printed.kind == "chessboard" and (printed.cols < 2 or printed.rows < 2):
         raise TargetFileError("target: a chessboard needs at least 2 x 2 inner corners")
-    if spec.kind == "charuco":
-        if spec.squares_x < 2 or spec.squares_y < 2:
+    if printed.kind == "charuco":
+        if printed.squares_x < 2 or printed.squares_y < 2:
             raise TargetFileError("target: a ChArUco board needs at least 2 x 2 squares")
-        if spec.marker_length >= spec.square_length:
+        if printed.marker_length >= printed.square_length:
             raise TargetFileError("target: the marker must be smaller than the square")
-        if spec.legacy_pattern and spec.squares_y % 2 == 0:
+        if printed.legacy_pattern and printed.squares_y % 2 == 0:
             # The detector lays markers out in the current pattern; on boards with an even
             # number of rows the legacy layout differs and would be misread.
             raise TargetFileError("target: the legacy ChArUco pattern is only supported on boards with an odd "
@@ -128,7 +128,7 @@ def _dictionary(document: dict) -> str:
     return name
 
 
-def spec_from_json(document) -> TargetSpec:
+def printed_from_json(document) -> TargetSpec:
     """Checks a parsed target file and returns its description."""
     if not isinstance(document, dict):
         raise TargetFileError("target: the file must hold a JSON object")
@@ -141,9 +141,9 @@ def spec_from_json(document) -> TargetSpec:
     legacy = document.get("legacy_pattern", False)
     if not isinstance(legacy, bool):
         raise TargetFileError(f"target: 'legacy_pattern' must be true or false, got {legacy!r}")
-    spec = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
-    _check_geometry(spec)
-    return spec
+    printed = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
+    _check_geometry(printed)
+    return printed
 
 
 def load_target_file(path) -> TargetSpec:
@@ -155,10 +155,10 @@ def load_target_file(path) -> TargetSpec:
         raise TargetFileError(f"target: cannot read {path}: {error.strerror or error}") from error
     except json.JSONDecodeError as error:
         raise TargetFileError(f"target: {path} is not valid JSON ({error.msg}, line {error.lineno})") from error
-    return spec_from_json(document)
+    return printed_from_json(document)
 
 
-def save_target_file(path, spec: TargetSpec) -> Path:
+def save_target_file(path, printed: TargetSpec) -> Path:
     path = Path(path)
-    path.write_text(json.dumps(spec.to_json(), indent=2) + "\n", encoding="utf-8")
+    path.write_text(json.dumps(printed.to_json(), indent=2) + "\n", encoding="utf-8")
     return path

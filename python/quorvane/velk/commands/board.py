@@ -5,7 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from ..printing.page import parse_paper, output_format, render_page, write_page
-from ..target_file import DEFAULT_DICTIONARY, TargetSpec, save_target_file, spec_from_json
+from ..target_file import DEFAULT_DICTIONARY, TargetSpec, save_target_file, printed_from_json
 
 
 def _add_output_options(parser) -> None:
@@ -43,7 +43,7 @@ def add_parser(commands, common) -> None:
     parser.set_defaults(run=run)
 
 
-def spec_from_arguments(args) -> TargetSpec:
+def printed_from_arguments(args) -> TargetSpec:
     if args.kind == "chessboard":
         document = {"kind": "chessboard", "cols": args.cols, "rows": args.rows, "square_size": args.square}
     elif args.kind == "charuco":
@@ -54,7 +54,7 @@ def spec_from_arguments(args) -> TargetSpec:
         document = {"kind": "aruco", "markers_x": args.markers_x, "markers_y": args.markers_y,
                     "marker_length": args.marker, "marker_separation": args.separation,
                     "dictionary": args.dictionary}
-    return spec_from_json(document)
+    return printed_from_json(document)
 
 
 def run(args) -> int:
@@ -64,12 +64,12 @@ def run(args) -> int:
         raise UsageError(f"board: --dpi must lie between 50 and 2400, got {args.dpi:g}")
     output = Path(args.output)
     output_format(output)
-    spec = spec_from_arguments(args)
+    printed = printed_from_arguments(args)
     target_path = output.with_suffix(".json")
-    page = render_page(spec, parse_paper(args.paper), args.dpi, target_path.name)
+    page = render_page(printed, parse_paper(args.paper), args.dpi, target_path.name)
     output.parent.mkdir(parents=True, exist_ok=True)
     write_page(page, output, args.dpi)
-    save_target_file(target_path, spec)
-    print(f"Board: {spec.describe()}")
+    save_target_file(target_path, printed)
+    print(f"Board: {printed.describe()}")
     print(f"Wrote {output} ({args.dpi:g} dpi) and its target file {target_path}")
     return 0

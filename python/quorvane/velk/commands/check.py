@@ -36,7 +36,7 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
 
 
 def run(args) -> int:
-    spec, target = common.load_target(args)
+    printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
     data = load_hand_eye_folder(args.dataset, progress)

@@ -34,8 +34,8 @@ def add_refine_option(parser) -> None:
 
 def load_target(args):
     """(description, library target) of --target."""
-    spec = load_target_file(args.target)
-    return spec, spec.build()
+    printed = load_target_file(args.target)
+    return printed, printed.build()
 
 
 def intrinsic_options(args, base=None):

@@ -100,7 +100,7 @@ def report_sections(target, options, result, report_text, comparison):
 
 
 def run(args) -> int:
-    spec, target = common.load_target(args)
+    printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
     data = load_hand_eye_folder(args.dataset, progress)

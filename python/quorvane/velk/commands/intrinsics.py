@@ -52,7 +52,7 @@ def report_sections(result, detections, images, image_size, threshold, names):
 
 
 def run(args) -> int:
-    spec, target = common.load_target(args)
+    printed, target = common.load_target(args)
     progress = common.progress_for(args)
     paths = image_paths(args.images)
     images = load_images(paths, progress)
@@ -68,7 +68,7 @@ def run(args) -> int:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
                     f"{len(images)} images; it needs at least one view with the whole target detected")
     print(_summary(result, names))
-    written = save_intrinsics(args.output, result, image_size, names, spec.to_json())
+    written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
     print(f"Result written to {written}")
     if args.report:
         common.write_report(args.report, "Intrinsic calibration",

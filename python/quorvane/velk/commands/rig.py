@@ -31,7 +31,7 @@ def _failed_cameras(result, names) -> list[str]:
 
 
 def run(args) -> int:
-    spec, target = common.load_target(args)
+    printed, target = common.load_target(args)
     progress = common.progress_for(args)
     data = load_rig_folder(args.dataset, progress)
     cameras = len(data.image_lists)

@@ -13,55 +13,55 @@ def pixels_per_metre(dpi: float) -> float:
     return dpi / METRES_PER_INCH
 
 
-def pattern_size_m(spec: TargetSpec) -> tuple[float, float]:
+def pattern_size_m(printed: TargetSpec) -> tuple[float, float]:
     """Width and height of the printed pattern (without its quiet zone), metres."""
-    if spec.kind == "chessboard":
-        return (spec.cols + 1) * spec.square_size, (spec.rows + 1) * spec.square_size
-    if spec.kind == "charuco":
-        return spec.squares_x * spec.square_length, spec.squares_y * spec.square_length
-    return (spec.markers_x * spec.marker_length + (spec.markers_x - 1) * spec.marker_separation,
-            spec.markers_y * spec.marker_length + (spec.markers_y - 1) * spec.marker_separation)
+    if printed.kind == "chessboard":
+        return (printed.cols + 1) * printed.square_size, (printed.rows + 1) * printed.square_size
+    if printed.kind == "charuco":
+        return printed.squares_x * printed.square_length, printed.squares_y * printed.square_length
+    return (printed.markers_x * printed.marker_length + (printed.markers_x - 1) * printed.marker_separation,
+            printed.markers_y * printed.marker_length + (printed.markers_y - 1) * printed.marker_separation)
 
 
-def quiet_zone_m(spec: TargetSpec) -> float:
+def quiet_zone_m(printed: TargetSpec) -> float:
     """White border kept around the pattern: one square, or one marker for an ArUco grid."""
-    if spec.kind == "chessboard":
-        return spec.square_size
-    if spec.kind == "charuco":
-        return spec.square_length
-    return spec.marker_length
+    if printed.kind == "chessboard":
+        return printed.square_size
+    if printed.kind == "charuco":
+        return printed.square_length
+    return printed.marker_length
 
 
-def _chessboard(spec: TargetSpec, ppm: float) -> np.ndarray:
+def _chessboard(printed: TargetSpec, ppm: float) -> np.ndarray:
     # Every edge is rounded on its own, so no error accumulates along the board.
-    xs = np.round(np.arange(spec.cols + 2) * spec.square_size * ppm).astype(int)
-    ys = np.round(np.arange(spec.rows + 2) * spec.square_size * ppm).astype(int)
+    xs = np.round(np.arange(printed.cols + 2) * printed.square_size * ppm).astype(int)
+    ys = np.round(np.arange(printed.rows + 2) * printed.square_size * ppm).astype(int)
     image = np.full((ys[-1], xs[-1]), 255, np.uint8)
-    for row in range(spec.rows + 1):
-        for col in range(spec.cols + 1):
+    for row in range(printed.rows + 1):
+        for col in range(printed.cols + 1):
             if (row + col) % 2 == 0:  # the top-left square is black
                 image[ys[row]:ys[row + 1], xs[col]:xs[col + 1]] = 0
     return image
 
 
-def _opencv_board(spec: TargetSpec):
+def _opencv_board(printed: TargetSpec):
     import cv2
 
-    dictionary = cv2.aruco.getPredefinedDictionary(spec.build().aruco_dict_id)
-    if spec.kind == "charuco":
-        board = cv2.aruco.CharucoBoard((spec.squares_x, spec.squares_y), spec.square_length, spec.marker_length,
+    dictionary = cv2.aruco.getPredefinedDictionary(printed.build().aruco_dict_id)
+    if printed.kind == "charuco":
+        board = cv2.aruco.CharucoBoard((printed.squares_x, printed.squares_y), printed.square_length, printed.marker_length,
                                        dictionary)
-        board.setLegacyPattern(spec.legacy_pattern)
+        board.setLegacyPattern(printed.legacy_pattern)
         return board
-    return cv2.aruco.GridBoard((spec.markers_x, spec.markers_y), spec.marker_length, spec.marker_separation,
+    return cv2.aruco.GridBoard((printed.markers_x, printed.markers_y), printed.marker_length, printed.marker_separation,
                                dictionary)
 
 
-def pattern_image(spec: TargetSpec, dpi: float) -> np.ndarray:
+def pattern_image(printed: TargetSpec, dpi: float) -> np.ndarray:
     """The pattern as an 8-bit grey image at ``dpi`` pixels per inch (0 black, 255 white)."""
     ppm = pixels_per_metre(dpi)
-    if spec.kind == "chessboard":
-        return _chessboard(spec, ppm)
-    width_m, height_m = pattern_size_m(spec)
+    if printed.kind == "chessboard":
+        return _chessboard(printed, ppm)
+    width_m, height_m = pattern_size_m(printed)
     size = (int(round(width_m * ppm)), int(round(height_m * ppm)))
-    return _opencv_board(spec).generateImage(size, marginSize=0, borderBits=1)
+    return _opencv_board(printed).generateImage(size, marginSize=0, borderBits=1)

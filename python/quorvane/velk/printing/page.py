@@ -44,16 +44,16 @@ def parse_paper(text: str) -> Paper:
     return Paper(f"{match.group(1)}x{match.group(2)}mm", float(match.group(1)), float(match.group(2)))
 
 
-def _content_mm(spec: TargetSpec) -> tuple[float, float]:
+def _content_mm(printed: TargetSpec) -> tuple[float, float]:
     """Pattern with its quiet zone, and the caption under it, in millimetres."""
-    width_m, height_m = pattern_size_m(spec)
-    zone_m = quiet_zone_m(spec)
+    width_m, height_m = pattern_size_m(printed)
+    zone_m = quiet_zone_m(printed)
     return (width_m + 2 * zone_m) * 1000.0, (height_m + 2 * zone_m) * 1000.0 + (CAPTION_LINES + 1) * CAPTION_LINE_MM
 
 
-def fit_orientation(spec: TargetSpec, paper: Paper) -> tuple[float, float]:
+def fit_orientation(printed: TargetSpec, paper: Paper) -> tuple[float, float]:
     """Page width and height in mm, portrait or landscape, whichever holds the board; refuses a board too large."""
-    need_w, need_h = _content_mm(spec)
+    need_w, need_h = _content_mm(printed)
     for width, height in ((paper.width_mm, paper.height_mm), (paper.height_mm, paper.width_mm)):
         if need_w <= width - 2 * PRINTER_MARGIN_MM and need_h <= height - 2 * PRINTER_MARGIN_MM:
             return width, height
@@ -64,14 +64,14 @@ def fit_orientation(spec: TargetSpec, paper: Paper) -> tuple[float, float]:
         f"{PRINTER_MARGIN_MM:g} mm margins; choose larger paper or smaller squares")
 
 
-def caption_lines(spec: TargetSpec, target_file_name: str) -> list[str]:
-    if spec.kind == "chessboard":
-        check = f"one square = {spec.square_size * 1000:.2f} mm"
-    elif spec.kind == "charuco":
-        check = f"one square = {spec.square_length * 1000:.2f} mm"
+def caption_lines(printed: TargetSpec, target_file_name: str) -> list[str]:
+    if printed.kind == "chessboard":
+        check = f"one square = {printed.square_size * 1000:.2f} mm"
+    elif printed.kind == "charuco":
+        check = f"one square = {printed.square_length * 1000:.2f} mm"
     else:
-        check = f"one marker = {spec.marker_length * 1000:.2f} mm"
-    return [spec.describe(),
+        check = f"one marker = {printed.marker_length * 1000:.2f} mm"
+    return [printed.describe(),
             f"Print at 100 % (no fit to page); check: {check}; the bar below is {SCALE_BAR_MM:g} mm",
             f"Target file: {target_file_name}"]
 
@@ -85,16 +85,16 @@ def _font(pixels: int):
         return ImageFont.load_default()
 
 
-def render_page(spec: TargetSpec, paper: Paper, dpi: float, target_file_name: str):
+def render_page(printed: TargetSpec, paper: Paper, dpi: float, target_file_name: str):
     """The whole page as a grey Pillow image at ``dpi``."""
     from PIL import Image, ImageDraw
 
-    page_w_mm, page_h_mm = fit_orientation(spec, paper)
+    page_w_mm, page_h_mm = fit_orientation(printed, paper)
     px_per_mm = dpi / (METRES_PER_INCH * 1000.0)
     page = Image.new("L", (int(round(page_w_mm * px_per_mm)), int(round(page_h_mm * px_per_mm))), 255)
-    pattern = Image.fromarray(np.ascontiguousarray(pattern_image(spec, dpi)))
-    content_w_mm, content_h_mm = _content_mm(spec)
-    zone_px = quiet_zone_m(spec) * 1000.0 * px_per_mm
+    pattern = Image.fromarray(np.ascontiguousarray(pattern_image(printed, dpi)))
+    content_w_mm, content_h_mm = _content_mm(printed)
+    zone_px = quiet_zone_m(printed) * 1000.0 * px_per_mm
     left = int(round((page.width - pattern.width) / 2))
     top = int(round((page_h_mm - content_h_mm) / 2 * px_per_mm + zone_px))
     page.paste(pattern, (left, top))
@@ -104,7 +104,7 @@ def render_page(spec: TargetSpec, paper: Paper, dpi: float, target_file_name: st
     caption_top = top + pattern.height + zone_px
     font = _font(max(8, int(line_px * 0.6)))
     text_left = int(round((page_w_mm - content_w_mm) / 2 * px_per_mm))
-    for k, line in enumerate(caption_lines(spec, target_file_name)):
+    for k, line in enumerate(caption_lines(printed, target_file_name)):
         draw.text((text_left, caption_top + k * line_px), line, fill=0, font=font)
     bar_top = caption_top + (CAPTION_LINES + 0.3) * line_px
     bar_len = int(round(SCALE_BAR_MM * px_per_mm))
