@@ -17,7 +17,7 @@ namespace {
 void bindRefinementRecord(py::module_& io) {
     py::classh<RefinementRecord>(io, "RefinementRecord",
                                  "What a joint refinement adds to a result record (sigmas: mm and deg, pixels).")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty refinement record (refined false).")
         .def_readwrite("refined", &RefinementRecord::refined)
         .def_readwrite("reason", &RefinementRecord::reason)
         .def_readwrite("unrefined_poses", &RefinementRecord::unrefined_poses)

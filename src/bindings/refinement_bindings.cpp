@@ -21,7 +21,7 @@ namespace {
 
 void bindRefinementOptions(py::module_& module) {
     py::classh<RefinementOptions>(module, "RefinementOptions", "Tunables of the joint reprojection-error refinement.")
-        .def(py::init<>())
+        .def(py::init<>(), "Default tunables: Huber scale 1 px, given intrinsics held fixed.")
         .def_readwrite("huber_scale_px", &RefinementOptions::huber_scale_px)
         .def_readwrite("max_iterations", &RefinementOptions::max_iterations)
         .def_readwrite("refine_given_intrinsics", &RefinementOptions::refine_given_intrinsics)
@@ -50,7 +50,7 @@ void bindHandEyeRefinementProblem(py::module_& module) {
     py::classh<Problem>(module, "HandEyeRefinementProblem",
                         "Corners and starting values of a joint hand-eye refinement: camera_T_target_i = "
                         "inv(camera_mount_T_camera) * camera_mount_T_target_mount_i * target_mount_T_target.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty problem; fill in the poses (4x4, metres), corners (pixels) and intrinsics.")
         .def_readwrite("camera_mount_T_camera", &Problem::camera_mount_T_camera)
         .def_readwrite("target_mount_T_target", &Problem::target_mount_T_target)
         .def_readwrite("camera_mount_T_target_mount_list", &Problem::camera_mount_T_target_mount_list)
@@ -93,7 +93,7 @@ void bindRigRefinementProblem(py::module_& module) {
     py::classh<Problem>(module, "RigRefinementProblem",
                         "Corners and starting values of a joint rig refinement: camera_k_T_target_f = "
                         "inv(reference_T_camera_k) * reference_T_target_f; points are indexed [camera][frame].")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty problem; fill in the poses (4x4, metres), corners (pixels) and intrinsics.")
         .def_readwrite("reference_index", &Problem::reference_index)
         .def_readwrite("reference_T_camera_list", &Problem::reference_T_camera_list)
         .def_readwrite("intrinsic_matrices", &Problem::intrinsic_matrices)
