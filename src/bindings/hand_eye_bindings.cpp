@@ -115,73 +115,61 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
                           refinement_options);
 }
 
-void bindEyeToHandCalibrator(py::module_& module) {
-    py::classh<EyeToHandCalibrator>(module, "EyeToHandCalibrator",
-                                    "Eye-to-hand (stationary camera, target on the flange) hand-eye calibrator.")
-        .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
-             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
-             "IntrinsicOptions of the inner intrinsic calibration.")
-        .def("calibrate", &calibrateFromPython<EyeToHandCalibrator>, py::arg("robot_T_tcp_list"),
-             py::arg("image_list"), py::arg("method") = "TSAI",
-             py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
-             py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
-             py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
-             py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions(),
-             "Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one per "
-             "image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: target "
-             "poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix (pixels) and "
-             "distortion_coefficients: known intrinsics, empty to calibrate them; output_path: folder or JSON file"
-             " for the result, None to save nothing. Solves robot_T_camera (camera in the robot base frame) and "
-             "tcp_T_target (target in the flange frame), metres. refine: then refine by reprojection error over every corner (refinement_options).")
-        .def("compute_camera_T_target_list", &EyeToHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
-             py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
-             "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
-             "intrinsics (pixels) and pair it with its flange pose robot_T_tcp (robot base frame, metres); images "
-             "without the target are dropped from all three lists.")
-        .def("format_results", &EyeToHandCalibrator::formatResults,
-             "The text report of the last calibration (millimetres and degrees).")
-        .def("print_results", &EyeToHandCalibrator::printResults,
-             "Print the text report to standard output.")
-        .def("corner_images", &EyeToHandCalibrator::cornerImages,
-             "Images of the last calibration with the detected corners drawn (8-bit BGR).")
-        .def("last_result", [](const EyeToHandCalibrator& self) { return self.lastResult(); },
-             "A copy of the last EyeToHandResult (poses 4x4 in metres).")
-        .def("target", [](const EyeToHandCalibrator& self) { return self.target(); },
-             "A copy of the target (lengths in metres).");
-}
+// What the two hand-eye calibrators share in Python; they differ in names and in what they solve.
+struct HandEyeCalibratorTexts {
+    const char* name;
+    const char* doc;
+    const char* solves;  // the end of calibrate's docstring
+    const char* last_result;
+};
 
-void bindEyeInHandCalibrator(py::module_& module) {
-    py::classh<EyeInHandCalibrator>(module, "EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.")
+template <typename Calibrator>
+void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& texts) {
+    const std::string calibrateDoc =
+        std::string("Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one "
+                    "per image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: "
+                    "target poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix "
+                    "(pixels) and distortion_coefficients: known intrinsics, empty to calibrate them; output_path: "
+                    "folder or JSON file for the result, None to save nothing. ") +
+        texts.solves + " refine: then refine by reprojection error over every corner (refinement_options).";
+    py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
              "IntrinsicOptions of the inner intrinsic calibration.")
-        .def("calibrate", &calibrateFromPython<EyeInHandCalibrator>, py::arg("robot_T_tcp_list"), py::arg("image_list"),
+        .def("calibrate", &calibrateFromPython<Calibrator>, py::arg("robot_T_tcp_list"), py::arg("image_list"),
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions(),
-             "Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one per "
-             "image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: target "
-             "poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix (pixels) and "
-             "distortion_coefficients: known intrinsics, empty to calibrate them; output_path: folder or JSON file"
-             " for the result, None to save nothing. Solves tcp_T_camera (camera in the flange frame, metres). refine: then refine by reprojection error over every corner (refinement_options).")
-        .def("compute_camera_T_target_list", &EyeInHandCalibrator::computeCameraTTargetList, py::arg("image_list"),
+             py::arg("refinement_options") = RefinementOptions(), calibrateDoc.c_str())
+        .def("compute_camera_T_target_list", &Calibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
              "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
              "intrinsics (pixels) and pair it with its flange pose robot_T_tcp (robot base frame, metres); images "
              "without the target are dropped from all three lists.")
-        .def("format_results", &EyeInHandCalibrator::formatResults,
+        .def("format_results", &Calibrator::formatResults,
              "The text report of the last calibration (millimetres and degrees).")
-        .def("print_results", &EyeInHandCalibrator::printResults,
-             "Print the text report to standard output.")
-        .def("corner_images", &EyeInHandCalibrator::cornerImages,
+        .def("print_results", &Calibrator::printResults, "Print the text report to standard output.")
+        .def("corner_images", &Calibrator::cornerImages,
              "Images of the last calibration with the detected corners drawn (8-bit BGR).")
-        .def("last_result", [](const EyeInHandCalibrator& self) { return self.lastResult(); },
-             "A copy of the last HandEyeResult (poses 4x4 in metres).")
-        .def("target", [](const EyeInHandCalibrator& self) { return self.target(); },
+        .def("last_result", [](const Calibrator& self) { return self.lastResult(); }, texts.last_result)
+        .def("target", [](const Calibrator& self) { return self.target(); },
              "A copy of the target (lengths in metres).");
+}
+
+void bindEyeToHandCalibrator(py::module_& module) {
+    bindHandEyeCalibrator<EyeToHandCalibrator>(
+        module, {"EyeToHandCalibrator", "Eye-to-hand (stationary camera, target on the flange) hand-eye calibrator.",
+                 "Solves robot_T_camera (camera in the robot base frame) and tcp_T_target (target in the flange "
+                 "frame), metres.",
+                 "A copy of the last EyeToHandResult (poses 4x4 in metres)."});
+}
+
+void bindEyeInHandCalibrator(py::module_& module) {
+    bindHandEyeCalibrator<EyeInHandCalibrator>(
+        module, {"EyeInHandCalibrator", "Eye-in-hand (camera-on-flange) hand-eye calibrator.",
+                 "Solves tcp_T_camera (camera in the flange frame, metres).",
+                 "A copy of the last HandEyeResult (poses 4x4 in metres)."});
 }
 
 }  // namespace
