@@ -7,6 +7,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/calibration_deviations.hpp"
 #include "calibration/low_error_views.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
@@ -92,10 +93,7 @@ double IntrinsicCalibrator::solve(const cv::Size& imageSize, cv::Mat& cameraMatr
     double rms = 0.0;
     const SingleThreadedOpenCv repeatable;
     if (solverFor(target_, options_.calibrate_camera_method) == Solver::Standard) {
-        rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
-                                  distortion, rotation_vectors_, translation_vectors_,
-                                  result.std_deviations_intrinsics, result.std_deviations_extrinsics,
-                                  perViewErrorMatrix, options_.calibrate_camera_flags, options_.criteria);
+        rms = solveStandard(imageSize, cameraMatrix, distortion, result, perViewErrorMatrix);
     } else {
         cv::Mat newObjectPoints, stdDeviationsObjectPoints;
         rms = cv::calibrateCameraRO(detections_.object_points, detections_.image_points, imageSize,
@@ -107,6 +105,31 @@ double IntrinsicCalibrator::solve(const cv::Size& imageSize, cv::Mat& cameraMatr
     cv::Mat errors;
     perViewErrorMatrix.reshape(1, 1).convertTo(errors, CV_64F);
     perViewErrors.assign(errors.ptr<double>(), errors.ptr<double>() + errors.total());
+    return rms;
+}
+
+// calibrateCamera finds its deviations by pseudo-inverting the whole normal matrix, whose cost
+// grows with the cube of the views (most of a 300-view calibration); where the solver's block
+// structure allows, they are computed from the blocks instead, with the same result.
+double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
+                                          IntrinsicResult& result, cv::Mat& perViewErrorMatrix) {
+    const int flags = options_.calibrate_camera_flags;
+    if (!deviationsFromNormalBlocks(flags)) {
+        return cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
+                                   distortion, rotation_vectors_, translation_vectors_,
+                                   result.std_deviations_intrinsics, result.std_deviations_extrinsics,
+                                   perViewErrorMatrix, flags, options_.criteria);
+    }
+    const double rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize,
+                                           cameraMatrix, distortion, rotation_vectors_, translation_vectors_,
+                                           cv::noArray(), cv::noArray(), perViewErrorMatrix, flags, options_.criteria);
+    if (rms > 0.0) {
+        CalibrationDeviations deviations =
+            calibrationDeviations(detections_.object_points, detections_.image_points, cameraMatrix, distortion,
+                                  rotation_vectors_, translation_vectors_, flags);
+        result.std_deviations_intrinsics = deviations.intrinsics;
+        result.std_deviations_extrinsics = deviations.extrinsics;
+    }
     return rms;
 }
 

@@ -33,6 +33,8 @@ public:
 private:
     double solve(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
                  std::vector<double>& perViewErrors);
+    double solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
+                         IntrinsicResult& result, cv::Mat& perViewErrorMatrix);
     double meanReprojectionError(const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
 
     TargetVariant target_;
