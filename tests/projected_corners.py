@@ -65,9 +65,22 @@ def eye_in_hand_corners(num_views=12, noise_px=0.3, seed=0):
     return scene
 
 
-def intrinsics_from_views(scene):
-    """calibrateCamera over the noisy corners, then one solvePnP pose per view with those intrinsics."""
-    _, K, D, rvecs, tvecs = cv2.calibrateCamera(scene.object_points, scene.image_points, IMAGE_SIZE, None, None)
+def poses_with_intrinsics(scene, K, D):
+    """One solvePnP pose per view with the given intrinsics."""
+    poses = []
+    for objects, pixels in zip(scene.object_points, scene.image_points):
+        _, rvec, tvec = cv2.solvePnP(objects, pixels, K, D)
+        pose = np.eye(4)
+        pose[:3, :3] = cv2.Rodrigues(rvec)[0]
+        pose[:3, 3] = tvec.ravel()
+        poses.append(pose)
+    return poses
+
+
+def intrinsics_from_views(scene, flags=0):
+    """calibrateCamera over the noisy corners, with the poses it found for the views."""
+    _, K, D, rvecs, tvecs = cv2.calibrateCamera(scene.object_points, scene.image_points, IMAGE_SIZE, None, None,
+                                                flags=flags)
     poses = []
     for rvec, tvec in zip(rvecs, tvecs):
         pose = np.eye(4)

@@ -178,3 +178,25 @@ def test_solver_scope_restores_the_thread_count(rendered_intrinsic_scene, restor
     _velk.set_num_threads(3)
     assert IntrinsicCalibrator(target).calibrate([v.image for v in views[:6]]).ok
     assert _velk.get_num_threads() == 3
+
+
+def test_poses_with_given_intrinsics_equal_one_thread(eye_in_hand_scene, capfd, restore_threads):
+    scene = eye_in_hand_scene
+    images = with_blanks(scene.images)
+    poses = [np.eye(4)] * len(images)
+    runs = []
+    for threads in (1, 4):
+        _velk.set_num_threads(threads)
+        capfd.readouterr()
+        aligned = EyeInHandCalibrator(scene.target).compute_camera_T_target_list(images, poses, scene.camera_matrix,
+                                                                                  scene.distortion)
+        runs.append((aligned, capfd.readouterr().err))
+    (alone, alone_log), (together, together_log) = runs
+    assert together_log == alone_log
+    assert [line.split("]")[-1].split(":")[0].strip() for line in alone_log.splitlines()[:4]] == [
+        "frame 0", "frame 4", "frame 5", "frame 9"]
+    assert len(alone.camera_T_target_list) == len(images) - 4
+    for a, b in zip(alone.camera_T_target_list, together.camera_T_target_list):
+        assert np.array_equal(a, b)
+    for a, b in zip(alone.valid_image_list, together.valid_image_list):
+        assert np.array_equal(a, b)

@@ -1,3 +1,4 @@
+#include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "core/rotation_variety.hpp"
@@ -47,7 +48,17 @@ void bindHandEyeMethodResult(py::module_& diagnostics) {
 }
 
 void bindMethodComparisonFunctions(py::module_& diagnostics) {
-    diagnostics.def("compare_hand_eye_methods", &velk::quality::compare_hand_eye_methods, py::arg("target"),
+    // The comparison keeps no picture once it returns, so the pictures are read in place.
+    diagnostics.def("compare_hand_eye_methods",
+                    [](const TargetVariant& target, const std::vector<cv::Mat>& robot_T_tcp_list,
+                       const BorrowedImages& image_list, const std::vector<cv::Mat>& camera_T_target_list,
+                       const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                       double per_view_error_threshold, const std::string& setup) {
+                        return velk::quality::compare_hand_eye_methods(
+                            target, robot_T_tcp_list, image_list.images, camera_T_target_list, intrinsic_matrix,
+                            distortion_coefficients, per_view_error_threshold, setup);
+                    },
+                    py::arg("target"),
                     py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("camera_T_target_list"),
                     py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
                     py::arg("per_view_error_threshold") = 1.0, py::arg("setup") = "eye-in-hand",

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
+#include <string>
 #include <stdexcept>
 
 #include <opencv2/objdetect/charuco_detector.hpp>
@@ -9,6 +11,7 @@
 #include "calibration/camera_target_pose.hpp"
 #include "calibration/hand_eye_methods.hpp"
 #include "calibration/hand_eye_solver.hpp"
+#include "calibration/parallel_detection.hpp"
 #include "calibration/target_consistency.hpp"
 #include "calibration/target_detection.hpp"
 #include "core/log.hpp"
@@ -54,6 +57,32 @@ std::vector<int> firstIndices(size_t count) {
     return indices;
 }
 
+// The pose of one frame with given intrinsics, or the warning to log when it has none.
+struct FramePose {
+    std::optional<cv::Mat> pose;
+    std::string warning;
+};
+
+// Runs on a worker thread: each frame gets its own detector.
+FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, int f, const cv::Mat& intrinsic_matrix,
+                           const cv::Mat& distortion_coefficients) {
+    const cv::aruco::CharucoDetector detector = charuco.createDetector();
+    std::vector<cv::Point2f> corners;
+    std::vector<int> ids;
+    detector.detectBoard(toGrey(image), corners, ids);
+    if (corners.size() < kMinimumFrames) {
+        return {std::nullopt, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping"};
+    }
+    const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
+    FramePose found{estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsic_matrix,
+                                          distortion_coefficients),
+                    ""};
+    if (!found.pose) {
+        found.warning = "frame " + std::to_string(f) + ": solvePnP failed  -  skipping";
+    }
+    return found;
+}
+
 }  // namespace
 
 HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
@@ -70,32 +99,23 @@ AlignedTargetPoses HandEyeCalibration::poseCharucoFrames(HandEyeSetup setup, con
     if (charuco == nullptr) {
         throw std::invalid_argument(calibratorName(setup) + "::computeCameraTTargetList only supports CharucoTarget");
     }
-    const cv::aruco::CharucoDetector detector = charuco->createDetector();
-    const std::vector<cv::Point3f> boardCorners = detector.getBoard().getChessboardCorners();
-
     AlignedTargetPoses aligned;
-    const size_t frames = std::min(image_list.size(), robot_T_tcp_list.size());
-    for (size_t f = 0; f < frames; ++f) {
-        std::vector<cv::Point2f> corners;
-        std::vector<int> ids;
-        detector.detectBoard(toGrey(image_list[f]), corners, ids);
-        if (corners.size() < kMinimumFrames) {
-            logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping");
-            continue;
-        }
-        const auto pose = estimateCameraTTarget(cv::Mat(charucoObjectPoints(boardCorners, ids)), cv::Mat(corners),
-                                                intrinsic_matrix, distortion_coefficients);
-        if (!pose) {
-            logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping");
-            continue;
-        }
-        aligned.camera_T_target_list.push_back(*pose);
-        aligned.valid_image_list.push_back(image_list[f]);
-        aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[f]);
-        if (imageIndices != nullptr) {
-            imageIndices->push_back(static_cast<int>(f));
-        }
-    }
+    const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
+    detectEachImage<FramePose>(
+        frames, [&](int f) { return poseCharucoFrame(*charuco, image_list[f], f, intrinsic_matrix,
+                                                     distortion_coefficients); },
+        [&](int f, const FramePose& found) {
+            if (!found.pose) {
+                logMessage(LogLevel::Warning, found.warning);
+                return;
+            }
+            aligned.camera_T_target_list.push_back(*found.pose);
+            aligned.valid_image_list.push_back(image_list[f]);
+            aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[f]);
+            if (imageIndices != nullptr) {
+                imageIndices->push_back(f);
+            }
+        });
     logMessage(LogLevel::Info, "compute_camera_T_target_list: " + std::to_string(aligned.camera_T_target_list.size()) +
                                    "/" + std::to_string(image_list.size()) + " frames passed");
     return aligned;
