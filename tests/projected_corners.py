@@ -65,29 +65,25 @@ def eye_in_hand_corners(num_views=12, noise_px=0.3, seed=0):
     return scene
 
 
+def pose_from_vectors(rvec, tvec):
+    """4 x 4 camera_T_target from OpenCV's rotation and translation vectors."""
+    pose = np.eye(4)
+    pose[:3, :3] = cv2.Rodrigues(rvec)[0]
+    pose[:3, 3] = np.ravel(tvec)
+    return pose
+
+
 def poses_with_intrinsics(scene, K, D):
     """One solvePnP pose per view with the given intrinsics."""
-    poses = []
-    for objects, pixels in zip(scene.object_points, scene.image_points):
-        _, rvec, tvec = cv2.solvePnP(objects, pixels, K, D)
-        pose = np.eye(4)
-        pose[:3, :3] = cv2.Rodrigues(rvec)[0]
-        pose[:3, 3] = tvec.ravel()
-        poses.append(pose)
-    return poses
+    return [pose_from_vectors(*cv2.solvePnP(objects, pixels, K, D)[1:]) for objects, pixels in
+            zip(scene.object_points, scene.image_points)]
 
 
 def intrinsics_from_views(scene, flags=0):
     """calibrateCamera over the noisy corners, with the poses it found for the views."""
     _, K, D, rvecs, tvecs = cv2.calibrateCamera(scene.object_points, scene.image_points, IMAGE_SIZE, None, None,
                                                 flags=flags)
-    poses = []
-    for rvec, tvec in zip(rvecs, tvecs):
-        pose = np.eye(4)
-        pose[:3, :3] = cv2.Rodrigues(rvec)[0]
-        pose[:3, 3] = tvec.ravel()
-        poses.append(pose)
-    return K, D.reshape(1, -1), poses
+    return K, D.reshape(1, -1), [pose_from_vectors(r, t) for r, t in zip(rvecs, tvecs)]
 
 
 CLOSED_FORM_METHODS = dict(_velk.hand_eye_method_by_name_map())

@@ -44,8 +44,7 @@ std::vector<int> freeIntrinsics(int flags) {
     return indices;
 }
 
-// The normal-equation blocks of one view: pose x pose, free intrinsics x pose, and its share
-// of the intrinsics x intrinsics block and of the squared residuals.
+// The normal-equation blocks of one view: pose x pose and free intrinsics x pose.
 struct ViewBlocks {
     cv::Mat pose;       // 6 x 6
     cv::Mat coupling;   // free x 6

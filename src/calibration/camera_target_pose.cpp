@@ -1,6 +1,7 @@
 #include "calibration/camera_target_pose.hpp"
 
 #include <string>
+#include <utility>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/objdetect/aruco_detector.hpp>
@@ -70,19 +71,12 @@ FramePoses posesInParallel(const PoseContext& context, const PoseOfImage& poseOf
 
 FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context) {
     return posesInParallel(context, [&](const cv::Mat& image, int p) {
-        const cv::aruco::CharucoDetector detector = target.createDetector();
-        std::vector<cv::Point2f> corners;
-        std::vector<int> ids;
-        detector.detectBoard(toGrey(image), corners, ids);
-        if (static_cast<int>(corners.size()) < kMinimumPoints) {
+        CharucoPose found = findCharucoPose(target, image, context.intrinsicMatrix, context.distortion);
+        if (!found.detected) {
             return ImagePose{std::nullopt, "[" + context.component + "] ChArUco re-detection failed for image " +
                                                std::to_string(p) + ", skipping."};
         }
-        const std::vector<cv::Point3f> objectPoints =
-            charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
-        return ImagePose{estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), context.intrinsicMatrix,
-                                               context.distortion),
-                         ""};
+        return ImagePose{std::move(found.pose), ""};
     });
 }
 
@@ -134,6 +128,19 @@ std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const 
         return std::nullopt;
     }
     return poseFromRotationTranslation(rotationVector, translation);
+}
+
+CharucoPose findCharucoPose(const CharucoTarget& target, const cv::Mat& image, const cv::Mat& intrinsicMatrix,
+                            const cv::Mat& distortion) {
+    const cv::aruco::CharucoDetector detector = target.createDetector();
+    std::vector<cv::Point2f> corners;
+    std::vector<int> ids;
+    detector.detectBoard(toGrey(image), corners, ids);
+    if (static_cast<int>(corners.size()) < kMinimumPoints) {
+        return {};
+    }
+    const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
+    return {true, estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsicMatrix, distortion)};
 }
 
 FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv::Mat>& images,

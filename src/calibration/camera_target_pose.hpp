@@ -18,6 +18,16 @@ std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const 
 // 4 x 4 CV_64F [R t; 0 0 0 1] from a rotation vector and a translation vector.
 cv::Mat poseFromRotationTranslation(const cv::Mat& rotationVector, const cv::Mat& translation);
 
+// The ChArUco board in one picture: detected is false when fewer than four corners were found,
+// pose is empty when they were found but solvePnP failed. Builds its own detector, so that it
+// may run on any thread.
+struct CharucoPose {
+    bool detected = false;
+    std::optional<cv::Mat> pose;
+};
+CharucoPose findCharucoPose(const CharucoTarget& target, const cv::Mat& image, const cv::Mat& intrinsicMatrix,
+                            const cv::Mat& distortion);
+
 struct FramePoses {
     std::vector<cv::Mat> camera_T_target_list;
     std::vector<int> positions;  // position in the input view list of each pose, ascending

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <numeric>
 #include <optional>
-#include <string>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
-#include <opencv2/objdetect/charuco_detector.hpp>
 
 #include "calibration/camera_target_pose.hpp"
 #include "calibration/hand_eye_methods.hpp"
@@ -63,24 +63,16 @@ struct FramePose {
     std::string warning;
 };
 
-// Runs on a worker thread: each frame gets its own detector.
 FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, int f, const cv::Mat& intrinsic_matrix,
                            const cv::Mat& distortion_coefficients) {
-    const cv::aruco::CharucoDetector detector = charuco.createDetector();
-    std::vector<cv::Point2f> corners;
-    std::vector<int> ids;
-    detector.detectBoard(toGrey(image), corners, ids);
-    if (corners.size() < kMinimumFrames) {
+    CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients);
+    if (!found.detected) {
         return {std::nullopt, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping"};
     }
-    const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
-    FramePose found{estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsic_matrix,
-                                          distortion_coefficients),
-                    ""};
     if (!found.pose) {
-        found.warning = "frame " + std::to_string(f) + ": solvePnP failed  -  skipping";
+        return {std::nullopt, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping"};
     }
-    return found;
+    return {std::move(found.pose), ""};
 }
 
 }  // namespace

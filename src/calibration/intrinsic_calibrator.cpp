@@ -114,16 +114,14 @@ double IntrinsicCalibrator::solve(const cv::Size& imageSize, cv::Mat& cameraMatr
 double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
                                           IntrinsicResult& result, cv::Mat& perViewErrorMatrix) {
     const int flags = options_.calibrate_camera_flags;
-    if (!deviationsFromNormalBlocks(flags)) {
-        return cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
-                                   distortion, rotation_vectors_, translation_vectors_,
-                                   result.std_deviations_intrinsics, result.std_deviations_extrinsics,
-                                   perViewErrorMatrix, flags, options_.criteria);
-    }
-    const double rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize,
-                                           cameraMatrix, distortion, rotation_vectors_, translation_vectors_,
-                                           cv::noArray(), cv::noArray(), perViewErrorMatrix, flags, options_.criteria);
-    if (rms > 0.0) {
+    const bool fromBlocks = deviationsFromNormalBlocks(flags);
+    const cv::_OutputArray none;
+    const double rms = cv::calibrateCamera(
+        detections_.object_points, detections_.image_points, imageSize, cameraMatrix, distortion, rotation_vectors_,
+        translation_vectors_, fromBlocks ? none : cv::_OutputArray(result.std_deviations_intrinsics),
+        fromBlocks ? none : cv::_OutputArray(result.std_deviations_extrinsics), perViewErrorMatrix, flags,
+        options_.criteria);
+    if (fromBlocks && rms > 0.0) {
         CalibrationDeviations deviations =
             calibrationDeviations(detections_.object_points, detections_.image_points, cameraMatrix, distortion,
                                   rotation_vectors_, translation_vectors_, flags);
