@@ -5,6 +5,8 @@ views (calibrateCamera), over many seeds: median tcp_T_camera error of every clo
 and of the refinement started from TSAI, and the predicted 1-sigma against the observed spread.
 Rig: 3 cameras, 15 frames, the same comparison against the pairwise stereoCalibrate step.
 Cost: one 15-view image-based eye-in-hand calibration with and without refinement.
+Each rotation comparison also prints the information limit: the RMS error below which no unbiased
+estimator can go on those data, from the refinement's covariance.
 
     python bench/refinement.py [--seeds N] [--noise PX]
 """
@@ -45,6 +47,16 @@ def quiet():
 def honesty(errors, sigmas):
     """Predicted over observed: RMS of the predicted 1-sigma against the RMS of the errors."""
     return float(np.sqrt(np.mean(np.square(sigmas))) / np.sqrt(np.mean(np.square(errors))))
+
+
+def information_limit(sigmas):
+    """RMS rotation or translation error that no unbiased estimator can beat on these data: the
+    Cramer-Rao bound, read off the refinement's covariance as the RMS norm of its predicted 1-sigma."""
+    return float(np.sqrt(np.mean(np.sum(np.square(sigmas), axis=1))))
+
+
+def rms_norm(errors):
+    return float(np.sqrt(np.mean(np.square(errors))))
 
 
 def principal_point_error(K):
@@ -89,7 +101,10 @@ def eye_in_hand(seeds, noise, flags=0, given_intrinsics=False):
     medians = {m: np.median(np.array(v), axis=0) for m, v in closed.items()}
     best = min(medians, key=lambda m: medians[m][0])
     refined_median = np.median(np.array(refined), axis=0)
+    best_rotation_rms = min(rms_norm(np.array(v)[:, 1]) for v in closed.values())
     return {
+        "rotation_limit": information_limit(np.array(rotation_sigmas)),
+        "rotation_rms": {"closed": best_rotation_rms, "refined": rms_norm(np.array(refined)[:, 1])},
         "closed": medians, "best": best, "refined": refined_median, "failures": failures,
         "translation_ratio": refined_median[0] / medians[best][0],
         "rotation_ratio": refined_median[1] / min(v[1] for v in medians.values()),
@@ -111,8 +126,16 @@ def print_eye_in_hand(hand_eye, args, label):
           f"rotation {hand_eye['rotation_ratio']:.2f} (target <= 0.5)")
     print(f"  predicted sigma / observed spread: translation {hand_eye['translation_honesty']:.2f}, "
           f"rotation {hand_eye['rotation_honesty']:.2f} (target 0.7-1.3)")
+    print_rotation_limit(hand_eye)
     pp = hand_eye["principal_point"]
     print(f"  median principal-point error: {pp['closed']:.2f} px from the views, {pp['refined']:.2f} px refined")
+
+
+def print_rotation_limit(figures, reference="best closed form"):
+    rms = figures["rotation_rms"]
+    print(f"  RMS rotation error: {reference} {rms['closed']:.4f} deg, refined {rms['refined']:.4f} deg; "
+          f"information limit {figures['rotation_limit']:.4f} deg against half the {reference}, "
+          f"{rms['closed'] / 2:.4f} deg")
 
 
 def rig(seeds, noise, given_intrinsics=False):
@@ -145,6 +168,8 @@ def rig(seeds, noise, given_intrinsics=False):
     pairwise_median = np.median(np.array(pairwise), axis=0)
     refined_median = np.median(np.array(refined), axis=0)
     return {
+        "rotation_limit": information_limit(np.array(rotation_sigmas)),
+        "rotation_rms": {"closed": rms_norm(np.array(pairwise)[:, 1]), "refined": rms_norm(np.array(refined)[:, 1])},
         "pairwise": pairwise_median, "refined": refined_median, "failures": failures,
         "translation_ratio": refined_median[0] / pairwise_median[0],
         "rotation_ratio": refined_median[1] / pairwise_median[1],
@@ -192,6 +217,7 @@ def main():
               f"rotation {rigs['rotation_ratio']:.2f} (target <= 0.7)")
         print(f"  predicted sigma / observed spread: translation {rigs['translation_honesty']:.2f}, "
               f"rotation {rigs['rotation_honesty']:.2f} (target 0.7-1.3)")
+        print_rotation_limit(rigs, "pairwise")
 
     times = cost()
     print(f"\nCost, 15-view image-based eye-in-hand calibration: {times[False]:.2f} s without, "
