@@ -123,10 +123,7 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const R
     if (problem.refine_intrinsics) {
         result.intrinsic_sigmas = solver.intrinsicSigmas(camera);
     }
-    const ViewResiduals residuals = solver.viewResiduals(options.outlier_z_score);
-    result.per_view_rms_px = residuals.per_view_rms_px;
-    result.outlier_views = residuals.outlier_views;
-    result.rms_px = residuals.rms_px;
+    storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
     logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
     return result;
 }

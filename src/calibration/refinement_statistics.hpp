@@ -30,4 +30,12 @@ struct ViewResiduals {
     double rms_px = 0.0;             // over every corner
 };
 
+// Copies the residual figures into a refinement result (any type with the three members above).
+template <typename Refinement>
+void storeViewResiduals(const ViewResiduals& residuals, Refinement& result) {
+    result.per_view_rms_px = residuals.per_view_rms_px;
+    result.outlier_views = residuals.outlier_views;
+    result.rms_px = residuals.rms_px;
+}
+
 }  // namespace velk::calibration

@@ -173,10 +173,7 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
     for (const auto& entry : blocks.frames) {
         result.reference_T_target_list.push_back(solver.pose(entry.second));
     }
-    const ViewResiduals residuals = solver.viewResiduals(options.outlier_z_score);
-    result.per_view_rms_px = residuals.per_view_rms_px;
-    result.outlier_views = residuals.outlier_views;
-    result.rms_px = residuals.rms_px;
+    storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
     logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
     return result;
 }
