@@ -72,6 +72,11 @@ def test_hand_eye_workflow(repo_root, tmp_path, monkeypatch, eye_in_hand_scene, 
     assert sorted(by_method) == ["ANDREFF", "DANIILIDIS", "HORAUD", "PARK", "TSAI"]
     out = capsys.readouterr().out
     assert "tcp_T_camera [x, y, z, rx, ry, rz] (m, deg):" in out and "target spread:" in out
+    refined = namespace["refined"]
+    assert refined.refined and "tcp_T_camera 1-sigma:" in out
+    # The predicted 1-sigma is honest about the refined translation's actual error.
+    error_mm = np.linalg.norm(refined.tcp_T_camera[:3, 3] - scene.tcp_T_camera[:3, 3]) * 1000
+    assert error_mm < 4 * namespace["sigma"].translation_norm_mm
 
 
 def test_rig_workflow(repo_root, tmp_path, monkeypatch, rendered_rig):
