@@ -44,11 +44,6 @@ def quiet():
                 os.close(fd)
 
 
-def honesty(errors, sigmas):
-    """Predicted over observed: RMS of the predicted 1-sigma against the RMS of the errors."""
-    return float(np.sqrt(np.mean(np.square(sigmas))) / np.sqrt(np.mean(np.square(errors))))
-
-
 def information_limit(sigmas):
     """RMS rotation or translation error that no unbiased estimator can beat on these data: the
     Cramer-Rao bound, read off the refinement's covariance as the RMS norm of its predicted 1-sigma."""
@@ -108,8 +103,8 @@ def eye_in_hand(seeds, noise, flags=0, given_intrinsics=False):
         "closed": medians, "best": best, "refined": refined_median, "failures": failures,
         "translation_ratio": refined_median[0] / medians[best][0],
         "rotation_ratio": refined_median[1] / min(v[1] for v in medians.values()),
-        "translation_honesty": honesty(np.array(translation_errors), np.array(translation_sigmas)),
-        "rotation_honesty": honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
+        "translation_honesty": pc.honesty(np.array(translation_errors), np.array(translation_sigmas)),
+        "rotation_honesty": pc.honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
         "principal_point": {k: float(np.median(v)) for k, v in principal_points.items()},
     }
 
@@ -173,8 +168,8 @@ def rig(seeds, noise, given_intrinsics=False):
         "pairwise": pairwise_median, "refined": refined_median, "failures": failures,
         "translation_ratio": refined_median[0] / pairwise_median[0],
         "rotation_ratio": refined_median[1] / pairwise_median[1],
-        "translation_honesty": honesty(np.array(translation_errors), np.array(translation_sigmas)),
-        "rotation_honesty": honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
+        "translation_honesty": pc.honesty(np.array(translation_errors), np.array(translation_sigmas)),
+        "rotation_honesty": pc.honesty(np.array(rotation_errors), np.array(rotation_sigmas)),
     }
 
 

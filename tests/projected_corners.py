@@ -125,6 +125,11 @@ def error_vectors(estimate, truth):
     return estimate[:3, 3] - truth[:3, 3], cv2.Rodrigues(rotation)[0].ravel()
 
 
+def honesty(errors, sigmas):
+    """Predicted over observed: RMS of the predicted 1-sigma against the RMS of the errors."""
+    return float(np.sqrt(np.mean(np.square(sigmas))) / np.sqrt(np.mean(np.square(errors))))
+
+
 @dataclass
 class RigCorners:
     object_points: list  # [camera][frame]
