@@ -1,6 +1,8 @@
 """Two-camera calibration of a real stereo camera from chessboard photographs, checked against plain OpenCV."""
 
 import math
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -8,6 +10,9 @@ import pytest
 from _velk import ChessboardTarget, MultiCameraCalibrator
 
 cv2 = pytest.importorskip("cv2")
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import projected_corners as pc  # noqa: E402
 
 PATTERN = (9, 6)
 SQUARE = 0.025
@@ -102,3 +107,34 @@ def test_right_camera_as_reference(stereo_run, left_photos, right_photos):
     assert result.ok and np.array_equal(result.reference_T_camera_list[1], np.eye(4))
     assert np.allclose(result.reference_T_camera_list[0] @ left_reference.reference_T_camera_list[1], np.eye(4),
                        atol=1e-3)
+
+
+def refined_rig(left_photos, right_photos, frames):
+    calibrator = MultiCameraCalibrator(ChessboardTarget(PATTERN, SQUARE), 2)
+    result = calibrator.calibrate([[left_photos[f] for f in frames], [right_photos[f] for f in frames]], refine=True)
+    assert result.ok and result.refined, result.refinement_reason
+    return result
+
+
+def test_refined_halves_agree_within_their_predicted_sigmas(left_photos, right_photos):
+    """Without a ground truth, the two halves of the photographs test the uncertainty: the right
+    camera's pose from the even and from the odd pairs differ by what their 1-sigma allow."""
+    even, odd = (refined_rig(left_photos, right_photos, range(start, 13, 2)).refinement for start in (0, 1))
+    dt, dr = pc.error_vectors(even.reference_T_camera_list[1], odd.reference_T_camera_list[1])
+    a, b = even.camera_sigmas[1], odd.camera_sigmas[1]
+    assert np.all(np.abs(dt * 1000) < 3 * np.hypot(a.translation_mm, b.translation_mm))
+    assert np.all(np.abs(np.degrees(dr)) < 3 * np.hypot(a.rotation_deg, b.rotation_deg))
+    # And the sigmas are those of a good desktop stereo camera, not so loose that anything agrees.
+    for sigma in (a, b):
+        assert sigma.translation_norm_mm < 1.0 and sigma.rotation_norm_deg < 0.5
+
+
+def test_refinement_of_all_photographs_lists_the_pairs_that_stand_out(left_photos, right_photos):
+    refinement = refined_rig(left_photos, right_photos, range(13)).refinement
+    assert refinement.summary.converged and refinement.frames_used == list(range(13))
+    rms = np.array(refinement.per_view_rms_px)
+    assert len(rms) == 26 and refinement.rms_px < 0.6
+    # A few pairs fit clearly worse than the rest; they are listed and kept.
+    assert int(np.argmax(rms)) in refinement.outlier_views
+    assert all(rms[v] > np.median(rms) for v in refinement.outlier_views)
+    assert len(refinement.outlier_views) < 13
