@@ -130,6 +130,24 @@ def honesty(errors, sigmas):
     return float(np.sqrt(np.mean(np.square(sigmas))) / np.sqrt(np.mean(np.square(errors))))
 
 
+class SigmaTally:
+    """Per-axis errors of estimates against the truth beside their predicted 1-sigma (mm, deg)."""
+
+    def __init__(self):
+        self.errors = {"translation": [], "rotation": []}
+        self.sigmas = {"translation": [], "rotation": []}
+
+    def add(self, estimate, truth, sigma):
+        dt, dr = error_vectors(estimate, truth)
+        self.errors["translation"].append(dt * 1000)
+        self.errors["rotation"].append(np.degrees(dr))
+        self.sigmas["translation"].append(sigma.translation_mm)
+        self.sigmas["rotation"].append(sigma.rotation_deg)
+
+    def honesty(self, kind):
+        return honesty(np.array(self.errors[kind]), np.array(self.sigmas[kind]))
+
+
 @dataclass
 class RigCorners:
     object_points: list  # [camera][frame]

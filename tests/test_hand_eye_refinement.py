@@ -71,19 +71,14 @@ def test_refinement_beats_the_closed_form_on_noisy_corners(noisy_scenes):
 
 
 def test_predicted_sigmas_match_the_spread_over_seeds():
-    errors = {"translation": [], "rotation": []}
-    sigmas = {"translation": [], "rotation": []}
+    tally = pc.SigmaTally()
     for seed in range(16):
         scene = pc.eye_in_hand_corners(num_views=12, noise_px=0.3, seed=100 + seed)
         _, refinement = refine_from_closed_form(scene)
         assert refinement.refined, refinement.reason
-        dt, dr = pc.error_vectors(refinement.camera_mount_T_camera, scene.tcp_T_camera)
-        errors["translation"].append(dt * 1000)
-        errors["rotation"].append(np.degrees(dr))
-        sigmas["translation"].append(refinement.camera_sigma.translation_mm)
-        sigmas["rotation"].append(refinement.camera_sigma.rotation_deg)
-    for kind in errors:
-        assert 0.7 < pc.honesty(np.array(errors[kind]), np.array(sigmas[kind])) < 1.4, kind
+        tally.add(refinement.camera_mount_T_camera, scene.tcp_T_camera, refinement.camera_sigma)
+    for kind in ("translation", "rotation"):
+        assert 0.7 < tally.honesty(kind) < 1.4, kind
 
 
 def test_refined_result_carries_sigmas_residuals_and_summary(noisy_scenes):

@@ -41,8 +41,7 @@ def test_noise_free_rig_is_recovered_from_a_perturbed_start():
 
 
 def test_predicted_camera_sigmas_match_the_spread_over_seeds():
-    errors = {"translation": [], "rotation": []}
-    sigmas = {"translation": [], "rotation": []}
+    tally = pc.SigmaTally()
     for seed in range(12):
         scene = pc.rig_corners(num_cameras=3, num_frames=15, noise_px=0.3, seed=100 + seed)
         matrices, distortions = pc.rig_intrinsics(scene)
@@ -50,13 +49,9 @@ def test_predicted_camera_sigmas_match_the_spread_over_seeds():
         refinement = _velk.refine_rig(pc.rig_problem(scene, start, matrices, distortions))
         assert refinement.refined, refinement.reason
         for k in (1, 2):
-            dt, dr = pc.error_vectors(refinement.reference_T_camera_list[k], scene.reference_T_camera[k])
-            errors["translation"].append(dt * 1000)
-            errors["rotation"].append(np.degrees(dr))
-            sigmas["translation"].append(refinement.camera_sigmas[k].translation_mm)
-            sigmas["rotation"].append(refinement.camera_sigmas[k].rotation_deg)
-    for kind in errors:
-        assert 0.7 < pc.honesty(np.array(errors[kind]), np.array(sigmas[kind])) < 1.4, kind
+            tally.add(refinement.reference_T_camera_list[k], scene.reference_T_camera[k], refinement.camera_sigmas[k])
+    for kind in ("translation", "rotation"):
+        assert 0.7 < tally.honesty(kind) < 1.4, kind
 
 
 def test_refined_rig_carries_sigmas_and_residuals(projected_rig):
