@@ -9,17 +9,21 @@ import cv2
 import numpy as np
 import pytest
 
-SYNTHETIC_PATH = Path(__file__).resolve().parent.parent / "python" / "quorvane" / "velk" / "synthetic.py"
+SYNTHETIC_PATH = Path(__file__).resolve().parent.parent / "python" / "quorvane" / "velk" / "synthetic"
 
 
 def _load_from_file(name):
-    file_spec = importlib.util.spec_from_file_location(name, SYNTHETIC_PATH)
+    file_spec = importlib.util.spec_from_file_location(name, SYNTHETIC_PATH / "__init__.py",
+                                                       submodule_search_locations=[str(SYNTHETIC_PATH)])
     module = importlib.util.module_from_spec(file_spec)
-    sys.modules[name] = module  # dataclasses look their module up while the class is created
+    # The package's own modules import each other through it, and dataclasses look their module
+    # up while the class is created.
+    sys.modules[name] = module
     try:
         file_spec.loader.exec_module(module)
     finally:
-        del sys.modules[name]
+        for loaded in [key for key in sys.modules if key == name or key.startswith(name + ".")]:
+            del sys.modules[loaded]
     return module
 
 

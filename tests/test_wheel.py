@@ -90,9 +90,12 @@ def run_in(python: Path, code: str, cwd: Path):
 def test_wheel_holds_the_module_the_stubs_and_the_package(wheel):
     names = zipfile.ZipFile(wheel).namelist()
     assert any(name.startswith("_velk.cpython-311") and name.endswith(".so") for name in names)
+    # The synthetic renderer is a package: every one of its modules ships.
+    synthetic = sorted(f"quorvane/velk/synthetic/{path.name}"
+                       for path in (REPO / "python" / "quorvane" / "velk" / "synthetic").glob("*.py"))
+    assert "quorvane/velk/synthetic/__init__.py" in synthetic and len(synthetic) > 1
     for expected in ["_velk-stubs/__init__.pyi", "_velk-stubs/tf.pyi", "_velk-stubs/diagnostics.pyi",
-                     "_velk-stubs/io.pyi", "quorvane/velk/__init__.py", "quorvane/velk/py.typed",
-                     "quorvane/velk/synthetic.py"]:
+                     "_velk-stubs/io.pyi", "quorvane/velk/__init__.py", "quorvane/velk/py.typed", *synthetic]:
         assert expected in names
     assert wheel.name.startswith("quorvane_velk-") and "-cp311-" in wheel.name
 

@@ -2,9 +2,9 @@
 
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
-#include "calibration/eye_in_hand_calibrator.hpp"
-#include "calibration/eye_to_hand_calibrator.hpp"
-#include "calibration/hand_eye_methods.hpp"
+#include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
+#include "calibration/hand_eye/hand_eye_methods.hpp"
 
 namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;

@@ -3,7 +3,7 @@
 #include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
-#include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/intrinsic/intrinsic_calibrator.hpp"
 
 namespace py = pybind11;
 using velk::calibration::IntrinsicCalibrator;

@@ -3,7 +3,7 @@
 #include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
-#include "calibration/multi_camera_calibrator.hpp"
+#include "calibration/rig/multi_camera_calibrator.hpp"
 
 namespace py = pybind11;
 using velk::calibration::IntrinsicOptions;

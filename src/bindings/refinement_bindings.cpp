@@ -1,9 +1,9 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
-#include "calibration/hand_eye_refinement.hpp"
-#include "calibration/refinement_options.hpp"
-#include "calibration/refinement_statistics.hpp"
-#include "calibration/rig_refinement.hpp"
+#include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/refinement/refinement_options.hpp"
+#include "calibration/refinement/refinement_statistics.hpp"
+#include "calibration/rig/rig_refinement.hpp"
 
 #include <pybind11/stl.h>
 

@@ -3,7 +3,7 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "core/log.hpp"
 #include "quality/benchmark_detection.hpp"
 #include "quality/calibration_benchmark.hpp"

@@ -7,8 +7,8 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
-#include "calibration/parallel_detection.hpp"
-#include "calibration/target_detection.hpp"
+#include "calibration/detection/parallel_detection.hpp"
+#include "calibration/detection/target_detection.hpp"
 #include "targets/marker_detection_parameters.hpp"
 
 namespace velk::quality {

@@ -4,9 +4,9 @@
 #include <limits>
 #include <stdexcept>
 
-#include "calibration/eye_in_hand_calibrator.hpp"
-#include "calibration/eye_to_hand_calibrator.hpp"
-#include "calibration/intrinsic_calibrator.hpp"
+#include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
+#include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "core/log.hpp"
 #include "quality/hand_eye_roundtrip.hpp"
 #include "quality/utc_timestamp.hpp"

@@ -6,7 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "calibration/intrinsic_options.hpp"
+#include "calibration/detection/intrinsic_options.hpp"
 #include "quality/benchmark_result.hpp"
 #include "targets/target_variant.hpp"
 

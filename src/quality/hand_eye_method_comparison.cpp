@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "calibration/eye_in_hand_calibrator.hpp"
-#include "calibration/eye_to_hand_calibrator.hpp"
-#include "calibration/hand_eye_methods.hpp"
-#include "calibration/hand_eye_setup.hpp"
+#include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
+#include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
+#include "calibration/hand_eye/hand_eye_methods.hpp"
+#include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "core/log.hpp"
 #include "core/pose.hpp"
 

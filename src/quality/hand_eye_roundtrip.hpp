@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "calibration/hand_eye_setup.hpp"
+#include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::quality {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "calibration/low_error_views.hpp"
+#include "calibration/intrinsic/low_error_views.hpp"
 
 namespace {
 

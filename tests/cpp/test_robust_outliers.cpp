@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "calibration/robust_outliers.hpp"
+#include "calibration/refinement/robust_outliers.hpp"
 
 using velk::calibration::medianOf;
 using velk::calibration::noiseMadOfRms;

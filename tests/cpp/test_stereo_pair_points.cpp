@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "calibration/camera_combinations.hpp"
-#include "calibration/stereo_pair_points.hpp"
+#include "calibration/rig/camera_combinations.hpp"
+#include "calibration/rig/stereo_pair_points.hpp"
 
 namespace {
 

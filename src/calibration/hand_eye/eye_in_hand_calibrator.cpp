@@ -1,0 +1,90 @@
+#include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
+
+#include <iostream>
+#include <utility>
+
+#include "calibration/hand_eye/hand_eye_calibration.hpp"
+#include "calibration/hand_eye/hand_eye_report.hpp"
+#include "calibration/hand_eye/hand_eye_refinement_record.hpp"
+#include "core/log.hpp"
+#include "io/result_record_files.hpp"
+
+namespace velk::calibration {
+
+EyeInHandCalibrator::EyeInHandCalibrator(TargetVariant target, IntrinsicOptions options)
+    : target_(target), intrinsic_calibrator_(std::move(target), std::move(options)) {}
+
+EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
+    const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
+    const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
+    return HandEyeCalibration::poseCharucoFrames(HandEyeSetup::EyeInHand, target_, image_list, robot_T_tcp_list,
+                                                 intrinsic_matrix, distortion_coefficients);
+}
+
+HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                             const std::vector<cv::Mat>& image_list, const std::string& method,
+                                             const std::vector<cv::Mat>& camera_T_target_list,
+                                             const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients,
+                                             const std::filesystem::path& output_path, bool refine,
+                                             const RefinementOptions& refinement_options) {
+    HandEyeCalibration calibration(HandEyeSetup::EyeInHand, target_, intrinsic_calibrator_);
+    const HandEyeRun run = calibration.run(
+        HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
+        method, refine, refinement_options);
+    const HandEyeResult result = resultOf(run);
+    if (!result.ok) {
+        return result;
+    }
+    last_result_ = result;
+
+    logMessage(LogLevel::Info, "Extrinsic calibration complete.");
+    printResults();
+    if (!output_path.empty()) {
+        save(output_path, method, result, image_list.size());
+    }
+    return result;
+}
+
+HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
+    HandEyeResult result;
+    result.ok = run.ok;
+    result.tcp_T_camera = run.camera_transform;
+    result.world_T_target = run.target_transform;
+    result.intrinsic_matrix = run.intrinsic_matrix;
+    result.distortion_coefficients = run.distortion_coefficients;
+    result.reprojection_error = run.reprojection_error;
+    result.valid_robot_T_tcp_list = run.valid_robot_T_tcp_list;
+    result.valid_image_list = run.valid_image_list;
+    result.camera_T_target_list = run.camera_T_target_list;
+    result.image_indices = run.image_indices;
+    result.has_consistency = run.has_consistency;
+    result.consistency = run.consistency;
+    result.refined = run.refined;
+    result.refinement_reason = run.refinement_reason;
+    result.closed_form_tcp_T_camera = run.closed_form_camera_transform;
+    result.refinement = run.refinement;
+    return result;
+}
+
+void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const std::string& method,
+                               const HandEyeResult& result, size_t totalImages) const {
+    io::HandEyeResultRecord record;
+    record.reference_index = 0;
+    record.num_cameras = 1;
+    record.method = method;
+    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
+    record.num_frames_total = static_cast<int>(totalImages);
+    record.tcp_T_camera_list = {result.tcp_T_camera};
+    if (!result.closed_form_tcp_T_camera.empty()) {
+        record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
+                                                    result.closed_form_tcp_T_camera, result.refinement);
+    }
+    io::save_hand_eye_result(output_path, record);
+}
+
+std::string EyeInHandCalibrator::formatResults() const { return formatHandEyeReport(last_result_); }
+
+void EyeInHandCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+
+}  // namespace velk::calibration

@@ -1,0 +1,318 @@
+#include "calibration/hand_eye/hand_eye_calibration.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+
+#include "calibration/detection/camera_target_pose.hpp"
+#include "calibration/hand_eye/hand_eye_methods.hpp"
+#include "calibration/hand_eye/hand_eye_solver.hpp"
+#include "calibration/detection/parallel_detection.hpp"
+#include "calibration/hand_eye/target_consistency.hpp"
+#include "calibration/detection/target_detection.hpp"
+#include "core/log.hpp"
+#include "core/pose_validation.hpp"
+
+namespace velk::calibration {
+namespace {
+
+constexpr size_t kMinimumFrames = 4;
+constexpr double kIdenticalRotationTolerance = 0.001;
+
+bool allRotationsIdentical(const std::vector<cv::Mat>& poses) {
+    if (poses.size() < 2) {
+        return false;
+    }
+    const cv::Mat first = rotationBlock(poses[0]);
+    for (size_t k = 1; k < poses.size(); ++k) {
+        if (cv::norm(rotationBlock(poses[k]), first, cv::NORM_INF) >= kIdenticalRotationTolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The robot poses of the views whose images were used, by image index.
+std::vector<cv::Mat> robotPosesAt(const std::string& component, const std::vector<cv::Mat>& robot_T_tcp_list,
+                                  const std::vector<int>& imageIndices) {
+    std::vector<cv::Mat> robots;
+    for (int index : imageIndices) {
+        if (index < 0 || static_cast<size_t>(index) >= robot_T_tcp_list.size()) {
+            throw std::invalid_argument(component + ": robot_T_tcp_list has " +
+                                        std::to_string(robot_T_tcp_list.size()) + " poses but image " +
+                                        std::to_string(index) + " needs one; give one robot pose per image.");
+        }
+        robots.push_back(robot_T_tcp_list[index]);
+    }
+    return robots;
+}
+
+std::vector<int> firstIndices(size_t count) {
+    std::vector<int> indices(count);
+    std::iota(indices.begin(), indices.end(), 0);
+    return indices;
+}
+
+// The pose of one frame with given intrinsics, or the warning to log when it has none.
+struct FramePose {
+    std::optional<cv::Mat> pose;
+    std::string warning;
+};
+
+FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, int f, const cv::Mat& intrinsic_matrix,
+                           const cv::Mat& distortion_coefficients) {
+    CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients);
+    if (!found.detected) {
+        return {std::nullopt, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping"};
+    }
+    if (!found.pose) {
+        return {std::nullopt, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping"};
+    }
+    return {std::move(found.pose), ""};
+}
+
+}  // namespace
+
+HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
+                                       IntrinsicCalibrator& intrinsicCalibrator)
+    : setup_(setup), target_(target), intrinsic_calibrator_(intrinsicCalibrator) {}
+
+AlignedTargetPoses HandEyeCalibration::poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
+                                                         const std::vector<cv::Mat>& image_list,
+                                                         const std::vector<cv::Mat>& robot_T_tcp_list,
+                                                         const cv::Mat& intrinsic_matrix,
+                                                         const cv::Mat& distortion_coefficients,
+                                                         std::vector<int>* imageIndices) {
+    const auto* charuco = std::get_if<CharucoTarget>(&target);
+    if (charuco == nullptr) {
+        throw std::invalid_argument(calibratorName(setup) + "::computeCameraTTargetList only supports CharucoTarget");
+    }
+    AlignedTargetPoses aligned;
+    const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
+    detectEachImage<FramePose>(
+        frames, [&](int f) { return poseCharucoFrame(*charuco, image_list[f], f, intrinsic_matrix,
+                                                     distortion_coefficients); },
+        [&](int f, const FramePose& found) {
+            if (!found.pose) {
+                logMessage(LogLevel::Warning, found.warning);
+                return;
+            }
+            aligned.camera_T_target_list.push_back(*found.pose);
+            aligned.valid_image_list.push_back(image_list[f]);
+            aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[f]);
+            if (imageIndices != nullptr) {
+                imageIndices->push_back(f);
+            }
+        });
+    logMessage(LogLevel::Info, "compute_camera_T_target_list: " + std::to_string(aligned.camera_T_target_list.size()) +
+                                   "/" + std::to_string(image_list.size()) + " frames passed");
+    return aligned;
+}
+
+HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method, bool refine,
+                                   const RefinementOptions& refinement_options) {
+    handEyeSolverFromName(method);
+    validatePoses(inputs);
+    logMessage(LogLevel::Info, "Collected images " + std::to_string(inputs.image_list.size()));
+    logMessage(LogLevel::Info, "Collected poses " + std::to_string(inputs.robot_T_tcp_list.size()));
+
+    HandEyeRun run;
+    run.intrinsic_matrix = inputs.intrinsic_matrix.clone();
+    run.distortion_coefficients = inputs.distortion_coefficients.clone();
+    Frames frames{inputs.camera_T_target_list, inputs.image_list, inputs.robot_T_tcp_list,
+                  firstIndices(inputs.camera_T_target_list.size())};
+
+    if (!inputs.intrinsic_matrix.empty() && inputs.camera_T_target_list.empty() &&
+        !framesFromGivenIntrinsics(inputs, run, frames)) {
+        return run;
+    }
+    const bool intrinsicsSolvedHere = frames.cameras.empty();
+    if (intrinsicsSolvedHere && !framesFromImages(inputs, run, frames)) {
+        return run;
+    }
+    checkAlignment(frames);
+    run.valid_robot_T_tcp_list = frames.robots;
+    run.valid_image_list = frames.images;
+    run.camera_T_target_list = frames.cameras;
+    run.image_indices = frames.indices;
+    if (frames.robots.size() < kMinimumFrames) {
+        logMessage(LogLevel::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
+                                        std::to_string(frames.robots.size()) + ", need at least 4.");
+        return run;
+    }
+    if (!solve(frames, method, run)) {
+        logMessage(LogLevel::Error, "[" + calibratorName(setup_) + "] The " + method +
+                                        " solver returned a non-finite " + cameraTransformName(setup_) +
+                                        "; the poses do not determine it (vary the rotations).");
+        return run;
+    }
+    if (refine) {
+        applyRefinement(frames, intrinsicsSolvedHere, refinement_options, run);
+    }
+    run.consistency =
+        computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
+                                 run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_);
+    run.has_consistency = true;
+    return run;
+}
+
+void HandEyeCalibration::validatePoses(const HandEyeInputs& inputs) const {
+    const std::string component = calibratorName(setup_);
+    validateRigidTransforms(inputs.robot_T_tcp_list, component, "robot_T_tcp_list");
+    validateRigidTransforms(inputs.camera_T_target_list, component, "camera_T_target_list");
+}
+
+bool HandEyeCalibration::framesFromGivenIntrinsics(const HandEyeInputs& inputs, HandEyeRun& run,
+                                                   Frames& frames) const {
+    std::vector<int> indices;
+    AlignedTargetPoses aligned =
+        poseCharucoFrames(setup_, target_, inputs.image_list, inputs.robot_T_tcp_list, inputs.intrinsic_matrix,
+                          inputs.distortion_coefficients, &indices);
+    frames = {aligned.camera_T_target_list, aligned.valid_image_list, aligned.valid_robot_T_tcp_list, indices};
+    if (frames.cameras.size() < kMinimumFrames) {
+        logMessage(LogLevel::Error, "Only " + std::to_string(frames.cameras.size()) +
+                                        " valid frames after solvePnP  -  need at least 4.");
+        run.valid_robot_T_tcp_list = frames.robots;
+        run.valid_image_list = frames.images;
+        run.image_indices = frames.indices;
+        return false;
+    }
+    return true;
+}
+
+bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames) {
+    const IntrinsicResult intrinsics = intrinsic_calibrator_.calibrate(inputs.image_list);
+    run.intrinsic_matrix = intrinsics.intrinsic_matrix;
+    run.distortion_coefficients = intrinsics.distortion_coefficients;
+    run.reprojection_error = intrinsics.reprojection_error;
+
+    std::vector<int> keptPositions = intrinsics.low_view_error_indices;
+    if (keptPositions.empty()) {
+        keptPositions = firstIndices(intrinsics.successful_indices.size());
+    }
+    std::vector<int> imageIndices;
+    std::vector<cv::Mat> images, imagePoints;
+    for (int position : keptPositions) {
+        const int index = intrinsics.successful_indices[position];
+        imageIndices.push_back(index);
+        images.push_back(inputs.image_list[index]);
+        imagePoints.push_back(intrinsics.image_points[position]);
+    }
+    const std::string component = calibratorName(setup_);
+    const std::vector<cv::Mat> robots = robotPosesAt(component, inputs.robot_T_tcp_list, imageIndices);
+
+    if (intrinsics.intrinsic_matrix.empty() || images.size() < kMinimumFrames) {
+        logMessage(LogLevel::Error, "Not enough valid images for extrinsic calibration. Need at least 4!");
+        run.valid_robot_T_tcp_list = robots;
+        run.valid_image_list = images;
+        run.image_indices = imageIndices;
+        return false;
+    }
+    logMessage(LogLevel::Info, "Calculating extrinsic (hand-eye) transform...");
+    const FramePoses poses = estimateFramePoses(target_, images, imagePoints, intrinsics.intrinsic_matrix,
+                                                intrinsics.distortion_coefficients, component);
+    frames.cameras = poses.camera_T_target_list;
+    frames.images = images;
+    frames.robots.clear();
+    frames.indices.clear();
+    frames.object_points.clear();
+    frames.image_points.clear();
+    const TargetDetections& detections = intrinsic_calibrator_.detections();
+    for (int position : poses.positions) {
+        frames.robots.push_back(robots[position]);
+        frames.indices.push_back(imageIndices[position]);
+        frames.object_points.push_back(detections.object_points[keptPositions[position]]);
+        frames.image_points.push_back(detections.image_points[keptPositions[position]]);
+    }
+    return true;
+}
+
+void HandEyeCalibration::checkAlignment(const Frames& frames) const {
+    if (frames.robots.size() != frames.cameras.size()) {
+        throw std::invalid_argument(
+            calibratorName(setup_) + ": robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got " +
+            std::to_string(frames.robots.size()) + " (robot) vs " + std::to_string(frames.cameras.size()) +
+            " (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in.");
+    }
+}
+
+bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, HandEyeRun& run) const {
+    if (allRotationsIdentical(frames.cameras)) {
+        logMessage(LogLevel::Warning, "[" + calibratorName(setup_) +
+                                          "] All camera poses have identical orientation! Hand-eye calibration "
+                                          "requires varied rotations to solve uniquely.");
+    }
+    const auto solution =
+        solveHandEye(handEyeSolverFromName(method), handEyeMotions(setup_, frames.robots), frames.cameras);
+    if (!solution) {
+        return false;
+    }
+    run.camera_transform = solution->camera_transform;
+    run.target_transform = solution->target_transform;
+    run.ok = true;
+    return true;
+}
+
+}  // namespace velk::calibration
+
+namespace velk::calibration {
+
+void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
+    const TargetDetections detections =
+        detectTarget(frames.images, target_, intrinsic_calibrator_.options(), Annotation::Skip);
+    frames.object_points.assign(frames.images.size(), cv::Mat());
+    frames.image_points.assign(frames.images.size(), cv::Mat());
+    for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
+        frames.object_points[detections.successful_indices[k]] = detections.object_points[k];
+        frames.image_points[detections.successful_indices[k]] = detections.image_points[k];
+    }
+}
+
+// The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
+void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSolvedHere,
+                                         const RefinementOptions& options, HandEyeRun& run) const {
+    Frames withCorners = frames;
+    if (withCorners.object_points.empty() && withCorners.images.size() == withCorners.robots.size()) {
+        detectFrameCorners(withCorners);
+    }
+    const std::vector<cv::Mat> motions = handEyeMotions(setup_, withCorners.robots);
+    HandEyeRefinementProblem problem;
+    problem.camera_mount_T_camera = run.camera_transform;
+    problem.target_mount_T_target = run.target_transform;
+    problem.intrinsic_matrix = run.intrinsic_matrix;
+    problem.distortion_coefficients = run.distortion_coefficients;
+    problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    for (size_t v = 0; v < withCorners.object_points.size(); ++v) {
+        if (!withCorners.object_points[v].empty()) {
+            problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));
+            problem.object_points.push_back(withCorners.object_points[v]);
+            problem.image_points.push_back(withCorners.image_points[v]);
+        }
+    }
+    run.closed_form_camera_transform = run.camera_transform.clone();
+    if (problem.object_points.empty() || problem.intrinsic_matrix.empty()) {
+        run.refinement_reason = "no detected corners to refine over (poses were given without pictures)";
+        logMessage(LogLevel::Warning, "[" + calibratorName(setup_) + "] Refinement not applied: " +
+                                          run.refinement_reason + "; keeping the closed-form result.");
+        return;
+    }
+    HandEyeRefinement refinement = refineHandEye(problem, options);
+    run.refined = refinement.refined;
+    run.refinement_reason = refinement.reason;
+    if (refinement.refined) {
+        run.camera_transform = refinement.camera_mount_T_camera.clone();
+        run.target_transform = refinement.target_mount_T_target.clone();
+        if (refinement.intrinsics_refined) {
+            run.intrinsic_matrix = refinement.intrinsic_matrix.clone();
+            run.distortion_coefficients = refinement.distortion_coefficients.clone();
+        }
+    }
+    run.refinement = std::move(refinement);
+}
+
+}  // namespace velk::calibration

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/hand_eye/aligned_target_poses.hpp"
+#include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/hand_eye/hand_eye_result.hpp"
+#include "calibration/hand_eye/hand_eye_setup.hpp"
+#include "calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "calibration/refinement/refinement_options.hpp"
+#include "targets/target_variant.hpp"
+
+namespace velk::calibration {
+
+// The arguments of a hand-eye calibrate call, as both calibrators take them.
+struct HandEyeInputs {
+    const std::vector<cv::Mat>& robot_T_tcp_list;
+    const std::vector<cv::Mat>& image_list;
+    const std::vector<cv::Mat>& camera_T_target_list;
+    const cv::Mat& intrinsic_matrix;
+    const cv::Mat& distortion_coefficients;
+};
+
+// What one calibration of either set-up produced; each calibrator copies it into its result.
+struct HandEyeRun {
+    bool ok = false;
+    cv::Mat camera_transform;  // X: tcp_T_camera or robot_T_camera
+    cv::Mat target_transform;  // Y: world_T_target or tcp_T_target
+    cv::Mat intrinsic_matrix;
+    cv::Mat distortion_coefficients;
+    double reprojection_error = std::numeric_limits<double>::quiet_NaN();
+    std::vector<cv::Mat> valid_robot_T_tcp_list;
+    std::vector<cv::Mat> valid_image_list;
+    std::vector<cv::Mat> camera_T_target_list;
+    std::vector<int> image_indices;  // index in the caller's lists of each frame used
+    bool has_consistency = false;
+    TargetConsistencyStats consistency;
+    // Joint refinement, when asked for: on success camera_transform, target_transform (and the
+    // intrinsics, when solved from the same pictures) hold the refined values.
+    bool refined = false;
+    std::string refinement_reason;
+    cv::Mat closed_form_camera_transform;
+    std::optional<HandEyeRefinement> refinement;
+};
+
+// The steps both hand-eye calibrators share: method and pose checks, the three ways to
+// gather aligned frames (from images, from images with given intrinsics, from given
+// camera poses), the solve and the consistency statistics. Logs as the set-up's calibrator.
+class HandEyeCalibration {
+public:
+    HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target, IntrinsicCalibrator& intrinsicCalibrator);
+
+    // Throws std::invalid_argument for an unknown method, a pose that is not a rigid
+    // transform, misaligned given poses or a robot list shorter than the images it must
+    // serve; any other failure logs and returns ok == false.
+    // With refine, the closed-form solution is refined over every detected corner; a refinement that
+    // fails leaves the closed-form result in place and says why.
+    HandEyeRun run(const HandEyeInputs& inputs, const std::string& method, bool refine = false,
+                   const RefinementOptions& refinement_options = RefinementOptions());
+
+    // ChArUco only: detects and poses the target in each frame with known intrinsics.
+    static AlignedTargetPoses poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
+                                                const std::vector<cv::Mat>& image_list,
+                                                const std::vector<cv::Mat>& robot_T_tcp_list,
+                                                const cv::Mat& intrinsic_matrix,
+                                                const cv::Mat& distortion_coefficients,
+                                                std::vector<int>* imageIndices = nullptr);
+
+private:
+    struct Frames {
+        std::vector<cv::Mat> cameras;
+        std::vector<cv::Mat> images;
+        std::vector<cv::Mat> robots;
+        std::vector<int> indices;
+        // Corners of each frame, when the intrinsics were solved here (what the refinement needs).
+        std::vector<cv::Mat> object_points;
+        std::vector<cv::Mat> image_points;
+    };
+
+    void validatePoses(const HandEyeInputs& inputs) const;
+    bool framesFromGivenIntrinsics(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames) const;
+    bool framesFromImages(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames);
+    void checkAlignment(const Frames& frames) const;
+    bool solve(const Frames& frames, const std::string& method, HandEyeRun& run) const;
+    // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
+    void applyRefinement(const Frames& frames, bool intrinsicsSolvedHere, const RefinementOptions& options,
+                         HandEyeRun& run) const;
+    // The detected corners of the frames, for frames posed from given intrinsics.
+    void detectFrameCorners(Frames& frames) const;
+
+    HandEyeSetup setup_;
+    const TargetVariant& target_;
+    IntrinsicCalibrator& intrinsic_calibrator_;
+};
+
+}  // namespace velk::calibration

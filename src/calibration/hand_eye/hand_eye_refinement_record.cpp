@@ -1,0 +1,35 @@
+#include "calibration/hand_eye/hand_eye_refinement_record.hpp"
+
+#include "calibration/refinement/refinement_record_values.hpp"
+
+namespace velk::calibration {
+
+io::RefinementRecord handEyeRefinementRecord(bool refined, const std::string& reason, const cv::Mat& closed_form,
+                                             const std::optional<HandEyeRefinement>& result) {
+    io::RefinementRecord record;
+    record.refined = refined;
+    record.reason = reason;
+    if (!closed_form.empty()) {
+        record.unrefined_poses = {closed_form};
+    }
+    if (!result) {
+        return record;
+    }
+    const HandEyeRefinement& refinement = *result;
+    copySolverOutcome(refinement.summary, record);
+    if (!refinement.refined) {
+        return record;
+    }
+    record.pose_sigmas = {sigmaValues(*refinement.camera_sigma)};
+    record.target_poses = {refinement.target_mount_T_target};
+    record.target_pose_sigmas = {sigmaValues(*refinement.target_sigma)};
+    if (!refinement.intrinsic_sigmas.empty()) {
+        record.intrinsic_sigmas = {refinement.intrinsic_sigmas};
+    }
+    record.per_view_rms_px = refinement.per_view_rms_px;
+    record.outlier_views = refinement.outlier_views;
+    record.rms_px = refinement.rms_px;
+    return record;
+}
+
+}  // namespace velk::calibration

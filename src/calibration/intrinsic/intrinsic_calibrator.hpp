@@ -1,0 +1,48 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/detection/intrinsic_options.hpp"
+#include "calibration/intrinsic/intrinsic_result.hpp"
+#include "calibration/detection/target_detection.hpp"
+#include "calibration/detection/target_detections.hpp"
+#include "targets/target_variant.hpp"
+
+namespace velk::calibration {
+
+// Intrinsic camera calibration from pictures of one target.
+class IntrinsicCalibrator {
+public:
+    // With Annotation::Skip the detections carry no annotated images (for callers that need points only).
+    explicit IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions(),
+                                 Annotation annotation = Annotation::Draw);
+
+    // Detection only; the calibrator's state is left as it is.
+    TargetDetections findCorners(const std::vector<cv::Mat>& images) const;
+
+    // Detects, keeps the detections and calibrates. Bad image content gives ok == false, never a throw.
+    IntrinsicResult calibrate(const std::vector<cv::Mat>& images);
+
+    std::vector<cv::Mat> cornerImages() const { return detections_.annotated_images; }
+    const TargetDetections& detections() const { return detections_; }
+    const TargetVariant& target() const { return target_; }
+    const IntrinsicOptions& options() const { return options_; }
+
+private:
+    double solve(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
+                 std::vector<double>& perViewErrors);
+    double solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
+                         IntrinsicResult& result, cv::Mat& perViewErrorMatrix);
+    double meanReprojectionError(const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
+
+    TargetVariant target_;
+    IntrinsicOptions options_;
+    Annotation annotation_;
+    TargetDetections detections_;
+    std::vector<cv::Mat> rotation_vectors_;
+    std::vector<cv::Mat> translation_vectors_;
+};
+
+}  // namespace velk::calibration

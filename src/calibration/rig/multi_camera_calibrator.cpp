@@ -1,0 +1,348 @@
+#include "calibration/rig/multi_camera_calibrator.hpp"
+
+#include <algorithm>
+#include <iostream>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+#include <opencv2/calib3d.hpp>
+
+#include "calibration/rig/multi_camera_report.hpp"
+#include "calibration/rig/rig_refinement_record.hpp"
+#include "calibration/rig/rig_intrinsics.hpp"
+#include "calibration/rig/rig_refinement.hpp"
+#include "calibration/rig/rig_triangulation.hpp"
+#include "calibration/rig/stereo_pair_points.hpp"
+#include "core/log.hpp"
+#include "core/opencv_threads.hpp"
+#include "io/result_record_files.hpp"
+
+namespace velk::calibration {
+namespace {
+
+constexpr size_t kMinimumSharedFrames = 4;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string fixedSix(double value) { return std::to_string(value); }
+
+MultiCameraResult emptyResult(int numCameras, int referenceIndex) {
+    MultiCameraResult result;
+    result.reference_index = referenceIndex;
+    const auto count = static_cast<size_t>(numCameras);
+    result.reference_T_camera_list.resize(count);
+    result.intrinsic_matrices.resize(count);
+    result.distortion_coefficients.resize(count);
+    result.intrinsic_reprojection_errors.assign(count, kNaN);
+    result.pair_reprojection_errors.assign(count, kNaN);
+    return result;
+}
+
+int checkedCameraCount(int numCameras) {
+    if (numCameras < 2) {
+        throw std::invalid_argument("MultiCameraCalibrator: num_cameras must be >= 2, got " +
+                                    std::to_string(numCameras));
+    }
+    return numCameras;
+}
+
+int checkedReferenceIndex(int referenceIndex, int numCameras) {
+    if (referenceIndex < 0 || referenceIndex >= numCameras) {
+        throw std::invalid_argument("MultiCameraCalibrator: reference_index out of range for " +
+                                    std::to_string(numCameras) + " cameras");
+    }
+    return referenceIndex;
+}
+
+void checkImageLists(const std::vector<std::vector<cv::Mat>>& imageLists, int numCameras) {
+    if (imageLists.size() != static_cast<size_t>(numCameras)) {
+        throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(numCameras) +
+                                    " image lists, got " + std::to_string(imageLists.size()));
+    }
+    for (const auto& images : imageLists) {
+        if (images.size() != imageLists.front().size()) {
+            throw std::invalid_argument("MultiCameraCalibrator: all cameras must have the same number of frames");
+        }
+    }
+    if (imageLists.front().empty()) {
+        throw std::invalid_argument("MultiCameraCalibrator: empty image lists");
+    }
+}
+
+std::vector<cv::Mat> cloned(const std::vector<cv::Mat>& matrices) {
+    std::vector<cv::Mat> copies;
+    for (const cv::Mat& matrix : matrices) {
+        copies.push_back(matrix.clone());
+    }
+    return copies;
+}
+
+// reference_T_camera from the stereo solution, which maps reference coordinates into camera k's.
+cv::Mat referenceTCamera(const cv::Mat& rotation, const cv::Mat& translation) {
+    cv::Mat camera_T_reference = cv::Mat::eye(4, 4, CV_64F);
+    cv::Mat r, t;
+    rotation.convertTo(r, CV_64F);
+    r.copyTo(camera_T_reference(cv::Rect(0, 0, 3, 3)));
+    translation.convertTo(t, CV_64F);
+    t.reshape(1, 3).copyTo(camera_T_reference(cv::Rect(3, 0, 1, 3)));
+    return camera_T_reference.inv(cv::DECOMP_LU);
+}
+
+}  // namespace
+
+MultiCameraCalibrator::MultiCameraCalibrator(const TargetVariant& target, int num_cameras, int reference_index,
+                                             const IntrinsicOptions& options, int stereo_calibrate_flags)
+    : target_(target),
+      num_cameras_(checkedCameraCount(num_cameras)),
+      reference_index_(checkedReferenceIndex(reference_index, num_cameras)),
+      options_(options),
+      stereo_calibrate_flags_(stereo_calibrate_flags),
+      last_result_(emptyResult(num_cameras, reference_index)) {
+    validateTarget(target_);
+}
+
+IntrinsicOptions MultiCameraCalibrator::defaultOptions() {
+    IntrinsicOptions options;
+    options.criteria = cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 1e-6);
+    options.per_view_error_threshold = 3.0;
+    return options;
+}
+
+MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                                   const std::vector<cv::Mat>& intrinsic_matrices,
+                                                   const std::vector<cv::Mat>& distortion_coefficients,
+                                                   const std::filesystem::path& output_path, bool refine,
+                                                   const RefinementOptions& refinement_options) {
+    checkImageLists(image_lists, num_cameras_);
+    std::vector<RigCameraView> views;
+    const bool intrinsicsSolvedHere = intrinsic_matrices.empty() || distortion_coefficients.empty();
+    if (intrinsicsSolvedHere) {
+        views = calibrateRigIntrinsics(image_lists, target_, options_, last_result_);
+    } else {
+        const auto n = static_cast<size_t>(num_cameras_);
+        if (intrinsic_matrices.size() != n || distortion_coefficients.size() != n) {
+            throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +
+                                        " intrinsic matrices/distortion coefficient sets");
+        }
+        last_result_.intrinsic_matrices = cloned(intrinsic_matrices);
+        last_result_.distortion_coefficients = cloned(distortion_coefficients);
+        views = detectRigTargets(image_lists, target_, options_);
+    }
+
+    const int r = reference_index_;
+    last_result_.reference_T_camera_list[r] = cv::Mat::eye(4, 4, CV_64F);
+    const cv::Size imageSize = image_lists[r].front().size();
+    for (int k = 0; k < num_cameras_; ++k) {
+        if (k != r) {
+            calibratePair(views, k, imageSize);
+        }
+    }
+    last_result_.refined = false;
+    last_result_.refinement_reason.clear();
+    last_result_.pairwise_reference_T_camera_list.clear();
+    last_result_.refinement.reset();
+    if (refine) {
+        applyRefinement(views, intrinsicsSolvedHere, refinement_options);
+    }
+
+    last_result_.ok = true;
+    for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
+        last_result_.ok = last_result_.ok && !pose.empty();
+    }
+    has_triangulation_ = false;
+    if (last_result_.ok) {
+        validate(views);
+    }
+    printResults();
+    if (!output_path.empty()) {
+        save(output_path);
+    }
+    return deepCopy(last_result_);
+}
+
+void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize) {
+    const int r = reference_index_;
+    const std::string pair = std::to_string(r) + " and camera " + std::to_string(k);
+    size_t detectedInBoth = 0;
+    const std::vector<int> frames = sharedFrames(views[r], views[k], detectedInBoth);
+    if (frames.size() != detectedInBoth) {
+        logMessage(LogLevel::Info, "[MultiCameraCalibrator] Pair (ref=" + std::to_string(r) + ", cam=" +
+                                       std::to_string(k) + "): " + std::to_string(detectedInBoth) +
+                                       " frames detected in both cameras -> " + std::to_string(frames.size()) +
+                                       " after per-view intrinsic-error filter");
+    }
+    if (frames.size() < kMinimumSharedFrames) {
+        logMessage(LogLevel::Error, "[MultiCameraCalibrator] Only " + std::to_string(frames.size()) +
+                                        " shared detections between reference camera " + pair + "; skipping pair.");
+        forgetPair(k);
+        return;
+    }
+    const StereoPairPoints points = intersectPairCorners(frames, views[r], views[k], target_, r, k);
+    if (points.object_points.empty()) {
+        logMessage(LogLevel::Error,
+                   "[MultiCameraCalibrator] No usable frames after per-corner intersection between reference camera " +
+                       pair + "; skipping pair.");
+        forgetPair(k);
+        return;
+    }
+
+    cv::Mat referenceMatrix = last_result_.intrinsic_matrices[r].clone();
+    cv::Mat referenceDistortion = last_result_.distortion_coefficients[r].clone();
+    cv::Mat otherMatrix = last_result_.intrinsic_matrices[k].clone();
+    cv::Mat otherDistortion = last_result_.distortion_coefficients[k].clone();
+    cv::Mat rotation, translation, essential, fundamental;
+    const SingleThreadedOpenCv repeatable;
+    const double rms = cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points,
+                                           referenceMatrix, referenceDistortion, otherMatrix, otherDistortion,
+                                           imageSize, rotation, translation, essential, fundamental,
+                                           stereo_calibrate_flags_, options_.criteria);
+    if ((stereo_calibrate_flags_ & kFixIntrinsic) == 0) {
+        last_result_.intrinsic_matrices[r] = referenceMatrix;
+        last_result_.intrinsic_matrices[k] = otherMatrix;
+        last_result_.distortion_coefficients[r] = referenceDistortion.reshape(1, 1);
+        last_result_.distortion_coefficients[k] = otherDistortion.reshape(1, 1);
+    }
+    last_result_.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
+    last_result_.pair_reprojection_errors[k] = rms;
+    logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) + ", cam=" +
+                                   std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
+                                   std::to_string(points.object_points.size()) + " frames");
+}
+
+// A pose left over from an earlier run does not describe these pictures; keeping it would make
+// this run look successful.
+void MultiCameraCalibrator::forgetPair(int k) {
+    last_result_.reference_T_camera_list[k] = cv::Mat();
+    last_result_.pair_reprojection_errors[k] = kNaN;
+}
+
+void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
+                                            const RefinementOptions& options) {
+    RigRefinementProblem problem;
+    problem.reference_index = reference_index_;
+    problem.reference_T_camera_list = last_result_.reference_T_camera_list;
+    problem.intrinsic_matrices = last_result_.intrinsic_matrices;
+    problem.distortion_coefficients = last_result_.distortion_coefficients;
+    problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+    for (const RigCameraView& view : views) {
+        const TargetDetections& detections = view.detections;
+        std::vector<cv::Mat> objects, images;
+        for (size_t d = 0; d < detections.successful_indices.size(); ++d) {
+            const int frame = detections.successful_indices[d];
+            if (view.low_error_frames && view.low_error_frames->count(frame) == 0) {
+                continue;
+            }
+            objects.resize(std::max<size_t>(objects.size(), frame + 1));
+            images.resize(objects.size());
+            objects[frame] = detections.object_points[d];
+            images[frame] = detections.image_points[d];
+        }
+        problem.object_points.push_back(objects);
+        problem.image_points.push_back(images);
+    }
+    RigRefinement refinement = refineRig(problem, options);
+    last_result_.refined = refinement.refined;
+    last_result_.refinement_reason = refinement.reason;
+    last_result_.pairwise_reference_T_camera_list = cloned(last_result_.reference_T_camera_list);
+    if (refinement.refined) {
+        last_result_.reference_T_camera_list = cloned(refinement.reference_T_camera_list);
+        if (refinement.intrinsics_refined) {
+            last_result_.intrinsic_matrices = cloned(refinement.intrinsic_matrices);
+            last_result_.distortion_coefficients = cloned(refinement.distortion_coefficients);
+        }
+    }
+    last_result_.refinement = std::move(refinement);
+}
+
+void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
+    try {
+        last_triangulation_ = triangulateFrameZero(views);
+        has_triangulation_ = true;
+    } catch (const std::exception& error) {
+        logMessage(LogLevel::Warning,
+                   std::string("[MultiCameraCalibrator] Triangulation validation skipped: ") + error.what());
+    }
+}
+
+void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const {
+    io::MultiCameraCalibrationRecord record;
+    record.reference_index = last_result_.reference_index;
+    record.num_cameras = num_cameras_;
+    record.intrinsic_matrices = last_result_.intrinsic_matrices;
+    record.distortion_coefficients = last_result_.distortion_coefficients;
+    record.reference_T_camera_list = last_result_.reference_T_camera_list;
+    record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
+    record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
+    if (last_result_.refinement) {
+        record.refinement = rigRefinementRecord(last_result_);
+    }
+    io::save_multi_camera_calibration(output_path, record);
+}
+
+const CharucoTarget& MultiCameraCalibrator::triangulationTarget() const {
+    for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
+        if (pose.empty()) {
+            throw std::runtime_error("MultiCameraCalibrator: run calibrate() before triangulate().");
+        }
+    }
+    const auto* charuco = std::get_if<CharucoTarget>(&target_);
+    if (charuco == nullptr) {
+        throw std::invalid_argument("MultiCameraCalibrator::triangulate requires a CharucoTarget");
+    }
+    return *charuco;
+}
+
+// The validation of calibrate: frame 0 as the per-camera detection already found it. The detector and
+// the picture are those a fresh detection would use, so the corners are the same.
+TriangulationReport MultiCameraCalibrator::triangulateFrameZero(const std::vector<RigCameraView>& views) const {
+    const CharucoTarget& charuco = triangulationTarget();
+    std::vector<CameraCorners> cameras(views.size());
+    for (size_t k = 0; k < views.size(); ++k) {
+        const TargetDetections& detections = views[k].detections;
+        const auto& frames = detections.successful_indices;
+        const auto found = std::find(frames.begin(), frames.end(), 0);
+        if (found != frames.end()) {
+            const auto position = static_cast<size_t>(found - frames.begin());
+            const cv::Mat& points = detections.image_points[position];
+            const cv::Mat& ids = detections.point_ids[position];
+            cameras[k].corners.assign(points.begin<cv::Point2f>(), points.end<cv::Point2f>());
+            cameras[k].ids.assign(ids.begin<int>(), ids.end<int>());
+        }
+    }
+    return triangulateCharucoCorners(charuco, last_result_, cameras, 0);
+}
+
+TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                                       int frame_index) const {
+    const CharucoTarget& charuco = triangulationTarget();
+    if (image_lists.size() < static_cast<size_t>(num_cameras_)) {
+        throw std::invalid_argument("MultiCameraCalibrator::triangulate: expected " + std::to_string(num_cameras_) +
+                                    " image lists, got " + std::to_string(image_lists.size()));
+    }
+    if (frame_index < 0) {
+        throw std::invalid_argument("MultiCameraCalibrator::triangulate: frame_index must be >= 0, got " +
+                                    std::to_string(frame_index));
+    }
+    for (int k = 0; k < num_cameras_; ++k) {
+        if (static_cast<size_t>(frame_index) >= image_lists[k].size()) {
+            throw std::invalid_argument("MultiCameraCalibrator::triangulate: image list " + std::to_string(k) +
+                                        " has no frame " + std::to_string(frame_index));
+        }
+    }
+    std::vector<CameraCorners> cameras;
+    for (int k = 0; k < num_cameras_; ++k) {
+        cameras.push_back(detectCharucoCorners(charuco, image_lists[k][frame_index]));
+    }
+    return triangulateCharucoCorners(charuco, last_result_, cameras, frame_index);
+}
+
+std::string MultiCameraCalibrator::formatResults() const {
+    const auto* charuco = std::get_if<CharucoTarget>(&target_);
+    return formatMultiCameraReport({last_result_, num_cameras_, charuco ? charuco->square_length : 0.0,
+                                    has_triangulation_ ? &last_triangulation_ : nullptr, last_subset_results_});
+}
+
+void MultiCameraCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+
+}  // namespace velk::calibration

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/detection/intrinsic_options.hpp"
+#include "calibration/rig/multi_camera_result.hpp"
+#include "calibration/refinement/refinement_options.hpp"
+#include "calibration/rig/subset_result.hpp"
+#include "calibration/rig/triangulation_report.hpp"
+#include "targets/target_variant.hpp"
+
+namespace velk::calibration {
+
+struct RigCameraView;
+
+// Calibrates a rig of synchronized cameras against one reference camera, pair by pair with
+// cv::stereoCalibrate, and checks the rig by triangulating the target.
+class MultiCameraCalibrator {
+public:
+    MultiCameraCalibrator(const TargetVariant& target, int num_cameras, int reference_index = 0,
+                          const IntrinsicOptions& options = defaultOptions(),
+                          int stereo_calibrate_flags = kFixIntrinsic);
+
+    static constexpr int kFixIntrinsic = 256;     // cv::CALIB_FIX_INTRINSIC
+    static constexpr int kUseIntrinsicGuess = 1;  // cv::CALIB_USE_INTRINSIC_GUESS
+
+    // Intrinsic defaults with a tighter solver epsilon (1e-6) and a 3 px per-view threshold.
+    static IntrinsicOptions defaultOptions();
+
+    // image_lists[camera][frame]; entry f of every list is the same instant. Intrinsics are solved
+    // per camera unless both intrinsic lists are given. The stored result is updated in place; a camera
+    // whose pair is skipped loses its pose and pair error, so that ok reports this run only.
+    // With refine, the pairwise poses are refined jointly over every frame seen by two or more cameras.
+    MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                const std::vector<cv::Mat>& intrinsic_matrices = {},
+                                const std::vector<cv::Mat>& distortion_coefficients = {},
+                                const std::filesystem::path& output_path = std::filesystem::path(),
+                                bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
+
+    // Triangulates the ChArUco corners of one frame with the calibrated rig; changes nothing.
+    TriangulationReport triangulate(const std::vector<std::vector<cv::Mat>>& image_lists, int frame_index = 0) const;
+
+    // Calibrates every camera combination of the given sizes as a rig of its own.
+    std::vector<SubsetResult> calibrateSubsets(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                               const std::vector<int>& subset_sizes = {2, 3}, int frame_index = 0);
+
+    std::string formatResults() const;
+    void printResults() const;
+
+    MultiCameraResult lastResult() const { return deepCopy(last_result_); }
+    const TargetVariant& target() const { return target_; }
+    int numCameras() const { return num_cameras_; }
+    int referenceIndex() const { return reference_index_; }
+
+private:
+    // Stereo calibration of camera k against the reference; a pair without enough data is logged and skipped.
+    void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
+    void forgetPair(int k);
+    // Replaces the pairwise values by the jointly refined ones when the refinement succeeds.
+    void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
+                         const RefinementOptions& options);
+    // Triangulates frame 0; a failure is logged and leaves no report.
+    void validate(const std::vector<RigCameraView>& views);
+    TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views) const;
+    // The target, once the rig is calibrated and the target can be triangulated; throws otherwise.
+    const CharucoTarget& triangulationTarget() const;
+    void save(const std::filesystem::path& output_path) const;
+
+    TargetVariant target_;
+    int num_cameras_;
+    int reference_index_;
+    IntrinsicOptions options_;
+    int stereo_calibrate_flags_;
+    MultiCameraResult last_result_;
+    bool has_triangulation_ = false;
+    TriangulationReport last_triangulation_;
+    std::vector<SubsetResult> last_subset_results_;
+};
+
+}  // namespace velk::calibration

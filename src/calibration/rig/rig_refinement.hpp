@@ -1,0 +1,55 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/refinement/refinement_options.hpp"
+#include "calibration/refinement/refinement_statistics.hpp"
+
+namespace velk::calibration {
+
+// One joint problem over a rig: every camera's intrinsics and reference_T_camera and every frame's
+// reference_T_target, over the corners each camera saw in the frames seen by two or more cameras:
+//   camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f.
+struct RigRefinementProblem {
+    int reference_index = 0;
+    std::vector<cv::Mat> reference_T_camera_list;  // start per camera; an empty entry leaves the camera out
+    std::vector<cv::Mat> intrinsic_matrices;
+    std::vector<cv::Mat> distortion_coefficients;
+    std::vector<std::vector<cv::Mat>> object_points;  // [camera][frame], N x 3; empty: not seen
+    std::vector<std::vector<cv::Mat>> image_points;   // [camera][frame], N x 2
+    bool refine_intrinsics = false;
+    int calibration_flags = 0;  // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+};
+
+struct RigRefinement {
+    bool refined = false;
+    std::string reason;  // why the starting values were kept, when refined is false
+    // Refined values per camera; the starting ones when refined is false.
+    std::vector<cv::Mat> reference_T_camera_list;
+    std::vector<cv::Mat> intrinsic_matrices;
+    std::vector<cv::Mat> distortion_coefficients;
+    bool intrinsics_refined = false;
+    // 1-sigma per camera (zero for the reference), scaled by the residual variance; empty unless refined.
+    std::vector<PoseSigma> camera_sigmas;
+    std::vector<std::vector<double>> intrinsic_sigmas;  // per camera [fx, fy, cx, cy]; empty when held fixed
+    std::vector<int> frames_used;                       // frames seen by two or more cameras
+    std::vector<cv::Mat> reference_T_target_list;       // board pose of each used frame
+    std::vector<int> view_cameras;                      // camera and frame of each view
+    std::vector<int> view_frames;
+    std::vector<double> per_view_rms_px;
+    std::vector<int> outlier_views;  // positions in the view lists
+    double rms_px = 0.0;
+    int corner_count = 0;
+    RefinementSummary summary;
+};
+
+// Never throws for data that cannot be refined: the result then carries the starting values,
+// refined false and the reason, and a WARNING line is logged. Throws std::invalid_argument for
+// lists that do not have one entry per camera.
+RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options = RefinementOptions());
+
+}  // namespace velk::calibration
