@@ -42,27 +42,62 @@ def project(points, camera_T_target, K, D, noise_px, rng, image_size=IMAGE_SIZE,
 class EyeInHandCorners:
     object_points: list
     image_points: list
-    robot_T_tcp_list: list
+    robot_T_tcp_list: list  # as the robot reports them
+    true_robot_T_tcp_list: list  # where the pictures were taken
     camera_T_target_list: list  # true poses
     tcp_T_camera: np.ndarray
     world_T_target: np.ndarray
 
 
-def eye_in_hand_corners(num_views=12, noise_px=0.3, seed=0):
-    """A flange camera looking at a still board from num_views robot poses (the demo's geometry)."""
+def _views(num_views, noise_px, seed):
+    """True camera_T_target of the demo's capture plan and the noisy corners seen from each."""
     rng = np.random.default_rng(seed)
     target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    grid = board_grid()
+    camera_poses, objects, pixels = [], [], []
+    for camera_T_target in demo._camera_poses(target, num_views, rng):
+        o, p, _ = project(grid, camera_T_target, EYE_IN_HAND_K, EYE_IN_HAND_D, noise_px, rng)
+        camera_poses.append(camera_T_target)
+        objects.append(o)
+        pixels.append(p)
+    return camera_poses, objects, pixels
+
+
+def eye_in_hand_corners(num_views=12, noise_px=0.3, seed=0, robot_error=(0.0, 0.0)):
+    """A flange camera looking at a still board from num_views robot poses (the demo's geometry).
+
+    robot_error = (translation mm, rotation deg) per flange axis in the reported robot poses; the corners
+    always come from the true poses and do not depend on it."""
     tcp_T_camera = _velk.tf.pose_to_transformation_matrix(demo.TRUE_TCP_T_CAMERA_POSE)
     world_T_target = _velk.tf.pose_to_transformation_matrix(demo.WORLD_T_TARGET_POSE)
-    grid = board_grid()
-    scene = EyeInHandCorners([], [], [], [], tcp_T_camera, world_T_target)
-    for camera_T_target in demo._camera_poses(target, num_views, rng):
-        objects, pixels, _ = project(grid, camera_T_target, EYE_IN_HAND_K, EYE_IN_HAND_D, noise_px, rng)
-        scene.object_points.append(objects)
-        scene.image_points.append(pixels)
-        scene.camera_T_target_list.append(camera_T_target)
-        scene.robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
-    return scene
+    camera_poses, objects, pixels = _views(num_views, noise_px, seed)
+    true_robot = [world_T_target @ np.linalg.inv(c) @ np.linalg.inv(tcp_T_camera) for c in camera_poses]
+    reported = demo.perturb_robot_poses(true_robot, *robot_error, np.random.default_rng([seed, 1]))
+    return EyeInHandCorners(objects, pixels, reported, true_robot, camera_poses, tcp_T_camera, world_T_target)
+
+
+@dataclass
+class EyeToHandCorners:
+    object_points: list
+    image_points: list
+    robot_T_tcp_list: list  # as the robot reports them
+    true_robot_T_tcp_list: list  # where the pictures were taken
+    camera_T_target_list: list  # true poses
+    robot_T_camera: np.ndarray
+    tcp_T_target: np.ndarray
+
+
+def eye_to_hand_corners(num_views=12, noise_px=0.3, seed=0, robot_error=(0.0, 0.0)):
+    """A still camera watching the board the robot holds up in num_views flange poses (the demo's geometry).
+
+    The views and corners of a seed are those of eye_in_hand_corners; robot_error as there."""
+    robot_T_camera = _velk.tf.pose_to_transformation_matrix(demo.TRUE_ROBOT_T_CAMERA_POSE)
+    tcp_T_target = _velk.tf.pose_to_transformation_matrix(demo.TRUE_TCP_T_TARGET_POSE)
+    camera_poses, objects, pixels = _views(num_views, noise_px, seed)
+    # robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
+    true_robot = [robot_T_camera @ c @ np.linalg.inv(tcp_T_target) for c in camera_poses]
+    reported = demo.perturb_robot_poses(true_robot, *robot_error, np.random.default_rng([seed, 1]))
+    return EyeToHandCorners(objects, pixels, reported, true_robot, camera_poses, robot_T_camera, tcp_T_target)
 
 
 def pose_from_vectors(rvec, tvec):
@@ -89,10 +124,9 @@ def intrinsics_from_views(scene, flags=0):
 CLOSED_FORM_METHODS = dict(_velk.hand_eye_method_by_name_map())
 
 
-def closed_form_tcp_T_camera(robot_T_tcp_list, camera_T_target_list, method):
-    """The closed-form solve the eye-in-hand calibrator runs (cv2.calibrateHandEye), without its report."""
-    rotation, translation = cv2.calibrateHandEye([r[:3, :3] for r in robot_T_tcp_list],
-                                                 [r[:3, 3] for r in robot_T_tcp_list],
+def _calibrate_hand_eye(gripper_T_base_list, camera_T_target_list, method):
+    rotation, translation = cv2.calibrateHandEye([r[:3, :3] for r in gripper_T_base_list],
+                                                 [r[:3, 3] for r in gripper_T_base_list],
                                                  [c[:3, :3] for c in camera_T_target_list],
                                                  [c[:3, 3] for c in camera_T_target_list],
                                                  method=CLOSED_FORM_METHODS[method])
@@ -102,15 +136,40 @@ def closed_form_tcp_T_camera(robot_T_tcp_list, camera_T_target_list, method):
     return pose
 
 
-def eye_in_hand_problem(scene, tcp_T_camera, K, D, refine_intrinsics):
+def closed_form_tcp_T_camera(robot_T_tcp_list, camera_T_target_list, method):
+    """The closed-form solve the eye-in-hand calibrator runs (cv2.calibrateHandEye), without its report."""
+    return _calibrate_hand_eye(robot_T_tcp_list, camera_T_target_list, method)
+
+
+def closed_form_robot_T_camera(robot_T_tcp_list, camera_T_target_list, method):
+    """The closed-form solve the eye-to-hand calibrator runs: the same call fed the inverted flange poses
+    (tcp_T_robot in place of robot_T_tcp) gives robot_T_camera."""
+    return _calibrate_hand_eye([np.linalg.inv(r) for r in robot_T_tcp_list], camera_T_target_list, method)
+
+
+def _hand_eye_problem(scene, camera_mount_T_camera, camera_mount_T_target_mount_list, K, D, refine_intrinsics):
     problem = _velk.HandEyeRefinementProblem()
-    problem.camera_mount_T_camera = tcp_T_camera
-    problem.camera_mount_T_target_mount_list = [np.linalg.inv(r) for r in scene.robot_T_tcp_list]
+    problem.camera_mount_T_camera = camera_mount_T_camera
+    problem.camera_mount_T_target_mount_list = camera_mount_T_target_mount_list
     problem.object_points = scene.object_points
     problem.image_points = scene.image_points
     problem.intrinsic_matrix = K
     problem.distortion_coefficients = D
     problem.refine_intrinsics = refine_intrinsics
+    return problem
+
+
+def eye_in_hand_problem(scene, tcp_T_camera, K, D, refine_intrinsics):
+    """camera mount = flange, target mount = robot base: the known link is inv(robot_T_tcp)."""
+    return _hand_eye_problem(scene, tcp_T_camera, [np.linalg.inv(r) for r in scene.robot_T_tcp_list], K, D,
+                             refine_intrinsics)
+
+
+def eye_to_hand_problem(scene, robot_T_camera, K, D, refine_intrinsics):
+    """camera mount = robot base, target mount = flange: the known link is robot_T_tcp; the refinement's
+    target_mount_T_target is tcp_T_target."""
+    problem = _hand_eye_problem(scene, robot_T_camera, list(scene.robot_T_tcp_list), K, D, refine_intrinsics)
+    problem.eye_to_hand = True
     return problem
 
 

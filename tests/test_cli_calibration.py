@@ -233,3 +233,49 @@ def test_hand_eye_refines_by_default(hand_eye_dataset, tmp_path, flag, refined):
     assert cli.main(["hand-eye", str(folder), "--target", str(target), "-o", str(out), "--quiet", *flag]) == 0
     document = json.loads((out / "hand_eye.json").read_text())
     assert ("refinement" in document) == refined
+
+
+@pytest.fixture(scope="module")
+def imprecise_robot_dataset(tmp_path_factory):
+    """An eye-in-hand dataset whose robot reports its flange poses with 0.5 mm / 0.05 deg error per axis."""
+    from quorvane.velk import demo
+
+    scene = demo.simulate_eye_in_hand(num_poses=12, seed=5, robot_error=(0.5, 0.05))
+    folder = tmp_path_factory.mktemp("imprecise_robot") / "data"
+    cli_data.write_hand_eye_dataset(folder, scene.images, scene.robot_T_tcp_list)
+    return scene, folder, cli_data.write_target(folder.parent / "target.json", scene.target)
+
+
+def test_hand_eye_estimates_the_robot_noise_and_shows_every_pose_correction(imprecise_robot_dataset, tmp_path,
+                                                                             capfd):
+    scene, folder, target = imprecise_robot_dataset
+    report = tmp_path / "report.html"
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "-o", str(tmp_path), "--report",
+                     str(report), "--quiet"]) == 0
+    out = capfd.readouterr().out
+    assert "Robot poses agree with the pictures to " in out and "RMS per axis (estimated)" in out
+    noise = json.loads((tmp_path / "hand_eye.json").read_text())["refinement"]["robot_noise"]
+    assert noise["estimated"] and 0.2 < noise["translation_mm"] < 1.2 and 0.01 < noise["rotation_deg"] < 0.12
+    assert len(noise["pose_corrections"]) == 12
+    page = report.read_text()
+    assert '<section id="robot-corrections">' in page
+    assert page.count('id="robot-correction-translation-') == 12 + 1  # a bar per view and the noise line
+
+
+@pytest.mark.parametrize("noise, modelled", [(["0", "0"], False), (["0.5", "0.05"], True)])
+def test_hand_eye_holds_a_given_robot_noise(imprecise_robot_dataset, tmp_path, noise, modelled):
+    _, folder, target = imprecise_robot_dataset
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "-o", str(tmp_path), "--quiet",
+                     "--robot-noise", *noise]) == 0
+    refinement = json.loads((tmp_path / "hand_eye.json").read_text())["refinement"]
+    assert refinement["refined"] and ("robot_noise" in refinement) == modelled
+    if modelled:
+        assert not refinement["robot_noise"]["estimated"]
+        assert refinement["robot_noise"]["translation_mm"] == pytest.approx(0.5)
+
+
+@pytest.mark.parametrize("noise", [["-1", "0.1"], ["0.5", "nan"], ["inf", "0"]])
+def test_hand_eye_refuses_a_robot_noise_that_is_not_a_level(imprecise_robot_dataset, noise, capsys):
+    _, folder, target = imprecise_robot_dataset
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--quiet", "--robot-noise", *noise]) == 2
+    assert "--robot-noise" in capsys.readouterr().err

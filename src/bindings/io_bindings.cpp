@@ -10,9 +10,24 @@ using velk::io::EyeToHandResultRecord;
 using velk::io::HandEyeResultRecord;
 using velk::io::MultiCameraCalibrationRecord;
 using velk::io::RefinementRecord;
+using velk::io::RobotNoiseRecord;
 
 namespace velk::bindings {
 namespace {
+
+void bindRobotNoiseRecord(py::module_& io) {
+    py::classh<RobotNoiseRecord>(io, "RobotNoiseRecord",
+                                 "The robot pose error a hand-eye refinement found: noise levels (mm, deg, px, "
+                                 "1-sigma per axis), the correction of every flange pose and the suspect poses.")
+        .def(py::init<>(), "An empty robot noise record.")
+        .def_readwrite("estimated", &RobotNoiseRecord::estimated)
+        .def_readwrite("translation_mm", &RobotNoiseRecord::translation_mm)
+        .def_readwrite("rotation_deg", &RobotNoiseRecord::rotation_deg)
+        .def_readwrite("pixel_px", &RobotNoiseRecord::pixel_px)
+        .def_readwrite("pose_corrections", &RobotNoiseRecord::pose_corrections)
+        .def_readwrite("suspect_poses", &RobotNoiseRecord::suspect_poses)
+        .def_readwrite("warning", &RobotNoiseRecord::warning);
+}
 
 void bindRefinementRecord(py::module_& io) {
     py::classh<RefinementRecord>(io, "RefinementRecord",
@@ -31,7 +46,8 @@ void bindRefinementRecord(py::module_& io) {
         .def_readwrite("iterations", &RefinementRecord::iterations)
         .def_readwrite("initial_cost", &RefinementRecord::initial_cost)
         .def_readwrite("final_cost", &RefinementRecord::final_cost)
-        .def_readwrite("converged", &RefinementRecord::converged);
+        .def_readwrite("converged", &RefinementRecord::converged)
+        .def_readwrite("robot_noise", &RefinementRecord::robot_noise);
 }
 
 void bindHandEyeResultRecord(py::module_& io) {
@@ -128,6 +144,7 @@ void bindRobotPoseFiles(py::module_& io) {
 
 void registerIoBindings(py::module_& module) {
     py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
+    bindRobotNoiseRecord(io);
     bindRefinementRecord(io);
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);

@@ -25,7 +25,16 @@ void bindRefinementOptions(py::module_& module) {
         .def_readwrite("huber_scale_px", &RefinementOptions::huber_scale_px)
         .def_readwrite("max_iterations", &RefinementOptions::max_iterations)
         .def_readwrite("refine_given_intrinsics", &RefinementOptions::refine_given_intrinsics)
-        .def_readwrite("outlier_z_score", &RefinementOptions::outlier_z_score);
+        .def_readwrite("outlier_z_score", &RefinementOptions::outlier_z_score)
+        .def_readwrite("robot_translation_sigma_mm", &RefinementOptions::robot_translation_sigma_mm,
+                       "Robot pose error of a hand-eye refinement, 1-sigma per axis in mm: negative (default) "
+                       "estimated from the data, 0 robot poses exact, positive held at that value.")
+        .def_readwrite("robot_rotation_sigma_deg", &RefinementOptions::robot_rotation_sigma_deg,
+                       "Robot pose error, 1-sigma per axis in deg: negative (default) estimated, 0 exact, positive "
+                       "held.")
+        .def_readwrite("intrinsic_sigmas_px", &RefinementOptions::intrinsic_sigmas_px,
+                       "1-sigma [fx, fy, cx, cy] in pixels of intrinsics that were passed in; empty (default): "
+                       "exact.");
 }
 
 void bindPoseSigma(py::module_& module) {
@@ -59,7 +68,10 @@ void bindHandEyeRefinementProblem(py::module_& module) {
         .def_readwrite("intrinsic_matrix", &Problem::intrinsic_matrix)
         .def_readwrite("distortion_coefficients", &Problem::distortion_coefficients)
         .def_readwrite("refine_intrinsics", &Problem::refine_intrinsics)
-        .def_readwrite("calibration_flags", &Problem::calibration_flags);
+        .def_readwrite("calibration_flags", &Problem::calibration_flags)
+        .def_readwrite("eye_to_hand", &Problem::eye_to_hand,
+                       "False: camera_mount_T_target_mount_i = inv(robot_T_tcp_i) (eye-in-hand); True: robot_T_tcp_i "
+                       "(eye-to-hand). Robot pose errors are modelled in the flange frame.");
 }
 
 void bindHandEyeRefinement(py::module_& module) {
@@ -78,7 +90,16 @@ void bindHandEyeRefinement(py::module_& module) {
         .def_readonly("outlier_views", &HandEyeRefinement::outlier_views)
         .def_readonly("rms_px", &HandEyeRefinement::rms_px)
         .def_readonly("corner_count", &HandEyeRefinement::corner_count)
-        .def_readonly("summary", &HandEyeRefinement::summary);
+        .def_readonly("summary", &HandEyeRefinement::summary)
+        .def_readonly("robot_error_modelled", &HandEyeRefinement::robot_error_modelled)
+        .def_readonly("noise_estimated", &HandEyeRefinement::noise_estimated)
+        .def_readonly("noise_settled", &HandEyeRefinement::noise_settled)
+        .def_readonly("robot_translation_noise_mm", &HandEyeRefinement::robot_translation_noise_mm)
+        .def_readonly("robot_rotation_noise_deg", &HandEyeRefinement::robot_rotation_noise_deg)
+        .def_readonly("pixel_noise_px", &HandEyeRefinement::pixel_noise_px)
+        .def_readonly("robot_pose_corrections", &HandEyeRefinement::robot_pose_corrections)
+        .def_readonly("suspect_poses", &HandEyeRefinement::suspect_poses)
+        .def_readonly("noise_warning", &HandEyeRefinement::noise_warning);
 }
 
 void bindRefineHandEye(py::module_& module) {

@@ -22,6 +22,33 @@ void readMatricesIfPresent(const json& object, const char* key, std::vector<cv::
     }
 }
 
+json robotNoiseToJson(const RobotNoiseRecord& record) {
+    json object = json::object();
+    object["estimated"] = record.estimated;
+    object["translation_mm"] = record.translation_mm;
+    object["rotation_deg"] = record.rotation_deg;
+    object["pixel_px"] = record.pixel_px;
+    object["pose_corrections"] = record.pose_corrections;
+    object["suspect_poses"] = record.suspect_poses;
+    object["warning"] = record.warning;
+    return object;
+}
+
+RobotNoiseRecord robotNoiseFromJson(const json& object) {
+    if (!object.is_object()) {
+        throw std::runtime_error("io: the robot noise must be an object");
+    }
+    RobotNoiseRecord record;
+    readIfPresent(object, "estimated", record.estimated);
+    readIfPresent(object, "translation_mm", record.translation_mm);
+    readIfPresent(object, "rotation_deg", record.rotation_deg);
+    readIfPresent(object, "pixel_px", record.pixel_px);
+    readIfPresent(object, "pose_corrections", record.pose_corrections);
+    readIfPresent(object, "suspect_poses", record.suspect_poses);
+    readIfPresent(object, "warning", record.warning);
+    return record;
+}
+
 }  // namespace
 
 json refinementToJson(const RefinementRecord& record) {
@@ -40,6 +67,9 @@ json refinementToJson(const RefinementRecord& record) {
     object["initial_cost"] = record.initial_cost;
     object["final_cost"] = record.final_cost;
     object["converged"] = record.converged;
+    if (record.robot_noise) {
+        object["robot_noise"] = robotNoiseToJson(*record.robot_noise);
+    }
     return object;
 }
 
@@ -62,6 +92,9 @@ RefinementRecord refinementFromJson(const json& object) {
     readIfPresent(object, "initial_cost", record.initial_cost);
     readIfPresent(object, "final_cost", record.final_cost);
     readIfPresent(object, "converged", record.converged);
+    if (hasValue(object, "robot_noise")) {
+        record.robot_noise = robotNoiseFromJson(object.at("robot_noise"));
+    }
     return record;
 }
 

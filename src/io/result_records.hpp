@@ -10,6 +10,18 @@ namespace velk::io {
 
 // What a joint refinement adds to a result record. Sigmas are 1-sigma values: poses as
 // [x, y, z] in mm then [rx, ry, rz] in deg, intrinsics as [fx, fy, cx, cy] in pixels.
+// What a hand-eye refinement found of the robot's pose error: the noise levels it weighted the
+// data with, the correction of every reported flange pose and the poses whose correction stands out.
+struct RobotNoiseRecord {
+    bool estimated = false;        // from the data, rather than given
+    double translation_mm = 0.0;   // 1-sigma per axis
+    double rotation_deg = 0.0;
+    double pixel_px = 0.0;         // corner noise, 1-sigma per coordinate
+    std::vector<std::vector<double>> pose_corrections;  // per view: x, y, z mm, rx, ry, rz deg (flange frame)
+    std::vector<int> suspect_poses;
+    std::string warning;           // empty when the levels are plausible
+};
+
 struct RefinementRecord {
     bool refined = false;
     std::string reason;                        // why not, when refined is false
@@ -25,6 +37,7 @@ struct RefinementRecord {
     double initial_cost = 0.0;
     double final_cost = 0.0;
     bool converged = false;
+    std::optional<RobotNoiseRecord> robot_noise;  // hand-eye refinements that modelled the robot's error
 };
 
 // What hand_eye.json holds: one tcp_T_camera per camera and how it was obtained.

@@ -12,6 +12,10 @@ still and lets the robot carry the board on its flange: the library then recover
 the camera's pose in the robot base frame, ``robot_T_camera``, and the board's pose
 in the flange frame, ``tcp_T_target``, and writes eye_to_hand.json.
 
+Both simulations can also make the robot report its flange poses with the small
+errors of a real controller (``robot_error``, see :func:`perturb_robot_poses`): the
+pictures still come from the true poses, only the reported ones are off.
+
 Replace the simulated pictures and poses with your own and the rest stays the
 same: that is all a real calibration needs.
 """
@@ -37,9 +41,46 @@ TRUE_ROBOT_T_CAMERA_POSE = [1.05, 0.12, 0.65, -120.0, 2.0, 95.0]
 TRUE_TCP_T_TARGET_POSE = [-0.17, 0.13, 0.06, 180.0, 0.0, 10.0]
 
 
+def perturb_robot_poses(robot_T_tcp_list, translation_mm, rotation_deg, rng):
+    """The flange poses a robot reports when it stands at ``robot_T_tcp_list``: each true pose times a small
+    random motion in the flange frame, ``reported = true @ exp(delta)``.
+
+    ``delta`` is drawn afresh for every pose: a translation of ``translation_mm`` millimetres standard deviation
+    along each flange axis and a rotation vector of ``rotation_deg`` degrees standard deviation about each flange
+    axis. ``rng`` is a ``numpy.random.Generator``; the same generator state gives the same poses. With both
+    deviations zero the poses come back unchanged (as copies) and ``rng`` is not used. Returns 4x4 float64
+    arrays."""
+    if not (translation_mm >= 0.0 and rotation_deg >= 0.0):
+        raise ValueError(f"perturb_robot_poses: the deviations must be zero or positive, got translation_mm = "
+                         f"{translation_mm}, rotation_deg = {rotation_deg}")
+    poses = [np.array(pose, dtype=np.float64) for pose in robot_T_tcp_list]
+    if translation_mm == 0.0 and rotation_deg == 0.0:
+        return poses
+    import cv2
+
+    reported = []
+    for pose in poses:
+        delta = np.eye(4)
+        delta[:3, 3] = rng.normal(0.0, translation_mm / 1000.0, 3)
+        delta[:3, :3] = cv2.Rodrigues(np.radians(rng.normal(0.0, rotation_deg, 3)))[0]
+        reported.append(pose @ delta)
+    return reported
+
+
+def _reported_poses(true_robot_T_tcp_list, robot_error, seed):
+    """The flange poses the simulated robot reports; its errors come from their own random stream, so that
+    the pictures of a seed stay the same whatever the error."""
+    translation_mm, rotation_deg = robot_error
+    return perturb_robot_poses(true_robot_T_tcp_list, translation_mm, rotation_deg,
+                               np.random.default_rng([seed, 1]))
+
+
 @dataclass
 class EyeInHandScene:
-    """Pictures and flange poses of a simulated eye-in-hand capture, with the truth."""
+    """Pictures and flange poses of a simulated eye-in-hand capture, with the truth.
+
+    ``robot_T_tcp_list`` holds the poses the robot reports, ``true_robot_T_tcp_list`` the poses the pictures were
+    taken from; they are equal unless the scene was simulated with a ``robot_error``."""
 
     target: object
     camera_matrix: np.ndarray
@@ -50,6 +91,7 @@ class EyeInHandScene:
     camera_T_target_list: list
     tcp_T_camera: np.ndarray
     world_T_target: np.ndarray
+    true_robot_T_tcp_list: list
 
 
 def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=(15.0, 30.0)):
@@ -69,8 +111,13 @@ def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=
     return poses
 
 
-def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None):
-    """Renders the pictures a flange camera takes of a board (ChArUco by default) at ``num_poses`` robot poses."""
+def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None,
+                         robot_error=(0.0, 0.0)):
+    """Renders the pictures a flange camera takes of a board (ChArUco by default) at ``num_poses`` robot poses.
+
+    ``robot_error`` = (translation [mm], rotation [deg]): the standard deviation per flange axis of the error in
+    the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
+    not depend on it."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
     camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
@@ -80,20 +127,24 @@ def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     rng = np.random.default_rng(seed)
 
     camera_T_target_list = _camera_poses(target, num_poses, rng)
-    robot_T_tcp_list, images = [], []
+    true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
-        robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
+        true_robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
         view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
                                        noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
         images.append(view.image)
-    return EyeInHandScene(target, camera_matrix, distortion, image_size, images, robot_T_tcp_list,
-                          camera_T_target_list, tcp_T_camera, world_T_target)
+    return EyeInHandScene(target, camera_matrix, distortion, image_size, images,
+                          _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
+                          tcp_T_camera, world_T_target, true_robot_T_tcp_list)
 
 
 @dataclass
 class EyeToHandScene:
-    """Pictures and flange poses of a simulated eye-to-hand capture, with the truth."""
+    """Pictures and flange poses of a simulated eye-to-hand capture, with the truth.
+
+    ``robot_T_tcp_list`` holds the poses the robot reports, ``true_robot_T_tcp_list`` the poses the pictures were
+    taken at; they are equal unless the scene was simulated with a ``robot_error``."""
 
     target: object
     camera_matrix: np.ndarray
@@ -104,11 +155,17 @@ class EyeToHandScene:
     camera_T_target_list: list
     robot_T_camera: np.ndarray
     tcp_T_target: np.ndarray
+    true_robot_T_tcp_list: list
 
 
-def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None):
+def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None,
+                         robot_error=(0.0, 0.0)):
     """Renders the pictures a stationary camera takes of a board (ChArUco by default) the robot holds up in
-    ``num_poses`` flange poses."""
+    ``num_poses`` flange poses.
+
+    ``robot_error`` = (translation [mm], rotation [deg]): the standard deviation per flange axis of the error in
+    the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
+    not depend on it."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
     camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
@@ -118,15 +175,16 @@ def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     rng = np.random.default_rng(seed)
 
     camera_T_target_list = _camera_poses(target, num_poses, rng)
-    robot_T_tcp_list, images = [], []
+    true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
-        robot_T_tcp_list.append(robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target))
+        true_robot_T_tcp_list.append(robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target))
         view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
                                        noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
         images.append(view.image)
-    return EyeToHandScene(target, camera_matrix, distortion, image_size, images, robot_T_tcp_list,
-                          camera_T_target_list, robot_T_camera, tcp_T_target)
+    return EyeToHandScene(target, camera_matrix, distortion, image_size, images,
+                          _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
+                          robot_T_camera, tcp_T_target, true_robot_T_tcp_list)
 
 
 def transform_error(estimate, truth):

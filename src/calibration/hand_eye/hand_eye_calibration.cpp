@@ -287,6 +287,7 @@ void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSo
     problem.distortion_coefficients = run.distortion_coefficients;
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
     problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
     for (size_t v = 0; v < withCorners.object_points.size(); ++v) {
         if (!withCorners.object_points[v].empty()) {
             problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));

@@ -2,17 +2,16 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
-#include "calibration/detection/camera_target_pose.hpp"
+#include "calibration/hand_eye/hand_eye_refinement_start.hpp"
+#include "calibration/hand_eye/robot_error_refinement.hpp"
 #include "calibration/refinement/refinement_log.hpp"
 #include "calibration/refinement/reprojection_problem.hpp"
-#include "core/log.hpp"
-#include "core/pose.hpp"
 
 namespace velk::calibration {
 namespace {
 
-const std::string kComponent = "[HandEyeRefinement] ";
 constexpr size_t kMinimumViews = 3;
 
 void checkProblem(const HandEyeRefinementProblem& problem) {
@@ -30,63 +29,9 @@ void checkProblem(const HandEyeRefinementProblem& problem) {
     }
 }
 
-// target_mount_T_target_i = inv(camera_mount_T_target_mount_i) * camera_mount_T_camera * camera_T_target_i.
-cv::Mat startingTargetPose(const HandEyeRefinementProblem& problem) {
-    if (!problem.target_mount_T_target.empty()) {
-        return problem.target_mount_T_target;
-    }
-    cv::Mat cameraMount;
-    problem.camera_mount_T_camera.convertTo(cameraMount, CV_64F);
-    std::vector<cv::Mat> estimates;
-    for (size_t v = 0; v < problem.object_points.size(); ++v) {
-        if (problem.object_points[v].total() < 4) {
-            continue;
-        }
-        const auto camera_T_target = estimateCameraTTarget(problem.object_points[v], problem.image_points[v],
-                                                           problem.intrinsic_matrix,
-                                                           problem.distortion_coefficients);
-        if (camera_T_target) {
-            cv::Mat mount;
-            problem.camera_mount_T_target_mount_list[v].convertTo(mount, CV_64F);
-            estimates.push_back(mount.inv(cv::DECOMP_LU) * cameraMount * *camera_T_target);
-        }
-    }
-    return estimates.empty() ? cv::Mat() : averagePose(estimates);
-}
-
-HandEyeRefinement startingValues(const HandEyeRefinementProblem& problem, const cv::Mat& targetPose) {
-    HandEyeRefinement result;
-    problem.camera_mount_T_camera.convertTo(result.camera_mount_T_camera, CV_64F);
-    result.target_mount_T_target = targetPose.clone();
-    result.intrinsic_matrix = problem.intrinsic_matrix.clone();
-    result.distortion_coefficients = problem.distortion_coefficients.clone();
-    return result;
-}
-
-HandEyeRefinement keepStartingValues(HandEyeRefinement result, const std::string& reason) {
-    result.refined = false;
-    result.reason = reason;
-    result.camera_sigma.reset();
-    result.target_sigma.reset();
-    result.intrinsic_sigmas.clear();
-    logRefinementKept(kComponent, reason);
-    return result;
-}
-
-}  // namespace
-
-HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const RefinementOptions& options) {
-    checkProblem(problem);
-    const cv::Mat targetStart = startingTargetPose(problem);
-    HandEyeRefinement result = startingValues(problem, targetStart);
-    if (problem.object_points.size() < kMinimumViews) {
-        return keepStartingValues(result, "too few views (" + std::to_string(problem.object_points.size()) +
-                                              ", need at least " + std::to_string(kMinimumViews) + ")");
-    }
-    if (targetStart.empty()) {
-        return keepStartingValues(result, "no view could be posed to start the target pose");
-    }
-
+// The robot poses taken as exact: only the corners carry errors, whose level the residuals give.
+HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                       const cv::Mat& targetStart, HandEyeRefinement result) {
     ReprojectionProblem solver(options.huber_scale_px);
     int camera = 0;
     try {
@@ -100,8 +45,6 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const R
     for (size_t v = 0; v < problem.object_points.size(); ++v) {
         solver.addView(camera, cameraPose, problem.camera_mount_T_target_mount_list[v], targetPose,
                        problem.object_points[v], problem.image_points[v]);
-        result.corner_count += static_cast<int>(problem.object_points[v].total() *
-                                                problem.object_points[v].channels() / 3);
     }
 
     std::string reason;
@@ -124,8 +67,30 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const R
         result.intrinsic_sigmas = solver.intrinsicSigmas(camera);
     }
     storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
-    logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+    logRefinementDone(kHandEyeRefinementComponent, result.summary, result.rms_px, result.outlier_views);
     return result;
+}
+
+}  // namespace
+
+HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const RefinementOptions& options) {
+    checkProblem(problem);
+    const std::vector<cv::Mat> viewPoses = viewCameraPoses(problem);
+    const cv::Mat targetStart = startingTargetPose(problem, viewPoses);
+    HandEyeRefinement result = startingValues(problem, targetStart);
+    for (const cv::Mat& points : problem.object_points) {
+        result.corner_count += static_cast<int>(points.total() * points.channels() / 3);
+    }
+    if (problem.object_points.size() < kMinimumViews) {
+        return keepStartingValues(result, "too few views (" + std::to_string(problem.object_points.size()) +
+                                              ", need at least " + std::to_string(kMinimumViews) + ")");
+    }
+    if (targetStart.empty()) {
+        return keepStartingValues(result, "no view could be posed to start the target pose");
+    }
+    const bool exactRobot = options.robot_translation_sigma_mm == 0.0 && options.robot_rotation_sigma_deg == 0.0;
+    return exactRobot ? refineWithExactRobot(problem, options, targetStart, std::move(result))
+                      : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result));
 }
 
 }  // namespace velk::calibration

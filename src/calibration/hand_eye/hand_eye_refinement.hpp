@@ -28,6 +28,9 @@ struct HandEyeRefinementProblem {
     cv::Mat distortion_coefficients;
     bool refine_intrinsics = false;  // free the camera matrix and distortion too
     int calibration_flags = 0;       // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+    // Which way the robot pose enters the known transforms: eye-in-hand inv(robot_T_tcp),
+    // eye-to-hand robot_T_tcp. Robot pose errors are modelled in the flange frame either way.
+    bool eye_to_hand = false;
 };
 
 struct HandEyeRefinement {
@@ -48,6 +51,19 @@ struct HandEyeRefinement {
     double rms_px = 0.0;
     int corner_count = 0;
     RefinementSummary summary;
+    // Robot pose error, when it was modelled (the robot poses were not taken as exact): the noise
+    // levels the solution is weighted with (estimated from the data unless given), 1-sigma per axis.
+    bool robot_error_modelled = false;
+    bool noise_estimated = false;  // at least one robot level came from the data
+    bool noise_settled = false;    // the estimated levels stopped moving
+    double robot_translation_noise_mm = 0.0;
+    double robot_rotation_noise_deg = 0.0;
+    double pixel_noise_px = 0.0;
+    // Per view, the correction of the reported flange pose, [x, y, z] mm then [rx, ry, rz] deg
+    // (rotation vector), in the flange frame: robot_T_tcp (corrected) = robot_T_tcp (reported) * correction.
+    std::vector<std::vector<double>> robot_pose_corrections;
+    std::vector<int> suspect_poses;  // positions in the view list whose correction stands out; kept
+    std::string noise_warning;       // why the estimated robot noise is implausible; empty when it is not
 };
 
 // Never throws for data that cannot be refined: the result then carries the starting values,

@@ -29,6 +29,17 @@ io::RefinementRecord handEyeRefinementRecord(bool refined, const std::string& re
     record.per_view_rms_px = refinement.per_view_rms_px;
     record.outlier_views = refinement.outlier_views;
     record.rms_px = refinement.rms_px;
+    if (refinement.robot_error_modelled) {
+        io::RobotNoiseRecord noise;
+        noise.estimated = refinement.noise_estimated;
+        noise.translation_mm = refinement.robot_translation_noise_mm;
+        noise.rotation_deg = refinement.robot_rotation_noise_deg;
+        noise.pixel_px = refinement.pixel_noise_px;
+        noise.pose_corrections = refinement.robot_pose_corrections;
+        noise.suspect_poses = refinement.suspect_poses;
+        noise.warning = refinement.noise_warning;
+        record.robot_noise = noise;
+    }
     return record;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "calibration/hand_eye/robot_noise_text.hpp"
 #include "calibration/refinement/values_with_sigma.hpp"
 #include "core/pose.hpp"
 
@@ -59,6 +60,19 @@ void writeResiduals(std::ostringstream& text, const HandEyeRefinement& refinemen
 }
 
 
+void writeRobotNoise(std::ostringstream& text, const HandEyeRefinement& refinement) {
+    if (!refinement.robot_error_modelled) {
+        return;
+    }
+    text << "  " << robotNoiseSentence(refinement) << "\n";
+    text << "  " << cornerNoiseSentence(refinement) << "\n";
+    text << "  Suspect robot poses (kept): " << (refinement.suspect_poses.empty() ? "none" : suspectPoseList(refinement))
+         << "\n";
+    if (!refinement.noise_warning.empty()) {
+        text << "  WARNING: " << refinement.noise_warning << "\n";
+    }
+}
+
 const char* const kRefinementHeading = "\nJoint Refinement (reprojection error over all corners):\n";
 
 std::string notApplied(const std::string& reason) {
@@ -91,6 +105,7 @@ std::string formatHandEyeRefinement(const HandEyeRefinement& refinement, const R
     writePoseWithSigma(text, names.target_pose, refinement.target_mount_T_target, *refinement.target_sigma);
     writeIntrinsics(text, refinement);
     writeResiduals(text, refinement);
+    writeRobotNoise(text, refinement);
     return text.str();
 }
 

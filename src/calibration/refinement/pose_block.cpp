@@ -1,5 +1,6 @@
 #include "calibration/refinement/pose_block.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <opencv2/calib3d.hpp>
@@ -55,6 +56,23 @@ bool PoseBlock::isFinite() const {
         }
     }
     return true;
+}
+
+PoseSigma poseSigmaFromCovariance(const double* c, double scale) {
+    constexpr double kRadiansToDegrees = 180.0 / CV_PI;
+    PoseSigma sigma;
+    double rotationTrace = 0.0, translationTrace = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const double rotationVariance = std::max(0.0, scale * c[7 * k]);
+        const double translationVariance = std::max(0.0, scale * c[7 * (k + 3)]);
+        sigma.rotation_deg[k] = std::sqrt(rotationVariance) * kRadiansToDegrees;
+        sigma.translation_mm[k] = std::sqrt(translationVariance) * 1000.0;
+        rotationTrace += rotationVariance;
+        translationTrace += translationVariance;
+    }
+    sigma.rotation_norm_deg = std::sqrt(rotationTrace) * kRadiansToDegrees;
+    sigma.translation_norm_mm = std::sqrt(translationTrace) * 1000.0;
+    return sigma;
 }
 
 }  // namespace velk::calibration

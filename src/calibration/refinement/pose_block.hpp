@@ -2,6 +2,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "calibration/refinement/refinement_statistics.hpp"
+
 namespace velk::calibration {
 
 // A rigid transform as the solver sees it: a fixed base rotation (angle-axis) and six free
@@ -18,5 +20,8 @@ struct PoseBlock {
     void absorbRotationUpdate();
     bool isFinite() const;
 };
+
+// 1-sigma of a pose block from the 6 x 6 covariance of its [w, t] (row-major) times scale.
+PoseSigma poseSigmaFromCovariance(const double* covariance, double scale);
 
 }  // namespace velk::calibration

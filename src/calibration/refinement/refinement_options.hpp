@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 namespace velk::calibration {
 
 // Tunables of the joint reprojection-error refinement.
@@ -8,6 +10,12 @@ struct RefinementOptions {
     int max_iterations = 100;              // Levenberg-Marquardt iterations before giving up
     bool refine_given_intrinsics = false;  // free intrinsics that were passed in rather than solved here
     double outlier_z_score = 3.0;          // views whose robust z-score of RMS exceeds this are listed
+    // Robot pose error of a hand-eye refinement, 1-sigma per axis in the flange frame: negative,
+    // estimated from the data; zero, the robot poses are taken as exact; positive, held at that value.
+    double robot_translation_sigma_mm = -1.0;
+    double robot_rotation_sigma_deg = -1.0;
+    // 1-sigma [fx, fy, cx, cy] (pixels) of intrinsics that were passed in; empty: they are exact.
+    std::vector<double> intrinsic_sigmas_px;
 };
 
 }  // namespace velk::calibration

@@ -11,77 +11,21 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/refinement/camera_block.hpp"
+#include "calibration/refinement/corner_rows.hpp"
 #include "calibration/refinement/pose_block.hpp"
 #include "calibration/refinement/reprojection_cost.hpp"
-#include "calibration/refinement/robust_outliers.hpp"
+#include "calibration/refinement/solver_run.hpp"
+#include "calibration/refinement/view_residuals.hpp"
 
 namespace velk::calibration {
 namespace {
 
-constexpr double kRadiansToDegrees = 180.0 / CV_PI;
-constexpr int kIntrinsicCount = 4;
 constexpr int kPoseParameterCount = 6;
-constexpr double kSolverTolerance = 1e-10;
-
-struct CameraBlock {
-    double intrinsics[kIntrinsicCount] = {0.0, 0.0, 0.0, 0.0};
-    double distortion[kModelledDistortion] = {};
-    int distortion_count = 0;  // coefficients the caller gave
-    double skew = 0.0;
-    std::vector<int> fixed_intrinsics;
-    std::vector<int> fixed_distortion;
-    bool free = false;
-};
 
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
 };
-
-cv::Mat asDoubleRows(const cv::Mat& points, int columns) {
-    cv::Mat converted;
-    points.convertTo(converted, CV_64F);
-    return converted.reshape(1, static_cast<int>(converted.total() * converted.channels() / columns)).clone();
-}
-
-cv::Mat mountOrIdentity(const cv::Mat& mount) {
-    cv::Mat converted;
-    if (mount.empty()) {
-        return cv::Mat::eye(4, 4, CV_64F);
-    }
-    mount.convertTo(converted, CV_64F);
-    return converted;
-}
-
-// Parameters that stay at their starting values for a free camera.
-void collectFixedParameters(CameraBlock& camera, int flags) {
-    if (flags & (cv::CALIB_FIX_FOCAL_LENGTH | cv::CALIB_FIX_ASPECT_RATIO)) {
-        camera.fixed_intrinsics.insert(camera.fixed_intrinsics.end(), {0, 1});
-    }
-    if (flags & cv::CALIB_FIX_PRINCIPAL_POINT) {
-        camera.fixed_intrinsics.insert(camera.fixed_intrinsics.end(), {2, 3});
-    }
-    const std::pair<int, std::vector<int>> distortionFlags[] = {
-        {cv::CALIB_FIX_K1, {0}},     {cv::CALIB_FIX_K2, {1}},        {cv::CALIB_ZERO_TANGENT_DIST, {2, 3}},
-        {cv::CALIB_FIX_K3, {4}},     {cv::CALIB_FIX_K4, {5}},        {cv::CALIB_FIX_K5, {6}},
-        {cv::CALIB_FIX_K6, {7}},     {cv::CALIB_FIX_S1_S2_S3_S4, {8, 9, 10, 11}}};
-    for (int k = 0; k < kModelledDistortion; ++k) {
-        bool fixed = k >= camera.distortion_count;
-        for (const auto& [flag, indices] : distortionFlags) {
-            fixed = fixed || ((flags & flag) && std::find(indices.begin(), indices.end(), k) != indices.end());
-        }
-        if (fixed) {
-            camera.fixed_distortion.push_back(k);
-        }
-    }
-}
-
-double squaredNorm(const double* values, int count) {
-    double sum = 0.0;
-    for (int k = 0; k < count; ++k) {
-        sum += values[k] * values[k];
-    }
-    return sum;
-}
 
 }  // namespace
 
@@ -133,31 +77,8 @@ ReprojectionProblem::~ReprojectionProblem() = default;
 
 int ReprojectionProblem::addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
                                    int calibration_flags) {
-    if (intrinsic_matrix.rows != 3 || intrinsic_matrix.cols != 3) {
-        throw std::invalid_argument("ReprojectionProblem: the intrinsic matrix must be 3 x 3");
-    }
-    cv::Mat k, d;
-    intrinsic_matrix.convertTo(k, CV_64F);
-    if (!distortion.empty()) {
-        distortion.convertTo(d, CV_64F);
-        d = d.reshape(1, 1);
-    }
-    if (d.total() > static_cast<size_t>(kModelledDistortion)) {
-        throw std::invalid_argument("ReprojectionProblem: distortion models with more than 12 coefficients "
-                                    "(tilted sensors) cannot be refined");
-    }
-    CameraBlock& camera = state_->cameras.emplace_back();
-    camera.intrinsics[0] = k.at<double>(0, 0);
-    camera.intrinsics[1] = k.at<double>(1, 1);
-    camera.intrinsics[2] = k.at<double>(0, 2);
-    camera.intrinsics[3] = k.at<double>(1, 2);
-    camera.skew = k.at<double>(0, 1);
-    camera.distortion_count = static_cast<int>(d.total());
-    for (int c = 0; c < camera.distortion_count; ++c) {
-        camera.distortion[c] = d.at<double>(c);
-    }
-    camera.free = free;
-    collectFixedParameters(camera, calibration_flags);
+    CameraBlock& camera = state_->cameras.emplace_back(
+        CameraBlock::fromMatrices(intrinsic_matrix, distortion, free, calibration_flags, "ReprojectionProblem"));
     state_->addCameraBlocks(camera);
     state_->camera_uses.push_back(0);
     return static_cast<int>(state_->cameras.size()) - 1;
@@ -187,18 +108,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     PoseBlock& targetPose = state_->poses.at(target_pose);
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new ReprojectionCost{};
-        for (int k = 0; k < 3; ++k) {
-            cost->object[k] = objects.at<double>(p, k);
-            cost->mount_translation[k] = m.at<double>(k, 3);
-            for (int c = 0; c < 3; ++c) {
-                cost->mount_rotation[3 * k + c] = m.at<double>(k, c);
-            }
-        }
-        cost->observed[0] = pixels.at<double>(p, 0);
-        cost->observed[1] = pixels.at<double>(p, 1);
-        cost->camera_base = cameraPose.base_rotation;
-        cost->target_base = targetPose.base_rotation;
+        auto* cost = new ReprojectionCost(cornerCost(objects, pixels, p, m, cameraPose, targetPose));
         auto* function =
             new ceres::AutoDiffCostFunction<ReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
                                             kIntrinsicCount, kModelledDistortion>(cost);
@@ -215,45 +125,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
 
 bool ReprojectionProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason) {
     holdUnusedBlocks();
-    ceres::Solver::Options options;
-    options.linear_solver_type = ceres::DENSE_SCHUR;
-    options.max_num_iterations = std::max(1, max_iterations);
-    options.num_threads = 1;
-    options.logging_type = ceres::SILENT;
-    options.minimizer_progress_to_stdout = false;
-    options.function_tolerance = kSolverTolerance;
-    options.parameter_tolerance = kSolverTolerance;
-    ceres::Solver::Summary report;
-    ceres::Solve(options, state_->problem.get(), &report);
-
-    summary.iterations = report.num_successful_steps + report.num_unsuccessful_steps;
-    summary.initial_cost = report.initial_cost;
-    summary.final_cost = report.final_cost;
-    summary.converged = report.termination_type == ceres::CONVERGENCE;
-    summary.message = report.message;
-    for (PoseBlock& pose : state_->poses) {
-        pose.absorbRotationUpdate();
-    }
-    if (report.termination_type == ceres::NO_CONVERGENCE) {
-        reason = "the solver did not converge within " + std::to_string(options.max_num_iterations) + " iterations";
-        return false;
-    }
-    if (!summary.converged) {
-        reason = "the solver failed: " + report.message;
-        return false;
-    }
-    const bool finiteCost = std::isfinite(report.final_cost) && report.final_cost <= report.initial_cost;
-    const bool finitePoses = std::all_of(state_->poses.begin(), state_->poses.end(),
-                                         [](const PoseBlock& pose) { return pose.isFinite(); });
-    const bool finiteCameras = std::all_of(state_->cameras.begin(), state_->cameras.end(), [](const CameraBlock& c) {
-        return std::isfinite(squaredNorm(c.intrinsics, kIntrinsicCount) + squaredNorm(c.distortion, kModelledDistortion));
-    });
-    if (!finiteCost || !finitePoses || !finiteCameras) {
-        reason = "the solver left non-finite values";
-        summary.converged = false;
-        return false;
-    }
-    return true;
+    return runSolver(*state_->problem, max_iterations, state_->poses, state_->cameras, summary, reason);
 }
 
 // Blocks no corner depends on stay where they are: nothing determines them.
@@ -272,28 +144,11 @@ void ReprojectionProblem::holdUnusedBlocks() {
 }
 
 ViewResiduals ReprojectionProblem::viewResiduals(double outlier_z_score) const {
-    ViewResiduals result;
-    double total = 0.0;
-    size_t corners = 0;
-    std::vector<double> cornerCounts;
+    ViewResidualBlocks views;
     for (const ViewBlocks& view : state_->views) {
-        cornerCounts.push_back(static_cast<double>(view.residuals.size()));
-        double sum = 0.0;
-        for (ceres::ResidualBlockId id : view.residuals) {
-            double cost = 0.0;
-            double residual[2];
-            state_->problem->EvaluateResidualBlock(id, false, &cost, residual, nullptr);
-            sum += squaredNorm(residual, 2);
-        }
-        total += sum;
-        corners += view.residuals.size();
-        result.per_view_rms_px.push_back(view.residuals.empty() ? 0.0
-                                                                : std::sqrt(sum / view.residuals.size()));
+        views.push_back(view.residuals);
     }
-    result.rms_px = corners ? std::sqrt(total / corners) : 0.0;
-    const double noiseMad = noiseMadOfRms(medianOf(result.per_view_rms_px), medianOf(cornerCounts));
-    result.outlier_views = robustOutliers(result.per_view_rms_px, outlier_z_score, noiseMad);
-    return result;
+    return summarizeViewResiduals(*state_->problem, views, outlier_z_score);
 }
 
 int ReprojectionProblem::residualCount() const {
@@ -314,8 +169,7 @@ int ReprojectionProblem::freeParameterCount() const {
     for (size_t c = 0; c < state_->cameras.size(); ++c) {
         const CameraBlock& camera = state_->cameras[c];
         if (camera.free && state_->camera_uses[c] > 0) {
-            count += kIntrinsicCount - static_cast<int>(camera.fixed_intrinsics.size()) + kModelledDistortion -
-                     static_cast<int>(camera.fixed_distortion.size());
+            count += camera.freeParameterCount();
         }
     }
     return count;
@@ -328,12 +182,7 @@ double ReprojectionProblem::residualVariance() const {
     }
     double sum = 0.0;
     for (const ViewBlocks& view : state_->views) {
-        for (ceres::ResidualBlockId id : view.residuals) {
-            double cost = 0.0;
-            double residual[2];
-            state_->problem->EvaluateResidualBlock(id, false, &cost, residual, nullptr);
-            sum += squaredNorm(residual, 2);
-        }
+        sum += squaredPixelResiduals(*state_->problem, view.residuals);
     }
     return sum / degreesOfFreedom;
 }
@@ -394,21 +243,7 @@ bool ReprojectionProblem::computeCovariance(const std::vector<int>& poses, const
 }
 
 PoseSigma ReprojectionProblem::poseSigma(int pose) const {
-    const std::array<double, 36>& c = state_->pose_covariances.at(pose);
-    const double s = state_->covariance_scale;
-    PoseSigma sigma;
-    double rotationTrace = 0.0, translationTrace = 0.0;
-    for (int k = 0; k < 3; ++k) {
-        const double rotationVariance = std::max(0.0, s * c[7 * k]);
-        const double translationVariance = std::max(0.0, s * c[7 * (k + 3)]);
-        sigma.rotation_deg[k] = std::sqrt(rotationVariance) * kRadiansToDegrees;
-        sigma.translation_mm[k] = std::sqrt(translationVariance) * 1000.0;
-        rotationTrace += rotationVariance;
-        translationTrace += translationVariance;
-    }
-    sigma.rotation_norm_deg = std::sqrt(rotationTrace) * kRadiansToDegrees;
-    sigma.translation_norm_mm = std::sqrt(translationTrace) * 1000.0;
-    return sigma;
+    return poseSigmaFromCovariance(state_->pose_covariances.at(pose).data(), state_->covariance_scale);
 }
 
 std::vector<double> ReprojectionProblem::intrinsicSigmas(int camera) const {
@@ -422,19 +257,10 @@ std::vector<double> ReprojectionProblem::intrinsicSigmas(int camera) const {
 
 cv::Mat ReprojectionProblem::pose(int index) const { return state_->poses.at(index).matrix(); }
 
-cv::Mat ReprojectionProblem::intrinsicMatrix(int camera) const {
-    const CameraBlock& c = state_->cameras.at(camera);
-    return cv::Mat(cv::Matx33d(c.intrinsics[0], c.skew, c.intrinsics[2], 0.0, c.intrinsics[1], c.intrinsics[3], 0.0,
-                               0.0, 1.0));
-}
+cv::Mat ReprojectionProblem::intrinsicMatrix(int camera) const { return state_->cameras.at(camera).intrinsicMatrix(); }
 
 cv::Mat ReprojectionProblem::distortion(int camera) const {
-    const CameraBlock& c = state_->cameras.at(camera);
-    cv::Mat coefficients(1, c.distortion_count, CV_64F);
-    for (int k = 0; k < c.distortion_count; ++k) {
-        coefficients.at<double>(k) = c.distortion[k];
-    }
-    return coefficients;
+    return state_->cameras.at(camera).distortionCoefficients();
 }
 
 }  // namespace velk::calibration

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from pathlib import Path
 
 import numpy as np
@@ -11,6 +12,7 @@ import _velk
 from ..datasets import load_hand_eye_folder
 from ..records import load_intrinsics
 from . import common
+from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
 METHODS = tuple(sorted({**_velk.hand_eye_method_by_name_map(), **_velk.robot_world_hand_eye_method_by_name_map()}))
@@ -38,6 +40,9 @@ def add_parser(commands, common_options) -> None:
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     common.add_refine_option(parser)
+    parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
+                        help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
+                             "0 0 takes the robot poses as exact (default: estimated from the data)")
     parser.set_defaults(run=run)
 
 
@@ -50,6 +55,16 @@ def given_intrinsics(args):
     if not args.intrinsics:
         return np.empty((0, 0)), np.empty((0, 0))
     return load_intrinsics(args.intrinsics)
+
+
+def refinement_options(args):
+    options = _velk.RefinementOptions()
+    if args.robot_noise is not None:
+        translation_mm, rotation_deg = args.robot_noise
+        if not (translation_mm >= 0 and rotation_deg >= 0) or math.isinf(translation_mm + rotation_deg):
+            raise UsageError("hand-eye: --robot-noise takes two finite numbers of at least 0 (mm and deg per axis)")
+        options.robot_translation_sigma_mm, options.robot_rotation_sigma_deg = translation_mm, rotation_deg
+    return options
 
 
 def compare_methods(target, result, threshold: float, setup: str):
@@ -94,6 +109,10 @@ def report_sections(target, options, result, report_text, comparison):
                                            _velk.diagnostics.format_rotation_variety(stats)))
     if result.has_consistency:
         parts.append(sections.consistency_section(result))
+    refinement = result.refinement
+    if refinement is not None and refinement.refined and refinement.robot_error_modelled:
+        labels = [f"view {k}" for k in range(len(refinement.robot_pose_corrections))]
+        parts.append(sections.robot_correction_section(refinement, labels))
     if comparison is not None:
         parts.append(sections.method_section(*comparison))
     return parts
@@ -103,6 +122,7 @@ def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
+    chosen_refinement = refinement_options(args)
     data = load_hand_eye_folder(args.dataset, progress)
     output = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
@@ -111,7 +131,8 @@ def run(args) -> int:
         calibrator = calibrator_class(target, options)
         result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                       intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
-                                      output_path=output, refine=args.refine)
+                                      output_path=output, refine=args.refine,
+                                      refinement_options=chosen_refinement)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
                     "it needs at least 4 views with the target found, within the error threshold and with "

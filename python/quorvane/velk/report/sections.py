@@ -6,7 +6,8 @@ import html
 
 import numpy as np
 
-from . import consistency, coverage, distortion, method_table, residuals, rig_top_view, rotation_variety, view_errors
+from . import (consistency, coverage, distortion, method_table, residuals, rig_top_view, robot_corrections,
+               rotation_variety, view_errors)
 from .document import Section, text_section
 
 
@@ -47,6 +48,23 @@ def consistency_section(result) -> Section:
     else:
         note = "With a correct tcp_T_camera every frame puts the target at the same place in the robot base frame."
     return Section("consistency", "Per-frame hand-eye consistency", consistency.figure_svg(result.consistency), note)
+
+
+def robot_correction_section(refinement, labels) -> Section:
+    """How much each reported flange pose had to move to agree with its picture (refinements that modelled it)."""
+    suspects = list(refinement.suspect_poses)
+    note = (f"Robot poses agree with the pictures to {refinement.robot_translation_noise_mm:.2f} mm / "
+            f"{refinement.robot_rotation_noise_deg:.3f} deg RMS per axis "
+            f"({'estimated' if refinement.noise_estimated else 'given'}); corner noise "
+            f"{refinement.pixel_noise_px:.2f} px. ")
+    note += (f"Suspect poses (red, kept): {', '.join(labels[k] for k in suspects)}." if suspects
+             else "No pose stands out.")
+    if refinement.noise_warning:
+        note += " WARNING: " + refinement.noise_warning
+    body = robot_corrections.figure_svg(refinement.robot_pose_corrections, suspects,
+                                        refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg,
+                                        labels)
+    return Section("robot-corrections", "Robot pose corrections", body, note)
 
 
 def method_section(method_results, text: str) -> Section:

@@ -1,0 +1,214 @@
+#include "calibration/hand_eye/robot_error_refinement.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include <opencv2/calib3d.hpp>
+
+#include "calibration/hand_eye/hand_eye_refinement_start.hpp"
+#include "calibration/hand_eye/robot_noise_text.hpp"
+#include "calibration/refinement/errors_in_variables_problem.hpp"
+#include "calibration/refinement/refinement_log.hpp"
+#include "calibration/refinement/robust_outliers.hpp"
+#include "core/log.hpp"
+
+namespace velk::calibration {
+namespace {
+
+const std::string kComponent = kHandEyeRefinementComponent;
+// The spread of correction sizes below which no pose is called suspect, as a share of their median.
+constexpr double kSuspectMinimumMadShare = 0.15;
+// A correction of six axes, each within its noise, has a size (in its own noise) of about two; a
+// suspect pose must also be well beyond that, so that near-exact robots flag nothing.
+constexpr double kSuspectMinimumSize = 3.0;
+// Robot poses that disagree with their pictures by this many times an implausible level are not refined.
+constexpr double kUnrefinableFactor = 10.0;
+
+// The correction that makes a view agree with its own camera_T_target (P) from the start:
+// inv(C) * E * M * G = P (left) or inv(C) * M * E * G = P (right).
+cv::Mat startingCorrection(const cv::Mat& cameraMount, const cv::Mat& mount, const cv::Mat& targetPose,
+                           const cv::Mat& viewPose, bool onLeft) {
+    if (viewPose.empty()) {
+        return cv::Mat();
+    }
+    cv::Mat c, m, g;
+    cameraMount.convertTo(c, CV_64F);
+    mount.convertTo(m, CV_64F);
+    targetPose.convertTo(g, CV_64F);
+    const cv::Mat inner = c * viewPose * g.inv(cv::DECOMP_LU);
+    return onLeft ? cv::Mat(inner * m.inv(cv::DECOMP_LU)) : cv::Mat(m.inv(cv::DECOMP_LU) * inner);
+}
+
+// RMS per axis of the starting corrections' translations [m] and rotations [rad], no smaller than a
+// floor, so that the first solve weighs the robot poses about as the data do.
+ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections) {
+    constexpr double kFloorTranslation = 5e-5, kFloorRotation = 1e-4;
+    double translation = 0.0, rotation = 0.0;
+    int count = 0;
+    for (const cv::Mat& correction : corrections) {
+        if (correction.empty()) {
+            continue;
+        }
+        cv::Mat angleAxis;
+        cv::Rodrigues(correction(cv::Rect(0, 0, 3, 3)).clone(), angleAxis);
+        translation += cv::norm(correction(cv::Rect(3, 0, 1, 3)), cv::NORM_L2SQR);
+        rotation += cv::norm(angleAxis, cv::NORM_L2SQR);
+        ++count;
+    }
+    ObservationNoise start;
+    if (count > 0) {
+        start.translation_m = std::max(kFloorTranslation, std::sqrt(translation / (3.0 * count)));
+        start.rotation_rad = std::max(kFloorRotation, std::sqrt(rotation / (3.0 * count)));
+    }
+    return start;
+}
+
+// Starting levels and which of them the data decide.
+std::pair<ObservationNoise, NoiseEstimation> robotNoiseSettings(const RefinementOptions& options,
+                                                                const std::vector<cv::Mat>& corrections) {
+    ObservationNoise start = startingNoise(corrections);
+    NoiseEstimation estimation;
+    if (options.robot_translation_sigma_mm >= 0.0) {
+        start.translation_m = options.robot_translation_sigma_mm / 1000.0;
+        estimation.translation = false;
+    }
+    if (options.robot_rotation_sigma_deg >= 0.0) {
+        start.rotation_rad = options.robot_rotation_sigma_deg * CV_PI / 180.0;
+        estimation.rotation = false;
+    }
+    return {start, estimation};
+}
+
+// The correction of the reported flange pose in the flange frame, [x, y, z] mm and [rx, ry, rz] deg.
+std::vector<double> flangeCorrection(const cv::Mat& correction, bool eyeToHand) {
+    // Eye-to-hand corrects robot_T_tcp on its right; eye-in-hand corrects tcp_T_robot on its left,
+    // so the flange pose itself moves by the inverse.
+    const cv::Mat flange = eyeToHand ? correction : correction.inv(cv::DECOMP_SVD);
+    cv::Mat rotationVector;
+    cv::Rodrigues(flange(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
+    std::vector<double> values;
+    for (int k = 0; k < 3; ++k) {
+        values.push_back(flange.at<double>(k, 3) * 1000.0);
+    }
+    for (int k = 0; k < 3; ++k) {
+        values.push_back(rotationVector.at<double>(k) * 180.0 / CV_PI);
+    }
+    return values;
+}
+
+void storeRobotNoise(const ErrorsInVariablesProblem& solver, const NoiseEstimation& estimation, bool eyeToHand,
+                     double outlierZScore, HandEyeRefinement& result) {
+    const ObservationNoise& noise = solver.noise();
+    result.robot_error_modelled = true;
+    result.noise_estimated = estimation.translation || estimation.rotation;
+    result.noise_settled = solver.noiseSettled();
+    result.robot_translation_noise_mm = noise.translation_m * 1000.0;
+    result.robot_rotation_noise_deg = noise.rotation_rad * 180.0 / CV_PI;
+    result.pixel_noise_px = noise.pixel_px;
+    for (size_t v = 0; v < result.per_view_rms_px.size(); ++v) {
+        result.robot_pose_corrections.push_back(flangeCorrection(solver.correction(static_cast<int>(v)), eyeToHand));
+    }
+    const std::vector<double> sizes = solver.correctionSizes();
+    for (int view : robustOutliers(sizes, outlierZScore, kSuspectMinimumMadShare * medianOf(sizes))) {
+        if (sizes[view] > kSuspectMinimumSize) {
+            result.suspect_poses.push_back(view);
+        }
+    }
+    if (result.noise_estimated) {
+        result.noise_warning =
+            implausibleRobotNoiseWarning(result.robot_translation_noise_mm, result.robot_rotation_noise_deg);
+    }
+}
+
+void logRobotNoise(const HandEyeRefinement& result) {
+    logMessage(LogLevel::Info, kComponent + robotNoiseSentence(result) + "; " + cornerNoiseSentence(result) + ".");
+    if (!result.noise_settled && result.noise_estimated) {
+        logMessage(LogLevel::Warning, kComponent + "The estimated noise levels had not settled; they are approximate.");
+    }
+    if (!result.suspect_poses.empty()) {
+        logMessage(LogLevel::Warning, kComponent + "Robot poses that disagree with their pictures more than the "
+                                                   "others (kept): " + suspectPoseList(result));
+    }
+    if (!result.noise_warning.empty()) {
+        logMessage(LogLevel::Warning, kComponent + result.noise_warning);
+    }
+}
+
+// When the refinement fails, the disagreement of each robot pose with its own picture under the
+// starting transforms still tells whether the input is plausible.
+HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::string& reason,
+                                          const ObservationNoise& start, const NoiseEstimation& estimation) {
+    result = keepStartingValues(std::move(result), reason);
+    if (estimation.translation || estimation.rotation) {
+        result.noise_warning =
+            implausibleRobotNoiseWarning(start.translation_m * 1000.0, start.rotation_rad * 180.0 / CV_PI);
+        if (!result.noise_warning.empty()) {
+            logMessage(LogLevel::Warning, kComponent + result.noise_warning);
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                       const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
+                                       HandEyeRefinement result) {
+    const bool onLeft = !problem.eye_to_hand;
+    std::vector<cv::Mat> corrections;
+    for (size_t v = 0; v < view_poses.size(); ++v) {
+        corrections.push_back(startingCorrection(problem.camera_mount_T_camera,
+                                                 problem.camera_mount_T_target_mount_list[v], targetStart,
+                                                 view_poses[v], onLeft));
+    }
+    const auto [start, estimation] = robotNoiseSettings(options, corrections);
+    const ObservationNoise disagreement = startingNoise(corrections);
+    if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
+        disagreement.rotation_rad * 180.0 / CV_PI > kUnrefinableFactor * kImplausibleRobotRotationDeg) {
+        return keptWithStartingVerdict(std::move(result), "the robot poses disagree with the pictures too much to "
+                                                          "refine", disagreement, NoiseEstimation());
+    }
+    const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
+    std::optional<ErrorsInVariablesProblem> solver(std::in_place, options.huber_scale_px, start, estimation);
+    int camera = 0;
+    try {
+        camera = solver->addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
+                                   problem.refine_intrinsics, problem.calibration_flags,
+                                   intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{});
+    } catch (const std::invalid_argument& error) {
+        return keepStartingValues(result, error.what());
+    }
+    const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
+    const int targetPose = solver->addPose(targetStart);
+    for (size_t v = 0; v < problem.object_points.size(); ++v) {
+        solver->addView(camera, cameraPose, problem.camera_mount_T_target_mount_list[v], onLeft, targetPose,
+                        problem.object_points[v], problem.image_points[v], corrections[v]);
+    }
+
+    std::string reason;
+    if (!solver->solve(options.max_iterations, result.summary, reason)) {
+        return keptWithStartingVerdict(std::move(result), reason, start, estimation);
+    }
+    result.refined = true;
+    result.camera_mount_T_camera = solver->pose(cameraPose);
+    result.target_mount_T_target = solver->pose(targetPose);
+    result.intrinsic_matrix = solver->intrinsicMatrix(camera);
+    result.distortion_coefficients = solver->distortion(camera);
+    result.intrinsics_refined = problem.refine_intrinsics || intrinsicPrior;
+    result.camera_sigma = solver->poseSigma(cameraPose);
+    result.target_sigma = solver->poseSigma(targetPose);
+    if (result.intrinsics_refined) {
+        result.intrinsic_sigmas = solver->intrinsicSigmas(camera);
+    }
+    storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
+    storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
+    logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+    logRobotNoise(result);
+    return result;
+}
+
+}  // namespace velk::calibration

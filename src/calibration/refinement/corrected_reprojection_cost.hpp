@@ -1,0 +1,90 @@
+#pragma once
+
+// Included only by the refinement sources: it pulls in the solver's headers.
+
+#include "calibration/refinement/reprojection_cost.hpp"
+
+namespace velk::calibration {
+
+// Reprojection residual of one target corner when the known transform M between the two mounting
+// frames is itself known only up to a small error E = [R(w) | t], a correction block [w, t] of its own:
+//   camera_T_target = inv(C) * E * M * G   (correction_on_left)
+//   camera_T_target = inv(C) * M * E * G   (otherwise)
+// C and G as in ReprojectionCost. The residual is in pixels; the caller weights it.
+struct CorrectedReprojectionCost {
+    ReprojectionCost plain;
+    bool correction_on_left = false;
+
+    template <typename T>
+    static void applyCorrection(const T* correction, const T* in, T* out) {
+        ceres::AngleAxisRotatePoint(correction, in, out);
+        for (int k = 0; k < 3; ++k) {
+            out[k] += correction[3 + k];
+        }
+    }
+
+    template <typename T>
+    void applyMount(const T* in, T* out) const {
+        for (int r = 0; r < 3; ++r) {
+            out[r] = T(plain.mount_translation[r]);
+            for (int c = 0; c < 3; ++c) {
+                out[r] += T(plain.mount_rotation[3 * r + c]) * in[c];
+            }
+        }
+    }
+
+    template <typename T>
+    bool operator()(const T* camera, const T* target, const T* correction, const T* intrinsics,
+                    const T* distortion, T* residual) const {
+        // The corner in the target's mounting frame: G * p.
+        const T p[3] = {T(plain.object[0]), T(plain.object[1]), T(plain.object[2])};
+        T based[3], inMount[3];
+        ReprojectionCost::rotateByBase(plain.target_base, p, based, false);
+        ceres::AngleAxisRotatePoint(target, based, inMount);
+        for (int k = 0; k < 3; ++k) {
+            inMount[k] += target[3 + k];
+        }
+        // Into the camera's mounting frame through the corrected known transform.
+        T inCameraMount[3], moved[3];
+        if (correction_on_left) {
+            applyMount(inMount, moved);
+            applyCorrection(correction, moved, inCameraMount);
+        } else {
+            applyCorrection(correction, inMount, moved);
+            applyMount(moved, inCameraMount);
+        }
+        // Into the camera: inv(C) * s = R_base^T * exp(-w) * (s - t).
+        const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4],
+                             inCameraMount[2] - camera[5]};
+        const T undoUpdate[3] = {-camera[0], -camera[1], -camera[2]};
+        T unrotated[3], inCamera[3];
+        ceres::AngleAxisRotatePoint(undoUpdate, offset, unrotated);
+        ReprojectionCost::rotateByBase(plain.camera_base, unrotated, inCamera, true);
+
+        T pixel[2];
+        projectCameraPoint(inCamera, intrinsics, distortion, pixel);
+        residual[0] = pixel[0] - T(plain.observed[0]);
+        residual[1] = pixel[1] - T(plain.observed[1]);
+        return true;
+    }
+};
+
+// Residual of a value block against its prior: (value[k] - prior[k]) / sigma[k] for the first
+// count parameters of the block, used both for the robot pose corrections (prior zero, the sigma
+// applied by the loss so that it can change between solves) and for given intrinsics.
+template <int Count>
+struct PriorCost {
+    int offset = 0;  // first parameter of the block the prior is on
+    double prior[Count] = {};
+    double inverse_sigma[Count] = {};
+
+    template <typename T>
+    bool operator()(const T* block, T* residual) const {
+        for (int k = 0; k < Count; ++k) {
+            residual[k] = (block[offset + k] - T(prior[k])) * T(inverse_sigma[k]);
+        }
+        return true;
+    }
+};
+
+}  // namespace velk::calibration

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/refinement/refinement_statistics.hpp"
+
+namespace velk::calibration {
+
+// One standard deviation of each kind of observation error.
+struct ObservationNoise {
+    double pixel_px = 0.5;        // per image coordinate of a corner
+    double translation_m = 5e-4;  // per axis of a known transform's translation
+    double rotation_rad = 1e-3;   // per axis of a known transform's rotation (angle-axis)
+};
+
+// Which robot noise levels are estimated from the data; the others stay at their starting
+// values. The corner noise is always estimated.
+struct NoiseEstimation {
+    bool translation = true;
+    bool rotation = true;
+};
+
+// A bundle of target corners like ReprojectionProblem's, in which the known transform of every
+// view is itself an observation with an error: each view carries a small correction
+// E = [R(w) | t] of its own, weighted by a prior of the transform noise, so that
+//   camera_T_target = inv(camera pose) * E * mount * target pose   (correction on the left)
+//   camera_T_target = inv(camera pose) * mount * E * target pose   (correction on the right).
+// The corner, translation and rotation noise levels are found by variance-component estimation:
+// the problem is solved, each group's variance factor (weighted squared residuals over the group's
+// redundancy) rescales its standard deviation, and the two repeat until the levels settle. The
+// covariance of every unknown then comes from the whole problem under those weights.
+class ErrorsInVariablesProblem {
+public:
+    ErrorsInVariablesProblem(double huber_scale_px, const ObservationNoise& start, const NoiseEstimation& estimation);
+    ~ErrorsInVariablesProblem();
+    ErrorsInVariablesProblem(const ErrorsInVariablesProblem&) = delete;
+    ErrorsInVariablesProblem& operator=(const ErrorsInVariablesProblem&) = delete;
+
+    // A camera with its starting intrinsics. Free: every parameter but those calibrateCamera's
+    // CALIB_FIX_* flags fix is estimated. Not free with intrinsic_sigmas [fx, fy, cx, cy] (pixels):
+    // those four are estimated about their given values with that prior; distortion stays.
+    // Otherwise held fixed. Throws std::invalid_argument for a bad matrix or prior.
+    int addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free, int calibration_flags,
+                  const std::vector<double>& intrinsic_sigmas = {});
+    int addPose(const cv::Mat& transformation);
+    // One picture seen through a known transform with an error (see the class comment); its
+    // correction starts at starting_correction (4 x 4), or at identity when that is empty.
+    int addView(int camera, int camera_pose, const cv::Mat& mount, bool correction_on_left, int target_pose,
+                const cv::Mat& object_points, const cv::Mat& image_points,
+                const cv::Mat& starting_correction = cv::Mat());
+
+    // Solves and estimates the noise levels; false with the reason when the solver fails, does not
+    // converge, leaves non-finite values or the normal matrix is singular.
+    bool solve(int max_iterations, RefinementSummary& summary, std::string& reason);
+
+    const ObservationNoise& noise() const;  // the levels the final solution was weighted with
+    bool noiseSettled() const;
+    int noiseRounds() const;
+
+    PoseSigma poseSigma(int pose) const;
+    std::vector<double> intrinsicSigmas(int camera) const;  // [fx, fy, cx, cy]; zero where held fixed
+    cv::Mat correction(int view) const;                     // E, 4 x 4
+    // Per view: the correction's size in its own noise, sqrt(|t|^2 / s_t^2 + |w|^2 / s_r^2).
+    std::vector<double> correctionSizes() const;
+    ViewResiduals viewResiduals(double outlier_z_score) const;
+
+    cv::Mat pose(int index) const;
+    cv::Mat intrinsicMatrix(int camera) const;
+    cv::Mat distortion(int camera) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace velk::calibration
