@@ -28,6 +28,8 @@ def figure_svg(corrections, suspects, translation_sigma_mm: float, rotation_sigm
         line = axes.axhline(math.sqrt(3.0) * sigma, color="#444444", linestyle="--", linewidth=1.2,
                             label=f"estimated noise, sqrt(3) x {sigma:.3g} {unit}")
         line.set_gid(f"robot-correction-{name}-noise")
+        # Head room above the tallest bar for the legend.
+        axes.set_ylim(0.0, 1.35 * max(max(sizes, default=0.0), math.sqrt(3.0) * sigma, 1e-9))
         axes.set_ylabel(f"{name} [{unit}]")
         axes.set_xticks(positions)
         axes.set_xticklabels(labels if row == 1 else [], rotation=60, ha="right", fontsize=7)
