@@ -12,6 +12,7 @@ using velk::calibration::EyeToHandCalibrator;
 using velk::calibration::EyeToHandResult;
 using velk::calibration::RefinementOptions;
 using velk::calibration::HandEyeResult;
+using velk::calibration::HandEyeValidation;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::TargetConsistencyStats;
 
@@ -22,6 +23,27 @@ void bindHandEyeMethodMap(py::module_& module) {
     module.def("hand_eye_method_by_name_map", &velk::calibration::handEyeMethodByNameMap,
                "Map of hand-eye method names (\"TSAI\", \"PARK\", \"HORAUD\", \"ANDREFF\", \"DANIILIDIS\") to "
                "cv::HandEyeCalibrationMethod values.");
+}
+
+void bindHandEyeValidation(py::module_& module) {
+    py::classh<HandEyeValidation>(module, "HandEyeValidation",
+                                  "Leave-one-view-out validation of a hand-eye calibration: each view predicted "
+                                  "from a solve without it (pixels, mm, deg; per view in view order).")
+        .def_readonly("validated", &HandEyeValidation::validated)
+        .def_readonly("reason", &HandEyeValidation::reason)
+        .def_readonly("frames", &HandEyeValidation::frames)
+        .def_readonly("held_out_rms_px", &HandEyeValidation::held_out_rms_px)
+        .def_readonly("fitted_rms_px", &HandEyeValidation::fitted_rms_px)
+        .def_readonly("translation_mm", &HandEyeValidation::translation_mm)
+        .def_readonly("rotation_deg", &HandEyeValidation::rotation_deg)
+        .def_readonly("predicted_rms_px", &HandEyeValidation::predicted_rms_px)
+        .def_readonly("skipped", &HandEyeValidation::skipped)
+        .def_readonly("median_px", &HandEyeValidation::median_px)
+        .def_readonly("p90_px", &HandEyeValidation::p90_px)
+        .def_readonly("median_mm", &HandEyeValidation::median_mm)
+        .def_readonly("median_deg", &HandEyeValidation::median_deg)
+        .def_readonly("worst_frames", &HandEyeValidation::worst_frames)
+        .def_readonly("observed_over_predicted", &HandEyeValidation::observed_over_predicted);
 }
 
 void bindRobotWorldHandEyeMethodMap(py::module_& module) {
@@ -61,7 +83,8 @@ void bindHandEyeResult(py::module_& module) {
         .def_readonly("refined", &HandEyeResult::refined)
         .def_readonly("refinement_reason", &HandEyeResult::refinement_reason)
         .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera)
-        .def_readonly("refinement", &HandEyeResult::refinement);
+        .def_readonly("refinement", &HandEyeResult::refinement)
+        .def_readonly("validation", &HandEyeResult::validation);
 }
 
 void bindEyeToHandResult(py::module_& module) {
@@ -83,6 +106,7 @@ void bindEyeToHandResult(py::module_& module) {
         .def_readonly("refinement_reason", &EyeToHandResult::refinement_reason)
         .def_readonly("closed_form_robot_T_camera", &EyeToHandResult::closed_form_robot_T_camera)
         .def_readonly("refinement", &EyeToHandResult::refinement)
+        .def_readonly("validation", &EyeToHandResult::validation)
         // Its class is bound later, in the diagnostics submodule: converted at call time, so the
         // signature reads "object" rather than a C++ type name.
         .def_property_readonly(
@@ -109,10 +133,10 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
                                   const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                                   const cv::Mat& distortion_coefficients,
                                   const std::optional<std::filesystem::path>& output_path, bool refine,
-                                  const RefinementOptions& refinement_options) {
+                                  const RefinementOptions& refinement_options, bool validate) {
     return self.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
                           distortion_coefficients, output_path.value_or(std::filesystem::path()), refine,
-                          refinement_options);
+                          refinement_options, validate);
 }
 
 // What the two hand-eye calibrators share in Python; they differ in names and in what they solve.
@@ -131,7 +155,8 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
                     "target poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix "
                     "(pixels) and distortion_coefficients: known intrinsics, empty to calibrate them; output_path: "
                     "folder or JSON file for the result, None to save nothing. ") +
-        texts.solves + " refine: then refine by reprojection error over every corner (refinement_options).";
+        texts.solves + " refine: then refine by reprojection error over every corner (refinement_options). "
+                       "validate: then predict each view from a solve without it (the result's validation).";
     py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
@@ -141,7 +166,7 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions(), calibrateDoc.c_str())
+             py::arg("refinement_options") = RefinementOptions(), py::arg("validate") = false, calibrateDoc.c_str())
         .def("compute_camera_T_target_list", &Calibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
              "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
@@ -177,6 +202,7 @@ void bindEyeInHandCalibrator(py::module_& module) {
 void registerHandEyeBindings(py::module_& module) {
     bindHandEyeMethodMap(module);
     bindTargetConsistencyStats(module);
+    bindHandEyeValidation(module);
     bindHandEyeResult(module);
     bindAlignedTargetPoses(module);
     bindEyeInHandCalibrator(module);

@@ -11,6 +11,7 @@ using velk::io::HandEyeResultRecord;
 using velk::io::MultiCameraCalibrationRecord;
 using velk::io::RefinementRecord;
 using velk::io::RobotNoiseRecord;
+using velk::io::ValidationRecord;
 
 namespace velk::bindings {
 namespace {
@@ -27,6 +28,27 @@ void bindRobotNoiseRecord(py::module_& io) {
         .def_readwrite("pose_corrections", &RobotNoiseRecord::pose_corrections)
         .def_readwrite("suspect_poses", &RobotNoiseRecord::suspect_poses)
         .def_readwrite("warning", &RobotNoiseRecord::warning);
+}
+
+void bindValidationRecord(py::module_& io) {
+    py::classh<ValidationRecord>(io, "ValidationRecord",
+                                 "Held-out validation as a result record stores it: per view and summarized "
+                                 "(pixels, mm, deg; NaN where no figure exists).")
+        .def(py::init<>(), "An empty validation record (validated false).")
+        .def_readwrite("validated", &ValidationRecord::validated)
+        .def_readwrite("reason", &ValidationRecord::reason)
+        .def_readwrite("frames", &ValidationRecord::frames)
+        .def_readwrite("held_out_rms_px", &ValidationRecord::held_out_rms_px)
+        .def_readwrite("fitted_rms_px", &ValidationRecord::fitted_rms_px)
+        .def_readwrite("translation_mm", &ValidationRecord::translation_mm)
+        .def_readwrite("rotation_deg", &ValidationRecord::rotation_deg)
+        .def_readwrite("predicted_rms_px", &ValidationRecord::predicted_rms_px)
+        .def_readwrite("median_px", &ValidationRecord::median_px)
+        .def_readwrite("p90_px", &ValidationRecord::p90_px)
+        .def_readwrite("median_mm", &ValidationRecord::median_mm)
+        .def_readwrite("median_deg", &ValidationRecord::median_deg)
+        .def_readwrite("worst_frames", &ValidationRecord::worst_frames)
+        .def_readwrite("observed_over_predicted", &ValidationRecord::observed_over_predicted);
 }
 
 void bindRefinementRecord(py::module_& io) {
@@ -63,7 +85,8 @@ void bindHandEyeResultRecord(py::module_& io) {
         .def_readwrite("num_frames_used", &HandEyeResultRecord::num_frames_used)
         .def_readwrite("num_frames_total", &HandEyeResultRecord::num_frames_total)
         .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list)
-        .def_readwrite("refinement", &HandEyeResultRecord::refinement);
+        .def_readwrite("refinement", &HandEyeResultRecord::refinement)
+        .def_readwrite("validation", &HandEyeResultRecord::validation);
 }
 
 void bindEyeToHandResultRecord(py::module_& io) {
@@ -80,7 +103,8 @@ void bindEyeToHandResultRecord(py::module_& io) {
         .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total)
         .def_readwrite("robot_T_camera_list", &EyeToHandResultRecord::robot_T_camera_list)
         .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target)
-        .def_readwrite("refinement", &EyeToHandResultRecord::refinement);
+        .def_readwrite("refinement", &EyeToHandResultRecord::refinement)
+        .def_readwrite("validation", &EyeToHandResultRecord::validation);
 }
 
 void bindMultiCameraCalibrationRecord(py::module_& io) {
@@ -145,6 +169,7 @@ void bindRobotPoseFiles(py::module_& io) {
 void registerIoBindings(py::module_& module) {
     py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
     bindRobotNoiseRecord(io);
+    bindValidationRecord(io);
     bindRefinementRecord(io);
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);

@@ -99,7 +99,11 @@ void bindHandEyeRefinement(py::module_& module) {
         .def_readonly("pixel_noise_px", &HandEyeRefinement::pixel_noise_px)
         .def_readonly("robot_pose_corrections", &HandEyeRefinement::robot_pose_corrections)
         .def_readonly("suspect_poses", &HandEyeRefinement::suspect_poses)
-        .def_readonly("noise_warning", &HandEyeRefinement::noise_warning);
+        .def_readonly("noise_warning", &HandEyeRefinement::noise_warning)
+        .def_readonly("joint_covariance", &HandEyeRefinement::joint_covariance,
+                      "Covariance (16 x 16, row-major) of camera_mount_T_camera [w, t], target_mount_T_target [w, t] "
+                      "(rad, m; rotation update on the left) and [fx, fy, cx, cy] (px); empty unless the robot error "
+                      "was modelled.");
 }
 
 void bindRefineHandEye(py::module_& module) {

@@ -8,6 +8,7 @@
 #include "io/json_file_reader.hpp"
 #include "io/json_values.hpp"
 #include "io/refinement_json.hpp"
+#include "io/validation_json.hpp"
 #include "io/result_path.hpp"
 #include "io/text_file.hpp"
 
@@ -84,6 +85,9 @@ json solveSummaryToJson(const Record& record) {
     if (record.refinement) {
         document["refinement"] = refinementToJson(*record.refinement);
     }
+    if (record.validation) {
+        document["validation"] = validationToJson(*record.validation);
+    }
     return document;
 }
 
@@ -100,6 +104,8 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
     optionalInt(reader, document, "num_frames_total", record.num_frames_total);
     reader.optional(document, "refinement",
                     [&](const json& value) { record.refinement = refinementFromJson(value); });
+    reader.optional(document, "validation",
+                    [&](const json& value) { record.validation = validationFromJson(value); });
 }
 
 }  // namespace

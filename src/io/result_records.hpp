@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,25 @@ struct RobotNoiseRecord {
     std::vector<std::vector<double>> pose_corrections;  // per view: x, y, z mm, rx, ry, rz deg (flange frame)
     std::vector<int> suspect_poses;
     std::string warning;           // empty when the levels are plausible
+};
+
+// How well a hand-eye result predicts the pictures it was solved without (leave one view out):
+// per view and summarized; NaN where no figure exists.
+struct ValidationRecord {
+    bool validated = false;
+    std::string reason;
+    std::vector<int> frames;
+    std::vector<double> held_out_rms_px;
+    std::vector<double> fitted_rms_px;
+    std::vector<double> translation_mm;
+    std::vector<double> rotation_deg;
+    std::vector<double> predicted_rms_px;
+    double median_px = std::numeric_limits<double>::quiet_NaN();
+    double p90_px = std::numeric_limits<double>::quiet_NaN();
+    double median_mm = std::numeric_limits<double>::quiet_NaN();
+    double median_deg = std::numeric_limits<double>::quiet_NaN();
+    std::vector<int> worst_frames;
+    double observed_over_predicted = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct RefinementRecord {
@@ -49,6 +69,7 @@ struct HandEyeResultRecord {
     int num_frames_total = -1;  // -1: unknown
     std::vector<cv::Mat> tcp_T_camera_list;
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
+    std::optional<ValidationRecord> validation;  // absent in records written without validation
 };
 
 // What eye_to_hand.json holds: one robot_T_camera per stationary camera, the target
@@ -62,6 +83,7 @@ struct EyeToHandResultRecord {
     std::vector<cv::Mat> robot_T_camera_list;
     cv::Mat tcp_T_target;  // empty: unknown
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
+    std::optional<ValidationRecord> validation;  // absent in records written without validation
 };
 
 // What multi_camera_calibration.json holds: per-camera intrinsics and rig poses.

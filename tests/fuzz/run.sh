@@ -33,7 +33,7 @@ if [ "$name" = npz ]; then
 else
   opencv=$(bash scripts/build_opencv.sh | tail -n1)
   "$CXX" "${flags[@]}" -isystem "$opencv/include/opencv4" tests/fuzz/json_fuzzer.cpp \
-    src/io/json_values.cpp src/io/json_file_reader.cpp src/io/result_record_files.cpp src/io/refinement_json.cpp \
+    src/io/json_values.cpp src/io/json_file_reader.cpp src/io/result_record_files.cpp src/io/refinement_json.cpp src/io/validation_json.cpp \
     src/io/result_path.cpp src/io/text_file.cpp src/core/log.cpp src/quality/benchmark_json.cpp \
     src/quality/utc_timestamp.cpp \
     "$opencv/lib/libopencv_core.a" -L/usr/lib/x86_64-linux-gnu/openblas-pthread -lopenblas -lz -ldl -lpthread \

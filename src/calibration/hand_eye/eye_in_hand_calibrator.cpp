@@ -6,6 +6,7 @@
 #include "calibration/hand_eye/hand_eye_calibration.hpp"
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_refinement_record.hpp"
+#include "calibration/hand_eye/hand_eye_validation_record.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -27,11 +28,11 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& intrinsic_matrix,
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path, bool refine,
-                                             const RefinementOptions& refinement_options) {
+                                             const RefinementOptions& refinement_options, bool validate) {
     HandEyeCalibration calibration(HandEyeSetup::EyeInHand, target_, intrinsic_calibrator_);
     const HandEyeRun run = calibration.run(
         HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
-        method, refine, refinement_options);
+        method, refine, refinement_options, validate);
     const HandEyeResult result = resultOf(run);
     if (!result.ok) {
         return result;
@@ -64,6 +65,7 @@ HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
     result.refinement_reason = run.refinement_reason;
     result.closed_form_tcp_T_camera = run.closed_form_camera_transform;
     result.refinement = run.refinement;
+    result.validation = run.validation;
     return result;
 }
 
@@ -79,6 +81,9 @@ void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const s
     if (!result.closed_form_tcp_T_camera.empty()) {
         record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
                                                     result.closed_form_tcp_T_camera, result.refinement);
+    }
+    if (result.validation) {
+        record.validation = handEyeValidationRecord(*result.validation);
     }
     io::save_hand_eye_result(output_path, record);
 }

@@ -31,7 +31,8 @@ public:
                             const cv::Mat& intrinsic_matrix = cv::Mat(),
                             const cv::Mat& distortion_coefficients = cv::Mat(),
                             const std::filesystem::path& output_path = std::filesystem::path(),
-                            bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
+                            bool refine = false, const RefinementOptions& refinement_options = RefinementOptions(),
+                            bool validate = false);
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     AlignedTargetPoses computeCameraTTargetList(const std::vector<cv::Mat>& image_list,

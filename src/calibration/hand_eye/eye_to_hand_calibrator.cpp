@@ -6,6 +6,7 @@
 #include "calibration/hand_eye/hand_eye_calibration.hpp"
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_refinement_record.hpp"
+#include "calibration/hand_eye/hand_eye_validation_record.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -33,11 +34,11 @@ EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot
                                                const cv::Mat& intrinsic_matrix,
                                                const cv::Mat& distortion_coefficients,
                                                const std::filesystem::path& output_path, bool refine,
-                                               const RefinementOptions& refinement_options) {
+                                               const RefinementOptions& refinement_options, bool validate) {
     HandEyeCalibration calibration(HandEyeSetup::EyeToHand, target_, intrinsic_calibrator_);
     const HandEyeRun run = calibration.run(
         HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
-        method, refine, refinement_options);
+        method, refine, refinement_options, validate);
     const EyeToHandResult result = resultOf(run, method);
     if (!result.ok) {
         return result;
@@ -71,6 +72,7 @@ EyeToHandResult EyeToHandCalibrator::resultOf(const HandEyeRun& run, const std::
     result.refinement_reason = run.refinement_reason;
     result.closed_form_robot_T_camera = run.closed_form_camera_transform;
     result.refinement = run.refinement;
+    result.validation = run.validation;
     if (run.ok) {
         result.rotation_variety =
             quality::analyze_rotation_variety(run.camera_T_target_list, kVarietyMinimumRotationDeg);
@@ -91,6 +93,9 @@ void EyeToHandCalibrator::save(const std::filesystem::path& output_path, const E
     if (!result.closed_form_robot_T_camera.empty()) {
         record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
                                                     result.closed_form_robot_T_camera, result.refinement);
+    }
+    if (result.validation) {
+        record.validation = handEyeValidationRecord(*result.validation);
     }
     io::save_eye_to_hand_result(output_path, record);
 }

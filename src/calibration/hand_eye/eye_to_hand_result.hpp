@@ -38,6 +38,7 @@ struct EyeToHandResult {
     std::string refinement_reason;
     cv::Mat closed_form_robot_T_camera;
     std::optional<HandEyeRefinement> refinement;  // camera mount = robot base, target mount = tcp
+    std::optional<HandEyeValidation> validation;  // leave-one-view-out, when asked for
 };
 
 }  // namespace velk::calibration

@@ -11,6 +11,7 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
+#include "calibration/hand_eye/held_out_validation.hpp"
 #include "calibration/detection/parallel_detection.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
 #include "calibration/detection/target_detection.hpp"
@@ -114,7 +115,7 @@ AlignedTargetPoses HandEyeCalibration::poseCharucoFrames(HandEyeSetup setup, con
 }
 
 HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method, bool refine,
-                                   const RefinementOptions& refinement_options) {
+                                   const RefinementOptions& refinement_options, bool validate) {
     handEyeSolverFromName(method);
     validatePoses(inputs);
     logMessage(LogLevel::Info, "Collected images " + std::to_string(inputs.image_list.size()));
@@ -157,6 +158,9 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
         computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
                                  run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_);
     run.has_consistency = true;
+    if (validate) {
+        run.validation = this->validate(frames, method, intrinsicsSolvedHere, refinement_options, run);
+    }
     return run;
 }
 
@@ -275,10 +279,7 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
 void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSolvedHere,
                                          const RefinementOptions& options, HandEyeRun& run) const {
-    Frames withCorners = frames;
-    if (withCorners.object_points.empty() && withCorners.images.size() == withCorners.robots.size()) {
-        detectFrameCorners(withCorners);
-    }
+    const Frames withCorners = this->withCorners(frames);
     const std::vector<cv::Mat> motions = handEyeMotions(setup_, withCorners.robots);
     HandEyeRefinementProblem problem;
     problem.camera_mount_T_camera = run.camera_transform;
@@ -314,6 +315,55 @@ void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSo
         }
     }
     run.refinement = std::move(refinement);
+}
+
+}  // namespace velk::calibration
+
+namespace velk::calibration {
+
+HandEyeCalibration::Frames HandEyeCalibration::withCorners(const Frames& frames) const {
+    Frames detected = frames;
+    if (detected.object_points.empty() && detected.images.size() == detected.robots.size()) {
+        detectFrameCorners(detected);
+    }
+    return detected;
+}
+
+HandEyeValidation HandEyeCalibration::validate(const Frames& frames, const std::string& method,
+                                               bool intrinsicsSolvedHere, const RefinementOptions& options,
+                                               const HandEyeRun& run) const {
+    const Frames detected = withCorners(frames);
+    HeldOutInputs inputs;
+    inputs.setup = setup_;
+    inputs.solver = handEyeSolverFromName(method);
+    for (size_t f = 0; f < detected.object_points.size(); ++f) {
+        if (!detected.object_points[f].empty()) {
+            inputs.robot_T_tcp_list.push_back(detected.robots[f]);
+            inputs.camera_T_target_list.push_back(detected.cameras[f]);
+            inputs.object_points.push_back(detected.object_points[f]);
+            inputs.image_points.push_back(detected.image_points[f]);
+            inputs.frames.push_back(detected.indices[f]);
+        }
+    }
+    inputs.camera_transform = run.camera_transform;
+    inputs.target_transform = run.target_transform;
+    inputs.intrinsic_matrix = run.intrinsic_matrix;
+    inputs.distortion_coefficients = run.distortion_coefficients;
+    if (run.refined) {
+        inputs.refinement = run.refinement;
+    }
+    inputs.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
+    inputs.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    inputs.options = options;
+    HandEyeValidation validation = validateHeldOut(inputs);
+    const std::string component = "[" + calibratorName(setup_) + "] ";
+    if (!validation.validated) {
+        logMessage(LogLevel::Warning, component + "Held-out validation not done: " + validation.reason + ".");
+    }
+    for (const std::string& skipped : validation.skipped) {
+        logMessage(LogLevel::Warning, component + "Held-out validation skipped " + skipped + ".");
+    }
+    return validation;
 }
 
 }  // namespace velk::calibration

@@ -11,6 +11,7 @@
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
 #include "calibration/hand_eye/hand_eye_result.hpp"
 #include "calibration/hand_eye/hand_eye_setup.hpp"
+#include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "calibration/refinement/refinement_options.hpp"
 #include "targets/target_variant.hpp"
@@ -46,6 +47,8 @@ struct HandEyeRun {
     std::string refinement_reason;
     cv::Mat closed_form_camera_transform;
     std::optional<HandEyeRefinement> refinement;
+    // Leave-one-view-out validation, when asked for.
+    std::optional<HandEyeValidation> validation;
 };
 
 // The steps both hand-eye calibrators share: method and pose checks, the three ways to
@@ -60,8 +63,9 @@ public:
     // serve; any other failure logs and returns ok == false.
     // With refine, the closed-form solution is refined over every detected corner; a refinement that
     // fails leaves the closed-form result in place and says why.
+    // With validate, every view is then predicted from a solve without it (see HandEyeValidation).
     HandEyeRun run(const HandEyeInputs& inputs, const std::string& method, bool refine = false,
-                   const RefinementOptions& refinement_options = RefinementOptions());
+                   const RefinementOptions& refinement_options = RefinementOptions(), bool validate = false);
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     static AlignedTargetPoses poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
@@ -92,6 +96,10 @@ private:
                          HandEyeRun& run) const;
     // The detected corners of the frames, for frames posed from given intrinsics.
     void detectFrameCorners(Frames& frames) const;
+    // The frames with their corners, detected now when they were posed without them.
+    Frames withCorners(const Frames& frames) const;
+    HandEyeValidation validate(const Frames& frames, const std::string& method, bool intrinsicsSolvedHere,
+                               const RefinementOptions& options, const HandEyeRun& run) const;
 
     HandEyeSetup setup_;
     const TargetVariant& target_;

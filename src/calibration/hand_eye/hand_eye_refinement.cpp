@@ -31,14 +31,14 @@ void checkProblem(const HandEyeRefinementProblem& problem) {
 
 // The robot poses taken as exact: only the corners carry errors, whose level the residuals give.
 HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
-                                       const cv::Mat& targetStart, HandEyeRefinement result) {
+                                       const cv::Mat& targetStart, HandEyeRefinement result, bool log) {
     ReprojectionProblem solver(options.huber_scale_px);
     int camera = 0;
     try {
         camera = solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
                                   problem.refine_intrinsics, problem.calibration_flags);
     } catch (const std::invalid_argument& error) {
-        return keepStartingValues(result, error.what());
+        return keepStartingValues(result, error.what(), log);
     }
     const int cameraPose = solver.addPose(problem.camera_mount_T_camera, false);
     const int targetPose = solver.addPose(targetStart, false);
@@ -50,10 +50,10 @@ HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, 
     std::string reason;
     const bool solved = solver.solve(options.max_iterations, result.summary, reason);
     if (!solved) {
-        return keepStartingValues(result, reason);
+        return keepStartingValues(result, reason, log);
     }
     if (!solver.computeCovariance({cameraPose, targetPose}, {camera}, reason)) {
-        return keepStartingValues(result, reason);
+        return keepStartingValues(result, reason, log);
     }
     result.refined = true;
     result.camera_mount_T_camera = solver.pose(cameraPose);
@@ -67,13 +67,14 @@ HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, 
         result.intrinsic_sigmas = solver.intrinsicSigmas(camera);
     }
     storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
-    logRefinementDone(kHandEyeRefinementComponent, result.summary, result.rms_px, result.outlier_views);
+    if (log) {
+        logRefinementDone(kHandEyeRefinementComponent, result.summary, result.rms_px, result.outlier_views);
+    }
     return result;
 }
 
-}  // namespace
-
-HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const RefinementOptions& options) {
+HandEyeRefinement refineHandEyeLogged(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                      bool log) {
     checkProblem(problem);
     const std::vector<cv::Mat> viewPoses = viewCameraPoses(problem);
     const cv::Mat targetStart = startingTargetPose(problem, viewPoses);
@@ -83,14 +84,25 @@ HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const R
     }
     if (problem.object_points.size() < kMinimumViews) {
         return keepStartingValues(result, "too few views (" + std::to_string(problem.object_points.size()) +
-                                              ", need at least " + std::to_string(kMinimumViews) + ")");
+                                              ", need at least " + std::to_string(kMinimumViews) + ")",
+                                  log);
     }
     if (targetStart.empty()) {
-        return keepStartingValues(result, "no view could be posed to start the target pose");
+        return keepStartingValues(result, "no view could be posed to start the target pose", log);
     }
     const bool exactRobot = options.robot_translation_sigma_mm == 0.0 && options.robot_rotation_sigma_deg == 0.0;
-    return exactRobot ? refineWithExactRobot(problem, options, targetStart, std::move(result))
-                      : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result));
+    return exactRobot ? refineWithExactRobot(problem, options, targetStart, std::move(result), log)
+                      : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result), log);
+}
+
+}  // namespace
+
+HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem, const RefinementOptions& options) {
+    return refineHandEyeLogged(problem, options, true);
+}
+
+HandEyeRefinement refineHandEyeSilently(const HandEyeRefinementProblem& problem, const RefinementOptions& options) {
+    return refineHandEyeLogged(problem, options, false);
 }
 
 }  // namespace velk::calibration

@@ -64,6 +64,10 @@ struct HandEyeRefinement {
     std::vector<std::vector<double>> robot_pose_corrections;
     std::vector<int> suspect_poses;  // positions in the view list whose correction stands out; kept
     std::string noise_warning;       // why the estimated robot noise is implausible; empty when it is not
+    // Covariance (row-major, 16 x 16) of camera_mount_T_camera [w, t], target_mount_T_target [w, t]
+    // (rotation update on the left in rad, translation in m) and [fx, fy, cx, cy] (px); present
+    // when the robot error was modelled.
+    std::vector<double> joint_covariance;
 };
 
 // Never throws for data that cannot be refined: the result then carries the starting values,
@@ -71,5 +75,8 @@ struct HandEyeRefinement {
 // for lists of different lengths or missing starting values.
 HandEyeRefinement refineHandEye(const HandEyeRefinementProblem& problem,
                                 const RefinementOptions& options = RefinementOptions());
+
+// The same without log lines, for the many re-solves of a validation.
+HandEyeRefinement refineHandEyeSilently(const HandEyeRefinementProblem& problem, const RefinementOptions& options);
 
 }  // namespace velk::calibration

@@ -51,13 +51,15 @@ HandEyeRefinement startingValues(const HandEyeRefinementProblem& problem, const 
     return result;
 }
 
-HandEyeRefinement keepStartingValues(HandEyeRefinement result, const std::string& reason) {
+HandEyeRefinement keepStartingValues(HandEyeRefinement result, const std::string& reason, bool log) {
     result.refined = false;
     result.reason = reason;
     result.camera_sigma.reset();
     result.target_sigma.reset();
     result.intrinsic_sigmas.clear();
-    logRefinementKept(kHandEyeRefinementComponent, reason);
+    if (log) {
+        logRefinementKept(kHandEyeRefinementComponent, reason);
+    }
     return result;
 }
 

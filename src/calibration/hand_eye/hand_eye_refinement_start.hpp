@@ -22,7 +22,7 @@ cv::Mat startingTargetPose(const HandEyeRefinementProblem& problem, const std::v
 // A result holding the starting values, not yet refined.
 HandEyeRefinement startingValues(const HandEyeRefinementProblem& problem, const cv::Mat& target_pose);
 
-// The result with the starting values, refined false and the reason; logs a WARNING line.
-HandEyeRefinement keepStartingValues(HandEyeRefinement result, const std::string& reason);
+// The result with the starting values, refined false and the reason; logs a WARNING line when log is true.
+HandEyeRefinement keepStartingValues(HandEyeRefinement result, const std::string& reason, bool log = true);
 
 }  // namespace velk::calibration

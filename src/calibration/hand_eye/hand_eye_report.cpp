@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "calibration/hand_eye/hand_eye_refinement_report.hpp"
+#include "calibration/hand_eye/hand_eye_validation_report.hpp"
 #include "core/pose.hpp"
 #include "core/rotation_variety.hpp"
 
@@ -78,7 +79,8 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.reprojection_error,
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
-        formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"})});
+        formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"}) +
+            formatValidationSection(result.validation)});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -91,7 +93,8 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.reprojection_error,
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
-        formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"})});
+        formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"}) +
+            formatValidationSection(result.validation)});
 }
 
 }  // namespace velk::calibration

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/hand_eye/hand_eye_validation.hpp"
 
 namespace velk::calibration {
 
@@ -47,6 +48,7 @@ struct HandEyeResult {
     std::string refinement_reason;
     cv::Mat closed_form_tcp_T_camera;
     std::optional<HandEyeRefinement> refinement;  // eye-in-hand: camera mount = tcp, target mount = world
+    std::optional<HandEyeValidation> validation;  // leave-one-view-out, when asked for
 };
 
 }  // namespace velk::calibration

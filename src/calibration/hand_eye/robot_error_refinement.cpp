@@ -141,12 +141,13 @@ void logRobotNoise(const HandEyeRefinement& result) {
 // When the refinement fails, the disagreement of each robot pose with its own picture under the
 // starting transforms still tells whether the input is plausible.
 HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::string& reason,
-                                          const ObservationNoise& start, const NoiseEstimation& estimation) {
-    result = keepStartingValues(std::move(result), reason);
+                                          const ObservationNoise& start, const NoiseEstimation& estimation,
+                                          bool log) {
+    result = keepStartingValues(std::move(result), reason, log);
     if (estimation.translation || estimation.rotation) {
         result.noise_warning =
             implausibleRobotNoiseWarning(start.translation_m * 1000.0, start.rotation_rad * 180.0 / CV_PI);
-        if (!result.noise_warning.empty()) {
+        if (log && !result.noise_warning.empty()) {
             logMessage(LogLevel::Warning, kComponent + result.noise_warning);
         }
     }
@@ -157,8 +158,12 @@ HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::s
 
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result) {
+                                       HandEyeRefinement result, bool log) {
     const bool onLeft = !problem.eye_to_hand;
+    // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
+    // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
+    // own picture.
+    const bool warmStart = !problem.target_mount_T_target.empty();
     std::vector<cv::Mat> corrections;
     for (size_t v = 0; v < view_poses.size(); ++v) {
         corrections.push_back(startingCorrection(problem.camera_mount_T_camera,
@@ -170,7 +175,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
         disagreement.rotation_rad * 180.0 / CV_PI > kUnrefinableFactor * kImplausibleRobotRotationDeg) {
         return keptWithStartingVerdict(std::move(result), "the robot poses disagree with the pictures too much to "
-                                                          "refine", disagreement, NoiseEstimation());
+                                                          "refine", disagreement, NoiseEstimation(), log);
     }
     const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
     std::optional<ErrorsInVariablesProblem> solver(std::in_place, options.huber_scale_px, start, estimation);
@@ -180,18 +185,18 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
                                    problem.refine_intrinsics, problem.calibration_flags,
                                    intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{});
     } catch (const std::invalid_argument& error) {
-        return keepStartingValues(result, error.what());
+        return keepStartingValues(result, error.what(), log);
     }
     const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
     const int targetPose = solver->addPose(targetStart);
     for (size_t v = 0; v < problem.object_points.size(); ++v) {
         solver->addView(camera, cameraPose, problem.camera_mount_T_target_mount_list[v], onLeft, targetPose,
-                        problem.object_points[v], problem.image_points[v], corrections[v]);
+                        problem.object_points[v], problem.image_points[v], warmStart ? cv::Mat() : corrections[v]);
     }
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {
-        return keptWithStartingVerdict(std::move(result), reason, start, estimation);
+        return keptWithStartingVerdict(std::move(result), reason, start, estimation, log);
     }
     result.refined = true;
     result.camera_mount_T_camera = solver->pose(cameraPose);
@@ -204,10 +209,13 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     if (result.intrinsics_refined) {
         result.intrinsic_sigmas = solver->intrinsicSigmas(camera);
     }
+    result.joint_covariance = solver->jointCovariance({cameraPose, targetPose}, camera);
     storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
     storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
-    logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
-    logRobotNoise(result);
+    if (log) {
+        logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+        logRobotNoise(result);
+    }
     return result;
 }
 

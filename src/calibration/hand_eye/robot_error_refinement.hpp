@@ -15,6 +15,6 @@ namespace velk::calibration {
 // view's own camera_T_target (empty where it has none), from which the corrections start.
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result);
+                                       HandEyeRefinement result, bool log = true);
 
 }  // namespace velk::calibration

@@ -481,6 +481,38 @@ PoseSigma ErrorsInVariablesProblem::poseSigma(int pose) const {
     return poseSigmaFromCovariance(block.data(), 1.0);
 }
 
+std::vector<double> ErrorsInVariablesProblem::jointCovariance(const std::vector<int>& poses, int camera) const {
+    const State& s = *state_;
+    // The covariance column of each requested parameter, -1 where it was held fixed.
+    std::vector<int> columns;
+    for (int pose : poses) {
+        const auto found = s.columns.find(s.poses.at(pose).parameters);
+        for (int k = 0; k < kPoseParameterCount; ++k) {
+            columns.push_back(found == s.columns.end() ? -1 : found->second.offset + k);
+        }
+    }
+    const auto intrinsics = s.columns.find(s.cameras.at(camera).intrinsics);
+    for (int k = 0; k < kIntrinsicCount; ++k) {
+        int column = -1;
+        if (intrinsics != s.columns.end()) {
+            const std::vector<int>& free = intrinsics->second.parameters;
+            const auto at = std::find(free.begin(), free.end(), k);
+            column = at == free.end() ? -1 : intrinsics->second.offset + static_cast<int>(at - free.begin());
+        }
+        columns.push_back(column);
+    }
+    const size_t n = columns.size();
+    std::vector<double> covariance(n * n, 0.0);
+    for (size_t r = 0; r < n; ++r) {
+        for (size_t c = 0; c < n; ++c) {
+            if (columns[r] >= 0 && columns[c] >= 0 && !s.covariance.empty()) {
+                covariance[r * n + c] = s.covarianceAt(columns[r], columns[c]);
+            }
+        }
+    }
+    return covariance;
+}
+
 std::vector<double> ErrorsInVariablesProblem::intrinsicSigmas(int camera) const {
     const State& s = *state_;
     std::vector<double> sigmas(kIntrinsicCount, 0.0);

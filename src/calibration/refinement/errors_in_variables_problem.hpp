@@ -62,6 +62,9 @@ public:
     int noiseRounds() const;
 
     PoseSigma poseSigma(int pose) const;
+    // Covariance (row-major) of the listed poses' [w, t] and the camera's [fx, fy, cx, cy], in that
+    // order; zero rows and columns for what was held fixed.
+    std::vector<double> jointCovariance(const std::vector<int>& poses, int camera) const;
     std::vector<double> intrinsicSigmas(int camera) const;  // [fx, fy, cx, cy]; zero where held fixed
     cv::Mat correction(int view) const;                     // E, 4 x 4
     // Per view: the correction's size in its own noise, sqrt(|t|^2 / s_t^2 + |w|^2 / s_r^2).

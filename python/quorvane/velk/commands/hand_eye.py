@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import argparse
 import math
 from pathlib import Path
 
@@ -40,6 +41,9 @@ def add_parser(commands, common_options) -> None:
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     common.add_refine_option(parser)
+    parser.add_argument("--validate", action=argparse.BooleanOptionalAction, default=True,
+                        help="predict every picture from a calibration without it, to show the accuracy to expect "
+                             "at new poses (default: on; --no-validate skips it)")
     parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
                         help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
                              "0 0 takes the robot poses as exact (default: estimated from the data)")
@@ -113,6 +117,9 @@ def report_sections(target, options, result, report_text, comparison):
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
         labels = [f"view {k}" for k in range(len(refinement.robot_pose_corrections))]
         parts.append(sections.robot_correction_section(refinement, labels))
+    validation = result.validation
+    if validation is not None and validation.validated:
+        parts.append(sections.held_out_section(validation))
     if comparison is not None:
         parts.append(sections.method_section(*comparison))
     return parts
@@ -132,7 +139,7 @@ def run(args) -> int:
         result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                       intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                       output_path=output, refine=args.refine,
-                                      refinement_options=chosen_refinement)
+                                      refinement_options=chosen_refinement, validate=args.validate)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
                     "it needs at least 4 views with the target found, within the error threshold and with "

@@ -6,8 +6,8 @@ import html
 
 import numpy as np
 
-from . import (consistency, coverage, distortion, method_table, residuals, rig_top_view, robot_corrections,
-               rotation_variety, view_errors)
+from . import (consistency, coverage, distortion, held_out, method_table, residuals, rig_top_view,
+               robot_corrections, rotation_variety, view_errors)
 from .document import Section, text_section
 
 
@@ -65,6 +65,20 @@ def robot_correction_section(refinement, labels) -> Section:
                                         refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg,
                                         labels)
     return Section("robot-corrections", "Robot pose corrections", body, note)
+
+
+def held_out_section(validation) -> Section:
+    """Every picture predicted from a calibration solved without it, beside its fitted residual."""
+    frames = list(validation.frames)
+    note = (f"Predicts pictures it did not see to {validation.median_px:.1f} px (median), "
+            f"{validation.median_mm:.1f} mm / {validation.median_deg:.2f} deg")
+    if validation.observed_over_predicted == validation.observed_over_predicted:  # not NaN
+        note += f"; observed/predicted {validation.observed_over_predicted:.1f}"
+    note += (". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames) +
+             ". Expect about the held-out error at new robot poses; the fitted residual flatters.")
+    body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
+                               validation.median_px, set(validation.worst_frames))
+    return Section("held-out", "Held-out prediction per picture", body, note)
 
 
 def method_section(method_results, text: str) -> Section:

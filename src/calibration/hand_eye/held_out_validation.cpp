@@ -1,0 +1,235 @@
+#include "calibration/hand_eye/held_out_validation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
+
+#include <opencv2/calib3d.hpp>
+
+#include "calibration/detection/camera_target_pose.hpp"
+#include "calibration/hand_eye/hand_eye_solver.hpp"
+#include "calibration/hand_eye/held_out_prediction.hpp"
+
+namespace velk::calibration {
+namespace {
+
+constexpr size_t kMinimumRemainingViews = 4;
+constexpr size_t kWorstShown = 3;
+
+// X, Y and the intrinsics of a solve without one view.
+struct HeldOutSolve {
+    bool ok = false;
+    std::string reason;
+    cv::Mat camera_transform;
+    cv::Mat target_transform;
+    cv::Mat intrinsic_matrix;
+    cv::Mat distortion_coefficients;
+    std::vector<double> joint_covariance;
+    double robot_translation_m = 0.0;
+    double robot_rotation_rad = 0.0;
+    double pixel_px = 0.0;
+};
+
+template <typename T>
+std::vector<T> without(const std::vector<T>& values, size_t left_out) {
+    std::vector<T> kept;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (k != left_out) {
+            kept.push_back(values[k]);
+        }
+    }
+    return kept;
+}
+
+std::vector<cv::Mat> knownTransforms(HandEyeSetup setup, const std::vector<cv::Mat>& robots) {
+    std::vector<cv::Mat> known;
+    for (const cv::Mat& motion : handEyeMotions(setup, robots)) {
+        known.push_back(motion.inv(cv::DECOMP_LU));
+    }
+    return known;
+}
+
+HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
+    const HandEyeRefinement& full = *in.refinement;
+    HandEyeRefinementProblem problem;
+    problem.camera_mount_T_camera = full.camera_mount_T_camera;
+    problem.target_mount_T_target = full.target_mount_T_target;
+    problem.camera_mount_T_target_mount_list = knownTransforms(in.setup, without(in.robot_T_tcp_list, left_out));
+    problem.object_points = without(in.object_points, left_out);
+    problem.image_points = without(in.image_points, left_out);
+    problem.intrinsic_matrix = full.intrinsic_matrix;
+    problem.distortion_coefficients = full.distortion_coefficients;
+    problem.refine_intrinsics = in.refine_intrinsics;
+    problem.calibration_flags = in.calibration_flags;
+    problem.eye_to_hand = in.setup == HandEyeSetup::EyeToHand;
+    // The noise levels the full solution found are held: each re-solve is then a single warm-started
+    // solve rather than a new estimation of the levels.
+    RefinementOptions options = in.options;
+    if (full.robot_error_modelled) {
+        options.robot_translation_sigma_mm = full.robot_translation_noise_mm;
+        options.robot_rotation_sigma_deg = full.robot_rotation_noise_deg;
+    }
+    const HandEyeRefinement refit = refineHandEyeSilently(problem, options);
+    HeldOutSolve solve;
+    solve.ok = refit.refined;
+    solve.reason = refit.reason;
+    solve.camera_transform = refit.camera_mount_T_camera;
+    solve.target_transform = refit.target_mount_T_target;
+    solve.intrinsic_matrix = refit.intrinsic_matrix;
+    solve.distortion_coefficients = refit.distortion_coefficients;
+    solve.joint_covariance = refit.joint_covariance;
+    solve.robot_translation_m = refit.robot_translation_noise_mm / 1000.0;
+    solve.robot_rotation_rad = refit.robot_rotation_noise_deg * CV_PI / 180.0;
+    solve.pixel_px = refit.pixel_noise_px;
+    return solve;
+}
+
+HeldOutSolve closedFormWithout(const HeldOutInputs& in, size_t left_out) {
+    HeldOutSolve solve;
+    const auto solution = solveHandEye(in.solver, handEyeMotions(in.setup, without(in.robot_T_tcp_list, left_out)),
+                                       without(in.camera_T_target_list, left_out));
+    if (!solution) {
+        solve.reason = "the solver found no finite solution without it";
+        return solve;
+    }
+    solve.ok = true;
+    solve.camera_transform = solution->camera_transform;
+    solve.target_transform = solution->target_transform;
+    solve.intrinsic_matrix = in.intrinsic_matrix;
+    solve.distortion_coefficients = in.distortion_coefficients;
+    return solve;
+}
+
+// camera_T_target of a view from X, Y and its robot pose: inv(X) * inv(motion) * Y.
+cv::Mat predictedBoardPose(const HeldOutInputs& in, const cv::Mat& x, const cv::Mat& y, size_t view) {
+    const cv::Mat motion = handEyeMotions(in.setup, {in.robot_T_tcp_list[view]})[0];
+    return x.inv(cv::DECOMP_SVD) * motion.inv(cv::DECOMP_LU) * y;
+}
+
+double cornerRms(const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& camera_T_target,
+                 const cv::Mat& k, const cv::Mat& d) {
+    cv::Mat rotationVector, projected, detected;
+    cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
+    cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), k, d, projected);
+    projected.convertTo(projected, CV_64F);
+    imagePoints.convertTo(detected, CV_64F);
+    const cv::Mat difference = projected.reshape(1, static_cast<int>(projected.total())) -
+                               detected.reshape(1, static_cast<int>(detected.total() * detected.channels() / 2));
+    return std::sqrt(cv::norm(difference, cv::NORM_L2SQR) / difference.rows);
+}
+
+double quantile(std::vector<double> values, double q) {
+    if (values.empty()) {
+        return std::nan("");
+    }
+    std::sort(values.begin(), values.end());
+    const double position = q * (values.size() - 1);
+    const size_t below = static_cast<size_t>(std::floor(position));
+    const size_t above = std::min(values.size() - 1, below + 1);
+    return values[below] + (position - below) * (values[above] - values[below]);
+}
+
+// The board pose from the view's own corners, against the predicted one: mm and deg.
+void comparePoses(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg) {
+    mm = cv::norm(predicted(cv::Rect(3, 0, 1, 3)) - own(cv::Rect(3, 0, 1, 3))) * 1000.0;
+    const cv::Mat relative = predicted(cv::Rect(0, 0, 3, 3)).t() * own(cv::Rect(0, 0, 3, 3));
+    const double c = std::clamp((cv::trace(relative)[0] - 1.0) / 2.0, -1.0, 1.0);
+    deg = std::acos(c) * 180.0 / CV_PI;
+}
+
+double fittedRms(const HeldOutInputs& in, size_t view) {
+    if (in.refinement && view < in.refinement->per_view_rms_px.size()) {
+        return in.refinement->per_view_rms_px[view];
+    }
+    return cornerRms(in.object_points[view], in.image_points[view],
+                     predictedBoardPose(in, in.camera_transform, in.target_transform, view), in.intrinsic_matrix,
+                     in.distortion_coefficients);
+}
+
+void validateView(const HeldOutInputs& in, size_t view, HandEyeValidation& validation) {
+    const std::string name = "frame " + std::to_string(in.frames[view]);
+    const HeldOutSolve solve = in.refinement ? refinedWithout(in, view) : closedFormWithout(in, view);
+    if (!solve.ok) {
+        validation.skipped.push_back(name + ": " + solve.reason);
+        return;
+    }
+    const auto own = estimateCameraTTarget(in.object_points[view], in.image_points[view], solve.intrinsic_matrix,
+                                           solve.distortion_coefficients);
+    if (!own) {
+        validation.skipped.push_back(name + ": its board could not be posed from its own corners");
+        return;
+    }
+    const cv::Mat predicted = predictedBoardPose(in, solve.camera_transform, solve.target_transform, view);
+    double mm = 0.0, deg = 0.0;
+    comparePoses(predicted, *own, mm, deg);
+    validation.frames.push_back(in.frames[view]);
+    validation.held_out_rms_px.push_back(cornerRms(in.object_points[view], in.image_points[view], predicted,
+                                                   solve.intrinsic_matrix, solve.distortion_coefficients));
+    validation.fitted_rms_px.push_back(fittedRms(in, view));
+    validation.translation_mm.push_back(mm);
+    validation.rotation_deg.push_back(deg);
+    HeldOutPrediction prediction;
+    prediction.camera_mount_T_camera = solve.camera_transform;
+    prediction.target_mount_T_target = solve.target_transform;
+    prediction.mount = knownTransforms(in.setup, {in.robot_T_tcp_list[view]})[0];
+    prediction.correction_on_left = in.setup == HandEyeSetup::EyeInHand;
+    prediction.intrinsic_matrix = solve.intrinsic_matrix;
+    prediction.distortion_coefficients = solve.distortion_coefficients;
+    prediction.object_points = in.object_points[view];
+    prediction.joint_covariance = solve.joint_covariance;
+    prediction.robot_translation_m = solve.robot_translation_m;
+    prediction.robot_rotation_rad = solve.robot_rotation_rad;
+    prediction.pixel_px = solve.pixel_px;
+    validation.predicted_rms_px.push_back(predictedHeldOutRms(prediction));
+}
+
+double rootMeanSquare(const std::vector<double>& values) {
+    const double sum = std::accumulate(values.begin(), values.end(), 0.0, [](double s, double v) { return s + v * v; });
+    return values.empty() ? std::nan("") : std::sqrt(sum / values.size());
+}
+
+void summarize(HandEyeValidation& validation) {
+    validation.median_px = quantile(validation.held_out_rms_px, 0.5);
+    validation.p90_px = quantile(validation.held_out_rms_px, 0.9);
+    validation.median_mm = quantile(validation.translation_mm, 0.5);
+    validation.median_deg = quantile(validation.rotation_deg, 0.5);
+    std::vector<size_t> order(validation.frames.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&validation](size_t a, size_t b) {
+        return validation.held_out_rms_px[a] > validation.held_out_rms_px[b];
+    });
+    for (size_t k = 0; k < std::min(kWorstShown, order.size()); ++k) {
+        validation.worst_frames.push_back(validation.frames[order[k]]);
+    }
+    const bool predicted = std::all_of(validation.predicted_rms_px.begin(), validation.predicted_rms_px.end(),
+                                       [](double v) { return std::isfinite(v) && v > 0.0; });
+    if (predicted) {
+        validation.observed_over_predicted =
+            rootMeanSquare(validation.held_out_rms_px) / rootMeanSquare(validation.predicted_rms_px);
+    }
+}
+
+}  // namespace
+
+HandEyeValidation validateHeldOut(const HeldOutInputs& in) {
+    HandEyeValidation validation;
+    const size_t views = in.object_points.size();
+    if (views < kMinimumRemainingViews + 1) {
+        validation.reason = "too few views with corners (" + std::to_string(views) + "): leaving one out must keep " +
+                            std::to_string(kMinimumRemainingViews) + " to solve with";
+        return validation;
+    }
+    for (size_t view = 0; view < views; ++view) {
+        validateView(in, view, validation);
+    }
+    if (validation.frames.empty()) {
+        validation.reason = "no view could be validated";
+        return validation;
+    }
+    validation.validated = true;
+    summarize(validation);
+    return validation;
+}
+
+}  // namespace velk::calibration
