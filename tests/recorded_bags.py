@@ -99,14 +99,16 @@ def link_at(stop_poses, time_ns):
     return translation, _slerp(_quaternion_xyzw(a[:3, :3]), _quaternion_xyzw(b[:3, :3]), s)
 
 
-def make_recording(flange_poses, stop_images) -> Recording:
+def make_recording(flange_poses, stop_images, still_offsets=STILL_OFFSETS, moving_pictures=True) -> Recording:
+    """The picture times of the robot's stops: ``still_offsets`` in each stop and, with ``moving_pictures``,
+    one at the edge of each move and two within it."""
     recording = Recording(list(flange_poses), list(stop_images))
     cycle = STOP_S + MOVE_S
     for k in range(len(flange_poses)):
         start = START_NS + int(round(k * cycle * NS))
         last = k == len(flange_poses) - 1
-        entries = [(o, True) for o in STILL_OFFSETS]
-        if not last:
+        entries = [(o, True) for o in still_offsets]
+        if moving_pictures and not last:
             entries += [(EDGE_OFFSET, False)] + [(STOP_S + o, False) for o in MOVING_OFFSETS]
         for offset, still in entries:
             recording.picture_times_ns.append(start + int(round(offset * NS)))
