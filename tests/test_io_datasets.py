@@ -327,3 +327,25 @@ def test_real_jpeg_photographs_decode_like_cv2(tmp_path, left_photos):
         expected = cv2.imread(str(source))
         assert image.shape == expected.shape == (480, 640, 3)
         assert np.abs(image.astype(int) - expected.astype(int)).max() <= 1
+
+
+# ---- pictures one at a time --------------------------------------------------------------
+
+
+def test_pictures_written_one_at_a_time_make_the_same_dataset(tmp_path):
+    io.save_hand_eye_dataset(tmp_path / "whole", images(3), poses(3))
+    for k, image in enumerate(images(3)):
+        assert io.save_hand_eye_image(tmp_path / "single", k, image) == tmp_path / "single" / f"image_{k}.png"
+    io.save_robot_poses(tmp_path / "single", poses(3))
+    for name in ["calibration_data.npz"] + [f"image_{k}.png" for k in range(3)]:
+        assert (tmp_path / "single" / name).read_bytes() == (tmp_path / "whole" / name).read_bytes()
+
+
+@pytest.mark.parametrize("index, image, message", [
+    (-1, images(1)[0], "^io: image index must be 0 or more, got -1$"),
+    (0, np.zeros((0, 0, 3), np.uint8), "^io: image 0 is empty$"),
+])
+def test_single_picture_refused_before_the_folder_is_made(tmp_path, index, image, message):
+    with pytest.raises(ValueError, match=message):
+        io.save_hand_eye_image(tmp_path / "data", index, image)
+    assert not (tmp_path / "data").exists()

@@ -157,6 +157,14 @@ void bindDatasets(py::module_& io) {
            py::arg("num_cameras"));
 }
 
+void bindDatasetPictures(py::module_& io) {
+    // The encoder runs without the GIL, so that pictures can be written from several threads.
+    io.def("save_hand_eye_image", &velk::io::save_hand_eye_image, py::arg("data_dir"), py::arg("index"),
+           py::arg("image"), py::call_guard<py::gil_scoped_release>(),
+           "Write one picture of a hand-eye dataset as data_dir/image_<index>.png (creating data_dir); returns "
+           "the file written. The poses go to calibration_data.npz with save_robot_poses.");
+}
+
 void bindRobotPoseFiles(py::module_& io) {
     io.def("save_robot_poses", &velk::io::save_robot_poses, py::arg("data_dir"), py::arg("robot_T_tcp_list"),
            "Save flange poses robot_T_tcp (robot base frame, 4x4, metres) alone as calibration_data.npz in data_dir.");
@@ -175,6 +183,7 @@ void registerIoBindings(py::module_& module) {
     bindMultiCameraCalibrationRecord(io);
     bindEyeToHandResultRecord(io);
     bindResultRecordFiles(io);
+    bindDatasetPictures(io);
     // The dataset functions stay the submodule's last names.
     bindRobotPoseFiles(io);
     bindDatasets(io);

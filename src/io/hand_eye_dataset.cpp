@@ -1,5 +1,7 @@
 #include "io/hand_eye_dataset.hpp"
 
+#include <stdexcept>
+
 #include "core/log.hpp"
 #include "io/image_files.hpp"
 #include "io/pose_archive.hpp"
@@ -7,6 +9,19 @@
 namespace fs = std::filesystem;
 
 namespace velk::io {
+
+fs::path save_hand_eye_image(const fs::path& data_dir, long long index, const cv::Mat& image) {
+    if (index < 0) {
+        throw std::invalid_argument("io: image index must be 0 or more, got " + std::to_string(index));
+    }
+    if (image.empty()) {
+        throw std::invalid_argument("io: image " + std::to_string(index) + " is empty");
+    }
+    fs::create_directories(data_dir);
+    const fs::path path = imagePath(data_dir, index, kPlainImageEnding);
+    writeImage(path, image);
+    return path;
+}
 
 void save_hand_eye_dataset(const fs::path& data_dir, const std::vector<cv::Mat>& image_list,
                            const std::vector<cv::Mat>& robot_T_tcp_list,
@@ -17,7 +32,7 @@ void save_hand_eye_dataset(const fs::path& data_dir, const std::vector<cv::Mat>&
     writePoseArchive(data_dir / kPoseArchiveName, poses);
     for (std::size_t k = 0; k < image_list.size(); ++k) {
         const auto index = static_cast<long long>(k);
-        writeImage(imagePath(data_dir, index, kPlainImageEnding), image_list[k]);
+        save_hand_eye_image(data_dir, index, image_list[k]);
         if (!annotated_images.empty()) {
             writeImage(imagePath(data_dir, index, kAnnotatedImageEnding), annotated_images[k]);
         }
