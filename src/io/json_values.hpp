@@ -31,4 +31,12 @@ int intFromJson(const nlohmann::json& value);
 // True when the member exists and is not null.
 bool hasValue(const nlohmann::json& object, const std::string& key);
 
+// Reads a member when it is there and not null; leaves value as it is otherwise.
+template <typename T>
+void readIfPresent(const nlohmann::json& object, const char* key, T& value) {
+    if (hasValue(object, key)) {
+        value = object.at(key).template get<T>();
+    }
+}
+
 }  // namespace velk::io

@@ -9,13 +9,6 @@ using nlohmann::json;
 namespace velk::io {
 namespace {
 
-template <typename T>
-void readIfPresent(const json& object, const char* key, T& value) {
-    if (hasValue(object, key)) {
-        value = object.at(key).get<T>();
-    }
-}
-
 void readMatricesIfPresent(const json& object, const char* key, std::vector<cv::Mat>& matrices) {
     if (hasValue(object, key)) {
         matrices = matrixListFromJson(object.at(key));

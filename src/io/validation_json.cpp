@@ -20,13 +20,6 @@ json numbersOrNull(const std::vector<double>& values) {
     return list;
 }
 
-template <typename T>
-void readIfPresent(const json& object, const char* key, T& value) {
-    if (hasValue(object, key)) {
-        value = object.at(key).get<T>();
-    }
-}
-
 std::vector<double> readNumbers(const json& object, const char* key) {
     std::vector<double> values;
     if (!hasValue(object, key)) {

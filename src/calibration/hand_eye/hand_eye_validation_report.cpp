@@ -1,17 +1,12 @@
 #include "calibration/hand_eye/hand_eye_validation_report.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <sstream>
+
+#include "core/fixed_text.hpp"
 
 namespace velk::calibration {
 namespace {
-
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 double heldOutOf(const HandEyeValidation& validation, int frame) {
     for (size_t k = 0; k < validation.frames.size(); ++k) {
@@ -25,11 +20,11 @@ double heldOutOf(const HandEyeValidation& validation, int frame) {
 }  // namespace
 
 std::string heldOutSentence(const HandEyeValidation& validation) {
-    std::string sentence = "Predicts pictures it did not see to " + fixed(validation.median_px, 1) +
-                           " px (median), " + fixed(validation.median_mm, 1) + " mm / " +
-                           fixed(validation.median_deg, 2) + " deg";
+    std::string sentence = "Predicts pictures it did not see to " + fixedText(validation.median_px, 1) +
+                           " px (median), " + fixedText(validation.median_mm, 1) + " mm / " +
+                           fixedText(validation.median_deg, 2) + " deg";
     if (std::isfinite(validation.observed_over_predicted)) {
-        sentence += "; observed/predicted " + fixed(validation.observed_over_predicted, 1);
+        sentence += "; observed/predicted " + fixedText(validation.observed_over_predicted, 1);
     }
     return sentence;
 }
@@ -45,11 +40,11 @@ std::string formatValidationSection(const std::optional<HandEyeValidation>& vali
         return text.str();
     }
     text << "  " << heldOutSentence(*validation) << "\n";
-    text << "  90th percentile: " << fixed(validation->p90_px, 2) << " px over " << validation->frames.size()
+    text << "  90th percentile: " << fixedText(validation->p90_px, 2) << " px over " << validation->frames.size()
          << " views\n  Worst views:";
     for (size_t k = 0; k < validation->worst_frames.size(); ++k) {
         const int frame = validation->worst_frames[k];
-        text << (k ? ", " : " ") << "frame " << frame << " (" << fixed(heldOutOf(*validation, frame), 2) << " px)";
+        text << (k ? ", " : " ") << "frame " << frame << " (" << fixedText(heldOutOf(*validation, frame), 2) << " px)";
     }
     text << "\n";
     if (!std::isfinite(validation->observed_over_predicted)) {

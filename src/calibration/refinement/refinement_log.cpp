@@ -1,19 +1,9 @@
 #include "calibration/refinement/refinement_log.hpp"
 
-#include <cstdio>
-
 #include "core/log.hpp"
+#include "core/fixed_text.hpp"
 
 namespace velk::calibration {
-namespace {
-
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-}  // namespace
 
 void logRefinementKept(const std::string& component, const std::string& reason) {
     logMessage(LogLevel::Warning, component + "Refinement not applied: " + reason +
@@ -23,8 +13,8 @@ void logRefinementKept(const std::string& component, const std::string& reason) 
 void logRefinementDone(const std::string& component, const RefinementSummary& summary, double rms_px,
                        const std::vector<int>& outlier_views) {
     logMessage(LogLevel::Info, component + "Refined in " + std::to_string(summary.iterations) +
-                                   " iterations: cost " + fixed(summary.initial_cost, 4) + " -> " +
-                                   fixed(summary.final_cost, 4) + ", RMS " + fixed(rms_px, 4) + " px");
+                                   " iterations: cost " + fixedText(summary.initial_cost, 4) + " -> " +
+                                   fixedText(summary.final_cost, 4) + ", RMS " + fixedText(rms_px, 4) + " px");
     if (outlier_views.empty()) {
         return;
     }
