@@ -88,6 +88,10 @@ def test_robot_poses_taken_as_exact_or_held_at_given_levels():
     assert held.robot_error_modelled and not held.noise_estimated
     assert held.robot_translation_noise_mm == pytest.approx(0.5)
     assert held.robot_rotation_noise_deg == pytest.approx(0.05)
+    held_pixels = options(0.5, 0.05)
+    held_pixels.pixel_sigma_px = 0.3
+    pinned = _velk.refine_hand_eye(problem, held_pixels)
+    assert pinned.pixel_noise_px == pytest.approx(0.3) and held.pixel_noise_px != pytest.approx(0.3)
     # A loose prior frees every view's pose: the hand-eye transform is then barely determined.
     loose = _velk.refine_hand_eye(problem, options(1000.0, 57.0))
     assert loose.camera_sigma.translation_norm_mm > 20 * held.camera_sigma.translation_norm_mm

@@ -32,6 +32,9 @@ void bindRefinementOptions(py::module_& module) {
         .def_readwrite("robot_rotation_sigma_deg", &RefinementOptions::robot_rotation_sigma_deg,
                        "Robot pose error, 1-sigma per axis in deg: negative (default) estimated, 0 exact, positive "
                        "held.")
+        .def_readwrite("pixel_sigma_px", &RefinementOptions::pixel_sigma_px,
+                       "Corner noise of a hand-eye refinement that models the robot's error, 1-sigma per image "
+                       "coordinate in px: negative (default) estimated from the data, positive held at that value.")
         .def_readwrite("intrinsic_sigmas_px", &RefinementOptions::intrinsic_sigmas_px,
                        "1-sigma [fx, fy, cx, cy] in pixels of intrinsics that were passed in; empty (default): "
                        "exact.");

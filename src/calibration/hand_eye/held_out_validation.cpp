@@ -69,6 +69,7 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
     if (full.robot_error_modelled) {
         options.robot_translation_sigma_mm = full.robot_translation_noise_mm;
         options.robot_rotation_sigma_deg = full.robot_rotation_noise_deg;
+        options.pixel_sigma_px = full.pixel_noise_px;
     }
     const HandEyeRefinement refit = refineHandEyeSilently(problem, options);
     HeldOutSolve solve;

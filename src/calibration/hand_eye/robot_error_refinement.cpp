@@ -80,6 +80,10 @@ std::pair<ObservationNoise, NoiseEstimation> robotNoiseSettings(const Refinement
         start.rotation_rad = options.robot_rotation_sigma_deg * CV_PI / 180.0;
         estimation.rotation = false;
     }
+    if (options.pixel_sigma_px > 0.0) {
+        start.pixel_px = options.pixel_sigma_px;
+        estimation.pixel = false;
+    }
     return {start, estimation};
 }
 

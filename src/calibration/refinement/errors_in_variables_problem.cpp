@@ -247,7 +247,9 @@ struct ErrorsInVariablesProblem::State {
             const double factor = components.varianceFactor(group);
             return std::isfinite(factor) ? clamp(sigma * std::sqrt(factor), low, high) : sigma;
         };
-        next.pixel_px = rescale(kPixelGroup, noise.pixel_px, kMinPixel, kMaxPixel);
+        if (estimate.pixel) {
+            next.pixel_px = rescale(kPixelGroup, noise.pixel_px, kMinPixel, kMaxPixel);
+        }
         if (estimate.translation && !translation_priors.empty()) {
             next.translation_m = rescale(kTranslationGroup, noise.translation_m, kMinTranslation, kMaxTranslation);
         }

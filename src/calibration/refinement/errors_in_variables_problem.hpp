@@ -18,10 +18,11 @@ struct ObservationNoise {
 };
 
 // Which robot noise levels are estimated from the data; the others stay at their starting
-// values. The corner noise is always estimated.
+// values.
 struct NoiseEstimation {
     bool translation = true;
     bool rotation = true;
+    bool pixel = true;
 };
 
 // A bundle of target corners like ReprojectionProblem's, in which the known transform of every

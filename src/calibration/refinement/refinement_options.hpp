@@ -14,6 +14,9 @@ struct RefinementOptions {
     // estimated from the data; zero, the robot poses are taken as exact; positive, held at that value.
     double robot_translation_sigma_mm = -1.0;
     double robot_rotation_sigma_deg = -1.0;
+    // Corner noise of that refinement, 1-sigma per image coordinate: negative, estimated from the
+    // data; positive, held at that value.
+    double pixel_sigma_px = -1.0;
     // 1-sigma [fx, fy, cx, cy] (pixels) of intrinsics that were passed in; empty: they are exact.
     std::vector<double> intrinsic_sigmas_px;
 };
