@@ -190,3 +190,9 @@ def write_poses(path, robot_T_tcp_list, fmt: str = "xyz-quat") -> Path:
     path.parent.mkdir(parents=True, exist_ok=True)
     path.write_text("\n".join(lines) + "\n", encoding="utf-8")
     return path
+
+
+def without_captured(candidates, captured, tolerance=1e-5) -> list:
+    """The candidates that are not already among the captured flange poses (equal within ``tolerance``)."""
+    taken = [np.asarray(c, dtype=np.float64) for c in captured]
+    return [p for p in candidates if all(np.abs(np.asarray(p) - c).max() > tolerance for c in taken)]

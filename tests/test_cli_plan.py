@@ -1,0 +1,74 @@
+"""velk plan: a new plan written as a pose file velk poses import reads, its predicted sigma per added pose
+and its report; the next best poses after a capture; a workspace that cannot work refused with the reason."""
+
+import json
+
+import numpy as np
+import pytest
+
+from quorvane.velk import cli, demo
+from quorvane.velk.pose_import import read_pose_file
+
+TARGET = {"kind": "charuco", "squares_x": 9, "squares_y": 7, "square_length": 0.04, "marker_length": 0.03,
+          "dictionary": "DICT_5X5_100", "legacy_pattern": False}
+
+
+@pytest.fixture()
+def target_file(tmp_path):
+    path = tmp_path / "target.json"
+    path.write_text(json.dumps(TARGET))
+    return path
+
+
+def plan_arguments(target_file, output, *extra):
+    return ["plan", "--target", str(target_file), "--fov", "65", "--fixed", *map(str, demo.WORLD_T_TARGET_POSE),
+            "--hand-eye", *map(str, demo.TRUE_TCP_T_CAMERA_POSE), "--candidates", "150", "-o", str(output), *extra]
+
+
+def sigma_lines(text):
+    return [line for line in text.splitlines() if " poses: " in line]
+
+
+@pytest.mark.parametrize("fmt", ["xyz-quat", "matrix"])
+def test_a_new_plan_writes_importable_poses_and_its_sigma_per_pose(tmp_path, target_file, capsys, fmt):
+    output = tmp_path / "plan.csv"
+    report = tmp_path / "plan.html"
+    status = cli.main(plan_arguments(target_file, output, "--poses", "8", "--format", fmt, "--report", str(report)))
+    out = capsys.readouterr().out
+    assert status == 0, out
+    lines = sigma_lines(out)
+    assert len(lines) == 8 and lines[-1].strip().startswith("8 poses:") and "mm" in lines[-1]
+    assert len(read_pose_file(output, fmt)) == 8
+    dataset = tmp_path / "dataset"
+    assert cli.main(["poses", "import", str(output), "--format", fmt, "-o", str(dataset)]) == 0
+    page = report.read_text()
+    assert 'id="plan-sigma"' in page and 'id="plan-sketch"' in page and "plan-planned-cameras" in page
+
+
+def test_the_next_best_poses_continue_a_capture(tmp_path, target_file, capsys):
+    first = tmp_path / "first.csv"
+    assert cli.main(plan_arguments(target_file, first, "--poses", "5")) == 0
+    dataset = tmp_path / "dataset"
+    assert cli.main(["poses", "import", str(first), "--format", "xyz-quat", "-o", str(dataset)]) == 0
+    capsys.readouterr()
+    following = tmp_path / "next.csv"
+    assert cli.main(plan_arguments(target_file, following, "--next", "3", str(dataset))) == 0
+    out = capsys.readouterr().out
+    assert "5 poses already captured" in out
+    assert [line.split()[0] for line in sigma_lines(out)] == ["6", "7", "8"]
+    captured = read_pose_file(first, "xyz-quat")
+    # The best continuation never repeats a pose already taken.
+    for pose in read_pose_file(following, "xyz-quat"):
+        assert min(np.abs(pose - c).max() for c in captured) > 1e-5
+
+
+@pytest.mark.parametrize("extra, reason", [
+    (["--distance", "0.05", "0.1"], "never fully seen"),
+    (["--box", "5", "5", "5", "6", "6", "6"], "inside the --box"),
+    (["--tilt", "75", "85", "--roll", "0"], "board"),
+    (["--robot-noise", "0", "0.03"], "must be positive"),
+])
+def test_a_workspace_that_cannot_work_is_refused_with_the_reason(tmp_path, target_file, capsys, extra, reason):
+    assert cli.main(plan_arguments(target_file, tmp_path / "plan.csv", *extra)) == 2
+    assert reason in capsys.readouterr().err
+    assert not (tmp_path / "plan.csv").exists()
