@@ -2,6 +2,7 @@
 and its report; the next best poses after a capture; a workspace that cannot work refused with the reason."""
 
 import json
+import re
 
 import numpy as np
 import pytest
@@ -26,7 +27,7 @@ def plan_arguments(target_file, output, *extra):
 
 
 def sigma_lines(text):
-    return [line for line in text.splitlines() if " poses: " in line]
+    return [line for line in text.splitlines() if re.match(r"\s*\d+ poses: ", line)]
 
 
 @pytest.mark.parametrize("fmt", ["xyz-quat", "matrix"])
@@ -54,7 +55,7 @@ def test_the_next_best_poses_continue_a_capture(tmp_path, target_file, capsys):
     following = tmp_path / "next.csv"
     assert cli.main(plan_arguments(target_file, following, "--next", "3", str(dataset))) == 0
     out = capsys.readouterr().out
-    assert "5 poses already captured" in out
+    assert "5 poses already captured" in out and "with the 5 captured poses: translation" in out
     assert [line.split()[0] for line in sigma_lines(out)] == ["6", "7", "8"]
     captured = read_pose_file(first, "xyz-quat")
     # The best continuation never repeats a pose already taken.
@@ -72,3 +73,33 @@ def test_a_workspace_that_cannot_work_is_refused_with_the_reason(tmp_path, targe
     assert cli.main(plan_arguments(target_file, tmp_path / "plan.csv", *extra)) == 2
     assert reason in capsys.readouterr().err
     assert not (tmp_path / "plan.csv").exists()
+
+
+def _last_translation_norm(text):
+    values = sigma_lines(text)[-1].split("translation")[1].split("mm")[0].split()
+    return float(np.linalg.norm([float(v) for v in values]))
+
+
+def test_noise_levels_from_an_earlier_calibration(tmp_path, target_file, capsys):
+    import _velk
+
+    record = _velk.io.HandEyeResultRecord()
+    record.tcp_T_camera_list = [np.eye(4)]
+    refinement = _velk.io.RefinementRecord()
+    noise = _velk.io.RobotNoiseRecord()
+    noise.estimated, noise.translation_mm, noise.rotation_deg, noise.pixel_px = True, 1.2, 0.12, 0.5
+    refinement.refined, refinement.robot_noise = True, noise
+    record.refinement = refinement
+    _velk.io.save_hand_eye_result(tmp_path, record)
+    assert cli.main(plan_arguments(target_file, tmp_path / "a.csv", "--poses", "6")) == 0
+    default = _last_translation_norm(capsys.readouterr().out)
+    assert cli.main(plan_arguments(target_file, tmp_path / "b.csv", "--poses", "6", "--noise-from",
+                                   str(tmp_path / "hand_eye.json"))) == 0
+    noisier = _last_translation_norm(capsys.readouterr().out)
+    assert noisier > 2.5 * default
+    refinement.robot_noise = None
+    record.refinement = refinement
+    _velk.io.save_hand_eye_result(tmp_path, record)
+    assert cli.main(plan_arguments(target_file, tmp_path / "c.csv", "--noise-from",
+                                   str(tmp_path / "hand_eye.json"))) == 2
+    assert "no robot noise estimate" in capsys.readouterr().err

@@ -135,6 +135,10 @@ def run(args) -> int:
     chosen = [pool[step.candidate] for step in plan.steps]
     print(f"{plan.usable_candidates} of {len(pool)} candidate poses see enough of the board"
           + (f"; {len(captured)} poses already captured" if captured else ""))
+    if captured:
+        ranking = _velk.rank_next_poses(scene, captured, pool)
+        now = planning.sigma_text(ranking.current) if ranking.current_determined else "not yet determined"
+        print(f"  with the {len(captured)} captured poses: {now}")
     print("Predicted 1-sigma of the hand-eye transform after each added pose:")
     for k, step in enumerate(plan.steps):
         total = len(captured) + k + 1
