@@ -103,3 +103,36 @@ def test_noise_levels_from_an_earlier_calibration(tmp_path, target_file, capsys)
     assert cli.main(plan_arguments(target_file, tmp_path / "c.csv", "--noise-from",
                                    str(tmp_path / "hand_eye.json"))) == 2
     assert "no robot noise estimate" in capsys.readouterr().err
+
+
+def test_eye_to_hand_poses_chosen_from_a_file_of_reachable_poses(tmp_path, target_file, capsys):
+    from quorvane.velk import planning
+
+    scene = planning.make_scene(planning.guess_camera_matrix((1280, 960), 65.0), np.zeros(5), (1280, 960),
+                                planning.target_corners(planning_spec()), True,
+                                np.asarray(_velk_pose(demo.TRUE_ROBOT_T_CAMERA_POSE)),
+                                np.asarray(_velk_pose(demo.TRUE_TCP_T_TARGET_POSE)))
+    reachable = planning.workspace_candidates(scene, planning.Workspace(), 60)
+    candidates = planning.write_poses(tmp_path / "reachable.csv", reachable, "xyz-euler-deg")
+    output = tmp_path / "plan.csv"
+    status = cli.main(["plan", "--target", str(target_file), "--eye-to-hand", "--fov", "65",
+                       "--fixed", *map(str, demo.TRUE_ROBOT_T_CAMERA_POSE),
+                       "--hand-eye", *map(str, demo.TRUE_TCP_T_TARGET_POSE), "--candidate-file", str(candidates),
+                       "--candidate-format", "xyz-euler-deg", "--poses", "6", "-o", str(output)])
+    assert status == 0
+    assert "60 of 60 candidate poses" in capsys.readouterr().out
+    for pose in read_pose_file(output, "xyz-quat"):
+        assert min(np.abs(pose - r).max() for r in reachable) < 1e-5
+
+
+def planning_spec():
+    from quorvane.velk.target_file import TargetSpec
+
+    return TargetSpec(kind="charuco", squares_x=9, squares_y=7, square_length=0.04, marker_length=0.03,
+                      dictionary="DICT_5X5_100")
+
+
+def _velk_pose(vector):
+    import _velk
+
+    return _velk.tf.pose_to_transformation_matrix(list(vector))
