@@ -136,3 +136,18 @@ def _velk_pose(vector):
     import _velk
 
     return _velk.tf.pose_to_transformation_matrix(list(vector))
+
+
+def test_the_predicted_sigma_of_given_poses_per_axis(tmp_path, target_file, capsys):
+    planned = tmp_path / "plan.csv"
+    assert cli.main(plan_arguments(target_file, planned, "--poses", "10")) == 0
+    last = sigma_lines(capsys.readouterr().out)[-1]
+    arguments = [a for a in plan_arguments(target_file, "unused") if a not in ("-o", "unused")]
+    assert cli.main(arguments + ["--predict", str(planned)]) == 0
+    out = capsys.readouterr().out
+    assert out.count("corners seen") == 10 and "not used" not in out
+    camera = next(line for line in out.splitlines() if line.startswith("Predicted 1-sigma of tcp_T_camera"))
+    # The same poses predict what the plan printed after its tenth.
+    assert camera.split(": ", 1)[1] == last.split(": ", 1)[1].rsplit(" (", 1)[0]
+    assert cli.main(arguments) == 2
+    assert "-o POSES_CSV is required" in capsys.readouterr().err

@@ -51,7 +51,10 @@ def add_parser(commands, common_options) -> None:
     _add_workspace_options(parser)
     parser.add_argument("--format", default="xyz-quat", choices=FORMATS,
                         help="pose file format, as velk poses import reads it (default: xyz-quat, wxyz order)")
-    parser.add_argument("-o", "--output", required=True, metavar="POSES_CSV", help="file for the planned poses")
+    parser.add_argument("--predict", metavar="POSES_FILE",
+                        help="predict the 1-sigma of the flange poses in this file (read as --candidate-file is) "
+                             "instead of planning")
+    parser.add_argument("-o", "--output", metavar="POSES_CSV", help="file for the planned poses (required to plan)")
     common.add_report_option(parser)
     parser.set_defaults(run=run)
 
@@ -124,9 +127,25 @@ def _count_and_captured(args):
     return count, load_poses(Path(args.next[1]))
 
 
+def predict(args, scene) -> int:
+    """Prints the corners each given flange pose sees and the predicted 1-sigma of the calibration from them."""
+    poses = read_pose_file(args.predict, args.candidate_format, args.candidate_units, args.candidate_quat_order)
+    prediction = _velk.predict_hand_eye(scene, poses)
+    for k, (corners, usable) in enumerate(zip(prediction.corners_seen, prediction.usable)):
+        print(f"  pose {k + 1:3d}: {corners} corners seen{'' if usable else ' (too few: not used)'}")
+    camera, target = ("robot_T_camera", "tcp_T_target") if args.eye_to_hand else ("tcp_T_camera", "robot_T_target")
+    print(f"Predicted 1-sigma of {camera}: {planning.sigma_text(prediction.camera_sigma)}")
+    print(f"Predicted 1-sigma of {target}: {planning.sigma_text(prediction.target_sigma)}")
+    return 0
+
+
 def run(args) -> int:
     """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
     scene = build_scene(args)
+    if args.predict:
+        return predict(args, scene)
+    if not args.output:
+        raise UsageError("plan: -o POSES_CSV is required to plan (or give --predict POSES_FILE)")
     count, captured = _count_and_captured(args)
     pool = planning.without_captured(candidate_poses(args, scene), captured)
     if count < 1:
@@ -143,7 +162,7 @@ def run(args) -> int:
     for k, step in enumerate(plan.steps):
         total = len(captured) + k + 1
         text = planning.sigma_text(step.camera_sigma) if step.determined else "not yet determined"
-        print(f"  {total:3d} poses: {text}")
+        print(f"  {total:3d} poses: {text} ({plan.corners_seen[step.candidate]} corners seen)")
     written = planning.write_poses(args.output, chosen, args.format)
     print(f"Planned poses written to {written} (velk poses import {written} --format {args.format} -o DATASET_DIR)")
     if args.report:
