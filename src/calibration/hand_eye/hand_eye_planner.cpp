@@ -11,8 +11,6 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kFewestUsablePoses = 3;
-
 // The information of the captured poses and of every candidate, from one problem holding them all.
 struct PlanInformation {
     cv::Mat base;
@@ -33,7 +31,7 @@ void checkCandidates(const HandEyePlanScene& scene, const PlanInformation& info)
                                     std::to_string(most) + ")");
     }
     const auto usable = std::count(info.usable.begin(), info.usable.end(), true) + info.captured_usable;
-    if (usable < kFewestUsablePoses) {
+    if (usable < kFewestPlanPoses) {
         throw std::invalid_argument("hand-eye plan: fewer than three usable poses: only " + std::to_string(usable) +
                                     " see at least " + std::to_string(planMinimumCorners(scene)) +
                                     " corners of the board");

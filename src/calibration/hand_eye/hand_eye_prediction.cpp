@@ -8,8 +8,6 @@
 
 namespace velk::calibration {
 
-constexpr int kFewestUsablePoses = 3;
-
 HandEyePrediction predictHandEye(const HandEyePlanScene& scene, const std::vector<cv::Mat>& robot_T_tcp_list) {
     NominalProblem nominal = buildNominalProblem(scene, robot_T_tcp_list);
     HandEyePrediction prediction;
@@ -18,7 +16,7 @@ HandEyePrediction predictHandEye(const HandEyePlanScene& scene, const std::vecto
         prediction.usable.push_back(view >= 0);
     }
     const auto usable = std::count(prediction.usable.begin(), prediction.usable.end(), true);
-    if (usable < kFewestUsablePoses) {
+    if (usable < kFewestPlanPoses) {
         throw std::invalid_argument("hand-eye plan: only " + std::to_string(usable) + " of the " +
                                     std::to_string(robot_T_tcp_list.size()) + " flange poses see at least " +
                                     std::to_string(planMinimumCorners(scene)) +

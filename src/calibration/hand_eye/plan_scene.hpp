@@ -30,6 +30,9 @@ struct HandEyePlanScene {
     double min_corner_share = 0.5;
 };
 
+// The fewest usable poses a prediction or a plan needs.
+constexpr int kFewestPlanPoses = 3;
+
 // camera_T_target of a flange pose robot_T_tcp under the scene's nominal transforms.
 cv::Mat planCameraTTarget(const HandEyePlanScene& scene, const cv::Mat& robot_T_tcp);
 // The known link between the mounting frames: inv(robot_T_tcp) eye-in-hand, robot_T_tcp eye-to-hand.
