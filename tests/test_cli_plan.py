@@ -66,6 +66,7 @@ def test_the_next_best_poses_continue_a_capture(tmp_path, target_file, capsys):
 @pytest.mark.parametrize("extra, reason", [
     (["--distance", "0.05", "0.1"], "never fully seen"),
     (["--box", "5", "5", "5", "6", "6", "6"], "inside the --box"),
+    (["--flange-tilt", "0.01"], "--flange-tilt"),
     (["--tilt", "75", "85", "--roll", "0"], "board"),
     (["--robot-noise", "0", "0.03"], "must be positive"),
 ])

@@ -180,6 +180,25 @@ def test_the_next_best_pose_lowers_the_sigma_most_and_the_plan_continues_a_captu
     assert np.allclose(ranking.with_candidate[best].translation_mm, predicted.translation_mm, rtol=1e-4)
 
 
+@pytest.mark.parametrize("bound", ["box", "flange tilt"])
+def test_the_workspace_bounds_keep_only_the_flange_poses_inside_them(bound):
+    scene = pc.plan_scene("eye-in-hand")
+    free = candidates(scene, 200)
+    positions = np.array([p[:3, 3] for p in free])
+    tilts = np.degrees(np.arccos(np.clip([-p[2, 2] for p in free], -1.0, 1.0)))
+    if bound == "box":
+        low, high = np.percentile(positions, 25, axis=0), np.percentile(positions, 75, axis=0)
+        workspace = planning.Workspace(box=(tuple(low), tuple(high)))
+        expected = [p for p, x in zip(free, positions) if np.all(x >= low) and np.all(x <= high)]
+    else:
+        limit = float(np.median(tilts))
+        workspace = planning.Workspace(flange_tilt_deg=limit)
+        expected = [p for p, t in zip(free, tilts) if t <= limit + 1e-9]
+    kept = candidates(scene, 200, workspace)
+    assert 0 < len(kept) < len(free) and len(kept) == len(expected)
+    assert all(np.array_equal(a, b) for a, b in zip(kept, expected))
+
+
 # --- Bad input -----------------------------------------------------------------------------------------------------
 
 

@@ -33,12 +33,14 @@ class Workspace:
 
     Distances (m) from the board's centre, tilts (deg) of the line of sight from the board's
     normal, turns (deg) about the optical axis; ``box`` = ((x, y, z) min, (x, y, z) max) of the
-    flange position in the robot base frame, or None for no bound."""
+    flange position in the robot base frame, or None for no bound; ``flange_tilt_deg``: the largest
+    angle of the flange's z axis from straight down (the base's -z), or None for no bound."""
 
     distance_m: tuple = (0.3, 0.8)
     tilt_deg: tuple = (10.0, 45.0)
     roll_deg: float = 25.0
     box: tuple | None = None
+    flange_tilt_deg: float | None = None
 
 
 def guess_camera_matrix(image_size, horizontal_fov_deg: float) -> np.ndarray:
@@ -144,9 +146,17 @@ def inside_box(robot_T_tcp_list, box) -> list:
     return [p for p in robot_T_tcp_list if np.all(p[:3, 3] >= low) and np.all(p[:3, 3] <= high)]
 
 
+def within_flange_tilt(robot_T_tcp_list, limit_deg) -> list:
+    """The flange poses whose z axis points within ``limit_deg`` of straight down (the base's -z); all for None."""
+    if limit_deg is None:
+        return list(robot_T_tcp_list)
+    return [p for p in robot_T_tcp_list if -p[2, 2] >= math.cos(math.radians(limit_deg))]
+
+
 def workspace_candidates(scene, workspace: Workspace, count: int) -> list:
-    """Candidate flange poses: spread camera poses whose flange lies inside the workspace box."""
-    return inside_box(flange_poses(scene, spread_camera_poses(scene.object_points, workspace, count)), workspace.box)
+    """Candidate flange poses: spread camera poses whose flange lies inside the workspace box and tilt limit."""
+    poses = flange_poses(scene, spread_camera_poses(scene.object_points, workspace, count))
+    return within_flange_tilt(inside_box(poses, workspace.box), workspace.flange_tilt_deg)
 
 
 def sigma_text(sigma) -> str:

@@ -69,6 +69,8 @@ def _add_workspace_options(parser) -> None:
                         help="largest turn about the optical axis (default: 25 deg)")
     parser.add_argument("--box", type=float, nargs=6, metavar=("XMIN", "YMIN", "ZMIN", "XMAX", "YMAX", "ZMAX"),
                         help="flange positions allowed, in the robot base frame (m)")
+    parser.add_argument("--flange-tilt", type=float, metavar="DEG",
+                        help="largest angle of the flange's z axis from straight down (the robot base's -z)")
     parser.add_argument("--candidate-file", metavar="FILE",
                         help="reachable flange poses to choose from instead (CSV or JSON, as velk poses import reads)")
     parser.add_argument("--candidate-format", default="xyz-quat", choices=FORMATS)
@@ -110,10 +112,10 @@ def candidate_poses(args, scene) -> list:
         return read_pose_file(args.candidate_file, args.candidate_format, args.candidate_units,
                               args.candidate_quat_order)
     box = None if args.box is None else (tuple(args.box[:3]), tuple(args.box[3:]))
-    workspace = planning.Workspace(tuple(args.distance), tuple(args.tilt), args.roll, box)
+    workspace = planning.Workspace(tuple(args.distance), tuple(args.tilt), args.roll, box, args.flange_tilt)
     poses = planning.workspace_candidates(scene, workspace, args.candidates)
     if not poses:
-        raise UsageError("plan: no candidate pose puts the flange inside the --box")
+        raise UsageError("plan: no candidate pose puts the flange inside the --box and --flange-tilt")
     return poses
 
 
