@@ -291,3 +291,60 @@ def rig_problem(scene, poses, matrices, distortions, refine_intrinsics=True, ref
 
 def rotation_error_deg(a, b):
     return math.degrees(np.linalg.norm(error_vectors(a, b)[1]))
+
+
+def plan_scene(setup, pixel_noise_px=0.2, robot_noise=(0.3, 0.03), free_intrinsics=True):
+    """The demo's set-up as a plan scene: its camera, the 9 x 7 board's corners and the true transforms."""
+    from quorvane.velk import planning
+
+    if setup == "eye-in-hand":
+        camera = _velk.tf.pose_to_transformation_matrix(demo.TRUE_TCP_T_CAMERA_POSE)
+        target = _velk.tf.pose_to_transformation_matrix(demo.WORLD_T_TARGET_POSE)
+    else:
+        camera = _velk.tf.pose_to_transformation_matrix(demo.TRUE_ROBOT_T_CAMERA_POSE)
+        target = _velk.tf.pose_to_transformation_matrix(demo.TRUE_TCP_T_TARGET_POSE)
+    return planning.make_scene(EYE_IN_HAND_K, EYE_IN_HAND_D, IMAGE_SIZE, board_grid(), setup == "eye-to-hand", camera,
+                               target, pixel_noise_px, robot_noise, free_intrinsics)
+
+
+def planned_corners(scene, robot_T_tcp_list, seed):
+    """The corners a plan's flange poses show, with the scene's pixel noise, and the poses the robot reports with
+    its noise; the truth is the scene's. An EyeInHandCorners or EyeToHandCorners like the generators above."""
+    rng = np.random.default_rng([seed, 2])
+    objects, pixels, camera_poses = [], [], []
+    for robot_T_tcp in robot_T_tcp_list:
+        camera_T_target = np.asarray(_velk.plan_camera_T_target(scene, robot_T_tcp))
+        seen = np.asarray(_velk.plan_visible_corners(scene, robot_T_tcp), dtype=int)
+        points = np.asarray(scene.object_points)[seen]
+        rvec, _ = cv2.Rodrigues(camera_T_target[:3, :3])
+        exact, _ = cv2.projectPoints(points, rvec, camera_T_target[:3, 3], scene.intrinsic_matrix,
+                                     scene.distortion_coefficients)
+        objects.append(points.astype(np.float32))
+        pixels.append((exact.reshape(-1, 2) + rng.normal(0.0, scene.pixel_noise_px, (len(seen), 2))).astype(np.float32))
+        camera_poses.append(camera_T_target)
+    true_robot = [np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
+    reported = demo.perturb_robot_poses(true_robot, scene.robot_translation_noise_mm, scene.robot_rotation_noise_deg,
+                                        np.random.default_rng([seed, 1]))
+    camera, target = np.asarray(scene.camera_mount_T_camera), np.asarray(scene.target_mount_T_target)
+    if scene.eye_to_hand:
+        return EyeToHandCorners(objects, pixels, reported, true_robot, camera_poses, camera, target)
+    return EyeInHandCorners(objects, pixels, reported, true_robot, camera_poses, camera, target)
+
+
+def refine_planned(scene, corners, given_intrinsics=False):
+    """TSAI from the noisy corners (intrinsics calibrated on them unless given), then the default refinement,
+    which models the robot's error; the refinement and the true hand-eye transform."""
+    if given_intrinsics:
+        K, D = np.asarray(scene.intrinsic_matrix), np.asarray(scene.distortion_coefficients).reshape(1, -1)
+        poses = poses_with_intrinsics(corners, K, D)
+    else:
+        K, D, poses = intrinsics_from_views(corners)
+    if scene.eye_to_hand:
+        start = closed_form_robot_T_camera(corners.robot_T_tcp_list, poses, "TSAI")
+        problem = eye_to_hand_problem(corners, start, K, D, refine_intrinsics=not given_intrinsics)
+        truth = corners.robot_T_camera
+    else:
+        start = closed_form_tcp_T_camera(corners.robot_T_tcp_list, poses, "TSAI")
+        problem = eye_in_hand_problem(corners, start, K, D, refine_intrinsics=not given_intrinsics)
+        truth = corners.tcp_T_camera
+    return _velk.refine_hand_eye(problem), truth

@@ -16,7 +16,7 @@ UNDOCUMENTED_BY_DESIGN = {f"_velk.io.{name}" for name in [
     "save_hand_eye_dataset", "load_hand_eye_dataset", "next_multi_camera_capture_index", "save_multi_camera_capture",
     "save_multi_camera_robot_poses", "load_multi_camera_robot_poses", "load_multi_camera_dataset"]}
 PYTHON_MODULES = ["quorvane.velk", "quorvane.velk.synthetic", "quorvane.velk.demo", "quorvane.velk.cli",
-                  "quorvane.velk.tf", "quorvane.velk.io", "quorvane.velk.diagnostics"]
+                  "quorvane.velk.tf", "quorvane.velk.io", "quorvane.velk.diagnostics", "quorvane.velk.planning"]
 
 
 def described(routine) -> bool:

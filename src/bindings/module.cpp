@@ -57,6 +57,7 @@ void fillModule(py::module_& module) {
     velk::bindings::registerIntrinsicBindings(module);
     velk::bindings::registerRefinementBindings(module);
     velk::bindings::registerHandEyeBindings(module);
+    velk::bindings::registerPlanningBindings(module);
     velk::bindings::registerMultiCameraBindings(module);
     velk::bindings::registerDiagnosticsBindings(module);
     velk::bindings::registerBenchmarkBindings(module);

@@ -14,6 +14,8 @@ void registerIntrinsicBindings(pybind11::module_& module);
 // Refinement records come before the calibrators whose signatures name them.
 void registerRefinementBindings(pybind11::module_& module);
 void registerHandEyeBindings(pybind11::module_& module);
+// Planned poses and their predicted uncertainty; names PoseSigma.
+void registerPlanningBindings(pybind11::module_& module);
 void registerMultiCameraBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
 void registerBenchmarkBindings(pybind11::module_& module);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include <Eigen/Dense>
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/refinement/camera_block.hpp"
@@ -335,6 +336,67 @@ struct ErrorsInVariablesProblem::State {
         return true;
     }
 
+    bool blocks_settled = false;
+
+    void settleOnce() {
+        if (!blocks_settled) {
+            settleBlocks();
+            blocks_settled = true;
+        }
+    }
+
+    // Per jacobian column: its place among the shared unknowns (every free block but the
+    // corrections), or -1 for a correction's column.
+    std::vector<int> sharedIndices(int& sharedCount) const {
+        std::map<const double*, bool> isCorrection;
+        for (const auto& correction : corrections) {
+            isCorrection[correction.data()] = true;
+        }
+        std::vector<int> shared(column_count, -1);
+        sharedCount = 0;
+        for (double* block : free_blocks) {
+            const BlockColumns& entry = columns.at(block);
+            for (size_t k = 0; k < entry.parameters.size(); ++k) {
+                if (!isCorrection.count(block)) {
+                    shared[entry.offset + static_cast<int>(k)] = sharedCount++;
+                }
+            }
+        }
+        return shared;
+    }
+
+    int correctionOffset(int view) const {
+        const auto found = columns.find(corrections.at(view).data());
+        return found == columns.end() ? -1 : found->second.offset;
+    }
+
+    // Adds the weighted outer products of rows [first, last) to the shared block A, the mixed
+    // block B (shared x correction) and the correction block C of one view.
+    void accumulateRows(const GroupedLinearisation& lin, int first, int last, const std::vector<int>& shared,
+                        int correction, Eigen::MatrixXd& a, Eigen::MatrixXd& b, Eigen::MatrixXd& c) const {
+        for (int r = first; r < last; ++r) {
+            const double sigma = lin.group_sigmas[lin.row_groups[r]];
+            const double weight = 1.0 / (sigma * sigma);
+            for (int i = lin.row_starts[r]; i < lin.row_starts[r + 1]; ++i) {
+                const int ci = lin.column_indices[i];
+                const double vi = weight * lin.values[i];
+                const bool localI = correction >= 0 && ci >= correction && ci < correction + kPoseParameterCount;
+                for (int j = lin.row_starts[r]; j < lin.row_starts[r + 1]; ++j) {
+                    const int cj = lin.column_indices[j];
+                    const bool localJ = correction >= 0 && cj >= correction && cj < correction + kPoseParameterCount;
+                    const double value = vi * lin.values[j];
+                    if (!localI && !localJ && shared[ci] >= 0 && shared[cj] >= 0) {
+                        a(shared[ci], shared[cj]) += value;
+                    } else if (!localI && localJ && shared[ci] >= 0) {
+                        b(shared[ci], cj - correction) += value;
+                    } else if (localI && localJ) {
+                        c(ci - correction, cj - correction) += value;
+                    }
+                }
+            }
+        }
+    }
+
     double covarianceAt(int row, int column) const {
         return covariance[static_cast<size_t>(row) * column_count + column];
     }
@@ -432,7 +494,7 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
 
 bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason) {
     State& s = *state_;
-    s.settleBlocks();
+    s.settleOnce();
     summary = RefinementSummary();
     s.settled = false;
     const State::Values start = s.values();
@@ -461,6 +523,104 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
     s.summarizeCosts(start, summary);
     summary.converged = true;
     return true;
+}
+
+bool ErrorsInVariablesProblem::evaluateCovariance(std::string& reason) {
+    State& s = *state_;
+    s.settleOnce();
+    s.applyWeights();
+    GroupedLinearisation linearisation;
+    if (!s.linearise(linearisation)) {
+        reason = "the problem could not be evaluated at its values";
+        return false;
+    }
+    const VarianceComponents components = estimateVarianceComponents(linearisation);
+    if (!components.ok) {
+        reason = "the normal matrix is singular: the views do not determine every unknown";
+        return false;
+    }
+    s.covariance = components.covariance;
+    return true;
+}
+
+std::vector<cv::Mat> ErrorsInVariablesProblem::viewInformation() {
+    State& s = *state_;
+    s.settleOnce();
+    s.applyWeights();
+    GroupedLinearisation lin;
+    if (!s.linearise(lin)) {
+        throw std::runtime_error("ErrorsInVariablesProblem: the problem could not be evaluated at its values");
+    }
+    int sharedCount = 0;
+    const std::vector<int> shared = s.sharedIndices(sharedCount);
+    const int viewCount = static_cast<int>(s.views.size());
+    int cornerRows = 0;
+    for (const ViewBlocks& view : s.views) {
+        cornerRows += 2 * static_cast<int>(view.residuals.size());
+    }
+    std::vector<cv::Mat> information;
+    int first = 0;
+    for (int v = 0; v < viewCount; ++v) {
+        const int last = first + 2 * static_cast<int>(s.views[v].residuals.size());
+        const int correction = s.correctionOffset(v);
+        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(sharedCount, sharedCount);
+        Eigen::MatrixXd b = Eigen::MatrixXd::Zero(sharedCount, kPoseParameterCount);
+        Eigen::MatrixXd c = Eigen::MatrixXd::Zero(kPoseParameterCount, kPoseParameterCount);
+        s.accumulateRows(lin, first, last, shared, correction, a, b, c);
+        const int translationRow = cornerRows + 3 * v, rotationRow = cornerRows + 3 * (viewCount + v);
+        s.accumulateRows(lin, translationRow, translationRow + 3, shared, correction, a, b, c);
+        s.accumulateRows(lin, rotationRow, rotationRow + 3, shared, correction, a, b, c);
+        // The correction marginalised: the Schur complement of its block.
+        const Eigen::MatrixXd marginal = a - b * c.ldlt().solve(b.transpose());
+        cv::Mat matrix(sharedCount, sharedCount, CV_64F);
+        for (int r = 0; r < sharedCount; ++r) {
+            for (int k = 0; k < sharedCount; ++k) {
+                matrix.at<double>(r, k) = 0.5 * (marginal(r, k) + marginal(k, r));
+            }
+        }
+        information.push_back(matrix);
+        first = last;
+    }
+    return information;
+}
+
+cv::Mat ErrorsInVariablesProblem::sharedPriorInformation() {
+    State& s = *state_;
+    s.settleOnce();
+    s.applyWeights();
+    GroupedLinearisation lin;
+    if (!s.linearise(lin)) {
+        throw std::runtime_error("ErrorsInVariablesProblem: the problem could not be evaluated at its values");
+    }
+    int sharedCount = 0;
+    const std::vector<int> shared = s.sharedIndices(sharedCount);
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(sharedCount, sharedCount);
+    Eigen::MatrixXd b = Eigen::MatrixXd::Zero(sharedCount, kPoseParameterCount);
+    Eigen::MatrixXd c = Eigen::MatrixXd::Zero(kPoseParameterCount, kPoseParameterCount);
+    int priorRows = 0;
+    for (int size : s.fixed_prior_sizes) {
+        priorRows += size;
+    }
+    const int rows = static_cast<int>(lin.row_groups.size());
+    s.accumulateRows(lin, rows - priorRows, rows, shared, -1, a, b, c);
+    cv::Mat matrix(sharedCount, sharedCount, CV_64F);
+    for (int r = 0; r < sharedCount; ++r) {
+        for (int k = 0; k < sharedCount; ++k) {
+            matrix.at<double>(r, k) = a(r, k);
+        }
+    }
+    return matrix;
+}
+
+int ErrorsInVariablesProblem::sharedPoseColumn(int pose) {
+    State& s = *state_;
+    s.settleOnce();
+    const auto found = s.columns.find(s.poses.at(pose).parameters);
+    if (found == s.columns.end()) {
+        return -1;
+    }
+    int sharedCount = 0;
+    return s.sharedIndices(sharedCount)[found->second.offset];
 }
 
 const ObservationNoise& ErrorsInVariablesProblem::noise() const { return state_->noise; }

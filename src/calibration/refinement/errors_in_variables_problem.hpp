@@ -58,6 +58,18 @@ public:
     // converge, leaves non-finite values or the normal matrix is singular.
     bool solve(int max_iterations, RefinementSummary& summary, std::string& reason);
 
+    // Without solving: the covariance at the current values under the starting noise levels, as a
+    // solve would report it for data that fit those values exactly; poseSigma and intrinsicSigmas
+    // then read it. False with the reason when the normal matrix is singular.
+    bool evaluateCovariance(std::string& reason);
+    // Without solving: every view's information about the unknowns the views share (the poses and
+    // cameras in use), its own correction marginalised, under the starting noise levels; each is
+    // shared x shared (CV_64F). sharedPriorInformation(): that of the intrinsic priors alone.
+    std::vector<cv::Mat> viewInformation();
+    cv::Mat sharedPriorInformation();
+    // First of a pose's six [w, t] columns among the shared unknowns; -1 when the pose is not free.
+    int sharedPoseColumn(int pose);
+
     const ObservationNoise& noise() const;  // the levels the final solution was weighted with
     bool noiseSettled() const;
     int noiseRounds() const;

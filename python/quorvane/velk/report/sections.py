@@ -6,8 +6,8 @@ import html
 
 import numpy as np
 
-from . import (consistency, coverage, distortion, held_out, method_table, residuals, rig_top_view,
-               robot_corrections, rotation_variety, view_errors)
+from . import (consistency, coverage, distortion, held_out, method_table, plan_sigma, plan_sketch, residuals,
+               rig_top_view, robot_corrections, rotation_variety, view_errors)
 from .document import Section, text_section
 
 
@@ -111,3 +111,21 @@ def frame_errors(detections, camera_T_target_list, camera_matrix, dist):
         detected = np.asarray(detections.image_points[view], np.float64).reshape(-1, 2)
         errors.append(float(np.sqrt(np.mean(np.sum((projected.reshape(-1, 2) - detected) ** 2, axis=1)))))
     return errors
+
+
+def plan_sections(scene, captured, planned, steps) -> list:
+    """A capture plan: its predicted 1-sigma against the number of pictures and a sketch of its camera poses."""
+    import _velk
+
+    from ..planning import sigma_text
+
+    last = steps[-1] if steps else None
+    note = (f"After {len(captured) + len(steps)} pictures: {sigma_text(last.camera_sigma)}."
+            if last is not None and last.determined else "The poses do not yet determine the hand-eye transform.")
+    cameras = [_velk.plan_camera_T_target(scene, pose) for pose in planned]
+    before = [_velk.plan_camera_T_target(scene, pose) for pose in captured]
+    return [Section("plan-sigma", "Predicted 1-sigma against the number of pictures",
+                    plan_sigma.figure_svg(steps, len(captured) + 1), note),
+            Section("plan-sketch", "Planned camera poses around the board",
+                    plan_sketch.figure_svg(scene.object_points, cameras, before),
+                    "Cameras in the board frame, numbered in the order planned; grey: already captured.")]

@@ -1,0 +1,175 @@
+"""``velk plan``: flange poses chosen before going to the robot, with the predicted 1-sigma after each.
+
+A new plan chooses N poses from candidates spread over the workspace (or read from a file of
+reachable poses); ``--next K DATASET_DIR`` chooses the K poses that best continue a capture.
+"""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import numpy as np
+
+import _velk
+
+from .. import planning
+from ..datasets import load_poses
+from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
+from ..records import load_intrinsics
+from . import common
+from .errors import UsageError
+
+
+def add_parser(commands, common_options) -> None:
+    """Adds ``velk plan`` and its options."""
+    parser = commands.add_parser("plan", parents=[common_options],
+                                 help="choose hand-eye robot poses before capturing, with their predicted 1-sigma")
+    common.add_target_option(parser)
+    parser.add_argument("--eye-to-hand", action="store_true", help="stationary camera, board on the flange")
+    camera = parser.add_mutually_exclusive_group(required=True)
+    camera.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json of the camera")
+    camera.add_argument("--fov", type=float, metavar="DEG", help="horizontal field of view of a guessed camera")
+    parser.add_argument("--image-size", type=int, nargs=2, metavar=("W", "H"), default=(1280, 960),
+                        help="image size in pixels (default: 1280 960)")
+    parser.add_argument("--given-intrinsics", action="store_true",
+                        help="the calibration will use these intrinsics as exact (default: estimated with it)")
+    parser.add_argument("--fixed", type=float, nargs=6, required=True, metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
+                        help="approximate pose (m, deg) of the board in the robot base frame (eye-in-hand) or of "
+                             "the camera in the robot base frame (eye-to-hand)")
+    parser.add_argument("--hand-eye", type=float, nargs=6, default=(0, 0, 0, 0, 0, 0),
+                        metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
+                        help="approximate tcp_T_camera (eye-in-hand) or tcp_T_target (eye-to-hand) (default: identity)")
+    parser.add_argument("--pixel-noise", type=float, default=planning.DEFAULT_PIXEL_NOISE_PX, metavar="PX",
+                        help="expected corner noise (default: %(default)g px)")
+    parser.add_argument("--robot-noise", type=float, nargs=2, default=planning.DEFAULT_ROBOT_NOISE,
+                        metavar=("MM", "DEG"), help="expected robot pose noise per axis (default: 0.3 mm 0.03 deg)")
+    parser.add_argument("--noise-from", metavar="RESULT_JSON",
+                        help="take both noise levels from an earlier refined calibration instead")
+    parser.add_argument("--poses", type=int, default=12, help="number of poses to plan (default: %(default)s)")
+    parser.add_argument("--next", nargs=2, metavar=("K", "DATASET_DIR"),
+                        help="the K next best poses after those already captured in DATASET_DIR")
+    _add_workspace_options(parser)
+    parser.add_argument("--format", default="xyz-quat", choices=FORMATS,
+                        help="pose file format, as velk poses import reads it (default: xyz-quat, wxyz order)")
+    parser.add_argument("--predict", metavar="POSES_FILE",
+                        help="predict the 1-sigma of the flange poses in this file (read as --candidate-file is) "
+                             "instead of planning")
+    parser.add_argument("-o", "--output", metavar="POSES_CSV", help="file for the planned poses (required to plan)")
+    common.add_report_option(parser)
+    parser.set_defaults(run=run)
+
+
+def _add_workspace_options(parser) -> None:
+    parser.add_argument("--candidates", type=int, default=400, help="candidate poses to choose from (default: 400)")
+    parser.add_argument("--distance", type=float, nargs=2, default=(0.3, 0.8), metavar=("MIN", "MAX"),
+                        help="camera distance from the board centre in m (default: 0.3 0.8)")
+    parser.add_argument("--tilt", type=float, nargs=2, default=(10.0, 45.0), metavar=("MIN", "MAX"),
+                        help="tilt of the line of sight from the board normal in deg (default: 10 45)")
+    parser.add_argument("--roll", type=float, default=25.0, metavar="DEG",
+                        help="largest turn about the optical axis (default: 25 deg)")
+    parser.add_argument("--box", type=float, nargs=6, metavar=("XMIN", "YMIN", "ZMIN", "XMAX", "YMAX", "ZMAX"),
+                        help="flange positions allowed, in the robot base frame (m)")
+    parser.add_argument("--flange-tilt", type=float, metavar="DEG",
+                        help="largest angle of the flange's z axis from straight down (the robot base's -z)")
+    parser.add_argument("--candidate-file", metavar="FILE",
+                        help="reachable flange poses to choose from instead (CSV or JSON, as velk poses import reads)")
+    parser.add_argument("--candidate-format", default="xyz-quat", choices=FORMATS)
+    parser.add_argument("--candidate-units", default="m", choices=tuple(UNITS))
+    parser.add_argument("--candidate-quat-order", default="wxyz", choices=QUATERNION_ORDERS)
+
+
+def _noise(args):
+    if args.noise_from is None:
+        return args.pixel_noise, tuple(args.robot_noise)
+    load = _velk.io.load_eye_to_hand_result if args.eye_to_hand else _velk.io.load_hand_eye_result
+    refinement = load(args.noise_from).refinement
+    noise = refinement.robot_noise if refinement is not None else None
+    if noise is None:
+        raise UsageError(f"plan: {args.noise_from} holds no robot noise estimate (calibrate with refinement first)")
+    return noise.pixel_px, (noise.translation_mm, noise.rotation_deg)
+
+
+def build_scene(args):
+    """The plan scene of the command line."""
+    printed, _ = common.load_target(args)
+    if args.intrinsics:
+        matrix, distortion = load_intrinsics(args.intrinsics)
+    else:
+        matrix, distortion = planning.guess_camera_matrix(args.image_size, args.fov), np.zeros((1, 5))
+    pixel, robot = _noise(args)
+    if not (pixel > 0 and min(robot) > 0):
+        raise UsageError("plan: the corner and robot noise levels must be positive")
+    fixed = _velk.tf.pose_to_transformation_matrix(list(args.fixed))
+    hand_eye = _velk.tf.pose_to_transformation_matrix(list(args.hand_eye))
+    camera, target = (fixed, hand_eye) if args.eye_to_hand else (hand_eye, fixed)
+    return planning.make_scene(matrix, distortion, args.image_size, planning.target_corners(printed),
+                               args.eye_to_hand, camera, target, pixel, robot, not args.given_intrinsics)
+
+
+def candidate_poses(args, scene) -> list:
+    """The flange poses to choose from: a file of reachable poses, or poses spread over the workspace."""
+    if args.candidate_file:
+        return read_pose_file(args.candidate_file, args.candidate_format, args.candidate_units,
+                              args.candidate_quat_order)
+    box = None if args.box is None else (tuple(args.box[:3]), tuple(args.box[3:]))
+    workspace = planning.Workspace(tuple(args.distance), tuple(args.tilt), args.roll, box, args.flange_tilt)
+    poses = planning.workspace_candidates(scene, workspace, args.candidates)
+    if not poses:
+        raise UsageError("plan: no candidate pose puts the flange inside the --box and --flange-tilt")
+    return poses
+
+
+def _count_and_captured(args):
+    if args.next is None:
+        return args.poses, []
+    try:
+        count = int(args.next[0])
+    except ValueError:
+        raise UsageError(f"plan: --next takes a number of poses and a dataset folder, got {args.next[0]!r}") from None
+    return count, load_poses(Path(args.next[1]))
+
+
+def predict(args, scene) -> int:
+    """Prints the corners each given flange pose sees and the predicted 1-sigma of the calibration from them."""
+    poses = read_pose_file(args.predict, args.candidate_format, args.candidate_units, args.candidate_quat_order)
+    prediction = _velk.predict_hand_eye(scene, poses)
+    for k, (corners, usable) in enumerate(zip(prediction.corners_seen, prediction.usable)):
+        print(f"  pose {k + 1:3d}: {corners} corners seen{'' if usable else ' (too few: not used)'}")
+    camera, target = ("robot_T_camera", "tcp_T_target") if args.eye_to_hand else ("tcp_T_camera", "robot_T_target")
+    print(f"Predicted 1-sigma of {camera}: {planning.sigma_text(prediction.camera_sigma)}")
+    print(f"Predicted 1-sigma of {target}: {planning.sigma_text(prediction.target_sigma)}")
+    return 0
+
+
+def run(args) -> int:
+    """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
+    scene = build_scene(args)
+    if args.predict:
+        return predict(args, scene)
+    if not args.output:
+        raise UsageError("plan: -o POSES_CSV is required to plan (or give --predict POSES_FILE)")
+    count, captured = _count_and_captured(args)
+    pool = planning.without_captured(candidate_poses(args, scene), captured)
+    if count < 1:
+        raise UsageError("plan: the number of poses to plan must be at least 1")
+    plan = _velk.plan_hand_eye(scene, pool, count, captured)
+    chosen = [pool[step.candidate] for step in plan.steps]
+    print(f"{plan.usable_candidates} of {len(pool)} candidate poses see enough of the board"
+          + (f"; {len(captured)} poses already captured" if captured else ""))
+    if captured:
+        ranking = _velk.rank_next_poses(scene, captured, pool)
+        now = planning.sigma_text(ranking.current) if ranking.current_determined else "not yet determined"
+        print(f"  with the {len(captured)} captured poses: {now}")
+    print("Predicted 1-sigma of the hand-eye transform after each added pose:")
+    for k, step in enumerate(plan.steps):
+        total = len(captured) + k + 1
+        text = planning.sigma_text(step.camera_sigma) if step.determined else "not yet determined"
+        print(f"  {total:3d} poses: {text} ({plan.corners_seen[step.candidate]} corners seen)")
+    written = planning.write_poses(args.output, chosen, args.format)
+    print(f"Planned poses written to {written} (velk poses import {written} --format {args.format} -o DATASET_DIR)")
+    if args.report:
+        from ..report import sections
+
+        common.write_report(args.report, "Hand-eye capture plan",
+                            sections.plan_sections(scene, captured, chosen, plan.steps))
+    return 0

@@ -1,0 +1,154 @@
+"""velk plan: a new plan written as a pose file velk poses import reads, its predicted sigma per added pose
+and its report; the next best poses after a capture; a workspace that cannot work refused with the reason."""
+
+import json
+import re
+
+import numpy as np
+import pytest
+
+from quorvane.velk import cli, demo
+from quorvane.velk.pose_import import read_pose_file
+
+TARGET = {"kind": "charuco", "squares_x": 9, "squares_y": 7, "square_length": 0.04, "marker_length": 0.03,
+          "dictionary": "DICT_5X5_100", "legacy_pattern": False}
+
+
+@pytest.fixture()
+def target_file(tmp_path):
+    path = tmp_path / "target.json"
+    path.write_text(json.dumps(TARGET))
+    return path
+
+
+def plan_arguments(target_file, output, *extra):
+    return ["plan", "--target", str(target_file), "--fov", "65", "--fixed", *map(str, demo.WORLD_T_TARGET_POSE),
+            "--hand-eye", *map(str, demo.TRUE_TCP_T_CAMERA_POSE), "--candidates", "150", "-o", str(output), *extra]
+
+
+def sigma_lines(text):
+    return [line for line in text.splitlines() if re.match(r"\s*\d+ poses: ", line)]
+
+
+@pytest.mark.parametrize("fmt", ["xyz-quat", "matrix"])
+def test_a_new_plan_writes_importable_poses_and_its_sigma_per_pose(tmp_path, target_file, capsys, fmt):
+    output = tmp_path / "plan.csv"
+    report = tmp_path / "plan.html"
+    status = cli.main(plan_arguments(target_file, output, "--poses", "8", "--format", fmt, "--report", str(report)))
+    out = capsys.readouterr().out
+    assert status == 0, out
+    lines = sigma_lines(out)
+    assert len(lines) == 8 and lines[-1].strip().startswith("8 poses:") and "mm" in lines[-1]
+    assert len(read_pose_file(output, fmt)) == 8
+    dataset = tmp_path / "dataset"
+    assert cli.main(["poses", "import", str(output), "--format", fmt, "-o", str(dataset)]) == 0
+    page = report.read_text()
+    assert 'id="plan-sigma"' in page and 'id="plan-sketch"' in page and "plan-planned-cameras" in page
+
+
+def test_the_next_best_poses_continue_a_capture(tmp_path, target_file, capsys):
+    first = tmp_path / "first.csv"
+    assert cli.main(plan_arguments(target_file, first, "--poses", "5")) == 0
+    dataset = tmp_path / "dataset"
+    assert cli.main(["poses", "import", str(first), "--format", "xyz-quat", "-o", str(dataset)]) == 0
+    capsys.readouterr()
+    following = tmp_path / "next.csv"
+    assert cli.main(plan_arguments(target_file, following, "--next", "3", str(dataset))) == 0
+    out = capsys.readouterr().out
+    assert "5 poses already captured" in out and "with the 5 captured poses: translation" in out
+    assert [line.split()[0] for line in sigma_lines(out)] == ["6", "7", "8"]
+    captured = read_pose_file(first, "xyz-quat")
+    # The best continuation never repeats a pose already taken.
+    for pose in read_pose_file(following, "xyz-quat"):
+        assert min(np.abs(pose - c).max() for c in captured) > 1e-5
+
+
+@pytest.mark.parametrize("extra, reason", [
+    (["--distance", "0.05", "0.1"], "never fully seen"),
+    (["--box", "5", "5", "5", "6", "6", "6"], "inside the --box"),
+    (["--flange-tilt", "0.01"], "--flange-tilt"),
+    (["--tilt", "75", "85", "--roll", "0"], "board"),
+    (["--robot-noise", "0", "0.03"], "must be positive"),
+])
+def test_a_workspace_that_cannot_work_is_refused_with_the_reason(tmp_path, target_file, capsys, extra, reason):
+    assert cli.main(plan_arguments(target_file, tmp_path / "plan.csv", *extra)) == 2
+    assert reason in capsys.readouterr().err
+    assert not (tmp_path / "plan.csv").exists()
+
+
+def _last_translation_norm(text):
+    values = sigma_lines(text)[-1].split("translation")[1].split("mm")[0].split()
+    return float(np.linalg.norm([float(v) for v in values]))
+
+
+def test_noise_levels_from_an_earlier_calibration(tmp_path, target_file, capsys):
+    import _velk
+
+    record = _velk.io.HandEyeResultRecord()
+    record.tcp_T_camera_list = [np.eye(4)]
+    refinement = _velk.io.RefinementRecord()
+    noise = _velk.io.RobotNoiseRecord()
+    noise.estimated, noise.translation_mm, noise.rotation_deg, noise.pixel_px = True, 1.2, 0.12, 0.5
+    refinement.refined, refinement.robot_noise = True, noise
+    record.refinement = refinement
+    _velk.io.save_hand_eye_result(tmp_path, record)
+    assert cli.main(plan_arguments(target_file, tmp_path / "a.csv", "--poses", "6")) == 0
+    default = _last_translation_norm(capsys.readouterr().out)
+    assert cli.main(plan_arguments(target_file, tmp_path / "b.csv", "--poses", "6", "--noise-from",
+                                   str(tmp_path / "hand_eye.json"))) == 0
+    noisier = _last_translation_norm(capsys.readouterr().out)
+    assert noisier > 2.5 * default
+    refinement.robot_noise = None
+    record.refinement = refinement
+    _velk.io.save_hand_eye_result(tmp_path, record)
+    assert cli.main(plan_arguments(target_file, tmp_path / "c.csv", "--noise-from",
+                                   str(tmp_path / "hand_eye.json"))) == 2
+    assert "no robot noise estimate" in capsys.readouterr().err
+
+
+def test_eye_to_hand_poses_chosen_from_a_file_of_reachable_poses(tmp_path, target_file, capsys):
+    from quorvane.velk import planning
+
+    scene = planning.make_scene(planning.guess_camera_matrix((1280, 960), 65.0), np.zeros(5), (1280, 960),
+                                planning.target_corners(planning_spec()), True,
+                                np.asarray(_velk_pose(demo.TRUE_ROBOT_T_CAMERA_POSE)),
+                                np.asarray(_velk_pose(demo.TRUE_TCP_T_TARGET_POSE)))
+    reachable = planning.workspace_candidates(scene, planning.Workspace(), 60)
+    candidates = planning.write_poses(tmp_path / "reachable.csv", reachable, "xyz-euler-deg")
+    output = tmp_path / "plan.csv"
+    status = cli.main(["plan", "--target", str(target_file), "--eye-to-hand", "--fov", "65",
+                       "--fixed", *map(str, demo.TRUE_ROBOT_T_CAMERA_POSE),
+                       "--hand-eye", *map(str, demo.TRUE_TCP_T_TARGET_POSE), "--candidate-file", str(candidates),
+                       "--candidate-format", "xyz-euler-deg", "--poses", "6", "-o", str(output)])
+    assert status == 0
+    assert "60 of 60 candidate poses" in capsys.readouterr().out
+    for pose in read_pose_file(output, "xyz-quat"):
+        assert min(np.abs(pose - r).max() for r in reachable) < 1e-5
+
+
+def planning_spec():
+    from quorvane.velk.target_file import TargetSpec
+
+    return TargetSpec(kind="charuco", squares_x=9, squares_y=7, square_length=0.04, marker_length=0.03,
+                      dictionary="DICT_5X5_100")
+
+
+def _velk_pose(vector):
+    import _velk
+
+    return _velk.tf.pose_to_transformation_matrix(list(vector))
+
+
+def test_the_predicted_sigma_of_given_poses_per_axis(tmp_path, target_file, capsys):
+    planned = tmp_path / "plan.csv"
+    assert cli.main(plan_arguments(target_file, planned, "--poses", "10")) == 0
+    last = sigma_lines(capsys.readouterr().out)[-1]
+    arguments = [a for a in plan_arguments(target_file, "unused") if a not in ("-o", "unused")]
+    assert cli.main(arguments + ["--predict", str(planned)]) == 0
+    out = capsys.readouterr().out
+    assert out.count("corners seen") == 10 and "not used" not in out
+    camera = next(line for line in out.splitlines() if line.startswith("Predicted 1-sigma of tcp_T_camera"))
+    # The same poses predict what the plan printed after its tenth.
+    assert camera.split(": ", 1)[1] == last.split(": ", 1)[1].rsplit(" (", 1)[0]
+    assert cli.main(arguments) == 2
+    assert "-o POSES_CSV is required" in capsys.readouterr().err
