@@ -7,6 +7,13 @@
 #include <opencv2/imgproc.hpp>
 
 namespace velk::calibration {
+namespace {
+
+// The full-resolution window grows with the reduction up to this factor: beyond it a larger
+// window costs time (its area times the corners times the iterations) and gains no accuracy.
+constexpr int kMaxWindowGrowth = 2;
+
+}  // namespace
 
 bool searchesReduced(cv::Size size, int maxSide) {
     return maxSide > 0 && std::max(size.width, size.height) > maxSide;
@@ -56,7 +63,7 @@ std::vector<double> nearestDistances(const std::vector<cv::Point2f>& points) {
 }
 
 int fullResolutionHalfWindow(int reducedHalfWindow, int factor, const std::vector<double>& room, double fraction) {
-    double limit = static_cast<double>(reducedHalfWindow) * factor;
+    double limit = static_cast<double>(reducedHalfWindow) * std::min(factor, kMaxWindowGrowth);
     for (double d : room) {
         limit = std::min(limit, fraction * d);
     }
