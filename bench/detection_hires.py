@@ -262,13 +262,15 @@ def compare_rejection(cv2_chessboard_per_picture, absent, repeats):
     pictures = absent + empty
     n = len(pictures)
     lib_time, lib_found = timed(lambda: library_batch(target, pictures), repeats)
-    cv2_time, cv2_found = timed(lambda: cv2_batch("chessboard", target, pictures), 1)
+    # cv2 at full resolution takes minutes on the empty pictures (sensor noise on a plain background
+    # makes countless contours), so its own rejection is timed on the marker-board pictures only.
+    cv2_time, cv2_found = timed(lambda: cv2_batch("chessboard", target, absent), 1)
     assert not any(p is not None for p in lib_found + cv2_found), "a chessboard was found where none is"
     ratio = lib_time / n / cv2_chessboard_per_picture
     print(f"rejection: {n} pictures without the chessboard (2 ChArUco, 2 ArUco grid, 2 empty), per picture: "
-          f"library {1000 * lib_time / n:.1f} ms, cv2 {1000 * cv2_time / n:.1f} ms "
-          f"({lib_time / cv2_time:.3f} of cv2's rejection); "
-          f"ratio to cv2's chessboard time {ratio:.3f} (target 0.05) {'ok' if ratio <= 0.05 else 'MISSED'}")
+          f"library {1000 * lib_time / n:.1f} ms; ratio to cv2's chessboard time {ratio:.3f} (target 0.05) "
+          f"{'ok' if ratio <= 0.05 else 'MISSED'}; cv2 takes {1000 * cv2_time / len(absent):.1f} ms per "
+          f"marker-board picture to reject it")
     grey_bytes = SIZE[0] * SIZE[1]
     growth = peak_growth(lambda: library_batch(target, pictures))
     print(f"memory: resident set grew by {growth / 1e6:.1f} MB while the library rejected them on {THREADS} threads "
