@@ -45,6 +45,12 @@ void bindIntrinsicOptions(py::module_& module) {
         .def_readwrite("intrinsic_matrix_guess", &IntrinsicOptions::intrinsic_matrix_guess)
         .def_readwrite("distortion_coefficients_guess", &IntrinsicOptions::distortion_coefficients_guess)
         .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold)
+        .def_readwrite("detection_max_side", &IntrinsicOptions::detection_max_side,
+                       "Pixels (default 1600). A picture whose longer side exceeds it is searched on a copy "
+                       "halved until its longer side is at most this long; the corners found there are refined "
+                       "on the full-resolution picture, and a picture without the board is rejected at the "
+                       "reduced scale. Pictures at or below it are searched as they are; 0 searches every "
+                       "picture at full resolution.")
         .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
                        "None, or a callable f(done, total) called on the calling thread as images finish "
                        "detection.");

@@ -1,9 +1,12 @@
+#include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include <opencv2/objdetect/aruco_detector.hpp>
 
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
@@ -12,6 +15,70 @@ namespace velk::calibration {
 namespace {
 
 constexpr int kMinimumArucoMarkers = 4;
+// Half side of the marker corner refinement window on the reduced copy, before it is scaled up
+// (OpenCV's default window for marker corners).
+constexpr int kReducedHalfWindow = 5;
+// A refinement window reaches at most this share of a marker's module (the side of one bit),
+// so that it stays on the marker's black border and the white margin around it.
+constexpr double kModuleFraction = 0.4;
+
+int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
+    int count = 0;
+    for (int id : ids) {
+        count += (id >= 0 && static_cast<size_t>(id) < boardMarkerCount) ? 1 : 0;
+    }
+    return count;
+}
+
+struct FoundMarkers {
+    std::vector<std::vector<cv::Point2f>> corners;
+    std::vector<int> ids;
+    std::vector<std::vector<cv::Point2f>> rejected;
+};
+
+// Side of the smallest marker's module in pixels: its shortest edge over the bits across it
+// and the border on both sides.
+double smallestModule(const std::vector<std::vector<cv::Point2f>>& markers, int markerBits) {
+    double shortest = std::numeric_limits<double>::infinity();
+    for (const std::vector<cv::Point2f>& m : markers) {
+        for (int c = 0; c < 4; ++c) {
+            shortest = std::min(shortest, static_cast<double>(cv::norm(m[c] - m[(c + 1) % 4])));
+        }
+    }
+    return shortest / (markerBits + 2);
+}
+
+// Markers found and completed on a halved copy; their corners mapped up and refined on the
+// full-resolution picture.
+FoundMarkers findOnReducedCopy(const cv::aruco::ArucoDetector& detector, const cv::aruco::GridBoard& board,
+                               const cv::Mat& grey, int maxSide, const cv::TermCriteria& criteria) {
+    const ReducedPicture reduced = reducePicture(grey, maxSide);
+    FoundMarkers found;
+    detector.detectMarkers(reduced.grey, found.corners, found.ids, found.rejected);
+    if (countBoardMarkers(found.ids, board.getObjPoints().size()) < kMinimumArucoMarkers) {
+        return found;
+    }
+    detector.refineDetectedMarkers(reduced.grey, board, found.corners, found.ids, found.rejected);
+    for (std::vector<cv::Point2f>& marker : found.corners) {
+        marker = mapToFullResolution(marker, reduced.factor);
+    }
+    const double module = smallestModule(found.corners, board.getDictionary().markerSize);
+    const int halfWindow = fullResolutionHalfWindow(kReducedHalfWindow, reduced.factor, {module}, kModuleFraction);
+    for (std::vector<cv::Point2f>& marker : found.corners) {
+        refineCorners(grey, marker, halfWindow, -1, criteria);
+    }
+    return found;
+}
+
+FoundMarkers findAtFullResolution(const cv::aruco::ArucoDetector& detector, const cv::aruco::GridBoard& board,
+                                  const cv::Mat& grey) {
+    FoundMarkers found;
+    detector.detectMarkers(grey, found.corners, found.ids, found.rejected);
+    if (countBoardMarkers(found.ids, board.getObjPoints().size()) >= kMinimumArucoMarkers) {
+        detector.refineDetectedMarkers(grey, board, found.corners, found.ids, found.rejected);
+    }
+    return found;
+}
 
 struct MarkerPoints {
     cv::Mat image_points;   // 4M x 1 CV_32FC2
@@ -37,30 +104,24 @@ MarkerPoints pairMarkerCorners(const std::vector<std::vector<cv::Point3f>>& boar
     return {cv::Mat(imagePoints, true).reshape(2, rows), cv::Mat(objectPoints, true).reshape(1, rows)};
 }
 
-int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
-    int count = 0;
-    for (int id : ids) {
-        count += (id >= 0 && static_cast<size_t>(id) < boardMarkerCount) ? 1 : 0;
-    }
-    return count;
-}
 
 // Each image gets its own board and detector, as detection runs on several threads at once.
 ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const ArucoTarget& target,
-                                    Annotation annotation) {
+                                    Annotation annotation, const IntrinsicOptions& options) {
     const cv::aruco::GridBoard board = target.createBoard();
     const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
                                             markerRefineParameters());
     const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
     const cv::Mat grey = toGrey(image);
-    std::vector<std::vector<cv::Point2f>> corners;
-    std::vector<int> ids;
-    std::vector<std::vector<cv::Point2f>> rejected;
-    detector.detectMarkers(grey, corners, ids, rejected);
+    const FoundMarkers found =
+        searchesReduced(grey.size(), options.detection_max_side)
+            ? findOnReducedCopy(detector, board, grey, options.detection_max_side, options.criteria)
+            : findAtFullResolution(detector, board, grey);
+    const std::vector<std::vector<cv::Point2f>>& corners = found.corners;
+    const std::vector<int>& ids = found.ids;
     if (countBoardMarkers(ids, boardMarkers.size()) < kMinimumArucoMarkers) {
         return skippedImage("[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(index));
     }
-    detector.refineDetectedMarkers(grey, board, corners, ids, rejected);
     MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
 
     ImageDetection detection;
@@ -78,10 +139,11 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
 }  // namespace
 
 TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
-                                 Annotation annotation, const DetectionProgress& progress) {
+                                 const IntrinsicOptions& options, Annotation annotation) {
     return detectBatch(
-        images, [&](const cv::Mat& image, int i) { return detectArucoGridImage(image, i, target, annotation); },
-        progress);
+        images,
+        [&](const cv::Mat& image, int i) { return detectArucoGridImage(image, i, target, annotation, options); },
+        options.progress_callback);
 }
 
 }  // namespace velk::calibration

@@ -5,6 +5,7 @@
 #include <opencv2/objdetect/charuco_detector.hpp>
 
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/annotation.hpp"
 #include "targets/marker_detection_parameters.hpp"
@@ -13,18 +14,70 @@ namespace velk::calibration {
 namespace {
 
 constexpr int kMinimumCharucoCorners = 4;
+// Half side of the refinement window on the reduced copy, before it is scaled up.
+constexpr int kReducedHalfWindow = 5;
+// A refinement window reaches at most this share of the way to the closest marker corner, so
+// that it stays on the white margin around the chessboard corner.
+constexpr double kMarkerCornerFraction = 0.5;
 
-// Each image gets its own detector: detection runs on several threads at once, and a detector
-// is cheap to build next to the search itself.
-ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target,
-                                  Annotation annotation) {
-    const cv::aruco::CharucoDetector detector = target.createDetector();
-    const cv::Mat grey = toGrey(image);
+struct CharucoCorners {
     std::vector<cv::Point2f> corners;
     std::vector<int> ids;
     std::vector<std::vector<cv::Point2f>> markerCorners;
     std::vector<int> markerIds;
-    detector.detectBoard(grey, corners, ids, markerCorners, markerIds);
+};
+
+// Every marker corner of the detection, flattened.
+std::vector<cv::Point2f> allMarkerCorners(const std::vector<std::vector<cv::Point2f>>& markers) {
+    std::vector<cv::Point2f> points;
+    for (const std::vector<cv::Point2f>& marker : markers) {
+        points.insert(points.end(), marker.begin(), marker.end());
+    }
+    return points;
+}
+
+// The board found on a halved copy; the ChArUco corners and marker corners are mapped up and
+// the ChArUco corners refined on the full-resolution picture.
+CharucoCorners detectAtReducedScale(const cv::aruco::CharucoDetector& detector, const cv::Mat& grey, int maxSide,
+                                    const cv::TermCriteria& criteria) {
+    const ReducedPicture reduced = reducePicture(grey, maxSide);
+    CharucoCorners found;
+    detector.detectBoard(reduced.grey, found.corners, found.ids, found.markerCorners, found.markerIds);
+    if (static_cast<int>(found.corners.size()) < kMinimumCharucoCorners) {
+        return found;
+    }
+    for (std::vector<cv::Point2f>& marker : found.markerCorners) {
+        marker = mapToFullResolution(marker, reduced.factor);
+    }
+    found.corners = mapToFullResolution(found.corners, reduced.factor);
+    const int halfWindow =
+        fullResolutionHalfWindow(kReducedHalfWindow, reduced.factor,
+                                 nearestDistances(found.corners, allMarkerCorners(found.markerCorners)),
+                                 kMarkerCornerFraction);
+    refineCorners(grey, found.corners, halfWindow, -1, criteria);
+    return found;
+}
+
+CharucoCorners detectAtFullResolution(const cv::aruco::CharucoDetector& detector, const cv::Mat& grey) {
+    CharucoCorners found;
+    detector.detectBoard(grey, found.corners, found.ids, found.markerCorners, found.markerIds);
+    return found;
+}
+
+// Each image gets its own detector: detection runs on several threads at once, and a detector
+// is cheap to build next to the search itself.
+ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target,
+                                  Annotation annotation, const IntrinsicOptions& options) {
+    const cv::aruco::CharucoDetector detector = target.createDetector();
+    const cv::Mat grey = toGrey(image);
+    const CharucoCorners found = searchesReduced(grey.size(), options.detection_max_side)
+                                     ? detectAtReducedScale(detector, grey, options.detection_max_side,
+                                                            options.criteria)
+                                     : detectAtFullResolution(detector, grey);
+    const std::vector<cv::Point2f>& corners = found.corners;
+    const std::vector<int>& ids = found.ids;
+    const std::vector<std::vector<cv::Point2f>>& markerCorners = found.markerCorners;
+    const std::vector<int>& markerIds = found.markerIds;
     if (static_cast<int>(corners.size()) < kMinimumCharucoCorners) {
         return skippedImage("[CharucoIntrinsicCalibrator] Not enough ChArUco corners in image " +
                             std::to_string(index));
@@ -51,10 +104,10 @@ ImageDetection detectCharucoImage(const cv::Mat& image, int index, const Charuco
 }  // namespace
 
 TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
-                               Annotation annotation, const DetectionProgress& progress) {
+                               const IntrinsicOptions& options, Annotation annotation) {
     return detectBatch(
-        images, [&](const cv::Mat& image, int i) { return detectCharucoImage(image, i, target, annotation); },
-        progress);
+        images, [&](const cv::Mat& image, int i) { return detectCharucoImage(image, i, target, annotation, options); },
+        options.progress_callback);
 }
 
 }  // namespace velk::calibration

@@ -1,14 +1,19 @@
 #include <string>
+#include <vector>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/annotation.hpp"
 
 namespace velk::calibration {
 namespace {
+
+// A refinement window reaches at most this share of the way to the closest neighbouring corner.
+constexpr double kCornerSpacingFraction = 0.4;
 
 enum class CornerFinder { Default, SectorBased };
 
@@ -31,23 +36,56 @@ struct ChessboardSearch {
     Annotation annotation;
 };
 
-ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {
-    const cv::Mat grey = toGrey(image);
+bool findCorners(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
     const int flags = search.options.chessboard_flags;
-    cv::Mat corners;
-    const bool found = search.finder == CornerFinder::Default
-                           ? cv::findChessboardCorners(grey, search.target.size, corners, flags)
-                           : cv::findChessboardCornersSB(grey, search.target.size, corners, flags);
-    if (!found) {
-        return skippedImage("[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(index));
+    return search.finder == CornerFinder::Default
+               ? cv::findChessboardCorners(grey, search.target.size, corners, flags)
+               : cv::findChessboardCornersSB(grey, search.target.size, corners, flags);
+}
+
+// Corners of the full-resolution picture: found as they are, refined when the Default finder found them.
+bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    if (!findCorners(grey, search, corners)) {
+        return false;
     }
-    corners = corners.reshape(2, static_cast<int>(corners.total()));
-    corners.convertTo(corners, CV_32FC2);
     if (search.finder == CornerFinder::Default) {
         const int window = search.options.sub_pixel_detection_window_size;
         const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
         cv::cornerSubPix(grey, corners, cv::Size(window, window), cv::Size(zeroZone, zeroZone),
                          search.options.criteria);
+    }
+    return true;
+}
+
+// Corners found on a halved copy, then refined on the full-resolution picture with a window
+// scaled up by the reduction but kept within 0.4 of the closest corner spacing, so that it
+// stays on the corner's own squares. The quick structural check rejects a picture without
+// the board before the costly search.
+bool findAtReducedScale(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    const ReducedPicture reduced = reducePicture(grey, search.options.detection_max_side);
+    if (!cv::checkChessboard(reduced.grey, search.target.size)) {
+        return false;
+    }
+    std::vector<cv::Point2f> found;
+    if (!findCorners(reduced.grey, search, found)) {
+        return false;
+    }
+    corners = mapToFullResolution(found, reduced.factor);
+    const int halfWindow = fullResolutionHalfWindow(search.options.sub_pixel_detection_window_size, reduced.factor,
+                                                    nearestDistances(corners), kCornerSpacingFraction);
+    const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
+    refineCorners(grey, corners, halfWindow, zeroZone < 0 ? -1 : zeroZone * reduced.factor, search.options.criteria);
+    return true;
+}
+
+ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {
+    const cv::Mat grey = toGrey(image);
+    std::vector<cv::Point2f> corners;
+    const bool found = searchesReduced(grey.size(), search.options.detection_max_side)
+                           ? findAtReducedScale(grey, search, corners)
+                           : findAtFullResolution(grey, search, corners);
+    if (!found) {
+        return skippedImage("[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(index));
     }
     ImageDetection detection;
     detection.found = true;
@@ -56,7 +94,7 @@ ImageDetection detectChessboardImage(const cv::Mat& image, int index, const Ches
             cv::drawChessboardCorners(canvas, search.target.size, corners, true);
         });
     }
-    detection.image_points = corners;
+    detection.image_points = cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size()));
     detection.object_points = search.objectPoints.clone();
     return detection;
 }

@@ -8,6 +8,9 @@
 
 namespace velk::calibration {
 
+// Longer picture side (pixels) above which detection searches a reduced copy first.
+constexpr int kDefaultDetectionMaxSide = 1600;
+
 // Tunables of intrinsic calibration. The text fields are checked where they are used.
 struct IntrinsicOptions {
     cv::TermCriteria criteria{cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001};
@@ -21,6 +24,11 @@ struct IntrinsicOptions {
     std::optional<cv::Mat> intrinsic_matrix_guess;
     std::optional<cv::Mat> distortion_coefficients_guess;
     double per_view_error_threshold = 1.0;  // pixels; views at or below it are low-error views
+    // Pictures whose longer side exceeds this many pixels are searched on a copy halved until its
+    // longer side is at most this long, and the corners found there are refined on the
+    // full-resolution picture; a picture without the board is rejected at the reduced scale.
+    // Pictures at or below it are searched as they are. 0: every picture at full resolution.
+    int detection_max_side = kDefaultDetectionMaxSide;
     // Told (done, total) on the calling thread as images finish detection; empty: nobody listens.
     // It never changes the results.
     std::function<void(int done, int total)> progress_callback;

@@ -29,10 +29,10 @@ TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVa
             return detectChessboard(images, t, options, annotation);
         }
         TargetDetections operator()(const CharucoTarget& t) const {
-            return detectCharuco(images, t, annotation, options.progress_callback);
+            return detectCharuco(images, t, options, annotation);
         }
         TargetDetections operator()(const ArucoTarget& t) const {
-            return detectArucoGrid(images, t, annotation, options.progress_callback);
+            return detectArucoGrid(images, t, options, annotation);
         }
     };
     return std::visit(Dispatch{images, options, annotation}, target);

@@ -18,18 +18,17 @@ enum class Annotation { Draw, Skip };
 // Finds the target in each image; images without enough points are skipped with a warning.
 // The images are searched in parallel on OpenCV's thread pool; results and warnings come in
 // image order, as from a sequential search, and options.progress_callback hears of progress
-// on the calling thread.
+// on the calling thread. Pictures larger than options.detection_max_side are searched on a reduced
+// copy and refined at full resolution; smaller ones are searched as they are.
 TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVariant& target,
                               const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 
 TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const ChessboardTarget& target,
                                   const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const CharucoTarget& target,
-                               Annotation annotation = Annotation::Draw,
-                               const DetectionProgress& progress = DetectionProgress());
+                               const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
-                                 Annotation annotation = Annotation::Draw,
-                                 const DetectionProgress& progress = DetectionProgress());
+                                 const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 
 // BGR (or BGRA) to one-channel grey, as every detector sees its input.
 cv::Mat toGrey(const cv::Mat& image);

@@ -1,0 +1,325 @@
+"""Detection on 4096 x 3072 pictures: the library's reduced-scale search against the same detection
+written with cv2 at full resolution.
+
+Renders, once (cached as PNG files under bench/.cache, several minutes), at 4096 x 3072 with known
+corners: 20 views of a 9 x 6 chessboard (one sample per pixel, for the timing and the calibration),
+4 views each of that chessboard, a 5 x 7 ChArUco board and a 6 x 5 ArUco grid with 2 x 2 samples
+per pixel (exact enough a truth for the corner error; the marker boards are timed on them), two
+pictures of the empty scene (the board out of view) and 8 chessboard views at 1280 x 960; then in
+one run on 2 cores:
+
+- per picture with the board, the time of IntrinsicCalibrator.find_corners (default options) over
+  the time of cv2 doing the same at full resolution (grey conversion, detection, cornerSubPix for
+  the chessboard, the annotated copy); targets 0.2 (chessboard) and 0.5 (ChArUco, ArUco grid);
+- per picture without the board (the ChArUco, ArUco grid and empty pictures searched for the
+  chessboard), the library's time over cv2's chessboard time on the pictures with the board
+  (target 0.05), and over cv2's own time on the same pictures;
+- corner error against the rendered truth (median and 95th percentile, px) of the default
+  detection, of the library at full resolution (detection_max_side = 0) and of cv2;
+- intrinsic calibration from the 20 chessboard views, default against full resolution: the
+  difference of each parameter in units of the full-resolution 1-sigma;
+- the growth of the resident set while the library searches the pictures without the board
+  (no annotated copies are kept), in full-size grey pictures;
+- on 1280 x 960 pictures (below the threshold) the default against detection_max_side = 0.
+
+    .venv/bin/python bench/detection_hires.py [--repeats 2]
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import threading
+import time
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+from pathlib import Path
+
+import cv2
+import numpy as np
+
+import _velk
+from quorvane.velk import synthetic
+
+SIZE = (4096, 3072)
+SMALL_SIZE = (1280, 960)
+DIST = np.array([-0.1, 0.0, 0.0, 0.0, 0.0])
+CACHE = Path(__file__).resolve().parent / ".cache" / "detection_4096x3072"
+THREADS = 2
+COUNTS = {"chessboard": 20, "charuco": 4, "aruco": 4}
+ACCURACY_VIEWS = 4  # rendered with 2 x 2 samples per pixel, so that the truth is exact to a few hundredths
+TARGETS = {
+    "chessboard": lambda: _velk.ChessboardTarget((9, 6), 0.03),
+    "charuco": lambda: _velk.CharucoTarget(5, 7, 0.04, 0.03),
+    "aruco": lambda: _velk.ArucoTarget((6, 5), 0.04, 0.01),
+}
+TARGET_RATIO = {"chessboard": 0.2, "charuco": 0.5, "aruco": 0.5}
+CRITERIA = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 30, 0.001)
+
+
+def camera_matrix(size):
+    return synthetic.pinhole_matrix(1000.0 * size[0] / 1280.0, size)
+
+
+def view_pose(target, k, count, seed=7):
+    """Oblique views at 0.45-0.7 m, tilted 10-40 degrees, rolled +-20 degrees."""
+    rng = np.random.default_rng([seed, k])
+    centre = synthetic.board_center(target)
+    tilt = np.radians(rng.uniform(10, 40))
+    azimuth = 2 * np.pi * k / count
+    eye = centre + rng.uniform(0.45, 0.7) * np.array(
+        [np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth), -np.cos(tilt)])
+    aim = centre + np.array([rng.uniform(-0.05, 0.05), rng.uniform(-0.04, 0.04), 0.0])
+    roll_angle = np.radians(rng.uniform(-20, 20))
+    c, s = np.cos(roll_angle), np.sin(roll_angle)
+    roll = np.eye(4)
+    roll[:2, :2] = [[c, -s], [s, c]]
+    return roll @ synthetic.look_at_pose(eye, aim)
+
+
+def away_pose(target):
+    """The camera looks past the board: the picture shows the empty scene."""
+    centre = synthetic.board_center(target)
+    return synthetic.look_at_pose(centre + np.array([0.0, 0.0, -0.6]), centre + np.array([3.0, 0.0, 0.0]))
+
+
+def render_one(job):
+    kind, k, size, supersample = job
+    name = f"{kind}_{size[0]}_{k:02d}_s{supersample}"
+    image_path, truth_path = CACHE / f"{name}.png", CACHE / f"{name}.npz"
+    if not image_path.exists():
+        target = TARGETS[kind if kind != "empty" else "chessboard"]()
+        pose = away_pose(target) if kind == "empty" else view_pose(target, k, COUNTS.get(kind, 1))
+        view = synthetic.render_target(target, camera_matrix(size), DIST, pose, size, noise_sigma=1.0,
+                                       blur_sigma=0.5, seed=k, supersample=supersample)
+        truth = [view.corners[view.visible]]
+        if view.marker_corners.size:
+            truth.append(view.marker_corners[view.marker_visible].reshape(-1, 2))
+        np.savez(truth_path, truth=np.concatenate(truth).reshape(-1, 2))
+        partial = image_path.with_suffix(".tmp.png")
+        cv2.imwrite(str(partial), view.image, [cv2.IMWRITE_PNG_COMPRESSION, 1])
+        partial.replace(image_path)
+    return str(image_path), str(truth_path)
+
+
+def load(kind, count, size=SIZE, supersample=1):
+    CACHE.mkdir(parents=True, exist_ok=True)
+    jobs = [(kind, k, size, supersample) for k in range(count)]
+    with ProcessPoolExecutor(THREADS) as pool:
+        paths = list(pool.map(render_one, jobs))
+    return [cv2.imread(p) for p, _ in paths], [np.load(t)["truth"] for _, t in paths]
+
+
+# --- the same detection written with cv2 at full resolution ---------------------------------------
+
+def cv2_chessboard(image, target):
+    grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
+    found, corners = cv2.findChessboardCorners(grey, target.size)
+    if not found:
+        return None
+    corners = cv2.cornerSubPix(grey, corners, (11, 11), (-1, -1), CRITERIA)
+    cv2.drawChessboardCorners(image.copy(), target.size, corners, True)
+    return corners.reshape(-1, 2)
+
+
+def cv2_charuco(image, target):
+    board = cv2.aruco.CharucoBoard((target.squares_x, target.squares_y), target.square_length,
+                                   target.marker_length, cv2.aruco.getPredefinedDictionary(target.aruco_dict_id))
+    parameters = cv2.aruco.CharucoParameters()
+    parameters.minMarkers = 2
+    parameters.tryRefineMarkers = False
+    detector = cv2.aruco.CharucoDetector(board, parameters, cv2.aruco.DetectorParameters(),
+                                         cv2.aruco.RefineParameters(10.0, 3.0, True))
+    grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
+    corners, ids, marker_corners, marker_ids = detector.detectBoard(grey)
+    if ids is None or len(ids) < 4:
+        return None
+    canvas = image.copy()
+    cv2.aruco.drawDetectedMarkers(canvas, marker_corners, marker_ids)
+    cv2.aruco.drawDetectedCornersCharuco(canvas, corners, ids)
+    return corners.reshape(-1, 2)
+
+
+def cv2_aruco(image, target):
+    dictionary = cv2.aruco.getPredefinedDictionary(target.aruco_dict_id)
+    board = cv2.aruco.GridBoard(target.board_size, target.marker_length, target.marker_separation, dictionary)
+    detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters(),
+                                       cv2.aruco.RefineParameters(10.0, 3.0, True))
+    grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
+    corners, ids, rejected = detector.detectMarkers(grey)
+    if ids is None or len(ids) < 4:
+        return None
+    corners, ids, _, _ = detector.refineDetectedMarkers(grey, board, corners, ids, rejected)
+    cv2.aruco.drawDetectedMarkers(image.copy(), corners, ids)
+    return np.concatenate([c.reshape(-1, 2) for c in corners])
+
+
+CV2_DETECT = {"chessboard": cv2_chessboard, "charuco": cv2_charuco, "aruco": cv2_aruco}
+
+
+def cv2_batch(kind, target, images):
+    """Every picture on one of THREADS worker threads, cv2 on one thread each."""
+    with ThreadPoolExecutor(THREADS) as pool:
+        return list(pool.map(lambda image: CV2_DETECT[kind](image, target), images))
+
+
+def library_batch(target, images, max_side=None):
+    options = _velk.IntrinsicOptions()
+    if max_side is not None:
+        options.detection_max_side = max_side
+    detections = _velk.IntrinsicCalibrator(target, options).find_corners(images)
+    points = [None] * len(images)
+    for index, found in zip(detections.successful_indices, detections.image_points):
+        points[index] = found.reshape(-1, 2)
+    return points
+
+
+def timed(run, repeats):
+    """Best wall time of repeats runs (seconds) and the last result."""
+    best, result = float("inf"), None
+    for _ in range(repeats):
+        start = time.perf_counter()
+        result = run()
+        best = min(best, time.perf_counter() - start)
+    return best, result
+
+
+def corner_errors(found, truths):
+    """Distance of each found corner to the nearest true corner, over every picture with the board."""
+    errors = []
+    for points, truth in zip(found, truths):
+        if points is not None:
+            errors.append(np.min(np.linalg.norm(points[:, None, :] - truth[None, :, :], axis=2), axis=1))
+    return np.concatenate(errors) if errors else np.array([np.nan])
+
+
+def describe(errors):
+    return f"median {np.median(errors):.3f} px, p95 {np.percentile(errors, 95):.3f} px"
+
+
+def report_accuracy(kind, target, images, truths):
+    found = {"default": library_batch(target, images), "full": library_batch(target, images, 0),
+             "cv2": cv2_batch(kind, target, images)}
+    counts = " / ".join(str(sum(p is not None for p in f)) for f in found.values())
+    errs = {name: corner_errors(f, truths) for name, f in found.items()}
+    no_worse = all(np.percentile(errs["default"], q) <= np.percentile(errs["full"], q) for q in (50, 95))
+    print(f"    corner error on {len(images)} pictures rendered with 2 x 2 samples (found in {counts}: default / "
+          f"full resolution / cv2): default {describe(errs['default'])}; full resolution {describe(errs['full'])}; "
+          f"cv2 {describe(errs['cv2'])} -> {'no worse' if no_worse else 'WORSE'} than full resolution")
+
+
+def compare_speed_and_accuracy(repeats):
+    cv2_chessboard_per_picture = None
+    outcomes = {}
+    for kind in ("chessboard", "charuco", "aruco"):
+        target = TARGETS[kind]()
+        images, _ = load(kind, COUNTS[kind], supersample=1 if kind == "chessboard" else 2)
+        n = len(images)
+        cv2_time, cv2_found = timed(lambda: cv2_batch(kind, target, images), repeats)
+        lib_time, lib_found = timed(lambda: library_batch(target, images), repeats)
+        full_time, full_found = timed(lambda: library_batch(target, images, 0), 1)
+        ratio = lib_time / cv2_time
+        verdict = "ok" if ratio <= TARGET_RATIO[kind] else "MISSED"
+        found = " / ".join(str(sum(p is not None for p in f)) for f in (lib_found, full_found, cv2_found))
+        print(f"{kind}: {n} pictures with the board (found in {found}), per picture: cv2 {1000 * cv2_time / n:.1f} ms, "
+              f"library {1000 * lib_time / n:.1f} ms (full resolution {1000 * full_time / n:.1f} ms); "
+              f"ratio {ratio:.3f} (target {TARGET_RATIO[kind]}) {verdict}")
+        report_accuracy(kind, target, *load(kind, ACCURACY_VIEWS, supersample=2))
+        if kind == "chessboard":
+            cv2_chessboard_per_picture = cv2_time / n
+            outcomes["chessboard"] = (target, images)
+        else:
+            outcomes.setdefault("absent", []).extend(images[:2])
+    return cv2_chessboard_per_picture, outcomes
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def peak_growth(run):
+    """Largest growth of the resident set during run(), sampled every millisecond."""
+    base, peak, done = resident_bytes(), [0], threading.Event()
+
+    def sample():
+        while not done.is_set():
+            peak[0] = max(peak[0], resident_bytes() - base)
+            time.sleep(0.001)
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    try:
+        run()
+    finally:
+        done.set()
+        sampler.join()
+    return peak[0]
+
+
+def compare_rejection(cv2_chessboard_per_picture, absent, repeats):
+    target = TARGETS["chessboard"]()
+    empty, _ = load("empty", 2)
+    pictures = absent + empty
+    n = len(pictures)
+    lib_time, lib_found = timed(lambda: library_batch(target, pictures), repeats)
+    # cv2 at full resolution takes minutes on the empty pictures (sensor noise on a plain background
+    # makes countless contours), so its own rejection is timed on the marker-board pictures only.
+    cv2_time, cv2_found = timed(lambda: cv2_batch("chessboard", target, absent), 1)
+    assert not any(p is not None for p in lib_found + cv2_found), "a chessboard was found where none is"
+    ratio = lib_time / n / cv2_chessboard_per_picture
+    print(f"rejection: {n} pictures without the chessboard (2 ChArUco, 2 ArUco grid, 2 empty), per picture: "
+          f"library {1000 * lib_time / n:.1f} ms; ratio to cv2's chessboard time {ratio:.3f} (target 0.05) "
+          f"{'ok' if ratio <= 0.05 else 'MISSED'}; cv2 takes {1000 * cv2_time / len(absent):.1f} ms per "
+          f"marker-board picture to reject it")
+    grey_bytes = SIZE[0] * SIZE[1]
+    growth = peak_growth(lambda: library_batch(target, pictures))
+    print(f"memory: resident set grew by {growth / 1e6:.1f} MB while the library rejected them on {THREADS} threads "
+          f"= {growth / grey_bytes:.2f} full-size grey pictures (at most {THREADS}, one per thread)")
+
+
+def calibration_agreement(target, images):
+    fits = {}
+    for name, side in (("default", None), ("full", 0)):
+        options = _velk.IntrinsicOptions()
+        if side is not None:
+            options.detection_max_side = side
+        fits[name] = _velk.IntrinsicCalibrator(target, options).calibrate(images)
+    default, full = fits["default"], fits["full"]
+    values = lambda r: np.r_[r.intrinsic_matrix[0, 0], r.intrinsic_matrix[1, 1], r.intrinsic_matrix[0, 2],
+                             r.intrinsic_matrix[1, 2], np.ravel(r.distortion_coefficients)[:5]]
+    sigma = np.ravel(full.std_deviations_intrinsics)[:9]
+    ratios = np.abs(values(default) - values(full)) / sigma
+    names = ["fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2", "k3"]
+    print(f"calibration from {len(images)} chessboard pictures: RMS default {default.reprojection_error:.4f} px, "
+          f"full resolution {full.reprojection_error:.4f} px")
+    print("    |default - full| / full-resolution sigma: "
+          + ", ".join(f"{n} {r:.2f}" for n, r in zip(names, ratios))
+          + f" -> {'within 1 sigma' if np.all(ratios <= 1.0) else 'OUTSIDE 1 sigma'}")
+
+
+def compare_small_pictures(repeats):
+    target = TARGETS["chessboard"]()
+    images, _ = load("chessboard", 8, SMALL_SIZE)
+    default_time, default_found = timed(lambda: library_batch(target, images), repeats)
+    full_time, full_found = timed(lambda: library_batch(target, images, 0), repeats)
+    same = all((a is None and b is None) or np.array_equal(a, b) for a, b in zip(default_found, full_found))
+    print(f"1280 x 960: per picture default {1000 * default_time / 8:.1f} ms, full resolution "
+          f"{1000 * full_time / 8:.1f} ms, ratio {default_time / full_time:.2f}; "
+          f"corners {'identical' if same else 'DIFFERENT'}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--repeats", type=int, default=2)
+    args = parser.parse_args()
+    cv2.setNumThreads(1)
+    _velk.set_num_threads(THREADS)
+    print(f"OpenCV {cv2.__version__}, {THREADS} threads, pictures {SIZE[0]} x {SIZE[1]}, best of {args.repeats}")
+    cv2_chessboard_per_picture, outcomes = compare_speed_and_accuracy(args.repeats)
+    compare_rejection(cv2_chessboard_per_picture, outcomes["absent"], args.repeats)
+    calibration_agreement(*outcomes["chessboard"])
+    compare_small_pictures(args.repeats)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace velk::calibration {
+
+// A large picture is searched on a copy halved (area average) until its longer side is at most
+// maxSide; what is found there is mapped up and refined on the full-resolution picture.
+struct ReducedPicture {
+    cv::Mat grey;    // the halved copy
+    int factor = 1;  // full-resolution pixels per reduced pixel, a power of two
+};
+
+// Whether a picture of this size is searched at a reduced scale: maxSide > 0 and the longer
+// side exceeds it.
+bool searchesReduced(cv::Size size, int maxSide);
+
+// The grey picture halved until its longer side is at most maxSide (factor 1 when it already is).
+ReducedPicture reducePicture(const cv::Mat& grey, int maxSide);
+
+// Reduced-picture positions in full-resolution pixels (pixel centres at integer positions).
+std::vector<cv::Point2f> mapToFullResolution(const std::vector<cv::Point2f>& points, int factor);
+
+// Distance from each point to the nearest other point of the set (infinity for a lone point).
+std::vector<double> nearestDistances(const std::vector<cv::Point2f>& points);
+
+// Distance from each point to the nearest point of others.
+std::vector<double> nearestDistances(const std::vector<cv::Point2f>& points, const std::vector<cv::Point2f>& others);
+
+// Half side of a full-resolution cornerSubPix window: the reduced-scale half window scaled up by
+// the reduction factor (at most doubled), held below fraction times the smallest distance in room so that the window stays on the
+// corner's own pattern, and never below 2 px.
+int fullResolutionHalfWindow(int reducedHalfWindow, int factor, const std::vector<double>& room, double fraction);
+
+// cornerSubPix at full resolution with a square window of the given half side; zeroZone < 0: none.
+void refineCorners(const cv::Mat& grey, std::vector<cv::Point2f>& corners, int halfWindow, int zeroZone,
+                   const cv::TermCriteria& criteria);
+
+}  // namespace velk::calibration
