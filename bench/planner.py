@@ -21,8 +21,6 @@ the refinements estimated (the pictures' own, not the 0.2 px of the projected co
 """
 
 import argparse
-import contextlib
-import os
 import sys
 import tempfile
 import time
@@ -35,6 +33,7 @@ import projected_corners as pc  # noqa: E402
 
 import _velk  # noqa: E402
 from quorvane.velk import planning, synthetic  # noqa: E402
+from refinement import quiet  # noqa: E402  (bench/ is this script's own folder)
 
 WORKSPACE = planning.Workspace(distance_m=(0.3, 0.8), tilt_deg=(10.0, 45.0), roll_deg=25.0)
 SETUPS = ("eye-in-hand", "eye-to-hand")
@@ -100,24 +99,6 @@ def print_comparison(setup, result, seeds):
         value = result["tally"].honesty(kind)
         print(f"  predicted / measured spread of the 12-pose plan, {kind}: {value:.2f} "
               f"(target 0.7 to 1.3: {'met' if 0.7 <= value <= 1.3 else 'NOT met'})")
-
-
-@contextlib.contextmanager
-def quiet():
-    """Silences the library's log lines (file descriptors 1 and 2)."""
-    sys.stdout.flush()
-    sys.stderr.flush()
-    saved = [os.dup(1), os.dup(2)]
-    with open(os.devnull, "w") as null:
-        os.dup2(null.fileno(), 1)
-        os.dup2(null.fileno(), 2)
-        try:
-            yield
-        finally:
-            os.dup2(saved[0], 1)
-            os.dup2(saved[1], 2)
-            for fd in saved:
-                os.close(fd)
 
 
 def rendered_calibration(scene, target, poses, seed, folder, counts):
