@@ -110,7 +110,7 @@ def test_eye_to_hand_poses_chosen_from_a_file_of_reachable_poses(tmp_path, targe
     from quorvane.velk import planning
 
     scene = planning.make_scene(planning.guess_camera_matrix((1280, 960), 65.0), np.zeros(5), (1280, 960),
-                                planning.target_corners(planning_spec()), True,
+                                planning.target_corners(planning_target()), True,
                                 np.asarray(_velk_pose(demo.TRUE_ROBOT_T_CAMERA_POSE)),
                                 np.asarray(_velk_pose(demo.TRUE_TCP_T_TARGET_POSE)))
     reachable = planning.workspace_candidates(scene, planning.Workspace(), 60)
@@ -126,7 +126,7 @@ def test_eye_to_hand_poses_chosen_from_a_file_of_reachable_poses(tmp_path, targe
         assert min(np.abs(pose - r).max() for r in reachable) < 1e-5
 
 
-def planning_spec():
+def planning_target():
     from quorvane.velk.target_file import TargetSpec
 
     return TargetSpec(kind="charuco", squares_x=9, squares_y=7, square_length=0.04, marker_length=0.03,

@@ -53,22 +53,22 @@ def guess_camera_matrix(image_size, horizontal_fov_deg: float) -> np.ndarray:
     return np.array([[focal, 0.0, (width - 1) / 2.0], [0.0, focal, (height - 1) / 2.0], [0.0, 0.0, 1.0]])
 
 
-def target_corners(spec) -> np.ndarray:
+def target_corners(printed) -> np.ndarray:
     """The corners a detector finds on a target (a :class:`~quorvane.velk.target_file.TargetSpec`), N x 3."""
-    if spec.kind == "chessboard":
-        columns, rows, step = spec.cols, spec.rows, spec.square_size
+    if printed.kind == "chessboard":
+        columns, rows, step = printed.cols, printed.rows, printed.square_size
         return np.array([[c * step, r * step, 0.0] for r in range(rows) for c in range(columns)])
-    if spec.kind == "charuco":
-        step = spec.square_length
-        return np.array([[(c + 1) * step, (r + 1) * step, 0.0] for r in range(spec.squares_y - 1)
-                         for c in range(spec.squares_x - 1)])
-    step = spec.marker_length + spec.marker_separation
+    if printed.kind == "charuco":
+        step = printed.square_length
+        return np.array([[(c + 1) * step, (r + 1) * step, 0.0] for r in range(printed.squares_y - 1)
+                         for c in range(printed.squares_x - 1)])
+    step = printed.marker_length + printed.marker_separation
     corners = []
-    for r in range(spec.markers_y):
-        for c in range(spec.markers_x):
+    for r in range(printed.markers_y):
+        for c in range(printed.markers_x):
             x, y = c * step, r * step
-            corners += [[x, y, 0.0], [x + spec.marker_length, y, 0.0],
-                        [x + spec.marker_length, y + spec.marker_length, 0.0], [x, y + spec.marker_length, 0.0]]
+            corners += [[x, y, 0.0], [x + printed.marker_length, y, 0.0],
+                        [x + printed.marker_length, y + printed.marker_length, 0.0], [x, y + printed.marker_length, 0.0]]
     return np.array(corners)
 
 
