@@ -151,15 +151,18 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
                                         "; the poses do not determine it (vary the rotations).");
         return run;
     }
+    // Refinement and validation both need every frame's corners; frames posed from given
+    // intrinsics have them detected once, here.
+    const Frames detected = refine || validate ? withCorners(frames) : Frames();
     if (refine) {
-        applyRefinement(frames, intrinsicsSolvedHere, refinement_options, run);
+        applyRefinement(detected, intrinsicsSolvedHere, refinement_options, run);
     }
     run.consistency =
         computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
                                  run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_);
     run.has_consistency = true;
     if (validate) {
-        run.validation = this->validate(frames, method, intrinsicsSolvedHere, refinement_options, run);
+        run.validation = this->validate(detected, method, intrinsicsSolvedHere, refinement_options, run);
     }
     return run;
 }
@@ -277,10 +280,9 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
 }
 
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
-void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSolvedHere,
+void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsicsSolvedHere,
                                          const RefinementOptions& options, HandEyeRun& run) const {
-    const Frames withCorners = this->withCorners(frames);
-    const std::vector<cv::Mat> motions = handEyeMotions(setup_, withCorners.robots);
+    const std::vector<cv::Mat> motions = handEyeMotions(setup_, detected.robots);
     HandEyeRefinementProblem problem;
     problem.camera_mount_T_camera = run.camera_transform;
     problem.target_mount_T_target = run.target_transform;
@@ -289,11 +291,11 @@ void HandEyeCalibration::applyRefinement(const Frames& frames, bool intrinsicsSo
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
     problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
     problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
-    for (size_t v = 0; v < withCorners.object_points.size(); ++v) {
-        if (!withCorners.object_points[v].empty()) {
+    for (size_t v = 0; v < detected.object_points.size(); ++v) {
+        if (!detected.object_points[v].empty()) {
             problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));
-            problem.object_points.push_back(withCorners.object_points[v]);
-            problem.image_points.push_back(withCorners.image_points[v]);
+            problem.object_points.push_back(detected.object_points[v]);
+            problem.image_points.push_back(detected.image_points[v]);
         }
     }
     run.closed_form_camera_transform = run.camera_transform.clone();
@@ -329,10 +331,9 @@ HandEyeCalibration::Frames HandEyeCalibration::withCorners(const Frames& frames)
     return detected;
 }
 
-HandEyeValidation HandEyeCalibration::validate(const Frames& frames, const std::string& method,
+HandEyeValidation HandEyeCalibration::validate(const Frames& detected, const std::string& method,
                                                bool intrinsicsSolvedHere, const RefinementOptions& options,
                                                const HandEyeRun& run) const {
-    const Frames detected = withCorners(frames);
     HeldOutInputs inputs;
     inputs.setup = setup_;
     inputs.solver = handEyeSolverFromName(method);

@@ -92,13 +92,14 @@ private:
     void checkAlignment(const Frames& frames) const;
     bool solve(const Frames& frames, const std::string& method, HandEyeRun& run) const;
     // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
-    void applyRefinement(const Frames& frames, bool intrinsicsSolvedHere, const RefinementOptions& options,
+    // Both take the frames with their corners (withCorners).
+    void applyRefinement(const Frames& detected, bool intrinsicsSolvedHere, const RefinementOptions& options,
                          HandEyeRun& run) const;
     // The detected corners of the frames, for frames posed from given intrinsics.
     void detectFrameCorners(Frames& frames) const;
     // The frames with their corners, detected now when they were posed without them.
     Frames withCorners(const Frames& frames) const;
-    HandEyeValidation validate(const Frames& frames, const std::string& method, bool intrinsicsSolvedHere,
+    HandEyeValidation validate(const Frames& detected, const std::string& method, bool intrinsicsSolvedHere,
                                const RefinementOptions& options, const HandEyeRun& run) const;
 
     HandEyeSetup setup_;

@@ -69,8 +69,8 @@ ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections) {
 
 // Starting levels and which of them the data decide.
 std::pair<ObservationNoise, NoiseEstimation> robotNoiseSettings(const RefinementOptions& options,
-                                                                const std::vector<cv::Mat>& corrections) {
-    ObservationNoise start = startingNoise(corrections);
+                                                                const ObservationNoise& disagreement) {
+    ObservationNoise start = disagreement;
     NoiseEstimation estimation;
     if (options.robot_translation_sigma_mm >= 0.0) {
         start.translation_m = options.robot_translation_sigma_mm / 1000.0;
@@ -174,8 +174,8 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
                                                  problem.camera_mount_T_target_mount_list[v], targetStart,
                                                  view_poses[v], onLeft));
     }
-    const auto [start, estimation] = robotNoiseSettings(options, corrections);
     const ObservationNoise disagreement = startingNoise(corrections);
+    const auto [start, estimation] = robotNoiseSettings(options, disagreement);
     if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
         disagreement.rotation_rad * 180.0 / CV_PI > kUnrefinableFactor * kImplausibleRobotRotationDeg) {
         return keptWithStartingVerdict(std::move(result), "the robot poses disagree with the pictures too much to "
