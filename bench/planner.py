@@ -123,12 +123,12 @@ def estimate_of(result, eye_to_hand):
     return result.robot_T_camera if eye_to_hand else result.tcp_T_camera
 
 
-def compare_rendered(setup, seeds, plan_pixel_noise=None):
+def compare_rendered(setup, seeds, plan_pixel_noise=None, candidates=400):
     """plan_pixel_noise: the corner noise the poses are planned for (an earlier calibration's estimate); default
-    0.2 px. The pictures are the same either way."""
+    0.2 px. The pictures are the same either way. candidates: how many workspace poses the planner chooses from."""
     scene = pc.plan_scene(setup, pixel_noise_px=plan_pixel_noise or 0.2)
     target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    pool = planning.workspace_candidates(scene, WORKSPACE, 400)
+    pool = planning.workspace_candidates(scene, WORKSPACE, candidates)
     plan = _velk.plan_hand_eye(scene, pool, 12)
     planned = [pool[step.candidate] for step in plan.steps]
     runs = {"planned 12": [], "planned 8": [], "drawn 12": [], "drawn 16": []}
@@ -156,13 +156,14 @@ def compare_rendered(setup, seeds, plan_pixel_noise=None):
     for estimate in estimates:
         tally.add(estimate, truth, sigma)
     return {"medians": medians, "failures": failures, "tally": tally, "pixel": pixel, "sigma": sigma,
-            "default_sigma": plan.steps[11].camera_sigma, "plan_pixel": scene.pixel_noise_px}
+            "default_sigma": plan.steps[11].camera_sigma, "plan_pixel": scene.pixel_noise_px,
+            "candidates": candidates}
 
 
 def print_rendered(setup, result, seeds):
     medians = result["medians"]
     print(f"{setup}, rendered pictures: {seeds} seeds, robot 0.3 mm / 0.03 deg, planned for "
-          f"{result['plan_pixel']:g} px corner noise "
+          f"{result['plan_pixel']:g} px corner noise from {result['candidates']} candidates "
           f"({result['failures']} calibrations failed or were not refined)")
     for name, (translation, rotation) in medians.items():
         print(f"    {name:11s} {translation:.3f} mm  {rotation:.4f} deg")
@@ -203,6 +204,8 @@ def main():
     parser.add_argument("--only-rendered", action="store_true", help="the rendered comparison alone")
     parser.add_argument("--plan-pixel-noise", type=float, metavar="PX",
                         help="plan the rendered comparison's poses for this corner noise (default: 0.2 px)")
+    parser.add_argument("--candidates", type=int, default=400, metavar="N",
+                        help="workspace poses the rendered comparison's planner chooses from (default: 400)")
     parser.add_argument("--setups", nargs="+", choices=SETUPS, default=list(SETUPS))
     args = parser.parse_args()
     if not args.only_rendered:
@@ -213,7 +216,7 @@ def main():
     if args.rendered or args.only_rendered:
         for setup in args.setups:
             print()
-            print_rendered(setup, compare_rendered(setup, args.rendered_seeds, args.plan_pixel_noise),
+            print_rendered(setup, compare_rendered(setup, args.rendered_seeds, args.plan_pixel_noise, args.candidates),
                            args.rendered_seeds)
 
 
