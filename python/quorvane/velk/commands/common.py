@@ -59,3 +59,40 @@ def write_report(path, title: str, sections) -> None:
 
     written = write_document(Path(path), title, sections)
     print(f"Report written to {written}")
+
+
+#: Library log lines of a picture in which the target was not found.
+_NOT_FOUND = ("Not enough ChArUco corners in image", "Not enough ArUco markers in image",
+              "Chessboard not found in image")
+
+
+def markers_seen(printed, images) -> int:
+    """How many pictures show at least one marker of the target's dictionary (marker boards only)."""
+    import cv2
+
+    dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[printed.dictionary])
+    detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters())
+    seen = 0
+    for image in images:
+        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY) if image.ndim == 3 else image
+        _, ids, _ = detector.detectMarkers(grey)
+        seen += ids is not None and len(ids) > 0
+    return seen
+
+
+def detection_hint(printed, images) -> str | None:
+    """One hint when a marker board's dictionary matches nothing in the pictures."""
+    if printed.kind == "chessboard" or not images:
+        return None
+    if markers_seen(printed, images) == 0:
+        return (f"no markers of dictionary {printed.dictionary} found in any picture; "
+                "check the target's dictionary")
+    return None
+
+
+def without_not_found_lines(caught) -> int:
+    """Drops the per-picture "target not found" log lines from ``caught``; returns how many there were."""
+    lines = caught.err.splitlines()
+    kept = [line for line in lines if not any(words in line for words in _NOT_FOUND)]
+    caught.err = "\n".join(kept) + ("\n" if kept else "")
+    return len(lines) - len(kept)
