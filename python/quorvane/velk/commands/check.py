@@ -47,8 +47,8 @@ def run(args) -> int:
         if hint:
             common.without_not_found_lines(caught)
         output.replay(caught, args.quiet, names.rename, show_out=False)
-        common.fail(hint or f"only {len(cameras)} of {len(data.images)} views are usable; "
-                    "hand-eye calibration needs at least 4 (see the log lines above)")
+        common.fail(f"only {len(cameras)} of {len(data.images)} views are usable; "
+                    + (hint or "hand-eye calibration needs at least 4 (see the log lines above)"))
     names.used = list(views.image_indices)
     # The calibration's own report is not the check's result: only its log lines are shown.
     output.replay(caught, args.quiet, names.rename, show_out=False)

@@ -66,11 +66,18 @@ _NOT_FOUND = ("Not enough ChArUco corners in image", "Not enough ArUco markers i
               "Chessboard not found in image")
 
 
-def markers_seen(printed, images) -> int:
-    """How many pictures show at least one marker of the target's dictionary (marker boards only)."""
+#: Dictionaries tried when a board's own finds no marker: the large ones hold the smaller of their family.
+_OTHER_DICTIONARIES = ("DICT_4X4_1000", "DICT_5X5_1000", "DICT_6X6_1000", "DICT_7X7_1000", "DICT_ARUCO_ORIGINAL",
+                       "DICT_APRILTAG_36h11")
+#: Pictures searched for markers of other dictionaries.
+_HINT_PICTURES = 6
+
+
+def markers_seen(dictionary_name: str, images) -> int:
+    """How many of the pictures show at least one marker of the dictionary."""
     import cv2
 
-    dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[printed.dictionary])
+    dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[dictionary_name])
     detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters())
     seen = 0
     for image in images:
@@ -81,12 +88,14 @@ def markers_seen(printed, images) -> int:
 
 
 def detection_hint(printed, images) -> str | None:
-    """One hint when a marker board's dictionary matches nothing in the pictures."""
-    if printed.kind == "chessboard" or not images:
+    """One hint when a marker board's dictionary matches nothing in the pictures but another one does."""
+    if printed.kind == "chessboard" or not images or markers_seen(printed.dictionary, images) > 0:
         return None
-    if markers_seen(printed, images) == 0:
-        return (f"no markers of dictionary {printed.dictionary} found in any picture; "
-                "check the target's dictionary")
+    sample = images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
+    for name in _OTHER_DICTIONARIES:
+        if name != printed.dictionary and name in _velk.aruco_dictionary_id_map() and markers_seen(name, sample):
+            return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's "
+                    f"dictionary (the pictures show markers of {name})")
     return None
 
 

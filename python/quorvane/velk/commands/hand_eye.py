@@ -233,9 +233,9 @@ def run(args) -> int:
             common.without_not_found_lines(caught)
     output.replay(caught, args.quiet, names.rename)
     if not result.ok:
-        common.fail(hint or f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} "
-                    "views; it needs at least 4 views with the target found, within the error threshold and "
-                    "with varied robot poses (see the log lines above)")
+        common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
+                    + (hint or "it needs at least 4 views with the target found, within the error threshold and "
+                       "with varied robot poses (see the log lines above)"))
     comparison = None
     if args.compare:
         with output.captured() as extra:
@@ -249,6 +249,10 @@ def run(args) -> int:
     if record.is_file():
         records.add_record_members(record, record_members(result, method, bool(args.intrinsics), names, verdict))
     print(headline(result, args.eye_to_hand, method), end="")
+    if args.quiet:
+        # The robot noise the refinement estimated belongs to the summary.
+        print("".join(f"  {line.strip()}\n" for line in caught.out.splitlines() if line.strip().startswith(
+            ("Robot poses agree with the pictures", "Robot poses disagree with the pictures"))), end="")
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:

@@ -74,8 +74,9 @@ def run(args) -> int:
         common.without_not_found_lines(caught)
     output.replay(caught, args.quiet, frame_names.rename)
     if not result.ok:
-        common.fail(hint or f"intrinsic calibration found the target in {len(result.successful_indices)} of "
-                    f"{len(images)} images; it needs at least one view with the whole target detected")
+        common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
+                    f"{len(images)} images; "
+                    + (hint or "it needs at least one view with the whole target detected"))
     if not args.quiet:
         print(_summary(result, names))
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
