@@ -191,17 +191,25 @@ def test_compare_and_check_print_the_result_once(scene_data, tmp_path, capsys):
     assert "HAND-EYE RESULTS" not in out and out.count("HAND-EYE CROSS-METHOD COMPARISON") == 1
     assert cli.main(["check", str(folder), "--target", str(target), "--quiet"]) == 0
     quiet = capsys.readouterr()
-    assert "HAND-EYE CROSS-METHOD COMPARISON" not in quiet.out and quiet.out.splitlines()[-1].startswith(
+    assert quiet.out.count("HAND-EYE CROSS-METHOD COMPARISON") == 1 and quiet.out.splitlines()[-1].startswith(
         "Verdict: PASS")
-    assert "[INFO]" not in quiet.err
+    assert "[INFO]" not in quiet.err and "[SUCCESS]" not in quiet.err
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--quiet"]) == 0
+    quiet = capsys.readouterr()
+    assert "HAND-EYE RESULTS" not in quiet.out and "[INFO]" not in quiet.err
+    assert [line for line in quiet.out.splitlines() if line.startswith("Verdict: ")] == [
+        "Verdict: PASS - the hand-eye result passes all 6 checks"]
 
 
 def test_check_names_shifted_poses(scene_data, tmp_path, capsys):
     root, images, poses, target, _ = scene_data
     folder = dataset(tmp_path, "data", images, shifted(poses))
     assert cli.main(["check", str(folder), "--target", str(target), "--quiet"]) == 1
-    verdict = capsys.readouterr().out.splitlines()[-1]
-    assert verdict.startswith("Verdict: FAIL") and "target consistency" in verdict and "shifted by 1" in verdict
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1 and verdict[0].startswith("Verdict: FAIL")
+    assert "target consistency" in verdict[0] and "shifted by 1" in verdict[0]
+    assert out.splitlines()[-1].startswith("Calibration failed: ")
 
 
 def test_a_wrong_dictionary_gives_one_hint(scene_data, tmp_path, capsys):

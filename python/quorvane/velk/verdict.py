@@ -41,6 +41,8 @@ MAX_SOLVER_SPREAD_DEG = 1.5
 MAX_SOLVER_SPREAD_MM = 10.0
 #: Camera-to-target distances beyond this (m) mean lengths in the wrong unit.
 MAX_PLAUSIBLE_DISTANCE_M = 20.0
+#: A focal length beyond this many picture widths means intrinsics the pictures could not determine.
+MAX_FOCAL_OVER_WIDTH = 20.0
 #: An alternative pairing or reading of the poses is named as the cause when it shrinks the
 #: target consistency spread by at least this factor.
 CAUSE_IMPROVEMENT = 4.0
@@ -81,6 +83,11 @@ class Verdict:
 
     def failed(self) -> list:
         return [check for check in self.checks if check.passed is False]
+
+    def reason(self) -> str:
+        """The failed checks and the likely cause, without the verdict's opening words."""
+        reason = "failed checks: " + ", ".join(check.name for check in self.failed())
+        return reason + ("; likely cause: " + "; ".join(self.causes) if self.causes else "")
 
     @property
     def text(self) -> str:
@@ -314,8 +321,17 @@ def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: 
     return [best[1]] if best[0] * CAUSE_IMPROVEMENT <= as_given else []
 
 
-def unit_causes(distances_m, robot_T_tcp_list) -> list[str]:
+def unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix=None) -> list[str]:
+    """Lengths in the wrong unit, or intrinsics that pictures too alike could not determine."""
     causes = []
+    if intrinsic_matrix is not None and np.asarray(intrinsic_matrix).shape == (3, 3):
+        matrix = np.asarray(intrinsic_matrix, dtype=np.float64)
+        focal, width = float(matrix[0, 0]), 2.0 * float(matrix[0, 2])
+        if width > 0 and not focal <= MAX_FOCAL_OVER_WIDTH * width:
+            causes.append(f"the intrinsics are implausible (focal length {focal:.0f} px for a picture about "
+                          f"{width:.0f} px wide): the pictures are too alike to calibrate them; tilt the board "
+                          f"between pictures or give --intrinsics")
+            return causes
     if len(distances_m) and float(np.median(distances_m)) > MAX_PLAUSIBLE_DISTANCE_M:
         causes.append(f"the target's lengths are in the wrong unit: the board comes out "
                       f"{float(np.median(distances_m)):.0f} m from the camera (give square and marker lengths "
@@ -359,7 +375,7 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
     verdict.checks.append(robot_noise_check(result.refinement))
     verdict.checks.append(held_out_check(result.validation))
     if not verdict.ok:
-        verdict.causes += unit_causes(distances, robot_T_tcp_list)
+        verdict.causes += unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
         if not verdict.causes and len(cameras) == len(result.image_indices):
             verdict.causes += pose_causes(robot_T_tcp_list, cameras, list(result.image_indices), eye_to_hand,
                                           image_names)
@@ -367,7 +383,8 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
 
 
 def judge_check(stats, method_results, consistency_spread_mm: float | None, distances_m, robot_T_tcp_list,
-                camera_T_target_list, positions, eye_to_hand: bool, image_names=None) -> Verdict:
+                camera_T_target_list, positions, eye_to_hand: bool, image_names=None,
+                intrinsic_matrix=None) -> Verdict:
     """The verdict of ``velk check`` on a dataset: rotation variety, solver agreement and how consistently a
     closed-form solve places the target."""
     verdict = Verdict(subject="dataset")
@@ -381,7 +398,7 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
                                     f"about {explained:.1f} mm", f"{limit:.1f} mm"))
     verdict.checks.append(distance_check(distances_m))
     if not verdict.ok:
-        verdict.causes += unit_causes(distances_m, robot_T_tcp_list)
+        verdict.causes += unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix)
         if not verdict.causes:
             verdict.causes += pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand,
                                           image_names)

@@ -60,9 +60,9 @@ def run(args) -> int:
             views.distortion_coefficients, args.per_view_error_threshold, setup=setup)
     output.replay(extra, args.quiet, names.rename, show_out=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
-    if not args.quiet:
-        print(variety, end="")
-        print(comparison, end="")
+    # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
+    print(variety, end="")
+    print(comparison, end="")
     if args.report:
         from ..report import sections
 
@@ -74,6 +74,9 @@ def run(args) -> int:
     distances = list(consistency.distances_m) if consistency is not None else [
         float(np.linalg.norm(np.asarray(c)[:3, 3])) for c in cameras]
     verdict = judge_check(stats, methods, spread_mm, distances, data.robot_T_tcp_list, cameras,
-                          list(views.image_indices), args.eye_to_hand, data.image_names)
+                          list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix)
     print(verdict.summary(), end="")
+    if not verdict.ok:
+        common.fail("the captured poses and pictures do not determine the hand-eye transform well "
+                    f"({verdict.reason()})")
     return verdict.code

@@ -241,8 +241,7 @@ def run(args) -> int:
         with output.captured() as extra:
             comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
         output.replay(extra, args.quiet, names.rename, show_out=False)
-        if not args.quiet:
-            print(comparison[1], end="")
+        print(comparison[1], end="")
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None)
     record = output_path if output_path.suffix else output_path / record_name
