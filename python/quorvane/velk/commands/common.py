@@ -73,30 +73,34 @@ _OTHER_DICTIONARIES = ("DICT_4X4_1000", "DICT_5X5_1000", "DICT_6X6_1000", "DICT_
 _HINT_PICTURES = 6
 
 
-def markers_seen(dictionary_name: str, images) -> int:
-    """How many of the pictures show at least one marker of the dictionary."""
+def markers_found(dictionary_name: str, images) -> list[int]:
+    """How many markers of the dictionary each picture shows."""
     import cv2
 
     dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[dictionary_name])
     detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters())
-    seen = 0
+    counts = []
     for image in images:
         grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY) if image.ndim == 3 else image
         _, ids, _ = detector.detectMarkers(grey)
-        seen += ids is not None and len(ids) > 0
-    return seen
+        counts.append(0 if ids is None else len(ids))
+    return counts
 
 
 def detection_hint(printed, images) -> str | None:
-    """One hint when a marker board's dictionary matches nothing in the pictures but another one does."""
-    if printed.kind == "chessboard" or not images or markers_seen(printed.dictionary, images) > 0:
+    """One hint when a marker board's dictionary matches nothing in the pictures but another one does (the one
+    that finds the most markers is named)."""
+    if printed.kind == "chessboard" or not images or sum(markers_found(printed.dictionary, images)) > 0:
         return None
     sample = images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
-    for name in _OTHER_DICTIONARIES:
-        if name != printed.dictionary and name in _velk.aruco_dictionary_id_map() and markers_seen(name, sample):
-            return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's "
-                    f"dictionary (the pictures show markers of {name})")
-    return None
+    known = _velk.aruco_dictionary_id_map()
+    found = {name: sum(markers_found(name, sample)) for name in _OTHER_DICTIONARIES
+             if name != printed.dictionary and name in known}
+    best = max(found, key=found.get, default=None)
+    if best is None or found[best] == 0:
+        return None
+    return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's dictionary "
+            f"(the pictures show markers of {best})")
 
 
 def without_not_found_lines(caught) -> int:
