@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"TwoSolversAtTwiceTheThreshold", {10.0, 13.0}, 1.5, allAgree(2, "1.50", "11.50")},
         VerdictCase{"DeviationEqualToThreshold", {10.0, 11.5, 13.0}, 1.5, allAgree(3, "1.50", "11.50")},
         VerdictCase{"JustBeyondThreshold", {10.0, 11.5, 13.0}, 1.4999, noConsensus("1.50")},
-        VerdictCase{"NoWrapAround", {179.5, -179.5}, 1.5, noConsensus("1.50")},
+        VerdictCase{"WrapsAroundAFullTurn", {179.5, -179.5}, 1.5, allAgree(2, "1.50", "180.00")},
         VerdictCase{"AllAgree", {90.01, 90.02, 90.03, 90.0, 90.02}, 1.5, allAgree(5, "1.50", "90.02")}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.label; });
 
