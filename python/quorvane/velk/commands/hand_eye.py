@@ -139,6 +139,11 @@ def report_sections(target, options, result, report_text, comparison, names=None
     return parts
 
 
+#: Sentences of the library's report that --quiet keeps in the summary.
+SUMMARY_SENTENCES = ("Robot poses agree with the pictures", "Robot poses disagree with the pictures",
+                     "Predicts pictures it did not see to")
+
+
 def calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion, chosen_refinement, progress):
     """The calibrator and its result, with what the library printed caught for :func:`output.replay`."""
     setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
@@ -249,9 +254,9 @@ def run(args) -> int:
         records.add_record_members(record, record_members(result, method, bool(args.intrinsics), names, verdict))
     print(headline(result, args.eye_to_hand, method), end="")
     if args.quiet:
-        # The robot noise the refinement estimated belongs to the summary.
-        print("".join(f"  {line.strip()}\n" for line in caught.out.splitlines() if line.strip().startswith(
-            ("Robot poses agree with the pictures", "Robot poses disagree with the pictures"))), end="")
+        # The robot noise the refinement estimated and the held-out accuracy belong to the summary.
+        print("".join(f"  {line.strip()}\n" for line in names.rename(caught.out).splitlines()
+                      if line.strip().startswith(SUMMARY_SENTENCES)), end="")
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
