@@ -30,7 +30,7 @@ CONSISTENCY_FACTOR = 4.0
 MAX_RMS_PX = 3.0
 #: Largest robot noise the refinement may estimate for a trusted result (per axis, 1-sigma).
 MAX_ROBOT_NOISE_MM = 5.0
-MAX_ROBOT_NOISE_DEG = 0.5
+MAX_ROBOT_NOISE_DEG = 1.0
 #: Largest median held-out error of a trusted result.
 MAX_HELD_OUT_MM = 10.0
 MAX_HELD_OUT_DEG = 1.0
@@ -84,6 +84,9 @@ class Verdict:
     def failed(self) -> list:
         return [check for check in self.checks if check.passed is False]
 
+    def _noun(self) -> str:
+        return "the dataset" if self.subject == "dataset" else f"the {self.subject} result"
+
     def reason(self) -> str:
         """The failed checks and the likely cause, without the verdict's opening words."""
         reason = "failed checks: " + ", ".join(check.name for check in self.failed())
@@ -93,9 +96,9 @@ class Verdict:
     def text(self) -> str:
         judged = [check for check in self.checks if check.passed is not None]
         if self.ok:
-            return f"Verdict: PASS - the {self.subject} result passes all {len(judged)} checks"
+            return f"Verdict: PASS - {self._noun()} passes all {len(judged)} checks"
         failed = ", ".join(check.name for check in self.failed())
-        line = f"Verdict: FAIL - the {self.subject} result is not trustworthy ({failed})"
+        line = f"Verdict: FAIL - {self._noun()} is not trustworthy ({failed})"
         if self.causes:
             line += "; likely cause: " + "; ".join(self.causes)
         return line
