@@ -245,3 +245,30 @@ def test_old_records_load_unchanged(tmp_path, seed, loader):
     members = records.record_members(old)
     assert members["saved_method"] == "TSAI closed form" and members["verdict"]["passed"] is False
     assert members["intrinsics_used"] is None
+
+
+@pytest.fixture(scope="module")
+def eye_to_hand_data(tmp_path_factory):
+    scene = demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=ROBOT_NOISE)
+    root = tmp_path_factory.mktemp("eye_to_hand_verdicts")
+    return root, scene.images, scene.robot_T_tcp_list, cli_data.write_target(root / "target.json", scene.target)
+
+
+@pytest.mark.parametrize("fault", ["none", "shifted", "quaternion order"])
+def test_eye_to_hand_is_judged_alike(eye_to_hand_data, tmp_path, capsys, fault):
+    root, images, poses, target = eye_to_hand_data
+    if fault == "shifted":
+        poses = shifted(poses)
+    elif fault == "quaternion order":
+        poses = quaternion_order_swapped(poses, tmp_path)
+    folder = dataset(tmp_path, "data", images, poses)
+    code = cli.main(["hand-eye", str(folder), "--target", str(target), "--eye-to-hand", "--compare", "--quiet"])
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1
+    record = json.loads((folder / "eye_to_hand.json").read_text())
+    assert record["verdict"]["text"] == verdict[0]
+    if fault == "none":
+        assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 7 checks"
+    else:
+        assert code == 1 and ("shifted by 1 picture" if fault == "shifted" else "--quat-order xyzw") in verdict[0]
