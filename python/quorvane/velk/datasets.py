@@ -3,9 +3,9 @@
 A hand-eye dataset folder holds ``calibration_data.npz`` (the robot poses) and
 ``image_<k>.png`` for pose k; a rig dataset folder holds ``cam_0``, ``cam_1``, ...
 with ``image_<k>.png`` files of synchronized captures (and optionally the robot
-poses). Images are read one by one so that a progress bar can follow them; the
-pictures, poses and their pairing are those of ``_velk.io.load_hand_eye_dataset``
-and ``_velk.io.load_multi_camera_dataset``.
+poses). Images are read one by one so that a progress bar can follow them. In a
+hand-eye folder picture image_<k> pairs with pose k, counted from 0, whatever pictures
+are missing; rig captures and their poses are those of ``_velk.io.load_multi_camera_dataset``.
 """
 
 from __future__ import annotations

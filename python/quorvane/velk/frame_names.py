@@ -2,7 +2,7 @@
 
 The library numbers pictures by their position in the list it was given ("image 3", the
 held-out "frame 3") and views by their position among the views a calibration used
-("Frame 2:" of the consistency table, "Outlier views (kept): 0", suspect robot poses).
+("Frame 2:" of the consistency table, "Outlier views (kept): 0", the doubtful robot poses).
 When pictures are missing or rejected these positions drift from the capture numbers
 of the files. :class:`FrameNames` rewrites such a text so that every number is the
 capture index of its picture followed by the picture's file name: "Frame 8 (image_8.png)".
@@ -21,7 +21,7 @@ _WORST_VIEWS = re.compile(r"(Worst views:)(.*)$")
 _INPUT_FRAME = re.compile(r"\bframe (\d+)\b")
 # "  Frame 2: trans=...": a position among the views used.
 _USED_FRAME = re.compile(r"^(\s*Frame )(\d+)(:)")
-# "Outlier views (kept): 0, 4" and "Suspect robot poses (kept): 3 (1.20 mm, 0.100 deg)", "others (kept): 3 (...)".
+# "Outlier views (kept): 0, 4", the doubtful robot poses "(kept): 3 (1.20 mm, 0.100 deg)".
 _KEPT_LIST = re.compile(r"(\(kept\): )(.*)$")
 _LIST_NUMBER = re.compile(r"(^|, )(\d+)(?![\d.])")
 

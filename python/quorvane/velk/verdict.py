@@ -112,10 +112,6 @@ class Verdict:
                 "checks": [check.to_json() for check in self.checks]}
 
 
-def _fmt(value: float, digits: int = 2) -> str:
-    return "n/a" if value is None or not math.isfinite(value) else f"{value:.{digits}f}"
-
-
 # --- figures shared by the checks -------------------------------------------------------------------------------
 
 def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
@@ -130,21 +126,6 @@ def rotation_check(stats) -> Check:
     return Check("rotation variety", stats.axis_span_ratio >= MIN_AXIS_SPAN_RATIO,
                  f"axis-spread ratio {stats.axis_span_ratio:.3f}, mean turn {stats.angle_mean_deg:.1f} deg",
                  f"ratio {MIN_AXIS_SPAN_RATIO:g}")
-
-
-def wrap_degrees(angles) -> np.ndarray:
-    """Angles brought into (-180, 180]."""
-    wrapped = np.mod(np.asarray(angles, dtype=np.float64) + 180.0, 360.0) - 180.0
-    return np.where(wrapped == -180.0, 180.0, wrapped)
-
-
-def circular_spread_deg(angles) -> float:
-    """Length of the shortest arc holding every angle (deg): +179.9 and -179.9 lie 0.2 deg apart."""
-    values = np.sort(wrap_degrees([a for a in angles if math.isfinite(a)]))
-    if len(values) < 2:
-        return 0.0
-    gaps = np.diff(np.concatenate([values, [values[0] + 360.0]]))
-    return float(360.0 - gaps.max())
 
 
 def _solved_transform(result) -> np.ndarray:
