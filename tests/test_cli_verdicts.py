@@ -272,3 +272,16 @@ def test_eye_to_hand_is_judged_alike(eye_to_hand_data, tmp_path, capsys, fault):
         assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 7 checks"
     else:
         assert code == 1 and ("shifted by 1 picture" if fault == "shifted" else "--quat-order xyzw") in verdict[0]
+
+
+def test_the_closed_form_alone_is_judged_with_its_reprojection_rms(scene_data, tmp_path, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    assert hand_eye(folder, target, "--no-refine") == 0
+    out = capsys.readouterr().out
+    rms = [line for line in out.splitlines() if line.strip().startswith("Reprojection RMS: ")]
+    assert len(rms) == 1 and float(rms[0].split()[2]) < 0.5 and "[pass] reprojection RMS" in out
+    assert json.loads((folder / "hand_eye.json").read_text())["saved_method"] == "TSAI closed form"
+    folder = dataset(tmp_path, "shifted", images, shifted(poses))
+    assert hand_eye(folder, target, "--no-refine") == 1
+    assert "shifted by 1 picture" in capsys.readouterr().out

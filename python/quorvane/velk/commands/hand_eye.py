@@ -166,7 +166,21 @@ def saved_transform(result, eye_to_hand: bool):
     return "tcp_T_camera", np.asarray(result.tcp_T_camera), sigma
 
 
-def headline(result, eye_to_hand: bool, method: str) -> str:
+def closed_form_rms(target, options, result):
+    """(RMS px, corner count) of the corners under the closed-form result's camera poses, for a result that was
+    not refined (a refined one carries its own); None when the poses do not line up with the pictures."""
+    if len(result.camera_T_target_list) != len(result.valid_image_list) or not result.valid_image_list:
+        return None
+    with output.captured():
+        detections, errors = frame_views(target, options, result)
+    counts = [len(np.asarray(points).reshape(-1, 2)) for points in detections.image_points]
+    if not errors or not sum(counts):
+        return None
+    squared = sum(n * e * e for n, e in zip(counts, errors))
+    return math.sqrt(squared / sum(counts)), sum(counts)
+
+
+def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
     """The saved transform in mm and deg with its 1-sigma, the reprojection RMS in pixels."""
     name, transform, sigma = saved_transform(result, eye_to_hand)
     pose = _velk.tf.transformation_matrix_to_pose(transform)
@@ -178,6 +192,8 @@ def headline(result, eye_to_hand: bool, method: str) -> str:
     refinement = result.refinement
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
+    elif closed_form is not None:
+        lines.append(f"  Reprojection RMS: {closed_form[0]:.3f} px over {closed_form[1]} corners")
     return "\n".join(lines) + "\n"
 
 
@@ -247,12 +263,14 @@ def run(args) -> int:
             comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
         output.replay(extra, args.quiet, names.rename, show_out=False)
         print(comparison[1], end="")
+    refined = result.refinement is not None and result.refinement.refined
+    closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
-                             comparison[0] if comparison else None)
+                             comparison[0] if comparison else None, closed_form[0] if closed_form else None)
     record = output_path if output_path.suffix else output_path / record_name
     if record.is_file():
         records.add_record_members(record, record_members(result, method, bool(args.intrinsics), names, verdict))
-    print(headline(result, args.eye_to_hand, method), end="")
+    print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:
         # The robot noise the refinement estimated and the held-out accuracy belong to the summary.
         print("".join(f"  {line.strip()}\n" for line in names.rename(caught.out).splitlines()
