@@ -285,3 +285,19 @@ def test_the_closed_form_alone_is_judged_with_its_reprojection_rms(scene_data, t
     folder = dataset(tmp_path, "shifted", images, shifted(poses))
     assert hand_eye(folder, target, "--no-refine") == 1
     assert "shifted by 1 picture" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("millimetres", [False, True])
+def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
+    root, images, poses, target, in_mm = scene_data
+    folder = dataset(tmp_path, "data", images[:8], poses[:8])
+    code = cli.main(["intrinsics", str(folder), "--target", str(in_mm if millimetres else target), "-o",
+                     str(tmp_path), "--quiet"])
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert out.startswith("RMS reprojection error: ") and len(verdict) == 1
+    assert json.loads((tmp_path / "intrinsics.json").read_text())["verdict"]["passed"] is not millimetres
+    if millimetres:
+        assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]
+    else:
+        assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 2 checks"

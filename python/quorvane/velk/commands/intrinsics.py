@@ -77,13 +77,12 @@ def run(args) -> int:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
                     f"{len(images)} images; "
                     + (hint or "it needs at least one view with the whole target detected"))
-    if not args.quiet:
-        print(_summary(result, names))
+    # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
+    print(_summary(result, names) if not args.quiet else f"RMS reprojection error: {result.reprojection_error:.4f} px")
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
     records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
                                          "verdict": verdict.to_json()})
-    print(f"Reprojection RMS: {result.reprojection_error:.3f} px")
     print(verdict.summary(), end="")
     print(f"Result written to {written}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
