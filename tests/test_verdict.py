@@ -84,7 +84,8 @@ def test_frames_are_renamed_by_capture():
             "  Outlier views (kept): 0, 3\n"
             "  Outlier views (kept): none\n"
             "  Suspect robot poses (kept): 2 (1.88 mm, 0.106 deg)\n"
-            "  Worst views: frame 3 (2.10 px), frame 1 (1.50 px)")
+            "  Worst views: frame 3 (2.10 px), frame 1 (1.50 px)\n"
+            "  Outlier views (kept): cam_1/frame 2")
     assert names.rename(text).splitlines() == [
         "[velk][WARNING] [CharucoIntrinsicCalibrator] Not enough ChArUco corners in image 1 (image_1.png)",
         "  Frame 4 (image_4.png): trans=1.0mm rot=0.1deg",
@@ -92,6 +93,7 @@ def test_frames_are_renamed_by_capture():
         "  Outlier views (kept): none",
         "  Suspect robot poses (kept): 4 (image_4.png) (1.88 mm, 0.106 deg)",
         "  Worst views: frame 4 (image_4.png) (2.10 px), frame 1 (image_1.png) (1.50 px)",
+        "  Outlier views (kept): cam_1/frame 2 (image_2.png)",
     ]
 
 

@@ -183,6 +183,7 @@ class RigData:
     image_lists: list
     camera_names: list
     robot_T_tcp_list: list
+    capture_names: list = field(default_factory=list)  # the reference camera's file names, in capture order
 
 
 def load_rig_folder(folder, progress: Progress) -> RigData:
@@ -203,4 +204,5 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
     images = _read_all(flat, progress, "Loading images")
     count = len(per_camera[0])
     image_lists = [images[i * count:(i + 1) * count] for i in range(len(cameras))]
-    return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder))
+    return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder),
+                   [p.name for p in per_camera[0]])

@@ -23,6 +23,8 @@ _INPUT_FRAME = re.compile(r"\bframe (\d+)\b")
 _USED_FRAME = re.compile(r"^(\s*Frame )(\d+)(:)")
 # "Outlier views (kept): 0, 4", the doubtful robot poses "(kept): 3 (1.20 mm, 0.100 deg)".
 _KEPT_LIST = re.compile(r"(\(kept\): )(.*)$")
+# "cam_1/frame 3" of a rig: a position in the capture order.
+_RIG_FRAME = re.compile(r"\b(cam_\d+/frame )(\d+)\b")
 _LIST_NUMBER = re.compile(r"(^|, )(\d+)(?![\d.])")
 
 
@@ -57,6 +59,7 @@ class FrameNames:
 
     def _line(self, line: str) -> str:
         line = _INPUT_IMAGE.sub(lambda m: m.group(1) + self.label(int(m.group(2))), line)
+        line = _RIG_FRAME.sub(lambda m: m.group(1) + self.label(int(m.group(2))), line)
         worst = _WORST_VIEWS.search(line)
         if worst:
             views = _INPUT_FRAME.sub(lambda m: "frame " + self.label(int(m.group(1))), worst.group(2))

@@ -9,6 +9,7 @@ import _velk
 
 from .. import records
 from ..datasets import load_rig_folder
+from ..frame_names import FrameNames
 from ..verdict import judge_rig
 from . import common
 from . import output as output_text
@@ -47,7 +48,8 @@ def run(args) -> int:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
         with output_text.captured() as caught:
             result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
-    output_text.replay(caught, args.quiet)
+    names = FrameNames(data.capture_names)
+    output_text.replay(caught, args.quiet, names.rename)
     if not result.ok:
         failed = ", ".join(_failed_cameras(result, data.camera_names)) or "some cameras"
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
@@ -68,6 +70,6 @@ def run(args) -> int:
         triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
                          else None)
         common.write_report(args.report, "Multi-camera rig calibration",
-                            [sections.report_text_section(calibrator.format_results()),
+                            [sections.report_text_section(names.rename(calibrator.format_results())),
                              sections.rig_section(result, data.camera_names, triangulation)])
     return verdict.code
