@@ -61,18 +61,56 @@ double translationSpread(const std::vector<Solved>& solved) {
     return std::sqrt(squared);
 }
 
-void writeSummary(std::ostringstream& text, const std::vector<Solved>& solved, double threshold) {
-    std::vector<double> rzs;
-    for (const Solved& entry : solved) {
-        rzs.push_back(entry.rz());
+// An angle in degrees brought into (-180, 180].
+double wrapDegrees(double angle) {
+    const double wrapped = std::fmod(angle + 180.0, 360.0);
+    const double result = (wrapped < 0.0 ? wrapped + 360.0 : wrapped) - 180.0;
+    return result == -180.0 ? 180.0 : result;
+}
+
+// Angles that differ by a full turn are the same rotation: the angles are laid out along
+// the shortest arc that holds them all (the circle cut at the widest gap between
+// neighbours), so +179.9 and -179.9 deg lie 0.2 deg apart. NaN stays NaN.
+std::vector<double> unwrapAlongShortestArc(const std::vector<double>& angles) {
+    std::vector<double> sorted;
+    for (double angle : angles) {
+        if (!std::isnan(angle)) {
+            sorted.push_back(wrapDegrees(angle));
+        }
     }
-    const double centre = median(rzs);
+    if (sorted.empty()) {
+        return angles;
+    }
+    std::sort(sorted.begin(), sorted.end());
+    double start = sorted.front();
+    double widestGap = sorted.front() + 360.0 - sorted.back();
+    for (size_t k = 1; k < sorted.size(); ++k) {
+        if (sorted[k] - sorted[k - 1] > widestGap) {
+            widestGap = sorted[k] - sorted[k - 1];
+            start = sorted[k];
+        }
+    }
+    std::vector<double> unwrapped;
+    for (double angle : angles) {
+        unwrapped.push_back(std::isnan(angle) ? angle : start + std::fmod(std::fmod(angle - start, 360.0) + 360.0, 360.0));
+    }
+    return unwrapped;
+}
+
+void writeSummary(std::ostringstream& text, const std::vector<Solved>& solved, double threshold) {
+    std::vector<double> raw;
+    for (const Solved& entry : solved) {
+        raw.push_back(entry.rz());
+    }
+    const std::vector<double> rzs = unwrapAlongShortestArc(raw);
+    const double median_rz = median(rzs);
     const auto [lowest, highest] = std::minmax_element(rzs.begin(), rzs.end());
     const double spread = *highest - *lowest;
+    const double centre = std::isnan(median_rz) ? median_rz : wrapDegrees(median_rz);
 
     std::vector<std::string> inliers, outliers;
     for (const Solved& entry : solved) {
-        (std::abs(entry.rz() - centre) <= threshold ? inliers : outliers).push_back(entry.name);
+        (std::abs(wrapDegrees(entry.rz() - centre)) <= threshold ? inliers : outliers).push_back(entry.name);
     }
     const size_t count = solved.size();
 

@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"TwoSolversAtTwiceTheThreshold", {10.0, 13.0}, 1.5, allAgree(2, "1.50", "11.50")},
         VerdictCase{"DeviationEqualToThreshold", {10.0, 11.5, 13.0}, 1.5, allAgree(3, "1.50", "11.50")},
         VerdictCase{"JustBeyondThreshold", {10.0, 11.5, 13.0}, 1.4999, noConsensus("1.50")},
-        VerdictCase{"NoWrapAround", {179.5, -179.5}, 1.5, noConsensus("1.50")},
+        VerdictCase{"WrapsAroundAFullTurn", {179.5, -179.5}, 1.5, allAgree(2, "1.50", "180.00")},
         VerdictCase{"AllAgree", {90.01, 90.02, 90.03, 90.0, 90.02}, 1.5, allAgree(5, "1.50", "90.02")}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.label; });
 
@@ -127,11 +127,40 @@ TEST(MethodComparisonText, WholeTextWithRowsAndSummary) {
                         "      outlier likely hit a local optimum specific to its formulation.\n");
 }
 
-TEST(MethodComparisonText, NoWrapAroundSpread) {
+// Angles a full turn apart are one rotation: the spread runs along the shortest arc.
+TEST(MethodComparisonText, SpreadWrapsAroundAFullTurn) {
     const std::string summary = summaryOf(velk::quality::format_method_comparison(withRz({179.5, -179.5}), 1.5));
     EXPECT_EQ(summary.substr(0, summary.find('\n') + 1),
-              "  rz total spread:      359.00 deg (median rz = 0.00 deg)\n");
+              "  rz total spread:      1.00 deg (median rz = 180.00 deg)\n");
 }
+
+struct WrapCase {
+    std::vector<double> rzs;
+    std::string spread_line;
+    std::string verdict_start;
+};
+
+class WrappedVerdict : public ::testing::TestWithParam<WrapCase> {};
+
+TEST_P(WrappedVerdict, JudgesTheShortestArc) {
+    const std::string text = velk::quality::format_method_comparison(withRz(GetParam().rzs), 1.5);
+    const std::string summary = summaryOf(text);
+    EXPECT_EQ(summary.substr(0, summary.find('\n') + 1), GetParam().spread_line) << text;
+    EXPECT_EQ(verdictOf(text).substr(0, GetParam().verdict_start.size()), GetParam().verdict_start) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AcrossTheCut, WrappedVerdict,
+    ::testing::Values(
+        WrapCase{{179.9, -179.9, 179.95, -179.95, 179.8},
+                 "  rz total spread:      0.30 deg (median rz = 179.95 deg)\n", "  >>> All 5 methods agree"},
+        WrapCase{{-179.9, 179.9, -179.8, 179.7, -179.95},
+                 "  rz total spread:      0.50 deg (median rz = -179.95 deg)\n", "  >>> All 5 methods agree"},
+        WrapCase{{179.9, -179.9, 179.95, -179.95, 170.0},
+                 "  rz total spread:      10.10 deg (median rz = 179.95 deg)\n",
+                 "  >>> 4-of-5 methods cluster near 179.95 deg; outlier(s): TSAI."},
+        WrapCase{{359.9, 0.1, -0.2}, "  rz total spread:      0.30 deg (median rz = -0.10 deg)\n",
+                 "  >>> All 3 methods agree"}));
 
 TEST(MethodComparisonText, OneSuccessGivesTheTableOnly) {
     const std::string text = velk::quality::format_method_comparison(withRz({-12.3456}), 1.5);

@@ -3,9 +3,9 @@
 A hand-eye dataset folder holds ``calibration_data.npz`` (the robot poses) and
 ``image_<k>.png`` for pose k; a rig dataset folder holds ``cam_0``, ``cam_1``, ...
 with ``image_<k>.png`` files of synchronized captures (and optionally the robot
-poses). Images are read one by one so that a progress bar can follow them; the
-pictures, poses and their pairing are those of ``_velk.io.load_hand_eye_dataset``
-and ``_velk.io.load_multi_camera_dataset``.
+poses). Images are read one by one so that a progress bar can follow them. In a
+hand-eye folder picture image_<k> pairs with pose k, counted from 0, whatever pictures
+are missing; rig captures and their poses are those of ``_velk.io.load_multi_camera_dataset``.
 """
 
 from __future__ import annotations
@@ -22,6 +22,7 @@ from .progress import Progress
 IMAGE_SUFFIXES = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
 POSE_FILE = "calibration_data.npz"
 _CAPTURE_NAME = re.compile(r"image_(\d+)\.png")
+_NUMBERED_PICTURE = re.compile(r"image_(\d+)\.[A-Za-z]+")
 _CAMERA_FOLDER = re.compile(r"cam_(\d+)")
 
 
@@ -76,10 +77,14 @@ def load_images(paths, progress: Progress) -> list:
 
 @dataclass
 class HandEyeData:
+    """Pictures and the robot poses they pair with; ``image_names`` and ``capture_indices`` name every kept
+    picture (``image_7.png`` was taken at pose 7), ``total_poses`` counts the poses the folder holds."""
+
     images: list
     robot_T_tcp_list: list
     image_names: list = field(default_factory=list)
     total_poses: int = 0
+    capture_indices: list = field(default_factory=list)
 
 
 def _require_folder(folder: Path) -> None:
@@ -93,23 +98,69 @@ def load_poses(folder: Path) -> list:
     return _velk.io.load_robot_poses(folder)
 
 
-def load_hand_eye_folder(folder, progress: Progress) -> HandEyeData:
-    """Images and robot poses of a hand-eye dataset, paired by position; a pose without its image is left out."""
+def _name_list(names, limit: int = 6) -> str:
+    names = list(names)
+    shown = ", ".join(names[:limit])
+    return shown + (f" and {len(names) - limit} more" if len(names) > limit else "")
+
+
+def numbered_pictures(folder: Path) -> dict[int, Path]:
+    """image_<k>.<ext> files of a folder by their index k."""
+    found: dict[int, Path] = {}
+    for path in sorted(folder.iterdir()):
+        match = _NUMBERED_PICTURE.fullmatch(path.name)
+        if match and path.suffix.lower() in IMAGE_SUFFIXES:
+            index = int(match.group(1))
+            if index in found:
+                raise InputError(f"{found[index].name} and {path.name} in {folder} both claim pose {index}")
+            found[index] = path
+    return found
+
+
+def pairing_problems(indices, pose_count: int) -> list[str]:
+    """What is wrong with pairing pictures numbered ``indices`` with poses 0 .. pose_count - 1 by index:
+    a numbering that starts at 1, pictures without a pose, poses without a picture."""
+    indices = sorted(indices)
+    problems = []
+    extra = [k for k in indices if k >= pose_count]
+    missing = [k for k in range(pose_count) if k not in set(indices)]
+    if indices and indices[0] == 1 and 0 in missing:
+        problems.append(f"the pictures are numbered from 1 (image_1 ... image_{indices[-1]}) but picture image_<k> "
+                        f"is taken at pose k, counted from 0: every pose would pair with the wrong picture "
+                        f"(rename them to image_0 ... image_{indices[-1] - 1})")
+    if extra:
+        problems.append(f"{len(extra)} more picture(s) than poses: "
+                        f"{_name_list(f'image_{k}' for k in extra)} ha{'s' if len(extra) == 1 else 've'} no robot "
+                        f"pose (the pose file holds {pose_count}, numbered 0 to {pose_count - 1})")
+    if missing and not (problems and missing == [0]):
+        problems.append(f"no picture for pose(s) {_name_list(str(k) for k in missing)}: "
+                        f"{_name_list(f'image_{k}' for k in missing)} missing")
+    return problems
+
+
+def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False) -> HandEyeData:
+    """Images and robot poses of a hand-eye dataset, paired by the index in the picture names (image_<k> with
+    pose k). A numbering that starts at 1, a missing picture or a picture without a pose is an error naming
+    the files, unless ``allow_gaps``: then the pictures that have a pose are used and the others named in a
+    warning."""
     folder = Path(folder)
     _require_folder(folder)
     poses = load_poses(folder)
-    kept_poses, paths = [], []
-    for k, pose in enumerate(poses):
-        path = folder / f"image_{k}.png"
-        if not path.is_file():
-            warn(f"image {path} is missing; its robot pose is left out")
-            continue
-        kept_poses.append(pose)
-        paths.append(path)
-    if not paths:
+    pictures = numbered_pictures(folder)
+    if not pictures:
         raise InputError(f"no image_<k>.png files for the {len(poses)} poses in {folder}")
+    problems = pairing_problems(pictures, len(poses))
+    if problems and not allow_gaps:
+        raise InputError(f"pictures and poses of {folder} do not pair: " + "; ".join(problems)
+                         + " (--allow-gaps uses the pictures that have a pose)")
+    for problem in problems:
+        warn(problem)
+    indices = [k for k in sorted(pictures) if k < len(poses)]
+    if not indices:
+        raise InputError(f"none of the pictures in {folder} has a robot pose")
+    paths = [pictures[k] for k in indices]
     images = _read_all(paths, progress, "Loading images")
-    return HandEyeData(images, kept_poses, [p.name for p in paths], len(poses))
+    return HandEyeData(images, [poses[k] for k in indices], [p.name for p in paths], len(poses), indices)
 
 
 def camera_folders(folder: Path) -> list[Path]:
@@ -132,6 +183,7 @@ class RigData:
     image_lists: list
     camera_names: list
     robot_T_tcp_list: list
+    capture_names: list = field(default_factory=list)  # the reference camera's file names, in capture order
 
 
 def load_rig_folder(folder, progress: Progress) -> RigData:
@@ -152,4 +204,5 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
     images = _read_all(flat, progress, "Loading images")
     count = len(per_camera[0])
     image_lists = [images[i * count:(i + 1) * count] for i in range(len(cameras))]
-    return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder))
+    return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder),
+                   [p.name for p in per_camera[0]])

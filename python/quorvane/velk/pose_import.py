@@ -21,6 +21,7 @@ from __future__ import annotations
 import csv
 import io
 import json
+import re
 from pathlib import Path
 
 import numpy as np
@@ -34,6 +35,8 @@ UNITS = {"m": 1.0, "mm": 0.001}
 QUATERNION_NORM_TOLERANCE = 0.01
 #: Largest accepted deviation of a pose matrix's rotation block from a rotation.
 ROTATION_TOLERANCE = 1e-3
+#: Largest magnitude of any value in a pose row (metres, millimetres, radians or degrees).
+MAX_MAGNITUDE = 1e9
 
 _COLUMNS = {"xyz-quat": (7,), "xyz-rotvec": (6,), "xyz-euler-deg": (6,), "matrix": (16, 12)}
 _JSON_FIELDS = {
@@ -65,14 +68,25 @@ def _rotation_from_rotvec(r: np.ndarray) -> np.ndarray:
 class _RowReader:
     """Turns the numbers of one row into a pose matrix, with the row's name in every error."""
 
-    def __init__(self, fmt: str, units: str, quat_order: str):
+    def __init__(self, fmt: str, units: str, quat_order: str | None):
         if fmt not in FORMATS:
             raise PoseImportError(f"poses: unknown format '{fmt}' (use one of {', '.join(FORMATS)})")
         if units not in UNITS:
             raise PoseImportError(f"poses: unknown units '{units}' (use m or mm)")
-        if quat_order not in QUATERNION_ORDERS:
+        if quat_order is not None and quat_order not in QUATERNION_ORDERS:
             raise PoseImportError(f"poses: unknown quaternion order '{quat_order}' (use wxyz or xyzw)")
-        self.fmt, self.scale, self.quat_order = fmt, UNITS[units], quat_order
+        self.fmt, self.scale, self.quat_order = fmt, UNITS[units], quat_order or "wxyz"
+        self.given_order = quat_order
+        self.named = False
+
+    def take_header_order(self, columns: list[int], where: str) -> None:
+        """The header named every column: values arrive as x y z qw qx qy qz, whatever the file's order."""
+        if self.fmt == "xyz-quat":
+            order = header_quaternion_order(columns)
+            if self.given_order is not None and self.given_order != order:
+                raise PoseImportError(f"{where}: the header puts the quaternion in {order} order but "
+                                      f"--quat-order {self.given_order} was given")
+        self.named = True
 
     def pose(self, values: list[float], where: str) -> np.ndarray:
         expected = _COLUMNS[self.fmt]
@@ -80,13 +94,15 @@ class _RowReader:
             wanted = " or ".join(str(n) for n in expected)
             raise PoseImportError(f"{where}: expected {wanted} columns for {self.fmt}, got {len(values)}")
         numbers = np.array(values, dtype=np.float64)
-        if not np.all(np.isfinite(numbers)):
-            raise PoseImportError(f"{where}: values must be finite numbers")
+        if not np.all(np.isfinite(numbers)) or np.abs(numbers).max() > MAX_MAGNITUDE:
+            raise PoseImportError(f"{where}: values must be finite numbers of at most {MAX_MAGNITUDE:g}")
         if self.fmt == "matrix":
             return self._matrix_pose(numbers, where)
         pose = np.eye(4)
         pose[:3, 3] = numbers[:3] * self.scale
         pose[:3, :3] = self._rotation(numbers[3:], where)
+        if not np.all(np.isfinite(pose)):
+            raise PoseImportError(f"{where}: the values do not make a pose")
         return pose
 
     def _rotation(self, values: np.ndarray, where: str) -> np.ndarray:
@@ -94,7 +110,7 @@ class _RowReader:
             return _rotation_from_rotvec(values)
         if self.fmt == "xyz-euler-deg":
             return np.asarray(_velk.tf.pose_to_transformation_matrix([0, 0, 0, *values]))[:3, :3]
-        quaternion = values if self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
+        quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
         norm = float(np.linalg.norm(quaternion))
         if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
             raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1 "
@@ -136,22 +152,86 @@ def _split(line: str) -> list[str]:
     return line.split()
 
 
-def _csv_rows(text: str, name: str):
-    """(where, cells) for every data line; a first line without any number is a header."""
-    first = True
+#: Header names of the columns, after lower-casing and dropping units ("x [mm]") and punctuation.
+_HEADER_NAMES = {
+    "x": ("x", "px", "tx", "posx", "positionx"),
+    "y": ("y", "py", "ty", "posy", "positiony"),
+    "z": ("z", "pz", "tz", "posz", "positionz"),
+    "qw": ("qw", "w", "quatw", "orientationw", "rotationw"),
+    "qx": ("qx", "quatx", "orientationx", "rotationx"),
+    "qy": ("qy", "quaty", "orientationy", "rotationy"),
+    "qz": ("qz", "quatz", "orientationz", "rotationz"),
+    "rx": ("rx", "rotx"),
+    "ry": ("ry", "roty"),
+    "rz": ("rz", "rotz"),
+}
+_FIELD_BY_HEADER = {alias: name for name, aliases in _HEADER_NAMES.items() for alias in aliases}
+
+
+_UNIT_SUFFIX = re.compile(r"\[[^\]]*\]|\([^)]*\)")
+_PUNCTUATION = re.compile(r"[^a-z0-9]")
+#: Longest header cell read as a column name.
+_MAX_NAME = 64
+
+
+def _header_field(cell: str) -> str | None:
+    if len(cell) > _MAX_NAME:
+        return None
+    return _FIELD_BY_HEADER.get(_PUNCTUATION.sub("", _UNIT_SUFFIX.sub("", cell.lower())))
+
+
+def header_columns(cells: list[str], fmt: str) -> list[int] | None:
+    """Positions of the fields of ``fmt`` (in the order of _JSON_FIELDS) named by a header line, or None when
+    the header does not name them all."""
+    if fmt not in _JSON_FIELDS:
+        return None
+    fields = [_header_field(cell) for cell in cells]
+    wanted = _JSON_FIELDS[fmt]
+    if not all(name in fields for name in wanted) or any(fields.count(name) > 1 for name in wanted):
+        return None
+    return [fields.index(name) for name in wanted]
+
+
+def header_quaternion_order(columns: list[int]) -> str:
+    """wxyz or xyzw: where the header puts qw against qx (columns in the order x y z qw qx qy qz)."""
+    return "wxyz" if columns[3] < columns[4] else "xyzw"
+
+
+def _csv_lines(text: str, name: str):
+    """(where, cells) of every line that is not blank or a comment."""
     for number, line in enumerate(text.splitlines(), start=1):
         stripped = line.strip()
         if not stripped or stripped.startswith("#"):
             continue
-        cells = _split(stripped)
+        try:
+            cells = _split(stripped)
+        except csv.Error as error:
+            raise PoseImportError(f"{name}: row {number}: cannot be split into columns ({error})") from None
         if cells and cells[-1] == "":  # a trailing separator
             cells = cells[:-1]
+        yield f"{name}: row {number}", cells
+
+
+def _csv_rows(text: str, name: str, fmt: str = "matrix", reader=None):
+    """(where, values) for every data line; a first line without any number is a header. A header that names
+    the columns of ``fmt`` decides their order: the values come out in the order x y z, then qw qx qy qz or
+    rx ry rz."""
+    columns, width = None, 0
+    first = True
+    for where, cells in _csv_lines(text, name):
         if first and not any(_looks_numeric(cell) for cell in cells):
             first = False
+            columns, width = header_columns(cells, fmt), len(cells)
+            if columns is not None and reader is not None:
+                reader.take_header_order(columns, where)
             continue
         first = False
-        where = f"{name}: row {number}"
-        yield where, [_number(cell, where, k + 1) for k, cell in enumerate(cells)]
+        values = [_number(cell, where, k + 1) for k, cell in enumerate(cells)]
+        if columns is not None:
+            if len(values) != width:
+                raise PoseImportError(f"{where}: expected {width} columns as the header names, got {len(values)}")
+            values = [values[k] for k in columns]
+        yield where, values
 
 
 def _json_values(entry, fmt: str, where: str) -> list[float]:
@@ -159,7 +239,7 @@ def _json_values(entry, fmt: str, where: str) -> list[float]:
         if fmt == "matrix":
             if "matrix" not in entry:
                 raise PoseImportError(f"{where}: missing field 'matrix'")
-            entry = np.ravel(np.asarray(entry["matrix"], dtype=object)).tolist()
+            entry = _flattened(entry["matrix"], where)
         else:
             missing = [key for key in _JSON_FIELDS[fmt] if key not in entry]
             if missing:
@@ -170,9 +250,35 @@ def _json_values(entry, fmt: str, where: str) -> list[float]:
     values = []
     for column, value in enumerate(entry, start=1):
         if isinstance(value, bool) or not isinstance(value, (int, float)):
-            raise PoseImportError(f"{where}: column {column} is not a number: {value!r}")
-        values.append(float(value))
+            raise PoseImportError(f"{where}: column {column} is not a number: {_short(value)}")
+        try:
+            values.append(float(value))
+        except OverflowError:
+            raise PoseImportError(f"{where}: column {column} is too large a number") from None
     return values
+
+
+def _short(value) -> str:
+    try:
+        text = repr(value)
+    except ValueError:  # an integer with more digits than Python prints
+        return "a number too long to print"
+    return text if len(text) <= 40 else text[:20] + f"... ({len(text)} characters)"
+
+
+def _flattened(matrix, where: str) -> list:
+    """The numbers of a matrix given flat or as a list of rows."""
+    if not isinstance(matrix, list):
+        raise PoseImportError(f"{where}: 'matrix' must be a list of numbers or of rows")
+    flat = []
+    for item in matrix:
+        if isinstance(item, list):
+            if any(isinstance(inner, list) for inner in item):
+                raise PoseImportError(f"{where}: 'matrix' nests deeper than rows")
+            flat.extend(item)
+        else:
+            flat.append(item)
+    return flat
 
 
 def _json_rows(text: str, name: str, fmt: str):
@@ -180,6 +286,8 @@ def _json_rows(text: str, name: str, fmt: str):
         document = json.loads(text)
     except json.JSONDecodeError as error:
         raise PoseImportError(f"{name}: not valid JSON ({error.msg}, line {error.lineno})") from None
+    except (RecursionError, ValueError) as error:  # nesting too deep, an integer too long to read
+        raise PoseImportError(f"{name}: cannot be read as JSON ({_short(str(error))})") from None
     if isinstance(document, dict) and "poses" in document:
         document = document["poses"]
     if not isinstance(document, list):
@@ -189,19 +297,31 @@ def _json_rows(text: str, name: str, fmt: str):
         yield where, _json_values(entry, fmt, where)
 
 
-def read_pose_file(path, fmt: str, units: str = "m", quat_order: str = "wxyz") -> list[np.ndarray]:
-    """All poses of a CSV or JSON export, as 4 x 4 float64 matrices in metres."""
+def read_pose_file(path, fmt: str, units: str = "m", quat_order: str | None = None) -> list[np.ndarray]:
+    """All poses of a CSV or JSON export, as 4 x 4 float64 matrices in metres.
+
+    ``quat_order`` None takes the order a CSV header names (x,y,z,qx,qy,qz,qw or x,y,z,qw,qx,qy,qz), else
+    wxyz; a header that contradicts a given order is an error. Every failure is a PoseImportError."""
     path = Path(path)
-    reader = _RowReader(fmt, units, quat_order)
     try:
-        text = path.read_text(encoding="utf-8-sig")
+        data = path.read_bytes()
     except OSError as error:
         raise PoseImportError(f"poses: cannot read {path}: {error.strerror or error}") from None
+    return read_pose_bytes(data, path.name, fmt, units, quat_order, is_json=path.suffix.lower() == ".json")
+
+
+def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_order: str | None = None,
+                    is_json: bool = False) -> list[np.ndarray]:
+    """The poses of a file's contents (see :func:`read_pose_file`); ``name`` names the file in errors, and
+    ``is_json`` reads it as JSON whatever it starts with."""
+    reader = _RowReader(fmt, units, quat_order)
+    try:
+        text = data.decode("utf-8-sig")
     except UnicodeDecodeError:
-        raise PoseImportError(f"poses: {path} is not a text file") from None
-    is_json = path.suffix.lower() == ".json" or text.lstrip()[:1] in ("[", "{")
-    rows = _json_rows(text, path.name, fmt) if is_json else _csv_rows(text, path.name)
+        raise PoseImportError(f"poses: {name} is not a UTF-8 text file") from None
+    is_json = is_json or text.lstrip()[:1] in ("[", "{")
+    rows = _json_rows(text, name, fmt) if is_json else _csv_rows(text, name, fmt, reader)
     poses = [reader.pose(values, where) for where, values in rows]
     if not poses:
-        raise PoseImportError(f"poses: no poses in {path}")
+        raise PoseImportError(f"poses: no poses in {name}")
     return poses

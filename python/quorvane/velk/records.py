@@ -55,3 +55,36 @@ def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
         raise RecordError(f"intrinsics: {path} needs a finite 3 x 3 camera_matrix and 4, 5, 8, 12 or 14 "
                           "distortion coefficients")
     return matrix, distortion
+
+
+#: Members the commands add to the records the library writes (hand_eye.json, eye_to_hand.json,
+#: multi_camera_calibration.json, intrinsics.json). All are optional: a record without them, written by an
+#: older version, loads as before and reads as None here.
+OPTIONAL_MEMBERS = ("units", "intrinsics_used", "refinement_applied", "saved_method", "image_names", "verdict")
+
+
+def add_record_members(path, members: dict) -> Path:
+    """Adds ``members`` to the JSON record at ``path``, keeping every member it holds."""
+    path = Path(path)
+    document = json.loads(path.read_text(encoding="utf-8"))
+    document.update(members)
+    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    return path
+
+
+def record_members(path) -> dict:
+    """The optional members of a record, None for those it does not hold."""
+    path = Path(path)
+    try:
+        document = json.loads(path.read_text(encoding="utf-8"))
+    except OSError as error:
+        raise RecordError(f"record: cannot read {path}: {error.strerror or error}") from None
+    except (json.JSONDecodeError, ValueError, RecursionError) as error:
+        raise RecordError(f"record: {path} is not a JSON record ({error})") from None
+    if not isinstance(document, dict):
+        raise RecordError(f"record: {path} does not hold a JSON object")
+    return {name: document.get(name) for name in OPTIONAL_MEMBERS}
+
+
+def matrix_list(matrix) -> list:
+    return np.asarray(matrix, dtype=np.float64).tolist()

@@ -25,6 +25,8 @@ from pathlib import Path
 import _velk
 
 KINDS = ("chessboard", "charuco", "aruco")
+#: Most squares, corners or markers along one side of a board.
+MAX_COUNT = 1000
 DEFAULT_DICTIONARY = "DICT_4X4_1000"
 
 _FIELDS = {
@@ -91,18 +93,33 @@ class TargetSpec:
                 f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}")
 
 
+def _finite(value) -> bool:
+    try:
+        return math.isfinite(value)
+    except OverflowError:  # an integer too large for a float
+        return False
+
+
+def _short(value) -> str:
+    try:
+        text = repr(value)
+    except ValueError:  # an integer with more digits than Python prints
+        return "a number too long to print"
+    return text if len(text) <= 40 else text[:20] + f"... ({len(text)} characters)"
+
+
 def _field_value(document: dict, name: str, kind_of_value):
     if name not in document:
         raise TargetFileError(f"target: missing field '{name}'")
     value = document[name]
     if kind_of_value is int:
         if isinstance(value, bool) or not isinstance(value, int):
-            raise TargetFileError(f"target: field '{name}' must be an integer, got {value!r}")
-        if value < 1:
-            raise TargetFileError(f"target: field '{name}' must be positive, got {value}")
+            raise TargetFileError(f"target: field '{name}' must be an integer, got {_short(value)}")
+        if not 1 <= value <= MAX_COUNT:
+            raise TargetFileError(f"target: field '{name}' must lie between 1 and {MAX_COUNT}, got {_short(value)}")
         return value
-    if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value) or value <= 0:
-        raise TargetFileError(f"target: field '{name}' must be a positive length in metres, got {value!r}")
+    if isinstance(value, bool) or not isinstance(value, (int, float)) or not _finite(value) or value <= 0:
+        raise TargetFileError(f"target: field '{name}' must be a positive length in metres, got {_short(value)}")
     return float(value)
 
 
@@ -123,8 +140,8 @@ def _check_geometry(printed: TargetSpec) -> None:
 
 def _dictionary(document: dict) -> str:
     name = document.get("dictionary", DEFAULT_DICTIONARY)
-    if name not in _velk.aruco_dictionary_id_map():
-        raise TargetFileError(f"target: unknown dictionary '{name}'")
+    if not isinstance(name, str) or name not in _velk.aruco_dictionary_id_map():
+        raise TargetFileError(f"target: unknown dictionary {_short(name)}")
     return name
 
 
@@ -133,28 +150,39 @@ def printed_from_json(document) -> TargetSpec:
     if not isinstance(document, dict):
         raise TargetFileError("target: the file must hold a JSON object")
     kind = document.get("kind")
-    if kind not in KINDS:
-        raise TargetFileError(f"target: 'kind' must be one of {', '.join(KINDS)}, got {kind!r}")
+    if not isinstance(kind, str) or kind not in KINDS:
+        raise TargetFileError(f"target: 'kind' must be one of {', '.join(KINDS)}, got {_short(kind)}")
     values = {name: _field_value(document, name, kind_of_value) for name, kind_of_value in _FIELDS[kind].items()}
     if kind != "chessboard":
         values["dictionary"] = _dictionary(document)
     legacy = document.get("legacy_pattern", False)
     if not isinstance(legacy, bool):
-        raise TargetFileError(f"target: 'legacy_pattern' must be true or false, got {legacy!r}")
+        raise TargetFileError(f"target: 'legacy_pattern' must be true or false, got {_short(legacy)}")
     printed = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
     _check_geometry(printed)
     return printed
 
 
 def load_target_file(path) -> TargetSpec:
-    """Reads and checks a target file."""
+    """Reads and checks a target file; every failure is a TargetFileError."""
     path = Path(path)
     try:
-        document = json.loads(path.read_text(encoding="utf-8"))
+        data = path.read_bytes()
     except OSError as error:
         raise TargetFileError(f"target: cannot read {path}: {error.strerror or error}") from error
+    return target_from_bytes(data, str(path))
+
+
+def target_from_bytes(data: bytes, name: str = "target file") -> TargetSpec:
+    """Checks the contents of a target file; ``name`` names it in errors."""
+    try:
+        document = json.loads(data.decode("utf-8"))
+    except UnicodeDecodeError:
+        raise TargetFileError(f"target: {name} is not a UTF-8 text file") from None
     except json.JSONDecodeError as error:
-        raise TargetFileError(f"target: {path} is not valid JSON ({error.msg}, line {error.lineno})") from error
+        raise TargetFileError(f"target: {name} is not valid JSON ({error.msg}, line {error.lineno})") from None
+    except (RecursionError, ValueError) as error:  # nesting too deep, an integer too long to read
+        raise TargetFileError(f"target: {name} cannot be read as a target file ({_short(str(error))})") from None
     return printed_from_json(document)
 
 

@@ -2,15 +2,15 @@
 
 from __future__ import annotations
 
+import numpy as np
+
 import _velk
 
 from ..datasets import load_hand_eye_folder
-from . import common
+from ..frame_names import FrameNames
+from ..verdict import judge_check
+from . import common, output
 from .hand_eye import SETUPS, add_setup_option, given_intrinsics
-
-#: Words of the verdicts that mean the data cannot give a trustworthy hand-eye result.
-POOR_VERDICTS = (">>> POOR rotation variety", ">>> No consensus")
-
 
 def add_parser(commands, common_options) -> None:
     parser = commands.add_parser("check", parents=[common_options],
@@ -26,30 +26,41 @@ def add_parser(commands, common_options) -> None:
 
 def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion):
     """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written)."""
-    result = calibrator_class(target, options).calibrate(
+    return calibrator_class(target, options).calibrate(
         data.robot_T_tcp_list, data.images, "TSAI", intrinsic_matrix=intrinsic_matrix,
         distortion_coefficients=distortion)
-    if len(result.camera_T_target_list) < 4:
-        common.fail(f"only {len(result.camera_T_target_list)} of {len(data.images)} views are usable; "
-                    "hand-eye calibration needs at least 4 (see the log lines above)")
-    return result
 
 
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
-    data = load_hand_eye_folder(args.dataset, progress)
+    data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     setup, calibrator_class, _ = SETUPS[args.eye_to_hand]
+    names = FrameNames(data.image_names)
     with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
-        views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion)
+        with output.captured() as caught:
+            views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion)
     cameras = views.camera_T_target_list
+    if len(cameras) < 4:
+        hint = common.detection_hint(printed, data.images)
+        if hint:
+            common.without_not_found_lines(caught)
+        output.replay(caught, args.quiet, names.rename, show_out=False)
+        common.fail(f"only {len(cameras)} of {len(data.images)} views are usable; "
+                    + (hint or "hand-eye calibration needs at least 4 (see the log lines above)"))
+    names.used = list(views.image_indices)
+    # The calibration's own report is not the check's result: only its log lines are shown.
+    output.replay(caught, args.quiet, names.rename, show_out=False)
     stats = _velk.diagnostics.analyze_rotation_variety(cameras)
     variety = _velk.diagnostics.format_rotation_variety(stats)
-    methods = _velk.diagnostics.compare_hand_eye_methods(
-        target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
-        views.distortion_coefficients, args.per_view_error_threshold, setup=setup)
+    with output.captured() as extra:
+        methods = _velk.diagnostics.compare_hand_eye_methods(
+            target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
+            views.distortion_coefficients, args.per_view_error_threshold, setup=setup)
+    output.replay(extra, args.quiet, names.rename, show_out=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
+    # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     print(variety, end="")
     print(comparison, end="")
     if args.report:
@@ -58,8 +69,14 @@ def run(args) -> int:
         common.write_report(args.report, "Hand-eye data check",
                             [sections.rotation_section(cameras, stats, variety),
                              sections.method_section(methods, comparison)])
-    text = variety + comparison
-    if stats is None or any(verdict in text for verdict in POOR_VERDICTS):
-        common.fail("the captured poses do not determine the hand-eye transform well; "
-                    "capture more views rotated about different axes")
-    return 0
+    consistency = views.consistency if views.has_consistency else None
+    spread_mm = consistency.mean_translation_m * 1000.0 if consistency is not None else None
+    distances = list(consistency.distances_m) if consistency is not None else [
+        float(np.linalg.norm(np.asarray(c)[:3, 3])) for c in cameras]
+    verdict = judge_check(stats, methods, spread_mm, distances, data.robot_T_tcp_list, cameras,
+                          list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix)
+    print(verdict.summary(), end="")
+    if not verdict.ok:
+        common.fail("the captured poses and pictures do not determine the hand-eye transform well "
+                    f"({verdict.reason()})")
+    return verdict.code

@@ -59,3 +59,53 @@ def write_report(path, title: str, sections) -> None:
 
     written = write_document(Path(path), title, sections)
     print(f"Report written to {written}")
+
+
+#: Library log lines of a picture in which the target was not found.
+_NOT_FOUND = ("Not enough ChArUco corners in image", "Not enough ArUco markers in image",
+              "Chessboard not found in image")
+
+
+#: Dictionaries tried when a board's own finds no marker: the large ones hold the smaller of their family.
+_OTHER_DICTIONARIES = ("DICT_4X4_1000", "DICT_5X5_1000", "DICT_6X6_1000", "DICT_7X7_1000", "DICT_ARUCO_ORIGINAL",
+                       "DICT_APRILTAG_36h11")
+#: Pictures searched for markers of other dictionaries.
+_HINT_PICTURES = 6
+
+
+def markers_found(dictionary_name: str, images) -> list[int]:
+    """How many markers of the dictionary each picture shows."""
+    import cv2
+
+    dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[dictionary_name])
+    detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters())
+    counts = []
+    for image in images:
+        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY) if image.ndim == 3 else image
+        _, ids, _ = detector.detectMarkers(grey)
+        counts.append(0 if ids is None else len(ids))
+    return counts
+
+
+def detection_hint(printed, images) -> str | None:
+    """One hint when a marker board's dictionary matches nothing in the pictures but another one does (the one
+    that finds the most markers is named)."""
+    if printed.kind == "chessboard" or not images or sum(markers_found(printed.dictionary, images)) > 0:
+        return None
+    sample = images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
+    known = _velk.aruco_dictionary_id_map()
+    found = {name: sum(markers_found(name, sample)) for name in _OTHER_DICTIONARIES
+             if name != printed.dictionary and name in known}
+    best = max(found, key=found.get, default=None)
+    if best is None or found[best] == 0:
+        return None
+    return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's dictionary "
+            f"(the pictures show markers of {best})")
+
+
+def without_not_found_lines(caught) -> int:
+    """Drops the per-picture "target not found" log lines from ``caught``; returns how many there were."""
+    lines = caught.err.splitlines()
+    kept = [line for line in lines if not any(words in line for words in _NOT_FOUND)]
+    caught.err = "\n".join(kept) + ("\n" if kept else "")
+    return len(lines) - len(kept)

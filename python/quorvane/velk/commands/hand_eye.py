@@ -10,9 +10,12 @@ import numpy as np
 
 import _velk
 
+from .. import records
 from ..datasets import load_hand_eye_folder
+from ..frame_names import FrameNames
 from ..records import load_intrinsics
-from . import common
+from ..verdict import judge_hand_eye
+from . import common, output
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -53,6 +56,9 @@ def add_parser(commands, common_options) -> None:
 def add_setup_option(parser) -> None:
     parser.add_argument("--eye-to-hand", action="store_true",
                         help="stationary camera, board on the flange: finds robot_T_camera and tcp_T_target")
+    parser.add_argument("--allow-gaps", action="store_true",
+                        help="use the pictures that have a pose when pictures are missing or have no pose "
+                             "(image_<k> pairs with pose k; without it a gap is an error)")
 
 
 def given_intrinsics(args):
@@ -89,7 +95,14 @@ def frame_views(target, options, result):
     return detections, errors
 
 
-def report_sections(target, options, result, report_text, comparison):
+def _frame_label(names, k: int, used: bool = False) -> str:
+    """The k-th view the calibration used, named by its capture: "frame 8 (image_8.png)"."""
+    if names is None:
+        return f"{'view' if used else 'frame'} {k}"
+    return f"frame {names.used_label(k)}"
+
+
+def report_sections(target, options, result, report_text, comparison, names=None):
     from ..report import sections
 
     images = result.valid_image_list
@@ -99,13 +112,14 @@ def report_sections(target, options, result, report_text, comparison):
     aligned = len(result.camera_T_target_list) == len(images)
     detections, errors = frame_views(target, options, result) if aligned else (None, [])
     if errors:
-        labels = [f"frame {k}" for k in detections.successful_indices]
+        labels = [_frame_label(names, k) for k in detections.successful_indices]
         worst = sections.worst_view(errors)
         frame = detections.successful_indices[worst]
         parts += [sections.view_error_section(errors, options.per_view_error_threshold, labels),
                   sections.residual_section(images[frame], detections.object_points[worst],
                                             detections.image_points[worst], result.intrinsic_matrix,
-                                            result.distortion_coefficients, f"frame {frame} (largest error)"),
+                                            result.distortion_coefficients,
+                                            f"{_frame_label(names, frame)} (largest error)"),
                   sections.coverage_section(detections.image_points, image_size)]
     parts.append(sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size))
     stats = _velk.diagnostics.analyze_rotation_variety(result.camera_T_target_list)
@@ -115,7 +129,7 @@ def report_sections(target, options, result, report_text, comparison):
         parts.append(sections.consistency_section(result))
     refinement = result.refinement
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
-        labels = [f"view {k}" for k in range(len(refinement.robot_pose_corrections))]
+        labels = [_frame_label(names, k, used=True) for k in range(len(refinement.robot_pose_corrections))]
         parts.append(sections.robot_correction_section(refinement, labels))
     validation = result.validation
     if validation is not None and validation.validated:
@@ -125,33 +139,148 @@ def report_sections(target, options, result, report_text, comparison):
     return parts
 
 
+#: Sentences of the library's report that --quiet keeps in the summary.
+SUMMARY_SENTENCES = ("Robot poses agree with the pictures", "Robot poses disagree with the pictures",
+                     "Predicts pictures it did not see to")
+
+
+def calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion, chosen_refinement, progress):
+    """The calibrator and its result, with what the library printed caught for :func:`output.replay`."""
+    setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
+    with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
+        calibrator = calibrator_class(target, options)
+        with output.captured() as caught:
+            result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
+                                          intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
+                                          output_path=output_path, refine=args.refine,
+                                          refinement_options=chosen_refinement, validate=args.validate)
+    return calibrator, result, caught
+
+
+def saved_transform(result, eye_to_hand: bool):
+    """(name, 4 x 4 matrix, sigma or None) of the transform the record holds first."""
+    refinement = result.refinement
+    sigma = refinement.camera_sigma if refinement is not None and refinement.refined else None
+    if eye_to_hand:
+        return "robot_T_camera", np.asarray(result.robot_T_camera), sigma
+    return "tcp_T_camera", np.asarray(result.tcp_T_camera), sigma
+
+
+def closed_form_rms(target, options, result):
+    """(RMS px, corner count) of the corners under the closed-form result's camera poses, for a result that was
+    not refined (a refined one carries its own); None when the poses do not line up with the pictures."""
+    if len(result.camera_T_target_list) != len(result.valid_image_list) or not result.valid_image_list:
+        return None
+    with output.captured():
+        detections, errors = frame_views(target, options, result)
+    counts = [len(np.asarray(points).reshape(-1, 2)) for points in detections.image_points]
+    if not errors or not sum(counts):
+        return None
+    squared = sum(n * e * e for n, e in zip(counts, errors))
+    return math.sqrt(squared / sum(counts)), sum(counts)
+
+
+def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
+    """The saved transform in mm and deg with its 1-sigma, the reprojection RMS in pixels."""
+    name, transform, sigma = saved_transform(result, eye_to_hand)
+    pose = _velk.tf.transformation_matrix_to_pose(transform)
+    lines = [f"Saved {name} ({saved_method(result, method)}):",
+             "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
+             + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
+             "  rx, ry, rz = " + ", ".join(f"{v:.3f}" for v in pose[3:]) + " deg"
+             + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else "")]
+    refinement = result.refinement
+    if refinement is not None and refinement.refined:
+        lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
+    elif closed_form is not None:
+        lines.append(f"  Reprojection RMS: {closed_form[0]:.3f} px over {closed_form[1]} corners")
+    return "\n".join(lines) + "\n"
+
+
+def saved_method(result, method: str) -> str:
+    refinement = result.refinement
+    if refinement is not None and refinement.refined:
+        return f"{method} closed form, refined over all corners"
+    return f"{method} closed form"
+
+
+def record_members(result, method: str, intrinsics_given: bool, names, verdict) -> dict:
+    """The optional members hand_eye.json and eye_to_hand.json gain: what the result was solved with."""
+    refinement = result.refinement
+    refined = refinement is not None and bool(refinement.refined)
+    what = []
+    if refined:
+        what = ["hand-eye transform", "target pose"]
+        if refinement.intrinsics_refined:
+            what.append("intrinsics")
+        if refinement.robot_error_modelled:
+            what.append("robot pose errors")
+    return {
+        "units": {"translation": "m", "rotation": "3 x 3 rotation matrix", "angles": "deg",
+                  "pixels": "px"},
+        "intrinsics_used": {
+            "source": "given" if intrinsics_given else "calibrated from the pictures",
+            "camera_matrix": records.matrix_list(result.intrinsic_matrix),
+            "distortion_coefficients": np.ravel(result.distortion_coefficients).tolist(),
+            "refined": bool(refined and refinement.intrinsics_refined),
+        },
+        "refinement_applied": {"refined": refined, "what": what,
+                               "reason": "" if refined else str(result.refinement_reason),
+                               "rms_px": float(refinement.rms_px) if refined else None},
+        "saved_method": saved_method(result, method),
+        "image_names": [names.names[k] for k in result.image_indices] if len(names.names) else [],
+        "verdict": verdict.to_json(),
+    }
+
+
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
     chosen_refinement = refinement_options(args)
-    data = load_hand_eye_folder(args.dataset, progress)
-    output = Path(args.output) if args.output else Path(args.dataset)
+    data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
+    output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
     setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
-    with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
-        calibrator = calibrator_class(target, options)
-        result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
-                                      intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
-                                      output_path=output, refine=args.refine,
-                                      refinement_options=chosen_refinement, validate=args.validate)
+    names = FrameNames(data.image_names)
+    calibrator, result, caught = calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion,
+                                           chosen_refinement, progress)
+    hint = None
+    if result.ok:
+        names.used = list(result.image_indices)
+    else:
+        hint = common.detection_hint(printed, data.images)
+        if hint:
+            common.without_not_found_lines(caught)
+    output.replay(caught, args.quiet, names.rename)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
-                    "it needs at least 4 views with the target found, within the error threshold and with "
-                    "varied robot poses (see the log lines above)")
+                    + (hint or "it needs at least 4 views with the target found, within the error threshold and "
+                       "with varied robot poses (see the log lines above)"))
     comparison = None
     if args.compare:
-        comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
+        with output.captured() as extra:
+            comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
+        output.replay(extra, args.quiet, names.rename, show_out=False)
         print(comparison[1], end="")
-    print(f"Result written to {output if output.suffix else output / record_name}")
+    refined = result.refinement is not None and result.refinement.refined
+    closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
+    verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
+                             comparison[0] if comparison else None, closed_form[0] if closed_form else None)
+    record = output_path if output_path.suffix else output_path / record_name
+    if record.is_file():
+        records.add_record_members(record, record_members(result, method, bool(args.intrinsics), names, verdict))
+    print(headline(result, args.eye_to_hand, method, closed_form), end="")
+    if args.quiet:
+        # The robot noise the refinement estimated and the held-out accuracy belong to the summary.
+        print("".join(f"  {line.strip()}\n" for line in names.rename(caught.out).splitlines()
+                      if line.strip().startswith(SUMMARY_SENTENCES)), end="")
+    print(verdict.summary(), end="")
+    print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
         options = common.intrinsic_options(args)
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
-                            report_sections(target, options, result, calibrator.format_results(), comparison))
-    return 0
+                            report_sections(target, options, result, names.rename(calibrator.format_results()),
+                                            comparison, names))
+    return verdict.code

@@ -6,9 +6,12 @@ import numpy as np
 
 import _velk
 
+from .. import records
 from ..datasets import image_paths, load_images
+from ..frame_names import FrameNames
 from ..records import save_intrinsics
-from . import common
+from ..verdict import judge_intrinsics
+from . import common, output
 from .errors import UsageError
 
 
@@ -61,17 +64,34 @@ def run(args) -> int:
     if len(sizes) != 1:
         raise UsageError("intrinsics: all images must have the same size")
     image_size = sizes.pop()
+    frame_names = FrameNames(names)
     with progress.detection(common.intrinsic_options(args), len(images)) as options:
         calibrator = _velk.IntrinsicCalibrator(target, options)
-        result = calibrator.calibrate(images)
+        with output.captured() as caught:
+            result = calibrator.calibrate(images)
+    hint = None if result.ok else common.detection_hint(printed, images)
+    if hint:
+        common.without_not_found_lines(caught)
+    output.replay(caught, args.quiet, frame_names.rename)
     if not result.ok:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
-                    f"{len(images)} images; it needs at least one view with the whole target detected")
-    print(_summary(result, names))
+                    f"{len(images)} images; "
+                    + (hint or "it needs at least one view with the whole target detected"))
+    # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
+    print(_summary(result, names) if not args.quiet else f"RMS reprojection error: {result.reprojection_error:.4f} px")
+    verdict = judge_intrinsics(result, len(images), _square_length(printed))
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
-    print(f"Result written to {written}")
+    records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
+                                         "verdict": verdict.to_json()})
+    print(verdict.summary(), end="")
+    print(f"Result written to {written}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
         common.write_report(args.report, "Intrinsic calibration",
                             report_sections(result, calibrator.detections(), images, image_size,
                                             args.per_view_error_threshold, names))
-    return 0
+    return verdict.code
+
+
+def _square_length(printed) -> float:
+    return printed.square_size if printed.kind == "chessboard" else (
+        printed.square_length if printed.kind == "charuco" else printed.marker_length)

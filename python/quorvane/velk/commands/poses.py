@@ -18,8 +18,9 @@ def add_parser(commands, common) -> None:
     importer.add_argument("file", help="CSV or JSON file, one flange pose robot_T_tcp per row")
     importer.add_argument("--format", required=True, choices=FORMATS)
     importer.add_argument("--units", default="m", choices=tuple(UNITS), help="translation units (default: m)")
-    importer.add_argument("--quat-order", default="wxyz", choices=QUATERNION_ORDERS,
-                          help="quaternion component order of xyz-quat (default: wxyz)")
+    importer.add_argument("--quat-order", default=None, choices=QUATERNION_ORDERS,
+                          help="quaternion component order of xyz-quat (default: the order a CSV header names, "
+                               "such as x,y,z,qx,qy,qz,qw; wxyz without a header)")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
     importer.set_defaults(run=run_import)
 
@@ -46,5 +47,5 @@ def run_import(args) -> int:
     print(f"Imported {len(poses)} poses from {args.file} into {written}")
     if images and images != len(poses):
         warn(f"{folder} holds {images} images but {len(poses)} poses were imported; "
-             "images and poses are paired by position")
+             "picture image_<k> pairs with pose k")
     return 0

@@ -7,8 +7,12 @@ from pathlib import Path
 
 import _velk
 
+from .. import records
 from ..datasets import load_rig_folder
+from ..frame_names import FrameNames
+from ..verdict import judge_rig
 from . import common
+from . import output as output_text
 from .errors import UsageError
 
 
@@ -42,14 +46,23 @@ def run(args) -> int:
     total = sum(len(images) for images in data.image_lists)
     with progress.detection(common.intrinsic_options(args, base), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
-        result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
+        with output_text.captured() as caught:
+            result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
+    names = FrameNames(data.capture_names)
+    output_text.replay(caught, args.quiet, names.rename)
     if not result.ok:
         failed = ", ".join(_failed_cameras(result, data.camera_names)) or "some cameras"
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
                     "shared with the reference camera (see the log lines above)")
     errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
     print(f"Calibrated {cameras} cameras; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
-    print(f"Result written to {output if output.suffix else output / 'multi_camera_calibration.json'}")
+    verdict = judge_rig(result, list(result.pair_reprojection_errors))
+    record = output if output.suffix else output / "multi_camera_calibration.json"
+    if record.is_file():
+        records.add_record_members(record, {"units": {"translation": "m", "pixels": "px"},
+                                            "verdict": verdict.to_json()})
+    print(verdict.summary(), end="")
+    print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
         from ..report import sections
 
@@ -57,6 +70,6 @@ def run(args) -> int:
         triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
                          else None)
         common.write_report(args.report, "Multi-camera rig calibration",
-                            [sections.report_text_section(calibrator.format_results()),
+                            [sections.report_text_section(names.rename(calibrator.format_results())),
                              sections.rig_section(result, data.camera_names, triangulation)])
-    return 0
+    return verdict.code

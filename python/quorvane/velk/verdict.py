@@ -1,0 +1,419 @@
+"""Whether a calibration result can be trusted, judged from what the library measured.
+
+A :class:`Verdict` holds an exit code (0 good, 1 not trustworthy), one line of text and the
+checks it was judged on, each with its figures and limit. Where a failure has a likely
+cause (robot poses shifted against the pictures, a wrong quaternion order, lengths in the
+wrong unit, the wrong board) the line names it.
+
+The limits (see the module constants) were set on rendered data: clean captures with a
+robot that reports its flange to 0.5 mm / 0.05 deg per axis pass with a wide margin, and
+poses shifted by one picture, a swapped quaternion order or a square length in millimetres
+fail every time.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass, field
+
+import numpy as np
+
+EXIT_OK = 0
+EXIT_NOT_TRUSTWORTHY = 1
+
+#: Robot pose error taken as explained by an ordinary robot (per axis, 1-sigma), mm and deg.
+NOMINAL_ROBOT_NOISE_MM = 1.0
+NOMINAL_ROBOT_NOISE_DEG = 0.1
+#: How many times the spread the nominal robot noise explains the target consistency may reach.
+CONSISTENCY_FACTOR = 4.0
+#: Largest reprojection RMS of a trusted result, px.
+MAX_RMS_PX = 3.0
+#: Largest robot noise the refinement may estimate for a trusted result (per axis, 1-sigma).
+MAX_ROBOT_NOISE_MM = 5.0
+MAX_ROBOT_NOISE_DEG = 1.0
+#: Largest median held-out error of a trusted result.
+MAX_HELD_OUT_MM = 10.0
+MAX_HELD_OUT_DEG = 1.0
+#: Smallest axis-spread ratio of the rotations between views (below it one axis is unobserved).
+MIN_AXIS_SPAN_RATIO = 0.15
+#: Largest spread of the solvers' results (rz in deg after wrapping, translation in mm).
+MAX_SOLVER_SPREAD_DEG = 1.5
+MAX_SOLVER_SPREAD_MM = 10.0
+#: Camera-to-target distances beyond this (m) mean lengths in the wrong unit.
+MAX_PLAUSIBLE_DISTANCE_M = 20.0
+#: A focal length beyond this many picture widths means intrinsics the pictures could not determine.
+MAX_FOCAL_OVER_WIDTH = 20.0
+#: An alternative pairing or reading of the poses is named as the cause when it shrinks the
+#: target consistency spread by at least this factor.
+CAUSE_IMPROVEMENT = 4.0
+
+
+@dataclass
+class Check:
+    """One judged figure: ``passed`` is None when the figure was not measured."""
+
+    name: str
+    passed: bool | None
+    figures: str
+    limit: str = ""
+
+    def line(self) -> str:
+        mark = {True: "pass", False: "FAIL", None: "n/a"}[self.passed]
+        return f"  [{mark}] {self.name}: {self.figures}" + (f" (limit {self.limit})" if self.limit else "")
+
+    def to_json(self) -> dict:
+        return {"name": self.name, "passed": self.passed, "figures": self.figures, "limit": self.limit}
+
+
+@dataclass
+class Verdict:
+    """The judgement of one calibration: ``code`` is the exit code, ``text`` the verdict line."""
+
+    checks: list = field(default_factory=list)
+    causes: list = field(default_factory=list)
+    subject: str = "calibration"
+
+    @property
+    def ok(self) -> bool:
+        return not self.failed()
+
+    @property
+    def code(self) -> int:
+        return EXIT_OK if self.ok else EXIT_NOT_TRUSTWORTHY
+
+    def failed(self) -> list:
+        return [check for check in self.checks if check.passed is False]
+
+    def _noun(self) -> str:
+        return "the dataset" if self.subject == "dataset" else f"the {self.subject} result"
+
+    def reason(self) -> str:
+        """The failed checks and the likely cause, without the verdict's opening words."""
+        reason = "failed checks: " + ", ".join(check.name for check in self.failed())
+        return reason + ("; likely cause: " + "; ".join(self.causes) if self.causes else "")
+
+    @property
+    def text(self) -> str:
+        judged = [check for check in self.checks if check.passed is not None]
+        if self.ok:
+            return f"Verdict: PASS - {self._noun()} passes all {len(judged)} checks"
+        failed = ", ".join(check.name for check in self.failed())
+        line = f"Verdict: FAIL - {self._noun()} is not trustworthy ({failed})"
+        if self.causes:
+            line += "; likely cause: " + "; ".join(self.causes)
+        return line
+
+    def summary(self) -> str:
+        """The checks, one a line, then the verdict line."""
+        return "\n".join([check.line() for check in self.checks] + [self.text]) + "\n"
+
+    def to_json(self) -> dict:
+        return {"passed": self.ok, "text": self.text, "causes": list(self.causes),
+                "checks": [check.to_json() for check in self.checks]}
+
+
+# --- figures shared by the checks -------------------------------------------------------------------------------
+
+def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
+    if rms_px is None or not math.isfinite(rms_px):
+        return Check(what, None, "not measured")
+    return Check(what, rms_px <= MAX_RMS_PX, f"{rms_px:.3f} px", f"{MAX_RMS_PX:g} px")
+
+
+def rotation_check(stats) -> Check:
+    if stats is None:
+        return Check("rotation variety", False, "no rotation between the views", f"ratio {MIN_AXIS_SPAN_RATIO:g}")
+    return Check("rotation variety", stats.axis_span_ratio >= MIN_AXIS_SPAN_RATIO,
+                 f"axis-spread ratio {stats.axis_span_ratio:.3f}, mean turn {stats.angle_mean_deg:.1f} deg",
+                 f"ratio {MIN_AXIS_SPAN_RATIO:g}")
+
+
+def _solved_transform(result) -> np.ndarray:
+    for name in ("tcp_T_camera", "robot_T_camera"):
+        matrix = np.asarray(getattr(result, name, np.empty((0, 0))), dtype=np.float64)
+        if matrix.shape == (4, 4):
+            return matrix
+    from _velk import tf
+
+    return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
+
+
+def rotation_angle_deg(a: np.ndarray, b: np.ndarray) -> float:
+    """Angle of the rotation between two rotation matrices (deg); a full turn apart is no angle at all."""
+    cosine = (np.trace(a[:3, :3].T @ b[:3, :3]) - 1.0) / 2.0
+    return math.degrees(math.acos(min(1.0, max(-1.0, cosine))))
+
+
+def solver_check(method_results) -> Check:
+    """Agreement of the solvers of a method comparison (None entries are failed solves). The solver closest to
+    all others is the centre; a solver farther from it than the limits (translation, rotation angle) is an
+    outlier, and more than one outlier is no consensus, as the comparison's own verdict reads it."""
+    solved = {name: _solved_transform(r) for name, r in method_results.items() if r is not None}
+    failed = [name for name, r in method_results.items() if r is None]
+    if len(solved) < 2:
+        return Check("solver agreement", False, f"{len(solved)} solver(s) gave a result", "2 solvers")
+    transforms = list(solved.values())
+
+    def distance(a, b):
+        return (np.linalg.norm(a[:3, 3] - b[:3, 3]) * 1000.0 / MAX_SOLVER_SPREAD_MM
+                + rotation_angle_deg(a, b) / MAX_SOLVER_SPREAD_DEG)
+
+    centre = min(transforms, key=lambda a: sum(distance(a, b) for b in transforms))
+    off_mm = np.array([np.linalg.norm(t[:3, 3] - centre[:3, 3]) * 1000.0 for t in transforms])
+    off_deg = np.array([rotation_angle_deg(t, centre) for t in transforms])
+    outliers = [name for name, mm, deg in zip(solved, off_mm, off_deg)
+                if not (mm <= MAX_SOLVER_SPREAD_MM and deg <= MAX_SOLVER_SPREAD_DEG)]
+    figures = (f"largest distance from the consensus {off_mm.max():.2f} mm, {off_deg.max():.3f} deg over "
+               f"{len(solved)} solvers; outliers: {', '.join(outliers) or 'none'}")
+    if failed:
+        figures += f"; failed: {', '.join(failed)}"
+    return Check("solver agreement", len(outliers) <= 1 and len(solved) - len(outliers) >= 2, figures,
+                 f"{MAX_SOLVER_SPREAD_MM:g} mm, {MAX_SOLVER_SPREAD_DEG:g} deg, at most one outlier")
+
+
+def explained_spread_mm(distances_m) -> float:
+    """Mean target-position spread (mm) a robot with the nominal noise explains at these camera distances:
+    the flange's own error plus its rotation error times the lever arm, over three axes."""
+    distance = float(np.mean(distances_m)) if len(distances_m) else 0.5
+    return math.sqrt(3.0) * (NOMINAL_ROBOT_NOISE_MM + distance * 1000.0 * math.radians(NOMINAL_ROBOT_NOISE_DEG))
+
+
+def consistency_check(consistency) -> Check:
+    explained = explained_spread_mm(consistency.distances_m)
+    mean_mm = consistency.mean_translation_m * 1000.0
+    limit = CONSISTENCY_FACTOR * explained
+    return Check("target consistency", mean_mm <= limit,
+                 f"mean spread {mean_mm:.2f} mm, {consistency.mean_rotation_deg:.3f} deg; the robot noise "
+                 f"explains about {explained:.1f} mm", f"{limit:.1f} mm")
+
+
+def distance_check(distances_m) -> Check:
+    distance = float(np.median(distances_m)) if len(distances_m) else float("nan")
+    return Check("camera distance", math.isfinite(distance) and distance <= MAX_PLAUSIBLE_DISTANCE_M,
+                 f"median {distance:.3f} m", f"{MAX_PLAUSIBLE_DISTANCE_M:g} m")
+
+
+def robot_noise_check(refinement) -> Check:
+    if refinement is None or not refinement.refined or not refinement.noise_estimated:
+        return Check("estimated robot noise", None, "not estimated")
+    mm, deg = refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg
+    return Check("estimated robot noise", mm <= MAX_ROBOT_NOISE_MM and deg <= MAX_ROBOT_NOISE_DEG,
+                 f"{mm:.2f} mm, {deg:.3f} deg per axis", f"{MAX_ROBOT_NOISE_MM:g} mm, {MAX_ROBOT_NOISE_DEG:g} deg")
+
+
+def held_out_check(validation) -> Check:
+    if validation is None or not validation.validated:
+        return Check("held-out error", None, "not validated")
+    mm, deg = validation.median_mm, validation.median_deg
+    return Check("held-out error", mm <= MAX_HELD_OUT_MM and deg <= MAX_HELD_OUT_DEG,
+                 f"median {mm:.2f} mm, {deg:.3f} deg, {validation.median_px:.2f} px",
+                 f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")
+
+
+# --- likely causes ----------------------------------------------------------------------------------------------
+
+def _quaternion_of(rotation: np.ndarray) -> np.ndarray:
+    """(w, x, y, z) of a rotation matrix."""
+    import cv2
+
+    vector = cv2.Rodrigues(np.asarray(rotation, dtype=np.float64))[0].ravel()
+    angle = float(np.linalg.norm(vector))
+    axis = vector / angle if angle > 0 else np.zeros(3)
+    return np.concatenate([[math.cos(angle / 2)], math.sin(angle / 2) * axis])
+
+
+def _rotation_of(q: np.ndarray) -> np.ndarray:
+    w, x, y, z = q / np.linalg.norm(q)
+    return np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                     [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                     [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+
+
+def _reordered(poses, order) -> list:
+    """The poses as they would read had the file's quaternion components been taken in the other order."""
+    moved = []
+    for pose in poses:
+        q = _quaternion_of(pose[:3, :3])
+        fixed = np.array(pose, dtype=np.float64)
+        fixed[:3, :3] = _rotation_of(q[list(order)])
+        moved.append(fixed)
+    return moved
+
+
+def pairing_spread_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool) -> float:
+    """Mean target-position spread (mm) of a closed-form hand-eye solve of these pairs; NaN if it cannot solve."""
+    import cv2
+
+    if len(robot_T_tcp_list) < 3:
+        return float("nan")
+    flange = [np.linalg.inv(p) if eye_to_hand else np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
+    cameras = [np.asarray(c, dtype=np.float64) for c in camera_T_target_list]
+    try:
+        rotation, translation = cv2.calibrateHandEye([f[:3, :3] for f in flange], [f[:3, 3] for f in flange],
+                                                     [c[:3, :3] for c in cameras], [c[:3, 3] for c in cameras],
+                                                     method=cv2.CALIB_HAND_EYE_TSAI)
+    except cv2.error:
+        return float("nan")
+    mount = np.eye(4)
+    mount[:3, :3], mount[:3, 3] = rotation, np.ravel(translation)
+    if not np.all(np.isfinite(mount)):
+        return float("nan")
+    targets = np.array([(f @ mount @ c)[:3, 3] for f, c in zip(flange, cameras)])
+    return float(np.linalg.norm(targets - targets.mean(axis=0), axis=1).mean() * 1000.0)
+
+
+def _shifted_pairs(robot_T_tcp_list, camera_T_target_list, positions, shift):
+    robots, cameras = [], []
+    for camera, position in zip(camera_T_target_list, positions):
+        if 0 <= position + shift < len(robot_T_tcp_list):
+            robots.append(robot_T_tcp_list[position + shift])
+            cameras.append(camera)
+    return robots, cameras
+
+
+def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: bool, names=None) -> list[str]:
+    """Likely causes of an inconsistent result: the robot poses paired with the pictures one off, or read with
+    the quaternion components in the wrong order, when that reading fits the pictures far better.
+
+    ``positions`` gives, for every camera pose, the index of its picture (and pose) in ``robot_T_tcp_list``;
+    ``names`` the picture names by the same index."""
+    names = names or [f"picture {k}" for k in range(len(robot_T_tcp_list))]
+    used = [robot_T_tcp_list[p] for p in positions]
+    as_given = pairing_spread_mm(used, camera_T_target_list, eye_to_hand)
+    if not math.isfinite(as_given):
+        return []
+    candidates = []
+    for shift in (1, -1, 2, -2):
+        robots, cameras = _shifted_pairs(robot_T_tcp_list, camera_T_target_list, positions, shift)
+        if len(robots) >= max(4, len(positions) - abs(shift) - 1):
+            spread = pairing_spread_mm(robots, cameras, eye_to_hand)
+            example = next((f"{names[p]} matches pose {p + shift}, not pose {p}" for p in positions
+                            if 0 <= p + shift < len(robot_T_tcp_list) and p < len(names)), "")
+            candidates.append((spread, f"the robot poses are shifted by {abs(shift)} picture(s) against the "
+                                       f"pictures ({example}; mean spread {spread:.1f} mm so paired against "
+                                       f"{as_given:.1f} mm as given)"))
+    for order, hint in (((3, 0, 1, 2), "the quaternions are x, y, z, w but were read as w, x, y, z "
+                                       "(import with --quat-order xyzw)"),
+                        ((1, 2, 3, 0), "the quaternions are w, x, y, z but were read as x, y, z, w "
+                                       "(import with --quat-order wxyz)")):
+        spread = pairing_spread_mm(_reordered(used, order), camera_T_target_list, eye_to_hand)
+        candidates.append((spread, f"{hint}: mean spread {spread:.1f} mm read so, against {as_given:.1f} mm"))
+    finite = [c for c in candidates if math.isfinite(c[0])]
+    if not finite:
+        return []
+    best = min(finite, key=lambda c: c[0])
+    return [best[1]] if best[0] * CAUSE_IMPROVEMENT <= as_given else []
+
+
+def unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix=None) -> list[str]:
+    """Lengths in the wrong unit, or intrinsics that pictures too alike could not determine."""
+    causes = []
+    if intrinsic_matrix is not None and np.asarray(intrinsic_matrix).shape == (3, 3):
+        matrix = np.asarray(intrinsic_matrix, dtype=np.float64)
+        focal, width = float(matrix[0, 0]), 2.0 * float(matrix[0, 2])
+        if width > 0 and not focal <= MAX_FOCAL_OVER_WIDTH * width:
+            causes.append(f"the intrinsics are implausible (focal length {focal:.0f} px for a picture about "
+                          f"{width:.0f} px wide): the pictures are too alike to calibrate them; tilt the board "
+                          f"between pictures or give --intrinsics")
+            return causes
+    if len(distances_m) and float(np.median(distances_m)) > MAX_PLAUSIBLE_DISTANCE_M:
+        causes.append(f"the target's lengths are in the wrong unit: the board comes out "
+                      f"{float(np.median(distances_m)):.0f} m from the camera (give square and marker lengths "
+                      f"in metres in the target file, e.g. 0.03 for 30 mm)")
+    reach = [float(np.linalg.norm(np.asarray(p)[:3, 3])) for p in robot_T_tcp_list]
+    if reach and float(np.median(reach)) > MAX_PLAUSIBLE_DISTANCE_M:
+        causes.append(f"the robot translations look like millimetres read as metres (median reach "
+                      f"{float(np.median(reach)):.0f} m; import the poses with --units mm)")
+    return causes
+
+
+# --- verdicts of the commands -----------------------------------------------------------------------------------
+
+def _rms_of(result) -> float | None:
+    refinement = getattr(result, "refinement", None)
+    if refinement is not None and refinement.refined:
+        return float(refinement.rms_px)
+    return None
+
+
+def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None, method_results=None,
+                   rms_px: float | None = None) -> Verdict:
+    """The verdict on a hand-eye (or eye-to-hand) result calibrated from ``robot_T_tcp_list`` (all poses passed
+    to the calibration, in order); ``method_results`` is a method comparison when one was run, ``rms_px`` the
+    reprojection RMS when the result was not refined."""
+    verdict = Verdict(subject="eye-to-hand" if eye_to_hand else "hand-eye")
+    cameras = list(result.camera_T_target_list)
+    distances = list(result.consistency.distances_m) if result.has_consistency else [
+        float(np.linalg.norm(np.asarray(c)[:3, 3])) for c in cameras]
+    rms = _rms_of(result) if rms_px is None else rms_px
+    verdict.checks.append(rms_check(rms))
+    if result.has_consistency:
+        verdict.checks.append(consistency_check(result.consistency))
+    verdict.checks.append(distance_check(distances))
+    from _velk import diagnostics
+
+    verdict.checks.append(rotation_check(diagnostics.analyze_rotation_variety(cameras) if len(cameras) > 1
+                                         else None))
+    if method_results is not None:
+        verdict.checks.append(solver_check(method_results))
+    verdict.checks.append(robot_noise_check(result.refinement))
+    verdict.checks.append(held_out_check(result.validation))
+    if not verdict.ok:
+        verdict.causes += unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
+        if not verdict.causes and len(cameras) == len(result.image_indices):
+            verdict.causes += pose_causes(robot_T_tcp_list, cameras, list(result.image_indices), eye_to_hand,
+                                          image_names)
+    return verdict
+
+
+def judge_check(stats, method_results, consistency_spread_mm: float | None, distances_m, robot_T_tcp_list,
+                camera_T_target_list, positions, eye_to_hand: bool, image_names=None,
+                intrinsic_matrix=None) -> Verdict:
+    """The verdict of ``velk check`` on a dataset: rotation variety, solver agreement and how consistently a
+    closed-form solve places the target."""
+    verdict = Verdict(subject="dataset")
+    verdict.checks.append(rotation_check(stats))
+    verdict.checks.append(solver_check(method_results))
+    if consistency_spread_mm is not None and math.isfinite(consistency_spread_mm):
+        explained = explained_spread_mm(distances_m)
+        limit = CONSISTENCY_FACTOR * explained
+        verdict.checks.append(Check("target consistency", consistency_spread_mm <= limit,
+                                    f"mean spread {consistency_spread_mm:.2f} mm; the robot noise explains "
+                                    f"about {explained:.1f} mm", f"{limit:.1f} mm"))
+    verdict.checks.append(distance_check(distances_m))
+    if not verdict.ok:
+        verdict.causes += unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix)
+        if not verdict.causes:
+            verdict.causes += pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand,
+                                          image_names)
+    return verdict
+
+
+def judge_intrinsics(result, image_count: int, square_size_m: float | None = None) -> Verdict:
+    verdict = Verdict(subject="intrinsic")
+    verdict.checks.append(rms_check(float(result.reprojection_error)))
+    used = len(result.low_view_error_indices)
+    verdict.checks.append(Check("views used", used >= MIN_INTRINSIC_VIEWS,
+                                f"{used} of {image_count} pictures", f"at least {MIN_INTRINSIC_VIEWS}"))
+    if square_size_m is not None and square_size_m > MAX_PLAUSIBLE_SQUARE_M:
+        verdict.checks.append(Check("target lengths", False, f"square length {square_size_m:g} m",
+                                    f"{MAX_PLAUSIBLE_SQUARE_M:g} m"))
+        verdict.causes.append("the target's lengths look like millimetres; give them in metres (0.03 for 30 mm)")
+    return verdict
+
+
+def judge_rig(result, pair_errors) -> Verdict:
+    verdict = Verdict(subject="rig")
+    errors = [e for e in pair_errors if math.isfinite(e)]
+    verdict.checks.append(Check("stereo RMS", bool(errors) and max(errors) <= MAX_RMS_PX,
+                                ", ".join(f"{e:.3f} px" for e in errors) or "none", f"{MAX_RMS_PX:g} px"))
+    refinement = getattr(result, "refinement", None)
+    if refinement is not None and refinement.refined:
+        verdict.checks.append(rms_check(float(refinement.rms_px), "refined reprojection RMS"))
+    return verdict
+
+
+#: Fewest pictures within the error threshold for trusted intrinsics.
+MIN_INTRINSIC_VIEWS = 5
+#: A printed square longer than this (m) is a length given in millimetres.
+MAX_PLAUSIBLE_SQUARE_M = 1.0

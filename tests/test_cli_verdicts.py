@@ -1,0 +1,303 @@
+"""The calibration commands judge their results: rendered data with the faults users make end with exit code 1
+or 2 and a message naming the cause and the files; clean data with a realistic robot passes."""
+
+import json
+import shutil
+
+import numpy as np
+import pytest
+
+import _velk
+from quorvane.velk import cli, demo, records
+
+import cli_data
+
+pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
+
+#: Robot pose error per flange axis of the "clean" data: an ordinary industrial arm.
+ROBOT_NOISE = (0.5, 0.05)
+
+
+def quaternion_wxyz(rotation):
+    import cv2
+
+    vector = cv2.Rodrigues(rotation)[0].ravel()
+    angle = np.linalg.norm(vector)
+    return np.concatenate([[np.cos(angle / 2)], np.sin(angle / 2) * vector / angle])
+
+
+def write_csv(path, poses, order, header=True):
+    """Poses as x y z and a quaternion in ``order`` (wxyz or xyzw), optionally under a named header."""
+    lines = []
+    if header:
+        lines.append("x,y,z," + ("qw,qx,qy,qz" if order == "wxyz" else "qx,qy,qz,qw"))
+    for pose in poses:
+        q = quaternion_wxyz(pose[:3, :3])
+        q = q if order == "wxyz" else q[[1, 2, 3, 0]]
+        lines.append(",".join(f"{v:.9f}" for v in [*pose[:3, 3], *q]))
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+@pytest.fixture(scope="module")
+def scene_data(eye_in_hand_scene, tmp_path_factory):
+    """Pictures, poses of a robot with ordinary noise and target files (in metres and, wrongly, in millimetres)."""
+    root = tmp_path_factory.mktemp("verdicts")
+    poses = demo.perturb_robot_poses(eye_in_hand_scene.robot_T_tcp_list, *ROBOT_NOISE, np.random.default_rng(3))
+    target = cli_data.write_target(root / "target.json", eye_in_hand_scene.target)
+    document = json.loads(target.read_text())
+    document["square_length"] *= 1000.0
+    document["marker_length"] *= 1000.0
+    millimetres = root / "target_mm.json"
+    millimetres.write_text(json.dumps(document))
+    return root, list(eye_in_hand_scene.images), poses, target, millimetres
+
+
+def dataset(root, name, images, poses):
+    folder = root / name
+    shutil.rmtree(folder, ignore_errors=True)
+    return cli_data.write_hand_eye_dataset(folder, images, poses)
+
+
+def hand_eye(folder, target, *extra):
+    return cli.main(["hand-eye", str(folder), "--target", str(target), "--quiet", *extra])
+
+
+def test_clean_data_with_an_ordinary_robot_passes_and_the_record_says_so(scene_data, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(root, "clean", images, poses)
+    assert hand_eye(folder, target) == 0
+    out = capsys.readouterr().out
+    assert out.count("Verdict: PASS") == 1 and "[FAIL]" not in out
+    assert "Reprojection RMS: " in out and " px over " in out
+    record = json.loads((folder / "hand_eye.json").read_text())
+    assert record["verdict"]["passed"] is True
+    assert record["saved_method"] == "TSAI closed form, refined over all corners"
+    assert record["refinement_applied"]["refined"] and "hand-eye transform" in record["refinement_applied"]["what"]
+    np.testing.assert_allclose(record["intrinsics_used"]["camera_matrix"], record["refinement"]["intrinsic_matrix"]
+                               if "intrinsic_matrix" in record["refinement"] else record["intrinsics_used"]
+                               ["camera_matrix"])
+    assert record["intrinsics_used"]["source"] == "calibrated from the pictures"
+    assert record["image_names"][0] == "image_0.png"
+    # The library still reads the record it wrote, the added members aside.
+    assert _velk.io.load_hand_eye_result(folder / "hand_eye.json").method == "TSAI"
+
+
+def shifted(poses):
+    """Every picture paired with the pose of the picture after it."""
+    return poses[1:] + poses[:1]
+
+
+def quaternion_order_swapped(poses, tmp_path):
+    """Poses exported as x y z qx qy qz qw without a header, imported as if w came first."""
+    from quorvane.velk.pose_import import read_pose_file
+
+    return read_pose_file(write_csv(tmp_path / "poses.csv", poses, "xyzw", header=False), "xyz-quat")
+
+
+@pytest.mark.parametrize("fault, words", [
+    ("shifted", ["shifted by 1 picture", "matches pose"]),
+    ("quaternion order", ["--quat-order xyzw"]),
+    ("square length in mm", ["wrong unit", "metres"]),
+])
+def test_faulty_data_fails_naming_the_cause(scene_data, tmp_path, capsys, fault, words):
+    root, images, poses, target, millimetres = scene_data
+    if fault == "shifted":
+        poses = shifted(poses)
+    elif fault == "quaternion order":
+        poses = quaternion_order_swapped(poses, tmp_path)
+    folder = dataset(tmp_path, "data", images, poses)
+    code = hand_eye(folder, millimetres if fault == "square length in mm" else target)
+    out = capsys.readouterr().out
+    assert code == 1, out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1 and verdict[0].startswith("Verdict: FAIL") and "likely cause" in verdict[0]
+    for word in words:
+        assert word in verdict[0]
+    if fault == "shifted":
+        assert ".png" in verdict[0]
+    assert "(marked as failing its checks)" in out
+    assert json.loads((folder / "hand_eye.json").read_text())["verdict"]["passed"] is False
+
+
+def test_a_header_names_the_quaternion_order(scene_data, tmp_path, capsys):
+    """The same xyzw export with its header imports right without --quat-order, and calibrates clean."""
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    source = write_csv(tmp_path / "poses.csv", poses, "xyzw")
+    assert cli.main(["poses", "import", str(source), "--format", "xyz-quat", "-o", str(folder)]) == 0
+    assert hand_eye(folder, target) == 0
+    assert cli.main(["poses", "import", str(source), "--format", "xyz-quat", "--quat-order", "wxyz",
+                     "-o", str(folder)]) == 2
+    error = capsys.readouterr().err.strip().splitlines()
+    assert error[-1].startswith("velk: error: poses.csv: row 1: the header puts the quaternion in xyzw order")
+
+
+def rename(folder, mapping):
+    for old, new in mapping:
+        (folder / old).rename(folder / f"tmp_{new}")
+    for _, new in mapping:
+        (folder / f"tmp_{new}").rename(folder / new)
+
+
+@pytest.mark.parametrize("layout, words", [
+    ("numbered from 1", ["numbered from 1", "image_14", "has no robot pose"]),
+    ("a picture missing", ["image_3 missing"]),
+    ("more pictures than poses", ["image_14 has no robot pose"]),
+])
+@pytest.mark.parametrize("command", ["hand-eye", "check"])
+def test_pictures_that_do_not_pair_with_the_poses_are_an_error_naming_them(scene_data, tmp_path, capsys, layout,
+                                                                          words, command):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    if layout == "numbered from 1":
+        rename(folder, [(f"image_{k}.png", f"image_{k + 1}.png") for k in range(len(images))])
+    elif layout == "a picture missing":
+        (folder / "image_3.png").unlink()
+    else:
+        shutil.copy(folder / "image_0.png", folder / f"image_{len(images)}.png")
+    assert cli.main([command, str(folder), "--target", str(target), "--quiet"]) == 2
+    error = capsys.readouterr().err.strip().splitlines()
+    assert len(error) == 1 and error[0].startswith("velk: error: pictures and poses of")
+    for word in words:
+        assert word in error[0]
+
+
+def test_allow_gaps_pairs_by_the_index_in_the_names(scene_data, tmp_path, capsys):
+    """With image_3 missing, image_8 is still paired with pose 8 and named as image_8 in the output."""
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    (folder / "image_3.png").unlink()
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--allow-gaps"]) == 0
+    captured = capsys.readouterr()
+    assert "image_3 missing" in captured.err
+    frames = [line for line in captured.out.splitlines() if line.strip().startswith("Frame ")]
+    assert len(frames) == len(images) - 1
+    assert frames[3].strip().startswith("Frame 4 (image_4.png):")
+    assert "image_3.png" not in captured.out
+    record = json.loads((folder / "hand_eye.json").read_text())
+    assert "image_3.png" not in record["image_names"] and record["image_names"][3] == "image_4.png"
+
+
+def test_compare_and_check_print_the_result_once(scene_data, tmp_path, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--compare"]) == 0
+    out = capsys.readouterr().out
+    assert out.count("HAND-EYE RESULTS") == 1 and out.count("HAND-EYE CROSS-METHOD COMPARISON") == 1
+    assert out.count("Verdict: ") == 1 and "[pass] solver agreement" in out
+    assert cli.main(["check", str(folder), "--target", str(target)]) == 0
+    out = capsys.readouterr().out
+    assert "HAND-EYE RESULTS" not in out and out.count("HAND-EYE CROSS-METHOD COMPARISON") == 1
+    assert cli.main(["check", str(folder), "--target", str(target), "--quiet"]) == 0
+    quiet = capsys.readouterr()
+    assert quiet.out.count("HAND-EYE CROSS-METHOD COMPARISON") == 1 and quiet.out.splitlines()[-1].startswith(
+        "Verdict: PASS")
+    assert "[INFO]" not in quiet.err and "[SUCCESS]" not in quiet.err
+    assert cli.main(["hand-eye", str(folder), "--target", str(target), "--quiet"]) == 0
+    quiet = capsys.readouterr()
+    assert "HAND-EYE RESULTS" not in quiet.out and "[INFO]" not in quiet.err
+    assert [line for line in quiet.out.splitlines() if line.startswith("Verdict: ")] == [
+        "Verdict: PASS - the hand-eye result passes all 6 checks"]
+
+
+def test_check_names_shifted_poses(scene_data, tmp_path, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, shifted(poses))
+    assert cli.main(["check", str(folder), "--target", str(target), "--quiet"]) == 1
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1 and verdict[0].startswith("Verdict: FAIL")
+    assert "target consistency" in verdict[0] and "shifted by 1" in verdict[0]
+    assert out.splitlines()[-1].startswith("Calibration failed: ")
+
+
+def test_a_wrong_dictionary_gives_one_hint(scene_data, tmp_path, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images[:6], poses[:6])
+    document = json.loads(target.read_text())
+    document["dictionary"] = "DICT_4X4_100"
+    wrong = tmp_path / "wrong.json"
+    wrong.write_text(json.dumps(document))
+    assert cli.main(["hand-eye", str(folder), "--target", str(wrong)]) == 1
+    captured = capsys.readouterr()
+    assert "Not enough ChArUco corners" not in captured.err
+    hint = "no markers of dictionary DICT_4X4_100 found in any picture; check the target's dictionary"
+    assert captured.err.count(hint) == 1 and "DICT_5X5" in captured.err
+
+
+@pytest.mark.parametrize("seed, loader", [("hand_eye_refined", "load_hand_eye_result"),
+                                          ("eye_to_hand_refined", "load_eye_to_hand_result"),
+                                          ("hand_eye", "load_hand_eye_result")])
+def test_old_records_load_unchanged(tmp_path, seed, loader):
+    """Records written before the added members load as before; with the members added they load alike."""
+    from pathlib import Path
+
+    old = tmp_path / "record.json"
+    # The fuzzer's seeds are records an earlier version wrote, after one byte that picks the reader.
+    old.write_bytes((Path(__file__).resolve().parent / "fuzz" / "json_seeds" / seed).read_bytes()[1:])
+    assert all(value is None for value in records.record_members(old).values())
+    before = getattr(_velk.io, loader)(old)
+    records.add_record_members(old, {"units": {"translation": "m"}, "saved_method": "TSAI closed form",
+                                     "verdict": {"passed": False, "text": "Verdict: FAIL"}})
+    after = getattr(_velk.io, loader)(old)
+    assert after.method == before.method and after.num_frames_used == before.num_frames_used
+    members = records.record_members(old)
+    assert members["saved_method"] == "TSAI closed form" and members["verdict"]["passed"] is False
+    assert members["intrinsics_used"] is None
+
+
+@pytest.fixture(scope="module")
+def eye_to_hand_data(tmp_path_factory):
+    scene = demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=ROBOT_NOISE)
+    root = tmp_path_factory.mktemp("eye_to_hand_verdicts")
+    return root, scene.images, scene.robot_T_tcp_list, cli_data.write_target(root / "target.json", scene.target)
+
+
+@pytest.mark.parametrize("fault", ["none", "shifted", "quaternion order"])
+def test_eye_to_hand_is_judged_alike(eye_to_hand_data, tmp_path, capsys, fault):
+    root, images, poses, target = eye_to_hand_data
+    if fault == "shifted":
+        poses = shifted(poses)
+    elif fault == "quaternion order":
+        poses = quaternion_order_swapped(poses, tmp_path)
+    folder = dataset(tmp_path, "data", images, poses)
+    code = cli.main(["hand-eye", str(folder), "--target", str(target), "--eye-to-hand", "--compare", "--quiet"])
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1
+    record = json.loads((folder / "eye_to_hand.json").read_text())
+    assert record["verdict"]["text"] == verdict[0]
+    if fault == "none":
+        assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 7 checks"
+    else:
+        assert code == 1 and ("shifted by 1 picture" if fault == "shifted" else "--quat-order xyzw") in verdict[0]
+
+
+def test_the_closed_form_alone_is_judged_with_its_reprojection_rms(scene_data, tmp_path, capsys):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    assert hand_eye(folder, target, "--no-refine") == 0
+    out = capsys.readouterr().out
+    rms = [line for line in out.splitlines() if line.strip().startswith("Reprojection RMS: ")]
+    assert len(rms) == 1 and float(rms[0].split()[2]) < 0.5 and "[pass] reprojection RMS" in out
+    assert json.loads((folder / "hand_eye.json").read_text())["saved_method"] == "TSAI closed form"
+    folder = dataset(tmp_path, "shifted", images, shifted(poses))
+    assert hand_eye(folder, target, "--no-refine") == 1
+    assert "shifted by 1 picture" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("millimetres", [False, True])
+def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
+    root, images, poses, target, in_mm = scene_data
+    folder = dataset(tmp_path, "data", images[:8], poses[:8])
+    code = cli.main(["intrinsics", str(folder), "--target", str(in_mm if millimetres else target), "-o",
+                     str(tmp_path), "--quiet"])
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert out.startswith("RMS reprojection error: ") and len(verdict) == 1
+    assert json.loads((tmp_path / "intrinsics.json").read_text())["verdict"]["passed"] is not millimetres
+    if millimetres:
+        assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]
+    else:
+        assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 2 checks"
