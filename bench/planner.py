@@ -101,12 +101,12 @@ def print_comparison(setup, result, seeds):
               f"(target 0.7 to 1.3: {'met' if 0.7 <= value <= 1.3 else 'NOT met'})")
 
 
-def rendered_calibration(scene, target, poses, seed, folder, counts):
+def rendered_calibration(scene, target, poses, seed, folder, counts, picture_noise=1.0):
     """Renders the pictures of the true flange poses, calibrates from the reported ones: (refinement, truth)."""
     reported = planning_reported(scene, poses, seed)
     images = [synthetic.render_target(target, scene.intrinsic_matrix, scene.distortion_coefficients,
                                       np.asarray(_velk.plan_camera_T_target(scene, pose)), scene.image_size,
-                                      noise_sigma=1.0, blur_sigma=0.6, seed=seed * 1000 + k).image
+                                      noise_sigma=picture_noise, blur_sigma=0.6, seed=seed * 1000 + k).image
               for k, pose in enumerate(poses)]
     calibrator = (_velk.EyeToHandCalibrator if scene.eye_to_hand else _velk.EyeInHandCalibrator)(target)
     with quiet():
@@ -123,9 +123,10 @@ def estimate_of(result, eye_to_hand):
     return result.robot_T_camera if eye_to_hand else result.tcp_T_camera
 
 
-def compare_rendered(setup, seeds, plan_pixel_noise=None, candidates=400):
+def compare_rendered(setup, seeds, plan_pixel_noise=None, candidates=400, picture_noise=1.0):
     """plan_pixel_noise: the corner noise the poses are planned for (an earlier calibration's estimate); default
-    0.2 px. The pictures are the same either way. candidates: how many workspace poses the planner chooses from."""
+    0.2 px. The pictures are the same either way. candidates: how many workspace poses the planner chooses from.
+    picture_noise: the grey-level noise of the rendered pictures (1 gives corners of about 0.03 px, 8 about 0.2 px)."""
     scene = pc.plan_scene(setup, pixel_noise_px=plan_pixel_noise or 0.2)
     target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
     pool = planning.workspace_candidates(scene, WORKSPACE, candidates)
@@ -135,9 +136,10 @@ def compare_rendered(setup, seeds, plan_pixel_noise=None, candidates=400):
     estimates, pixel_noise, failures = [], [], 0
     with tempfile.TemporaryDirectory() as folder:
         for seed in range(seeds):
-            (eight, twelve), truth = rendered_calibration(scene, target, planned, seed, folder, (8, 12))
+            (eight, twelve), truth = rendered_calibration(scene, target, planned, seed, folder, (8, 12),
+                                                            picture_noise)
             (drawn12, drawn16), _ = rendered_calibration(scene, target, drawn(scene, 16, seed), seed, folder,
-                                                           (12, 16))
+                                                           (12, 16), picture_noise)
             for name, result in (("planned 12", twelve), ("planned 8", eight), ("drawn 12", drawn12),
                                  ("drawn 16", drawn16)):
                 if not (result.ok and result.refined):
@@ -206,6 +208,8 @@ def main():
                         help="plan the rendered comparison's poses for this corner noise (default: 0.2 px)")
     parser.add_argument("--candidates", type=int, default=400, metavar="N",
                         help="workspace poses the rendered comparison's planner chooses from (default: 400)")
+    parser.add_argument("--picture-noise", type=float, default=1.0, metavar="GREY",
+                        help="grey-level noise of the rendered pictures (default: 1)")
     parser.add_argument("--setups", nargs="+", choices=SETUPS, default=list(SETUPS))
     args = parser.parse_args()
     if not args.only_rendered:
@@ -216,7 +220,8 @@ def main():
     if args.rendered or args.only_rendered:
         for setup in args.setups:
             print()
-            print_rendered(setup, compare_rendered(setup, args.rendered_seeds, args.plan_pixel_noise, args.candidates),
+            print_rendered(setup, compare_rendered(setup, args.rendered_seeds, args.plan_pixel_noise, args.candidates,
+                                            args.picture_noise),
                            args.rendered_seeds)
 
 
