@@ -35,19 +35,52 @@ def _summary(result, names) -> str:
     return "\n".join(lines)
 
 
-def report_sections(result, detections, images, image_size, threshold, names):
+def summary_of(result, threshold: float, names):
+    from ..report.summary import Check, Summary
+
+    errors = list(result.per_view_errors)
+    above = [k for k, e in enumerate(errors) if e > threshold]
+    k = np.asarray(result.intrinsic_matrix, np.float64)
+    sigmas = np.ravel(result.std_deviations_intrinsics)
+    camera = f"fx {k[0, 0]:.2f}, fy {k[1, 1]:.2f}, cx {k[0, 2]:.2f}, cy {k[1, 2]:.2f} px"
+    if len(sigmas) >= 4:
+        camera += " (1-sigma " + ", ".join(f"{v:.2f}" for v in sigmas[:4]) + " px)"
+    summary = Summary(rms_px=float(result.reprojection_error),
+                      rms_detail=f"over the {len(errors)} views with the target")
+    summary.checks += [
+        Check("Views with the target", None, f"{len(result.successful_indices)} of {len(names)} pictures"),
+        Check("Reprojection RMS", result.reprojection_error <= threshold,
+              f"{result.reprojection_error:.3f} px; per-view threshold {threshold:g} px"),
+        Check("Views above the threshold", not above, f"{len(above)} of {len(errors)} views above {threshold:g} px"),
+        Check("Camera matrix", None, camera),
+        Check("Distortion", None, " ".join(f"{v:.5f}" for v in np.ravel(result.distortion_coefficients))),
+    ]
+    return summary
+
+
+def report_sections(result, detections, images, image_size, threshold, names, verdict=None):
+    """Summary first (with ``verdict`` when given), the plots, the console text last."""
     from ..report import sections
+    from ..report.view_model import intrinsic_views
 
     labels = [names[k] for k in result.successful_indices]
-    worst = sections.worst_view(result.per_view_errors)
+    errors = list(result.per_view_errors)
+    views = intrinsic_views(result, detections)
+    worst = sections.worst_view(errors)
+    by_picture = dict(zip(result.successful_indices, detections.image_points))
+    rms = dict(zip(result.successful_indices, errors))
+    captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms else "target not found")
+                for k, name in enumerate(names)]
     return [
-        sections.report_text_section(_summary(result, names)),
-        sections.view_error_section(list(result.per_view_errors), threshold, labels),
-        sections.residual_section(images[result.successful_indices[worst]], detections.object_points[worst],
-                                  detections.image_points[worst], result.intrinsic_matrix,
-                                  result.distortion_coefficients, f"{labels[worst]} (largest error)"),
+        sections.summary_section(summary_of(result, threshold, names), verdict),
+        sections.view_error_section(errors, threshold, labels, "the calibration (per-view RMS of the solve)"),
+        sections.residual_vector_section(images[result.successful_indices[worst]], views.detected[worst],
+                                         views.projected[worst], f"{labels[worst]} (largest error)"),
         sections.coverage_section(detections.image_points, image_size),
-        sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size),
+        sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size,
+                                    detections.image_points),
+        sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions),
+        sections.report_text_section(_summary(result, names)),
     ]
 
 

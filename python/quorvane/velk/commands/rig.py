@@ -30,6 +30,57 @@ def _failed_cameras(result, names) -> list[str]:
     return [name for name, pose in zip(names, result.reference_T_camera_list) if getattr(pose, "size", 0) == 0]
 
 
+def summary_of(result, names, threshold: float):
+    """The camera poses in the reference camera's frame with their 1-sigma, the RMS and the checks."""
+    import numpy as np
+
+    from ..report.summary import Check, SavedTransform, Summary
+
+    refinement = result.refinement
+    refined = result.refined and refinement is not None and refinement.refined
+    sigmas = list(refinement.camera_sigmas) if refined else []
+    summary = Summary()
+    for k, (name, pose) in enumerate(zip(names, result.reference_T_camera_list)):
+        if np.asarray(pose).shape == (4, 4):
+            summary.transforms.append(SavedTransform(f"{names[result.reference_index]}_T_{name}", pose,
+                                                     sigmas[k] if k < len(sigmas) else None))
+    if refined:
+        summary.rms_px, summary.rms_detail = refinement.rms_px, f"over {refinement.corner_count} corners (refined)"
+        above = [e for e in refinement.per_view_rms_px if e > threshold]
+        summary.checks += [
+            Check("Reprojection RMS", refinement.rms_px <= threshold,
+                  f"{refinement.rms_px:.3f} px; per-view threshold {threshold:g} px"),
+            Check("Views above the threshold", not above,
+                  f"{len(above)} of {len(refinement.per_view_rms_px)} views above {threshold:g} px"),
+            Check("Refinement", bool(refinement.summary.converged),
+                  f"{refinement.summary.iterations} iterations, {len(refinement.frames_used)} frames"),
+        ]
+    elif refinement is not None or result.refinement_reason:
+        summary.checks.append(Check("Refinement", False, f"not applied: {result.refinement_reason}"))
+    errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
+    summary.checks.append(Check("Stereo RMS per camera pair", None, ", ".join(f"{e:.3f} px" for e in errors)))
+    return summary
+
+
+def report_sections(calibrator, result, data, target, threshold: float, verdict=None):
+    """Summary first (with ``verdict`` when given), the per-view errors of the refinement, the rig, the console text."""
+    from ..report import sections
+
+    names = data.camera_names
+    parts = [sections.summary_section(summary_of(result, names, threshold), verdict)]
+    refinement = result.refinement
+    if result.refined and refinement is not None and refinement.refined:
+        labels = [f"{names[c]} frame {f}" for c, f in zip(refinement.view_cameras, refinement.view_frames)]
+        parts.append(sections.view_error_section(list(refinement.per_view_rms_px), threshold, labels,
+                                                  "the refined rig (the refinement's per-view RMS)"))
+    # Triangulating the target needs the corner ids of a ChArUco board.
+    triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
+                     else None)
+    parts.append(sections.rig_section(result, names, triangulation))
+    parts.append(sections.report_text_section(calibrator.format_results()))
+    return parts
+
+
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
@@ -51,12 +102,6 @@ def run(args) -> int:
     print(f"Calibrated {cameras} cameras; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
     print(f"Result written to {output if output.suffix else output / 'multi_camera_calibration.json'}")
     if args.report:
-        from ..report import sections
-
-        # Triangulating the target needs the corner ids of a ChArUco board.
-        triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
-                         else None)
         common.write_report(args.report, "Multi-camera rig calibration",
-                            [sections.report_text_section(calibrator.format_results()),
-                             sections.rig_section(result, data.camera_names, triangulation)])
+                            report_sections(calibrator, result, data, target, args.per_view_error_threshold))
     return 0
