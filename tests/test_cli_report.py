@@ -233,3 +233,17 @@ def test_distortion_plot_marks_and_warns_about_the_extrapolated_region(spread, d
     svg = distortion.figure_svg(camera, dist, (1280, 960), corners)
     assert 'id="distortion-extrapolated"' in svg and 'id="distortion-observed"' in svg
     assert "x [px]" in svg and "y [px]" in svg
+
+
+def test_intrinsic_report_headline_is_the_rms_over_every_corner(intrinsic_report):
+    """Not the per-view mean of the error norm over the corner count (result.reprojection_error)."""
+    report, result, detections, _ = intrinsic_report
+    page = report.read_text()
+    headline = float(re.search(r"RMS reprojection error: <b>([\d.]+) px</b>", page).group(1))
+    counts = np.array([len(np.asarray(p).reshape(-1, 2)) for p in detections.image_points])
+    errors = np.asarray(result.per_view_errors)
+    assert headline == pytest.approx(np.sqrt(np.sum(counts * errors ** 2) / counts.sum()), abs=6e-4)
+    assert min(errors) - 1e-3 <= headline <= max(errors) + 1e-3
+    sections = re.findall(r'<section id="([^"]+)">', page)
+    assert sections[0] == "summary" and sections[-1] == "console"
+    assert page.count('class="thumb"') == 10

@@ -35,22 +35,30 @@ def _summary(result, names) -> str:
     return "\n".join(lines)
 
 
-def summary_of(result, threshold: float, names):
+def corner_rms(per_view_rms, corner_counts) -> float:
+    """RMS over every corner from per-view RMS values and their corner counts. (result.reprojection_error is a
+    different figure: the mean over views of the error norm divided by the view's corner count.)"""
+    counts = np.asarray(corner_counts, np.float64)
+    squares = np.asarray(per_view_rms, np.float64) ** 2 * counts
+    return float(np.sqrt(squares.sum() / counts.sum())) if counts.sum() > 0 else float("nan")
+
+
+def summary_of(result, threshold: float, names, detections):
     from ..report.summary import Check, Summary
 
     errors = list(result.per_view_errors)
+    counts = [len(np.asarray(p).reshape(-1, 2)) for p in detections.image_points]
+    rms = corner_rms(errors, counts)
     above = [k for k, e in enumerate(errors) if e > threshold]
     k = np.asarray(result.intrinsic_matrix, np.float64)
     sigmas = np.ravel(result.std_deviations_intrinsics)
     camera = f"fx {k[0, 0]:.2f}, fy {k[1, 1]:.2f}, cx {k[0, 2]:.2f}, cy {k[1, 2]:.2f} px"
     if len(sigmas) >= 4:
         camera += " (1-sigma " + ", ".join(f"{v:.2f}" for v in sigmas[:4]) + " px)"
-    summary = Summary(rms_px=float(result.reprojection_error),
-                      rms_detail=f"over the {len(errors)} views with the target")
+    summary = Summary(rms_px=rms, rms_detail=f"over {sum(counts)} corners of the {len(errors)} views with the target")
     summary.checks += [
         Check("Views with the target", None, f"{len(result.successful_indices)} of {len(names)} pictures"),
-        Check("Reprojection RMS", result.reprojection_error <= threshold,
-              f"{result.reprojection_error:.3f} px; per-view threshold {threshold:g} px"),
+        Check("Reprojection RMS", rms <= threshold, f"{rms:.3f} px; per-view threshold {threshold:g} px"),
         Check("Views above the threshold", not above, f"{len(above)} of {len(errors)} views above {threshold:g} px"),
         Check("Camera matrix", None, camera),
         Check("Distortion", None, " ".join(f"{v:.5f}" for v in np.ravel(result.distortion_coefficients))),
@@ -72,7 +80,7 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
     captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms else "target not found")
                 for k, name in enumerate(names)]
     return [
-        sections.summary_section(summary_of(result, threshold, names), verdict),
+        sections.summary_section(summary_of(result, threshold, names, detections), verdict),
         sections.view_error_section(errors, threshold, labels, "the calibration (per-view RMS of the solve)"),
         sections.residual_vector_section(images[result.successful_indices[worst]], views.detected[worst],
                                          views.projected[worst], f"{labels[worst]} (largest error)"),

@@ -42,6 +42,9 @@ def summary_of(result, names, threshold: float):
     summary = Summary()
     for k, (name, pose) in enumerate(zip(names, result.reference_T_camera_list)):
         if np.asarray(pose).shape == (4, 4):
+            if k == result.reference_index:  # the reference frame itself, exact by definition
+                summary.transforms.append(SavedTransform(f"{name} (reference)", pose))
+                continue
             summary.transforms.append(SavedTransform(f"{names[result.reference_index]}_T_{name}", pose,
                                                      sigmas[k] if k < len(sigmas) else None))
     if refined:

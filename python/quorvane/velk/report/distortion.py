@@ -14,6 +14,8 @@ GRID = (16, 12)
 #: largest displacement inside them.
 EXTRAPOLATION_WARNING_PX = 20.0
 EXTRAPOLATION_WARNING_RATIO = 2.0
+#: Longest arrow drawn, as a multiple of the longest arrow inside the observed corners.
+CAPPED_LENGTH = 1.5
 
 
 def distortion_field(camera_matrix, distortion, image_size, grid=GRID):
@@ -86,8 +88,14 @@ def figure_svg(camera_matrix, distortion, image_size, points_per_view=None) -> s
                                  zorder=0, label="extrapolated (no corner seen)", gid="distortion-extrapolated"))
         axes.add_patch(Polygon(hull, closed=True, facecolor="white", edgecolor="#2b7bba", linewidth=1.2, zorder=1,
                                label="observed corners", gid="distortion-observed"))
-    # Arrows beyond the frame are clipped: an extrapolated field can move points by far more than the image.
-    arrows = axes.quiver(points[:, 0], points[:, 1], shift[:, 0] * scale, shift[:, 1] * scale, magnitude,
+    # Outside the observed corners an extrapolated field can move points by more than the image is wide: those
+    # arrows are drawn at most CAPPED_LENGTH times the longest measured one; their colour gives their size.
+    drawn = shift * scale
+    lengths = np.linalg.norm(drawn, axis=1)
+    cap = CAPPED_LENGTH * 0.08 * width
+    capped = lengths > cap
+    drawn[capped] *= (cap / lengths[capped])[:, None]
+    arrows = axes.quiver(points[:, 0], points[:, 1], drawn[:, 0], drawn[:, 1], magnitude,
                          angles="xy", scale_units="xy", scale=1, cmap="plasma", width=0.004, zorder=2)
     arrows.set_gid("distortion-field")
     figure.colorbar(arrows, ax=axes, label="displacement [px]", shrink=0.8)
@@ -100,5 +108,7 @@ def figure_svg(camera_matrix, distortion, image_size, points_per_view=None) -> s
         axes.legend(loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=2, fontsize=7, frameon=False)
     title = (f"Distortion field, arrows x {scale:.3g}: largest {largest_in:.1f} px inside the observed corners"
              + (f", {largest_out:.1f} px outside" if hull is not None else ""))
+    if capped.any():
+        title += f"\n(arrows longer than {CAPPED_LENGTH:g} x the longest inside are shortened; colour gives the size)"
     figure.suptitle(title, fontsize=9)
     return to_svg(figure, "distortion")

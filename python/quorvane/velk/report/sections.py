@@ -60,7 +60,7 @@ def distortion_section(camera_matrix, dist, image_size, points_per_view=None) ->
 
 def thumbnail_section(images, corners, captions) -> Section:
     return Section("pictures", "Pictures and their detected corners", thumbnails.gallery_html(images, corners, captions),
-                   "Every picture with the corners found in it (green circles).")
+                   "Every picture with the corners found in it (green dots).")
 
 
 def rotation_section(camera_T_target_list, stats, text: str) -> Section:

@@ -89,7 +89,7 @@ def summary_html(summary: Summary, verdict=None) -> str:
     parts = [_verdict_html(verdict)] if verdict is not None else []
     if summary.transforms:
         parts.append(_transform_rows(summary.transforms))
-        if any(t.sigma is None for t in summary.transforms):
+        if all(t.sigma is None for t in summary.transforms):
             parts.append('<p class="note">No 1-sigma: the result was not refined.</p>')
         else:
             parts.append('<p class="note">1-sigma of the rotation is about the parent frame\'s x, y and z axes.</p>')

@@ -8,7 +8,7 @@ import html
 import numpy as np
 
 #: Width of a thumbnail in pixels.
-THUMBNAIL_WIDTH = 240
+THUMBNAIL_WIDTH = 300
 
 
 def thumbnail_jpeg(image, corners, width: int = THUMBNAIL_WIDTH) -> bytes:
@@ -22,7 +22,9 @@ def thumbnail_jpeg(image, corners, width: int = THUMBNAIL_WIDTH) -> bytes:
     shrink = width / image.shape[1]
     if corners is not None:
         for x, y in np.asarray(corners, np.float64).reshape(-1, 2) * shrink:
-            cv2.circle(small, (int(round(x * 4)), int(round(y * 4))), 8, (40, 200, 40), 1, cv2.LINE_AA, shift=2)
+            centre = (int(round(x * 4)), int(round(y * 4)))
+            cv2.circle(small, centre, 14, (0, 0, 0), -1, cv2.LINE_AA, shift=2)
+            cv2.circle(small, centre, 10, (60, 230, 60), -1, cv2.LINE_AA, shift=2)
     ok, encoded = cv2.imencode(".jpg", small, [cv2.IMWRITE_JPEG_QUALITY, 80])
     return encoded.tobytes() if ok else b""
 
