@@ -247,3 +247,26 @@ def test_intrinsic_report_headline_is_the_rms_over_every_corner(intrinsic_report
     sections = re.findall(r'<section id="([^"]+)">', page)
     assert sections[0] == "summary" and sections[-1] == "console"
     assert page.count('class="thumb"') == 10
+
+
+def test_rig_report_residuals_agree_with_its_per_view_chart(rendered_rig, tmp_path, capfd):
+    import rig_scene  # importable once the rendered_rig fixture has run
+
+    folder = cli_data.write_rig_dataset(tmp_path / "rig", rig_scene.image_lists(rendered_rig))
+    target = cli_data.write_target(tmp_path / "t.json", rendered_rig.target)
+    report = tmp_path / "rig.html"
+    assert cli.main(["rig", str(folder), "--target", str(target), "--report", str(report), "--quiet"]) == 0
+    page = report.read_text()
+    labels, _ = chart_values(page)
+    cameras = len(rig_scene.image_lists(rendered_rig))
+    frames = len(rig_scene.image_lists(rendered_rig)[0])
+    assert len(labels) == cameras * frames
+    assert np.all(np.array(labels) > 0)
+    title = re.search(r"(cam_\d+ frame \d+) \(largest error\): residuals x [\d.]+ \(RMS ([\d.]+) px", page)
+    assert title is not None and float(title.group(2)) == pytest.approx(max(labels), abs=0.006)
+    assert [s for s in re.findall(r'<section id="([^"]+)">', page) if s.startswith("distortion")] == [
+        f"distortion-cam_{k}" for k in range(cameras)]
+    assert page.count('class="thumb"') == cameras * frames
+    sections = re.findall(r'<section id="([^"]+)">', page)
+    assert sections[0] == "summary" and sections[-1] == "console"
+    assert "cam_0 (reference)" in page and page.count('<tr class="sigma">') == cameras - 1

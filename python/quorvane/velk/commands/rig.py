@@ -5,6 +5,8 @@ from __future__ import annotations
 import math
 from pathlib import Path
 
+import numpy as np
+
 import _velk
 
 from ..datasets import load_rig_folder
@@ -32,8 +34,6 @@ def _failed_cameras(result, names) -> list[str]:
 
 def summary_of(result, names, threshold: float):
     """The camera poses in the reference camera's frame with their 1-sigma, the RMS and the checks."""
-    import numpy as np
-
     from ..report.summary import Check, SavedTransform, Summary
 
     refinement = result.refinement
@@ -65,21 +65,43 @@ def summary_of(result, names, threshold: float):
     return summary
 
 
-def report_sections(calibrator, result, data, target, threshold: float, verdict=None):
-    """Summary first (with ``verdict`` when given), the per-view errors of the refinement, the rig, the console text."""
+def report_sections(calibrator, result, data, target, options, verdict=None):
+    """Summary first (with ``verdict`` when given), the per-view errors and residuals of the refinement, the rig,
+    each camera's distortion, the pictures, the console text last."""
     from ..report import sections
+    from ..report.view_model import rig_views
 
     names = data.camera_names
+    threshold = options.per_view_error_threshold
     parts = [sections.summary_section(summary_of(result, names, threshold), verdict)]
+    detections = [_velk.IntrinsicCalibrator(target, options).find_corners(images) for images in data.image_lists]
     refinement = result.refinement
-    if result.refined and refinement is not None and refinement.refined:
-        labels = [f"{names[c]} frame {f}" for c, f in zip(refinement.view_cameras, refinement.view_frames)]
-        parts.append(sections.view_error_section(list(refinement.per_view_rms_px), threshold, labels,
-                                                  "the refined rig (the refinement's per-view RMS)"))
+    if result.refined and refinement is not None and refinement.refined and refinement.per_view_rms_px:
+        views = rig_views(refinement, detections)
+        labels = [f"{names[c]} frame {f}" for c, f in views.frames]
+        errors = views.rms()
+        worst = sections.worst_view(errors)
+        camera, frame = views.frames[worst]
+        parts += [sections.view_error_section(errors, threshold, labels, views.source),
+                  sections.residual_vector_section(data.image_lists[camera][frame], views.detected[worst],
+                                                   views.projected[worst], f"{labels[worst]} (largest error)")]
     # Triangulating the target needs the corner ids of a ChArUco board.
     triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
                      else None)
     parts.append(sections.rig_section(result, names, triangulation))
+    for k, name in enumerate(names):
+        if np.asarray(result.intrinsic_matrices[k]).shape == (3, 3):
+            image_size = data.image_lists[k][0].shape[1::-1]
+            parts.append(sections.distortion_section(result.intrinsic_matrices[k], result.distortion_coefficients[k],
+                                                     image_size, detections[k].image_points, name))
+    images, corners, captions = [], [], []
+    for k, name in enumerate(names):
+        found = dict(zip(detections[k].successful_indices, detections[k].image_points))
+        for frame, image in enumerate(data.image_lists[k]):
+            images.append(image)
+            corners.append(found.get(frame))
+            captions.append(f"{name} frame {frame}" + ("" if frame in found else ": target not found"))
+    parts.append(sections.thumbnail_section(images, corners, captions))
     parts.append(sections.report_text_section(calibrator.format_results()))
     return parts
 
@@ -106,5 +128,5 @@ def run(args) -> int:
     print(f"Result written to {output if output.suffix else output / 'multi_camera_calibration.json'}")
     if args.report:
         common.write_report(args.report, "Multi-camera rig calibration",
-                            report_sections(calibrator, result, data, target, args.per_view_error_threshold))
+                            report_sections(calibrator, result, data, target, common.intrinsic_options(args, base)))
     return 0

@@ -71,7 +71,7 @@ def field_summary(camera_matrix, distortion, image_size, points_per_view=None):
     return points, shift, inside, largest_in, largest_out, hull
 
 
-def figure_svg(camera_matrix, distortion, image_size, points_per_view=None) -> str:
+def figure_svg(camera_matrix, distortion, image_size, points_per_view=None, name: str = "distortion") -> str:
     from matplotlib.patches import Polygon, Rectangle
 
     width, height = image_size
@@ -111,4 +111,4 @@ def figure_svg(camera_matrix, distortion, image_size, points_per_view=None) -> s
     if capped.any():
         title += f"\n(arrows longer than {CAPPED_LENGTH:g} x the longest inside are shortened; colour gives the size)"
     figure.suptitle(title, fontsize=9)
-    return to_svg(figure, "distortion")
+    return to_svg(figure, name)

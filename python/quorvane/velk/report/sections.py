@@ -45,7 +45,7 @@ def coverage_section(points_per_view, image_size) -> Section:
                    "Blank cells saw no corner; distortion there is extrapolated, not measured.")
 
 
-def distortion_section(camera_matrix, dist, image_size, points_per_view=None) -> Section:
+def distortion_section(camera_matrix, dist, image_size, points_per_view=None, camera: str = "") -> Section:
     note = ("Each arrow goes from where the lens images a point to where a distortion-free lens would, magnified "
             "as the title says.")
     if points_per_view is not None:
@@ -54,8 +54,9 @@ def distortion_section(camera_matrix, dist, image_size, points_per_view=None) ->
         warning = distortion.extrapolation_warning(inside, outside) if hull is not None else ""
         if warning:
             note += " " + warning
-    return Section("distortion", "Distortion field",
-                   distortion.figure_svg(camera_matrix, dist, image_size, points_per_view), note)
+    key = f"distortion-{camera}" if camera else "distortion"
+    return Section(key, f"Distortion field of {camera}" if camera else "Distortion field",
+                   distortion.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note)
 
 
 def thumbnail_section(images, corners, captions) -> Section:

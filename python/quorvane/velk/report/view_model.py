@@ -109,3 +109,22 @@ def intrinsic_views(result, detections) -> ViewResiduals:
         views.detected.append(points)
         views.projected.append(projected)
     return views
+
+
+def rig_views(refinement, detections_per_camera) -> ViewResiduals:
+    """The views of a refined rig: camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f with the
+    refined intrinsics of camera k, over the corners each camera's detection found in frame f."""
+    frames_used = list(refinement.frames_used)
+    views = ViewResiduals(source="the refined rig: refined intrinsics, camera poses and board poses",
+                          solved_rms=list(refinement.per_view_rms_px))
+    for camera, frame in zip(refinement.view_cameras, refinement.view_frames):
+        detections = detections_per_camera[camera]
+        position = list(detections.successful_indices).index(frame)
+        objects = np.asarray(detections.object_points[position], np.float64).reshape(-1, 3)
+        pose = (np.linalg.inv(np.asarray(refinement.reference_T_camera_list[camera], np.float64)) @
+                np.asarray(refinement.reference_T_target_list[frames_used.index(frame)], np.float64))
+        views.frames.append((camera, frame))
+        views.detected.append(np.asarray(detections.image_points[position], np.float64).reshape(-1, 2))
+        views.projected.append(project(objects, pose, refinement.intrinsic_matrices[camera],
+                                       refinement.distortion_coefficients[camera]))
+    return views
