@@ -57,6 +57,11 @@ class Check:
     figures: str
     limit: str = ""
 
+    @property
+    def detail(self) -> str:
+        """The figures with the limit they are held to, as the report's table shows them."""
+        return self.figures + (f" (limit {self.limit})" if self.limit else "")
+
     def line(self) -> str:
         mark = {True: "pass", False: "FAIL", None: "n/a"}[self.passed]
         return f"  [{mark}] {self.name}: {self.figures}" + (f" (limit {self.limit})" if self.limit else "")

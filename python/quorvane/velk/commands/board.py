@@ -4,14 +4,16 @@ from __future__ import annotations
 
 from pathlib import Path
 
-from ..printing.page import parse_paper, output_format, render_page, write_page
+from ..printing.page import choose_paper, output_format, render_page, vector_page, write_page
 from ..target_file import DEFAULT_DICTIONARY, TargetSpec, save_target_file, printed_from_json
 
 
 def _add_output_options(parser) -> None:
     parser.add_argument("-o", "--output", required=True, help="board.pdf, board.png or board.svg")
-    parser.add_argument("--dpi", type=float, default=300.0, help="print resolution (default: %(default)g)")
-    parser.add_argument("--paper", default="A4", help="A4, A3, letter or WxHmm (default: %(default)s)")
+    parser.add_argument("--dpi", type=float, default=300.0, help="resolution of a PNG or SVG page (default: %(default)g); a PDF page is drawn as vector "
+                        "shapes, exact at any resolution")
+    parser.add_argument("--paper", default="A4", help="auto (the smallest of A4 to A0 that holds the board), A4, A3, A2, A1, A0, letter or "
+                        "WxHmm (default: %(default)s)")
 
 
 def add_parser(commands, common) -> None:
@@ -66,10 +68,14 @@ def run(args) -> int:
     output_format(output)
     printed = printed_from_arguments(args)
     target_path = output.with_suffix(".json")
-    page = render_page(printed, parse_paper(args.paper), args.dpi, target_path.name)
+    paper = choose_paper(args.paper, printed)
+    vector = output_format(output) == "pdf"
+    page = (vector_page(printed, paper, target_path.name) if vector
+            else render_page(printed, paper, args.dpi, target_path.name))
     output.parent.mkdir(parents=True, exist_ok=True)
     write_page(page, output, args.dpi)
     save_target_file(target_path, printed)
     print(f"Board: {printed.describe()}")
-    print(f"Wrote {output} ({args.dpi:g} dpi) and its target file {target_path}")
+    drawn = "vector shapes" if vector else f"{args.dpi:g} dpi"
+    print(f"Wrote {output} ({paper.name}, {drawn}) and its target file {target_path}")
     return 0

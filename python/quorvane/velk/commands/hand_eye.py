@@ -85,14 +85,12 @@ def compare_methods(target, result, threshold: float, setup: str):
     return results, _velk.diagnostics.format_method_comparison(results)
 
 
-def frame_views(target, options, result):
-    """Detections of the frames used and their reprojection errors under the calibration's camera poses."""
-    from ..report.sections import frame_errors
+def frame_views(target, options, result, eye_to_hand: bool = False):
+    """Detections of the frames used and their corners under the model behind the saved result."""
+    from ..report.view_model import hand_eye_views
 
     detections = _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list)
-    errors = frame_errors(detections, result.camera_T_target_list, result.intrinsic_matrix,
-                          result.distortion_coefficients)
-    return detections, errors
+    return detections, hand_eye_views(result, detections, eye_to_hand)
 
 
 def _frame_label(names, k: int, used: bool = False) -> str:
@@ -102,26 +100,95 @@ def _frame_label(names, k: int, used: bool = False) -> str:
     return f"frame {names.used_label(k)}"
 
 
-def report_sections(target, options, result, report_text, comparison, names=None):
+def saved_transforms(result, eye_to_hand: bool):
+    """The transforms the record holds, with their 1-sigma when refined."""
+    from ..report.summary import SavedTransform
+
+    refinement = result.refinement
+    refined = result.refined and refinement is not None and refinement.refined
+    camera_sigma = refinement.camera_sigma if refined else None
+    target_sigma = refinement.target_sigma if refined else None
+    if eye_to_hand:
+        return [SavedTransform("robot_T_camera", result.robot_T_camera, camera_sigma),
+                SavedTransform("tcp_T_target", result.tcp_T_target, target_sigma)]
+    return [SavedTransform("tcp_T_camera", result.tcp_T_camera, camera_sigma),
+            SavedTransform("world_T_target", result.world_T_target, target_sigma)]
+
+
+def overall_rms(views) -> tuple[float, int]:
+    """RMS over every corner of every view, and the corner count."""
+    squares = [np.sum((p - d) ** 2) for d, p in zip(views.detected, views.projected)]
+    corners = sum(len(d) for d in views.detected)
+    return (float(np.sqrt(sum(squares) / corners)) if corners else float("nan")), corners
+
+
+def summary_of(result, views, threshold: float, eye_to_hand: bool):
+    """What the report can judge by itself: the RMS against the threshold, the refinement, the figures."""
+    from ..report.summary import Check, Summary
+
+    refinement = result.refinement
+    refined = result.refined and refinement is not None and refinement.refined
+    rms, corners = overall_rms(views) if views is not None else (float("nan"), 0)
+    if refined:
+        rms, corners = refinement.rms_px, refinement.corner_count
+    model = "refined model" if refined else "closed-form result, not refined"
+    summary = Summary(saved_transforms(result, eye_to_hand), rms, f"over {corners} corners ({model})")
+    if rms == rms:
+        summary.checks.append(Check("Reprojection RMS", rms <= threshold,
+                                    f"{rms:.3f} px over {corners} corners; per-view threshold {threshold:g} px"))
+    if views is not None:
+        above = [k for k, e in enumerate(views.rms()) if e > threshold]
+        summary.checks.append(Check("Views above the threshold", not above,
+                                    f"{len(above)} of {len(views.frames)} views above {threshold:g} px"))
+    if refinement is not None:
+        detail = (f"{refinement.summary.iterations} iterations, "
+                  f"{'converged' if refinement.summary.converged else 'not converged'}" if refinement.refined
+                  else f"not applied: {refinement.reason}")
+        summary.checks.append(Check("Refinement", bool(refinement.refined and refinement.summary.converged),
+                                    detail))
+        if refinement.refined and refinement.robot_error_modelled:
+            summary.checks.append(Check("Robot pose noise", not refinement.noise_warning,
+                                        f"{refinement.robot_translation_noise_mm:.2f} mm / "
+                                        f"{refinement.robot_rotation_noise_deg:.3f} deg per axis"
+                                        + (f"; {refinement.noise_warning}" if refinement.noise_warning else "")))
+    if result.has_consistency:
+        c = result.consistency
+        summary.checks.append(Check("Target consistency", None,
+                                    f"mean {c.mean_translation_m * 1000:.2f} mm / {c.mean_rotation_deg:.3f} deg, "
+                                    f"max {c.max_translation_m * 1000:.2f} mm / {c.max_rotation_deg:.3f} deg"))
+    validation = result.validation
+    if validation is not None and validation.validated:
+        summary.checks.append(Check("Held-out prediction", None,
+                                    f"median {validation.median_px:.2f} px, {validation.median_mm:.2f} mm / "
+                                    f"{validation.median_deg:.3f} deg"))
+    return summary
+
+
+def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
+                    names=None):
+    """The report: summary first (with ``verdict`` when one is given), the plots, the console text last."""
     from ..report import sections
+    from ..report.summary import SavedTransform
 
     images = result.valid_image_list
     image_size = images[0].shape[1::-1]
-    parts = [sections.report_text_section(report_text)]
     # Frames whose pose estimation failed leave the image list longer than the pose list.
     aligned = len(result.camera_T_target_list) == len(images)
-    detections, errors = frame_views(target, options, result) if aligned else (None, [])
-    if errors:
-        labels = [_frame_label(names, k) for k in detections.successful_indices]
+    detections, views = frame_views(target, options, result, eye_to_hand) if aligned else (None, None)
+    threshold = options.per_view_error_threshold
+    summary = summary_of(result, views, threshold, eye_to_hand)
+    parts = [sections.summary_section(summary, verdict)]
+    camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
+    if views is not None and views.frames:
+        errors = views.rms()
+        labels = [_frame_label(names, k) for k in views.frames]
         worst = sections.worst_view(errors)
-        frame = detections.successful_indices[worst]
-        parts += [sections.view_error_section(errors, options.per_view_error_threshold, labels),
-                  sections.residual_section(images[frame], detections.object_points[worst],
-                                            detections.image_points[worst], result.intrinsic_matrix,
-                                            result.distortion_coefficients,
-                                            f"{_frame_label(names, frame)} (largest error)"),
+        parts += [sections.view_error_section(errors, threshold, labels, views.source),
+                  sections.residual_vector_section(images[views.frames[worst]], views.detected[worst],
+                                                   views.projected[worst], f"{labels[worst]} (largest error)"),
                   sections.coverage_section(detections.image_points, image_size)]
-    parts.append(sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size))
+    points = detections.image_points if detections is not None else None
+    parts.append(sections.distortion_section(camera_matrix, distortion, image_size, points))
     stats = _velk.diagnostics.analyze_rotation_variety(result.camera_T_target_list)
     parts.append(sections.rotation_section(result.camera_T_target_list, stats,
                                            _velk.diagnostics.format_rotation_variety(stats)))
@@ -135,7 +202,17 @@ def report_sections(target, options, result, report_text, comparison, names=None
     if validation is not None and validation.validated:
         parts.append(sections.held_out_section(validation))
     if comparison is not None:
-        parts.append(sections.method_section(*comparison))
+        saved = summary.transforms[0]
+        saved_name = f"saved ({'refined' if saved.sigma is not None else 'closed form'})"
+        parts.append(sections.method_section(*comparison, saved=SavedTransform(saved_name, saved.matrix),
+                                             matrix_name=saved.name))
+    if views is not None and views.frames:
+        by_frame = dict(zip(views.frames, views.detected))
+        errors = dict(zip(views.frames, views.rms()))
+        captions = [f"frame {k}: " + (f"{errors[k]:.2f} px RMS" if k in errors else "target not found")
+                    for k in range(len(images))]
+        parts.append(sections.thumbnail_section(images, [by_frame.get(k) for k in range(len(images))], captions))
+    parts.append(sections.report_text_section(report_text))
     return parts
 
 
@@ -282,5 +359,5 @@ def run(args) -> int:
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
                             report_sections(target, options, result, names.rename(calibrator.format_results()),
-                                            comparison, names))
+                                            comparison, args.eye_to_hand, verdict, names))
     return verdict.code

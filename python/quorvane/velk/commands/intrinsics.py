@@ -27,30 +27,76 @@ def add_parser(commands, common_options) -> None:
     parser.set_defaults(run=run)
 
 
-def _summary(result, names) -> str:
+def _summary(result, names, rms: float) -> str:
     lines = ["Intrinsic calibration",
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
              f"  views within the error threshold: {len(result.low_view_error_indices)}",
-             f"  RMS reprojection error: {result.reprojection_error:.4f} px",
+             f"  RMS reprojection error: {rms:.4f} px over every corner",
+             f"  reprojection_error (mean over views of the error norm per corner): {result.reprojection_error:.4f} px",
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
     return "\n".join(lines)
 
 
-def report_sections(result, detections, images, image_size, threshold, names):
+def corner_rms(per_view_rms, corner_counts) -> float:
+    """RMS over every corner from per-view RMS values and their corner counts. (result.reprojection_error is a
+    different figure: the mean over views of the error norm divided by the view's corner count.)"""
+    counts = np.asarray(corner_counts, np.float64)
+    squares = np.asarray(per_view_rms, np.float64) ** 2 * counts
+    return float(np.sqrt(squares.sum() / counts.sum())) if counts.sum() > 0 else float("nan")
+
+
+def _corner_counts(detections) -> list[int]:
+    return [len(np.asarray(p).reshape(-1, 2)) for p in detections.image_points]
+
+
+def summary_of(result, threshold: float, names, detections):
+    from ..report.summary import Check, Summary
+
+    errors = list(result.per_view_errors)
+    counts = _corner_counts(detections)
+    rms = corner_rms(errors, counts)
+    above = [k for k, e in enumerate(errors) if e > threshold]
+    k = np.asarray(result.intrinsic_matrix, np.float64)
+    sigmas = np.ravel(result.std_deviations_intrinsics)
+    camera = f"fx {k[0, 0]:.2f}, fy {k[1, 1]:.2f}, cx {k[0, 2]:.2f}, cy {k[1, 2]:.2f} px"
+    if len(sigmas) >= 4:
+        camera += " (1-sigma " + ", ".join(f"{v:.2f}" for v in sigmas[:4]) + " px)"
+    summary = Summary(rms_px=rms, rms_detail=f"over {sum(counts)} corners of the {len(errors)} views with the target")
+    summary.checks += [
+        Check("Views with the target", None, f"{len(result.successful_indices)} of {len(names)} pictures"),
+        Check("Reprojection RMS", rms <= threshold, f"{rms:.3f} px; per-view threshold {threshold:g} px"),
+        Check("Views above the threshold", not above, f"{len(above)} of {len(errors)} views above {threshold:g} px"),
+        Check("Camera matrix", None, camera),
+        Check("Distortion", None, " ".join(f"{v:.5f}" for v in np.ravel(result.distortion_coefficients))),
+    ]
+    return summary
+
+
+def report_sections(result, detections, images, image_size, threshold, names, verdict=None):
+    """Summary first (with ``verdict`` when given), the plots, the console text last."""
     from ..report import sections
+    from ..report.view_model import intrinsic_views
 
     labels = [names[k] for k in result.successful_indices]
-    worst = sections.worst_view(result.per_view_errors)
+    errors = list(result.per_view_errors)
+    views = intrinsic_views(result, detections)
+    worst = sections.worst_view(errors)
+    by_picture = dict(zip(result.successful_indices, detections.image_points))
+    rms = dict(zip(result.successful_indices, errors))
+    captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms else "target not found")
+                for k, name in enumerate(names)]
     return [
-        sections.report_text_section(_summary(result, names)),
-        sections.view_error_section(list(result.per_view_errors), threshold, labels),
-        sections.residual_section(images[result.successful_indices[worst]], detections.object_points[worst],
-                                  detections.image_points[worst], result.intrinsic_matrix,
-                                  result.distortion_coefficients, f"{labels[worst]} (largest error)"),
+        sections.summary_section(summary_of(result, threshold, names, detections), verdict),
+        sections.view_error_section(errors, threshold, labels, "the calibration (per-view RMS of the solve)"),
+        sections.residual_vector_section(images[result.successful_indices[worst]], views.detected[worst],
+                                         views.projected[worst], f"{labels[worst]} (largest error)"),
         sections.coverage_section(detections.image_points, image_size),
-        sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size),
+        sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size,
+                                    detections.image_points),
+        sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions),
+        sections.report_text_section(_summary(result, names, corner_rms(errors, _corner_counts(detections)))),
     ]
 
 
@@ -78,7 +124,8 @@ def run(args) -> int:
                     f"{len(images)} images; "
                     + (hint or "it needs at least one view with the whole target detected"))
     # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
-    print(_summary(result, names) if not args.quiet else f"RMS reprojection error: {result.reprojection_error:.4f} px")
+    rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
+    print(_summary(result, names, rms) if not args.quiet else f"RMS reprojection error: {rms:.4f} px over every corner")
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
     records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
@@ -88,7 +135,7 @@ def run(args) -> int:
     if args.report:
         common.write_report(args.report, "Intrinsic calibration",
                             report_sections(result, calibrator.detections(), images, image_size,
-                                            args.per_view_error_threshold, names))
+                                            args.per_view_error_threshold, names, verdict))
     return verdict.code
 
 

@@ -5,6 +5,8 @@ from __future__ import annotations
 import math
 from pathlib import Path
 
+import numpy as np
+
 import _velk
 
 from .. import records
@@ -32,6 +34,81 @@ def add_parser(commands, common_options) -> None:
 
 def _failed_cameras(result, names) -> list[str]:
     return [name for name, pose in zip(names, result.reference_T_camera_list) if getattr(pose, "size", 0) == 0]
+
+
+def summary_of(result, names, threshold: float):
+    """The camera poses in the reference camera's frame with their 1-sigma, the RMS and the checks."""
+    from ..report.summary import Check, SavedTransform, Summary
+
+    refinement = result.refinement
+    refined = result.refined and refinement is not None and refinement.refined
+    sigmas = list(refinement.camera_sigmas) if refined else []
+    summary = Summary()
+    for k, (name, pose) in enumerate(zip(names, result.reference_T_camera_list)):
+        if np.asarray(pose).shape == (4, 4):
+            if k == result.reference_index:  # the reference frame itself, exact by definition
+                summary.transforms.append(SavedTransform(f"{name} (reference)", pose))
+                continue
+            summary.transforms.append(SavedTransform(f"{names[result.reference_index]}_T_{name}", pose,
+                                                     sigmas[k] if k < len(sigmas) else None))
+    if refined:
+        summary.rms_px, summary.rms_detail = refinement.rms_px, f"over {refinement.corner_count} corners (refined)"
+        above = [e for e in refinement.per_view_rms_px if e > threshold]
+        summary.checks += [
+            Check("Reprojection RMS", refinement.rms_px <= threshold,
+                  f"{refinement.rms_px:.3f} px; per-view threshold {threshold:g} px"),
+            Check("Views above the threshold", not above,
+                  f"{len(above)} of {len(refinement.per_view_rms_px)} views above {threshold:g} px"),
+            Check("Refinement", bool(refinement.summary.converged),
+                  f"{refinement.summary.iterations} iterations, {len(refinement.frames_used)} frames"),
+        ]
+    elif refinement is not None or result.refinement_reason:
+        summary.checks.append(Check("Refinement", False, f"not applied: {result.refinement_reason}"))
+    errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
+    summary.checks.append(Check("Stereo RMS per camera pair", None, ", ".join(f"{e:.3f} px" for e in errors)))
+    return summary
+
+
+def report_sections(calibrator, result, data, target, options, verdict=None, frame_names=None):
+    """Summary first (with ``verdict`` when given), the per-view errors and residuals of the refinement, the rig,
+    each camera's distortion, the pictures, the console text last."""
+    from ..report import sections
+    from ..report.view_model import rig_views
+
+    names = data.camera_names
+    threshold = options.per_view_error_threshold
+    parts = [sections.summary_section(summary_of(result, names, threshold), verdict)]
+    detections = [_velk.IntrinsicCalibrator(target, options).find_corners(images) for images in data.image_lists]
+    refinement = result.refinement
+    if result.refined and refinement is not None and refinement.refined and refinement.per_view_rms_px:
+        views = rig_views(refinement, detections)
+        labels = [f"{names[c]} frame {f}" for c, f in views.frames]
+        errors = views.rms()
+        worst = sections.worst_view(errors)
+        camera, frame = views.frames[worst]
+        parts += [sections.view_error_section(errors, threshold, labels, views.source),
+                  sections.residual_vector_section(data.image_lists[camera][frame], views.detected[worst],
+                                                   views.projected[worst], f"{labels[worst]} (largest error)")]
+    # Triangulating the target needs the corner ids of a ChArUco board.
+    triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
+                     else None)
+    parts.append(sections.rig_section(result, names, triangulation))
+    for k, name in enumerate(names):
+        if np.asarray(result.intrinsic_matrices[k]).shape == (3, 3):
+            image_size = data.image_lists[k][0].shape[1::-1]
+            parts.append(sections.distortion_section(result.intrinsic_matrices[k], result.distortion_coefficients[k],
+                                                     image_size, detections[k].image_points, name))
+    images, corners, captions = [], [], []
+    for k, name in enumerate(names):
+        found = dict(zip(detections[k].successful_indices, detections[k].image_points))
+        for frame, image in enumerate(data.image_lists[k]):
+            images.append(image)
+            corners.append(found.get(frame))
+            captions.append(f"{name} frame {frame}" + ("" if frame in found else ": target not found"))
+    parts.append(sections.thumbnail_section(images, corners, captions))
+    text = calibrator.format_results()
+    parts.append(sections.report_text_section(frame_names.rename(text) if frame_names is not None else text))
+    return parts
 
 
 def run(args) -> int:
@@ -64,12 +141,7 @@ def run(args) -> int:
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
-        from ..report import sections
-
-        # Triangulating the target needs the corner ids of a ChArUco board.
-        triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
-                         else None)
         common.write_report(args.report, "Multi-camera rig calibration",
-                            [sections.report_text_section(names.rename(calibrator.format_results())),
-                             sections.rig_section(result, data.camera_names, triangulation)])
+                            report_sections(calibrator, result, data, target, common.intrinsic_options(args, base),
+                                            verdict, names))
     return verdict.code

@@ -13,7 +13,10 @@ import numpy as np
 from ..target_file import TargetSpec
 from .board_image import METRES_PER_INCH, pattern_image, pattern_size_m, quiet_zone_m
 
-PAPER_SIZES_MM = {"A4": (210.0, 297.0), "A3": (297.0, 420.0), "letter": (215.9, 279.4)}
+PAPER_SIZES_MM = {"A4": (210.0, 297.0), "A3": (297.0, 420.0), "letter": (215.9, 279.4), "A2": (420.0, 594.0),
+                  "A1": (594.0, 841.0), "A0": (841.0, 1189.0)}
+#: The sheets ``--paper auto`` tries, smallest first.
+AUTO_PAPERS = ("A4", "A3", "A2", "A1", "A0")
 FORMATS = ("pdf", "png", "svg")
 #: Border most printers cannot print on, kept free on every side of the page.
 PRINTER_MARGIN_MM = 6.0
@@ -34,13 +37,13 @@ class Paper:
 
 
 def parse_paper(text: str) -> Paper:
-    """A4, A3, letter (any case) or a custom size such as 400x300mm."""
+    """A4, A3, A2, A1, A0, letter (any case) or a custom size such as 400x300mm."""
     for name, (width, height) in PAPER_SIZES_MM.items():
         if text.lower() == name.lower():
             return Paper(name, width, height)
     match = re.fullmatch(r"\s*(\d+(?:\.\d+)?)\s*x\s*(\d+(?:\.\d+)?)\s*mm\s*", text, re.IGNORECASE)
     if not match or float(match.group(1)) <= 0 or float(match.group(2)) <= 0:
-        raise PageError(f"board: unknown paper '{text}' (use A4, A3, letter or WxHmm such as 400x300mm)")
+        raise PageError(f"board: unknown paper '{text}' (use auto, A4, A3, A2, A1, A0, letter or WxHmm such as 400x300mm)")
     return Paper(f"{match.group(1)}x{match.group(2)}mm", float(match.group(1)), float(match.group(2)))
 
 
@@ -62,6 +65,63 @@ def fit_orientation(printed: TargetSpec, paper: Paper) -> tuple[float, float]:
         f"{need_w:.1f} x {need_h:.1f} mm with its quiet zone and caption, the paper leaves "
         f"{paper.width_mm - 2 * PRINTER_MARGIN_MM:g} x {paper.height_mm - 2 * PRINTER_MARGIN_MM:g} mm inside "
         f"{PRINTER_MARGIN_MM:g} mm margins; choose larger paper or smaller squares")
+
+
+def smallest_paper(printed: TargetSpec) -> Paper:
+    """The smallest sheet of A4 to A0 that holds the board with its quiet zone and caption."""
+    for name in AUTO_PAPERS:
+        paper = parse_paper(name)
+        try:
+            fit_orientation(printed, paper)
+        except PageError:
+            continue
+        return paper
+    need_w, need_h = _content_mm(printed)
+    raise PageError(f"board: the board does not fit on any sheet up to A0: it needs {need_w:.1f} x {need_h:.1f} mm "
+                    "with its quiet zone and caption; choose smaller squares")
+
+
+def choose_paper(text: str, printed: TargetSpec) -> Paper:
+    """--paper: ``auto`` for the smallest sheet that fits, else as parse_paper reads it."""
+    return smallest_paper(printed) if text.strip().lower() == "auto" else parse_paper(text)
+
+
+@dataclass(frozen=True)
+class Layout:
+    """Where the parts of a page go, in millimetres from the page's top left."""
+
+    page_w: float
+    page_h: float
+    pattern_left: float
+    pattern_top: float
+    text_left: float
+    caption_top: float
+
+
+def page_layout(printed: TargetSpec, paper: Paper) -> Layout:
+    page_w, page_h = fit_orientation(printed, paper)
+    pattern_w_mm, pattern_h_mm = (v * 1000.0 for v in pattern_size_m(printed))
+    content_w, content_h = _content_mm(printed)
+    zone = quiet_zone_m(printed) * 1000.0
+    top = (page_h - content_h) / 2 + zone
+    return Layout(page_w, page_h, (page_w - pattern_w_mm) / 2, top, (page_w - content_w) / 2,
+                  top + pattern_h_mm + zone)
+
+
+def vector_page(printed: TargetSpec, paper: Paper, target_file_name: str):
+    """The page as exact rectangles and text, for the PDF."""
+    from .board_shapes import pattern_rectangles
+    from .vector_pdf import VectorPage
+
+    layout = page_layout(printed, paper)
+    page = VectorPage(layout.page_w, layout.page_h)
+    page.add_rectangles(pattern_rectangles(printed), layout.pattern_left, layout.pattern_top)
+    size = 0.6 * CAPTION_LINE_MM
+    for k, line in enumerate(caption_lines(printed, target_file_name)):
+        page.add_text(layout.text_left, layout.caption_top + k * CAPTION_LINE_MM + size, size, line)
+    bar_top = layout.caption_top + (CAPTION_LINES + 0.3) * CAPTION_LINE_MM
+    page.add_rectangles([(layout.text_left, bar_top, SCALE_BAR_MM, 0.6)])
+    return page
 
 
 def caption_lines(printed: TargetSpec, target_file_name: str) -> list[str]:
@@ -132,9 +192,15 @@ def output_format(path: Path) -> str:
 
 
 def write_page(page, path: Path, dpi: float) -> None:
+    """Writes a page of render_page (PNG, SVG) or of vector_page (PDF)."""
     kind = output_format(path)
     if kind == "pdf":
-        page.save(path, format="PDF", resolution=float(dpi))
+        if hasattr(page, "rectangles"):
+            from .vector_pdf import pdf_bytes
+
+            path.write_bytes(pdf_bytes(page))
+        else:  # a raster page still makes a valid, if pixelated, PDF
+            page.save(path, format="PDF", resolution=float(dpi))
     elif kind == "png":
         page.save(path, format="PNG", dpi=(dpi, dpi))
     else:

@@ -1,22 +1,62 @@
-"""The hand-eye method comparison as an HTML table, with the comparison's own verdict."""
+"""The hand-eye method comparison as an HTML table, with the comparison's own verdict.
+
+Angles are shown within half a turn of the saved result's (rz = -179.9 beside a saved +179.9 reads 180.1), and
+every row gives its distance from the saved result as one translation and one rotation angle, so that angles a
+full turn apart never look far apart."""
 
 from __future__ import annotations
 
 import html
+import math
+
+import numpy as np
 
 
-def table_html(method_results, verdict_text: str) -> str:
+def wrap_near(angle_deg: float, reference_deg: float) -> float:
+    """The angle plus or minus whole turns, within half a turn of the reference."""
+    return reference_deg + (angle_deg - reference_deg + 180.0) % 360.0 - 180.0
+
+
+def distance_from(matrix, reference) -> tuple[float, float]:
+    """Translation [mm] and rotation angle [deg] between two 4x4 rigid transforms."""
+    a, b = np.asarray(matrix, np.float64), np.asarray(reference, np.float64)
+    relative = a[:3, :3].T @ b[:3, :3]
+    cosine = max(-1.0, min(1.0, (float(np.trace(relative)) - 1.0) / 2.0))
+    return float(np.linalg.norm(a[:3, 3] - b[:3, 3])) * 1000.0, math.degrees(math.acos(cosine))
+
+
+def _cells(pose_mm_deg, reference_deg) -> str:
+    x, y, z, rx, ry, rz = pose_mm_deg
+    angles = [wrap_near(v, r) for v, r in zip((rx, ry, rz), reference_deg)]
+    return "".join(f"<td>{v:.2f}</td>" for v in (x, y, z)) + "".join(f"<td>{v:.2f}</td>" for v in angles)
+
+
+def table_html(method_results, verdict_text: str, saved=None, matrix_name: str = "tcp_T_camera") -> str:
+    """method_results: solver name -> result (pose_deg in metres and deg, and the 4x4 ``matrix_name``) or None;
+    saved: the transform the record holds (a summary.SavedTransform), shown first and compared with."""
+    from .summary import pose_mm_deg
+
+    reference = pose_mm_deg(saved.matrix) if saved is not None else None
     rows = []
+    if saved is not None:
+        rows.append(f'<tr class="saved-row"><td class="name">{html.escape(saved.name)}</td>'
+                    f"{_cells(reference, reference[3:])}<td>0.00</td><td>0.000</td></tr>")
     for name, result in method_results.items():
         if result is None:
-            cells = f'<td class="name">{html.escape(name)}</td><td colspan="6">failed</td>'
+            cells = f'<td class="name">{html.escape(name)}</td><td colspan="8">failed</td>'
         else:
             x, y, z, rx, ry, rz = result.pose_deg
-            cells = (f'<td class="name">{html.escape(name)}</td>' +
-                     "".join(f"<td>{v * 1000:.2f}</td>" for v in (x, y, z)) +
-                     "".join(f"<td>{v:.2f}</td>" for v in (rx, ry, rz)))
+            pose = [x * 1000.0, y * 1000.0, z * 1000.0, rx, ry, rz]
+            cells = f'<td class="name">{html.escape(name)}</td>' + _cells(pose, reference[3:] if reference else
+                                                                         pose[3:])
+            matrix = np.asarray(getattr(result, matrix_name, np.empty((0, 0))))
+            if saved is not None and matrix.shape == (4, 4):
+                translation, rotation = distance_from(matrix, saved.matrix)
+                cells += f"<td>{translation:.2f}</td><td>{rotation:.3f}</td>"
+            else:
+                cells += "<td></td><td></td>"
         rows.append(f'<tr class="method-row">{cells}</tr>')
     header = ("<tr><th>Method</th><th>x [mm]</th><th>y [mm]</th><th>z [mm]</th><th>rx [deg]</th>"
-              "<th>ry [deg]</th><th>rz [deg]</th></tr>")
+              "<th>ry [deg]</th><th>rz [deg]</th><th>from saved [mm]</th><th>from saved [deg]</th></tr>")
     return (f'<table class="methods" id="method-comparison">{header}{"".join(rows)}</table>'
             f"<pre>{html.escape(verdict_text)}</pre>")

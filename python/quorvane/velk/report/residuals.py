@@ -32,7 +32,9 @@ def figure_svg(image, detected, projected, title: str) -> str:
                          interpolation=cv2.INTER_AREA)
     preview = cv2.cvtColor(preview, cv2.COLOR_BGR2RGB) if preview.ndim == 3 else preview
     residual = projected - detected
-    largest = float(np.max(np.linalg.norm(residual, axis=1))) if len(residual) else 0.0
+    lengths = np.linalg.norm(residual, axis=1)
+    largest = float(np.max(lengths)) if len(residual) else 0.0
+    rms = float(np.sqrt(np.mean(lengths ** 2))) if len(residual) else 0.0
     # Arrows drawn so that the longest is about 4 % of the image width.
     scale = 0.04 * width / largest if largest > 0 else 1.0
 
@@ -45,5 +47,7 @@ def figure_svg(image, detected, projected, title: str) -> str:
     arrows.set_gid("residual-vectors")
     axes.set_xlim(0, width)
     axes.set_ylim(height, 0)
-    axes.set_title(f"{title}: residuals x {scale:.0f} (largest {largest:.2f} px)", fontsize=9)
+    axes.set_xlabel("x [px]")
+    axes.set_ylabel("y [px]")
+    axes.set_title(f"{title}: residuals x {scale:.0f} (RMS {rms:.2f} px, largest {largest:.2f} px)", fontsize=9)
     return to_svg(figure, "residuals")

@@ -39,8 +39,8 @@ def figure_svg(camera_T_target_list, stats) -> str:
         axes.set_xlim(-1.1, 1.1)
         axes.set_ylim(-1.1, 1.1)
         axes.set_aspect("equal")
-        axes.set_xlabel(first)
-        axes.set_ylabel(second)
+        axes.set_xlabel(f"unit axis {first} component")
+        axes.set_ylabel(f"unit axis {second} component")
     if stats is None:
         title = "Motion axes: not enough motions to analyze"
     else:

@@ -7,14 +7,29 @@ import html
 import numpy as np
 
 from . import (consistency, coverage, distortion, held_out, method_table, plan_sigma, plan_sketch, residuals,
-               rig_top_view, robot_corrections, rotation_variety, view_errors)
+               rig_top_view, robot_corrections, rotation_variety, summary, thumbnails, view_errors)
 from .document import Section, text_section
 
 
-def view_error_section(errors, threshold: float, labels) -> Section:
+def summary_section(content, verdict=None) -> Section:
+    """The opening summary (a summary.Summary); a verdict (text, code, checks) is shown first when given."""
+    return Section("summary", "Summary", summary.summary_html(content, verdict))
+
+
+def view_error_section(errors, threshold: float, labels, source: str = "") -> Section:
     above = sum(1 for error in errors if error > threshold)
+    note = f"{len(errors)} views, {above} above the {threshold:g} px threshold (red)."
+    if source:
+        note += f" Computed from {source}."
     return Section("view-errors", "Reprojection error per view", view_errors.figure_svg(errors, threshold, labels),
-                   f"{len(errors)} views, {above} above the {threshold:g} px threshold (red).")
+                   note)
+
+
+def residual_vector_section(image, detected, projected, label: str) -> Section:
+    """Residual arrows of one view from corners already projected by the model the chart uses."""
+    return Section("residuals", f"Residual vectors of {label}",
+                   residuals.figure_svg(image, np.asarray(detected), np.asarray(projected), label),
+                   "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
 
 
 def residual_section(image, object_points, image_points, camera_matrix, dist, label: str) -> Section:
@@ -30,9 +45,23 @@ def coverage_section(points_per_view, image_size) -> Section:
                    "Blank cells saw no corner; distortion there is extrapolated, not measured.")
 
 
-def distortion_section(camera_matrix, dist, image_size) -> Section:
-    return Section("distortion", "Distortion field", distortion.figure_svg(camera_matrix, dist, image_size),
-                   "Each arrow goes from where the lens images a point to where a distortion-free lens would.")
+def distortion_section(camera_matrix, dist, image_size, points_per_view=None, camera: str = "") -> Section:
+    note = ("Each arrow goes from where the lens images a point to where a distortion-free lens would, magnified "
+            "as the title says.")
+    if points_per_view is not None:
+        _, _, _, inside, outside, hull = distortion.field_summary(camera_matrix, dist, image_size, points_per_view)
+        note += " Shaded: outside every detected corner, where the model is extrapolated."
+        warning = distortion.extrapolation_warning(inside, outside) if hull is not None else ""
+        if warning:
+            note += " " + warning
+    key = f"distortion-{camera}" if camera else "distortion"
+    return Section(key, f"Distortion field of {camera}" if camera else "Distortion field",
+                   distortion.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note)
+
+
+def thumbnail_section(images, corners, captions) -> Section:
+    return Section("pictures", "Pictures and their detected corners", thumbnails.gallery_html(images, corners, captions),
+                   "Every picture with the corners found in it (green dots).")
 
 
 def rotation_section(camera_T_target_list, stats, text: str) -> Section:
@@ -81,8 +110,11 @@ def held_out_section(validation) -> Section:
     return Section("held-out", "Held-out prediction per picture", body, note)
 
 
-def method_section(method_results, text: str) -> Section:
-    return Section("methods", "Hand-eye method comparison", method_table.table_html(method_results, text))
+def method_section(method_results, text: str, saved=None, matrix_name: str = "tcp_T_camera") -> Section:
+    note = ("Angles within half a turn of the saved result's; the last two columns give each solver's distance "
+            "from it." if saved is not None else "")
+    return Section("methods", "Hand-eye method comparison",
+                   method_table.table_html(method_results, text, saved, matrix_name), note)
 
 
 def rig_section(result, camera_names, triangulation=None) -> Section:
@@ -91,7 +123,8 @@ def rig_section(result, camera_names, triangulation=None) -> Section:
 
 
 def report_text_section(text: str) -> Section:
-    return text_section("summary", "Calibration report", text)
+    """The command's console text, which closes the report."""
+    return text_section("console", "Console output", text)
 
 
 def worst_view(errors) -> int:
