@@ -136,7 +136,7 @@ def test_per_view_chart_shows_the_per_view_rms_the_library_prints(eye_in_hand_sc
     np.testing.assert_allclose(ratios, ratios.mean(), rtol=2e-3)
     # The residual arrows are those of the worst view of the chart, under the same model: the same RMS.
     worst = int(np.argmax(printed))
-    title = re.search(r"frame (\d+) \(largest error\): residuals x [\d.]+ \(RMS ([\d.]+) px, largest", page)
+    title = re.search(r"frame (\d+)(?: \(image_\d+\.png\))? \(largest error\): residuals x [\d.]+ \(RMS ([\d.]+) px, largest", page)
     assert title is not None and int(title.group(1)) == worst
     assert float(title.group(2)) == pytest.approx(printed[worst], abs=0.006)
     # The summary opens the page, the console text closes it.

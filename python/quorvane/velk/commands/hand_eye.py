@@ -249,8 +249,9 @@ def closed_form_rms(target, options, result):
     if len(result.camera_T_target_list) != len(result.valid_image_list) or not result.valid_image_list:
         return None
     with output.captured():
-        detections, errors = frame_views(target, options, result)
-    counts = [len(np.asarray(points).reshape(-1, 2)) for points in detections.image_points]
+        _, views = frame_views(target, options, result)
+    errors = views.rms()
+    counts = [len(points) for points in views.detected]
     if not errors or not sum(counts):
         return None
     squared = sum(n * e * e for n, e in zip(counts, errors))
