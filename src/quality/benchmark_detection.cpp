@@ -1,5 +1,6 @@
 #include "quality/benchmark_detection.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
@@ -58,19 +59,29 @@ std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarg
     std::vector<cv::Point3f> objectPoints;
     int markers = 0;
     for (size_t k = 0; k < ids.size(); ++k) {
-        if (ids[k] < 0 || static_cast<size_t>(ids[k]) >= boardMarkers.size()) {
+        const int index = target.boardIndexOf(ids[k]);
+        if (index < 0) {
             continue;
         }
         ++markers;
         for (int c = 0; c < 4; ++c) {
             imagePoints.push_back(markerCorners[k][c]);
-            objectPoints.push_back(boardMarkers[static_cast<size_t>(ids[k])][c]);
+            objectPoints.push_back(boardMarkers[static_cast<size_t>(index)][c]);
         }
     }
-    if (markers < kMinimumMarkers) {
+    if (markers < std::min(kMinimumMarkers, target.markerCount())) {
         return std::nullopt;
     }
     return fromVectors(imagePoints, objectPoints);
+}
+
+std::optional<TargetPoints> detectCircleGrid(const cv::Mat& grey, const CircleGridTarget& target) {
+    std::vector<cv::Point2f> centres;
+    if (!calibration::findCircleCentres(grey, target, centres)) {
+        return std::nullopt;
+    }
+    const int rows = static_cast<int>(centres.size());
+    return TargetPoints{cv::Mat(centres, true).reshape(2, rows), target.objectPoints()};
 }
 
 }  // namespace
@@ -82,6 +93,7 @@ std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const Ta
         std::optional<TargetPoints> operator()(const ChessboardTarget& t) const { return detectChessboard(grey, t); }
         std::optional<TargetPoints> operator()(const CharucoTarget& t) const { return detectCharuco(grey, t); }
         std::optional<TargetPoints> operator()(const ArucoTarget& t) const { return detectArucoGrid(grey, t); }
+        std::optional<TargetPoints> operator()(const CircleGridTarget& t) const { return detectCircleGrid(grey, t); }
     };
     return std::visit(Dispatch{grey}, target);
 }
