@@ -1,0 +1,191 @@
+"""Circle grids: the target, its detection against the renderer's truth, intrinsics, printing and target files."""
+
+import json
+
+import numpy as np
+import pytest
+
+import _velk
+from _velk import CircleGridTarget, IntrinsicCalibrator
+
+from conftest import IMAGE_SIZE, TRUE_DIST, TRUE_K
+
+cv2 = pytest.importorskip("cv2")
+synthetic = pytest.importorskip("quorvane.velk.synthetic")
+
+ASYMMETRIC = CircleGridTarget((4, 11), 0.02, True)
+SYMMETRIC = CircleGridTarget((7, 5), 0.03, False, 0.012)
+
+
+@pytest.mark.parametrize("target, message", [
+    (CircleGridTarget((2, 5), 0.02), "CircleGridTarget: size must count at least 3 circles per side, got (2, 5)"),
+    (CircleGridTarget((4, 2), 0.02, True), "CircleGridTarget: size must count at least 3 circles per side, got (4, 2)"),
+    (CircleGridTarget((1001, 3), 0.02), "CircleGridTarget: size must count at most 1000 circles per side"),
+    (CircleGridTarget((4, 4), -0.02), "CircleGridTarget: spacing must be a positive, finite length in metres, got -0.02"),
+    (CircleGridTarget((4, 4), 0.02, False, 0.02), "CircleGridTarget: circle_diameter 0.02 must be smaller than the "
+                                                  "distance between neighbouring centres (0.02)"),
+])
+def test_unusable_grids_are_refused_naming_class_and_value(target, message):
+    with pytest.raises(ValueError) as info:
+        target.validate()
+    assert str(info.value).startswith(message)
+    with pytest.raises(ValueError, match="CircleGridTarget"):
+        IntrinsicCalibrator(target)
+
+
+def test_diameter_defaults_to_half_the_spacing_and_asymmetric_rows_interleave():
+    assert ASYMMETRIC.circle_diameter == pytest.approx(0.01) and ASYMMETRIC.asymmetric
+    # A wider circle fits an asymmetric grid: its nearest neighbours are sqrt(2) spacings apart.
+    CircleGridTarget((4, 11), 0.02, True, 0.025).validate()
+    points = ASYMMETRIC.object_points()
+    assert points.shape == (44, 3) and points.dtype == np.float32
+    np.testing.assert_allclose(points[:5], [[0, 0, 0], [0.04, 0, 0], [0.08, 0, 0], [0.12, 0, 0], [0.02, 0.02, 0]],
+                               atol=1e-7)
+    np.testing.assert_allclose(points[-1], [0.14, 0.20, 0.0], atol=1e-7)
+    symmetric = SYMMETRIC.object_points()
+    np.testing.assert_allclose(symmetric[8], [0.03, 0.03, 0.0], atol=1e-7)
+    assert repr(SYMMETRIC) == "CircleGridTarget(size=(7, 5), spacing=0.030000, asymmetric=False, " \
+                              "circle_diameter=0.012000)"
+
+
+def oblique_views(target, count, seed, distance=(0.3, 0.45), tilt=(10.0, 40.0)):
+    rng = np.random.default_rng(seed)
+    centre = synthetic.board_center(target)
+    poses = []
+    for k in range(count):
+        d = rng.uniform(*distance)
+        t = np.radians(rng.uniform(*tilt))
+        azimuth = 2 * np.pi * k / count
+        eye = centre + d * np.array([np.sin(t) * np.cos(azimuth), np.sin(t) * np.sin(azimuth), -np.cos(t)])
+        aim = centre + np.array([rng.uniform(-0.08, 0.08), rng.uniform(-0.06, 0.06), 0.0])
+        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-20, 20)])
+        poses.append(roll @ synthetic.look_at_pose(eye, aim))
+    return [synthetic.render_target(target, TRUE_K, TRUE_DIST, pose, IMAGE_SIZE, noise_sigma=1.0, blur_sigma=0.5,
+                                    seed=seed + k, supersample=2) for k, pose in enumerate(poses)]
+
+
+_VIEWS = {}
+
+
+def views(name):
+    if name not in _VIEWS:
+        _VIEWS[name] = oblique_views(ASYMMETRIC if name == "asymmetric" else SYMMETRIC, 20, seed=21)
+    return _VIEWS[name]
+
+
+def ellipse_centre_bias(view_pose, target):
+    """Image offset (N, 2) of each imaged circle's ellipse centre from its projected centre (no distortion)."""
+    R, t = view_pose[:3, :3], view_pose[:3, 3]
+    r = target.circle_diameter / 2.0
+    angles = np.linspace(0.0, 2 * np.pi, 720, endpoint=False)
+    offsets = []
+    for centre in target.object_points().astype(np.float64):
+        rim = centre + r * np.stack([np.cos(angles), np.sin(angles), np.zeros_like(angles)], axis=1)
+        cam = rim @ R.T + t
+        uv = cam[:, :2] / cam[:, 2:] * TRUE_K[0, 0]
+        c = centre @ R.T + t
+        # The conic through the imaged rim, fitted exactly; its centre is the ellipse centre.
+        x, y = uv[:, 0], uv[:, 1]
+        a = np.stack([x * x, x * y, y * y, x, y, np.ones_like(x)], axis=1)
+        conic = np.linalg.svd(a)[2][-1]
+        A, B, C, D, E, _ = conic
+        ellipse = np.linalg.solve([[2 * A, B], [B, 2 * C]], [-D, -E])
+        offsets.append(ellipse - c[:2] / c[2] * TRUE_K[0, 0])
+    return np.array(offsets)
+
+
+@pytest.mark.parametrize("name", ["asymmetric", "symmetric"])
+def test_detected_centres_match_the_truth(name):
+    target = ASYMMETRIC if name == "asymmetric" else SYMMETRIC
+    rendered = views(name)
+    detections = IntrinsicCalibrator(target).find_corners([v.image for v in rendered])
+    assert len(detections.successful_indices) >= 18
+    errors = []
+    for index, points, objects in zip(detections.successful_indices, detections.image_points,
+                                      detections.object_points):
+        np.testing.assert_array_equal(objects, target.object_points())
+        errors.append(np.linalg.norm(points.reshape(-1, 2) - rendered[index].corners, axis=1))
+    errors = np.concatenate(errors)
+    # Blob centres under 1 grey level of noise: well under a tenth of a pixel on average.
+    assert errors.mean() < 0.1 and errors.max() < 0.4, (errors.mean(), errors.max())
+    assert len(detections.annotated_images) == len(detections.successful_indices)
+    assert not np.array_equal(detections.annotated_images[0], rendered[detections.successful_indices[0]].image)
+
+
+def test_ellipse_centre_bias_is_small_at_these_tilts():
+    # The renderer's truth is the projected circle centre; the detector finds the centre of the
+    # imaged ellipse. Their offset, from the exact conic, stays far below the detection noise.
+    biases = []
+    for k, pose in enumerate(oblique_poses_for_bias()):
+        biases.append(np.linalg.norm(ellipse_centre_bias(pose, ASYMMETRIC), axis=1))
+    biases = np.concatenate(biases)
+    assert 0.0 < biases.max() < 0.05, biases.max()
+
+
+def oblique_poses_for_bias():
+    centre = synthetic.board_center(ASYMMETRIC)
+    poses = []
+    for tilt in (20.0, 40.0, 60.0):
+        t = np.radians(tilt)
+        poses.append(synthetic.look_at_pose(centre + 0.3 * np.array([np.sin(t), 0.0, -np.cos(t)]), centre))
+    return poses
+
+
+def test_intrinsics_from_twenty_rendered_views():
+    result = IntrinsicCalibrator(ASYMMETRIC).calibrate([v.image for v in views("asymmetric")])
+    assert result.ok and len(result.successful_indices) >= 18
+    k = result.intrinsic_matrix
+    assert abs(k[0, 0] / TRUE_K[0, 0] - 1) < 0.003 and abs(k[1, 1] / TRUE_K[1, 1] - 1) < 0.003, k
+    assert abs(k[0, 2] - TRUE_K[0, 2]) < 1.0 and abs(k[1, 2] - TRUE_K[1, 2]) < 1.0, k
+
+
+def test_board_command_prints_a_grid_that_is_found_at_its_scale(tmp_path, capsys):
+    from quorvane.velk import cli
+    from quorvane.velk.target_file import load_target_file
+
+    out = tmp_path / "circles.png"
+    assert cli.main(["board", "circle-grid", "--cols", "4", "--rows", "11", "--spacing", "0.02", "--asymmetric",
+                     "-o", str(out), "--dpi", "150"]) == 0
+    assert "Board: asymmetric circle grid 4 x 11 circles, spacing 20.00 mm, circle 10.00 mm" in capsys.readouterr().out
+    printed = load_target_file(tmp_path / "circles.json")
+    assert json.loads((tmp_path / "circles.json").read_text()) == {
+        "kind": "circle_grid", "cols": 4, "rows": 11, "spacing": 0.02, "circle_diameter": 0.01, "asymmetric": True}
+    target = printed.build()
+    assert isinstance(target, CircleGridTarget) and target.asymmetric and target.size == (4, 11)
+    page = cv2.imread(str(out))
+    detections = IntrinsicCalibrator(target).find_corners([page])
+    assert detections.successful_indices == [0]
+    centres = detections.image_points[0].reshape(-1, 2)
+    # Circles 0 and 3 lie in the first row, 3 x 2 spacings apart.
+    measured = np.linalg.norm(centres[3] - centres[0]) / 6
+    expected = 0.02 / 0.0254 * 150
+    assert abs(measured - expected) / expected < 0.005
+
+
+@pytest.mark.parametrize("document, message", [
+    ({"kind": "circle_grid", "cols": 2, "rows": 11, "spacing": 0.02, "circle_diameter": 0.01},
+     "CircleGridTarget: size must count at least 3 circles per side, got (2, 11)"),
+    ({"kind": "circle_grid", "cols": 4, "rows": 4, "spacing": 0.02, "circle_diameter": 0.03},
+     "CircleGridTarget: circle_diameter 0.03"),
+    ({"kind": "circle_grid", "cols": 4, "rows": 4, "spacing": 0.02, "circle_diameter": 0.01, "asymmetric": 1},
+     "'asymmetric' must be true or false"),
+    ({"kind": "circle_grid", "cols": 4, "rows": 4, "circle_diameter": 0.01}, "missing field 'spacing'"),
+])
+def test_bad_circle_grid_files_are_refused(document, message):
+    from quorvane.velk.target_file import TargetFileError, printed_from_json
+
+    with pytest.raises(TargetFileError) as info:
+        printed_from_json(document)
+    assert message in str(info.value)
+
+
+def test_the_renderer_draws_circles_only_on_the_printed_face():
+    centre = synthetic.board_center(SYMMETRIC)
+    front = synthetic.render_target(SYMMETRIC, TRUE_K, None, synthetic.look_at_pose(centre + [0, 0, -0.4], centre),
+                                    (640, 480))
+    back = synthetic.render_target(SYMMETRIC, TRUE_K, None, synthetic.look_at_pose(centre + [0, 0, 0.4], centre),
+                                   (640, 480))
+    assert front.visible.all() and not back.visible.any()
+    u, v = np.rint(front.corners[0]).astype(int)
+    assert front.image[v, u, 0] == synthetic.BLACK_LEVEL
+    assert back.image[v, u, 0] == synthetic.WHITE_LEVEL
