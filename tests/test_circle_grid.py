@@ -41,7 +41,8 @@ def test_diameter_defaults_to_half_the_spacing_and_asymmetric_rows_interleave():
     assert points.shape == (44, 3) and points.dtype == np.float32
     np.testing.assert_allclose(points[:5], [[0, 0, 0], [0.04, 0, 0], [0.08, 0, 0], [0.12, 0, 0], [0.02, 0.02, 0]],
                                atol=1e-7)
-    np.testing.assert_allclose(points[-1], [0.14, 0.20, 0.0], atol=1e-7)
+    np.testing.assert_allclose(points[-1], [0.12, 0.20, 0.0], atol=1e-7)  # row 10 is not shifted
+    assert points[:, 0].max() == pytest.approx(0.14)
     symmetric = SYMMETRIC.object_points()
     np.testing.assert_allclose(symmetric[8], [0.03, 0.03, 0.0], atol=1e-7)
     assert repr(SYMMETRIC) == "CircleGridTarget(size=(7, 5), spacing=0.030000, asymmetric=False, " \
@@ -73,24 +74,22 @@ def views(name):
     return _VIEWS[name]
 
 
-def ellipse_centre_bias(view_pose, target):
-    """Image offset (N, 2) of each imaged circle's ellipse centre from its projected centre (no distortion)."""
-    R, t = view_pose[:3, :3], view_pose[:3, 3]
-    r = target.circle_diameter / 2.0
+def imaged_centre_bias(truth_corners, target):
+    """Offset (N, 2) of each imaged circle's area centroid from its projected centre.
+
+    The pose comes from the true projected centres; each rim is projected (with distortion) as a
+    720-gon, whose area centroid is where a blob detector puts the circle."""
+    ok, rvec, tvec = cv2.solvePnP(target.object_points(), truth_corners.astype(np.float32), TRUE_K, TRUE_DIST)
     angles = np.linspace(0.0, 2 * np.pi, 720, endpoint=False)
+    rim = np.stack([np.cos(angles), np.sin(angles), np.zeros_like(angles)], axis=1) * target.circle_diameter / 2
     offsets = []
-    for centre in target.object_points().astype(np.float64):
-        rim = centre + r * np.stack([np.cos(angles), np.sin(angles), np.zeros_like(angles)], axis=1)
-        cam = rim @ R.T + t
-        uv = cam[:, :2] / cam[:, 2:] * TRUE_K[0, 0]
-        c = centre @ R.T + t
-        # The conic through the imaged rim, fitted exactly; its centre is the ellipse centre.
-        x, y = uv[:, 0], uv[:, 1]
-        a = np.stack([x * x, x * y, y * y, x, y, np.ones_like(x)], axis=1)
-        conic = np.linalg.svd(a)[2][-1]
-        A, B, C, D, E, _ = conic
-        ellipse = np.linalg.solve([[2 * A, B], [B, 2 * C]], [-D, -E])
-        offsets.append(ellipse - c[:2] / c[2] * TRUE_K[0, 0])
+    for centre, projected in zip(target.object_points().astype(np.float64), truth_corners):
+        uv, _ = cv2.projectPoints(centre + rim, rvec, tvec, TRUE_K, TRUE_DIST)
+        x, y = uv.reshape(-1, 2).T
+        x1, y1 = np.roll(x, -1), np.roll(y, -1)
+        cross = x * y1 - x1 * y
+        centroid = np.array([((x + x1) * cross).sum(), ((y + y1) * cross).sum()]) / (3 * cross.sum())
+        offsets.append(centroid - projected)
     return np.array(offsets)
 
 
@@ -104,31 +103,36 @@ def test_detected_centres_match_the_truth(name):
     for index, points, objects in zip(detections.successful_indices, detections.image_points,
                                       detections.object_points):
         np.testing.assert_array_equal(objects, target.object_points())
-        errors.append(np.linalg.norm(points.reshape(-1, 2) - rendered[index].corners, axis=1))
+        points, truth = points.reshape(-1, 2), rendered[index].corners
+        if not target.asymmetric:
+            # A symmetric grid looks the same turned half a turn: the finder may number it from either end.
+            reversed_error = np.linalg.norm(points - truth[::-1], axis=1)
+            if reversed_error.max() < np.linalg.norm(points - truth, axis=1).max():
+                truth = truth[::-1]
+        errors.append(np.linalg.norm(points - truth, axis=1))
     errors = np.concatenate(errors)
-    # Blob centres under 1 grey level of noise: well under a tenth of a pixel on average.
-    assert errors.mean() < 0.1 and errors.max() < 0.4, (errors.mean(), errors.max())
+    # Mostly the perspective bias of circle centres (next test), a tenth of a pixel on average.
+    assert errors.mean() < 0.15 and errors.max() < 0.4, (errors.mean(), errors.max())
     assert len(detections.annotated_images) == len(detections.successful_indices)
     assert not np.array_equal(detections.annotated_images[0], rendered[detections.successful_indices[0]].image)
 
 
-def test_ellipse_centre_bias_is_small_at_these_tilts():
-    # The renderer's truth is the projected circle centre; the detector finds the centre of the
-    # imaged ellipse. Their offset, from the exact conic, stays far below the detection noise.
-    biases = []
-    for k, pose in enumerate(oblique_poses_for_bias()):
-        biases.append(np.linalg.norm(ellipse_centre_bias(pose, ASYMMETRIC), axis=1))
-    biases = np.concatenate(biases)
-    assert 0.0 < biases.max() < 0.05, biases.max()
-
-
-def oblique_poses_for_bias():
-    centre = synthetic.board_center(ASYMMETRIC)
-    poses = []
-    for tilt in (20.0, 40.0, 60.0):
-        t = np.radians(tilt)
-        poses.append(synthetic.look_at_pose(centre + 0.3 * np.array([np.sin(t), 0.0, -np.cos(t)]), centre))
-    return poses
+def test_the_detection_error_is_the_perspective_bias_of_the_circle_centres():
+    # Under perspective a circle's image is not centred on its projected centre. The detector finds
+    # the image's centre; the renderer's truth is the projected centre. Their measured difference is
+    # that bias, to a few hundredths of a pixel: the bias is not corrected, and it is the dominant error.
+    rendered = views("asymmetric")[:8]
+    detections = IntrinsicCalibrator(ASYMMETRIC).find_corners([v.image for v in rendered])
+    raw, unbiased, bias = [], [], []
+    for index, points in zip(detections.successful_indices, detections.image_points):
+        truth = rendered[index].corners
+        offsets = imaged_centre_bias(truth, ASYMMETRIC)
+        raw.append(np.linalg.norm(points.reshape(-1, 2) - truth, axis=1))
+        unbiased.append(np.linalg.norm(points.reshape(-1, 2) - truth - offsets, axis=1))
+        bias.append(np.linalg.norm(offsets, axis=1))
+    raw, unbiased, bias = map(np.concatenate, (raw, unbiased, bias))
+    assert 0.02 < bias.mean() < 0.15 and bias.max() < 0.3, (bias.mean(), bias.max())
+    assert unbiased.mean() < 0.3 * raw.mean() and unbiased.max() < 0.05, (raw.mean(), unbiased.mean(), unbiased.max())
 
 
 def test_intrinsics_from_twenty_rendered_views():
@@ -181,9 +185,10 @@ def test_bad_circle_grid_files_are_refused(document, message):
 
 def test_the_renderer_draws_circles_only_on_the_printed_face():
     centre = synthetic.board_center(SYMMETRIC)
-    front = synthetic.render_target(SYMMETRIC, TRUE_K, None, synthetic.look_at_pose(centre + [0, 0, -0.4], centre),
+    camera = synthetic.pinhole_matrix(600.0, (640, 480))
+    front = synthetic.render_target(SYMMETRIC, camera, None, synthetic.look_at_pose(centre + [0, 0, -0.4], centre),
                                     (640, 480))
-    back = synthetic.render_target(SYMMETRIC, TRUE_K, None, synthetic.look_at_pose(centre + [0, 0, 0.4], centre),
+    back = synthetic.render_target(SYMMETRIC, camera, None, synthetic.look_at_pose(centre + [0, 0, 0.4], centre),
                                    (640, 480))
     assert front.visible.all() and not back.visible.any()
     u, v = np.rint(front.corners[0]).astype(int)

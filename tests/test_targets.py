@@ -316,7 +316,7 @@ def test_single_marker_with_the_last_id_of_every_dictionary_is_found(name):
     detections = _velk.IntrinsicCalibrator(target).find_corners([view.image])
     assert detections.successful_indices == [0]
     points = detections.image_points[0].reshape(-1, 2)
-    assert points.shape == (4, 2) and np.abs(points - view.corners).max() < 1.0
+    assert points.shape == (4, 2) and np.abs(points - view.corners).max() < 2.0
     np.testing.assert_allclose(detections.object_points[0], view.object_points, atol=1e-6)
     # The same marker under the id before it is another target: not found.
     before = ArucoTarget((1, 1), 0.06, 0.01, name, last_id - 1)
@@ -333,7 +333,8 @@ def test_grid_starting_at_another_id_pairs_each_marker_with_its_place():
     assert len(points) == 24
     truth = {tuple(np.round(o, 6)): c for o, c in zip(view.object_points, view.corners)}
     for point, board in zip(points, objects.astype(np.float64)):
-        assert np.linalg.norm(point - truth[tuple(np.round(board, 6))]) < 1.0
+        # Unrefined marker corners (see test_intrinsic_rendered); a wrong pairing is a marker away.
+        assert np.linalg.norm(point - truth[tuple(np.round(board, 6))]) < 2.0
     # The grid at id 0 of the same dictionary shares no marker with it.
     other = ArucoTarget((3, 2), 0.04, 0.01, "DICT_5X5_100")
     assert _velk.IntrinsicCalibrator(other).find_corners([view.image]).successful_indices == []

@@ -20,7 +20,7 @@ def pattern_size_m(printed: TargetSpec) -> tuple[float, float]:
     if printed.kind == "charuco":
         return printed.squares_x * printed.square_length, printed.squares_y * printed.square_length
     if printed.kind == "circle_grid":
-        columns = 2 * printed.cols - 1 if printed.asymmetric else printed.cols
+        columns = 2 * printed.cols if printed.asymmetric else printed.cols  # shifted rows reach one column further
         return ((columns - 1) * printed.spacing + printed.circle_diameter,
                 (printed.rows - 1) * printed.spacing + printed.circle_diameter)
     return (printed.markers_x * printed.marker_length + (printed.markers_x - 1) * printed.marker_separation,
