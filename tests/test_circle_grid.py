@@ -194,3 +194,29 @@ def test_the_renderer_draws_circles_only_on_the_printed_face():
     u, v = np.rint(front.corners[0]).astype(int)
     assert front.image[v, u, 0] == synthetic.BLACK_LEVEL
     assert back.image[v, u, 0] == synthetic.WHITE_LEVEL
+
+
+def test_intrinsics_command_on_a_circle_grid_target_file(tmp_path):
+    from cli_data import identity_poses, write_hand_eye_dataset, write_target
+    from quorvane.velk import cli
+
+    rendered = views("asymmetric")[:10]
+    folder = write_hand_eye_dataset(tmp_path / "views", [v.image for v in rendered], identity_poses(10))
+    target_file = write_target(tmp_path / "t.json", ASYMMETRIC)
+    assert cli.main(["intrinsics", str(folder), "--target", str(target_file), "-o", str(tmp_path / "k.json")]) == 0
+    record = json.loads((tmp_path / "k.json").read_text())
+    assert record["target"] == {"kind": "circle_grid", "cols": 4, "rows": 11, "spacing": 0.02,
+                                "circle_diameter": 0.01, "asymmetric": True}
+    np.testing.assert_allclose(record["camera_matrix"], TRUE_K, atol=3.0)
+    assert len(record["views"]) >= 9
+
+
+def test_the_planner_plans_with_the_circle_centres():
+    from quorvane.velk import planning
+    from quorvane.velk.target_file import printed_from_json
+
+    printed = printed_from_json({"kind": "circle_grid", "cols": 4, "rows": 11, "spacing": 0.02,
+                                 "circle_diameter": 0.01, "asymmetric": True})
+    corners = planning.target_corners(printed)
+    np.testing.assert_allclose(corners, ASYMMETRIC.object_points(), atol=1e-7)
+    assert synthetic.sheet_bounds(ASYMMETRIC) == pytest.approx((-0.025, -0.025, 0.165, 0.225))
