@@ -124,3 +124,14 @@ def test_cli_hand_eye_with_given_intrinsics(kind, tmp_path, capfd):
     text = capfd.readouterr().out  # the calibrator's report comes from the library, on the process's stdout
     assert "Result written to" in text
     assert ("WARNING: The target gives only 4 corners per picture" in text) == (kind == "single marker")
+
+
+@pytest.mark.parametrize("asymmetric", [False, True])
+def test_symmetric_circle_grids_are_named_as_ambiguous_for_hand_eye(asymmetric, capfd):
+    target = CircleGridTarget((4, 5), 0.02, asymmetric)
+    blank = [np.full((120, 160, 3), 200, np.uint8)] * 4
+    result = EyeToHandCalibrator(target).calibrate([np.eye(4)] * 4, blank, "TSAI", intrinsic_matrix=np.eye(3),
+                                                   distortion_coefficients=np.zeros((1, 5)))
+    assert not result.ok
+    err = capfd.readouterr().err
+    assert ("[EyeToHandCalibrator] A symmetric circle grid looks the same turned half a turn" in err) != asymmetric

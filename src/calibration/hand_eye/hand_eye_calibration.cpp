@@ -168,6 +168,12 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
         logMessage(LogLevel::Warning,
                    "[" + calibratorName(setup_) + "] " + fewPointsText(run.target_points_per_picture));
     }
+    const auto* circles = std::get_if<CircleGridTarget>(&target_);
+    if (!inputs.image_list.empty() && circles != nullptr && !circles->asymmetric) {
+        logMessage(LogLevel::Warning, "[" + calibratorName(setup_) +
+                                          "] A symmetric circle grid looks the same turned half a turn, so its pose "
+                                          "may flip between pictures; use an asymmetric grid for hand-eye calibration.");
+    }
     run.intrinsic_matrix = inputs.intrinsic_matrix.clone();
     run.distortion_coefficients = inputs.distortion_coefficients.clone();
     Frames frames{inputs.camera_T_target_list, inputs.image_list, inputs.robot_T_tcp_list,
