@@ -111,14 +111,14 @@ def test_detected_centres_match_the_truth(name):
                 truth = truth[::-1]
         errors.append(np.linalg.norm(points - truth, axis=1))
     errors = np.concatenate(errors)
-    # Mostly the perspective bias of circle centres (next test), a tenth of a pixel on average.
+    # Mostly the projection bias of circle centres (next test), a tenth of a pixel on average.
     assert errors.mean() < 0.15 and errors.max() < 0.4, (errors.mean(), errors.max())
     assert len(detections.annotated_images) == len(detections.successful_indices)
     assert not np.array_equal(detections.annotated_images[0], rendered[detections.successful_indices[0]].image)
 
 
-def test_the_detection_error_is_the_perspective_bias_of_the_circle_centres():
-    # Under perspective a circle's image is not centred on its projected centre. The detector finds
+def test_the_detection_error_is_the_projection_bias_of_the_circle_centres():
+    # Seen obliquely, a circle's image is not centred on its projected centre. The detector finds
     # the image's centre; the renderer's truth is the projected centre. Their measured difference is
     # that bias, to a few hundredths of a pixel: the bias is not corrected, and it is the dominant error.
     rendered = views("asymmetric")[:8]

@@ -52,7 +52,7 @@ ImageDetection detectCircleGridImage(const cv::Mat& image, int index, const Circ
 }  // namespace
 
 // The grid finder is tried as a plain grid first and, for a strongly tilted view where that
-// fails, again with the clustering search, which tolerates more perspective.
+// fails, again with the clustering search, which tolerates more foreshortening.
 bool findCircleCentres(const cv::Mat& grey, const CircleGridTarget& target, std::vector<cv::Point2f>& centres) {
     const cv::Ptr<cv::FeatureDetector> finder = circleFinder(grey.size(), target);
     const int flags = gridFlags(target);

@@ -170,9 +170,10 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
     }
     const auto* circles = std::get_if<CircleGridTarget>(&target_);
     if (!inputs.image_list.empty() && circles != nullptr && !circles->asymmetric) {
-        logMessage(LogLevel::Warning, "[" + calibratorName(setup_) +
-                                          "] A symmetric circle grid looks the same turned half a turn, so its pose "
-                                          "may flip between pictures; use an asymmetric grid for hand-eye calibration.");
+        logMessage(LogLevel::Warning,
+                   "[" + calibratorName(setup_) +
+                       "] A symmetric circle grid looks the same turned half a turn, so its pose may flip between "
+                       "pictures; use an asymmetric grid for hand-eye calibration.");
     }
     run.intrinsic_matrix = inputs.intrinsic_matrix.clone();
     run.distortion_coefficients = inputs.distortion_coefficients.clone();

@@ -50,7 +50,7 @@ def _chessboard(printed: TargetSpec, ppm: float) -> np.ndarray:
     return image
 
 
-def _circle_grid(printed: TargetSpec, ppm: float) -> np.ndarray:
+def _circle_grid(printed, ppm: float) -> np.ndarray:
     # Each pixel takes the share of its area inside a circle, from its centre's distance to the rim.
     width_m, height_m = pattern_size_m(printed)
     image = np.full((int(round(height_m * ppm)), int(round(width_m * ppm))), 255.0)
