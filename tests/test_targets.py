@@ -338,3 +338,13 @@ def test_grid_starting_at_another_id_pairs_each_marker_with_its_place():
     # The grid at id 0 of the same dictionary shares no marker with it.
     other = ArucoTarget((3, 2), 0.04, 0.01, "DICT_5X5_100")
     assert _velk.IntrinsicCalibrator(other).find_corners([view.image]).successful_indices == []
+
+
+def test_only_a_single_marker_board_is_found_from_fewer_than_four_markers(capfd):
+    # A 1 x 1 board is one printed marker; larger boards still need four markers in a picture.
+    for board_size, found in (((1, 1), True), ((2, 1), False), ((3, 1), False)):
+        target = ArucoTarget(board_size, 0.04, 0.01, "DICT_4X4_50", 7)
+        view = rendered_markers(target, distance=0.4)
+        detections = _velk.IntrinsicCalibrator(target).find_corners([view.image])
+        assert (detections.successful_indices == [0]) == found, board_size
+    assert capfd.readouterr().err.count("Not enough ArUco markers in image 0") == 2

@@ -1,6 +1,5 @@
 #include "quality/benchmark_detection.hpp"
 
-#include <algorithm>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
@@ -16,7 +15,6 @@ namespace velk::quality {
 namespace {
 
 constexpr int kMinimumCorners = 4;
-constexpr int kMinimumMarkers = 4;
 
 TargetPoints fromVectors(const std::vector<cv::Point2f>& image, const std::vector<cv::Point3f>& object) {
     const int rows = static_cast<int>(image.size());
@@ -69,7 +67,7 @@ std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarg
             objectPoints.push_back(boardMarkers[static_cast<size_t>(index)][c]);
         }
     }
-    if (markers < std::min(kMinimumMarkers, target.markerCount())) {
+    if (markers < target.markersNeededPerPicture()) {
         return std::nullopt;
     }
     return fromVectors(imagePoints, objectPoints);

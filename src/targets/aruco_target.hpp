@@ -40,6 +40,9 @@ struct ArucoTarget {
 
     // Markers on the board (board_size.width * board_size.height).
     int markerCount() const { return board_size.width * board_size.height; }
+    // Markers a picture must show for the board to count as found: four, or the one marker of a
+    // 1 x 1 board (a single printed marker, four corners).
+    int markersNeededPerPicture() const { return markerCount() == 1 ? 1 : 4; }
     // Position on the board (0 for the first marker) of the marker with this dictionary id,
     // -1 for an id the board does not carry.
     int boardIndexOf(int markerId) const {

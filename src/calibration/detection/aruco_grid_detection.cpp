@@ -14,9 +14,7 @@
 namespace velk::calibration {
 namespace {
 
-// Markers a picture must show: four, or every marker of a smaller board (a single marker
-// gives its four corners).
-constexpr int kMinimumArucoMarkers = 4;
+
 // Half side of the marker corner refinement window on the reduced copy, before it is scaled up
 // (OpenCV's default window for marker corners).
 constexpr int kReducedHalfWindow = 5;
@@ -32,7 +30,7 @@ int countBoardMarkers(const std::vector<int>& ids, const ArucoTarget& target) {
     return count;
 }
 
-int minimumMarkers(const ArucoTarget& target) { return std::min(kMinimumArucoMarkers, target.markerCount()); }
+int minimumMarkers(const ArucoTarget& target) { return target.markersNeededPerPicture(); }
 
 struct FoundMarkers {
     std::vector<std::vector<cv::Point2f>> corners;

@@ -1,6 +1,5 @@
 #include "calibration/detection/camera_target_pose.hpp"
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -90,7 +89,7 @@ FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context)
         std::vector<std::vector<cv::Point2f>> corners;
         std::vector<int> ids;
         detector.detectMarkers(toGrey(image), corners, ids);
-        if (static_cast<int>(ids.size()) < std::min(kMinimumPoints, target.markerCount())) {
+        if (static_cast<int>(ids.size()) < target.markersNeededPerPicture()) {
             return ImagePose{std::nullopt, "[" + context.component + "] ArUco re-detection failed for image " +
                                                std::to_string(p) + ", skipping."};
         }
