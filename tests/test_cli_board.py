@@ -166,6 +166,7 @@ def test_single_marker_board_carries_its_first_id(tmp_path, capsys):
 @pytest.mark.parametrize("extra, message", [
     (["--first-id", "50", "--dictionary", "DICT_4X4_50"], "ArucoTarget: first_marker_id 50 with board_size (1, 1)"),
     (["--first-id", "-3"], "'first_marker_id' must be an integer of 0 or more, got -3"),
+    (["--first-id", str(10 ** 20)], "'first_marker_id' 100000000000000000000 is past the ids of every dictionary"),
 ])
 def test_first_ids_past_the_dictionary_are_refused(tmp_path, capsys, extra, message):
     out = tmp_path / "tag.pdf"

@@ -41,6 +41,8 @@ _FIELDS = {
     "circle_grid": {"cols": int, "rows": int, "spacing": float, "circle_diameter": float},
 }
 _MARKER_KINDS = ("charuco", "aruco")
+# No predefined dictionary holds more than 1024 markers; larger ids are refused before they reach the library.
+_LARGEST_MARKER_ID = 1023
 
 
 class TargetFileError(ValueError):
@@ -167,6 +169,8 @@ def _first_marker_id(document: dict) -> int:
     value = document.get("first_marker_id", 0)
     if isinstance(value, bool) or not isinstance(value, int) or value < 0:
         raise TargetFileError(f"target: field 'first_marker_id' must be an integer of 0 or more, got {value!r}")
+    if value > _LARGEST_MARKER_ID:
+        raise TargetFileError(f"target: field 'first_marker_id' {value} is past the ids of every dictionary")
     return value
 
 
