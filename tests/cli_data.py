@@ -16,9 +16,14 @@ def target_document(target):
         name = {v: k for k, v in _velk.aruco_dictionary_id_map().items()}[target.aruco_dict_id]
         return {"kind": "charuco", "squares_x": target.squares_x, "squares_y": target.squares_y,
                 "square_length": target.square_length, "marker_length": target.marker_length, "dictionary": name}
+    if isinstance(target, _velk.CircleGridTarget):
+        cols, rows = target.size
+        return {"kind": "circle_grid", "cols": cols, "rows": rows, "spacing": target.spacing,
+                "circle_diameter": target.circle_diameter, "asymmetric": target.asymmetric}
     name = {v: k for k, v in _velk.aruco_dictionary_id_map().items()}[target.aruco_dict_id]
     return {"kind": "aruco", "markers_x": target.board_size[0], "markers_y": target.board_size[1],
-            "marker_length": target.marker_length, "marker_separation": target.marker_separation, "dictionary": name}
+            "marker_length": target.marker_length, "marker_separation": target.marker_separation, "dictionary": name,
+            "first_marker_id": target.first_marker_id}
 
 
 def write_target(path, target):

@@ -144,3 +144,33 @@ def test_target_file_builds_the_library_target(document, expected):
     printed = printed_from_json(document)
     assert expected in repr(printed.build())
     assert printed_from_json(printed.to_json()) == printed
+
+
+def test_single_marker_board_carries_its_first_id(tmp_path, capsys):
+    cv2 = pytest.importorskip("cv2")
+    out = tmp_path / "tag.png"
+    assert cli.main(["board", "aruco", "--markers-x", "1", "--markers-y", "1", "--marker", "0.048", "--separation",
+                     "0.01", "--dictionary", "DICT_APRILTAG_36H11", "--first-id", "10", "-o", str(out),
+                     "--dpi", "150"]) == 0
+    assert ("Board: ArUco grid 1 x 1 markers, marker 48.00 mm, gap 10.00 mm, DICT_APRILTAG_36H11, first id 10"
+            in capsys.readouterr().out)
+    document = json.loads((tmp_path / "tag.json").read_text())
+    assert document["first_marker_id"] == 10
+    target = load_target_file(tmp_path / "tag.json").build()
+    assert (target.board_size, target.first_marker_id) == ((1, 1), 10)
+    detector = cv2.aruco.ArucoDetector(cv2.aruco.getPredefinedDictionary(cv2.aruco.DICT_APRILTAG_36h11))
+    _, ids, _ = detector.detectMarkers(cv2.imread(str(out)))
+    assert ids.ravel().tolist() == [10]
+
+
+@pytest.mark.parametrize("extra, message", [
+    (["--first-id", "50", "--dictionary", "DICT_4X4_50"], "ArucoTarget: first_marker_id 50 with board_size (1, 1)"),
+    (["--first-id", "-3"], "'first_marker_id' must be an integer of 0 or more, got -3"),
+    (["--first-id", str(10 ** 20)], "'first_marker_id' 100000000000000000000 is past the ids of every dictionary"),
+])
+def test_first_ids_past_the_dictionary_are_refused(tmp_path, capsys, extra, message):
+    out = tmp_path / "tag.pdf"
+    assert cli.main(["board", "aruco", "--markers-x", "1", "--markers-y", "1", "--marker", "0.04", "--separation",
+                     "0.01", *extra, "-o", str(out)]) == 2
+    assert message in capsys.readouterr().err
+    assert not out.exists()

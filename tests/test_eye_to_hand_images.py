@@ -86,9 +86,10 @@ def test_shorter_robot_list(scene, capfd):
                                                scene.distortion)
     assert len(aligned.camera_T_target_list) == len(aligned.valid_robot_T_tcp_list) == 10
     assert capfd.readouterr().err.endswith("[velk][INFO] compute_camera_T_target_list: 10/15 frames passed\n")
-    with pytest.raises(ValueError, match="EyeToHandCalibrator::computeCameraTTargetList only supports"):
-        EyeToHandCalibrator(_velk.ChessboardTarget((9, 6), 0.03)).compute_camera_T_target_list([], [], scene.camera_matrix,
-                                                                                              scene.distortion)
+    # A chessboard is posed too; the ChArUco pictures show none.
+    aligned = EyeToHandCalibrator(_velk.ChessboardTarget((9, 6), 0.03)).compute_camera_T_target_list(
+        scene.images[:3], scene.robot_T_tcp_list[:3], scene.camera_matrix, scene.distortion)
+    assert aligned.camera_T_target_list == []
 
 
 def test_saves_reports_and_records(scene, tmp_path, capfd):

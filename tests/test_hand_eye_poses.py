@@ -177,13 +177,16 @@ def test_default_result_and_records():
     assert isinstance(cal.target(), CharucoTarget)
 
 
-def test_compute_camera_poses_needs_charuco():
+def test_compute_camera_poses_takes_a_chessboard(capfd):
+    # Given intrinsics pose every target kind; a picture without the board is skipped, not refused.
     cal = EyeInHandCalibrator(ChessboardTarget((9, 6), 0.025))
-    with pytest.raises(ValueError) as info:
-        cal.compute_camera_T_target_list([], [], K, np.zeros((1, 5)))
-    assert str(info.value) == "EyeInHandCalibrator::computeCameraTTargetList only supports CharucoTarget"
-    with pytest.raises(ValueError, match="only supports CharucoTarget"):
-        cal.calibrate([np.eye(4)], [np.zeros((10, 10, 3), np.uint8)], "TSAI", [], K)
+    aligned = cal.compute_camera_T_target_list([], [], K, np.zeros((1, 5)))
+    assert aligned.camera_T_target_list == [] and aligned.valid_robot_T_tcp_list == []
+    result = cal.calibrate([np.eye(4)], [np.zeros((10, 10, 3), np.uint8)], "TSAI", [], K)
+    assert not result.ok and result.image_indices == []
+    err = capfd.readouterr().err
+    assert "[velk][INFO] compute_camera_T_target_list: 1/1 frames passed" not in err
+    assert "[velk][ERROR] Only 0 valid frames after solvePnP  -  need at least 4.\n" in err
 
 
 @pytest.mark.parametrize("method", ["PARK", "DANIILIDIS"])

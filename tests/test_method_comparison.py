@@ -71,8 +71,6 @@ FAILURES = {
     "misaligned": (CHARUCO, 5, 6, K,
                    "EyeInHandCalibrator: robot_T_tcp_list must be pre-aligned to camera_T_target_list. Got 5 (robot) "
                    "vs 6 (camera). Filter robot_T_tcp_list by the backend's successful indices before passing it in."),
-    "chessboard with intrinsics": (ChessboardTarget((9, 6), 0.025), 6, 0, K,
-                                   "EyeInHandCalibrator::computeCameraTTargetList only supports CharucoTarget"),
 }
 
 
@@ -97,6 +95,16 @@ def test_a_solve_that_is_not_ok_is_an_empty_entry_without_warning(capfd):
     assert diag_lines(err) == []
     assert err.count("[velk][ERROR] Not enough valid poses for hand-eye calibration after filtering. Got 3, "
                      "need at least 4.\n") == 5
+
+
+def test_a_chessboard_with_given_intrinsics_but_no_pictures_is_an_empty_entry(capfd):
+    # Every target kind is posed from given intrinsics; without pictures no frame passes.
+    robots, cameras = pose_scene(6)
+    results = diagnostics.compare_hand_eye_methods(ChessboardTarget((9, 6), 0.025), robots, [], [], K, NO_DISTORTION)
+    assert results == dict.fromkeys(METHODS)
+    err = capfd.readouterr().err
+    assert diag_lines(err) == [] and "only supports CharucoTarget" not in err
+    assert err.count("[velk][INFO] compute_camera_T_target_list: 0/0 frames passed\n") == 5
 
 
 def test_solvers_returning_nan_count_as_failed(capfd):

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import _velk
-from _velk import ArucoTarget, CharucoTarget, ChessboardTarget
+from _velk import ArucoTarget, CharucoTarget, ChessboardTarget, CircleGridTarget
 
 DICTIONARY_IDS = {
     "DICT_4X4_50": 0, "DICT_4X4_100": 1, "DICT_4X4_250": 2, "DICT_4X4_1000": 3,
@@ -179,6 +179,16 @@ INVALID_TARGETS = [
     (ArucoTarget((40, 26), 0.04, 0.01), "ArucoTarget: board_size (40, 26) needs 1040 markers, but "
                                         "aruco_dict_id 3 holds only 1000"),
     (ArucoTarget((100000, 100000), 0.04, 0.01), "ArucoTarget: board_size (100000, 100000) needs 10000000000 markers"),
+    (ArucoTarget((1, 1), 0.048, 0.01, "DICT_4X4_50", 50), "ArucoTarget: first_marker_id 50 with board_size (1, 1) "
+                                                        "needs ids up to 50, but aruco_dict_id 0 holds ids 0 to 49"),
+    (ArucoTarget((3, 2), 0.04, 0.01, "DICT_APRILTAG_36H11", 583), "ArucoTarget: first_marker_id 583 with board_size "
+                                                                 "(3, 2) needs ids up to 588, but aruco_dict_id 20 "
+                                                                 "holds ids 0 to 586"),
+    (ArucoTarget((8, 8), 0.04, 0.01, "DICT_4X4_50", 0), "ArucoTarget: board_size (8, 8) needs 64 markers, but "
+                                                      "aruco_dict_id 0 holds only 50"),
+    (ArucoTarget((1, 1), 0.04, 0.01, 3, -1), "ArucoTarget: first_marker_id must be 0 or more, got -1"),
+    (CircleGridTarget((2, 2), 0.02), "CircleGridTarget: size must count at least 3 circles per side, got (2, 2)"),
+    (CircleGridTarget((3, 3), 0.0), "CircleGridTarget: spacing must be a positive, finite length in metres, got 0"),
 ]
 INVALID_IDS = [f"{type(t).__name__}-{i}" for i, (t, _) in enumerate(INVALID_TARGETS)]
 
@@ -191,6 +201,10 @@ VALID_EDGE_TARGETS = [
     ArucoTarget((1, 1), 0.04, 0.001),
     ArucoTarget((40, 25), 0.04, 0.01),  # exactly 1000 markers
     ArucoTarget((32, 32), 0.04, 0.01, "DICT_ARUCO_ORIGINAL"),  # its 1024 markers
+    ArucoTarget((1, 1), 0.048, 0.01, "DICT_APRILTAG_36H11", 586),  # the dictionary's last id
+    ArucoTarget((10, 5), 0.04, 0.01, "DICT_4X4_100", 50),  # ids 50 to 99
+    CircleGridTarget((3, 3), 0.02),
+    CircleGridTarget((4, 11), 0.02, True, 0.028),
 ]
 
 
@@ -198,7 +212,7 @@ VALID_EDGE_TARGETS = [
 def test_invalid_target_is_refused_naming_the_field(target, message):
     # The calibrators check their target when they are built, before any image is looked at.
     for attempt in (target.validate, lambda: _velk.IntrinsicCalibrator(target),
-                    lambda: _velk.EyeInHandCalibrator(target)):
+                    lambda: _velk.EyeInHandCalibrator(target), lambda: _velk.EyeToHandCalibrator(target)):
         with pytest.raises(ValueError) as info:
             attempt()
         assert str(info.value).startswith(message)
@@ -270,3 +284,67 @@ def test_absurd_sizes_are_refused_before_anything_is_allocated(python_executable
     result = subprocess.run([python_executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert result.stdout.splitlines() == ["ValueError CharucoTarget", "ValueError ChessboardTarget",
                                           "ValueError ChessboardTarget", "ValueError ArucoTarget"], result.stderr
+
+
+def test_first_marker_id_defaults_to_zero_and_shows_in_repr_only_when_set():
+    plain = ArucoTarget((4, 6), 0.05, 0.01)
+    assert plain.first_marker_id == 0
+    assert repr(plain) == "ArucoTarget(board_size=(4, 6), marker_length=0.050000, marker_separation=0.010000, " \
+                          "aruco_dict_id=3)"
+    tag = ArucoTarget((1, 1), 0.048, 0.01, "DICT_APRILTAG_36H11", first_marker_id=10)
+    assert (tag.first_marker_id, tag.aruco_dict_id) == (10, 20)
+    assert repr(tag).endswith("aruco_dict_id=20, first_marker_id=10)")
+
+
+def rendered_markers(target, size=(640, 480), distance=0.35):
+    synthetic = pytest.importorskip("quorvane.velk.synthetic")
+    pytest.importorskip("cv2")
+    centre = synthetic.board_center(target)
+    pose = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, 12.0]) @ synthetic.look_at_pose(
+        centre + [0.03, -0.02, -distance], centre)
+    return synthetic.render_target(target, synthetic.pinhole_matrix(600.0, size), None, pose, size, blur_sigma=0.5)
+
+
+@pytest.mark.parametrize("name", sorted(DICTIONARY_IDS))
+def test_single_marker_with_the_last_id_of_every_dictionary_is_found(name):
+    import cv2
+
+    last_id = cv2.aruco.getPredefinedDictionary(DICTIONARY_IDS[name]).bytesList.shape[0] - 1
+    target = ArucoTarget((1, 1), 0.06, 0.01, name, last_id)
+    view = rendered_markers(target)
+    assert view.marker_ids.tolist() == [last_id]
+    detections = _velk.IntrinsicCalibrator(target).find_corners([view.image])
+    assert detections.successful_indices == [0]
+    points = detections.image_points[0].reshape(-1, 2)
+    assert points.shape == (4, 2) and np.abs(points - view.corners).max() < 2.0
+    np.testing.assert_allclose(detections.object_points[0], view.object_points, atol=1e-6)
+    # The same marker under the id before it is another target: not found.
+    before = ArucoTarget((1, 1), 0.06, 0.01, name, last_id - 1)
+    assert _velk.IntrinsicCalibrator(before).find_corners([view.image]).successful_indices == []
+
+
+def test_grid_starting_at_another_id_pairs_each_marker_with_its_place():
+    target = ArucoTarget((3, 2), 0.04, 0.01, "DICT_5X5_100", 30)
+    view = rendered_markers(target, distance=0.4)
+    assert view.marker_ids.tolist() == list(range(30, 36))
+    detections = _velk.IntrinsicCalibrator(target).find_corners([view.image])
+    points = detections.image_points[0].reshape(-1, 2)
+    objects = detections.object_points[0]
+    assert len(points) == 24
+    truth = {tuple(np.round(o, 6)): c for o, c in zip(view.object_points, view.corners)}
+    for point, board in zip(points, objects.astype(np.float64)):
+        # Unrefined marker corners (see test_intrinsic_rendered); a wrong pairing is a marker away.
+        assert np.linalg.norm(point - truth[tuple(np.round(board, 6))]) < 2.0
+    # The grid at id 0 of the same dictionary shares no marker with it.
+    other = ArucoTarget((3, 2), 0.04, 0.01, "DICT_5X5_100")
+    assert _velk.IntrinsicCalibrator(other).find_corners([view.image]).successful_indices == []
+
+
+def test_only_a_single_marker_board_is_found_from_fewer_than_four_markers(capfd):
+    # A 1 x 1 board is one printed marker; larger boards still need four markers in a picture.
+    for board_size, found in (((1, 1), True), ((2, 1), False), ((3, 1), False)):
+        target = ArucoTarget(board_size, 0.04, 0.01, "DICT_4X4_50", 7)
+        view = rendered_markers(target, distance=0.4)
+        detections = _velk.IntrinsicCalibrator(target).find_corners([view.image])
+        assert (detections.successful_indices == [0]) == found, board_size
+    assert capfd.readouterr().err.count("Not enough ArUco markers in image 0") == 2

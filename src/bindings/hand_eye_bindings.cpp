@@ -84,7 +84,9 @@ void bindHandEyeResult(py::module_& module) {
         .def_readonly("refinement_reason", &HandEyeResult::refinement_reason)
         .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera)
         .def_readonly("refinement", &HandEyeResult::refinement)
-        .def_readonly("validation", &HandEyeResult::validation);
+        .def_readonly("validation", &HandEyeResult::validation)
+        .def_readonly("target_points_per_picture", &HandEyeResult::target_points_per_picture,
+                      "Most points the target gives in one picture (the report warns below 8).");
 }
 
 void bindEyeToHandResult(py::module_& module) {
@@ -107,6 +109,8 @@ void bindEyeToHandResult(py::module_& module) {
         .def_readonly("closed_form_robot_T_camera", &EyeToHandResult::closed_form_robot_T_camera)
         .def_readonly("refinement", &EyeToHandResult::refinement)
         .def_readonly("validation", &EyeToHandResult::validation)
+        .def_readonly("target_points_per_picture", &EyeToHandResult::target_points_per_picture,
+                      "Most points the target gives in one picture (the report warns below 8).")
         // Its class is bound later, in the diagnostics submodule: converted at call time, so the
         // signature reads "object" rather than a C++ type name.
         .def_property_readonly(
@@ -159,7 +163,7 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
                        "validate: then predict each view from a solve without it (the result's validation).";
     py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
-             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: "
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: "
              "IntrinsicOptions of the inner intrinsic calibration.")
         .def("calibrate", &calibrateFromPython<Calibrator>, py::arg("robot_T_tcp_list"), py::arg("image_list"),
              py::arg("method") = "TSAI", py::arg("camera_T_target_list") = std::vector<cv::Mat>(),

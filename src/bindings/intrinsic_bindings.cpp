@@ -83,7 +83,7 @@ void bindIntrinsicCalibrator(py::module_& module) {
     py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
-             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); options: IntrinsicOptions.")
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: IntrinsicOptions.")
         .def(
             "find_corners",
             [](const IntrinsicCalibrator& self, const BorrowedImages& images) { return self.findCorners(images.images); },

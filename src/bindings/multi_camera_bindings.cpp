@@ -80,7 +80,7 @@ void bindMultiCameraCalibrator(py::module_& module) {
         .def(py::init<TargetVariant, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
              py::arg("reference_index") = 0, py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
              py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic,
-             "target: ChessboardTarget, CharucoTarget or ArucoTarget (lengths in metres); num_cameras: cameras of "
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); num_cameras: cameras of "
              "the rig; reference_index: the camera whose frame the poses reference_T_camera are given in; options:"
              " IntrinsicOptions of the per-camera calibrations; stereo_calibrate_flags: CALIB_FIX_INTRINSIC or "
              "CALIB_USE_INTRINSIC_GUESS.")

@@ -69,23 +69,51 @@ void bindCharucoTarget(py::module_& module) {
 
 void bindArucoTarget(py::module_& module) {
     py::classh<ArucoTarget>(module, "ArucoTarget", "ArUco grid-board target.")
-        .def(py::init<cv::Size, double, double, int>(), py::arg("board_size"), py::arg("marker_length"),
+        .def(py::init<cv::Size, double, double, int, int>(), py::arg("board_size"), py::arg("marker_length"),
              py::arg("marker_separation"), py::arg("aruco_dict_id") = kDefaultArucoDictionaryId,
+             py::arg("first_marker_id") = 0,
              "board_size: (markers_x, markers_y); marker_length, marker_separation: in metres; aruco_dict_id: OpenCV "
-             "predefined dictionary id.")
-        .def(py::init<cv::Size, double, double, const std::string&>(), py::arg("board_size"),
+             "predefined dictionary id; first_marker_id: id of the first marker, the others follow row by row "
+             "(a 1 x 1 board is a single marker).")
+        .def(py::init<cv::Size, double, double, const std::string&, int>(), py::arg("board_size"),
              py::arg("marker_length"), py::arg("marker_separation"), py::arg("aruco_dict_id"),
+             py::arg("first_marker_id") = 0,
              "As above, with the dictionary given by name (e.g. \"DICT_4X4_50\"); lengths in metres.")
         .def_readwrite("board_size", &ArucoTarget::board_size)
         .def_readwrite("marker_length", &ArucoTarget::marker_length)
         .def_readwrite("marker_separation", &ArucoTarget::marker_separation)
         .def_readwrite("aruco_dict_id", &ArucoTarget::aruco_dict_id)
+        .def_readwrite("first_marker_id", &ArucoTarget::first_marker_id)
         .def("validate", &ArucoTarget::validate, kValidateDoc)
         .def("__repr__", [](const ArucoTarget& target) {
+            const std::string first =
+                target.first_marker_id == 0 ? "" : ", first_marker_id=" + std::to_string(target.first_marker_id);
             return "ArucoTarget(board_size=" + sizeText(target.board_size) +
                    ", marker_length=" + std::to_string(target.marker_length) +
                    ", marker_separation=" + std::to_string(target.marker_separation) +
-                   ", aruco_dict_id=" + std::to_string(target.aruco_dict_id) + ")";
+                   ", aruco_dict_id=" + std::to_string(target.aruco_dict_id) + first + ")";
+        });
+}
+
+void bindCircleGridTarget(py::module_& module) {
+    py::classh<CircleGridTarget>(module, "CircleGridTarget",
+                                 "Grid of black circles (symmetric or asymmetric); the centres are the points.")
+        .def(py::init<cv::Size, double, bool, double>(), py::arg("size"), py::arg("spacing"),
+             py::arg("asymmetric") = false, py::arg("circle_diameter") = 0.0,
+             "size: (circles per row, rows); spacing: centre distance in metres (asymmetric: rows are spacing "
+             "apart and shifted by one spacing, neighbours in a row two spacings apart); circle_diameter: metres, "
+             "0 for half the spacing.")
+        .def_readwrite("size", &CircleGridTarget::size)
+        .def_readwrite("spacing", &CircleGridTarget::spacing)
+        .def_readwrite("asymmetric", &CircleGridTarget::asymmetric)
+        .def_readwrite("circle_diameter", &CircleGridTarget::circle_diameter)
+        .def("validate", &CircleGridTarget::validate, kValidateDoc)
+        .def("object_points", &CircleGridTarget::objectPoints,
+             "Board-frame 3D coordinates of all circle centres in detection order, (N, 3) float32.")
+        .def("__repr__", [](const CircleGridTarget& target) {
+            return "CircleGridTarget(size=" + sizeText(target.size) + ", spacing=" + std::to_string(target.spacing) +
+                   ", asymmetric=" + (target.asymmetric ? "True" : "False") +
+                   ", circle_diameter=" + std::to_string(target.circle_diameter) + ")";
         });
 }
 
@@ -96,6 +124,7 @@ void registerTargetBindings(py::module_& module) {
     bindChessboardTarget(module);
     bindCharucoTarget(module);
     bindArucoTarget(module);
+    bindCircleGridTarget(module);
 }
 
 }  // namespace velk::bindings

@@ -15,7 +15,6 @@ namespace velk::quality {
 namespace {
 
 constexpr int kMinimumCorners = 4;
-constexpr int kMinimumMarkers = 4;
 
 TargetPoints fromVectors(const std::vector<cv::Point2f>& image, const std::vector<cv::Point3f>& object) {
     const int rows = static_cast<int>(image.size());
@@ -58,19 +57,29 @@ std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarg
     std::vector<cv::Point3f> objectPoints;
     int markers = 0;
     for (size_t k = 0; k < ids.size(); ++k) {
-        if (ids[k] < 0 || static_cast<size_t>(ids[k]) >= boardMarkers.size()) {
+        const int index = target.boardIndexOf(ids[k]);
+        if (index < 0) {
             continue;
         }
         ++markers;
         for (int c = 0; c < 4; ++c) {
             imagePoints.push_back(markerCorners[k][c]);
-            objectPoints.push_back(boardMarkers[static_cast<size_t>(ids[k])][c]);
+            objectPoints.push_back(boardMarkers[static_cast<size_t>(index)][c]);
         }
     }
-    if (markers < kMinimumMarkers) {
+    if (markers < target.markersNeededPerPicture()) {
         return std::nullopt;
     }
     return fromVectors(imagePoints, objectPoints);
+}
+
+std::optional<TargetPoints> detectCircleGrid(const cv::Mat& grey, const CircleGridTarget& target) {
+    std::vector<cv::Point2f> centres;
+    if (!calibration::findCircleCentres(grey, target, centres)) {
+        return std::nullopt;
+    }
+    const int rows = static_cast<int>(centres.size());
+    return TargetPoints{cv::Mat(centres, true).reshape(2, rows), target.objectPoints()};
 }
 
 }  // namespace
@@ -82,6 +91,7 @@ std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const Ta
         std::optional<TargetPoints> operator()(const ChessboardTarget& t) const { return detectChessboard(grey, t); }
         std::optional<TargetPoints> operator()(const CharucoTarget& t) const { return detectCharuco(grey, t); }
         std::optional<TargetPoints> operator()(const ArucoTarget& t) const { return detectArucoGrid(grey, t); }
+        std::optional<TargetPoints> operator()(const CircleGridTarget& t) const { return detectCircleGrid(grey, t); }
     };
     return std::visit(Dispatch{grey}, target);
 }

@@ -62,6 +62,8 @@ def target_corners(printed) -> np.ndarray:
         step = printed.square_length
         return np.array([[(c + 1) * step, (r + 1) * step, 0.0] for r in range(printed.squares_y - 1)
                          for c in range(printed.squares_x - 1)])
+    if printed.kind == "circle_grid":
+        return np.asarray(printed.build().object_points(), dtype=np.float64)
     step = printed.marker_length + printed.marker_separation
     corners = []
     for r in range(printed.markers_y):

@@ -10,9 +10,16 @@ calibration command reads one with ``--target``. Examples::
      "marker_length": 0.03, "dictionary": "DICT_5X5_100", "legacy_pattern": false}
     {"kind": "aruco", "markers_x": 6, "markers_y": 5, "marker_length": 0.04,
      "marker_separation": 0.01, "dictionary": "DICT_4X4_1000"}
+    {"kind": "aruco", "markers_x": 1, "markers_y": 1, "marker_length": 0.048,
+     "marker_separation": 0.01, "dictionary": "DICT_APRILTAG_36H11", "first_marker_id": 10}
+    {"kind": "circle_grid", "cols": 4, "rows": 11, "spacing": 0.02, "circle_diameter": 0.01,
+     "asymmetric": true}
 
 ``cols`` and ``rows`` of a chessboard count inner corners, as the library's
-``ChessboardTarget`` does.
+``ChessboardTarget`` does. An ArUco grid's markers carry the ids ``first_marker_id``
+(0 when the field is absent), ``first_marker_id + 1``, ... row by row. ``cols`` of a circle
+grid counts the circles in one row, ``rows`` the rows; ``spacing`` is the library's
+``CircleGridTarget`` spacing.
 """
 
 from __future__ import annotations
@@ -24,7 +31,7 @@ from pathlib import Path
 
 import _velk
 
-KINDS = ("chessboard", "charuco", "aruco")
+KINDS = ("chessboard", "charuco", "aruco", "circle_grid")
 #: Most squares, corners or markers along one side of a board.
 MAX_COUNT = 1000
 DEFAULT_DICTIONARY = "DICT_4X4_1000"
@@ -33,7 +40,11 @@ _FIELDS = {
     "chessboard": {"cols": int, "rows": int, "square_size": float},
     "charuco": {"squares_x": int, "squares_y": int, "square_length": float, "marker_length": float},
     "aruco": {"markers_x": int, "markers_y": int, "marker_length": float, "marker_separation": float},
+    "circle_grid": {"cols": int, "rows": int, "spacing": float, "circle_diameter": float},
 }
+_MARKER_KINDS = ("charuco", "aruco")
+# No predefined dictionary holds more than 1024 markers; larger ids are refused before they reach the library.
+_LARGEST_MARKER_ID = 1023
 
 
 class TargetFileError(ValueError):
@@ -57,6 +68,10 @@ class TargetSpec:
     marker_separation: float = 0.0
     dictionary: str = DEFAULT_DICTIONARY
     legacy_pattern: bool = False
+    first_marker_id: int = 0
+    spacing: float = 0.0
+    circle_diameter: float = 0.0
+    asymmetric: bool = False
 
     def to_json(self) -> dict:
         """The target file's document: the kind, its own fields and, for marker boards, the dictionary."""
@@ -64,21 +79,27 @@ class TargetSpec:
         values = asdict(self)
         for name in _FIELDS[self.kind]:
             document[name] = values[name]
-        if self.kind != "chessboard":
+        if self.kind in _MARKER_KINDS:
             document["dictionary"] = self.dictionary
         if self.kind == "charuco":
             document["legacy_pattern"] = self.legacy_pattern
+        if self.kind == "aruco" and self.first_marker_id:
+            document["first_marker_id"] = self.first_marker_id
+        if self.kind == "circle_grid":
+            document["asymmetric"] = self.asymmetric
         return document
 
     def build(self):
-        """The library's target object (ChessboardTarget, CharucoTarget or ArucoTarget)."""
+        """The library's target object (ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget)."""
         if self.kind == "chessboard":
             return _velk.ChessboardTarget((self.cols, self.rows), self.square_size)
         if self.kind == "charuco":
             return _velk.CharucoTarget(self.squares_x, self.squares_y, self.square_length, self.marker_length,
                                        self.dictionary)
+        if self.kind == "circle_grid":
+            return _velk.CircleGridTarget((self.cols, self.rows), self.spacing, self.asymmetric, self.circle_diameter)
         return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.marker_separation,
-                                 self.dictionary)
+                                 self.dictionary, self.first_marker_id)
 
     def describe(self) -> str:
         """One line naming the board and its sizes in millimetres."""
@@ -89,8 +110,12 @@ class TargetSpec:
             legacy = ", legacy pattern" if self.legacy_pattern else ""
             return (f"ChArUco {self.squares_x} x {self.squares_y} squares, square {self.square_length * 1000:.2f} mm, "
                     f"marker {self.marker_length * 1000:.2f} mm, {self.dictionary}{legacy}")
+        if self.kind == "circle_grid":
+            layout = "asymmetric" if self.asymmetric else "symmetric"
+            return (f"{layout} circle grid {self.cols} x {self.rows} circles, spacing {self.spacing * 1000:.2f} mm, "
+                    f"circle {self.circle_diameter * 1000:.2f} mm")
         return (f"ArUco grid {self.markers_x} x {self.markers_y} markers, marker {self.marker_length * 1000:.2f} mm, "
-                f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}")
+                f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}, first id {self.first_marker_id}")
 
 
 def _finite(value) -> bool:
@@ -126,6 +151,11 @@ def _field_value(document: dict, name: str, kind_of_value):
 def _check_geometry(printed: TargetSpec) -> None:
     if printed.kind == "chessboard" and (printed.cols < 2 or printed.rows < 2):
         raise TargetFileError("target: a chessboard needs at least 2 x 2 inner corners")
+    if printed.kind in ("aruco", "circle_grid"):
+        try:
+            printed.build().validate()
+        except ValueError as error:
+            raise TargetFileError(f"target: {error}") from error
     if printed.kind == "charuco":
         if printed.squares_x < 2 or printed.squares_y < 2:
             raise TargetFileError("target: a ChArUco board needs at least 2 x 2 squares")
@@ -145,6 +175,22 @@ def _dictionary(document: dict) -> str:
     return name
 
 
+def _flag(document: dict, name: str) -> bool:
+    value = document.get(name, False)
+    if not isinstance(value, bool):
+        raise TargetFileError(f"target: '{name}' must be true or false, got {_short(value)}")
+    return value
+
+
+def _first_marker_id(document: dict) -> int:
+    value = document.get("first_marker_id", 0)
+    if isinstance(value, bool) or not isinstance(value, int) or value < 0:
+        raise TargetFileError(f"target: field 'first_marker_id' must be an integer of 0 or more, got {_short(value)}")
+    if value > _LARGEST_MARKER_ID:
+        raise TargetFileError(f"target: field 'first_marker_id' {_short(value)} is past the ids of every dictionary")
+    return value
+
+
 def printed_from_json(document) -> TargetSpec:
     """Checks a parsed target file and returns its description."""
     if not isinstance(document, dict):
@@ -153,11 +199,13 @@ def printed_from_json(document) -> TargetSpec:
     if not isinstance(kind, str) or kind not in KINDS:
         raise TargetFileError(f"target: 'kind' must be one of {', '.join(KINDS)}, got {_short(kind)}")
     values = {name: _field_value(document, name, kind_of_value) for name, kind_of_value in _FIELDS[kind].items()}
-    if kind != "chessboard":
+    if kind in _MARKER_KINDS:
         values["dictionary"] = _dictionary(document)
-    legacy = document.get("legacy_pattern", False)
-    if not isinstance(legacy, bool):
-        raise TargetFileError(f"target: 'legacy_pattern' must be true or false, got {_short(legacy)}")
+    legacy = _flag(document, "legacy_pattern")
+    if kind == "aruco":
+        values["first_marker_id"] = _first_marker_id(document)
+    if kind == "circle_grid":
+        values["asymmetric"] = _flag(document, "asymmetric")
     printed = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
     _check_geometry(printed)
     return printed

@@ -14,7 +14,7 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kMinimumArucoMarkers = 4;
+
 // Half side of the marker corner refinement window on the reduced copy, before it is scaled up
 // (OpenCV's default window for marker corners).
 constexpr int kReducedHalfWindow = 5;
@@ -22,13 +22,15 @@ constexpr int kReducedHalfWindow = 5;
 // so that it stays on the marker's black border and the white margin around it.
 constexpr double kModuleFraction = 0.4;
 
-int countBoardMarkers(const std::vector<int>& ids, size_t boardMarkerCount) {
+int countBoardMarkers(const std::vector<int>& ids, const ArucoTarget& target) {
     int count = 0;
     for (int id : ids) {
-        count += (id >= 0 && static_cast<size_t>(id) < boardMarkerCount) ? 1 : 0;
+        count += target.boardIndexOf(id) >= 0 ? 1 : 0;
     }
     return count;
 }
+
+int minimumMarkers(const ArucoTarget& target) { return target.markersNeededPerPicture(); }
 
 struct FoundMarkers {
     std::vector<std::vector<cv::Point2f>> corners;
@@ -51,11 +53,12 @@ double smallestModule(const std::vector<std::vector<cv::Point2f>>& markers, int 
 // Markers found and completed on a halved copy; their corners mapped up and refined on the
 // full-resolution picture.
 FoundMarkers findOnReducedCopy(const cv::aruco::ArucoDetector& detector, const cv::aruco::GridBoard& board,
-                               const cv::Mat& grey, int maxSide, const cv::TermCriteria& criteria) {
+                               const ArucoTarget& target, const cv::Mat& grey, int maxSide,
+                               const cv::TermCriteria& criteria) {
     const ReducedPicture reduced = reducePicture(grey, maxSide);
     FoundMarkers found;
     detector.detectMarkers(reduced.grey, found.corners, found.ids, found.rejected);
-    if (countBoardMarkers(found.ids, board.getObjPoints().size()) < kMinimumArucoMarkers) {
+    if (countBoardMarkers(found.ids, target) < minimumMarkers(target)) {
         return found;
     }
     detector.refineDetectedMarkers(reduced.grey, board, found.corners, found.ids, found.rejected);
@@ -71,10 +74,10 @@ FoundMarkers findOnReducedCopy(const cv::aruco::ArucoDetector& detector, const c
 }
 
 FoundMarkers findAtFullResolution(const cv::aruco::ArucoDetector& detector, const cv::aruco::GridBoard& board,
-                                  const cv::Mat& grey) {
+                                  const ArucoTarget& target, const cv::Mat& grey) {
     FoundMarkers found;
     detector.detectMarkers(grey, found.corners, found.ids, found.rejected);
-    if (countBoardMarkers(found.ids, board.getObjPoints().size()) >= kMinimumArucoMarkers) {
+    if (countBoardMarkers(found.ids, target) >= minimumMarkers(target)) {
         detector.refineDetectedMarkers(grey, board, found.corners, found.ids, found.rejected);
     }
     return found;
@@ -87,17 +90,18 @@ struct MarkerPoints {
 
 // Pairs each detected marker's corners with the board's corners of the same id.
 // A marker of the dictionary that is not on this board has no board corners and is left out.
-MarkerPoints pairMarkerCorners(const std::vector<std::vector<cv::Point3f>>& boardMarkers,
+MarkerPoints pairMarkerCorners(const ArucoTarget& target, const std::vector<std::vector<cv::Point3f>>& boardMarkers,
                                const std::vector<std::vector<cv::Point2f>>& corners, const std::vector<int>& ids) {
     std::vector<cv::Point2f> imagePoints;
     std::vector<cv::Point3f> objectPoints;
     for (size_t k = 0; k < ids.size(); ++k) {
-        if (ids[k] < 0 || static_cast<size_t>(ids[k]) >= boardMarkers.size()) {
+        const int index = target.boardIndexOf(ids[k]);
+        if (index < 0) {
             continue;
         }
         for (int c = 0; c < 4; ++c) {
             imagePoints.push_back(corners[k][c]);
-            objectPoints.push_back(boardMarkers[ids[k]][c]);
+            objectPoints.push_back(boardMarkers[static_cast<size_t>(index)][c]);
         }
     }
     const int rows = static_cast<int>(imagePoints.size());
@@ -115,14 +119,14 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
     const cv::Mat grey = toGrey(image);
     const FoundMarkers found =
         searchesReduced(grey.size(), options.detection_max_side)
-            ? findOnReducedCopy(detector, board, grey, options.detection_max_side, options.criteria)
-            : findAtFullResolution(detector, board, grey);
+            ? findOnReducedCopy(detector, board, target, grey, options.detection_max_side, options.criteria)
+            : findAtFullResolution(detector, board, target, grey);
     const std::vector<std::vector<cv::Point2f>>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
-    if (countBoardMarkers(ids, boardMarkers.size()) < kMinimumArucoMarkers) {
+    if (countBoardMarkers(ids, target) < minimumMarkers(target)) {
         return skippedImage("[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(index));
     }
-    MarkerPoints points = pairMarkerCorners(boardMarkers, corners, ids);
+    MarkerPoints points = pairMarkerCorners(target, boardMarkers, corners, ids);
 
     ImageDetection detection;
     detection.found = true;
@@ -137,6 +141,21 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
 }
 
 }  // namespace
+
+void refineMarkerCorners(const cv::Mat& grey, cv::Mat& imagePoints, int markerBits, const cv::TermCriteria& criteria) {
+    std::vector<cv::Point2f> corners(imagePoints.begin<cv::Point2f>(), imagePoints.end<cv::Point2f>());
+    std::vector<std::vector<cv::Point2f>> markers;
+    for (size_t m = 0; m + 4 <= corners.size(); m += 4) {
+        markers.emplace_back(corners.begin() + static_cast<long>(m), corners.begin() + static_cast<long>(m + 4));
+    }
+    if (markers.empty()) {
+        return;
+    }
+    const double module = smallestModule(markers, markerBits);
+    const int halfWindow = fullResolutionHalfWindow(kReducedHalfWindow, 1, {module}, kModuleFraction);
+    refineCorners(grey, corners, halfWindow, -1, criteria);
+    cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size())).copyTo(imagePoints);
+}
 
 TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
                                  const IntrinsicOptions& options, Annotation annotation) {

@@ -32,14 +32,15 @@ void append(FramePoses& poses, const std::optional<cv::Mat>& pose, int position)
     }
 }
 
-FramePoses chessboardPoses(const ChessboardTarget& target, const PoseContext& context) {
+// Targets whose views all show every point: the detected image points are posed again
+// against the fixed object points (what names the target in the warning).
+FramePoses fixedGridPoses(const cv::Mat& objectPoints, const std::string& what, const PoseContext& context) {
     FramePoses poses;
-    const cv::Mat objectPoints = target.objectPoints();
     for (int p = 0; p < static_cast<int>(context.imagePoints.size()); ++p) {
         const auto pose = estimateCameraTTarget(objectPoints, context.imagePoints[p], context.intrinsicMatrix,
                                                 context.distortion);
         if (!pose) {
-            logMessage(LogLevel::Warning, "[" + context.component + "] solvePnP failed for chessboard image " +
+            logMessage(LogLevel::Warning, "[" + context.component + "] solvePnP failed for " + what + " image " +
                                               std::to_string(p) + ", skipping.");
         }
         append(poses, pose, p);
@@ -88,7 +89,7 @@ FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context)
         std::vector<std::vector<cv::Point2f>> corners;
         std::vector<int> ids;
         detector.detectMarkers(toGrey(image), corners, ids);
-        if (static_cast<int>(ids.size()) < kMinimumPoints) {
+        if (static_cast<int>(ids.size()) < target.markersNeededPerPicture()) {
             return ImagePose{std::nullopt, "[" + context.component + "] ArUco re-detection failed for image " +
                                                std::to_string(p) + ", skipping."};
         }
@@ -149,9 +150,14 @@ FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv:
     const PoseContext context{images, imagePoints, intrinsicMatrix, distortion, component};
     struct Dispatch {
         const PoseContext& context;
-        FramePoses operator()(const ChessboardTarget& t) const { return chessboardPoses(t, context); }
+        FramePoses operator()(const ChessboardTarget& t) const {
+            return fixedGridPoses(t.objectPoints(), "chessboard", context);
+        }
         FramePoses operator()(const CharucoTarget& t) const { return charucoPoses(t, context); }
         FramePoses operator()(const ArucoTarget& t) const { return arucoGridPoses(t, context); }
+        FramePoses operator()(const CircleGridTarget& t) const {
+            return fixedGridPoses(t.objectPoints(), "circle grid", context);
+        }
     };
     return std::visit(Dispatch{context}, target);
 }

@@ -34,6 +34,9 @@ TargetDetections detectTarget(const std::vector<cv::Mat>& images, const TargetVa
         TargetDetections operator()(const ArucoTarget& t) const {
             return detectArucoGrid(images, t, options, annotation);
         }
+        TargetDetections operator()(const CircleGridTarget& t) const {
+            return detectCircleGrid(images, t, options, annotation);
+        }
     };
     return std::visit(Dispatch{images, options, annotation}, target);
 }

@@ -29,6 +29,17 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
                                const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
 TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const ArucoTarget& target,
                                  const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
+TargetDetections detectCircleGrid(const std::vector<cv::Mat>& images, const CircleGridTarget& target,
+                                  const IntrinsicOptions& options, Annotation annotation = Annotation::Draw);
+
+// Refines detected marker corners (4 per marker, as detectArucoGrid gives them; N x 1 CV_32FC2)
+// to sub-pixel on the full-resolution grey picture, with a window held within the marker's
+// border module.
+void refineMarkerCorners(const cv::Mat& grey, cv::Mat& imagePoints, int markerBits, const cv::TermCriteria& criteria);
+
+// Centres of the circle grid in one grey picture, in object-point order; false when the whole
+// grid was not found.
+bool findCircleCentres(const cv::Mat& grey, const CircleGridTarget& target, std::vector<cv::Point2f>& centres);
 
 // BGR (or BGRA) to one-channel grey, as every detector sees its input.
 cv::Mat toGrey(const cv::Mat& image);

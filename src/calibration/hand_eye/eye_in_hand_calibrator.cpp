@@ -18,8 +18,9 @@ EyeInHandCalibrator::EyeInHandCalibrator(TargetVariant target, IntrinsicOptions 
 EyeInHandCalibrator::AlignedTargetPoses EyeInHandCalibrator::computeCameraTTargetList(
     const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
     const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) const {
-    return HandEyeCalibration::poseCharucoFrames(HandEyeSetup::EyeInHand, target_, image_list, robot_T_tcp_list,
-                                                 intrinsic_matrix, distortion_coefficients);
+    return HandEyeCalibration::poseFrames(target_, intrinsic_calibrator_.options(), image_list, robot_T_tcp_list,
+                                          intrinsic_matrix, distortion_coefficients)
+        .aligned;
 }
 
 HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
@@ -66,6 +67,7 @@ HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
     result.closed_form_tcp_T_camera = run.closed_form_camera_transform;
     result.refinement = run.refinement;
     result.validation = run.validation;
+    result.target_points_per_picture = run.target_points_per_picture;
     return result;
 }
 

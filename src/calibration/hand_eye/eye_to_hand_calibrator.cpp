@@ -24,8 +24,9 @@ AlignedTargetPoses EyeToHandCalibrator::computeCameraTTargetList(const std::vect
                                                                  const std::vector<cv::Mat>& robot_T_tcp_list,
                                                                  const cv::Mat& intrinsic_matrix,
                                                                  const cv::Mat& distortion_coefficients) const {
-    return HandEyeCalibration::poseCharucoFrames(HandEyeSetup::EyeToHand, target_, image_list, robot_T_tcp_list,
-                                                 intrinsic_matrix, distortion_coefficients);
+    return HandEyeCalibration::poseFrames(target_, intrinsic_calibrator_.options(), image_list, robot_T_tcp_list,
+                                          intrinsic_matrix, distortion_coefficients)
+        .aligned;
 }
 
 EyeToHandResult EyeToHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
@@ -73,6 +74,7 @@ EyeToHandResult EyeToHandCalibrator::resultOf(const HandEyeRun& run, const std::
     result.closed_form_robot_T_camera = run.closed_form_camera_transform;
     result.refinement = run.refinement;
     result.validation = run.validation;
+    result.target_points_per_picture = run.target_points_per_picture;
     if (run.ok) {
         result.rotation_variety =
             quality::analyze_rotation_variety(run.camera_T_target_list, kVarietyMinimumRotationDeg);

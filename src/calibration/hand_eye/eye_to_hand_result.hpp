@@ -28,6 +28,8 @@ struct EyeToHandResult {
     std::vector<int> image_indices;  // index in the caller's lists of each frame used
     // Spread of the per-frame tcp_T_target estimates around their mean.
     bool has_consistency = false;
+    // Most points the target gives in one picture; the report names a target with fewer than 8.
+    int target_points_per_picture = 0;
     TargetConsistencyStats consistency;
     // How the rotations between consecutive captured poses spread over the axes (0.5 degree minimum).
     std::optional<quality::RotationVarietyStats> rotation_variety;

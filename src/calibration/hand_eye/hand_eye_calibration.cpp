@@ -10,6 +10,7 @@
 
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
+#include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
 #include "calibration/detection/parallel_detection.hpp"
@@ -76,42 +77,82 @@ FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, i
     return {std::move(found.pose), ""};
 }
 
-}  // namespace
+void appendFrame(PosedFrames& posed, const cv::Mat& pose, int f, const std::vector<cv::Mat>& image_list,
+                 const std::vector<cv::Mat>& robot_T_tcp_list) {
+    posed.aligned.camera_T_target_list.push_back(pose);
+    posed.aligned.valid_image_list.push_back(image_list[f]);
+    posed.aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[f]);
+    posed.indices.push_back(f);
+}
 
-HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
-                                       IntrinsicCalibrator& intrinsicCalibrator)
-    : setup_(setup), target_(target), intrinsic_calibrator_(intrinsicCalibrator) {}
-
-AlignedTargetPoses HandEyeCalibration::poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
-                                                         const std::vector<cv::Mat>& image_list,
-                                                         const std::vector<cv::Mat>& robot_T_tcp_list,
-                                                         const cv::Mat& intrinsic_matrix,
-                                                         const cv::Mat& distortion_coefficients,
-                                                         std::vector<int>* imageIndices) {
-    const auto* charuco = std::get_if<CharucoTarget>(&target);
-    if (charuco == nullptr) {
-        throw std::invalid_argument(calibratorName(setup) + "::computeCameraTTargetList only supports CharucoTarget");
-    }
-    AlignedTargetPoses aligned;
-    const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
+PosedFrames poseCharucoFrames(const CharucoTarget& charuco, int frames, const std::vector<cv::Mat>& image_list,
+                              const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
+                              const cv::Mat& distortion_coefficients) {
+    PosedFrames posed;
     detectEachImage<FramePose>(
-        frames, [&](int f) { return poseCharucoFrame(*charuco, image_list[f], f, intrinsic_matrix,
+        frames, [&](int f) { return poseCharucoFrame(charuco, image_list[f], f, intrinsic_matrix,
                                                      distortion_coefficients); },
         [&](int f, const FramePose& found) {
             if (!found.pose) {
                 logMessage(LogLevel::Warning, found.warning);
                 return;
             }
-            aligned.camera_T_target_list.push_back(*found.pose);
-            aligned.valid_image_list.push_back(image_list[f]);
-            aligned.valid_robot_T_tcp_list.push_back(robot_T_tcp_list[f]);
-            if (imageIndices != nullptr) {
-                imageIndices->push_back(f);
-            }
+            appendFrame(posed, *found.pose, f, image_list, robot_T_tcp_list);
         });
-    logMessage(LogLevel::Info, "compute_camera_T_target_list: " + std::to_string(aligned.camera_T_target_list.size()) +
-                                   "/" + std::to_string(image_list.size()) + " frames passed");
-    return aligned;
+    return posed;
+}
+
+// Chessboards, ArUco grids and circle grids: the frames' points come from the detection that
+// intrinsic calibration uses (which logs the frames where the target was not found), and each
+// frame is posed from them.
+PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptions& options,
+                               int frames, const std::vector<cv::Mat>& image_list,
+                               const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
+                               const cv::Mat& distortion_coefficients) {
+    const std::vector<cv::Mat> images(image_list.begin(), image_list.begin() + frames);
+    TargetDetections detections = detectTarget(images, target, options, Annotation::Skip);
+    const auto* aruco = std::get_if<ArucoTarget>(&target);
+    PosedFrames posed;
+    for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
+        const int f = detections.successful_indices[k];
+        if (aruco != nullptr) {
+            // A pose rests on few marker corners: each is refined to sub-pixel first.
+            refineMarkerCorners(toGrey(image_list[f]), detections.image_points[k],
+                                aruco->createDictionary().markerSize, options.criteria);
+        }
+        const auto pose = estimateCameraTTarget(detections.object_points[k], detections.image_points[k],
+                                                intrinsic_matrix, distortion_coefficients);
+        if (!pose) {
+            logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping");
+            continue;
+        }
+        appendFrame(posed, *pose, f, image_list, robot_T_tcp_list);
+        posed.object_points.push_back(detections.object_points[k]);
+        posed.image_points.push_back(detections.image_points[k]);
+    }
+    return posed;
+}
+
+}  // namespace
+
+HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
+                                       IntrinsicCalibrator& intrinsicCalibrator)
+    : setup_(setup), target_(target), intrinsic_calibrator_(intrinsicCalibrator) {}
+
+PosedFrames HandEyeCalibration::poseFrames(const TargetVariant& target, const IntrinsicOptions& options,
+                                           const std::vector<cv::Mat>& image_list,
+                                           const std::vector<cv::Mat>& robot_T_tcp_list,
+                                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
+    const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
+    PosedFrames posed = std::holds_alternative<CharucoTarget>(target)
+                            ? poseCharucoFrames(std::get<CharucoTarget>(target), frames, image_list,
+                                                robot_T_tcp_list, intrinsic_matrix, distortion_coefficients)
+                            : poseDetectedFrames(target, options, frames, image_list, robot_T_tcp_list,
+                                                 intrinsic_matrix, distortion_coefficients);
+    logMessage(LogLevel::Info, "compute_camera_T_target_list: " +
+                                   std::to_string(posed.aligned.camera_T_target_list.size()) + "/" +
+                                   std::to_string(image_list.size()) + " frames passed");
+    return posed;
 }
 
 HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method, bool refine,
@@ -122,6 +163,18 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
     logMessage(LogLevel::Info, "Collected poses " + std::to_string(inputs.robot_T_tcp_list.size()));
 
     HandEyeRun run;
+    run.target_points_per_picture = targetPointCount(target_);
+    if (!inputs.image_list.empty() && run.target_points_per_picture < kFewPointsPerPicture) {
+        logMessage(LogLevel::Warning,
+                   "[" + calibratorName(setup_) + "] " + fewPointsText(run.target_points_per_picture));
+    }
+    const auto* circles = std::get_if<CircleGridTarget>(&target_);
+    if (!inputs.image_list.empty() && circles != nullptr && !circles->asymmetric) {
+        logMessage(LogLevel::Warning,
+                   "[" + calibratorName(setup_) +
+                       "] A symmetric circle grid looks the same turned half a turn, so its pose may flip between "
+                       "pictures; use an asymmetric grid for hand-eye calibration.");
+    }
     run.intrinsic_matrix = inputs.intrinsic_matrix.clone();
     run.distortion_coefficients = inputs.distortion_coefficients.clone();
     Frames frames{inputs.camera_T_target_list, inputs.image_list, inputs.robot_T_tcp_list,
@@ -175,11 +228,10 @@ void HandEyeCalibration::validatePoses(const HandEyeInputs& inputs) const {
 
 bool HandEyeCalibration::framesFromGivenIntrinsics(const HandEyeInputs& inputs, HandEyeRun& run,
                                                    Frames& frames) const {
-    std::vector<int> indices;
-    AlignedTargetPoses aligned =
-        poseCharucoFrames(setup_, target_, inputs.image_list, inputs.robot_T_tcp_list, inputs.intrinsic_matrix,
-                          inputs.distortion_coefficients, &indices);
-    frames = {aligned.camera_T_target_list, aligned.valid_image_list, aligned.valid_robot_T_tcp_list, indices};
+    PosedFrames posed = poseFrames(target_, intrinsic_calibrator_.options(), inputs.image_list,
+                                   inputs.robot_T_tcp_list, inputs.intrinsic_matrix, inputs.distortion_coefficients);
+    frames = {posed.aligned.camera_T_target_list, posed.aligned.valid_image_list,
+              posed.aligned.valid_robot_T_tcp_list, posed.indices, posed.object_points, posed.image_points};
     if (frames.cameras.size() < kMinimumFrames) {
         logMessage(LogLevel::Error, "Only " + std::to_string(frames.cameras.size()) +
                                         " valid frames after solvePnP  -  need at least 4.");

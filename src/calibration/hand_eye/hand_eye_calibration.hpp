@@ -49,6 +49,18 @@ struct HandEyeRun {
     std::optional<HandEyeRefinement> refinement;
     // Leave-one-view-out validation, when asked for.
     std::optional<HandEyeValidation> validation;
+    // Most points the target gives in one picture.
+    int target_points_per_picture = 0;
+};
+
+// Frames posed with known intrinsics: the aligned poses, the caller's index of each frame
+// and, except for ChArUco boards (whose corners are detected when they are needed), the
+// points each pose was solved from.
+struct PosedFrames {
+    AlignedTargetPoses aligned;
+    std::vector<int> indices;
+    std::vector<cv::Mat> object_points;
+    std::vector<cv::Mat> image_points;
 };
 
 // The steps both hand-eye calibrators share: method and pose checks, the three ways to
@@ -67,13 +79,14 @@ public:
     HandEyeRun run(const HandEyeInputs& inputs, const std::string& method, bool refine = false,
                    const RefinementOptions& refinement_options = RefinementOptions(), bool validate = false);
 
-    // ChArUco only: detects and poses the target in each frame with known intrinsics.
-    static AlignedTargetPoses poseCharucoFrames(HandEyeSetup setup, const TargetVariant& target,
-                                                const std::vector<cv::Mat>& image_list,
-                                                const std::vector<cv::Mat>& robot_T_tcp_list,
-                                                const cv::Mat& intrinsic_matrix,
-                                                const cv::Mat& distortion_coefficients,
-                                                std::vector<int>* imageIndices = nullptr);
+    // Detects and poses the target in each frame with known intrinsics (solvePnP), for every
+    // target kind. ChArUco boards are found by their own detector; the other kinds by the
+    // intrinsic detection with options (chessboard corners refined to sub-pixel, the ArUco
+    // grid's markers matched to the board, circle-grid centres).
+    static PosedFrames poseFrames(const TargetVariant& target, const IntrinsicOptions& options,
+                                  const std::vector<cv::Mat>& image_list,
+                                  const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
+                                  const cv::Mat& distortion_coefficients);
 
 private:
     struct Frames {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <string>
 
 #include "calibration/hand_eye/hand_eye_refinement_report.hpp"
 #include "calibration/hand_eye/hand_eye_validation_report.hpp"
@@ -37,6 +38,12 @@ void writeConsistency(std::ostringstream& text, const TargetConsistencyStats& c)
 
 }  // namespace
 
+std::string fewPointsText(int points) {
+    return "The target gives only " + std::to_string(points) + " corners per picture (fewer than " +
+           std::to_string(kFewPointsPerPicture) +
+           "): each pose rests on few points, so expect a less precise result than from a larger board.";
+}
+
 std::string formatHandEyeReport(const HandEyeReportContent& content) {
     std::ostringstream text;
     text << "\n" << kBar << "\n" << content.title << "\n" << kBar << "\n";
@@ -57,6 +64,9 @@ std::string formatHandEyeReport(const HandEyeReportContent& content) {
         text << std::fixed;
         text.precision(4);
         text << content.reprojection_error << " px\n";
+    }
+    if (content.target_points_per_picture > 0 && content.target_points_per_picture < kFewPointsPerPicture) {
+        text << "\nWARNING: " << fewPointsText(content.target_points_per_picture) << "\n";
     }
     if (content.consistency != nullptr) {
         writeConsistency(text, *content.consistency);
@@ -80,7 +90,8 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"}) +
-            formatValidationSection(result.validation)});
+            formatValidationSection(result.validation),
+        result.target_points_per_picture});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -94,7 +105,8 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"}) +
-            formatValidationSection(result.validation)});
+            formatValidationSection(result.validation),
+        result.target_points_per_picture});
 }
 
 }  // namespace velk::calibration

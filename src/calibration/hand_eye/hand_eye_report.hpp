@@ -26,7 +26,14 @@ struct HandEyeReportContent {
     const TargetConsistencyStats* consistency;  // null: no consistency section
     std::vector<cv::Mat> camera_T_target_list;  // empty: no rotation-variety verdict
     std::string refinement_section;             // empty: refinement was not asked for
+    int target_points_per_picture = 0;          // below 8 (and above 0): a line naming the small target
 };
+
+// A target that gives fewer points than this in a picture is named in the log and the report.
+constexpr int kFewPointsPerPicture = 8;
+
+// The line that names a target giving few points per picture.
+std::string fewPointsText(int points);
 
 std::string formatHandEyeReport(const HandEyeReportContent& content);
 

@@ -36,6 +36,8 @@ struct HandEyeResult {
     std::vector<cv::Mat> valid_image_list;
     std::vector<cv::Mat> camera_T_target_list;
     bool has_consistency = false;
+    // Most points the target gives in one picture; the report names a target with fewer than 8.
+    int target_points_per_picture = 0;
     TargetConsistencyStats consistency;
     // The target in the robot base frame: found by the robot-world/hand-eye solvers
     // themselves, the mean of the per-frame estimates for the others.

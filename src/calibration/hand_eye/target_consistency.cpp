@@ -43,6 +43,13 @@ std::vector<cv::Point3f> targetPoints(const TargetVariant& target) {
             }
             return all;
         }
+        std::vector<cv::Point3f> operator()(const CircleGridTarget& t) const {
+            const cv::Mat points = t.objectPoints();
+            if (points.empty()) {
+                return {};
+            }
+            return std::vector<cv::Point3f>(points.reshape(3, points.rows));
+        }
     };
     return std::visit(Points{}, target);
 }

@@ -39,8 +39,18 @@ def add_parser(commands, common) -> None:
     aruco.add_argument("--marker", type=float, required=True, help="marker edge, metres")
     aruco.add_argument("--separation", type=float, required=True, help="gap between markers, metres")
     aruco.add_argument("--dictionary", default=DEFAULT_DICTIONARY)
+    aruco.add_argument("--first-id", type=int, default=0,
+                       help="id of the first marker, the others follow row by row (default: %(default)s)")
 
-    for kind in (chessboard, charuco, aruco):
+    circles = kinds.add_parser("circle-grid", help="grid of black circles (symmetric or asymmetric)")
+    circles.add_argument("--cols", type=int, required=True, help="circles per row")
+    circles.add_argument("--rows", type=int, required=True, help="rows of circles")
+    circles.add_argument("--spacing", type=float, required=True,
+                         help="centre spacing, metres (asymmetric: between rows; two spacings along a row)")
+    circles.add_argument("--diameter", type=float, default=None, help="circle diameter, metres (default: spacing / 2)")
+    circles.add_argument("--asymmetric", action="store_true", help="every other row shifted by one spacing")
+
+    for kind in (chessboard, charuco, aruco, circles):
         _add_output_options(kind)
     parser.set_defaults(run=run)
 
@@ -52,10 +62,14 @@ def printed_from_arguments(args) -> TargetSpec:
         document = {"kind": "charuco", "squares_x": args.squares_x, "squares_y": args.squares_y,
                     "square_length": args.square, "marker_length": args.marker, "dictionary": args.dictionary,
                     "legacy_pattern": args.legacy}
+    elif args.kind == "circle-grid":
+        diameter = args.spacing / 2.0 if args.diameter is None else args.diameter
+        document = {"kind": "circle_grid", "cols": args.cols, "rows": args.rows, "spacing": args.spacing,
+                    "circle_diameter": diameter, "asymmetric": args.asymmetric}
     else:
         document = {"kind": "aruco", "markers_x": args.markers_x, "markers_y": args.markers_y,
                     "marker_length": args.marker, "marker_separation": args.separation,
-                    "dictionary": args.dictionary}
+                    "dictionary": args.dictionary, "first_marker_id": args.first_id}
     return printed_from_json(document)
 
 

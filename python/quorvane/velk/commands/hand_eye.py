@@ -38,7 +38,7 @@ def add_parser(commands, common_options) -> None:
     choice.add_argument("--compare", action="store_true",
                         help="calibrate with TSAI and compare all five solvers on the same data")
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics "
-                        "(ChArUco targets only; without it the intrinsics are calibrated from the images)")
+                        "(any target kind; without it the intrinsics are calibrated from the images)")
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     parser.add_argument("-o", "--output",
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")

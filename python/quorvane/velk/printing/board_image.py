@@ -19,16 +19,22 @@ def pattern_size_m(printed: TargetSpec) -> tuple[float, float]:
         return (printed.cols + 1) * printed.square_size, (printed.rows + 1) * printed.square_size
     if printed.kind == "charuco":
         return printed.squares_x * printed.square_length, printed.squares_y * printed.square_length
+    if printed.kind == "circle_grid":
+        columns = 2 * printed.cols if printed.asymmetric else printed.cols  # shifted rows reach one column further
+        return ((columns - 1) * printed.spacing + printed.circle_diameter,
+                (printed.rows - 1) * printed.spacing + printed.circle_diameter)
     return (printed.markers_x * printed.marker_length + (printed.markers_x - 1) * printed.marker_separation,
             printed.markers_y * printed.marker_length + (printed.markers_y - 1) * printed.marker_separation)
 
 
 def quiet_zone_m(printed: TargetSpec) -> float:
-    """White border kept around the pattern: one square, or one marker for an ArUco grid."""
+    """White border kept around the pattern: one square, one marker for an ArUco grid, one spacing for circles."""
     if printed.kind == "chessboard":
         return printed.square_size
     if printed.kind == "charuco":
         return printed.square_length
+    if printed.kind == "circle_grid":
+        return printed.spacing
     return printed.marker_length
 
 
@@ -44,6 +50,24 @@ def _chessboard(printed: TargetSpec, ppm: float) -> np.ndarray:
     return image
 
 
+def _circle_grid(printed, ppm: float) -> np.ndarray:
+    # Each pixel takes the share of its area inside a circle, from its centre's distance to the rim.
+    width_m, height_m = pattern_size_m(printed)
+    image = np.full((int(round(height_m * ppm)), int(round(width_m * ppm))), 255.0)
+    radius = printed.circle_diameter / 2.0 * ppm
+    for row in range(printed.rows):
+        for col in range(printed.cols):
+            column = 2 * col + row % 2 if printed.asymmetric else col
+            u = (column * printed.spacing + printed.circle_diameter / 2.0) * ppm
+            v = (row * printed.spacing + printed.circle_diameter / 2.0) * ppm
+            c0, c1 = max(int(u - radius) - 1, 0), min(int(u + radius) + 2, image.shape[1])
+            r0, r1 = max(int(v - radius) - 1, 0), min(int(v + radius) + 2, image.shape[0])
+            cc, rr = np.meshgrid(np.arange(c0, c1) + 0.5, np.arange(r0, r1) + 0.5)
+            cover = np.clip(radius - np.hypot(cc - u, rr - v) + 0.5, 0.0, 1.0)
+            image[r0:r1, c0:c1] = np.minimum(image[r0:r1, c0:c1], 255.0 * (1.0 - cover))
+    return np.rint(image).astype(np.uint8)
+
+
 def _opencv_board(printed: TargetSpec):
     import cv2
 
@@ -53,8 +77,10 @@ def _opencv_board(printed: TargetSpec):
                                        dictionary)
         board.setLegacyPattern(printed.legacy_pattern)
         return board
+    markers = printed.markers_x * printed.markers_y
+    ids = np.arange(printed.first_marker_id, printed.first_marker_id + markers, dtype=np.int32)
     return cv2.aruco.GridBoard((printed.markers_x, printed.markers_y), printed.marker_length, printed.marker_separation,
-                               dictionary)
+                               dictionary, ids)
 
 
 def pattern_image(printed: TargetSpec, dpi: float) -> np.ndarray:
@@ -62,6 +88,8 @@ def pattern_image(printed: TargetSpec, dpi: float) -> np.ndarray:
     ppm = pixels_per_metre(dpi)
     if printed.kind == "chessboard":
         return _chessboard(printed, ppm)
+    if printed.kind == "circle_grid":
+        return _circle_grid(printed, ppm)
     width_m, height_m = pattern_size_m(printed)
     size = (int(round(width_m * ppm)), int(round(height_m * ppm)))
     return _opencv_board(printed).generateImage(size, marginSize=0, borderBits=1)

@@ -129,6 +129,8 @@ def caption_lines(printed: TargetSpec, target_file_name: str) -> list[str]:
         check = f"one square = {printed.square_size * 1000:.2f} mm"
     elif printed.kind == "charuco":
         check = f"one square = {printed.square_length * 1000:.2f} mm"
+    elif printed.kind == "circle_grid":
+        check = f"one spacing (centre to centre) = {printed.spacing * 1000:.2f} mm"
     else:
         check = f"one marker = {printed.marker_length * 1000:.2f} mm"
     return [printed.describe(),

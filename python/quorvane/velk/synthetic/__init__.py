@@ -1,7 +1,7 @@
 """Synthetic camera views of calibration targets, with exact ground truth.
 
 :func:`render_target` draws what a pinhole camera with lens distortion sees of a
-printed chessboard, ChArUco board or ArUco grid board placed at a known pose,
+printed chessboard, ChArUco board, ArUco grid board or circle grid placed at a known pose,
 and returns the image together with the true image positions of the board's
 corners. Use it to test detectors and calibrations against known answers, to
 try out a capture plan before going to the lab, or for demos.
@@ -27,11 +27,18 @@ classes have exactly these, but any object with them will do):
   id); optional ``ids`` and ``legacy_pattern``. Layout and board frame are
   OpenCV's ``cv2.aruco.CharucoBoard``.
 * ArUco grid: ``board_size`` = (markers_x, markers_y), ``marker_length``,
-  ``marker_separation`` [m] and ``aruco_dict_id``; optional ``ids``. Layout
+  ``marker_separation`` [m] and ``aruco_dict_id``; optional ``ids`` or
+  ``first_marker_id`` (the markers then carry the ids that follow it). Layout
   and board frame are OpenCV's ``cv2.aruco.GridBoard``.
+* circle grid: ``size`` = (circles per row, rows), ``spacing`` and
+  ``circle_diameter`` [m] and ``asymmetric``. Circle (row i, column j) is
+  centred at (j * s, i * s, 0), or ((2 j + i % 2) * s, i * s, 0) when
+  asymmetric. The truth is the projected centre of each circle (not the centre
+  of the ellipse it images to).
 
 Every board is printed on a white sheet that leaves a quiet zone of one square
-(chessboard, ChArUco) or one marker length (ArUco grid) around the pattern; see
+(chessboard, ChArUco), one marker length (ArUco grid) or one spacing (circle
+grid) around the pattern; see
 :func:`sheet_bounds`. The printed face is seen from the board frame's negative
 z side; a camera behind the sheet sees blank paper.
 

@@ -50,7 +50,8 @@ class RenderedView:
         corners: (N, 2) float64 true pixel positions (OpenCV convention: the
             centre of pixel (u, v) is at (u, v)). Chessboard: inner corners in
             object-point order. ChArUco: chessboard corners by id. ArUco grid:
-            the 4 corners of each marker, markers in board order. Points
+            the 4 corners of each marker, markers in board order. Circle
+            grid: the projected circle centres in object-point order. Points
             behind the camera are NaN.
         ids: (N,) int64 id of each point: the corner index for chessboard and
             ChArUco, the marker id (repeated 4 times) for an ArUco grid.
@@ -149,7 +150,27 @@ def _build_texture(layout: _Layout, front: bool, origin, ppm: float, shape) -> n
     mixed = np.flatnonzero(~single)
     if mixed.size:
         texture[mixed] = np.clip(np.rint(ay[mixed] @ by_cell_row), 0, 255).astype(np.uint8)
+    if front:
+        _paint_circles(texture, layout.circles, origin, ppm)
     return texture
+
+
+def _paint_circles(texture: np.ndarray, circles: np.ndarray, origin, ppm: float) -> None:
+    """Black circles on the white sheet. A texel takes the share of its area the circle covers,
+    from its centre's signed distance to the rim (exact for a rim that is straight across the
+    texel, which it is to well under a texel at the texture's resolution)."""
+    rows, cols = texture.shape
+    for cx, cy, radius in circles:
+        u, v, r = (cx - origin[0]) * ppm, (cy - origin[1]) * ppm, radius * ppm
+        c0, c1 = max(int(math.floor(u - r - 1)), 0), min(int(math.ceil(u + r + 1)), cols)
+        r0, r1 = max(int(math.floor(v - r - 1)), 0), min(int(math.ceil(v + r + 1)), rows)
+        if c0 >= c1 or r0 >= r1:
+            continue
+        cc, rr = np.meshgrid(np.arange(c0, c1) + 0.5, np.arange(r0, r1) + 0.5)
+        cover = np.clip(r - np.hypot(cc - u, rr - v) + 0.5, 0.0, 1.0)
+        level = WHITE_LEVEL + (BLACK_LEVEL - WHITE_LEVEL) * cover
+        patch = texture[r0:r1, c0:c1]
+        patch[...] = np.where(cover > 0.0, np.clip(np.rint(level), 0, 255), patch).astype(np.uint8)
 
 
 def _pixels_per_metre(bx, by, usable, stride=2) -> float:

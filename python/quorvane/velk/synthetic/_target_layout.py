@@ -10,6 +10,8 @@ import numpy as np
 
 
 def _target_kind(target) -> str:
+    if all(hasattr(target, a) for a in ("size", "spacing", "asymmetric", "circle_diameter")):
+        return "circle_grid"
     if all(hasattr(target, a) for a in ("squares_x", "squares_y", "square_length", "marker_length", "aruco_dict_id")):
         return "charuco"
     if all(hasattr(target, a) for a in ("board_size", "marker_length", "marker_separation", "aruco_dict_id")):
@@ -19,7 +21,8 @@ def _target_kind(target) -> str:
     raise TypeError(
         f"unsupported target {type(target).__name__}: expected a chessboard (size, square_size), "
         "a ChArUco board (squares_x, squares_y, square_length, marker_length, aruco_dict_id) or "
-        "an ArUco grid (board_size, marker_length, marker_separation, aruco_dict_id)"
+        "an ArUco grid (board_size, marker_length, marker_separation, aruco_dict_id) or "
+        "a circle grid (size, spacing, asymmetric, circle_diameter)"
     )
 
 
@@ -48,17 +51,31 @@ def _pattern_and_margin(target) -> tuple[tuple[float, float, float, float], floa
         sx, sy = _count_pair((target.squares_x, target.squares_y), "squares_x, squares_y", 2)
         length = _positive(target.square_length, "square_length")
         return (0.0, 0.0, sx * length, sy * length), length
+    if kind == "circle_grid":
+        centres = _circle_centres(target)
+        r = _positive(target.circle_diameter, "circle_diameter") / 2.0
+        (x0, y0), (x1, y1) = centres[:, :2].min(axis=0), centres[:, :2].max(axis=0)
+        return (x0 - r, y0 - r, x1 + r, y1 + r), float(target.spacing)
     mx, my = _count_pair(target.board_size, "board_size", 1)
     length = _positive(target.marker_length, "marker_length")
     sep = _positive(target.marker_separation, "marker_separation")
     return (0.0, 0.0, mx * length + (mx - 1) * sep, my * length + (my - 1) * sep), length
 
 
+def _circle_centres(target) -> np.ndarray:
+    """(N, 3) board-frame circle centres in the library's object-point order."""
+    cols, rows = _count_pair(target.size, "size", 3)
+    s = _positive(target.spacing, "spacing")
+    ii, jj = np.meshgrid(np.arange(rows), np.arange(cols), indexing="ij")
+    columns = 2 * jj + ii % 2 if bool(target.asymmetric) else jj
+    return np.stack([columns.ravel() * s, ii.ravel() * s, np.zeros(rows * cols)], axis=1)
+
+
 def sheet_bounds(target) -> tuple[float, float, float, float]:
     """Board-frame rectangle ``(x_min, y_min, x_max, y_max)`` [m] of the printed sheet.
 
     The sheet is the pattern plus a white quiet zone of one square (chessboard,
-    ChArUco) or one marker length (ArUco grid) on every side; its size is the
+    ChArUco), one marker length (ArUco grid) or one spacing (circle grid) on every side; its size is the
     paper a real print of the target needs.
     """
     (x0, y0, x1, y1), margin = _pattern_and_margin(target)
@@ -84,6 +101,11 @@ class _Layout:
     black_rects: np.ndarray  # (K, 4) x0, y0, x1, y1 of black squares
     sheet: tuple  # x0, y0, x1, y1
     normal: np.ndarray  # (3,) points away from a viewer of the printed face
+    circles: np.ndarray = None  # (C, 3) x, y, radius of black circles
+
+    def __post_init__(self):
+        if self.circles is None:
+            self.circles = np.zeros((0, 3))
 
 
 def _dictionary(cv2, target):
@@ -95,6 +117,11 @@ def _dictionary(cv2, target):
 
 def _marker_ids_argument(target):
     ids = getattr(target, "ids", None)
+    if ids is None and getattr(target, "first_marker_id", 0) and hasattr(target, "board_size"):
+        # A grid whose markers start at another id than 0 carries the ids that follow it.
+        mx, my = (int(v) for v in target.board_size)
+        first = int(target.first_marker_id)
+        return np.arange(first, first + mx * my, dtype=np.int32)
     return None if ids is None else np.asarray(ids, dtype=np.int32).ravel()
 
 
@@ -116,6 +143,14 @@ def _layout(cv2, target) -> _Layout:
         ]
         return _Layout(points, np.arange(cols * rows, dtype=np.int64), *empty_markers,
                        np.array(rects, dtype=np.float64), sheet, np.array([0.0, 0.0, 1.0]))
+    if kind == "circle_grid":
+        centres = _circle_centres(target)
+        radius = float(target.circle_diameter) / 2.0
+        if not radius * 2.0 < (math.sqrt(2.0) if target.asymmetric else 1.0) * float(target.spacing):
+            raise ValueError("circle_diameter must be smaller than the distance between neighbouring centres")
+        circles = np.column_stack([centres[:, :2], np.full(len(centres), radius)])
+        return _Layout(centres, np.arange(len(centres), dtype=np.int64), *empty_markers, np.zeros((0, 4)), sheet,
+                       np.array([0.0, 0.0, 1.0]), circles)
 
     dictionary = _dictionary(cv2, target)
     ids_arg = _marker_ids_argument(target)
