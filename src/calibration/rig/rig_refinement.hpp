@@ -52,4 +52,8 @@ struct RigRefinement {
 // lists that do not have one entry per camera.
 RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options = RefinementOptions());
 
+// The same solve with nothing logged and no covariance, sigmas or residuals: the refined values
+// alone, for re-solves that only predict (held-out validation).
+RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options);
+
 }  // namespace velk::calibration

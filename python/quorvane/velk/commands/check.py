@@ -21,14 +21,16 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     common.add_report_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
-def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion):
-    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written)."""
+def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion, validate=False):
+    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written);
+    with validate, each view is also predicted by TSAI solved without it (the result's validation)."""
     result = calibrator_class(target, options).calibrate(
         data.robot_T_tcp_list, data.images, "TSAI", intrinsic_matrix=intrinsic_matrix,
-        distortion_coefficients=distortion)
+        distortion_coefficients=distortion, validate=validate)
     if len(result.camera_T_target_list) < 4:
         common.fail(f"only {len(result.camera_T_target_list)} of {len(data.images)} views are usable; "
                     "hand-eye calibration needs at least 4 (see the log lines above)")
@@ -42,7 +44,8 @@ def run(args) -> int:
     data = load_hand_eye_folder(args.dataset, progress)
     setup, calibrator_class, _ = SETUPS[args.eye_to_hand]
     with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
-        views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion)
+        views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion,
+                               validate=args.validate)
     cameras = views.camera_T_target_list
     stats = _velk.diagnostics.analyze_rotation_variety(cameras)
     variety = _velk.diagnostics.format_rotation_variety(stats)
@@ -52,12 +55,16 @@ def run(args) -> int:
     comparison = _velk.diagnostics.format_method_comparison(methods)
     print(variety, end="")
     print(comparison, end="")
+    validation = views.validation
+    for line in common.held_out_lines(validation):
+        print(f"TSAI, held out: {line}")
     if args.report:
         from ..report import sections
 
-        common.write_report(args.report, "Hand-eye data check",
-                            [sections.rotation_section(cameras, stats, variety),
-                             sections.method_section(methods, comparison)])
+        parts = [sections.rotation_section(cameras, stats, variety), sections.method_section(methods, comparison)]
+        if validation is not None and validation.validated:
+            parts.append(sections.held_out_section(validation))
+        common.write_report(args.report, "Hand-eye data check", parts)
     text = variety + comparison
     if stats is None or any(verdict in text for verdict in POOR_VERDICTS):
         common.fail("the captured poses do not determine the hand-eye transform well; "

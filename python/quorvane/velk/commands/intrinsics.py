@@ -21,6 +21,7 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("-o", "--output", default="intrinsics.json",
                         help="record file, or folder for intrinsics.json (default: %(default)s)")
     common.add_report_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -32,6 +33,7 @@ def _summary(result, names) -> str:
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
+    lines += ["  " + line for line in common.held_out_lines(result.validation)]
     return "\n".join(lines)
 
 
@@ -40,8 +42,12 @@ def report_sections(result, detections, images, image_size, threshold, names):
 
     labels = [names[k] for k in result.successful_indices]
     worst = sections.worst_view(result.per_view_errors)
+    validation = result.validation
+    held_out = ([sections.held_out_views_section(validation, names)]
+                if validation is not None and validation.validated else [])
     return [
         sections.report_text_section(_summary(result, names)),
+        *held_out,
         sections.view_error_section(list(result.per_view_errors), threshold, labels),
         sections.residual_section(images[result.successful_indices[worst]], detections.object_points[worst],
                                   detections.image_points[worst], result.intrinsic_matrix,
@@ -63,7 +69,7 @@ def run(args) -> int:
     image_size = sizes.pop()
     with progress.detection(common.intrinsic_options(args), len(images)) as options:
         calibrator = _velk.IntrinsicCalibrator(target, options)
-        result = calibrator.calibrate(images)
+        result = calibrator.calibrate(images, validate=args.validate)
     if not result.ok:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
                     f"{len(images)} images; it needs at least one view with the whole target detected")

@@ -23,6 +23,7 @@ def add_parser(commands, common_options) -> None:
                         help="folder or file for multi_camera_calibration.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     common.add_refine_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -42,13 +43,16 @@ def run(args) -> int:
     total = sum(len(images) for images in data.image_lists)
     with progress.detection(common.intrinsic_options(args, base), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
-        result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
+        result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine,
+                                      validate=args.validate)
     if not result.ok:
         failed = ", ".join(_failed_cameras(result, data.camera_names)) or "some cameras"
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
                     "shared with the reference camera (see the log lines above)")
     errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
     print(f"Calibrated {cameras} cameras; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
+    for line in common.held_out_lines(result.validation):
+        print(line)
     print(f"Result written to {output if output.suffix else output / 'multi_camera_calibration.json'}")
     if args.report:
         from ..report import sections
@@ -56,7 +60,9 @@ def run(args) -> int:
         # Triangulating the target needs the corner ids of a ChArUco board.
         triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
                          else None)
-        common.write_report(args.report, "Multi-camera rig calibration",
-                            [sections.report_text_section(calibrator.format_results()),
-                             sections.rig_section(result, data.camera_names, triangulation)])
+        parts = [sections.report_text_section(calibrator.format_results()),
+                 sections.rig_section(result, data.camera_names, triangulation)]
+        if result.validation is not None and result.validation.validated:
+            parts.append(sections.held_out_views_section(result.validation))
+        common.write_report(args.report, "Multi-camera rig calibration", parts)
     return 0

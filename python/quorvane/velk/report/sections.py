@@ -81,6 +81,21 @@ def held_out_section(validation) -> Section:
     return Section("held-out", "Held-out prediction per picture", body, note)
 
 
+def held_out_views_section(validation, labels=None) -> Section:
+    """Intrinsics or rig: every picture predicted from a calibration solved without it, beside its fitted
+    residual; a rig shows one bar pair per camera and frame."""
+    frames = list(validation.frames)
+    cameras = list(validation.cameras)
+    many = len(set(cameras)) > 1
+    names = [f"cam {c} frame {f}" if many else (labels[f] if labels else f"frame {f}")
+             for c, f in zip(cameras, frames)]
+    note = (validation.sentence() + ". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames) +
+            ". Expect about the held-out error on new pictures; the fitted residual flatters.")
+    body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
+                               validation.median_px, set(validation.worst_frames), labels=names)
+    return Section("held-out", "Held-out prediction per picture", body, note)
+
+
 def method_section(method_results, text: str) -> Section:
     return Section("methods", "Hand-eye method comparison", method_table.table_html(method_results, text))
 
