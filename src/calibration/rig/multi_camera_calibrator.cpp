@@ -334,6 +334,11 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
         problem.distortion_coefficients = full.distortion_coefficients;
         problem.refine_intrinsics = full.intrinsics_refined;
         problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+        for (size_t k = 0; k < full.frames_used.size() && k < full.reference_T_target_list.size(); ++k) {
+            const auto frame = static_cast<size_t>(full.frames_used[k]);
+            problem.reference_T_target_list.resize(std::max(problem.reference_T_target_list.size(), frame + 1));
+            problem.reference_T_target_list[frame] = full.reference_T_target_list[k];
+        }
         inputs.solve_without = [&problem, &inputs, &options](int frame) {
             RigRefinementProblem without = problem;
             without.object_points = inputs.object_points;

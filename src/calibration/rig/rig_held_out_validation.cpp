@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <optional>
+#include <stdexcept>
 
 #include "calibration/detection/camera_target_pose.hpp"
+#include "core/parallel_indices.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -76,9 +78,8 @@ double fittedOf(const RigHeldOutInputs& in, size_t camera, size_t frame, const c
                        in.intrinsic_matrices[camera], in.distortion_coefficients[camera]);
 }
 
-void validateFrame(const RigHeldOutInputs& in, size_t frame, HeldOutViews& views) {
+void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWithout& solve, HeldOutViews& views) {
     const std::string name = "frame " + std::to_string(frame);
-    const RigSolveWithout solve = in.solve_without(static_cast<int>(frame));
     if (!solve.ok) {
         views.skipped.push_back(name + ": " + solve.reason);
         return;
@@ -116,8 +117,17 @@ HeldOutViews validateRigHeldOut(const RigHeldOutInputs& in) {
                        "): leaving one out must keep " + std::to_string(kMinimumRemainingFrames) + " to solve with";
         return views;
     }
-    for (size_t frame : frames) {
-        validateFrame(in, frame, views);
+    // The re-solves are independent: they run side by side; the figures are gathered in frame order.
+    std::vector<RigSolveWithout> solves(frames.size());
+    forEachIndexInParallel(frames.size(), [&in, &frames, &solves](size_t k) {
+        try {
+            solves[k] = in.solve_without(static_cast<int>(frames[k]));
+        } catch (const std::exception& error) {
+            solves[k].reason = error.what();
+        }
+    });
+    for (size_t k = 0; k < frames.size(); ++k) {
+        validateFrame(in, frames[k], solves[k], views);
     }
     summarizeHeldOutViews(views);
     if (!views.validated) {

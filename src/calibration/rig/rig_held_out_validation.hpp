@@ -31,7 +31,7 @@ struct RigHeldOutInputs {
     // The fitted RMS of (camera, frame) when the calibration has one; NaN or absent: predicted with
     // the calibration's own values instead.
     std::function<double(int camera, int frame)> fitted_rms_px;
-    // The same calibration without the given frame.
+    // The same calibration without the given frame; called for several frames at once, on several threads.
     std::function<RigSolveWithout(int frame)> solve_without;
 };
 

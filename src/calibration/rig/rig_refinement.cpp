@@ -54,6 +54,14 @@ size_t frameCount(const RigRefinementProblem& problem) {
 
 // reference_T_target of a frame: the mean over the cameras that can pose it; empty when fewer than two saw it.
 cv::Mat startingBoardPose(const RigRefinementProblem& problem, size_t frame) {
+    const auto& given = problem.reference_T_target_list;
+    if (frame < given.size() && !given[frame].empty()) {
+        size_t seenBy = 0;
+        for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
+            seenBy += included(problem, k) && seen(problem, k, frame);
+        }
+        return seenBy >= 2 ? given[frame].clone() : cv::Mat();
+    }
     std::vector<cv::Mat> estimates;
     for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
         if (!included(problem, k) || !seen(problem, k, frame)) {
@@ -140,7 +148,9 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
     }
 
     std::string reason;
-    if (!solver.solve(options.max_iterations, result.summary, reason)) {
+    // A quiet re-solve starts at a solution and only predicts: the rounds' tolerance of the
+    // errors-in-variables solve moves its values by far less than their uncertainty.
+    if (!solver.solve(options.max_iterations, result.summary, reason, reported ? 1e-10 : 1e-7)) {
         RigRefinement kept = keepStartingValues(problem, reason, reported);
         kept.summary = result.summary;
         return kept;

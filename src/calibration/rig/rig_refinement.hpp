@@ -23,6 +23,9 @@ struct RigRefinementProblem {
     std::vector<std::vector<cv::Mat>> image_points;   // [camera][frame], N x 2
     bool refine_intrinsics = false;
     int calibration_flags = 0;  // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+    // Optional start of reference_T_target per frame (a re-solve from an earlier solution); frames
+    // past its end or with an empty entry start from their corners.
+    std::vector<cv::Mat> reference_T_target_list;
 };
 
 struct RigRefinement {
