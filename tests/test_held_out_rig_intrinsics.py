@@ -211,3 +211,11 @@ def test_stereo_photographs_are_predicted_to_a_fraction_of_a_pixel(left_photos, 
     assert 0.1 < validation.median_px < 2.0 and validation.p90_px < 4.0
     assert np.median(validation.held_out_rms_px) > np.median(validation.fitted_rms_px)
     assert all(math.isfinite(e) for e in validation.held_out_rms_px)
+
+
+def test_left_camera_photographs_are_predicted_from_the_others(left_photos):
+    result = _velk.IntrinsicCalibrator(_velk.ChessboardTarget((9, 6), 0.025)).calibrate(left_photos, validate=True)
+    validation = result.validation
+    assert result.ok and validation.validated and len(validation.frames) >= 10 and not validation.skipped
+    assert 0.05 < validation.median_px < 1.0 and validation.p90_px < 2.0
+    assert validation.median_px >= np.median(validation.fitted_rms_px)
