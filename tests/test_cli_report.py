@@ -59,7 +59,8 @@ def test_page_is_self_contained(intrinsic_report):
     page = intrinsic_report[0].read_text()
     assert "<script" not in page.lower()
     assert not re.search(r'(src|href)="(https?:)?//', page)
-    assert page.count("<svg") == 4  # view errors, residuals, coverage, distortion
+    # held-out prediction (velk intrinsics validates by default), view errors, residuals, coverage, distortion
+    assert page.count("<svg") == 5
 
 
 def test_coverage_grid_counts_corners_per_cell():

@@ -5,6 +5,7 @@
 #include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
 #include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
+#include "calibration/hand_eye/hand_eye_validation_report.hpp"
 
 namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
@@ -43,7 +44,9 @@ void bindHandEyeValidation(py::module_& module) {
         .def_readonly("median_mm", &HandEyeValidation::median_mm)
         .def_readonly("median_deg", &HandEyeValidation::median_deg)
         .def_readonly("worst_frames", &HandEyeValidation::worst_frames)
-        .def_readonly("observed_over_predicted", &HandEyeValidation::observed_over_predicted);
+        .def_readonly("observed_over_predicted", &HandEyeValidation::observed_over_predicted)
+        .def("sentence", &velk::calibration::heldOutSentence,
+             "The report's sentence: median pixels, mm and deg, and observed/predicted when there is one.");
 }
 
 void bindRobotWorldHandEyeMethodMap(py::module_& module) {

@@ -4,8 +4,10 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "quality/intrinsic_held_out.hpp"
 
 namespace py = pybind11;
+using velk::calibration::HeldOutViews;
 using velk::calibration::IntrinsicCalibrator;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::IntrinsicResult;
@@ -65,6 +67,27 @@ void bindTargetDetections(py::module_& module) {
         .def_readonly("annotated_images", &TargetDetections::annotated_images);
 }
 
+void bindHeldOutViews(py::module_& module) {
+    py::classh<HeldOutViews>(module, "HeldOutViews",
+                             "Pictures predicted by a calibration solved without them (intrinsics: each view "
+                             "left out; rig: each frame left out, one entry per non-reference camera). Errors in "
+                             "pixels; NaN where no figure exists.")
+        .def_readonly("validated", &HeldOutViews::validated)
+        .def_readonly("reason", &HeldOutViews::reason)
+        .def_readonly("frames", &HeldOutViews::frames)
+        .def_readonly("cameras", &HeldOutViews::cameras)
+        .def_readonly("held_out_rms_px", &HeldOutViews::held_out_rms_px)
+        .def_readonly("fitted_rms_px", &HeldOutViews::fitted_rms_px)
+        .def_readonly("skipped", &HeldOutViews::skipped)
+        .def_readonly("median_px", &HeldOutViews::median_px)
+        .def_readonly("p90_px", &HeldOutViews::p90_px)
+        .def_readonly("worst_frames", &HeldOutViews::worst_frames)
+        .def_readonly("camera_indices", &HeldOutViews::camera_indices)
+        .def_readonly("camera_median_px", &HeldOutViews::camera_median_px)
+        .def("sentence", &velk::calibration::heldOutViewsSentence,
+             "The report's sentence: median and 90th percentile in pixels, per camera for a rig.");
+}
+
 void bindIntrinsicResult(py::module_& module) {
     py::classh<IntrinsicResult>(module, "IntrinsicResult", "Result of IntrinsicCalibrator.calibrate().")
         .def_readonly("ok", &IntrinsicResult::ok)
@@ -76,7 +99,18 @@ void bindIntrinsicResult(py::module_& module) {
         .def_readonly("low_view_error_indices", &IntrinsicResult::low_view_error_indices)
         .def_readonly("per_view_errors", &IntrinsicResult::per_view_errors)
         .def_readonly("std_deviations_intrinsics", &IntrinsicResult::std_deviations_intrinsics)
-        .def_readonly("std_deviations_extrinsics", &IntrinsicResult::std_deviations_extrinsics);
+        .def_readonly("std_deviations_extrinsics", &IntrinsicResult::std_deviations_extrinsics)
+        .def_readonly("validation", &IntrinsicResult::validation,
+                      "HeldOutViews when calibrate ran with validate, else None.");
+}
+
+IntrinsicResult calibrateFromPython(IntrinsicCalibrator& self, const BorrowedImages& images, bool validate) {
+    IntrinsicResult result = self.calibrate(images.images);
+    if (validate && result.ok) {
+        result.validation = velk::quality::validateIntrinsicsHeldOut(self, result, images.images.front().size(),
+                                                                     static_cast<int>(images.images.size()));
+    }
+    return result;
 }
 
 void bindIntrinsicCalibrator(py::module_& module) {
@@ -90,11 +124,10 @@ void bindIntrinsicCalibrator(py::module_& module) {
             py::arg("images"),
              "Detect the target in 8-bit BGR images: image points in pixels, object points in the target frame "
              "(metres).")
-        .def(
-            "calibrate", [](IntrinsicCalibrator& self, const BorrowedImages& images) { return self.calibrate(images.images); },
-            py::arg("images"),
+        .def("calibrate", &calibrateFromPython, py::arg("images"), py::arg("validate") = false,
              "Calibrate from 8-bit BGR images: camera matrix in pixels, distortion coefficients, RMS and per-view "
-             "reprojection errors in pixels.")
+             "reprojection errors in pixels. validate: then predict each view from intrinsics solved without it "
+             "(the result's validation).")
         .def("corner_images", &IntrinsicCalibrator::cornerImages,
              "Copies of the images of the last detection with the found corners drawn (8-bit BGR).")
         .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); },
@@ -112,6 +145,7 @@ void registerIntrinsicBindings(py::module_& module) {
     bindTermCriteria(module);
     bindIntrinsicOptions(module);
     bindTargetDetections(module);
+    bindHeldOutViews(module);
     bindIntrinsicResult(module);
     bindIntrinsicCalibrator(module);
 }

@@ -38,6 +38,7 @@ void bindValidationRecord(py::module_& io) {
         .def_readwrite("validated", &ValidationRecord::validated)
         .def_readwrite("reason", &ValidationRecord::reason)
         .def_readwrite("frames", &ValidationRecord::frames)
+        .def_readwrite("cameras", &ValidationRecord::cameras)
         .def_readwrite("held_out_rms_px", &ValidationRecord::held_out_rms_px)
         .def_readwrite("fitted_rms_px", &ValidationRecord::fitted_rms_px)
         .def_readwrite("translation_mm", &ValidationRecord::translation_mm)
@@ -121,7 +122,8 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
         .def_readwrite("reference_T_camera_list", &MultiCameraCalibrationRecord::reference_T_camera_list)
         .def_readwrite("intrinsic_reprojection_errors", &MultiCameraCalibrationRecord::intrinsic_reprojection_errors)
         .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors)
-        .def_readwrite("refinement", &MultiCameraCalibrationRecord::refinement);
+        .def_readwrite("refinement", &MultiCameraCalibrationRecord::refinement)
+        .def_readwrite("validation", &MultiCameraCalibrationRecord::validation);
 }
 
 void bindResultRecordFiles(py::module_& io) {

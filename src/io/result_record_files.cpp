@@ -158,6 +158,9 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
     if (record.refinement) {
         document["refinement"] = refinementToJson(*record.refinement);
     }
+    if (record.validation) {
+        document["validation"] = validationToJson(*record.validation);
+    }
     return saveJson(output_path, kMultiCameraFileName, document, "multi-camera calibration");
 }
 
@@ -173,6 +176,8 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
     reader.optional(document, "refinement",
                     [&](const json& value) { record.refinement = refinementFromJson(value); });
+    reader.optional(document, "validation",
+                    [&](const json& value) { record.validation = validationFromJson(value); });
     return record;
 }
 

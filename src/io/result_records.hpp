@@ -29,6 +29,7 @@ struct ValidationRecord {
     bool validated = false;
     std::string reason;
     std::vector<int> frames;
+    std::vector<int> cameras;  // camera of each view, for a rig; empty for one camera
     std::vector<double> held_out_rms_px;
     std::vector<double> fitted_rms_px;
     std::vector<double> translation_mm;
@@ -96,6 +97,7 @@ struct MultiCameraCalibrationRecord {
     std::vector<double> intrinsic_reprojection_errors;
     std::vector<double> pair_reprojection_errors;
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
+    std::optional<ValidationRecord> validation;  // absent in records written without validation
 };
 
 }  // namespace velk::io

@@ -42,6 +42,9 @@ json validationToJson(const ValidationRecord& record) {
     object["validated"] = record.validated;
     object["reason"] = record.reason;
     object["frames"] = record.frames;
+    if (!record.cameras.empty()) {
+        object["cameras"] = record.cameras;
+    }
     object["held_out_rms_px"] = numbersOrNull(record.held_out_rms_px);
     object["fitted_rms_px"] = numbersOrNull(record.fitted_rms_px);
     object["translation_mm"] = numbersOrNull(record.translation_mm);
@@ -64,6 +67,7 @@ ValidationRecord validationFromJson(const json& object) {
     readIfPresent(object, "validated", record.validated);
     readIfPresent(object, "reason", record.reason);
     readIfPresent(object, "frames", record.frames);
+    readIfPresent(object, "cameras", record.cameras);
     record.held_out_rms_px = readNumbers(object, "held_out_rms_px");
     record.fitted_rms_px = readNumbers(object, "fitted_rms_px");
     record.translation_mm = readNumbers(object, "translation_mm");

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import math
 from pathlib import Path
 
 import numpy as np
@@ -22,6 +23,25 @@ def record_path(output) -> Path:
     return path
 
 
+def _number_or_none(value):
+    return float(value) if math.isfinite(value) else None
+
+
+def validation_document(validation) -> dict:
+    """The "validation" member of an intrinsics record, as the library's result records store it."""
+    return {
+        "validated": bool(validation.validated),
+        "reason": validation.reason,
+        "frames": [int(f) for f in validation.frames],
+        "held_out_rms_px": [_number_or_none(v) for v in validation.held_out_rms_px],
+        "fitted_rms_px": [_number_or_none(v) for v in validation.fitted_rms_px],
+        "median_px": _number_or_none(validation.median_px),
+        "p90_px": _number_or_none(validation.p90_px),
+        "worst_frames": [int(f) for f in validation.worst_frames],
+        "skipped": list(validation.skipped),
+    }
+
+
 def save_intrinsics(output, result, image_size, image_names, target_document) -> Path:
     path = record_path(output)
     path.parent.mkdir(parents=True, exist_ok=True)
@@ -35,6 +55,8 @@ def save_intrinsics(output, result, image_size, image_names, target_document) ->
         "low_view_error_indices": [int(k) for k in result.low_view_error_indices],
         "target": target_document,
     }
+    if result.validation is not None:
+        document["validation"] = validation_document(result.validation)
     path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
     return path
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <stdexcept>
 #include <string>
 
 #include <opencv2/calib3d.hpp>
@@ -10,6 +11,8 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
+#include "calibration/refinement/held_out_views.hpp"
+#include "core/parallel_indices.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -108,29 +111,6 @@ cv::Mat predictedBoardPose(const HeldOutInputs& in, const cv::Mat& x, const cv::
     return x.inv(cv::DECOMP_SVD) * motion.inv(cv::DECOMP_LU) * y;
 }
 
-double cornerRms(const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& camera_T_target,
-                 const cv::Mat& k, const cv::Mat& d) {
-    cv::Mat rotationVector, projected, detected;
-    cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
-    cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), k, d, projected);
-    projected.convertTo(projected, CV_64F);
-    imagePoints.convertTo(detected, CV_64F);
-    const cv::Mat difference = projected.reshape(1, static_cast<int>(projected.total())) -
-                               detected.reshape(1, static_cast<int>(detected.total() * detected.channels() / 2));
-    return std::sqrt(cv::norm(difference, cv::NORM_L2SQR) / difference.rows);
-}
-
-double quantile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return std::nan("");
-    }
-    std::sort(values.begin(), values.end());
-    const double position = q * (values.size() - 1);
-    const size_t below = static_cast<size_t>(std::floor(position));
-    const size_t above = std::min(values.size() - 1, below + 1);
-    return values[below] + (position - below) * (values[above] - values[below]);
-}
-
 // The board pose from the view's own corners, against the predicted one: mm and deg.
 void comparePoses(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg) {
     mm = cv::norm(predicted(cv::Rect(3, 0, 1, 3)) - own(cv::Rect(3, 0, 1, 3))) * 1000.0;
@@ -143,33 +123,40 @@ double fittedRms(const HeldOutInputs& in, size_t view) {
     if (in.refinement && view < in.refinement->per_view_rms_px.size()) {
         return in.refinement->per_view_rms_px[view];
     }
-    return cornerRms(in.object_points[view], in.image_points[view],
+    return cornerRmsPx(in.object_points[view], in.image_points[view],
                      predictedBoardPose(in, in.camera_transform, in.target_transform, view), in.intrinsic_matrix,
                      in.distortion_coefficients);
 }
 
-void validateView(const HeldOutInputs& in, size_t view, HandEyeValidation& validation) {
+// One view's figures, or why it was skipped.
+struct ViewOutcome {
+    std::string skipped;  // empty when validated
+    double held_out_px = 0.0;
+    double fitted_px = 0.0;
+    double mm = 0.0;
+    double deg = 0.0;
+    double predicted_px = 0.0;
+};
+
+ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
+    ViewOutcome outcome;
     const std::string name = "frame " + std::to_string(in.frames[view]);
     const HeldOutSolve solve = in.refinement ? refinedWithout(in, view) : closedFormWithout(in, view);
     if (!solve.ok) {
-        validation.skipped.push_back(name + ": " + solve.reason);
-        return;
+        outcome.skipped = name + ": " + solve.reason;
+        return outcome;
     }
     const auto own = estimateCameraTTarget(in.object_points[view], in.image_points[view], solve.intrinsic_matrix,
                                            solve.distortion_coefficients);
     if (!own) {
-        validation.skipped.push_back(name + ": its board could not be posed from its own corners");
-        return;
+        outcome.skipped = name + ": its board could not be posed from its own corners";
+        return outcome;
     }
     const cv::Mat predicted = predictedBoardPose(in, solve.camera_transform, solve.target_transform, view);
-    double mm = 0.0, deg = 0.0;
-    comparePoses(predicted, *own, mm, deg);
-    validation.frames.push_back(in.frames[view]);
-    validation.held_out_rms_px.push_back(cornerRms(in.object_points[view], in.image_points[view], predicted,
-                                                   solve.intrinsic_matrix, solve.distortion_coefficients));
-    validation.fitted_rms_px.push_back(fittedRms(in, view));
-    validation.translation_mm.push_back(mm);
-    validation.rotation_deg.push_back(deg);
+    comparePoses(predicted, *own, outcome.mm, outcome.deg);
+    outcome.held_out_px = cornerRmsPx(in.object_points[view], in.image_points[view], predicted,
+                                      solve.intrinsic_matrix, solve.distortion_coefficients);
+    outcome.fitted_px = fittedRms(in, view);
     HeldOutPrediction prediction;
     prediction.camera_mount_T_camera = solve.camera_transform;
     prediction.target_mount_T_target = solve.target_transform;
@@ -182,7 +169,33 @@ void validateView(const HeldOutInputs& in, size_t view, HandEyeValidation& valid
     prediction.robot_translation_m = solve.robot_translation_m;
     prediction.robot_rotation_rad = solve.robot_rotation_rad;
     prediction.pixel_px = solve.pixel_px;
-    validation.predicted_rms_px.push_back(predictedHeldOutRms(prediction));
+    outcome.predicted_px = predictedHeldOutRms(prediction);
+    return outcome;
+}
+
+// The re-solves are independent: they run side by side, and their figures are gathered in view order.
+void validateViews(const HeldOutInputs& in, HandEyeValidation& validation) {
+    std::vector<ViewOutcome> outcomes(in.object_points.size());
+    forEachIndexInParallel(outcomes.size(), [&in, &outcomes](size_t view) {
+        try {
+            outcomes[view] = validateView(in, view);
+        } catch (const std::exception& error) {
+            outcomes[view].skipped = "frame " + std::to_string(in.frames[view]) + ": " + error.what();
+        }
+    });
+    for (size_t view = 0; view < outcomes.size(); ++view) {
+        const ViewOutcome& outcome = outcomes[view];
+        if (!outcome.skipped.empty()) {
+            validation.skipped.push_back(outcome.skipped);
+            continue;
+        }
+        validation.frames.push_back(in.frames[view]);
+        validation.held_out_rms_px.push_back(outcome.held_out_px);
+        validation.fitted_rms_px.push_back(outcome.fitted_px);
+        validation.translation_mm.push_back(outcome.mm);
+        validation.rotation_deg.push_back(outcome.deg);
+        validation.predicted_rms_px.push_back(outcome.predicted_px);
+    }
 }
 
 double rootMeanSquare(const std::vector<double>& values) {
@@ -191,10 +204,10 @@ double rootMeanSquare(const std::vector<double>& values) {
 }
 
 void summarize(HandEyeValidation& validation) {
-    validation.median_px = quantile(validation.held_out_rms_px, 0.5);
-    validation.p90_px = quantile(validation.held_out_rms_px, 0.9);
-    validation.median_mm = quantile(validation.translation_mm, 0.5);
-    validation.median_deg = quantile(validation.rotation_deg, 0.5);
+    validation.median_px = heldOutQuantile(validation.held_out_rms_px, 0.5);
+    validation.p90_px = heldOutQuantile(validation.held_out_rms_px, 0.9);
+    validation.median_mm = heldOutQuantile(validation.translation_mm, 0.5);
+    validation.median_deg = heldOutQuantile(validation.rotation_deg, 0.5);
     std::vector<size_t> order(validation.frames.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&validation](size_t a, size_t b) {
@@ -221,9 +234,7 @@ HandEyeValidation validateHeldOut(const HeldOutInputs& in) {
                             std::to_string(kMinimumRemainingViews) + " to solve with";
         return validation;
     }
-    for (size_t view = 0; view < views; ++view) {
-        validateView(in, view, validation);
-    }
+    validateViews(in, validation);
     if (validation.frames.empty()) {
         validation.reason = "no view could be validated";
         return validation;

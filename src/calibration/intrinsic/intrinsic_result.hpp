@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include "calibration/refinement/held_out_views.hpp"
 
 namespace velk::calibration {
 
@@ -18,6 +21,8 @@ struct IntrinsicResult {
     std::vector<double> per_view_errors;
     cv::Mat std_deviations_intrinsics;
     cv::Mat std_deviations_extrinsics;
+    // Leave-one-view-out validation, when asked for.
+    std::optional<HeldOutViews> validation;
 };
 
 }  // namespace velk::calibration

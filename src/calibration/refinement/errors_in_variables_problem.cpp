@@ -498,7 +498,9 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
     summary = RefinementSummary();
     s.settled = false;
     const State::Values start = s.values();
-    for (s.rounds = 1;; ++s.rounds) {
+    // With every level held there is nothing to settle: the one solve goes to the end at once.
+    const bool anyEstimated = s.estimate.pixel || s.estimate.translation || s.estimate.rotation;
+    for (s.rounds = 1; anyEstimated; ++s.rounds) {
         VarianceComponents components;
         if (!s.solveRound(max_iterations, summary, components, reason)) {
             return false;
@@ -514,9 +516,15 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
             break;
         }
     }
-    // The rounds stop early for speed; the last solve under the settled levels goes to the end.
+    if (!anyEstimated) {
+        s.rounds = 1;
+        s.settled = true;
+    }
+    // The rounds stop early for speed; the last solve under the settled levels goes to the end. With
+    // every level held the problem is a re-solve from a solution (held-out validation), where the
+    // rounds' tolerance moves the prediction by far less than the pixel noise.
     VarianceComponents components;
-    if (!s.solveRound(max_iterations, summary, components, reason, kFinalTolerance)) {
+    if (!s.solveRound(max_iterations, summary, components, reason, anyEstimated ? kFinalTolerance : kRoundTolerance)) {
         return false;
     }
     s.covariance = components.covariance;

@@ -123,9 +123,10 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     return static_cast<int>(state_->views.size()) - 1;
 }
 
-bool ReprojectionProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason) {
+bool ReprojectionProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason,
+                                double tolerance) {
     holdUnusedBlocks();
-    return runSolver(*state_->problem, max_iterations, state_->poses, state_->cameras, summary, reason);
+    return runSolver(*state_->problem, max_iterations, state_->poses, state_->cameras, summary, reason, tolerance);
 }
 
 // Blocks no corner depends on stay where they are: nothing determines them.

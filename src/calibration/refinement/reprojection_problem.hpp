@@ -32,7 +32,8 @@ public:
                 const cv::Mat& image_points);
 
     // Solves; false with the reason when the solver fails, does not converge or leaves non-finite values.
-    bool solve(int max_iterations, RefinementSummary& summary, std::string& reason);
+    // tolerance: relative change of the cost and of the parameters at which the solver stops.
+    bool solve(int max_iterations, RefinementSummary& summary, std::string& reason, double tolerance = 1e-10);
     ViewResiduals viewResiduals(double outlier_z_score) const;
     // Sum of squared raw residuals over (residual count - free parameter count).
     double residualVariance() const;

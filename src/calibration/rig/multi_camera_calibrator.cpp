@@ -9,6 +9,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/rig/multi_camera_report.hpp"
+#include "calibration/rig/rig_held_out_validation.hpp"
 #include "calibration/rig/rig_refinement_record.hpp"
 #include "calibration/rig/rig_intrinsics.hpp"
 #include "calibration/rig/rig_refinement.hpp"
@@ -77,6 +78,44 @@ std::vector<cv::Mat> cloned(const std::vector<cv::Mat>& matrices) {
     return copies;
 }
 
+// Per camera and frame, the corners the calibration used (frames past the per-view error filter);
+// an empty entry where a camera did not see the board or the frame was filtered out.
+void usedCorners(const std::vector<RigCameraView>& views, std::vector<std::vector<cv::Mat>>& objectPoints,
+                 std::vector<std::vector<cv::Mat>>& imagePoints) {
+    for (const RigCameraView& view : views) {
+        const TargetDetections& detections = view.detections;
+        std::vector<cv::Mat> objects, images;
+        for (size_t d = 0; d < detections.successful_indices.size(); ++d) {
+            const int frame = detections.successful_indices[d];
+            if (view.low_error_frames && view.low_error_frames->count(frame) == 0) {
+                continue;
+            }
+            objects.resize(std::max<size_t>(objects.size(), frame + 1));
+            images.resize(objects.size());
+            objects[frame] = detections.object_points[d];
+            images[frame] = detections.image_points[d];
+        }
+        objectPoints.push_back(objects);
+        imagePoints.push_back(images);
+    }
+}
+
+template <typename T>
+std::vector<T> withoutValue(std::vector<T> values, const T& value) {
+    values.erase(std::remove(values.begin(), values.end(), value), values.end());
+    return values;
+}
+
+// The fitted RMS of a view of the joint refinement; NaN when it has none.
+double refinedViewRms(const RigRefinement& refinement, int camera, int frame) {
+    for (size_t v = 0; v < refinement.view_cameras.size() && v < refinement.per_view_rms_px.size(); ++v) {
+        if (refinement.view_cameras[v] == camera && refinement.view_frames[v] == frame) {
+            return refinement.per_view_rms_px[v];
+        }
+    }
+    return kNaN;
+}
+
 // reference_T_camera from the stereo solution, which maps reference coordinates into camera k's.
 cv::Mat referenceTCamera(const cv::Mat& rotation, const cv::Mat& translation) {
     cv::Mat camera_T_reference = cv::Mat::eye(4, 4, CV_64F);
@@ -112,7 +151,7 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
                                                    const std::vector<cv::Mat>& intrinsic_matrices,
                                                    const std::vector<cv::Mat>& distortion_coefficients,
                                                    const std::filesystem::path& output_path, bool refine,
-                                                   const RefinementOptions& refinement_options) {
+                                                   const RefinementOptions& refinement_options, bool heldOut) {
     checkImageLists(image_lists, num_cameras_);
     std::vector<RigCameraView> views;
     const bool intrinsicsSolvedHere = intrinsic_matrices.empty() || distortion_coefficients.empty();
@@ -150,8 +189,12 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
         last_result_.ok = last_result_.ok && !pose.empty();
     }
     has_triangulation_ = false;
+    last_result_.validation.reset();
     if (last_result_.ok) {
         validate(views);
+        if (heldOut) {
+            validateHeldOut(views, imageSize, intrinsicsSolvedHere, refinement_options);
+        }
     }
     printResults();
     if (!output_path.empty()) {
@@ -225,22 +268,7 @@ void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& vi
     problem.distortion_coefficients = last_result_.distortion_coefficients;
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
     problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
-    for (const RigCameraView& view : views) {
-        const TargetDetections& detections = view.detections;
-        std::vector<cv::Mat> objects, images;
-        for (size_t d = 0; d < detections.successful_indices.size(); ++d) {
-            const int frame = detections.successful_indices[d];
-            if (view.low_error_frames && view.low_error_frames->count(frame) == 0) {
-                continue;
-            }
-            objects.resize(std::max<size_t>(objects.size(), frame + 1));
-            images.resize(objects.size());
-            objects[frame] = detections.object_points[d];
-            images[frame] = detections.image_points[d];
-        }
-        problem.object_points.push_back(objects);
-        problem.image_points.push_back(images);
-    }
+    usedCorners(views, problem.object_points, problem.image_points);
     RigRefinement refinement = refineRig(problem, options);
     last_result_.refined = refinement.refined;
     last_result_.refinement_reason = refinement.reason;
@@ -253,6 +281,92 @@ void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& vi
         }
     }
     last_result_.refinement = std::move(refinement);
+}
+
+RigSolveWithout MultiCameraCalibrator::pairwiseWithout(const std::vector<RigCameraView>& views,
+                                                       const cv::Size& imageSize, int frame) const {
+    RigSolveWithout solve;
+    solve.reference_T_camera_list = cloned(last_result_.reference_T_camera_list);
+    solve.intrinsic_matrices = cloned(last_result_.intrinsic_matrices);
+    solve.distortion_coefficients = cloned(last_result_.distortion_coefficients);
+    const int r = reference_index_;
+    for (int k = 0; k < num_cameras_; ++k) {
+        if (k == r) {
+            continue;
+        }
+        size_t detectedInBoth = 0;
+        const std::vector<int> frames = withoutValue(sharedFrames(views[r], views[k], detectedInBoth), frame);
+        const StereoPairPoints points = frames.size() < kMinimumSharedFrames
+                                            ? StereoPairPoints()
+                                            : intersectPairCorners(frames, views[r], views[k], target_, r, k);
+        if (points.object_points.empty()) {
+            solve.reference_T_camera_list[k] = cv::Mat();  // no prediction for this camera
+            continue;
+        }
+        cv::Mat rotation, translation, essential, fundamental;
+        const SingleThreadedOpenCv repeatable;
+        cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points,
+                            solve.intrinsic_matrices[r], solve.distortion_coefficients[r], solve.intrinsic_matrices[k],
+                            solve.distortion_coefficients[k], imageSize, rotation, translation, essential, fundamental,
+                            stereo_calibrate_flags_, options_.criteria);
+        solve.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
+    }
+    solve.ok = true;
+    return solve;
+}
+
+void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
+                                            bool intrinsicsSolvedHere, const RefinementOptions& options) {
+    RigHeldOutInputs inputs;
+    inputs.reference_index = reference_index_;
+    usedCorners(views, inputs.object_points, inputs.image_points);
+    inputs.reference_T_camera_list = last_result_.reference_T_camera_list;
+    inputs.intrinsic_matrices = last_result_.intrinsic_matrices;
+    inputs.distortion_coefficients = last_result_.distortion_coefficients;
+    if (last_result_.refined && last_result_.refinement) {
+        const RigRefinement& full = *last_result_.refinement;
+        inputs.fitted_rms_px = [&full](int camera, int frame) { return refinedViewRms(full, camera, frame); };
+        // Warm-started at the refined values, with the same model as the calibration.
+        RigRefinementProblem problem;
+        problem.reference_index = reference_index_;
+        problem.reference_T_camera_list = full.reference_T_camera_list;
+        problem.intrinsic_matrices = full.intrinsic_matrices;
+        problem.distortion_coefficients = full.distortion_coefficients;
+        problem.refine_intrinsics = full.intrinsics_refined;
+        problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+        for (size_t k = 0; k < full.frames_used.size() && k < full.reference_T_target_list.size(); ++k) {
+            const auto frame = static_cast<size_t>(full.frames_used[k]);
+            problem.reference_T_target_list.resize(std::max(problem.reference_T_target_list.size(), frame + 1));
+            problem.reference_T_target_list[frame] = full.reference_T_target_list[k];
+        }
+        inputs.solve_without = [&problem, &inputs, &options](int frame) {
+            RigRefinementProblem without = problem;
+            without.object_points = inputs.object_points;
+            without.image_points = inputs.image_points;
+            for (size_t k = 0; k < without.object_points.size(); ++k) {
+                if (static_cast<size_t>(frame) < without.object_points[k].size()) {
+                    without.object_points[k][frame] = cv::Mat();
+                    without.image_points[k][frame] = cv::Mat();
+                }
+            }
+            const RigRefinement refit = resolveRigQuietly(without, options);
+            RigSolveWithout solve;
+            solve.ok = refit.refined;
+            solve.reason = refit.reason;
+            solve.reference_T_camera_list = refit.reference_T_camera_list;
+            solve.intrinsic_matrices = refit.intrinsic_matrices;
+            solve.distortion_coefficients = refit.distortion_coefficients;
+            return solve;
+        };
+        last_result_.validation = validateRigHeldOut(inputs);
+    } else {
+        inputs.solve_without = [this, &views, &imageSize](int frame) { return pairwiseWithout(views, imageSize, frame); };
+        last_result_.validation = validateRigHeldOut(inputs);
+    }
+    if (!last_result_.validation->validated) {
+        logMessage(LogLevel::Warning,
+                   "[MultiCameraCalibrator] Held-out validation not done: " + last_result_.validation->reason);
+    }
 }
 
 void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
@@ -276,6 +390,9 @@ void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const
     record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
     if (last_result_.refinement) {
         record.refinement = rigRefinementRecord(last_result_);
+    }
+    if (last_result_.validation) {
+        record.validation = heldOutViewsRecord(*last_result_.validation);
     }
     io::save_multi_camera_calibration(output_path, record);
 }

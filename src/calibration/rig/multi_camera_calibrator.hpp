@@ -16,6 +16,7 @@
 namespace velk::calibration {
 
 struct RigCameraView;
+struct RigSolveWithout;
 
 // Calibrates a rig of synchronized cameras against one reference camera, pair by pair with
 // cv::stereoCalibrate, and checks the rig by triangulating the target.
@@ -35,11 +36,14 @@ public:
     // per camera unless both intrinsic lists are given. The stored result is updated in place; a camera
     // whose pair is skipped loses its pose and pair error, so that ok reports this run only.
     // With refine, the pairwise poses are refined jointly over every frame seen by two or more cameras.
+    // With validate, each frame is left out in turn and predicted by the rig solved without it (the
+    // result's validation); a rig that cannot be validated keeps its calibration and says why.
     MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                 const std::vector<cv::Mat>& intrinsic_matrices = {},
                                 const std::vector<cv::Mat>& distortion_coefficients = {},
                                 const std::filesystem::path& output_path = std::filesystem::path(),
-                                bool refine = false, const RefinementOptions& refinement_options = RefinementOptions());
+                                bool refine = false, const RefinementOptions& refinement_options = RefinementOptions(),
+                                bool validate = false);
 
     // Triangulates the ChArUco corners of one frame with the calibrated rig; changes nothing.
     TriangulationReport triangulate(const std::vector<std::vector<cv::Mat>>& image_lists, int frame_index = 0) const;
@@ -63,6 +67,12 @@ private:
     // Replaces the pairwise values by the jointly refined ones when the refinement succeeds.
     void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
                          const RefinementOptions& options);
+    // Leave-one-frame-out validation of the result just calibrated.
+    void validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
+                         bool intrinsicsSolvedHere, const RefinementOptions& options);
+    // The pairwise stereo solution without one frame, with nothing logged.
+    RigSolveWithout pairwiseWithout(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
+                                           int frame) const;
     // Triangulates frame 0; a failure is logged and leaves no report.
     void validate(const std::vector<RigCameraView>& views);
     TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views) const;

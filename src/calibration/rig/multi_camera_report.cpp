@@ -128,6 +128,9 @@ std::string formatMultiCameraReport(const MultiCameraReportInput& input) {
     if (input.result.refinement) {
         writeRefinement(text, input.result);
     }
+    if (input.result.validation) {
+        text << formatHeldOutViewsSection(*input.result.validation, "frame");
+    }
     if (input.triangulation != nullptr) {
         writeTriangulation(text, *input.triangulation, input.square_length_m);
     }

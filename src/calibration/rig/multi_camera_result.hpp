@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "calibration/refinement/held_out_views.hpp"
 #include "calibration/rig/rig_refinement.hpp"
 
 namespace velk::calibration {
@@ -26,6 +27,9 @@ struct MultiCameraResult {
     std::string refinement_reason;
     std::vector<cv::Mat> pairwise_reference_T_camera_list;
     std::optional<RigRefinement> refinement;
+    // Leave-one-frame-out validation, when asked for: each non-reference camera's corners in a frame
+    // predicted from the reference camera's board pose by the rig solved without that frame.
+    std::optional<HeldOutViews> validation;
 };
 
 // A copy that shares no matrix buffer with the original.

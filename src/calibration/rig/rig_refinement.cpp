@@ -54,6 +54,14 @@ size_t frameCount(const RigRefinementProblem& problem) {
 
 // reference_T_target of a frame: the mean over the cameras that can pose it; empty when fewer than two saw it.
 cv::Mat startingBoardPose(const RigRefinementProblem& problem, size_t frame) {
+    const auto& given = problem.reference_T_target_list;
+    if (frame < given.size() && !given[frame].empty()) {
+        size_t seenBy = 0;
+        for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
+            seenBy += included(problem, k) && seen(problem, k, frame);
+        }
+        return seenBy >= 2 ? given[frame].clone() : cv::Mat();
+    }
     std::vector<cv::Mat> estimates;
     for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
         if (!included(problem, k) || !seen(problem, k, frame)) {
@@ -82,10 +90,12 @@ RigRefinement startingValues(const RigRefinementProblem& problem) {
     return result;
 }
 
-RigRefinement keepStartingValues(const RigRefinementProblem& problem, const std::string& reason) {
+RigRefinement keepStartingValues(const RigRefinementProblem& problem, const std::string& reason, bool reported) {
     RigRefinement result = startingValues(problem);
     result.reason = reason;
-    logRefinementKept(kComponent, reason);
+    if (reported) {
+        logRefinementKept(kComponent, reason);
+    }
     return result;
 }
 
@@ -95,9 +105,8 @@ struct RigBlocks {
     std::map<size_t, int> frames;   // frame -> reference_T_target block
 };
 
-}  // namespace
-
-RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options) {
+// reported: log the outcome and compute the covariance; otherwise a silent solve of the values alone.
+RigRefinement refineRigWith(const RigRefinementProblem& problem, const RefinementOptions& options, bool reported) {
     checkProblem(problem);
     ReprojectionProblem solver(options.huber_scale_px);
     RigBlocks blocks;
@@ -111,7 +120,7 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
             }
         }
     } catch (const std::invalid_argument& error) {
-        return keepStartingValues(problem, error.what());
+        return keepStartingValues(problem, error.what(), reported);
     }
 
     RigRefinement result = startingValues(problem);
@@ -135,12 +144,14 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
     }
     if (result.frames_used.size() < kMinimumFrames || blocks.poses.size() < 2) {
         return keepStartingValues(problem, "too few frames seen by two or more cameras (" +
-                                               std::to_string(result.frames_used.size()) + ")");
+                                               std::to_string(result.frames_used.size()) + ")", reported);
     }
 
     std::string reason;
-    if (!solver.solve(options.max_iterations, result.summary, reason)) {
-        RigRefinement kept = keepStartingValues(problem, reason);
+    // A quiet re-solve starts at a solution and only predicts: the rounds' tolerance of the
+    // errors-in-variables solve moves its values by far less than their uncertainty.
+    if (!solver.solve(options.max_iterations, result.summary, reason, reported ? 1e-10 : 1e-7)) {
+        RigRefinement kept = keepStartingValues(problem, reason, reported);
         kept.summary = result.summary;
         return kept;
     }
@@ -151,8 +162,8 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
     for (const auto& entry : blocks.cameras) {
         cameraBlocks.push_back(entry.second);
     }
-    if (!solver.computeCovariance(poseBlocks, cameraBlocks, reason)) {
-        RigRefinement kept = keepStartingValues(problem, reason);
+    if (reported && !solver.computeCovariance(poseBlocks, cameraBlocks, reason)) {
+        RigRefinement kept = keepStartingValues(problem, reason, reported);
         kept.summary = result.summary;
         return kept;
     }
@@ -163,9 +174,12 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
     result.intrinsic_sigmas.assign(problem.reference_T_camera_list.size(), {});
     for (const auto& [k, pose] : blocks.poses) {
         result.reference_T_camera_list[k] = solver.pose(pose);
-        result.camera_sigmas[k] = solver.poseSigma(pose);
         result.intrinsic_matrices[k] = solver.intrinsicMatrix(blocks.cameras[k]);
         result.distortion_coefficients[k] = solver.distortion(blocks.cameras[k]);
+        if (!reported) {
+            continue;
+        }
+        result.camera_sigmas[k] = solver.poseSigma(pose);
         if (problem.refine_intrinsics) {
             result.intrinsic_sigmas[k] = solver.intrinsicSigmas(blocks.cameras[k]);
         }
@@ -173,9 +187,21 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
     for (const auto& entry : blocks.frames) {
         result.reference_T_target_list.push_back(solver.pose(entry.second));
     }
-    storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
-    logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+    if (reported) {
+        storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
+        logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+    }
     return result;
+}
+
+}  // namespace
+
+RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options) {
+    return refineRigWith(problem, options, true);
+}
+
+RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options) {
+    return refineRigWith(problem, options, false);
 }
 
 }  // namespace velk::calibration

@@ -23,6 +23,9 @@ struct RigRefinementProblem {
     std::vector<std::vector<cv::Mat>> image_points;   // [camera][frame], N x 2
     bool refine_intrinsics = false;
     int calibration_flags = 0;  // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+    // Optional start of reference_T_target per frame (a re-solve from an earlier solution); frames
+    // past its end or with an empty entry start from their corners.
+    std::vector<cv::Mat> reference_T_target_list;
 };
 
 struct RigRefinement {
@@ -51,5 +54,9 @@ struct RigRefinement {
 // refined false and the reason, and a WARNING line is logged. Throws std::invalid_argument for
 // lists that do not have one entry per camera.
 RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options = RefinementOptions());
+
+// The same solve with nothing logged and no covariance, sigmas or residuals: the refined values
+// alone, for re-solves that only predict (held-out validation).
+RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options);
 
 }  // namespace velk::calibration

@@ -21,14 +21,16 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     common.add_report_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
-def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion):
-    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written)."""
+def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion, validate=False):
+    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written);
+    with validate, each view is also predicted by TSAI solved without it (the result's validation)."""
     return calibrator_class(target, options).calibrate(
         data.robot_T_tcp_list, data.images, "TSAI", intrinsic_matrix=intrinsic_matrix,
-        distortion_coefficients=distortion)
+        distortion_coefficients=distortion, validate=validate)
 
 
 def run(args) -> int:
@@ -40,7 +42,8 @@ def run(args) -> int:
     names = FrameNames(data.image_names)
     with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
         with output.captured() as caught:
-            views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion)
+            views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion,
+                                   validate=args.validate)
     cameras = views.camera_T_target_list
     if len(cameras) < 4:
         hint = common.detection_hint(printed, data.images)
@@ -63,12 +66,16 @@ def run(args) -> int:
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     print(variety, end="")
     print(comparison, end="")
+    validation = views.validation
+    for line in common.held_out_lines(validation):
+        print(f"TSAI, held out: {names.rename(line)}")
     if args.report:
         from ..report import sections
 
-        common.write_report(args.report, "Hand-eye data check",
-                            [sections.rotation_section(cameras, stats, variety),
-                             sections.method_section(methods, comparison)])
+        parts = [sections.rotation_section(cameras, stats, variety), sections.method_section(methods, comparison)]
+        if validation is not None and validation.validated:
+            parts.append(sections.held_out_section(validation))
+        common.write_report(args.report, "Hand-eye data check", parts)
     consistency = views.consistency if views.has_consistency else None
     spread_mm = consistency.mean_translation_m * 1000.0 if consistency is not None else None
     distances = list(consistency.distances_m) if consistency is not None else [

@@ -32,6 +32,23 @@ def add_refine_option(parser) -> None:
                              "with 1-sigma uncertainties (default: on; --no-refine for the closed form alone)")
 
 
+def add_validate_option(parser) -> None:
+    parser.add_argument("--validate", action=argparse.BooleanOptionalAction, default=True,
+                        help="predict every picture from a calibration without it, to show the accuracy to expect "
+                             "on new pictures (default: on; --no-validate skips it)")
+
+
+def held_out_lines(validation) -> list[str]:
+    """The printed lines of a held-out validation: its sentence and the skipped pictures, or why not."""
+    if validation is None:
+        return []
+    if not validation.validated:
+        lines = [f"Held-out validation not done: {validation.reason}"]
+    else:
+        lines = [validation.sentence() + ". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames)]
+    return lines + [f"  skipped {entry}" for entry in validation.skipped]
+
+
 def load_target(args):
     """(description, library target) of --target."""
     printed = load_target_file(args.target)

@@ -44,9 +44,7 @@ def add_parser(commands, common_options) -> None:
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     common.add_refine_option(parser)
-    parser.add_argument("--validate", action=argparse.BooleanOptionalAction, default=True,
-                        help="predict every picture from a calibration without it, to show the accuracy to expect "
-                             "at new poses (default: on; --no-validate skips it)")
+    common.add_validate_option(parser)
     parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
                         help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
                              "0 0 takes the robot poses as exact (default: estimated from the data)")
@@ -200,7 +198,8 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
         parts.append(sections.robot_correction_section(refinement, labels))
     validation = result.validation
     if validation is not None and validation.validated:
-        parts.append(sections.held_out_section(validation))
+        parts.append(sections.held_out_section(
+            validation, (lambda frame: f"frame {names.label(frame)}") if names is not None else None))
     if comparison is not None:
         saved = summary.transforms[0]
         saved_name = f"saved ({'refined' if saved.sigma is not None else 'closed form'})"

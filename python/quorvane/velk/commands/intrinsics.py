@@ -24,6 +24,7 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("-o", "--output", default="intrinsics.json",
                         help="record file, or folder for intrinsics.json (default: %(default)s)")
     common.add_report_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -36,6 +37,7 @@ def _summary(result, names, rms: float) -> str:
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
+    lines += ["  " + line for line in common.held_out_lines(result.validation)]
     return "\n".join(lines)
 
 
@@ -87,8 +89,12 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
     rms = dict(zip(result.successful_indices, errors))
     captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms else "target not found")
                 for k, name in enumerate(names)]
+    validation = result.validation
+    held_out = ([sections.held_out_views_section(validation, names)]
+                if validation is not None and validation.validated else [])
     return [
         sections.summary_section(summary_of(result, threshold, names, detections), verdict),
+        *held_out,
         sections.view_error_section(errors, threshold, labels, "the calibration (per-view RMS of the solve)"),
         sections.residual_vector_section(images[result.successful_indices[worst]], views.detected[worst],
                                          views.projected[worst], f"{labels[worst]} (largest error)"),
@@ -114,7 +120,7 @@ def run(args) -> int:
     with progress.detection(common.intrinsic_options(args), len(images)) as options:
         calibrator = _velk.IntrinsicCalibrator(target, options)
         with output.captured() as caught:
-            result = calibrator.calibrate(images)
+            result = calibrator.calibrate(images, validate=args.validate)
     hint = None if result.ok else common.detection_hint(printed, images)
     if hint:
         common.without_not_found_lines(caught)
@@ -126,6 +132,8 @@ def run(args) -> int:
     # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
     rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
     print(_summary(result, names, rms) if not args.quiet else f"RMS reprojection error: {rms:.4f} px over every corner")
+    if args.quiet:
+        print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation)), end="")
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
     records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},

@@ -29,6 +29,7 @@ def add_parser(commands, common_options) -> None:
                         help="folder or file for multi_camera_calibration.json (default: DATASET_DIR)")
     common.add_report_option(parser)
     common.add_refine_option(parser)
+    common.add_validate_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -93,6 +94,8 @@ def report_sections(calibrator, result, data, target, options, verdict=None, fra
     triangulation = (calibrator.triangulate(data.image_lists) if isinstance(target, _velk.CharucoTarget)
                      else None)
     parts.append(sections.rig_section(result, names, triangulation))
+    if result.validation is not None and result.validation.validated:
+        parts.append(sections.held_out_views_section(result.validation))
     for k, name in enumerate(names):
         if np.asarray(result.intrinsic_matrices[k]).shape == (3, 3):
             image_size = data.image_lists[k][0].shape[1::-1]
@@ -124,7 +127,8 @@ def run(args) -> int:
     with progress.detection(common.intrinsic_options(args, base), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
         with output_text.captured() as caught:
-            result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine)
+            result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine,
+                                          validate=args.validate)
     names = FrameNames(data.capture_names)
     output_text.replay(caught, args.quiet, names.rename)
     if not result.ok:
@@ -133,6 +137,8 @@ def run(args) -> int:
                     "shared with the reference camera (see the log lines above)")
     errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
     print(f"Calibrated {cameras} cameras; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
+    for line in common.held_out_lines(result.validation):
+        print(names.rename(line))
     verdict = judge_rig(result, list(result.pair_reprojection_errors))
     record = output if output.suffix else output / "multi_camera_calibration.json"
     if record.is_file():

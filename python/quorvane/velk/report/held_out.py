@@ -5,7 +5,9 @@ from __future__ import annotations
 from .figure import new_figure, to_svg
 
 
-def figure_svg(frames, held_out, fitted, median: float, worst) -> str:
+def figure_svg(frames, held_out, fitted, median: float, worst, labels=None) -> str:
+    """labels: one per bar pair (default "frame N"); a rig names camera and frame."""
+    labels = list(labels) if labels is not None else [f"frame {f}" for f in frames]
     figure = new_figure(8.0, 3.4)
     axes = figure.add_subplot()
     positions = list(range(len(frames)))
@@ -20,10 +22,11 @@ def figure_svg(frames, held_out, fitted, median: float, worst) -> str:
     line.set_gid("held-out-median")
     for k, frame in enumerate(frames):
         if frame in worst:
-            axes.annotate(f"frame {frame}", (positions[k] - width / 2, held_out[k]), textcoords="offset points",
-                          xytext=(0, 3), ha="center", fontsize=7, gid=f"held-out-worst-{frame}")
+            gid = f"held-out-worst-{frame}" if labels[k] == f"frame {frame}" else f"held-out-worst-{k}"
+            axes.annotate(labels[k], (positions[k] - width / 2, held_out[k]), textcoords="offset points",
+                          xytext=(0, 3), ha="center", fontsize=7, gid=gid)
     axes.set_xticks(positions)
-    axes.set_xticklabels([f"frame {f}" for f in frames], rotation=60, ha="right", fontsize=7)
+    axes.set_xticklabels(labels, rotation=60, ha="right", fontsize=7)
     axes.set_ylabel("RMS corner error [px]")
     axes.set_ylim(0.0, 1.25 * max(max(held_out, default=0.0), max(fitted, default=0.0), 1e-9))
     axes.legend(loc="upper right", fontsize=8)

@@ -96,17 +96,34 @@ def robot_correction_section(refinement, labels) -> Section:
     return Section("robot-corrections", "Robot pose corrections", body, note)
 
 
-def held_out_section(validation) -> Section:
-    """Every picture predicted from a calibration solved without it, beside its fitted residual."""
+def held_out_section(validation, label=None) -> Section:
+    """Every picture predicted from a calibration solved without it, beside its fitted residual. label: the name
+    of the picture at a position of the list given (default "frame N")."""
     frames = list(validation.frames)
+    label = label or (lambda frame: f"frame {frame}")
     note = (f"Predicts pictures it did not see to {validation.median_px:.1f} px (median), "
             f"{validation.median_mm:.1f} mm / {validation.median_deg:.2f} deg")
     if validation.observed_over_predicted == validation.observed_over_predicted:  # not NaN
         note += f"; observed/predicted {validation.observed_over_predicted:.1f}"
-    note += (". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames) +
+    note += (". Worst: " + ", ".join(label(f) for f in validation.worst_frames) +
              ". Expect about the held-out error at new robot poses; the fitted residual flatters.")
     body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
-                               validation.median_px, set(validation.worst_frames))
+                               validation.median_px, set(validation.worst_frames), [label(f) for f in frames])
+    return Section("held-out", "Held-out prediction per picture", body, note)
+
+
+def held_out_views_section(validation, labels=None) -> Section:
+    """Intrinsics or rig: every picture predicted from a calibration solved without it, beside its fitted
+    residual; a rig shows one bar pair per camera and frame."""
+    frames = list(validation.frames)
+    cameras = list(validation.cameras)
+    many = len(set(cameras)) > 1
+    names = [f"cam {c} frame {f}" if many else (labels[f] if labels else f"frame {f}")
+             for c, f in zip(cameras, frames)]
+    note = (validation.sentence() + ". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames) +
+            ". Expect about the held-out error on new pictures; the fitted residual flatters.")
+    body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
+                               validation.median_px, set(validation.worst_frames), labels=names)
     return Section("held-out", "Held-out prediction per picture", body, note)
 
 
