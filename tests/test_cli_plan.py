@@ -127,9 +127,9 @@ def test_eye_to_hand_poses_chosen_from_a_file_of_reachable_poses(tmp_path, targe
 
 
 def planning_target():
-    from quorvane.velk.target_file import TargetSpec
+    from quorvane.velk.target_file import PrintedTarget
 
-    return TargetSpec(kind="charuco", squares_x=9, squares_y=7, square_length=0.04, marker_length=0.03,
+    return PrintedTarget(kind="charuco", squares_x=9, squares_y=7, square_length=0.04, marker_length=0.03,
                       dictionary="DICT_5X5_100")
 
 

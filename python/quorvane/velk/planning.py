@@ -54,7 +54,7 @@ def guess_camera_matrix(image_size, horizontal_fov_deg: float) -> np.ndarray:
 
 
 def target_corners(printed) -> np.ndarray:
-    """The corners a detector finds on a target (a :class:`~quorvane.velk.target_file.TargetSpec`), N x 3."""
+    """The corners a detector finds on a target (a :class:`~quorvane.velk.target_file.PrintedTarget`), N x 3."""
     if printed.kind == "chessboard":
         columns, rows, step = printed.cols, printed.rows, printed.square_size
         return np.array([[c * step, r * step, 0.0] for r in range(rows) for c in range(columns)])

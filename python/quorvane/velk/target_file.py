@@ -52,7 +52,7 @@ class TargetFileError(ValueError):
 
 
 @dataclass(frozen=True)
-class TargetSpec:
+class PrintedTarget:
     """The description of one printed target, as a target file holds it."""
 
     kind: str
@@ -148,7 +148,7 @@ def _field_value(document: dict, name: str, kind_of_value):
     return float(value)
 
 
-def _check_geometry(printed: TargetSpec) -> None:
+def _check_geometry(printed: PrintedTarget) -> None:
     if printed.kind == "chessboard" and (printed.cols < 2 or printed.rows < 2):
         raise TargetFileError("target: a chessboard needs at least 2 x 2 inner corners")
     if printed.kind in ("aruco", "circle_grid"):
@@ -191,7 +191,7 @@ def _first_marker_id(document: dict) -> int:
     return value
 
 
-def printed_from_json(document) -> TargetSpec:
+def printed_from_json(document) -> PrintedTarget:
     """Checks a parsed target file and returns its description."""
     if not isinstance(document, dict):
         raise TargetFileError("target: the file must hold a JSON object")
@@ -206,12 +206,12 @@ def printed_from_json(document) -> TargetSpec:
         values["first_marker_id"] = _first_marker_id(document)
     if kind == "circle_grid":
         values["asymmetric"] = _flag(document, "asymmetric")
-    printed = TargetSpec(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
+    printed = PrintedTarget(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
     _check_geometry(printed)
     return printed
 
 
-def load_target_file(path) -> TargetSpec:
+def load_target_file(path) -> PrintedTarget:
     """Reads and checks a target file; every failure is a TargetFileError."""
     path = Path(path)
     try:
@@ -221,7 +221,7 @@ def load_target_file(path) -> TargetSpec:
     return target_from_bytes(data, str(path))
 
 
-def target_from_bytes(data: bytes, name: str = "target file") -> TargetSpec:
+def target_from_bytes(data: bytes, name: str = "target file") -> PrintedTarget:
     """Checks the contents of a target file; ``name`` names it in errors."""
     try:
         document = json.loads(data.decode("utf-8"))
@@ -234,7 +234,7 @@ def target_from_bytes(data: bytes, name: str = "target file") -> TargetSpec:
     return printed_from_json(document)
 
 
-def save_target_file(path, printed: TargetSpec) -> Path:
+def save_target_file(path, printed: PrintedTarget) -> Path:
     path = Path(path)
     path.write_text(json.dumps(printed.to_json(), indent=2) + "\n", encoding="utf-8")
     return path

@@ -5,7 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from ..printing.page import choose_paper, output_format, render_page, vector_page, write_page
-from ..target_file import DEFAULT_DICTIONARY, TargetSpec, save_target_file, printed_from_json
+from ..target_file import DEFAULT_DICTIONARY, PrintedTarget, save_target_file, printed_from_json
 
 
 def _add_output_options(parser) -> None:
@@ -55,7 +55,7 @@ def add_parser(commands, common) -> None:
     parser.set_defaults(run=run)
 
 
-def printed_from_arguments(args) -> TargetSpec:
+def printed_from_arguments(args) -> PrintedTarget:
     if args.kind == "chessboard":
         document = {"kind": "chessboard", "cols": args.cols, "rows": args.rows, "square_size": args.square}
     elif args.kind == "charuco":

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import numpy as np
 
-from ..target_file import TargetSpec
+from ..target_file import PrintedTarget
 
 METRES_PER_INCH = 0.0254
 
@@ -13,7 +13,7 @@ def pixels_per_metre(dpi: float) -> float:
     return dpi / METRES_PER_INCH
 
 
-def pattern_size_m(printed: TargetSpec) -> tuple[float, float]:
+def pattern_size_m(printed: PrintedTarget) -> tuple[float, float]:
     """Width and height of the printed pattern (without its quiet zone), metres."""
     if printed.kind == "chessboard":
         return (printed.cols + 1) * printed.square_size, (printed.rows + 1) * printed.square_size
@@ -27,7 +27,7 @@ def pattern_size_m(printed: TargetSpec) -> tuple[float, float]:
             printed.markers_y * printed.marker_length + (printed.markers_y - 1) * printed.marker_separation)
 
 
-def quiet_zone_m(printed: TargetSpec) -> float:
+def quiet_zone_m(printed: PrintedTarget) -> float:
     """White border kept around the pattern: one square, one marker for an ArUco grid, one spacing for circles."""
     if printed.kind == "chessboard":
         return printed.square_size
@@ -38,7 +38,7 @@ def quiet_zone_m(printed: TargetSpec) -> float:
     return printed.marker_length
 
 
-def _chessboard(printed: TargetSpec, ppm: float) -> np.ndarray:
+def _chessboard(printed: PrintedTarget, ppm: float) -> np.ndarray:
     # Every edge is rounded on its own, so no error accumulates along the board.
     xs = np.round(np.arange(printed.cols + 2) * printed.square_size * ppm).astype(int)
     ys = np.round(np.arange(printed.rows + 2) * printed.square_size * ppm).astype(int)
@@ -68,7 +68,7 @@ def _circle_grid(printed, ppm: float) -> np.ndarray:
     return np.rint(image).astype(np.uint8)
 
 
-def _opencv_board(printed: TargetSpec):
+def _opencv_board(printed: PrintedTarget):
     import cv2
 
     dictionary = cv2.aruco.getPredefinedDictionary(printed.build().aruco_dict_id)
@@ -83,7 +83,7 @@ def _opencv_board(printed: TargetSpec):
                                dictionary, ids)
 
 
-def pattern_image(printed: TargetSpec, dpi: float) -> np.ndarray:
+def pattern_image(printed: PrintedTarget, dpi: float) -> np.ndarray:
     """The pattern as an 8-bit grey image at ``dpi`` pixels per inch (0 black, 255 white)."""
     ppm = pixels_per_metre(dpi)
     if printed.kind == "chessboard":

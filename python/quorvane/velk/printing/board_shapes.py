@@ -5,14 +5,14 @@ from __future__ import annotations
 
 import numpy as np
 
-from ..target_file import TargetSpec
+from ..target_file import PrintedTarget
 from .board_image import pattern_size_m
 
 #: One black rectangle: left, top, width, height in millimetres.
 Rectangle = tuple[float, float, float, float]
 
 
-def _chessboard(printed: TargetSpec) -> list[Rectangle]:
+def _chessboard(printed: PrintedTarget) -> list[Rectangle]:
     side = printed.square_size * 1000.0
     return [(col * side, row * side, side, side)
             for row in range(printed.rows + 1) for col in range(printed.cols + 1)
@@ -43,7 +43,7 @@ def _module_runs(modules: np.ndarray, left: float, top: float, module: float) ->
     return rectangles
 
 
-def _markers(printed: TargetSpec, board) -> list[Rectangle]:
+def _markers(printed: PrintedTarget, board) -> list[Rectangle]:
     """Every marker of an OpenCV board, from its object points (metres; x right, y down from the top left)."""
     dictionary = board.getDictionary()
     bits = dictionary.markerSize
@@ -56,7 +56,7 @@ def _markers(printed: TargetSpec, board) -> list[Rectangle]:
     return rectangles
 
 
-def _charuco_squares(printed: TargetSpec, board) -> list[Rectangle]:
+def _charuco_squares(printed: PrintedTarget, board) -> list[Rectangle]:
     """The black squares: those that hold no marker (legacy or not, the markers sit in the white ones)."""
     side = printed.square_length * 1000.0
     centres = [np.asarray(c, np.float64).reshape(-1, 3).mean(axis=0)[:2] * 1000.0 for c in board.getObjPoints()]
@@ -66,7 +66,7 @@ def _charuco_squares(printed: TargetSpec, board) -> list[Rectangle]:
             if (col, row) not in holding]
 
 
-def pattern_rectangles(printed: TargetSpec) -> list[Rectangle]:
+def pattern_rectangles(printed: PrintedTarget) -> list[Rectangle]:
     """The black parts of the printed pattern, without its quiet zone."""
     if printed.kind == "chessboard":
         return _chessboard(printed)
@@ -77,6 +77,6 @@ def pattern_rectangles(printed: TargetSpec) -> list[Rectangle]:
     return squares + _markers(printed, board)
 
 
-def pattern_size_mm(printed: TargetSpec) -> tuple[float, float]:
+def pattern_size_mm(printed: PrintedTarget) -> tuple[float, float]:
     width_m, height_m = pattern_size_m(printed)
     return width_m * 1000.0, height_m * 1000.0

@@ -10,7 +10,7 @@ from pathlib import Path
 
 import numpy as np
 
-from ..target_file import TargetSpec
+from ..target_file import PrintedTarget
 from .board_image import METRES_PER_INCH, pattern_image, pattern_size_m, quiet_zone_m
 
 PAPER_SIZES_MM = {"A4": (210.0, 297.0), "A3": (297.0, 420.0), "letter": (215.9, 279.4), "A2": (420.0, 594.0),
@@ -47,14 +47,14 @@ def parse_paper(text: str) -> Paper:
     return Paper(f"{match.group(1)}x{match.group(2)}mm", float(match.group(1)), float(match.group(2)))
 
 
-def _content_mm(printed: TargetSpec) -> tuple[float, float]:
+def _content_mm(printed: PrintedTarget) -> tuple[float, float]:
     """Pattern with its quiet zone, and the caption under it, in millimetres."""
     width_m, height_m = pattern_size_m(printed)
     zone_m = quiet_zone_m(printed)
     return (width_m + 2 * zone_m) * 1000.0, (height_m + 2 * zone_m) * 1000.0 + (CAPTION_LINES + 1) * CAPTION_LINE_MM
 
 
-def fit_orientation(printed: TargetSpec, paper: Paper) -> tuple[float, float]:
+def fit_orientation(printed: PrintedTarget, paper: Paper) -> tuple[float, float]:
     """Page width and height in mm, portrait or landscape, whichever holds the board; refuses a board too large."""
     need_w, need_h = _content_mm(printed)
     for width, height in ((paper.width_mm, paper.height_mm), (paper.height_mm, paper.width_mm)):
@@ -67,7 +67,7 @@ def fit_orientation(printed: TargetSpec, paper: Paper) -> tuple[float, float]:
         f"{PRINTER_MARGIN_MM:g} mm margins; choose larger paper or smaller squares")
 
 
-def smallest_paper(printed: TargetSpec) -> Paper:
+def smallest_paper(printed: PrintedTarget) -> Paper:
     """The smallest sheet of A4 to A0 that holds the board with its quiet zone and caption."""
     for name in AUTO_PAPERS:
         paper = parse_paper(name)
@@ -81,7 +81,7 @@ def smallest_paper(printed: TargetSpec) -> Paper:
                     "with its quiet zone and caption; choose smaller squares")
 
 
-def choose_paper(text: str, printed: TargetSpec) -> Paper:
+def choose_paper(text: str, printed: PrintedTarget) -> Paper:
     """--paper: ``auto`` for the smallest sheet that fits, else as parse_paper reads it."""
     return smallest_paper(printed) if text.strip().lower() == "auto" else parse_paper(text)
 
@@ -98,7 +98,7 @@ class Layout:
     caption_top: float
 
 
-def page_layout(printed: TargetSpec, paper: Paper) -> Layout:
+def page_layout(printed: PrintedTarget, paper: Paper) -> Layout:
     page_w, page_h = fit_orientation(printed, paper)
     pattern_w_mm, pattern_h_mm = (v * 1000.0 for v in pattern_size_m(printed))
     content_w, content_h = _content_mm(printed)
@@ -108,7 +108,7 @@ def page_layout(printed: TargetSpec, paper: Paper) -> Layout:
                   top + pattern_h_mm + zone)
 
 
-def vector_page(printed: TargetSpec, paper: Paper, target_file_name: str):
+def vector_page(printed: PrintedTarget, paper: Paper, target_file_name: str):
     """The page as exact rectangles and text, for the PDF."""
     from .board_shapes import pattern_rectangles
     from .vector_pdf import VectorPage
@@ -124,7 +124,7 @@ def vector_page(printed: TargetSpec, paper: Paper, target_file_name: str):
     return page
 
 
-def caption_lines(printed: TargetSpec, target_file_name: str) -> list[str]:
+def caption_lines(printed: PrintedTarget, target_file_name: str) -> list[str]:
     if printed.kind == "chessboard":
         check = f"one square = {printed.square_size * 1000:.2f} mm"
     elif printed.kind == "charuco":
@@ -147,7 +147,7 @@ def _font(pixels: int):
         return ImageFont.load_default()
 
 
-def render_page(printed: TargetSpec, paper: Paper, dpi: float, target_file_name: str):
+def render_page(printed: PrintedTarget, paper: Paper, dpi: float, target_file_name: str):
     """The whole page as a grey Pillow image at ``dpi``."""
     from PIL import Image, ImageDraw
 
