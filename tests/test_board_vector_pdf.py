@@ -1,8 +1,6 @@
 """velk board PDF pages: vector shapes measured on the page rasterised at 600 dpi, and --paper auto."""
 
 import re
-import shutil
-import subprocess
 import zlib
 
 import numpy as np
@@ -10,22 +8,13 @@ import pytest
 
 import _velk
 from quorvane.velk import cli
+from rasterised_pages import rasterise
 from quorvane.velk.printing.page import page_layout, parse_paper, smallest_paper
 from quorvane.velk.target_file import load_target_file, printed_from_json
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 
 DPI = 600
-
-
-def rasterise(pdf, dpi, tmp_path):
-    if shutil.which("pdftoppm") is None:
-        pytest.skip("pdftoppm (Debian poppler-utils) is not installed; scripts/setup.sh installs it")
-    import cv2
-
-    subprocess.run(["pdftoppm", "-r", str(dpi), "-gray", "-singlefile", "-png", str(pdf), str(tmp_path / "page")],
-                   check=True)
-    return cv2.imread(str(tmp_path / "page.png"), cv2.IMREAD_GRAYSCALE)
 
 
 def dark_runs(profile):

@@ -2,28 +2,16 @@
 
 import json
 import re
-import shutil
-import subprocess
 
 import numpy as np
 import pytest
 
 import _velk
 from quorvane.velk import cli
+from rasterised_pages import rasterise
 from quorvane.velk.target_file import TargetFileError, load_target_file, printed_from_json
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
-
-
-def rasterise(pdf, dpi, tmp_path):
-    """The PDF's first page as a grey image at ``dpi``, by poppler's pdftoppm."""
-    if shutil.which("pdftoppm") is None:
-        pytest.skip("pdftoppm (Debian poppler-utils) is not installed; scripts/setup.sh installs it")
-    import cv2
-
-    subprocess.run(["pdftoppm", "-r", str(dpi), "-gray", "-singlefile", "-png", str(pdf), str(tmp_path / "page")],
-                   check=True)
-    return cv2.imread(str(tmp_path / "page.png"), cv2.IMREAD_GRAYSCALE)
 
 
 def square_edges(row_pixels):

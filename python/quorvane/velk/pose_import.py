@@ -28,6 +28,8 @@ import numpy as np
 
 import _velk
 
+from .input_values import short_repr as _short
+
 FORMATS = ("xyz-quat", "xyz-rotvec", "xyz-euler-deg", "matrix")
 QUATERNION_ORDERS = ("wxyz", "xyzw")
 UNITS = {"m": 1.0, "mm": 0.001}
@@ -256,14 +258,6 @@ def _json_values(entry, fmt: str, where: str) -> list[float]:
         except OverflowError:
             raise PoseImportError(f"{where}: column {column} is too large a number") from None
     return values
-
-
-def _short(value) -> str:
-    try:
-        text = repr(value)
-    except ValueError:  # an integer with more digits than Python prints
-        return "a number too long to print"
-    return text if len(text) <= 40 else text[:20] + f"... ({len(text)} characters)"
 
 
 def _flattened(matrix, where: str) -> list:

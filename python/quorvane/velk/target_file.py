@@ -25,11 +25,12 @@ grid counts the circles in one row, ``rows`` the rows; ``spacing`` is the librar
 from __future__ import annotations
 
 import json
-import math
 from dataclasses import asdict, dataclass
 from pathlib import Path
 
 import _velk
+
+from .input_values import is_finite as _finite, short_repr as _short
 
 KINDS = ("chessboard", "charuco", "aruco", "circle_grid")
 #: Most squares, corners or markers along one side of a board.
@@ -116,21 +117,6 @@ class PrintedTarget:
                     f"circle {self.circle_diameter * 1000:.2f} mm")
         return (f"ArUco grid {self.markers_x} x {self.markers_y} markers, marker {self.marker_length * 1000:.2f} mm, "
                 f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}, first id {self.first_marker_id}")
-
-
-def _finite(value) -> bool:
-    try:
-        return math.isfinite(value)
-    except OverflowError:  # an integer too large for a float
-        return False
-
-
-def _short(value) -> str:
-    try:
-        text = repr(value)
-    except ValueError:  # an integer with more digits than Python prints
-        return "a number too long to print"
-    return text if len(text) <= 40 else text[:20] + f"... ({len(text)} characters)"
 
 
 def _field_value(document: dict, name: str, kind_of_value):
