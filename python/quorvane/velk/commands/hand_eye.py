@@ -233,15 +233,6 @@ def calibrate(args, target, data, output_path, method, intrinsic_matrix, distort
     return calibrator, result, caught
 
 
-def saved_transform(result, eye_to_hand: bool):
-    """(name, 4 x 4 matrix, sigma or None) of the transform the record holds first."""
-    refinement = result.refinement
-    sigma = refinement.camera_sigma if refinement is not None and refinement.refined else None
-    if eye_to_hand:
-        return "robot_T_camera", np.asarray(result.robot_T_camera), sigma
-    return "tcp_T_camera", np.asarray(result.tcp_T_camera), sigma
-
-
 def closed_form_rms(target, options, result):
     """(RMS px, corner count) of the corners under the closed-form result's camera poses, for a result that was
     not refined (a refined one carries its own); None when the poses do not line up with the pictures."""
@@ -249,18 +240,15 @@ def closed_form_rms(target, options, result):
         return None
     with output.captured():
         _, views = frame_views(target, options, result)
-    errors = views.rms()
-    counts = [len(points) for points in views.detected]
-    if not errors or not sum(counts):
-        return None
-    squared = sum(n * e * e for n, e in zip(counts, errors))
-    return math.sqrt(squared / sum(counts)), sum(counts)
+    rms, corners = overall_rms(views)
+    return (rms, corners) if corners else None
 
 
 def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
     """The saved transform in mm and deg with its 1-sigma, the reprojection RMS in pixels."""
-    name, transform, sigma = saved_transform(result, eye_to_hand)
-    pose = _velk.tf.transformation_matrix_to_pose(transform)
+    saved = saved_transforms(result, eye_to_hand)[0]
+    name, sigma = saved.name, saved.sigma
+    pose = _velk.tf.transformation_matrix_to_pose(np.asarray(saved.matrix))
     lines = [f"Saved {name} ({saved_method(result, method)}):",
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
              + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
