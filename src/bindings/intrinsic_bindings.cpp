@@ -47,6 +47,13 @@ void bindIntrinsicOptions(py::module_& module) {
         .def_readwrite("intrinsic_matrix_guess", &IntrinsicOptions::intrinsic_matrix_guess)
         .def_readwrite("distortion_coefficients_guess", &IntrinsicOptions::distortion_coefficients_guess)
         .def_readwrite("per_view_error_threshold", &IntrinsicOptions::per_view_error_threshold)
+        .def_readwrite("camera_model", &IntrinsicOptions::camera_model,
+                       "'pinhole' (default: radial-tangential distortion) or 'fisheye' (the equidistant model; "
+                       "the distortion is k1, k2, k3, k4). Calibrators taking these options pose and project "
+                       "with it.")
+        .def_readwrite("fisheye_flags", &IntrinsicOptions::fisheye_flags,
+                       "cv2.fisheye.CALIB_* flags of a fisheye calibration (default CALIB_RECOMPUTE_EXTRINSIC | "
+                       "CALIB_FIX_SKEW).")
         .def_readwrite("detection_max_side", &IntrinsicOptions::detection_max_side,
                        "Pixels (default 1600). A picture whose longer side exceeds it is searched on a copy "
                        "halved until its longer side is at most this long; the corners found there are refined "
@@ -93,6 +100,7 @@ void bindIntrinsicResult(py::module_& module) {
         .def_readonly("ok", &IntrinsicResult::ok)
         .def_readonly("intrinsic_matrix", &IntrinsicResult::intrinsic_matrix)
         .def_readonly("distortion_coefficients", &IntrinsicResult::distortion_coefficients)
+        .def_readonly("camera_model", &IntrinsicResult::camera_model, "'pinhole' or 'fisheye'.")
         .def_readonly("reprojection_error", &IntrinsicResult::reprojection_error)
         .def_readonly("successful_indices", &IntrinsicResult::successful_indices)
         .def_readonly("image_points", &IntrinsicResult::image_points)

@@ -8,6 +8,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/detection/camera_target_pose.hpp"
+#include "calibration/intrinsic/fisheye_input.hpp"
 #include "core/opencv_threads.hpp"
 #include "quality/cross_validation_folds.hpp"
 
@@ -25,6 +26,16 @@ struct FoldIntrinsics {
     cv::Mat distortion;
 };
 
+double solveFisheyeFold(const std::vector<cv::Mat>& objects, const std::vector<cv::Mat>& images,
+                        const cv::Size& imageSize, FoldIntrinsics& fold, const calibration::IntrinsicOptions& options) {
+    const calibration::FisheyeInput input = calibration::fisheyeInput(objects, images);
+    std::vector<cv::Mat> rotations, translations;
+    return cv::fisheye::calibrate(input.object_points, input.image_points, imageSize, fold.intrinsic_matrix,
+                                  fold.distortion, rotations, translations,
+                                  options.fisheye_flags | cv::fisheye::CALIB_USE_INTRINSIC_GUESS,
+                                  calibration::fisheyeCriteria(options.criteria));
+}
+
 // The calibration's own solve on the training views, started at its solution.
 FoldIntrinsics solveFold(const calibration::TargetDetections& detections, const std::vector<int>& training,
                          const calibration::IntrinsicResult& full, const calibration::IntrinsicOptions& options,
@@ -40,10 +51,12 @@ FoldIntrinsics solveFold(const calibration::TargetDetections& detections, const 
     std::vector<cv::Mat> rotations, translations;
     const SingleThreadedOpenCv repeatable;
     try {
-        const double rms = cv::calibrateCamera(objects, images, imageSize, fold.intrinsic_matrix, fold.distortion,
-                                               rotations, translations,
-                                               options.calibrate_camera_flags | cv::CALIB_USE_INTRINSIC_GUESS,
-                                               options.criteria);
+        const double rms =
+            full.camera_model == "fisheye"
+                ? solveFisheyeFold(objects, images, imageSize, fold, options)
+                : cv::calibrateCamera(objects, images, imageSize, fold.intrinsic_matrix, fold.distortion, rotations,
+                                      translations, options.calibrate_camera_flags | cv::CALIB_USE_INTRINSIC_GUESS,
+                                      options.criteria);
         fold.ok = rms > 0.0 && cv::checkRange(fold.intrinsic_matrix) && cv::checkRange(fold.distortion);
     } catch (const cv::Exception&) {
         fold.ok = false;
@@ -82,9 +95,10 @@ HeldOutViews validateIntrinsicsHeldOut(const calibration::IntrinsicCalibrator& c
             views.skipped.push_back(name + ": the intrinsics could not be solved without it");
             continue;
         }
+        const CameraModel model = calibrator.cameraModel();
         const auto pose = calibration::estimateCameraTTarget(detections.object_points[position],
                                                              detections.image_points[position],
-                                                             intrinsics.intrinsic_matrix, intrinsics.distortion);
+                                                             intrinsics.intrinsic_matrix, intrinsics.distortion, model);
         if (!pose) {
             views.skipped.push_back(name + ": its board could not be posed from its own corners");
             continue;
@@ -93,7 +107,8 @@ HeldOutViews validateIntrinsicsHeldOut(const calibration::IntrinsicCalibrator& c
         views.cameras.push_back(0);
         views.held_out_rms_px.push_back(calibration::cornerRmsPx(detections.object_points[position],
                                                                  detections.image_points[position], *pose,
-                                                                 intrinsics.intrinsic_matrix, intrinsics.distortion));
+                                                                 intrinsics.intrinsic_matrix, intrinsics.distortion,
+                                                                 model));
         views.fitted_rms_px.push_back(position < result.per_view_errors.size() ? result.per_view_errors[position]
                                                                                : std::nan(""));
     }

@@ -42,10 +42,15 @@ def validation_document(validation) -> dict:
     }
 
 
+#: Lens models a record may name; a record without the member was written for the pinhole model.
+CAMERA_MODELS = ("pinhole", "fisheye")
+
+
 def save_intrinsics(output, result, image_size, image_names, target_document) -> Path:
     path = record_path(output)
     path.parent.mkdir(parents=True, exist_ok=True)
     document = {
+        "camera_model": getattr(result, "camera_model", "pinhole"),
         "image_size": [int(image_size[0]), int(image_size[1])],
         "camera_matrix": np.asarray(result.intrinsic_matrix).tolist(),
         "distortion_coefficients": np.ravel(result.distortion_coefficients).tolist(),
@@ -63,6 +68,13 @@ def save_intrinsics(output, result, image_size, image_names, target_document) ->
 
 def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
     """Camera matrix (3 x 3) and distortion coefficients (one row) of an intrinsics record."""
+    matrix, distortion, _ = load_camera(path)
+    return matrix, distortion
+
+
+def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
+    """Camera matrix (3 x 3), distortion coefficients (one row) and lens model ("pinhole" or "fisheye") of an
+    intrinsics record; a record without "camera_model" is a pinhole record."""
     path = Path(path)
     try:
         document = json.loads(path.read_text(encoding="utf-8"))
@@ -72,11 +84,18 @@ def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
         raise RecordError(f"intrinsics: cannot read {path}: {error.strerror or error}") from None
     except (json.JSONDecodeError, KeyError, TypeError, ValueError) as error:
         raise RecordError(f"intrinsics: {path} is not an intrinsics record ({error})") from None
+    model = document.get("camera_model", "pinhole") if isinstance(document, dict) else "pinhole"
+    if model not in CAMERA_MODELS:
+        raise RecordError(f"intrinsics: {path} has an unknown camera_model {model!r} (it must be 'pinhole' or "
+                          "'fisheye')")
     if matrix.shape != (3, 3) or distortion.size not in (4, 5, 8, 12, 14) or not (
             np.all(np.isfinite(matrix)) and np.all(np.isfinite(distortion))):
         raise RecordError(f"intrinsics: {path} needs a finite 3 x 3 camera_matrix and 4, 5, 8, 12 or 14 "
                           "distortion coefficients")
-    return matrix, distortion
+    if model == "fisheye" and distortion.size != 4:
+        raise RecordError(f"intrinsics: {path} is a fisheye record and needs its 4 distortion coefficients "
+                          f"(k1, k2, k3, k4), not {distortion.size}")
+    return matrix, distortion, model
 
 
 #: Members the commands add to the records the library writes (hand_eye.json, eye_to_hand.json,

@@ -23,6 +23,7 @@ struct PoseContext {
     const cv::Mat& intrinsicMatrix;
     const cv::Mat& distortion;
     const std::string& component;  // the calibrator whose log lines these are
+    CameraModel model;
 };
 
 void append(FramePoses& poses, const std::optional<cv::Mat>& pose, int position) {
@@ -38,7 +39,7 @@ FramePoses fixedGridPoses(const cv::Mat& objectPoints, const std::string& what, 
     FramePoses poses;
     for (int p = 0; p < static_cast<int>(context.imagePoints.size()); ++p) {
         const auto pose = estimateCameraTTarget(objectPoints, context.imagePoints[p], context.intrinsicMatrix,
-                                                context.distortion);
+                                                context.distortion, context.model);
         if (!pose) {
             logMessage(LogLevel::Warning, "[" + context.component + "] solvePnP failed for " + what + " image " +
                                               std::to_string(p) + ", skipping.");
@@ -72,7 +73,7 @@ FramePoses posesInParallel(const PoseContext& context, const PoseOfImage& poseOf
 
 FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context) {
     return posesInParallel(context, [&](const cv::Mat& image, int p) {
-        CharucoPose found = findCharucoPose(target, image, context.intrinsicMatrix, context.distortion);
+        CharucoPose found = findCharucoPose(target, image, context.intrinsicMatrix, context.distortion, context.model);
         if (!found.detected) {
             return ImagePose{std::nullopt, "[" + context.component + "] ChArUco re-detection failed for image " +
                                                std::to_string(p) + ", skipping."};
@@ -99,7 +100,8 @@ FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context)
             return ImagePose{};
         }
         return ImagePose{
-            estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion), ""};
+            estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion, context.model),
+            ""};
     });
 }
 
@@ -118,7 +120,16 @@ cv::Mat poseFromRotationTranslation(const cv::Mat& rotationVector, const cv::Mat
 }
 
 std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const cv::Mat& imagePoints,
-                                             const cv::Mat& intrinsicMatrix, const cv::Mat& distortion) {
+                                             const cv::Mat& intrinsicMatrix, const cv::Mat& distortion,
+                                             CameraModel model) {
+    if (model == CameraModel::Fisheye) {
+        cv::Mat rotationVector, translation;
+        if (!solvePoseWithModel(model, objectPoints, imagePoints, intrinsicMatrix, distortion, rotationVector,
+                                translation)) {
+            return std::nullopt;
+        }
+        return poseFromRotationTranslation(rotationVector, translation);
+    }
     cv::Mat object3f, image2f;
     objectPoints.convertTo(object3f, CV_32F);
     imagePoints.convertTo(image2f, CV_32F);
@@ -132,7 +143,7 @@ std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const 
 }
 
 CharucoPose findCharucoPose(const CharucoTarget& target, const cv::Mat& image, const cv::Mat& intrinsicMatrix,
-                            const cv::Mat& distortion) {
+                            const cv::Mat& distortion, CameraModel model) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
     std::vector<cv::Point2f> corners;
     std::vector<int> ids;
@@ -141,13 +152,13 @@ CharucoPose findCharucoPose(const CharucoTarget& target, const cv::Mat& image, c
         return {};
     }
     const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
-    return {true, estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsicMatrix, distortion)};
+    return {true, estimateCameraTTarget(cv::Mat(objectPoints), cv::Mat(corners), intrinsicMatrix, distortion, model)};
 }
 
 FramePoses estimateFramePoses(const TargetVariant& target, const std::vector<cv::Mat>& images,
                               const std::vector<cv::Mat>& imagePoints, const cv::Mat& intrinsicMatrix,
-                              const cv::Mat& distortion, const std::string& component) {
-    const PoseContext context{images, imagePoints, intrinsicMatrix, distortion, component};
+                              const cv::Mat& distortion, const std::string& component, CameraModel model) {
+    const PoseContext context{images, imagePoints, intrinsicMatrix, distortion, component, model};
     struct Dispatch {
         const PoseContext& context;
         FramePoses operator()(const ChessboardTarget& t) const {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
 namespace velk::calibration {
@@ -23,6 +24,11 @@ struct IntrinsicOptions {
     int index_of_fixed_3d_point = 0;
     std::optional<cv::Mat> intrinsic_matrix_guess;
     std::optional<cv::Mat> distortion_coefficients_guess;
+    // "pinhole" (calibrateCamera's model) or "fisheye" (the equidistant model of cv::fisheye,
+    // whose distortion is k1..k4); the calibrators that take these options pose and project with it.
+    std::string camera_model = "pinhole";
+    // cv::fisheye::CALIB_* flags of a fisheye calibration.
+    int fisheye_flags = cv::fisheye::CALIB_RECOMPUTE_EXTRINSIC | cv::fisheye::CALIB_FIX_SKEW;
     double per_view_error_threshold = 1.0;  // pixels; views at or below it are low-error views
     // Pictures whose longer side exceeds this many pixels are searched on a copy halved until its
     // longer side is at most this long, and the corners found there are refined on the

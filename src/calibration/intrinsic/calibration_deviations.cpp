@@ -147,6 +147,98 @@ cv::Mat blockInverseDiagonal(const NormalBlocks& blocks) {
     return diagonal;
 }
 
+// The fisheye model's intrinsics as cv::fisheye lays them out: fx, fy, cx, cy, k1..k4, skew.
+constexpr int kFisheyeIntrinsicCount = 9;
+constexpr int kFisheyeReportedCount = 8;  // the skew's deviation is not reported
+
+std::vector<int> freeFisheyeIntrinsics(int flags) {
+    bool free[kFisheyeIntrinsicCount];
+    std::fill(free, free + kFisheyeIntrinsicCount, true);
+    if (flags & cv::fisheye::CALIB_FIX_FOCAL_LENGTH) free[0] = free[1] = false;
+    if (flags & cv::fisheye::CALIB_FIX_PRINCIPAL_POINT) free[2] = free[3] = false;
+    const int radial[] = {cv::fisheye::CALIB_FIX_K1, cv::fisheye::CALIB_FIX_K2, cv::fisheye::CALIB_FIX_K3,
+                          cv::fisheye::CALIB_FIX_K4};
+    for (int k = 0; k < 4; ++k) {
+        if (flags & radial[k]) free[4 + k] = false;
+    }
+    if (flags & cv::fisheye::CALIB_FIX_SKEW) free[8] = false;
+    if (flags & cv::fisheye::CALIB_FIX_INTRINSIC) std::fill(free, free + kFisheyeIntrinsicCount, false);
+    std::vector<int> indices;
+    for (int k = 0; k < kFisheyeIntrinsicCount; ++k) {
+        if (free[k]) indices.push_back(k);
+    }
+    return indices;
+}
+
+// cv::fisheye::projectPoints' jacobian columns: focal (2), centre (2), k (4), rotation (3),
+// translation (3), skew (1).
+constexpr int kFisheyePoseColumn = 8;
+constexpr int kFisheyeSkewColumn = 14;
+
+int fisheyeIntrinsicColumn(int index) { return index < 8 ? index : kFisheyeSkewColumn; }
+
+NormalBlocks fisheyeNormalBlocks(const std::vector<cv::Mat>& objectPoints, const std::vector<cv::Mat>& imagePoints,
+                                 const cv::Mat& cameraMatrix, const cv::Mat& distortion,
+                                 const std::vector<cv::Mat>& rotationVectors,
+                                 const std::vector<cv::Mat>& translationVectors, const std::vector<int>& freeIndices) {
+    cv::Mat intrinsics, coefficients;
+    cameraMatrix.convertTo(intrinsics, CV_64F);
+    distortion.reshape(1, 1).convertTo(coefficients, CV_64F);
+    const double skew = intrinsics.at<double>(0, 1) / intrinsics.at<double>(0, 0);
+    const int freeCount = static_cast<int>(freeIndices.size());
+    NormalBlocks blocks;
+    blocks.intrinsics = cv::Mat::zeros(freeCount, freeCount, CV_64F);
+    for (size_t v = 0; v < objectPoints.size(); ++v) {
+        cv::Mat objects, observed, projected, jacobian, rotation, translation;
+        objectPoints[v].reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
+            .convertTo(objects, CV_64FC3);
+        imagePoints[v].reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
+            .convertTo(observed, CV_64FC2);
+        rotationVectors[v].convertTo(rotation, CV_64F);
+        translationVectors[v].convertTo(translation, CV_64F);
+        cv::fisheye::projectPoints(objects, projected, rotation.reshape(1, 3), translation.reshape(1, 3), intrinsics,
+                                   coefficients, skew, jacobian);
+        blocks.squared_residuals += cv::norm(projected.reshape(2, observed.rows), observed, cv::NORM_L2SQR);
+        blocks.residual_count += 2 * observed.rows;
+
+        const cv::Mat pose = jacobian.colRange(kFisheyePoseColumn, kFisheyePoseColumn + kPoseCount);
+        cv::Mat free(jacobian.rows, freeCount, CV_64F);
+        for (int k = 0; k < freeCount; ++k) {
+            jacobian.col(fisheyeIntrinsicColumn(freeIndices[static_cast<size_t>(k)])).copyTo(free.col(k));
+        }
+        blocks.views.push_back({pose.t() * pose, free.t() * pose});
+        blocks.intrinsics += free.t() * free;
+    }
+    return blocks;
+}
+
+// One-sigma deviations from the normal blocks, scaled by the residual variance; intrinsic
+// entries outside `reported` are dropped.
+CalibrationDeviations deviationsFromBlocks(const NormalBlocks& blocks, const std::vector<int>& freeIndices,
+                                           int reported) {
+    cv::Mat diagonal = blockInverseDiagonal(blocks);
+    if (diagonal.empty()) {
+        diagonal = fullInverseDiagonal(blocks);
+    }
+    const int freeCount = static_cast<int>(freeIndices.size());
+    const int views = static_cast<int>(blocks.views.size());
+    const int degreesOfFreedom = blocks.residual_count - freeCount - kPoseCount * views;
+    const double variance = degreesOfFreedom > 0 ? blocks.squared_residuals / degreesOfFreedom : 0.0;
+
+    CalibrationDeviations deviations{cv::Mat::zeros(reported, 1, CV_64F),
+                                     cv::Mat::zeros(kPoseCount * views, 1, CV_64F)};
+    for (int k = 0; k < freeCount; ++k) {
+        const int index = freeIndices[static_cast<size_t>(k)];
+        if (index < reported) {
+            deviations.intrinsics.at<double>(index) = std::sqrt(diagonal.at<double>(k) * variance);
+        }
+    }
+    for (int j = 0; j < kPoseCount * views; ++j) {
+        deviations.extrinsics.at<double>(j) = std::sqrt(diagonal.at<double>(freeCount + j) * variance);
+    }
+    return deviations;
+}
+
 }  // namespace
 
 bool deviationsFromNormalBlocks(int flags) { return !(flags & cv::CALIB_DISABLE_SCHUR_COMPLEMENT); }
@@ -158,26 +250,18 @@ CalibrationDeviations calibrationDeviations(const std::vector<cv::Mat>& objectPo
     const std::vector<int> freeIndices = freeIntrinsics(flags);
     const NormalBlocks blocks = normalBlocks(objectPoints, imagePoints, cameraMatrix, distortion, rotationVectors,
                                              translationVectors, flags, freeIndices);
-    cv::Mat diagonal = blockInverseDiagonal(blocks);
-    if (diagonal.empty()) {
-        diagonal = fullInverseDiagonal(blocks);
-    }
+    return deviationsFromBlocks(blocks, freeIndices, kIntrinsicCount);
+}
 
-    const int freeCount = static_cast<int>(freeIndices.size());
-    const int views = static_cast<int>(blocks.views.size());
-    const int degreesOfFreedom = blocks.residual_count - freeCount - kPoseCount * views;
-    const double variance = degreesOfFreedom > 0 ? blocks.squared_residuals / degreesOfFreedom : 0.0;
-
-    CalibrationDeviations deviations{cv::Mat::zeros(kIntrinsicCount, 1, CV_64F),
-                                     cv::Mat::zeros(kPoseCount * views, 1, CV_64F)};
-    for (int k = 0; k < freeCount; ++k) {
-        deviations.intrinsics.at<double>(freeIndices[static_cast<size_t>(k)]) =
-            std::sqrt(diagonal.at<double>(k) * variance);
-    }
-    for (int j = 0; j < kPoseCount * views; ++j) {
-        deviations.extrinsics.at<double>(j) = std::sqrt(diagonal.at<double>(freeCount + j) * variance);
-    }
-    return deviations;
+CalibrationDeviations fisheyeCalibrationDeviations(const std::vector<cv::Mat>& objectPoints,
+                                                   const std::vector<cv::Mat>& imagePoints,
+                                                   const cv::Mat& cameraMatrix, const cv::Mat& distortion,
+                                                   const std::vector<cv::Mat>& rotationVectors,
+                                                   const std::vector<cv::Mat>& translationVectors, int fisheyeFlags) {
+    const std::vector<int> freeIndices = freeFisheyeIntrinsics(fisheyeFlags);
+    const NormalBlocks blocks = fisheyeNormalBlocks(objectPoints, imagePoints, cameraMatrix, distortion,
+                                                    rotationVectors, translationVectors, freeIndices);
+    return deviationsFromBlocks(blocks, freeIndices, kFisheyeReportedCount);
 }
 
 }  // namespace velk::calibration

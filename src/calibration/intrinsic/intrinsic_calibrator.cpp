@@ -1,5 +1,7 @@
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -8,6 +10,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/intrinsic/calibration_deviations.hpp"
+#include "calibration/intrinsic/fisheye_input.hpp"
 #include "calibration/intrinsic/low_error_views.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "core/log.hpp"
@@ -31,6 +34,32 @@ Solver solverFor(const TargetVariant& target, const std::string& method) {
 
 cv::Mat copyOrEmpty(const std::optional<cv::Mat>& matrix) { return matrix ? matrix->clone() : cv::Mat(); }
 
+// A fisheye solution is only as good as its spread: corners all near the picture centre leave the
+// focal length or the principal point free to wander (cv::fisheye::calibrate then returns a focal
+// length of tens of thousands of pixels without complaint). Beyond these 1-sigma limits the
+// solution is not reported.
+constexpr double kLargestRelativeFocalSigma = 0.05;
+constexpr double kLargestCentreSigmaShare = 0.05;  // of the picture's longer side
+
+bool fisheyeDetermined(const cv::Mat& cameraMatrix, const cv::Mat& sigmas, const cv::Size& imageSize) {
+    const double fx = cameraMatrix.at<double>(0, 0), fy = cameraMatrix.at<double>(1, 1);
+    const double focal = std::max(sigmas.at<double>(0) / fx, sigmas.at<double>(1) / fy);
+    const double centre = std::max(sigmas.at<double>(2), sigmas.at<double>(3));
+    const double side = std::max(imageSize.width, imageSize.height);
+    if (std::isfinite(focal) && std::isfinite(centre) && focal <= kLargestRelativeFocalSigma &&
+        centre <= kLargestCentreSigmaShare * side) {
+        return true;
+    }
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "[IntrinsicCalibrator] The fisheye calibration is not determined by these pictures (1-sigma of "
+                  "the focal length %.1f%%, of the principal point %.1f px). Corners far from the picture "
+                  "centre, in more views, let it be solved.",
+                  100.0 * focal, centre);
+    logMessage(LogLevel::Warning, text);
+    return false;
+}
+
 std::string fixedSix(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.6f", value);
@@ -40,8 +69,19 @@ std::string fixedSix(double value) {
 }  // namespace
 
 IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options, Annotation annotation)
-    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation) {
+    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation),
+      model_(cameraModelFromName(options_.camera_model, "IntrinsicCalibrator")) {
     validateTarget(target_);
+    if (model_ == CameraModel::Fisheye && !std::holds_alternative<CharucoTarget>(target_) &&
+        options_.calibrate_camera_method != "Default") {
+        throw std::invalid_argument(
+            "IntrinsicCalibrator: the fisheye model is solved by cv::fisheye::calibrate alone; "
+            "calibrate_camera_method must be 'Default', got '" + options_.calibrate_camera_method + "'");
+    }
+    if (model_ == CameraModel::Fisheye && options_.distortion_coefficients_guess) {
+        checkDistortionForModel(model_, *options_.distortion_coefficients_guess,
+                                "IntrinsicCalibrator: distortion_coefficients_guess");
+    }
 }
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
@@ -65,7 +105,9 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
     cv::Mat cameraMatrix = copyOrEmpty(options_.intrinsic_matrix_guess);
     cv::Mat distortion = copyOrEmpty(options_.distortion_coefficients_guess);
     std::vector<double> perViewErrors;
-    const double rms = solve(imageSize, cameraMatrix, distortion, result, perViewErrors);
+    const double rms = model_ == CameraModel::Fisheye
+                           ? solveFisheye(imageSize, cameraMatrix, distortion, result, perViewErrors)
+                           : solve(imageSize, cameraMatrix, distortion, result, perViewErrors);
     if (!(rms > 0.0)) {
         logMessage(LogLevel::Error, "[IntrinsicCalibrator] Camera calibration failed. Check the images and try again.");
         result.std_deviations_intrinsics = cv::Mat();
@@ -83,6 +125,7 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
     result.intrinsic_matrix = cameraMatrix;
     result.distortion_coefficients = distortion.reshape(1, 1);
     result.reprojection_error = meanReprojectionError(result.intrinsic_matrix, result.distortion_coefficients);
+    result.camera_model = cameraModelName(model_);
     result.ok = true;
     return result;
 }
@@ -131,13 +174,64 @@ double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& ca
     return rms;
 }
 
+// The equidistant model through cv::fisheye::calibrate. OpenCV throws when it cannot start
+// (corners too close to the centre, an ill-conditioned view); that is a failed calibration
+// here, reported as a warning, never an exception.
+double IntrinsicCalibrator::solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
+                                         IntrinsicResult& result, std::vector<double>& perViewErrors) {
+    const FisheyeInput input = fisheyeInput(detections_.object_points, detections_.image_points);
+    const SingleThreadedOpenCv repeatable;
+    double rms = 0.0;
+    try {
+        rms = cv::fisheye::calibrate(input.object_points, input.image_points, imageSize, cameraMatrix, distortion,
+                                     rotation_vectors_, translation_vectors_, options_.fisheye_flags,
+                                     fisheyeCriteria(options_.criteria));
+    } catch (const cv::Exception& error) {
+        logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye calibration could not be solved (" +
+                                          std::string(error.err) +
+                                          "). Corners far from the picture centre, in more views, help it start.");
+        return 0.0;
+    }
+    if (!(rms > 0.0) || !cv::checkRange(cameraMatrix) || !cv::checkRange(distortion)) {
+        return 0.0;
+    }
+    perViewErrors = perViewRms(CameraModel::Fisheye, cameraMatrix, distortion);
+    const CalibrationDeviations deviations =
+        fisheyeCalibrationDeviations(input.object_points, input.image_points, cameraMatrix, distortion,
+                                     rotation_vectors_, translation_vectors_, options_.fisheye_flags);
+    if (!fisheyeDetermined(cameraMatrix, deviations.intrinsics, imageSize)) {
+        return 0.0;
+    }
+    result.std_deviations_intrinsics = deviations.intrinsics;
+    result.std_deviations_extrinsics = deviations.extrinsics;
+    return rms;
+}
+
+std::vector<double> IntrinsicCalibrator::perViewRms(CameraModel model, const cv::Mat& cameraMatrix,
+                                                    const cv::Mat& distortion) const {
+    std::vector<double> errors;
+    for (size_t v = 0; v < detections_.object_points.size(); ++v) {
+        const cv::Mat projected = projectObjectPoints(model, detections_.object_points[v], rotation_vectors_[v],
+                                                      translation_vectors_[v], cameraMatrix, distortion);
+        cv::Mat observed;
+        detections_.image_points[v].reshape(2, projected.rows).convertTo(observed, CV_64FC2);
+        errors.push_back(std::sqrt(cv::norm(observed, projected, cv::NORM_L2SQR) / projected.rows));
+    }
+    return errors;
+}
+
 double IntrinsicCalibrator::meanReprojectionError(const cv::Mat& cameraMatrix, const cv::Mat& distortion) const {
     const size_t views = detections_.object_points.size();
     double sum = 0.0;
     for (size_t v = 0; v < views; ++v) {
         cv::Mat projected;
-        cv::projectPoints(detections_.object_points[v], rotation_vectors_[v], translation_vectors_[v], cameraMatrix,
-                          distortion, projected);
+        if (model_ == CameraModel::Fisheye) {
+            projected = projectObjectPoints(model_, detections_.object_points[v], rotation_vectors_[v],
+                                            translation_vectors_[v], cameraMatrix, distortion);
+        } else {
+            cv::projectPoints(detections_.object_points[v], rotation_vectors_[v], translation_vectors_[v],
+                              cameraMatrix, distortion, projected);
+        }
         cv::Mat observed;
         detections_.image_points[v].reshape(2, projected.rows).convertTo(observed, CV_64FC2);
         projected.convertTo(projected, CV_64FC2);

@@ -8,6 +8,7 @@
 #include "calibration/intrinsic/intrinsic_result.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "calibration/detection/target_detections.hpp"
+#include "core/camera_projection.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
@@ -29,17 +30,22 @@ public:
     const TargetDetections& detections() const { return detections_; }
     const TargetVariant& target() const { return target_; }
     const IntrinsicOptions& options() const { return options_; }
+    CameraModel cameraModel() const { return model_; }
 
 private:
     double solve(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
                  std::vector<double>& perViewErrors);
     double solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
                          IntrinsicResult& result, cv::Mat& perViewErrorMatrix);
+    double solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
+                        IntrinsicResult& result, std::vector<double>& perViewErrors);
+    std::vector<double> perViewRms(CameraModel model, const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
     double meanReprojectionError(const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
 
     TargetVariant target_;
     IntrinsicOptions options_;
     Annotation annotation_;
+    CameraModel model_;
     TargetDetections detections_;
     std::vector<cv::Mat> rotation_vectors_;
     std::vector<cv::Mat> translation_vectors_;

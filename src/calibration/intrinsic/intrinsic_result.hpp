@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -13,7 +14,8 @@ namespace velk::calibration {
 struct IntrinsicResult {
     bool ok = false;
     cv::Mat intrinsic_matrix;         // 3 x 3 CV_64F
-    cv::Mat distortion_coefficients;  // one row of doubles
+    cv::Mat distortion_coefficients;  // one row of doubles; k1..k4 for the fisheye model
+    std::string camera_model = "pinhole";  // "pinhole" or "fisheye"
     double reprojection_error = 0.0;  // mean per-view error, pixels
     std::vector<int> successful_indices;
     std::vector<cv::Mat> image_points;

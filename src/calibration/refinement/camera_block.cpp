@@ -34,10 +34,27 @@ void collectFixedParameters(CameraBlock& camera, int flags) {
     }
 }
 
+// The fisheye camera's fixed parameters: the coefficients past k4 always, and those its flags fix.
+void collectFixedFisheyeParameters(CameraBlock& camera, int flags) {
+    if (flags & (cv::fisheye::CALIB_FIX_FOCAL_LENGTH | cv::fisheye::CALIB_FIX_INTRINSIC)) {
+        camera.fixed_intrinsics.insert(camera.fixed_intrinsics.end(), {0, 1});
+    }
+    if (flags & (cv::fisheye::CALIB_FIX_PRINCIPAL_POINT | cv::fisheye::CALIB_FIX_INTRINSIC)) {
+        camera.fixed_intrinsics.insert(camera.fixed_intrinsics.end(), {2, 3});
+    }
+    const int radial[kFisheyeCoefficientCount] = {cv::fisheye::CALIB_FIX_K1, cv::fisheye::CALIB_FIX_K2,
+                                                  cv::fisheye::CALIB_FIX_K3, cv::fisheye::CALIB_FIX_K4};
+    for (int k = 0; k < kModelledDistortion; ++k) {
+        if (k >= kFisheyeCoefficientCount || (flags & cv::fisheye::CALIB_FIX_INTRINSIC) || (flags & radial[k])) {
+            camera.fixed_distortion.push_back(k);
+        }
+    }
+}
+
 }  // namespace
 
 CameraBlock CameraBlock::fromMatrices(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
-                                      int calibration_flags, const char* owner) {
+                                      int calibration_flags, const char* owner, CameraModel model) {
     if (intrinsic_matrix.rows != 3 || intrinsic_matrix.cols != 3) {
         throw std::invalid_argument(std::string(owner) + ": the intrinsic matrix must be 3 x 3");
     }
@@ -51,7 +68,11 @@ CameraBlock CameraBlock::fromMatrices(const cv::Mat& intrinsic_matrix, const cv:
         throw std::invalid_argument(std::string(owner) + ": distortion models with more than 12 coefficients "
                                                          "(tilted sensors) cannot be refined");
     }
+    if (model == CameraModel::Fisheye) {
+        checkDistortionForModel(model, d, owner);
+    }
     CameraBlock camera;
+    camera.model = model;
     camera.intrinsics[0] = k.at<double>(0, 0);
     camera.intrinsics[1] = k.at<double>(1, 1);
     camera.intrinsics[2] = k.at<double>(0, 2);
@@ -62,7 +83,11 @@ CameraBlock CameraBlock::fromMatrices(const cv::Mat& intrinsic_matrix, const cv:
         camera.distortion[c] = d.at<double>(c);
     }
     camera.free = free;
-    collectFixedParameters(camera, calibration_flags);
+    if (model == CameraModel::Fisheye) {
+        collectFixedFisheyeParameters(camera, calibration_flags);
+    } else {
+        collectFixedParameters(camera, calibration_flags);
+    }
     return camera;
 }
 

@@ -18,7 +18,7 @@ cv::Mat mountOrIdentity(const cv::Mat& mount) {
 }
 
 ReprojectionCost cornerCost(const cv::Mat& objects, const cv::Mat& pixels, int row, const cv::Mat& mount,
-                            const PoseBlock& camera_pose, const PoseBlock& target_pose) {
+                            const PoseBlock& camera_pose, const PoseBlock& target_pose, const CameraBlock& camera) {
     ReprojectionCost cost{};
     for (int k = 0; k < 3; ++k) {
         cost.object[k] = objects.at<double>(row, k);
@@ -31,6 +31,7 @@ ReprojectionCost cornerCost(const cv::Mat& objects, const cv::Mat& pixels, int r
     cost.observed[1] = pixels.at<double>(row, 1);
     cost.camera_base = camera_pose.base_rotation;
     cost.target_base = target_pose.base_rotation;
+    cost.equidistant = camera.model == CameraModel::Fisheye;
     return cost;
 }
 

@@ -62,7 +62,7 @@ struct CorrectedReprojectionCost {
         ReprojectionCost::rotateByBase(plain.camera_base, unrotated, inCamera, true);
 
         T pixel[2];
-        projectCameraPoint(inCamera, intrinsics, distortion, pixel);
+        projectThroughLens(plain.equidistant, inCamera, intrinsics, distortion, pixel);
         residual[0] = pixel[0] - T(plain.observed[0]);
         residual[1] = pixel[1] - T(plain.observed[1]);
         return true;

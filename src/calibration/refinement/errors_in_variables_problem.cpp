@@ -413,10 +413,11 @@ ErrorsInVariablesProblem::ErrorsInVariablesProblem(double huber_scale_px, const 
 ErrorsInVariablesProblem::~ErrorsInVariablesProblem() = default;
 
 int ErrorsInVariablesProblem::addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
-                                        int calibration_flags, const std::vector<double>& intrinsic_sigmas) {
+                                        int calibration_flags, const std::vector<double>& intrinsic_sigmas,
+                                        CameraModel model) {
     checkIntrinsicSigmas(intrinsic_sigmas);
     CameraBlock& camera = state_->cameras.emplace_back(CameraBlock::fromMatrices(
-        intrinsic_matrix, distortion, free, calibration_flags, "ErrorsInVariablesProblem"));
+        intrinsic_matrix, distortion, free, calibration_flags, "ErrorsInVariablesProblem", model));
     state_->problem->AddParameterBlock(camera.intrinsics, kIntrinsicCount);
     state_->problem->AddParameterBlock(camera.distortion, kModelledDistortion);
     const bool prior = !free && !intrinsic_sigmas.empty();
@@ -460,7 +461,7 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
 
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new CorrectedReprojectionCost{cornerCost(objects, pixels, p, m, cameraPose, targetPose),
+        auto* cost = new CorrectedReprojectionCost{cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock),
                                                    correction_on_left};
         auto* function = new ceres::AutoDiffCostFunction<CorrectedReprojectionCost, 2, kPoseParameterCount,
                                                          kPoseParameterCount, kPoseParameterCount, kIntrinsicCount,

@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/camera_projection.hpp"
+
 #include "calibration/refinement/refinement_statistics.hpp"
 
 namespace velk::calibration {
@@ -44,9 +46,10 @@ public:
     // A camera with its starting intrinsics. Free: every parameter but those calibrateCamera's
     // CALIB_FIX_* flags fix is estimated. Not free with intrinsic_sigmas [fx, fy, cx, cy] (pixels):
     // those four are estimated about their given values with that prior; distortion stays.
-    // Otherwise held fixed. Throws std::invalid_argument for a bad matrix or prior.
+    // Otherwise held fixed. Throws std::invalid_argument for a bad matrix or prior. A fisheye
+    // camera projects through the equidistant model and its flags are cv::fisheye's.
     int addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free, int calibration_flags,
-                  const std::vector<double>& intrinsic_sigmas = {});
+                  const std::vector<double>& intrinsic_sigmas = {}, CameraModel model = CameraModel::Pinhole);
     int addPose(const cv::Mat& transformation);
     // One picture seen through a known transform with an error (see the class comment); its
     // correction starts at starting_correction (4 x 4), or at identity when that is empty.

@@ -48,11 +48,16 @@ double heldOutQuantile(std::vector<double> values, double q) {
 }
 
 double cornerRmsPx(const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& camera_T_target,
-                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion) {
+                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion, CameraModel model) {
     cv::Mat rotationVector, projected, detected;
     cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
-    cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), intrinsicMatrix,
-                      distortion, projected);
+    if (model == CameraModel::Fisheye) {
+        projected = projectObjectPoints(model, objectPoints, rotationVector,
+                                        camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), intrinsicMatrix, distortion);
+    } else {
+        cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(),
+                          intrinsicMatrix, distortion, projected);
+    }
     projected.convertTo(projected, CV_64F);
     imagePoints.convertTo(detected, CV_64F);
     const cv::Mat difference = projected.reshape(1, static_cast<int>(projected.total())) -

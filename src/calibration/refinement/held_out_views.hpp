@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/camera_projection.hpp"
+
 #include "io/result_records.hpp"
 
 namespace velk::calibration {
@@ -38,7 +40,8 @@ double heldOutQuantile(std::vector<double> values, double q);
 // RMS distance in pixels between the detected corners and the board's corners projected at
 // camera_T_target (4 x 4) through the given intrinsics.
 double cornerRmsPx(const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& camera_T_target,
-                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion);
+                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion,
+                   CameraModel model = CameraModel::Pinhole);
 
 // "Predicts pictures it did not see to 1.4 px (median), 2.1 px (90th percentile)", with the
 // per-camera medians when there is more than one camera.

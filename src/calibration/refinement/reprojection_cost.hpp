@@ -5,6 +5,8 @@
 #include <ceres/ceres.h>
 #include <ceres/rotation.h>
 
+#include "calibration/refinement/equidistant_projection.hpp"
+
 namespace velk::calibration {
 
 // Number of distortion coefficients the projection models: k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4.
@@ -29,6 +31,17 @@ void projectCameraPoint(const T* point, const T* intrinsics, const T* distortion
     pixel[1] = intrinsics[1] * yd + intrinsics[3];
 }
 
+// The pixel of a camera-frame point through the camera's lens model: the equidistant fisheye
+// projection (distortion k1..k4) or the pinhole one above.
+template <typename T>
+void projectThroughLens(bool equidistant, const T* point, const T* intrinsics, const T* distortion, T* pixel) {
+    if (equidistant) {
+        projectEquidistantPoint(point, intrinsics, distortion, pixel);
+    } else {
+        projectCameraPoint(point, intrinsics, distortion, pixel);
+    }
+}
+
 // Reprojection residual of one target corner under camera_T_target = inv(C) * M * G, where
 // C = mount_T_camera (the camera in the frame it is fixed to), M a known transform between the
 // two mounting frames, and G = mount_T_target (the target in the frame it is fixed to). C and G
@@ -40,6 +53,7 @@ struct ReprojectionCost {
     double mount_translation[3];
     const double* camera_base;  // base angle-axis of C, owned by its PoseBlock
     const double* target_base;  // base angle-axis of G
+    bool equidistant = false;   // the camera is a fisheye camera
 
     template <typename T>
     static void rotateByBase(const double* base, const T* in, T* out, bool inverse) {
@@ -76,7 +90,7 @@ struct ReprojectionCost {
         rotateByBase(camera_base, unrotated, inCamera, true);
 
         T pixel[2];
-        projectCameraPoint(inCamera, intrinsics, distortion, pixel);
+        projectThroughLens(equidistant, inCamera, intrinsics, distortion, pixel);
         residual[0] = pixel[0] - T(observed[0]);
         residual[1] = pixel[1] - T(observed[1]);
         return true;

@@ -76,9 +76,9 @@ ReprojectionProblem::ReprojectionProblem(double huber_scale_px) {
 ReprojectionProblem::~ReprojectionProblem() = default;
 
 int ReprojectionProblem::addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
-                                   int calibration_flags) {
-    CameraBlock& camera = state_->cameras.emplace_back(
-        CameraBlock::fromMatrices(intrinsic_matrix, distortion, free, calibration_flags, "ReprojectionProblem"));
+                                   int calibration_flags, CameraModel model) {
+    CameraBlock& camera = state_->cameras.emplace_back(CameraBlock::fromMatrices(
+        intrinsic_matrix, distortion, free, calibration_flags, "ReprojectionProblem", model));
     state_->addCameraBlocks(camera);
     state_->camera_uses.push_back(0);
     return static_cast<int>(state_->cameras.size()) - 1;
@@ -108,7 +108,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     PoseBlock& targetPose = state_->poses.at(target_pose);
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new ReprojectionCost(cornerCost(objects, pixels, p, m, cameraPose, targetPose));
+        auto* cost = new ReprojectionCost(cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock));
         auto* function =
             new ceres::AutoDiffCostFunction<ReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
                                             kIntrinsicCount, kModelledDistortion>(cost);

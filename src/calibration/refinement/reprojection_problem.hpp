@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/camera_projection.hpp"
+
 #include "calibration/refinement/refinement_statistics.hpp"
 
 namespace velk::calibration {
@@ -23,8 +25,10 @@ public:
 
     // A camera with its starting intrinsics. Held fixed unless free; when free, calibrateCamera's
     // CALIB_FIX_* and CALIB_ZERO_TANGENT_DIST flags keep their parameters fixed.
-    // Throws std::invalid_argument for a distortion model the projection cannot represent.
-    int addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free, int calibration_flags);
+    // Throws std::invalid_argument for a distortion model the projection cannot represent. A
+    // fisheye camera projects through the equidistant model and its flags are cv::fisheye's.
+    int addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free, int calibration_flags,
+                  CameraModel model = CameraModel::Pinhole);
     int addPose(const cv::Mat& transformation, bool constant);
     // One picture: corners (N x 3 object points, N x 2 image points, any layout or depth).
     // An empty mount means identity.

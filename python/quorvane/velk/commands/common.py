@@ -38,6 +38,12 @@ def add_validate_option(parser) -> None:
                              "on new pictures (default: on; --no-validate skips it)")
 
 
+def add_camera_model_option(parser) -> None:
+    parser.add_argument("--camera-model", choices=("pinhole", "fisheye"), default=None,
+                        help="lens model: pinhole (radial-tangential distortion, the default) or fisheye (the "
+                             "equidistant model, for lenses of about 120 degrees and wider)")
+
+
 def held_out_lines(validation) -> list[str]:
     """The printed lines of a held-out validation: its sentence and the skipped pictures, or why not."""
     if validation is None:
@@ -58,6 +64,9 @@ def load_target(args):
 def intrinsic_options(args, base=None):
     options = base if base is not None else _velk.IntrinsicOptions()
     options.per_view_error_threshold = args.per_view_error_threshold
+    model = getattr(args, "camera_model", None)
+    if model is not None:
+        options.camera_model = model
     return options
 
 

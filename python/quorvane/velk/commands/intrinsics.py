@@ -25,11 +25,12 @@ def add_parser(commands, common_options) -> None:
                         help="record file, or folder for intrinsics.json (default: %(default)s)")
     common.add_report_option(parser)
     common.add_validate_option(parser)
+    common.add_camera_model_option(parser)
     parser.set_defaults(run=run)
 
 
 def _summary(result, names, rms: float) -> str:
-    lines = ["Intrinsic calibration",
+    lines = ["Intrinsic calibration" + (" (fisheye model)" if result.camera_model == "fisheye" else ""),
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
              f"  views within the error threshold: {len(result.low_view_error_indices)}",
              f"  RMS reprojection error: {rms:.4f} px over every corner",
@@ -94,13 +95,14 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
                 if validation is not None and validation.validated else [])
     return [
         sections.summary_section(summary_of(result, threshold, names, detections), verdict),
+        sections.lens_model_section(detections, image_size, result.camera_model),
         *held_out,
         sections.view_error_section(errors, threshold, labels, "the calibration (per-view RMS of the solve)"),
         sections.residual_vector_section(images[result.successful_indices[worst]], views.detected[worst],
                                          views.projected[worst], f"{labels[worst]} (largest error)"),
         sections.coverage_section(detections.image_points, image_size),
         sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size,
-                                    detections.image_points),
+                                    detections.image_points, camera_model=result.camera_model),
         sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions),
         sections.report_text_section(_summary(result, names, corner_rms(errors, _corner_counts(detections)))),
     ]

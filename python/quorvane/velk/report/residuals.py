@@ -10,17 +10,16 @@ from .figure import new_figure, to_svg
 PREVIEW_SIDE = 640
 
 
-def view_residuals(object_points, image_points, camera_matrix, distortion):
+def view_residuals(object_points, image_points, camera_matrix, distortion, camera_model: str = "pinhole"):
     """Detected corners and their reprojection under the view's own best pose (solvePnP)."""
-    import cv2
+    from ..lens import project_points, solve_pose
 
     objects = np.asarray(object_points, np.float64).reshape(-1, 3)
     detected = np.asarray(image_points, np.float64).reshape(-1, 2)
-    ok, rvec, tvec = cv2.solvePnP(objects, detected, camera_matrix, distortion)
+    ok, rvec, tvec = solve_pose(objects, detected, camera_matrix, distortion, camera_model)
     if not ok:
         return detected, detected.copy()
-    projected, _ = cv2.projectPoints(objects, rvec, tvec, camera_matrix, distortion)
-    return detected, projected.reshape(-1, 2)
+    return detected, project_points(objects, rvec, tvec, camera_matrix, distortion, camera_model)
 
 
 def figure_svg(image, detected, projected, title: str) -> str:

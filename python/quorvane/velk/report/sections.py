@@ -6,7 +6,7 @@ import html
 
 import numpy as np
 
-from . import (consistency, coverage, distortion, held_out, method_table, plan_sigma, plan_sketch, residuals,
+from . import (consistency, coverage, distortion, fisheye_mapping, held_out, method_table, plan_sigma, plan_sketch, residuals,
                rig_top_view, robot_corrections, rotation_variety, summary, thumbnails, view_errors)
 from .document import Section, text_section
 
@@ -32,8 +32,9 @@ def residual_vector_section(image, detected, projected, label: str) -> Section:
                    "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
 
 
-def residual_section(image, object_points, image_points, camera_matrix, dist, label: str) -> Section:
-    detected, projected = residuals.view_residuals(object_points, image_points, camera_matrix, dist)
+def residual_section(image, object_points, image_points, camera_matrix, dist, label: str,
+                     camera_model: str = "pinhole") -> Section:
+    detected, projected = residuals.view_residuals(object_points, image_points, camera_matrix, dist, camera_model)
     return Section("residuals", f"Residual vectors of {label}",
                    residuals.figure_svg(image, detected, projected, label),
                    "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
@@ -45,7 +46,11 @@ def coverage_section(points_per_view, image_size) -> Section:
                    "Blank cells saw no corner; distortion there is extrapolated, not measured.")
 
 
-def distortion_section(camera_matrix, dist, image_size, points_per_view=None, camera: str = "") -> Section:
+def distortion_section(camera_matrix, dist, image_size, points_per_view=None, camera: str = "",
+                       camera_model: str = "pinhole") -> Section:
+    key = f"distortion-{camera}" if camera else "distortion"
+    if camera_model == "fisheye":
+        return _fisheye_mapping_section(camera_matrix, dist, image_size, points_per_view, camera, key)
     note = ("Each arrow goes from where the lens images a point to where a distortion-free lens would, magnified "
             "as the title says.")
     if points_per_view is not None:
@@ -54,9 +59,32 @@ def distortion_section(camera_matrix, dist, image_size, points_per_view=None, ca
         warning = distortion.extrapolation_warning(inside, outside) if hull is not None else ""
         if warning:
             note += " " + warning
-    key = f"distortion-{camera}" if camera else "distortion"
     return Section(key, f"Distortion field of {camera}" if camera else "Distortion field",
                    distortion.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note)
+
+
+def _fisheye_mapping_section(camera_matrix, dist, image_size, points_per_view, camera: str, key: str) -> Section:
+    note = ("How far from the principal point the fisheye lens puts a ray, against the ray's angle from the optical "
+            "axis, with an ideal equidistant lens and a pinhole lens for comparison.")
+    seen, edge = fisheye_mapping.mapping_summary(camera_matrix, dist, image_size, points_per_view)
+    if seen is not None:
+        note += " Shaded: angles no detected corner reached, where the model is extrapolated."
+        if seen < 0.8 * edge:
+            note += (f" WARNING: corners were seen up to {seen:.0f} deg off axis but the picture reaches {edge:.0f} "
+                     "deg: take pictures with the board near the image edges and corners.")
+    return Section(key, f"Fisheye lens mapping of {camera}" if camera else "Fisheye lens mapping",
+                   fisheye_mapping.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note)
+
+
+def lens_model_section(detections, image_size, camera_model: str) -> Section:
+    """Both lens models fitted to the same corners, so that users see which describes their lens."""
+    from ..lens import model_fit_text, model_fits
+
+    fits = model_fits(detections.object_points, detections.image_points, image_size)
+    text = f"Calibrated with the {camera_model} model. " + model_fit_text(fits, camera_model) + "."
+    return Section("lens-model", f"Lens model ({camera_model})", f"<p>{html.escape(text)}</p>",
+                   "The pinhole model with rational distortion cannot describe lenses much wider than 120 degrees; the "
+                   "fisheye (equidistant) model can. A clearly smaller RMS says which model fits.")
 
 
 def thumbnail_section(images, corners, captions) -> Section:
@@ -148,16 +176,18 @@ def worst_view(errors) -> int:
     return int(np.argmax(errors)) if len(errors) else 0
 
 
-def frame_errors(detections, camera_T_target_list, camera_matrix, dist):
+def frame_errors(detections, camera_T_target_list, camera_matrix, dist, camera_model: str = "pinhole"):
     """Per frame, the RMS distance between detected corners and their projection through the frame's camera_T_target."""
     import cv2
+
+    from ..lens import project_points
 
     errors = []
     for view, k in enumerate(detections.successful_indices):
         pose = np.asarray(camera_T_target_list[k], np.float64)
         rvec = cv2.Rodrigues(pose[:3, :3])[0]
         objects = np.asarray(detections.object_points[view], np.float64).reshape(-1, 3)
-        projected, _ = cv2.projectPoints(objects, rvec, pose[:3, 3], camera_matrix, dist)
+        projected = project_points(objects, rvec, pose[:3, 3], camera_matrix, dist, camera_model)
         detected = np.asarray(detections.image_points[view], np.float64).reshape(-1, 2)
         errors.append(float(np.sqrt(np.mean(np.sum((projected.reshape(-1, 2) - detected) ** 2, axis=1)))))
     return errors

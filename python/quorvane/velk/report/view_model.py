@@ -32,15 +32,14 @@ class ViewResiduals:
         return list(self.solved_rms) if self.solved_rms is not None else self.projected_rms()
 
 
-def project(object_points, camera_T_target, camera_matrix, distortion) -> np.ndarray:
+def project(object_points, camera_T_target, camera_matrix, distortion, camera_model: str = "pinhole") -> np.ndarray:
     import cv2
 
+    from ..lens import project_points
+
     pose = np.asarray(camera_T_target, np.float64)
-    objects = np.asarray(object_points, np.float64).reshape(-1, 3)
     rvec = cv2.Rodrigues(pose[:3, :3])[0]
-    projected, _ = cv2.projectPoints(objects, rvec, pose[:3, 3].copy(), np.asarray(camera_matrix, np.float64),
-                                     np.asarray(distortion, np.float64))
-    return projected.reshape(-1, 2)
+    return project_points(object_points, rvec, pose[:3, 3].copy(), camera_matrix, distortion, camera_model)
 
 
 def correction_matrix(correction) -> np.ndarray:
@@ -93,8 +92,9 @@ def hand_eye_views(result, detections, eye_to_hand: bool) -> ViewResiduals:
 
 def intrinsic_views(result, detections) -> ViewResiduals:
     """The views of an intrinsic calibration under its camera model, each at its best pose (solvePnP)."""
-    import cv2
+    from ..lens import project_points, solve_pose
 
+    model = getattr(result, "camera_model", "pinhole")
     camera_matrix = np.asarray(result.intrinsic_matrix, np.float64)
     distortion = np.asarray(result.distortion_coefficients, np.float64)
     views = ViewResiduals(source="the calibrated intrinsics, each picture at its own best pose")
@@ -102,9 +102,8 @@ def intrinsic_views(result, detections) -> ViewResiduals:
                                       detections.image_points):
         objects = np.asarray(objects, np.float64).reshape(-1, 3)
         points = np.asarray(points, np.float64).reshape(-1, 2)
-        ok, rvec, tvec = cv2.solvePnP(objects, points, camera_matrix, distortion)
-        projected = (cv2.projectPoints(objects, rvec, tvec, camera_matrix, distortion)[0].reshape(-1, 2) if ok
-                     else points.copy())
+        ok, rvec, tvec = solve_pose(objects, points, camera_matrix, distortion, model)
+        projected = project_points(objects, rvec, tvec, camera_matrix, distortion, model) if ok else points.copy()
         views.frames.append(frame)
         views.detected.append(points)
         views.projected.append(projected)

@@ -1,6 +1,7 @@
 """Synthetic camera views of calibration targets, with exact ground truth.
 
-:func:`render_target` draws what a pinhole camera with lens distortion sees of a
+:func:`render_target` draws what a pinhole camera with lens distortion (or a fisheye lens,
+``camera_model="fisheye"``) sees of a
 printed chessboard, ChArUco board, ArUco grid board or circle grid placed at a known pose,
 and returns the image together with the true image positions of the board's
 corners. Use it to test detectors and calibrations against known answers, to
@@ -48,7 +49,7 @@ needs numpy and, for rendering, OpenCV for Python (``opencv-python-headless``).
 
 import numpy as np  # noqa: F401  (RenderedView's annotations say np.ndarray and are resolved here)
 
-from ._camera_model import pinhole_matrix
+from ._camera_model import fisheye_matrix, pinhole_matrix
 from ._look_at import look_at_pose
 from ._render import BACKGROUND_LEVEL, BLACK_LEVEL, WHITE_LEVEL, RenderedView, render_target
 from ._target_layout import board_center, sheet_bounds
@@ -59,6 +60,7 @@ __all__ = [
     "WHITE_LEVEL",
     "RenderedView",
     "board_center",
+    "fisheye_matrix",
     "look_at_pose",
     "pinhole_matrix",
     "render_target",
@@ -68,6 +70,6 @@ __all__ = [
 # The public classes and functions present themselves as members of this package, where they
 # are documented, pickled and have their annotations resolved, not of the private module that
 # defines them.
-for _public in (RenderedView, board_center, look_at_pose, pinhole_matrix, render_target, sheet_bounds):
+for _public in (RenderedView, board_center, fisheye_matrix, look_at_pose, pinhole_matrix, render_target, sheet_bounds):
     _public.__module__ = __name__
 del _public

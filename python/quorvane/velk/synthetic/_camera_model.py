@@ -28,14 +28,41 @@ def pinhole_matrix(focal_length, image_size, principal_point=None) -> np.ndarray
     return np.array([[f[0], 0.0, cx], [0.0, f[1], cy], [0.0, 0.0, 1.0]])
 
 
-def _check_camera(camera_matrix, dist_coeffs, image_size):
+def fisheye_matrix(horizontal_fov_deg, image_size, principal_point=None) -> np.ndarray:
+    """A 3x3 camera matrix of an equidistant (fisheye) lens that spans ``horizontal_fov_deg``
+    degrees across the picture's width when its distortion is zero (f = (width / 2) / half
+    angle in radians).
+
+    Args:
+        horizontal_fov_deg: field of view across the width, above 0 and at most 360.
+        image_size: (width, height) in pixels.
+        principal_point: (cx, cy); by default the image centre.
+    """
+    fov = float(horizontal_fov_deg)
+    if not 0.0 < fov <= 360.0:
+        raise ValueError(f"horizontal_fov_deg must be in (0, 360], got {horizontal_fov_deg!r}")
+    focal = (float(image_size[0]) / 2.0) / math.radians(fov / 2.0)
+    return pinhole_matrix(focal, image_size, principal_point)
+
+
+def _check_model(camera_model: str) -> str:
+    if camera_model not in ("pinhole", "fisheye"):
+        raise ValueError(f"camera_model must be 'pinhole' or 'fisheye', got {camera_model!r}")
+    return camera_model
+
+
+def _check_camera(camera_matrix, dist_coeffs, image_size, camera_model="pinhole"):
     K = np.asarray(camera_matrix, dtype=np.float64)
     if K.shape != (3, 3) or not np.all(np.isfinite(K)):
         raise ValueError(f"camera_matrix must be a finite 3x3 matrix, got shape {K.shape}")
     if K[0, 0] <= 0 or K[1, 1] <= 0 or K[0, 1] != 0 or K[1, 0] != 0 or not np.allclose(K[2], (0.0, 0.0, 1.0)):
         raise ValueError("camera_matrix must be [[fx, 0, cx], [0, fy, cy], [0, 0, 1]] with fx, fy > 0")
     D = np.zeros(0) if dist_coeffs is None else np.asarray(dist_coeffs, dtype=np.float64).ravel()
-    if D.size not in _ACCEPTED_DIST_LENGTHS or not np.all(np.isfinite(D)):
+    if camera_model == "fisheye":
+        D = np.zeros(4) if D.size == 0 else D
+        if D.size != 4 or not np.all(np.isfinite(D)):
+            raise ValueError(f"a fisheye camera's dist_coeffs must hold 4 finite values (k1..k4), got {D.size}")
+    elif D.size not in _ACCEPTED_DIST_LENGTHS or not np.all(np.isfinite(D)):
         raise ValueError(f"dist_coeffs must hold 4, 5, 8, 12 or 14 finite values, got {D.size}")
     try:
         width, height = (int(v) for v in image_size)
@@ -113,3 +140,48 @@ def _undistort(cv2, u, v, K, D):
         if not todo.any():
             break
     return x, y, ok
+
+
+def _fisheye_distorted_angle(theta, D):
+    t2 = theta * theta
+    return theta * (1.0 + t2 * (D[0] + t2 * (D[1] + t2 * (D[2] + t2 * D[3]))))
+
+
+def _fisheye_rays(u, v, K, D):
+    """Unit viewing rays (x, y, z) of pixel positions through the equidistant model, and where
+    the inversion holds.
+
+    The distorted angle theta_d = theta (1 + k1 theta^2 + ... + k4 theta^8) is inverted by
+    Newton's method over the angle from the optical axis, so rays beyond 90 degrees (z <= 0) are
+    found as well; where the polynomial is not increasing or the inversion does not map back onto
+    its pixel within _ROUND_TRIP_TOLERANCE_PX, ``ok`` is False.
+    """
+    a = (u.astype(np.float64) - K[0, 2]) / K[0, 0]
+    b = (v.astype(np.float64) - K[1, 2]) / K[1, 1]
+    theta_d = np.hypot(a, b)
+    theta = theta_d.copy()
+    for _ in range(30):
+        t2 = theta * theta
+        f = _fisheye_distorted_angle(theta, D) - theta_d
+        slope = 1.0 + t2 * (3.0 * D[0] + t2 * (5.0 * D[1] + t2 * (7.0 * D[2] + t2 * 9.0 * D[3])))
+        with np.errstate(divide="ignore", invalid="ignore"):
+            theta = theta - f / slope
+    t2 = theta * theta
+    slope = 1.0 + t2 * (3.0 * D[0] + t2 * (5.0 * D[1] + t2 * (7.0 * D[2] + t2 * 9.0 * D[3])))
+    error = np.abs(_fisheye_distorted_angle(theta, D) - theta_d) * max(K[0, 0], K[1, 1])
+    ok = (error < _ROUND_TRIP_TOLERANCE_PX) & (slope > 0) & (theta >= 0) & (theta <= math.pi)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        scale = np.where(theta_d > 0, np.sin(theta) / theta_d, 1.0)
+    return a * scale, b * scale, np.cos(theta), ok
+
+
+def _fisheye_project(cam, K, D):
+    """Pixel positions of camera-frame points (N x 3) through the equidistant model; the angle
+    from the optical axis is measured up to 180 degrees, so it agrees with
+    cv2.fisheye.projectPoints in front of the camera and goes on behind it."""
+    r = np.hypot(cam[:, 0], cam[:, 1])
+    theta = np.arctan2(r, cam[:, 2])
+    theta_d = _fisheye_distorted_angle(theta, D)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        scale = np.where(r > 0, theta_d / r, 0.0)
+    return np.stack([K[0, 0] * cam[:, 0] * scale + K[0, 2], K[1, 1] * cam[:, 1] * scale + K[1, 2]], axis=-1)

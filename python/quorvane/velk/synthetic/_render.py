@@ -8,7 +8,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from ._camera_model import _check_camera, _check_pose, _undistort
+from ._camera_model import _check_camera, _check_model, _check_pose, _fisheye_project, _fisheye_rays, _undistort
 from ._target_layout import _Layout, _layout
 
 #: Grey level of everything that is not the printed sheet.
@@ -195,23 +195,31 @@ def _pixels_per_metre(bx, by, usable, stride=2) -> float:
     return float(1.0 / smallest.min()) if smallest.size else 0.0
 
 
-def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> np.ndarray:
+def _viewing_rays(cv2, u, v, K, D, camera_model):
+    """Directions (x, y, z) of the rays seen at pixel positions, and where they are known."""
+    if camera_model == "fisheye":
+        return _fisheye_rays(u, v, K, D)
+    nx, ny, ok = _undistort(cv2, u, v, K, D)
+    return nx, ny, np.ones_like(nx), ok
+
+
+def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front, camera_model) -> np.ndarray:
     # Board-plane points seen through the pixel centres, plus a one-pixel
     # border. The sub-pixel samples interpolate these bilinearly: over one pixel
     # the map is smooth enough that this is exact to about 1e-3 px on the sheet,
     # and it saves undistorting supersample^2 times as many points.
     gu, gv = np.meshgrid(np.arange(-1.0, width + 1.0), np.arange(-1.0, height + 1.0))
-    nx, ny, ok = _undistort(cv2, gu, gv, K, D)
+    nx, ny, nz, ok = _viewing_rays(cv2, gu, gv, K, D, camera_model)
     grid_shape = gu.shape
     del gu, gv
     origin_board = -R.T @ t
     with np.errstate(divide="ignore", invalid="ignore"):
-        dz = R[0, 2] * nx + R[1, 2] * ny + R[2, 2]
+        dz = R[0, 2] * nx + R[1, 2] * ny + R[2, 2] * nz
         lam = -origin_board[2] / dz
-        bx = origin_board[0] + lam * (R[0, 0] * nx + R[1, 0] * ny + R[2, 0])
-        by = origin_board[1] + lam * (R[0, 1] * nx + R[1, 1] * ny + R[2, 1])
+        bx = origin_board[0] + lam * (R[0, 0] * nx + R[1, 0] * ny + R[2, 0] * nz)
+        by = origin_board[1] + lam * (R[0, 1] * nx + R[1, 1] * ny + R[2, 1] * nz)
     valid = ok & np.isfinite(lam) & (lam > 0) & (np.abs(bx) < _FAR_AWAY_M) & (np.abs(by) < _FAR_AWAY_M)
-    del nx, ny, ok, dz, lam
+    del nx, ny, nz, ok, dz, lam
     sx0, sy0, sx1, sy1 = layout.sheet
     on_sheet = valid & (bx > sx0) & (bx < sx1) & (by > sy0) & (by < sy1)
     grey = np.full((height, width), float(BACKGROUND_LEVEL), dtype=np.float32)
@@ -257,11 +265,13 @@ def _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front) -> 
     return grey
 
 
-def _project(cv2, points, K, D, R, t, width, height, front, margin):
+def _project(cv2, points, K, D, R, t, width, height, front, margin, camera_model="pinhole"):
     """Pixel positions (NaN behind the camera) and visibility of board-frame points."""
     if len(points) == 0:
         return np.zeros((0, 2)), np.zeros(0, dtype=bool)
     cam = points @ R.T + t
+    if camera_model == "fisheye":
+        return _project_fisheye(cam, K, D, width, height, front, margin)
     rvec, _ = cv2.Rodrigues(R)
     projected, _ = cv2.projectPoints(points.reshape(-1, 1, 3), rvec, t.reshape(3, 1), K, D)
     projected = projected.reshape(-1, 2).astype(np.float64)
@@ -282,6 +292,24 @@ def _project(cv2, points, K, D, R, t, width, height, front, margin):
     return projected, visible
 
 
+def _project_fisheye(cam, K, D, width, height, front, margin):
+    projected = _fisheye_project(cam, K, D)
+    ahead = cam[:, 2] > 1e-9
+    projected[~ahead] = np.nan
+    visible = ahead & front
+    visible &= (projected[:, 0] >= margin) & (projected[:, 0] <= width - 1 - margin)
+    visible &= (projected[:, 1] >= margin) & (projected[:, 1] <= height - 1 - margin)
+    if visible.any():
+        # Past the angle where the lens polynomial stops increasing, the picture shows another
+        # ray at the same pixel; such a point is not seen.
+        u, v = projected[visible, 0], projected[visible, 1]
+        rx, ry, rz, ok = _fisheye_rays(u, v, K, D)
+        direction = cam[visible] / np.linalg.norm(cam[visible], axis=1, keepdims=True)
+        same = ok & (np.abs(rx - direction[:, 0]) + np.abs(ry - direction[:, 1]) + np.abs(rz - direction[:, 2]) < 1e-5)
+        visible[np.flatnonzero(visible)[~same]] = False
+    return projected, visible
+
+
 def render_target(
     target,
     camera_matrix,
@@ -294,8 +322,9 @@ def render_target(
     seed: int = 0,
     supersample: int = 3,
     visibility_margin: float = 3.0,
+    camera_model: str = "pinhole",
 ) -> RenderedView:
-    """Render a calibration target seen by a distorted pinhole camera.
+    """Render a calibration target seen by a distorted pinhole camera or a fisheye lens.
 
     Args:
         target: chessboard, ChArUco or ArUco grid target (see the module help).
@@ -312,6 +341,11 @@ def render_target(
         supersample: each pixel averages supersample x supersample samples.
         visibility_margin: points closer than this many pixels to the image
             border are not ``visible``.
+        camera_model: "pinhole" (OpenCV's model, ``cv2.projectPoints``) or
+            "fisheye" (the equidistant model of ``cv2.fisheye`` with
+            dist_coeffs k1..k4; pixels map to rays up to 180 degrees from the
+            optical axis and beyond, so fields of view up to 180 degrees and more
+            render; see :func:`fisheye_matrix`).
 
     Returns:
         The image and its ground truth, see :class:`RenderedView`. The sheet is
@@ -319,7 +353,8 @@ def render_target(
         ``BACKGROUND_LEVEL``.
     """
     cv2 = _import_cv2()
-    K, D, width, height = _check_camera(camera_matrix, dist_coeffs, image_size)
+    camera_model = _check_model(camera_model)
+    K, D, width, height = _check_camera(camera_matrix, dist_coeffs, image_size, camera_model)
     R, t = _check_pose(camera_T_target)
     supersample = int(supersample)
     if not 1 <= supersample <= 8:
@@ -334,7 +369,7 @@ def render_target(
     camera_in_board = -R.T @ t
     front = bool(camera_in_board @ layout.normal < 0.0)
 
-    grey = _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front)
+    grey = _render_grey(cv2, layout, K, D, R, t, width, height, supersample, front, camera_model)
     if blur_sigma > 0.0:
         grey = cv2.GaussianBlur(grey, (0, 0), blur_sigma, borderType=cv2.BORDER_REPLICATE)
     if noise_sigma > 0.0:
@@ -343,9 +378,10 @@ def render_target(
     grey = np.clip(np.rint(grey), 0, 255).astype(np.uint8)
     image = np.repeat(grey[:, :, None], 3, axis=2)
 
-    corners, visible = _project(cv2, layout.object_points, K, D, R, t, width, height, front, visibility_margin)
+    corners, visible = _project(cv2, layout.object_points, K, D, R, t, width, height, front, visibility_margin,
+                                camera_model)
     marker_corners, marker_seen = _project(
-        cv2, layout.marker_points.reshape(-1, 3), K, D, R, t, width, height, front, visibility_margin
+        cv2, layout.marker_points.reshape(-1, 3), K, D, R, t, width, height, front, visibility_margin, camera_model
     )
     return RenderedView(
         image=image,

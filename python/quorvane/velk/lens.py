@@ -1,0 +1,87 @@
+"""Projection and posing through either lens model the library calibrates: "pinhole" (OpenCV's
+radial-tangential distortion) or "fisheye" (the equidistant model of cv2.fisheye, distortion k1..k4)."""
+
+from __future__ import annotations
+
+import numpy as np
+
+CAMERA_MODELS = ("pinhole", "fisheye")
+
+
+def check_model(camera_model: str) -> str:
+    if camera_model not in CAMERA_MODELS:
+        raise ValueError(f"camera_model must be 'pinhole' or 'fisheye', got {camera_model!r}")
+    return camera_model
+
+
+def project_points(object_points, rvec, tvec, camera_matrix, distortion, camera_model: str = "pinhole"):
+    """Pixels (N x 2) of object points (N x 3) seen under a rotation vector and translation."""
+    import cv2
+
+    objects = np.asarray(object_points, np.float64).reshape(-1, 1, 3)
+    rvec = np.ascontiguousarray(np.asarray(rvec, np.float64).reshape(3, 1))
+    tvec = np.ascontiguousarray(np.asarray(tvec, np.float64).reshape(3, 1))
+    k = np.asarray(camera_matrix, np.float64)
+    d = np.asarray(distortion, np.float64)
+    if check_model(camera_model) == "fisheye":
+        projected, _ = cv2.fisheye.projectPoints(objects, rvec, tvec, k, d.reshape(1, -1))
+    else:
+        projected, _ = cv2.projectPoints(objects, rvec, tvec, k, d)
+    return projected.reshape(-1, 2)
+
+
+def solve_pose(object_points, image_points, camera_matrix, distortion, camera_model: str = "pinhole"):
+    """(ok, rvec, tvec) of the board from its corners (iterative solvePnP through the lens model)."""
+    import cv2
+
+    objects = np.asarray(object_points, np.float64).reshape(-1, 1, 3)
+    points = np.asarray(image_points, np.float64).reshape(-1, 1, 2)
+    k = np.asarray(camera_matrix, np.float64)
+    d = np.asarray(distortion, np.float64)
+    if check_model(camera_model) == "fisheye":
+        return cv2.fisheye.solvePnP(objects, points, k, d.reshape(1, -1))
+    return cv2.solvePnP(objects, points, k, d)
+
+
+def model_fits(object_points, image_points, image_size) -> dict:
+    """RMS reprojection error (px, over every corner) of the same detections fitted by each lens model: the
+    pinhole model with its rational distortion (k1..k6, p1, p2) and the fisheye model; None where the model
+    could not be fitted. Tells users which model describes their lens."""
+    import cv2
+
+    objects = [np.asarray(o, np.float64).reshape(-1, 1, 3) for o in object_points]
+    points = [np.asarray(p, np.float64).reshape(-1, 1, 2) for p in image_points]
+    size = (int(image_size[0]), int(image_size[1]))
+    fits = {}
+    try:
+        rms, *_ = cv2.calibrateCamera([o.astype(np.float32) for o in objects], [p.astype(np.float32) for p in points],
+                                      size, None, None, flags=cv2.CALIB_RATIONAL_MODEL)
+        fits["pinhole"] = float(rms) if np.isfinite(rms) else None
+    except cv2.error:
+        fits["pinhole"] = None
+    try:
+        criteria = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 100, np.finfo(float).eps)
+        rms, *_ = cv2.fisheye.calibrate(objects, points, size, None, None,
+                                        flags=cv2.fisheye.CALIB_RECOMPUTE_EXTRINSIC | cv2.fisheye.CALIB_FIX_SKEW,
+                                        criteria=criteria)
+        fits["fisheye"] = float(rms) if np.isfinite(rms) else None
+    except cv2.error:
+        fits["fisheye"] = None
+    return fits
+
+
+def model_fit_text(fits: dict, used: str) -> str:
+    """One sentence comparing the fits of model_fits with the model the calibration used."""
+    def shown(model):
+        value = fits.get(model)
+        return f"{value:.3f} px" if value is not None else "could not be fitted"
+
+    text = f"fisheye {shown('fisheye')}, pinhole (rational) {shown('pinhole')} RMS on the same corners"
+    other = "pinhole" if used == "fisheye" else "fisheye"
+    mine, theirs = fits.get(used), fits.get(other)
+    if mine is not None and theirs is not None and theirs < mine / 1.5:
+        text += f"; the {other} model fits this lens {mine / theirs:.1f}x better: calibrate with --camera-model {other}"
+    elif mine is not None and (theirs is None or theirs > mine):
+        ratio = f" ({theirs / mine:.1f}x worse)" if theirs is not None else ""
+        text += f"; the {used} model used fits best{ratio}"
+    return text
