@@ -9,6 +9,7 @@
 
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/intrinsic/fisheye_input.hpp"
+#include "calibration/intrinsic/fisheye_solve.hpp"
 #include "core/opencv_threads.hpp"
 #include "quality/cross_validation_folds.hpp"
 
@@ -30,10 +31,10 @@ double solveFisheyeFold(const std::vector<cv::Mat>& objects, const std::vector<c
                         const cv::Size& imageSize, FoldIntrinsics& fold, const calibration::IntrinsicOptions& options) {
     const calibration::FisheyeInput input = calibration::fisheyeInput(objects, images);
     std::vector<cv::Mat> rotations, translations;
-    return cv::fisheye::calibrate(input.object_points, input.image_points, imageSize, fold.intrinsic_matrix,
-                                  fold.distortion, rotations, translations,
-                                  options.fisheye_flags | cv::fisheye::CALIB_USE_INTRINSIC_GUESS,
-                                  calibration::fisheyeCriteria(options.criteria));
+    return calibration::solveFisheyeIntrinsics(input, imageSize, fold.intrinsic_matrix, fold.distortion, rotations,
+                                               translations,
+                                               options.fisheye_flags | cv::fisheye::CALIB_USE_INTRINSIC_GUESS,
+                                               calibration::fisheyeCriteria(options.criteria));
 }
 
 // The calibration's own solve on the training views, started at its solution.

@@ -11,6 +11,8 @@
 
 #include "calibration/intrinsic/calibration_deviations.hpp"
 #include "calibration/intrinsic/fisheye_input.hpp"
+#include "calibration/intrinsic/fisheye_solve.hpp"
+#include "calibration/intrinsic/fisheye_start.hpp"
 #include "calibration/intrinsic/low_error_views.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "core/log.hpp"
@@ -179,18 +181,34 @@ double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& ca
 // here, reported as a warning, never an exception.
 double IntrinsicCalibrator::solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
                                          IntrinsicResult& result, std::vector<double>& perViewErrors) {
-    const FisheyeInput input = fisheyeInput(detections_.object_points, detections_.image_points);
+    const cv::Mat intrinsicGuess = cameraMatrix.clone(), distortionGuess = distortion.clone();
+    FisheyeInput input = fisheyeInput(detections_.object_points, detections_.image_points);
     const SingleThreadedOpenCv repeatable;
     double rms = 0.0;
     try {
-        rms = cv::fisheye::calibrate(input.object_points, input.image_points, imageSize, cameraMatrix, distortion,
-                                     rotation_vectors_, translation_vectors_, options_.fisheye_flags,
-                                     fisheyeCriteria(options_.criteria));
-    } catch (const cv::Exception& error) {
-        logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye calibration could not be solved (" +
-                                          std::string(error.err) +
-                                          "). Corners far from the picture centre, in more views, help it start.");
-        return 0.0;
+        rms = runFisheyeCalibration(input, imageSize, cameraMatrix, distortion);
+    } catch (const cv::Exception& first) {
+        // One view OpenCV cannot pose at its start fails the whole batch: leave such views out.
+        const std::vector<int> startable =
+            fisheyeStartableViews(input, imageSize, intrinsicGuess, distortionGuess, options_.fisheye_flags);
+        if (startable.empty() || startable.size() == input.object_points.size()) {
+            logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye calibration could not be solved (" +
+                                              std::string(first.err) +
+                                              "). Corners far from the picture centre, in more views, help it start.");
+            return 0.0;
+        }
+        keepViews(startable, result);
+        input = fisheyeInput(detections_.object_points, detections_.image_points);
+        cameraMatrix = intrinsicGuess.clone();
+        distortion = distortionGuess.clone();
+        try {
+            rms = runFisheyeCalibration(input, imageSize, cameraMatrix, distortion);
+        } catch (const cv::Exception& error) {
+            logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye calibration could not be solved (" +
+                                              std::string(error.err) +
+                                              "). Corners far from the picture centre, in more views, help it start.");
+            return 0.0;
+        }
     }
     if (!(rms > 0.0) || !cv::checkRange(cameraMatrix) || !cv::checkRange(distortion)) {
         return 0.0;
@@ -205,6 +223,36 @@ double IntrinsicCalibrator::solveFisheye(const cv::Size& imageSize, cv::Mat& cam
     result.std_deviations_intrinsics = deviations.intrinsics;
     result.std_deviations_extrinsics = deviations.extrinsics;
     return rms;
+}
+
+double IntrinsicCalibrator::runFisheyeCalibration(const FisheyeInput& input, const cv::Size& imageSize,
+                                                  cv::Mat& cameraMatrix, cv::Mat& distortion) {
+    return solveFisheyeIntrinsics(input, imageSize, cameraMatrix, distortion, rotation_vectors_, translation_vectors_,
+                                  options_.fisheye_flags, fisheyeCriteria(options_.criteria));
+}
+
+// Keeps the detections at the given positions (ascending) and names every picture left out.
+void IntrinsicCalibrator::keepViews(const std::vector<int>& positions, IntrinsicResult& result) {
+    TargetDetections kept;
+    size_t next = 0;
+    for (size_t p = 0; p < detections_.successful_indices.size(); ++p) {
+        if (next < positions.size() && positions[next] == static_cast<int>(p)) {
+            ++next;
+            kept.successful_indices.push_back(detections_.successful_indices[p]);
+            kept.image_points.push_back(detections_.image_points[p]);
+            kept.object_points.push_back(detections_.object_points[p]);
+            if (p < detections_.point_ids.size()) kept.point_ids.push_back(detections_.point_ids[p]);
+            if (p < detections_.annotated_images.size()) kept.annotated_images.push_back(detections_.annotated_images[p]);
+            continue;
+        }
+        logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye model cannot start from image " +
+                                          std::to_string(detections_.successful_indices[p]) +
+                                          " (too few corners, or corners too far out for its first estimate); "
+                                          "leaving it out.");
+    }
+    detections_ = std::move(kept);
+    result.successful_indices = detections_.successful_indices;
+    result.image_points = detections_.image_points;
 }
 
 std::vector<double> IntrinsicCalibrator::perViewRms(CameraModel model, const cv::Mat& cameraMatrix,

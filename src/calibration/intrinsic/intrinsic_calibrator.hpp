@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/detection/intrinsic_options.hpp"
+#include "calibration/intrinsic/fisheye_input.hpp"
 #include "calibration/intrinsic/intrinsic_result.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "calibration/detection/target_detections.hpp"
@@ -39,6 +40,9 @@ private:
                          IntrinsicResult& result, cv::Mat& perViewErrorMatrix);
     double solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
                         IntrinsicResult& result, std::vector<double>& perViewErrors);
+    double runFisheyeCalibration(const FisheyeInput& input, const cv::Size& imageSize, cv::Mat& cameraMatrix,
+                                 cv::Mat& distortion);
+    void keepViews(const std::vector<int>& positions, IntrinsicResult& result);
     std::vector<double> perViewRms(CameraModel model, const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
     double meanReprojectionError(const cv::Mat& cameraMatrix, const cv::Mat& distortion) const;
 
