@@ -152,3 +152,17 @@ def test_the_predicted_sigma_of_given_poses_per_axis(tmp_path, target_file, caps
     assert camera.split(": ", 1)[1] == last.split(": ", 1)[1].rsplit(" (", 1)[0]
     assert cli.main(arguments) == 2
     assert "-o POSES_CSV is required" in capsys.readouterr().err
+
+
+def test_a_fisheye_intrinsics_record_is_refused_by_the_planner(tmp_path, target_file, capsys):
+    """The planner predicts pinhole cameras: a fisheye record must not be planned with the wrong projection."""
+    record = tmp_path / "intrinsics.json"
+    record.write_text(json.dumps({"camera_model": "fisheye", "camera_matrix": np.eye(3).tolist(),
+                                  "distortion_coefficients": [0.02, -0.01, 0.0, 0.0]}))
+    arguments = plan_arguments(target_file, tmp_path / "plan.csv", "--poses", "4", "--intrinsics", str(record))
+    fov = arguments.index("--fov")
+    del arguments[fov:fov + 2]
+    status = cli.main(arguments)
+    captured = capsys.readouterr()
+    assert status != 0
+    assert "fisheye camera" in captured.out + captured.err
