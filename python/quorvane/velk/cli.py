@@ -43,6 +43,8 @@ def _add_demo(commands, common) -> None:
     demo.add_argument("--seed", type=int, default=7)
     demo.add_argument("--refine", action=argparse.BooleanOptionalAction, default=True,
                       help="refine the closed-form result over all corners (default: on)")
+    demo.add_argument("--camera-model", choices=("pinhole", "fisheye"), default="pinhole",
+                      help="simulated lens: a pinhole camera (default) or a 160-degree fisheye lens")
     demo.set_defaults(run=_run_demo)
 
 
@@ -50,7 +52,7 @@ def _run_demo(args) -> int:
     from .demo import run_demo
 
     result = run_demo(output_dir=args.output, num_poses=args.poses, method=args.method, seed=args.seed,
-                      setup=args.setup, refine=args.refine)
+                      setup=args.setup, refine=args.refine, camera_model=args.camera_model)
     return EXIT_OK if result.ok else EXIT_FAILED
 
 

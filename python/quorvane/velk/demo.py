@@ -94,6 +94,29 @@ class EyeInHandScene:
     true_robot_T_tcp_list: list
 
 
+#: The simulated fisheye lens: 160 degrees across the picture's width, equidistant model (k1..k4).
+FISHEYE_FIELD_OF_VIEW_DEG = 160.0
+FISHEYE_DISTORTION = (0.02, -0.01, 0.003, -0.0005)
+
+
+def simulated_lens(camera_model, image_size):
+    """(camera matrix, distortion, camera distances [m]) of the simulated camera: a 1000 px pinhole lens with
+    barrel distortion, or a 160-degree fisheye lens, which sees the board from closer up."""
+    if camera_model == "fisheye":
+        return (synthetic.fisheye_matrix(FISHEYE_FIELD_OF_VIEW_DEG, image_size), np.array(FISHEYE_DISTORTION),
+                (0.25, 0.4))
+    if camera_model != "pinhole":
+        raise ValueError(f"camera_model must be 'pinhole' or 'fisheye', got {camera_model!r}")
+    return synthetic.pinhole_matrix(1000.0, image_size), np.array([-0.1, 0.02, 0.0, 0.0, 0.0]), (0.4, 0.7)
+
+
+def camera_options(camera_model):
+    """IntrinsicOptions for the simulated camera's lens model."""
+    options = _velk.IntrinsicOptions()
+    options.camera_model = camera_model
+    return options
+
+
 def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=(15.0, 30.0)):
     """camera_T_target for cameras around the board, tilted and rolled about all axes."""
     centre = synthetic.board_center(target)
@@ -112,27 +135,28 @@ def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=
 
 
 def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None,
-                         robot_error=(0.0, 0.0)):
+                         robot_error=(0.0, 0.0), camera_model="pinhole"):
     """Renders the pictures a flange camera takes of a board (ChArUco by default) at ``num_poses`` robot poses.
 
     ``robot_error`` = (translation [mm], rotation [deg]): the standard deviation per flange axis of the error in
     the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
-    not depend on it."""
+    not depend on it. ``camera_model`` "fisheye" renders through a 160-degree fisheye lens (see
+    :func:`simulated_lens`)."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
-    distortion = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
+    camera_matrix, distortion, distances = simulated_lens(camera_model, image_size)
     tcp_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_CAMERA_POSE)
     world_T_target = _velk.tf.pose_to_transformation_matrix(WORLD_T_TARGET_POSE)
     rng = np.random.default_rng(seed)
 
-    camera_T_target_list = _camera_poses(target, num_poses, rng)
+    camera_T_target_list = _camera_poses(target, num_poses, rng, distances)
     true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
         true_robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
         view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
-                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
+                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k,
+                                       camera_model=camera_model)
         images.append(view.image)
     return EyeInHandScene(target, camera_matrix, distortion, image_size, images,
                           _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
@@ -159,28 +183,29 @@ class EyeToHandScene:
 
 
 def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280, 960), target=None,
-                         robot_error=(0.0, 0.0)):
+                         robot_error=(0.0, 0.0), camera_model="pinhole"):
     """Renders the pictures a stationary camera takes of a board (ChArUco by default) the robot holds up in
     ``num_poses`` flange poses.
 
     ``robot_error`` = (translation [mm], rotation [deg]): the standard deviation per flange axis of the error in
     the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
-    not depend on it."""
+    not depend on it. ``camera_model`` "fisheye" renders through a 160-degree fisheye lens (see
+    :func:`simulated_lens`)."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix = synthetic.pinhole_matrix(1000.0, image_size)
-    distortion = np.array([-0.1, 0.02, 0.0, 0.0, 0.0])
+    camera_matrix, distortion, distances = simulated_lens(camera_model, image_size)
     robot_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_ROBOT_T_CAMERA_POSE)
     tcp_T_target = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_TARGET_POSE)
     rng = np.random.default_rng(seed)
 
-    camera_T_target_list = _camera_poses(target, num_poses, rng)
+    camera_T_target_list = _camera_poses(target, num_poses, rng, distances)
     true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
         true_robot_T_tcp_list.append(robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target))
         view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
-                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k)
+                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k,
+                                       camera_model=camera_model)
         images.append(view.image)
     return EyeToHandScene(target, camera_matrix, distortion, image_size, images,
                           _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
@@ -215,12 +240,18 @@ def _print_refinement(result, closed_form, truth, method):
         print(f"  refinement not applied: {result.refinement_reason}")
 
 
-def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, refine=True):
-    """Simulates an eye-to-hand capture, calibrates it, prints the report and the comparison with the truth."""
-    print(f"Rendering {num_poses} pictures of a ChArUco board held up by a simulated robot to a stationary camera...")
-    scene = simulate_eye_to_hand(num_poses=num_poses, seed=seed)
+def _lens_words(camera_model):
+    return " through a 160-degree fisheye lens" if camera_model == "fisheye" else ""
 
-    calibrator = _velk.EyeToHandCalibrator(scene.target)
+
+def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, refine=True,
+                         camera_model="pinhole"):
+    """Simulates an eye-to-hand capture, calibrates it, prints the report and the comparison with the truth."""
+    print(f"Rendering {num_poses} pictures of a ChArUco board held up by a simulated robot to a stationary camera"
+          f"{_lens_words(camera_model)}...")
+    scene = simulate_eye_to_hand(num_poses=num_poses, seed=seed, camera_model=camera_model)
+
+    calibrator = _velk.EyeToHandCalibrator(scene.target, camera_options(camera_model))
     result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir),
                                   refine=refine)
     if not result.ok:
@@ -233,21 +264,24 @@ def run_eye_to_hand_demo(output_dir="velk-demo-output", num_poses=15, method="TS
     return result
 
 
-def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, setup="eye-in-hand", refine=True):
+def run_demo(output_dir="velk-demo-output", num_poses=15, method="TSAI", seed=7, setup="eye-in-hand", refine=True,
+             camera_model="pinhole"):
     """Simulates a capture, calibrates it (refined over all corners unless refine is False),
     prints the report and the comparison with the truth.
 
     ``setup`` is "eye-in-hand" (the camera on the flange, the default) or "eye-to-hand"
-    (a stationary camera, the board on the flange)."""
+    (a stationary camera, the board on the flange); ``camera_model`` "fisheye" simulates and
+    calibrates a 160-degree fisheye lens instead of the pinhole camera."""
     if setup == "eye-to-hand":
         return run_eye_to_hand_demo(output_dir=output_dir, num_poses=num_poses, method=method, seed=seed,
-                                    refine=refine)
+                                    refine=refine, camera_model=camera_model)
     if setup != "eye-in-hand":
         raise ValueError(f"run_demo: unknown set-up {setup!r} (expected 'eye-in-hand' or 'eye-to-hand')")
-    print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot...")
-    scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed)
+    print(f"Rendering {num_poses} pictures of a ChArUco board taken by a camera on a simulated robot"
+          f"{_lens_words(camera_model)}...")
+    scene = simulate_eye_in_hand(num_poses=num_poses, seed=seed, camera_model=camera_model)
 
-    calibrator = _velk.EyeInHandCalibrator(scene.target)
+    calibrator = _velk.EyeInHandCalibrator(scene.target, camera_options(camera_model))
     result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, method, output_path=Path(output_dir),
                                   refine=refine)
     if not result.ok:

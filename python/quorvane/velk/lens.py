@@ -82,6 +82,7 @@ def model_fit_text(fits: dict, used: str) -> str:
     if mine is not None and theirs is not None and theirs < mine / 1.5:
         text += f"; the {other} model fits this lens {mine / theirs:.1f}x better: calibrate with --camera-model {other}"
     elif mine is not None and (theirs is None or theirs > mine):
-        ratio = f" ({theirs / mine:.1f}x worse)" if theirs is not None else ""
-        text += f"; the {used} model used fits best{ratio}"
+        text += f"; the {used} model used fits best"
+        if theirs is not None:
+            text += f" (the {other} model's error is {theirs / mine:.1f}x larger)"
     return text
