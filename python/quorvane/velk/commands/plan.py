@@ -15,7 +15,7 @@ import _velk
 from .. import planning
 from ..datasets import load_poses
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
-from ..records import load_intrinsics
+from ..records import load_camera
 from . import common
 from .errors import UsageError
 
@@ -93,7 +93,10 @@ def build_scene(args):
     """The plan scene of the command line."""
     printed, _ = common.load_target(args)
     if args.intrinsics:
-        matrix, distortion = load_intrinsics(args.intrinsics)
+        matrix, distortion, model = load_camera(args.intrinsics)
+        if model != "pinhole":
+            raise UsageError(f"plan: {args.intrinsics} holds {model} intrinsics (camera_model {model!r}); the planner "
+                             "predicts through the pinhole model only and cannot plan for this lens")
     else:
         matrix, distortion = planning.guess_camera_matrix(args.image_size, args.fov), np.zeros((1, 5))
     pixel, robot = _noise(args)
