@@ -60,7 +60,8 @@ def run(args) -> int:
     with output.captured() as extra:
         methods = _velk.diagnostics.compare_hand_eye_methods(
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
-            views.distortion_coefficients, args.per_view_error_threshold, setup=setup)
+            views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
+            camera_model=views.camera_model)
     output.replay(extra, args.quiet, names.rename, show_out=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
