@@ -157,6 +157,8 @@ def test_records_carry_the_lens_model_and_older_ones_load_as_pinhole(tmp_path, n
         document["camera_model"] = written
     path.write_text(json.dumps(document))
     assert RECORDS[name][3](path).camera_model == loaded
+    # A pinhole record is written as it was before fisheye lenses, without the member.
+    assert "camera_model" not in saved_record(tmp_path, name, "pinhole").read_text()
 
 
 @pytest.mark.parametrize("name", list(RECORDS))

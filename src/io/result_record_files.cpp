@@ -78,7 +78,11 @@ std::vector<cv::Mat> coefficientListFromJson(const json& list) {
 template <typename Record>
 json solveSummaryToJson(const Record& record) {
     json document = json::object();
-    document["camera_model"] = cameraModelName(cameraModelFromName(record.camera_model, "io: cannot save the record"));
+    // A pinhole record is written as before fisheye lenses: without the member, which reads as pinhole.
+    const CameraModel model = cameraModelFromName(record.camera_model, "io: cannot save the record");
+    if (model != CameraModel::Pinhole) {
+        document["camera_model"] = cameraModelName(model);
+    }
     document["method"] = record.method;
     document["num_cameras"] = record.num_cameras;
     document["num_frames_total"] = record.num_frames_total;
