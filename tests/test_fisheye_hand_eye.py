@@ -310,3 +310,13 @@ def test_velk_plan_refuses_fisheye_intrinsics(fisheye_dataset, tmp_path, capsys)
     code = cli.main(["plan", "--target", str(target), "--intrinsics", str(intrinsics), "--fixed", "0.5", "0", "0",
                      "0", "0", "0"])
     assert code == 2 and "pinhole model only" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("setup", list(EYE_TO_HAND))
+def test_velk_check_with_the_fisheye_model(fisheye_dataset, capsys, setup):
+    folders, target = fisheye_dataset
+    code = cli.main(["check", str(folders[setup]), "--target", str(target), "--camera-model", "fisheye", "--quiet"]
+                    + (["--eye-to-hand"] if EYE_TO_HAND[setup] else []))
+    out = capsys.readouterr().out
+    assert code == 0, out
+    assert "All 5 methods agree" in out and "Verdict: PASS" in out

@@ -19,6 +19,7 @@ def add_parser(commands, common_options) -> None:
     common.add_target_option(parser)
     add_setup_option(parser)
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
+    common.add_camera_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     common.add_report_option(parser)
     common.add_validate_option(parser)
@@ -36,7 +37,7 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
-    intrinsic_matrix, distortion = given_intrinsics(args)
+    intrinsic_matrix, distortion = given_intrinsics(args, "check")
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     setup, calibrator_class, _ = SETUPS[args.eye_to_hand]
     names = FrameNames(data.image_names)

@@ -59,7 +59,7 @@ def add_setup_option(parser) -> None:
                              "(image_<k> pairs with pose k; without it a gap is an error)")
 
 
-def given_intrinsics(args):
+def given_intrinsics(args, command: str = "hand-eye"):
     """The camera matrix and distortion of --intrinsics (empty without it). The record's lens model becomes the
     calibration's (args.camera_model); a --camera-model that says otherwise is a usage error."""
     if not args.intrinsics:
@@ -67,7 +67,7 @@ def given_intrinsics(args):
     matrix, distortion, model = records.load_camera(args.intrinsics)
     chosen = getattr(args, "camera_model", None)
     if chosen is not None and chosen != model:
-        raise UsageError(f"hand-eye: --camera-model {chosen} contradicts {args.intrinsics}, which holds {model} intrinsics (camera_model "
+        raise UsageError(f"{command}: --camera-model {chosen} contradicts {args.intrinsics}, which holds {model} intrinsics (camera_model "
                          f"{model!r}); leave --camera-model out or calibrate the intrinsics with --camera-model "
                          f"{chosen}")
     args.camera_model = model
