@@ -271,6 +271,7 @@ def test_velk_hand_eye_with_the_fisheye_model(fisheye_dataset, tmp_path, capsys)
     assert "All 5 methods agree" in out
     page = report.read_text(encoding="utf-8")
     assert "Fisheye lens mapping" in page and page.count('class="method-row"') == 5
+    assert "Distortion Coefficients (fisheye model: k1, k2, k3, k4)" in page
     # The report's per-view errors are those of the fisheye projection: all well under a pixel.
     assert "[pass] reprojection RMS: 0.0" in out
 
