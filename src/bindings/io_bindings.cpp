@@ -86,6 +86,9 @@ void bindHandEyeResultRecord(py::module_& io) {
         .def_readwrite("num_frames_used", &HandEyeResultRecord::num_frames_used)
         .def_readwrite("num_frames_total", &HandEyeResultRecord::num_frames_total)
         .def_readwrite("tcp_T_camera_list", &HandEyeResultRecord::tcp_T_camera_list)
+        .def_readwrite("camera_model", &HandEyeResultRecord::camera_model,
+                       "Lens model the transforms were found with: 'pinhole' (also for records without the member) "
+                       "or 'fisheye'.")
         .def_readwrite("refinement", &HandEyeResultRecord::refinement)
         .def_readwrite("validation", &HandEyeResultRecord::validation);
 }
@@ -103,6 +106,9 @@ void bindEyeToHandResultRecord(py::module_& io) {
         .def_readwrite("num_frames_used", &EyeToHandResultRecord::num_frames_used)
         .def_readwrite("num_frames_total", &EyeToHandResultRecord::num_frames_total)
         .def_readwrite("robot_T_camera_list", &EyeToHandResultRecord::robot_T_camera_list)
+        .def_readwrite("camera_model", &EyeToHandResultRecord::camera_model,
+                       "Lens model the transforms were found with: 'pinhole' (also for records without the member) "
+                       "or 'fisheye'.")
         .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target)
         .def_readwrite("refinement", &EyeToHandResultRecord::refinement)
         .def_readwrite("validation", &EyeToHandResultRecord::validation);

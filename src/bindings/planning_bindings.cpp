@@ -40,6 +40,8 @@ void bindHandEyePlanScene(py::module_& module) {
         .def_readwrite("intrinsic_matrix", &Scene::intrinsic_matrix)
         .def_readwrite("distortion_coefficients", &Scene::distortion_coefficients)
         .def_readwrite("image_size", &Scene::image_size)
+        .def_readwrite("camera_model", &Scene::camera_model,
+                       "'pinhole' (the only model the planner predicts with; 'fisheye' is refused)")
         .def_readwrite("object_points", &Scene::object_points)
         .def_readwrite("eye_to_hand", &Scene::eye_to_hand)
         .def_readwrite("camera_mount_T_camera", &Scene::camera_mount_T_camera)

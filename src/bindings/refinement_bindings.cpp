@@ -72,6 +72,13 @@ void bindHandEyeRefinementProblem(py::module_& module) {
         .def_readwrite("distortion_coefficients", &Problem::distortion_coefficients)
         .def_readwrite("refine_intrinsics", &Problem::refine_intrinsics)
         .def_readwrite("calibration_flags", &Problem::calibration_flags)
+        .def_property(
+            "camera_model", [](const Problem& problem) { return std::string(velk::cameraModelName(problem.camera_model)); },
+            [](Problem& problem, const std::string& name) {
+                problem.camera_model = velk::cameraModelFromName(name, "HandEyeRefinementProblem");
+            },
+            "'pinhole' or 'fisheye': the lens model the views are posed and projected with (fisheye: "
+            "calibration_flags are cv.fisheye flags).")
         .def_readwrite("eye_to_hand", &Problem::eye_to_hand,
                        "False: camera_mount_T_target_mount_i = inv(robot_T_tcp_i) (eye-in-hand); True: robot_T_tcp_i "
                        "(eye-to-hand). Robot pose errors are modelled in the flange frame.");

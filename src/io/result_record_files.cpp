@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/camera_projection.hpp"
 #include "core/log.hpp"
 #include "io/json_file_reader.hpp"
 #include "io/json_values.hpp"
@@ -77,6 +78,11 @@ std::vector<cv::Mat> coefficientListFromJson(const json& list) {
 template <typename Record>
 json solveSummaryToJson(const Record& record) {
     json document = json::object();
+    // A pinhole record is written as before fisheye lenses: without the member, which reads as pinhole.
+    const CameraModel model = cameraModelFromName(record.camera_model, "io: cannot save the record");
+    if (model != CameraModel::Pinhole) {
+        document["camera_model"] = cameraModelName(model);
+    }
     document["method"] = record.method;
     document["num_cameras"] = record.num_cameras;
     document["num_frames_total"] = record.num_frames_total;
@@ -91,6 +97,15 @@ json solveSummaryToJson(const Record& record) {
     return document;
 }
 
+// "pinhole" or "fisheye"; the reader names the member of anything else.
+std::string cameraModelOf(const json& value) {
+    const std::string name = value.get<std::string>();
+    if (name != cameraModelName(CameraModel::Pinhole) && name != cameraModelName(CameraModel::Fisheye)) {
+        throw std::runtime_error("unknown camera model '" + name + "' (expected 'pinhole' or 'fisheye')");
+    }
+    return name;
+}
+
 template <typename Record>
 void requiredSummaryFromJson(const JsonFileReader& reader, const json& document, Record& record) {
     record.reference_index = intMember(reader, document, "reference_index");
@@ -100,6 +115,7 @@ void requiredSummaryFromJson(const JsonFileReader& reader, const json& document,
 template <typename Record>
 void optionalSummaryFromJson(const JsonFileReader& reader, const json& document, Record& record) {
     reader.optional(document, "method", [&](const json& value) { record.method = value.get<std::string>(); });
+    reader.optional(document, "camera_model", [&](const json& value) { record.camera_model = cameraModelOf(value); });
     optionalInt(reader, document, "num_frames_used", record.num_frames_used);
     optionalInt(reader, document, "num_frames_total", record.num_frames_total);
     reader.optional(document, "refinement",

@@ -69,6 +69,9 @@ struct HandEyeResultRecord {
     int num_frames_used = -1;   // -1: unknown
     int num_frames_total = -1;  // -1: unknown
     std::vector<cv::Mat> tcp_T_camera_list;
+    // The lens model the transforms were found with: "pinhole" (written without the member, as records
+    // were before fisheye lenses, and read so when it is absent) or "fisheye".
+    std::string camera_model = "pinhole";
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
     std::optional<ValidationRecord> validation;  // absent in records written without validation
 };
@@ -82,6 +85,9 @@ struct EyeToHandResultRecord {
     int num_frames_used = -1;   // -1: unknown
     int num_frames_total = -1;  // -1: unknown
     std::vector<cv::Mat> robot_T_camera_list;
+    // The lens model the transforms were found with: "pinhole" (written without the member, as records
+    // were before fisheye lenses, and read so when it is absent) or "fisheye".
+    std::string camera_model = "pinhole";
     cv::Mat tcp_T_target;  // empty: unknown
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
     std::optional<ValidationRecord> validation;  // absent in records written without validation

@@ -8,6 +8,7 @@
 #include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
 #include "calibration/hand_eye/hand_eye_setup.hpp"
+#include "core/camera_projection.hpp"
 #include "core/log.hpp"
 #include "core/pose.hpp"
 
@@ -25,6 +26,7 @@ struct ComparisonData {
     const cv::Mat& intrinsic_matrix;
     const cv::Mat& distortion_coefficients;
     double per_view_error_threshold;
+    const std::string& camera_model;
 };
 
 // The complete calibration with a fresh calibrator of the set-up, so no solver sees
@@ -33,6 +35,7 @@ template <typename Calibrator>
 auto calibrateOnce(const std::string& name, const ComparisonData& data) {
     IntrinsicOptions options;
     options.per_view_error_threshold = data.per_view_error_threshold;
+    options.camera_model = data.camera_model;
     Calibrator calibrator(data.target, options);
     return calibrator.calibrate(data.robot_T_tcp_list, data.image_list, name, data.camera_T_target_list,
                                 data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
@@ -71,11 +74,13 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const std::vector<cv::Mat>& camera_T_target_list,
                                               const cv::Mat& intrinsic_matrix,
                                               const cv::Mat& distortion_coefficients,
-                                              double per_view_error_threshold, const std::string& setup) {
+                                              double per_view_error_threshold, const std::string& setup,
+                                              const std::string& camera_model) {
     const HandEyeSetup chosen = calibration::handEyeSetupFromName(setup, "compare_hand_eye_methods");
+    cameraModelFromName(camera_model, "compare_hand_eye_methods");
     const ComparisonData data{target,           robot_T_tcp_list,        image_list,
                               camera_T_target_list, intrinsic_matrix, distortion_coefficients,
-                              per_view_error_threshold};
+                              per_view_error_threshold, camera_model};
     validateTarget(target);
     HandEyeMethodResults results;
     for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {

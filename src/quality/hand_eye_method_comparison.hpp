@@ -13,7 +13,8 @@ namespace velk::quality {
 // Runs the complete hand-eye calibration of the set-up ("eye-in-hand" or "eye-to-hand")
 // once per hand-eye solver on the same data. A solver that throws or gives no usable
 // transform has an empty entry; nothing escapes but an unknown set-up name
-// (std::invalid_argument, before any work).
+// (std::invalid_argument, before any work). camera_model ("pinhole" or "fisheye") is the lens
+// model the calibrations pose and project with; an unknown one is refused before any work too.
 HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const std::vector<cv::Mat>& robot_T_tcp_list,
                                               const std::vector<cv::Mat>& image_list,
@@ -21,6 +22,7 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const cv::Mat& intrinsic_matrix,
                                               const cv::Mat& distortion_coefficients,
                                               double per_view_error_threshold,
-                                              const std::string& setup = "eye-in-hand");
+                                              const std::string& setup = "eye-in-hand",
+                                              const std::string& camera_model = "pinhole");
 
 }  // namespace velk::quality

@@ -55,6 +55,7 @@ HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
     result.world_T_target = run.target_transform;
     result.intrinsic_matrix = run.intrinsic_matrix;
     result.distortion_coefficients = run.distortion_coefficients;
+    result.camera_model = cameraModelName(run.camera_model);
     result.reprojection_error = run.reprojection_error;
     result.valid_robot_T_tcp_list = run.valid_robot_T_tcp_list;
     result.valid_image_list = run.valid_image_list;
@@ -80,6 +81,7 @@ void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const s
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
     record.num_frames_total = static_cast<int>(totalImages);
     record.tcp_T_camera_list = {result.tcp_T_camera};
+    record.camera_model = result.camera_model;
     if (!result.closed_form_tcp_T_camera.empty()) {
         record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
                                                     result.closed_form_tcp_T_camera, result.refinement);

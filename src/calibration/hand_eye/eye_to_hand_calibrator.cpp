@@ -62,6 +62,7 @@ EyeToHandResult EyeToHandCalibrator::resultOf(const HandEyeRun& run, const std::
     result.tcp_T_target = run.target_transform;
     result.intrinsic_matrix = run.intrinsic_matrix;
     result.distortion_coefficients = run.distortion_coefficients;
+    result.camera_model = cameraModelName(run.camera_model);
     result.reprojection_error = run.reprojection_error;
     result.valid_robot_T_tcp_list = run.valid_robot_T_tcp_list;
     result.valid_image_list = run.valid_image_list;
@@ -91,6 +92,7 @@ void EyeToHandCalibrator::save(const std::filesystem::path& output_path, const E
     record.num_frames_used = static_cast<int>(result.valid_image_list.size());
     record.num_frames_total = static_cast<int>(totalImages);
     record.robot_T_camera_list = {result.robot_T_camera};
+    record.camera_model = result.camera_model;
     record.tcp_T_target = result.tcp_T_target;
     if (!result.closed_form_robot_T_camera.empty()) {
         record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,

@@ -20,6 +20,7 @@ struct EyeToHandResult {
     cv::Mat tcp_T_target;    // 4 x 4 CV_64F, the target in the flange frame
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
+    std::string camera_model = "pinhole";  // the lens model the poses were found with: "pinhole" or "fisheye"
     // Mean intrinsic reprojection error when the calibrator solved the intrinsics itself; NaN otherwise.
     double reprojection_error = std::numeric_limits<double>::quiet_NaN();
     std::vector<cv::Mat> valid_robot_T_tcp_list;

@@ -66,8 +66,8 @@ struct FramePose {
 };
 
 FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, int f, const cv::Mat& intrinsic_matrix,
-                           const cv::Mat& distortion_coefficients) {
-    CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients);
+                           const cv::Mat& distortion_coefficients, CameraModel model) {
+    CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients, model);
     if (!found.detected) {
         return {std::nullopt, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping"};
     }
@@ -87,11 +87,11 @@ void appendFrame(PosedFrames& posed, const cv::Mat& pose, int f, const std::vect
 
 PosedFrames poseCharucoFrames(const CharucoTarget& charuco, int frames, const std::vector<cv::Mat>& image_list,
                               const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
-                              const cv::Mat& distortion_coefficients) {
+                              const cv::Mat& distortion_coefficients, CameraModel model) {
     PosedFrames posed;
     detectEachImage<FramePose>(
         frames, [&](int f) { return poseCharucoFrame(charuco, image_list[f], f, intrinsic_matrix,
-                                                     distortion_coefficients); },
+                                                     distortion_coefficients, model); },
         [&](int f, const FramePose& found) {
             if (!found.pose) {
                 logMessage(LogLevel::Warning, found.warning);
@@ -108,7 +108,7 @@ PosedFrames poseCharucoFrames(const CharucoTarget& charuco, int frames, const st
 PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptions& options,
                                int frames, const std::vector<cv::Mat>& image_list,
                                const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
-                               const cv::Mat& distortion_coefficients) {
+                               const cv::Mat& distortion_coefficients, CameraModel model) {
     const std::vector<cv::Mat> images(image_list.begin(), image_list.begin() + frames);
     TargetDetections detections = detectTarget(images, target, options, Annotation::Skip);
     const auto* aruco = std::get_if<ArucoTarget>(&target);
@@ -121,7 +121,7 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
                                 aruco->createDictionary().markerSize, options.criteria);
         }
         const auto pose = estimateCameraTTarget(detections.object_points[k], detections.image_points[k],
-                                                intrinsic_matrix, distortion_coefficients);
+                                                intrinsic_matrix, distortion_coefficients, model);
         if (!pose) {
             logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping");
             continue;
@@ -133,22 +133,43 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
     return posed;
 }
 
+// The camera model of the options, checked against given intrinsics: a fisheye camera comes with
+// its four distortion coefficients.
+CameraModel givenCameraModel(const IntrinsicOptions& options, const cv::Mat& intrinsic_matrix,
+                             const cv::Mat& distortion_coefficients, const std::string& component) {
+    const CameraModel model = cameraModelFromName(options.camera_model, component);
+    if (!intrinsic_matrix.empty()) {
+        checkDistortionForModel(model, distortion_coefficients, component);
+    }
+    return model;
+}
+
 }  // namespace
 
 HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
                                        IntrinsicCalibrator& intrinsicCalibrator)
-    : setup_(setup), target_(target), intrinsic_calibrator_(intrinsicCalibrator) {}
+    : setup_(setup),
+      target_(target),
+      intrinsic_calibrator_(intrinsicCalibrator),
+      model_(cameraModelFromName(intrinsicCalibrator.options().camera_model, calibratorName(setup))) {}
+
+int HandEyeCalibration::intrinsicFlags() const {
+    const IntrinsicOptions& options = intrinsic_calibrator_.options();
+    return model_ == CameraModel::Fisheye ? options.fisheye_flags : options.calibrate_camera_flags;
+}
 
 PosedFrames HandEyeCalibration::poseFrames(const TargetVariant& target, const IntrinsicOptions& options,
                                            const std::vector<cv::Mat>& image_list,
                                            const std::vector<cv::Mat>& robot_T_tcp_list,
                                            const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
+    const CameraModel model =
+        givenCameraModel(options, intrinsic_matrix, distortion_coefficients, "compute_camera_T_target_list");
     const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
     PosedFrames posed = std::holds_alternative<CharucoTarget>(target)
                             ? poseCharucoFrames(std::get<CharucoTarget>(target), frames, image_list,
-                                                robot_T_tcp_list, intrinsic_matrix, distortion_coefficients)
+                                                robot_T_tcp_list, intrinsic_matrix, distortion_coefficients, model)
                             : poseDetectedFrames(target, options, frames, image_list, robot_T_tcp_list,
-                                                 intrinsic_matrix, distortion_coefficients);
+                                                 intrinsic_matrix, distortion_coefficients, model);
     logMessage(LogLevel::Info, "compute_camera_T_target_list: " +
                                    std::to_string(posed.aligned.camera_T_target_list.size()) + "/" +
                                    std::to_string(image_list.size()) + " frames passed");
@@ -159,10 +180,13 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
                                    const RefinementOptions& refinement_options, bool validate) {
     handEyeSolverFromName(method);
     validatePoses(inputs);
+    givenCameraModel(intrinsic_calibrator_.options(), inputs.intrinsic_matrix, inputs.distortion_coefficients,
+                     calibratorName(setup_));
     logMessage(LogLevel::Info, "Collected images " + std::to_string(inputs.image_list.size()));
     logMessage(LogLevel::Info, "Collected poses " + std::to_string(inputs.robot_T_tcp_list.size()));
 
     HandEyeRun run;
+    run.camera_model = model_;
     run.target_points_per_picture = targetPointCount(target_);
     if (!inputs.image_list.empty() && run.target_points_per_picture < kFewPointsPerPicture) {
         logMessage(LogLevel::Warning,
@@ -212,7 +236,8 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
     }
     run.consistency =
         computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
-                                 run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_);
+                                 run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_,
+                                 model_);
     run.has_consistency = true;
     if (validate) {
         run.validation = this->validate(detected, method, intrinsicsSolvedHere, refinement_options, run);
@@ -273,7 +298,7 @@ bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRu
     }
     logMessage(LogLevel::Info, "Calculating extrinsic (hand-eye) transform...");
     const FramePoses poses = estimateFramePoses(target_, images, imagePoints, intrinsics.intrinsic_matrix,
-                                                intrinsics.distortion_coefficients, component);
+                                                intrinsics.distortion_coefficients, component, model_);
     frames.cameras = poses.camera_T_target_list;
     frames.images = images;
     frames.robots.clear();
@@ -341,7 +366,8 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
     problem.intrinsic_matrix = run.intrinsic_matrix;
     problem.distortion_coefficients = run.distortion_coefficients;
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
-    problem.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    problem.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
+    problem.camera_model = model_;
     problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
     for (size_t v = 0; v < detected.object_points.size(); ++v) {
         if (!detected.object_points[v].empty()) {
@@ -406,7 +432,8 @@ HandEyeValidation HandEyeCalibration::validate(const Frames& detected, const std
         inputs.refinement = run.refinement;
     }
     inputs.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
-    inputs.calibration_flags = intrinsicsSolvedHere ? intrinsic_calibrator_.options().calibrate_camera_flags : 0;
+    inputs.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
+    inputs.camera_model = model_;
     inputs.options = options;
     HandEyeValidation validation = validateHeldOut(inputs);
     const std::string component = "[" + calibratorName(setup_) + "] ";

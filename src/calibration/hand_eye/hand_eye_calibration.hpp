@@ -14,6 +14,7 @@
 #include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "calibration/refinement/refinement_options.hpp"
+#include "core/camera_projection.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
@@ -34,6 +35,7 @@ struct HandEyeRun {
     cv::Mat target_transform;  // Y: world_T_target or tcp_T_target
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
+    CameraModel camera_model = CameraModel::Pinhole;  // the options' lens model
     double reprojection_error = std::numeric_limits<double>::quiet_NaN();
     std::vector<cv::Mat> valid_robot_T_tcp_list;
     std::vector<cv::Mat> valid_image_list;
@@ -71,8 +73,10 @@ public:
     HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target, IntrinsicCalibrator& intrinsicCalibrator);
 
     // Throws std::invalid_argument for an unknown method, a pose that is not a rigid
-    // transform, misaligned given poses or a robot list shorter than the images it must
-    // serve; any other failure logs and returns ok == false.
+    // transform, misaligned given poses, a robot list shorter than the images it must
+    // serve, an unknown camera model or given fisheye intrinsics without their four
+    // distortion coefficients; any other failure logs and returns ok == false.
+    // Every pose and projection goes through the options' camera model.
     // With refine, the closed-form solution is refined over every detected corner; a refinement that
     // fails leaves the closed-form result in place and says why.
     // With validate, every view is then predicted from a solve without it (see HandEyeValidation).
@@ -82,7 +86,9 @@ public:
     // Detects and poses the target in each frame with known intrinsics (solvePnP), for every
     // target kind. ChArUco boards are found by their own detector; the other kinds by the
     // intrinsic detection with options (chessboard corners refined to sub-pixel, the ArUco
-    // grid's markers matched to the board, circle-grid centres).
+    // grid's markers matched to the board, circle-grid centres). The poses go through the
+    // options' camera model; fisheye intrinsics must have four distortion coefficients
+    // (std::invalid_argument otherwise).
     static PosedFrames poseFrames(const TargetVariant& target, const IntrinsicOptions& options,
                                   const std::vector<cv::Mat>& image_list,
                                   const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
@@ -115,9 +121,13 @@ private:
     HandEyeValidation validate(const Frames& detected, const std::string& method, bool intrinsicsSolvedHere,
                                const RefinementOptions& options, const HandEyeRun& run) const;
 
+    // The calibrate flags whose parameters stay fixed in a refinement of intrinsics solved here.
+    int intrinsicFlags() const;
+
     HandEyeSetup setup_;
     const TargetVariant& target_;
     IntrinsicCalibrator& intrinsic_calibrator_;
+    CameraModel model_;
 };
 
 }  // namespace velk::calibration

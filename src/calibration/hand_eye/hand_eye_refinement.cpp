@@ -36,7 +36,7 @@ HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, 
     int camera = 0;
     try {
         camera = solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
-                                  problem.refine_intrinsics, problem.calibration_flags);
+                                  problem.refine_intrinsics, problem.calibration_flags, problem.camera_model);
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }

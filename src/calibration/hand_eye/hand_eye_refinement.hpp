@@ -8,6 +8,7 @@
 
 #include "calibration/refinement/refinement_options.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
+#include "core/camera_projection.hpp"
 
 namespace velk::calibration {
 
@@ -28,6 +29,9 @@ struct HandEyeRefinementProblem {
     cv::Mat distortion_coefficients;
     bool refine_intrinsics = false;  // free the camera matrix and distortion too
     int calibration_flags = 0;       // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+                                     // (cv::fisheye::CALIB_FIX_* flags for a fisheye camera)
+    // The lens model every view is posed and projected with.
+    CameraModel camera_model = CameraModel::Pinhole;
     // Which way the robot pose enters the known transforms: eye-in-hand inv(robot_T_tcp),
     // eye-to-hand robot_T_tcp. Robot pose errors are modelled in the flange frame either way.
     bool eye_to_hand = false;

@@ -56,7 +56,8 @@ std::string formatHandEyeReport(const HandEyeReportContent& content) {
         writePose(text, section.transform);
     }
     text << "\nIntrinsic Matrix:\n" << content.intrinsic_matrix << "\n";
-    text << "\nDistortion Coefficients:\n" << content.distortion_coefficients << "\n";
+    text << "\nDistortion Coefficients" << (content.camera_model == "fisheye" ? " (fisheye model: k1, k2, k3, k4)" : "")
+         << ":\n" << content.distortion_coefficients << "\n";
     text << "\nReprojection Error: ";
     if (std::isnan(content.reprojection_error)) {
         text << "n/a\n";
@@ -91,7 +92,7 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"}) +
             formatValidationSection(result.validation),
-        result.target_points_per_picture});
+        result.target_points_per_picture, result.camera_model});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -106,7 +107,7 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"}) +
             formatValidationSection(result.validation),
-        result.target_points_per_picture});
+        result.target_points_per_picture, result.camera_model});
 }
 
 }  // namespace velk::calibration

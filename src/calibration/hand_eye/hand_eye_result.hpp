@@ -30,6 +30,7 @@ struct HandEyeResult {
     cv::Mat tcp_T_camera;
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
+    std::string camera_model = "pinhole";  // the lens model the poses were found with: "pinhole" or "fisheye"
     // Mean intrinsic reprojection error when the calibrator solved the intrinsics itself; NaN otherwise.
     double reprojection_error = std::numeric_limits<double>::quiet_NaN();
     std::vector<cv::Mat> valid_robot_T_tcp_list;

@@ -48,8 +48,13 @@ cv::Mat projectedCorners(const HeldOutPrediction& p, const double* delta) {
     k.at<double>(1, 2) += delta[15];
     cv::Mat rotationVector, pixels;
     cv::Rodrigues(camera_T_target(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
-    cv::projectPoints(p.object_points, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), k,
-                      p.distortion_coefficients, pixels);
+    if (p.camera_model == CameraModel::Fisheye) {
+        pixels = projectObjectPoints(p.camera_model, p.object_points, rotationVector,
+                                     camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), k, p.distortion_coefficients);
+    } else {
+        cv::projectPoints(p.object_points, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), k,
+                          p.distortion_coefficients, pixels);
+    }
     pixels.convertTo(pixels, CV_64F);
     return pixels.reshape(1, static_cast<int>(pixels.total()));
 }

@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/camera_projection.hpp"
+
 namespace velk::calibration {
 
 // What the errors-in-variables model expects of a held-out view: its corners are predicted through
@@ -17,6 +19,7 @@ struct HeldOutPrediction {
     bool correction_on_left = false;
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
+    CameraModel camera_model = CameraModel::Pinhole;
     cv::Mat object_points;                  // the view's corners on the board
     std::vector<double> joint_covariance;   // 16 x 16: X [w, t], Y [w, t], fx fy cx cy
     double robot_translation_m = 0.0;       // 1-sigma per axis

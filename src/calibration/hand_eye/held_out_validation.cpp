@@ -65,6 +65,7 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
     problem.distortion_coefficients = full.distortion_coefficients;
     problem.refine_intrinsics = in.refine_intrinsics;
     problem.calibration_flags = in.calibration_flags;
+    problem.camera_model = in.camera_model;
     problem.eye_to_hand = in.setup == HandEyeSetup::EyeToHand;
     // The noise levels the full solution found are held: each re-solve is then a single warm-started
     // solve rather than a new estimation of the levels.
@@ -125,7 +126,7 @@ double fittedRms(const HeldOutInputs& in, size_t view) {
     }
     return cornerRmsPx(in.object_points[view], in.image_points[view],
                      predictedBoardPose(in, in.camera_transform, in.target_transform, view), in.intrinsic_matrix,
-                     in.distortion_coefficients);
+                     in.distortion_coefficients, in.camera_model);
 }
 
 // One view's figures, or why it was skipped.
@@ -147,7 +148,7 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
         return outcome;
     }
     const auto own = estimateCameraTTarget(in.object_points[view], in.image_points[view], solve.intrinsic_matrix,
-                                           solve.distortion_coefficients);
+                                           solve.distortion_coefficients, in.camera_model);
     if (!own) {
         outcome.skipped = name + ": its board could not be posed from its own corners";
         return outcome;
@@ -155,7 +156,7 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
     const cv::Mat predicted = predictedBoardPose(in, solve.camera_transform, solve.target_transform, view);
     comparePoses(predicted, *own, outcome.mm, outcome.deg);
     outcome.held_out_px = cornerRmsPx(in.object_points[view], in.image_points[view], predicted,
-                                      solve.intrinsic_matrix, solve.distortion_coefficients);
+                                      solve.intrinsic_matrix, solve.distortion_coefficients, in.camera_model);
     outcome.fitted_px = fittedRms(in, view);
     HeldOutPrediction prediction;
     prediction.camera_mount_T_camera = solve.camera_transform;
@@ -164,6 +165,7 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
     prediction.correction_on_left = in.setup == HandEyeSetup::EyeInHand;
     prediction.intrinsic_matrix = solve.intrinsic_matrix;
     prediction.distortion_coefficients = solve.distortion_coefficients;
+    prediction.camera_model = in.camera_model;
     prediction.object_points = in.object_points[view];
     prediction.joint_covariance = solve.joint_covariance;
     prediction.robot_translation_m = solve.robot_translation_m;

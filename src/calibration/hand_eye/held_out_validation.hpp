@@ -10,6 +10,7 @@
 #include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/refinement/refinement_options.hpp"
+#include "core/camera_projection.hpp"
 
 namespace velk::calibration {
 
@@ -32,6 +33,8 @@ struct HeldOutInputs {
     std::optional<HandEyeRefinement> refinement;
     bool refine_intrinsics = false;
     int calibration_flags = 0;
+    // The lens model the views are posed and predicted with.
+    CameraModel camera_model = CameraModel::Pinhole;
     RefinementOptions options;
 };
 

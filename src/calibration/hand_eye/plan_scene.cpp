@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/camera_projection.hpp"
+
 namespace velk::calibration {
 namespace {
 
@@ -22,6 +24,11 @@ cv::Mat asTransform(const cv::Mat& matrix, const char* name) {
 }  // namespace
 
 void checkPlanScene(const HandEyePlanScene& scene) {
+    if (cameraModelFromName(scene.camera_model, "hand-eye plan") != CameraModel::Pinhole) {
+        throw std::invalid_argument("hand-eye plan: the planner predicts through the pinhole model only; a " +
+                                    scene.camera_model + " camera (camera_model '" + scene.camera_model +
+                                    "') cannot be planned");
+    }
     if (scene.intrinsic_matrix.rows != 3 || scene.intrinsic_matrix.cols != 3) {
         throw std::invalid_argument("hand-eye plan: the intrinsic matrix must be 3 x 3");
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -16,6 +17,8 @@ struct HandEyePlanScene {
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
     cv::Size image_size;
+    // The planner projects through the pinhole model only: "fisheye" is refused (checkPlanScene).
+    std::string camera_model = "pinhole";
     cv::Mat object_points;  // the target's corners, N x 3, in the target frame
     bool eye_to_hand = false;
     cv::Mat camera_mount_T_camera;
@@ -41,7 +44,8 @@ cv::Mat planMountLink(const HandEyePlanScene& scene, const cv::Mat& robot_T_tcp)
 std::vector<int> planVisibleCorners(const HandEyePlanScene& scene, const cv::Mat& robot_T_tcp);
 // The fewest corners a usable pose sees.
 int planMinimumCorners(const HandEyePlanScene& scene);
-// Throws std::invalid_argument for a scene that cannot be planned (bad matrices, non-positive noise).
+// Throws std::invalid_argument for a scene that cannot be planned (bad matrices, non-positive noise, a
+// camera model other than pinhole).
 void checkPlanScene(const HandEyePlanScene& scene);
 
 }  // namespace velk::calibration

@@ -187,7 +187,8 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     try {
         camera = solver->addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
                                    problem.refine_intrinsics, problem.calibration_flags,
-                                   intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{});
+                                   intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{},
+                                   problem.camera_model);
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }

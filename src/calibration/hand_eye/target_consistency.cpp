@@ -73,8 +73,17 @@ double mean(const std::vector<double>& values) {
 
 double maximum(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
 
+// The target centre in pixels through a fisheye lens.
+cv::Point2d fisheyeCentre(const cv::Point3f& centre, const cv::Mat& rotationVector, const cv::Mat& translation,
+                          const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
+    const cv::Mat pixels = projectObjectPoints(CameraModel::Fisheye, cv::Mat(cv::Point3d(centre)).reshape(3, 1),
+                                               rotationVector, translation, intrinsic_matrix,
+                                               distortion_coefficients);
+    return pixels.at<cv::Point2d>(0);
+}
+
 void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
-                         const cv::Mat& distortion_coefficients, const cv::Point3f& centre,
+                         const cv::Mat& distortion_coefficients, const cv::Point3f& centre, CameraModel model,
                          TargetConsistencyStats& stats) {
     const cv::Mat distortion =
         distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F) : distortion_coefficients;
@@ -87,6 +96,13 @@ void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const
         if (intrinsic_matrix.empty()) {
             stats.board_us.push_back(std::numeric_limits<double>::quiet_NaN());
             stats.board_vs.push_back(std::numeric_limits<double>::quiet_NaN());
+            continue;
+        }
+        if (model == CameraModel::Fisheye) {
+            const cv::Point2d pixel =
+                fisheyeCentre(centre, rotationVector, translation, intrinsic_matrix, distortion_coefficients);
+            stats.board_us.push_back(pixel.x);
+            stats.board_vs.push_back(pixel.y);
             continue;
         }
         std::vector<cv::Point2f> projected;
@@ -104,7 +120,8 @@ cv::Point3f targetCentre(const TargetVariant& target) { return meanOf(targetPoin
 TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& motions, const cv::Mat& cameraTransform,
                                                 const std::vector<cv::Mat>& camera_T_target_list,
                                                 const cv::Mat& intrinsic_matrix,
-                                                const cv::Mat& distortion_coefficients, const TargetVariant& target) {
+                                                const cv::Mat& distortion_coefficients, const TargetVariant& target,
+                                                CameraModel model) {
     TargetConsistencyStats stats;
     const cv::Mat x = asDouble(cameraTransform);
     std::vector<cv::Mat> targetEstimates;
@@ -121,13 +138,15 @@ TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& moti
     stats.max_translation_m = maximum(stats.translation_deviations_m);
     stats.mean_rotation_deg = mean(stats.rotation_deviations_deg);
     stats.max_rotation_deg = maximum(stats.rotation_deviations_deg);
-    addProjectedCentres(camera_T_target_list, intrinsic_matrix, distortion_coefficients, targetCentre(target), stats);
+    addProjectedCentres(camera_T_target_list, intrinsic_matrix, distortion_coefficients, targetCentre(target), model,
+                        stats);
     return stats;
 }
 
 TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, const TargetVariant& target) {
     return computeTargetConsistency(result.valid_robot_T_tcp_list, result.tcp_T_camera, result.camera_T_target_list,
-                                    result.intrinsic_matrix, result.distortion_coefficients, target);
+                                    result.intrinsic_matrix, result.distortion_coefficients, target,
+                                    cameraModelFromName(result.camera_model, "computeTargetConsistency"));
 }
 
 }  // namespace velk::calibration

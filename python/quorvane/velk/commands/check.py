@@ -19,6 +19,7 @@ def add_parser(commands, common_options) -> None:
     common.add_target_option(parser)
     add_setup_option(parser)
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
+    common.add_camera_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     common.add_report_option(parser)
     common.add_validate_option(parser)
@@ -36,7 +37,7 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
-    intrinsic_matrix, distortion = given_intrinsics(args)
+    intrinsic_matrix, distortion = given_intrinsics(args, "check")
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     setup, calibrator_class, _ = SETUPS[args.eye_to_hand]
     names = FrameNames(data.image_names)
@@ -60,7 +61,8 @@ def run(args) -> int:
     with output.captured() as extra:
         methods = _velk.diagnostics.compare_hand_eye_methods(
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
-            views.distortion_coefficients, args.per_view_error_threshold, setup=setup)
+            views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
+            camera_model=views.camera_model)
     output.replay(extra, args.quiet, names.rename, show_out=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.

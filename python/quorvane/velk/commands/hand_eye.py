@@ -13,7 +13,6 @@ import _velk
 from .. import records
 from ..datasets import load_hand_eye_folder
 from ..frame_names import FrameNames
-from ..records import load_intrinsics
 from ..verdict import judge_hand_eye
 from . import common, output
 from .errors import UsageError
@@ -39,6 +38,7 @@ def add_parser(commands, common_options) -> None:
                         help="calibrate with TSAI and compare all five solvers on the same data")
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics "
                         "(any target kind; without it the intrinsics are calibrated from the images)")
+    common.add_camera_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     parser.add_argument("-o", "--output",
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
@@ -59,10 +59,19 @@ def add_setup_option(parser) -> None:
                              "(image_<k> pairs with pose k; without it a gap is an error)")
 
 
-def given_intrinsics(args):
+def given_intrinsics(args, command: str = "hand-eye"):
+    """The camera matrix and distortion of --intrinsics (empty without it). The record's lens model becomes the
+    calibration's (args.camera_model); a --camera-model that says otherwise is a usage error."""
     if not args.intrinsics:
         return np.empty((0, 0)), np.empty((0, 0))
-    return load_intrinsics(args.intrinsics)
+    matrix, distortion, model = records.load_camera(args.intrinsics)
+    chosen = getattr(args, "camera_model", None)
+    if chosen is not None and chosen != model:
+        raise UsageError(f"{command}: --camera-model {chosen} contradicts {args.intrinsics}, which holds {model} intrinsics (camera_model "
+                         f"{model!r}); leave --camera-model out or calibrate the intrinsics with --camera-model "
+                         f"{chosen}")
+    args.camera_model = model
+    return matrix, distortion
 
 
 def refinement_options(args):
@@ -76,10 +85,12 @@ def refinement_options(args):
 
 
 def compare_methods(target, result, threshold: float, setup: str):
-    """All five solvers on the views and camera poses the calibration used."""
+    """All five solvers on the views and camera poses the calibration used (closed forms on the camera poses the
+    result's lens model gave)."""
     results = _velk.diagnostics.compare_hand_eye_methods(
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
-        result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup)
+        result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
+        camera_model=result.camera_model)
     return results, _velk.diagnostics.format_method_comparison(results)
 
 
@@ -186,7 +197,8 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
                                                    views.projected[worst], f"{labels[worst]} (largest error)"),
                   sections.coverage_section(detections.image_points, image_size)]
     points = detections.image_points if detections is not None else None
-    parts.append(sections.distortion_section(camera_matrix, distortion, image_size, points))
+    parts.append(sections.distortion_section(camera_matrix, distortion, image_size, points,
+                                             camera_model=result.camera_model))
     stats = _velk.diagnostics.analyze_rotation_variety(result.camera_T_target_list)
     parts.append(sections.rotation_section(result.camera_T_target_list, stats,
                                            _velk.diagnostics.format_rotation_variety(stats)))

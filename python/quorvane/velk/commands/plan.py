@@ -95,8 +95,8 @@ def build_scene(args):
     if args.intrinsics:
         matrix, distortion, model = load_camera(args.intrinsics)
         if model != "pinhole":
-            raise UsageError(f"plan: {args.intrinsics} describes a {model} camera; the planner predicts pinhole "
-                             "cameras only")
+            raise UsageError(f"plan: {args.intrinsics} describes a {model} camera; the planner predicts through "
+                             "the pinhole model only")
     else:
         matrix, distortion = planning.guess_camera_matrix(args.image_size, args.fov), np.zeros((1, 5))
     pixel, robot = _noise(args)

@@ -68,7 +68,8 @@ def refined_camera_T_target(refinement, robot_T_tcp_list, eye_to_hand: bool) -> 
 
 
 def hand_eye_views(result, detections, eye_to_hand: bool) -> ViewResiduals:
-    """The views of a hand-eye result whose corners were found again in result.valid_image_list."""
+    """The views of a hand-eye result whose corners were found again in result.valid_image_list, projected through
+    the result's lens model."""
     frames = list(detections.successful_indices)
     objects = [np.asarray(p, np.float64).reshape(-1, 3) for p in detections.object_points]
     detected = [np.asarray(p, np.float64).reshape(-1, 2) for p in detections.image_points]
@@ -83,7 +84,8 @@ def hand_eye_views(result, detections, eye_to_hand: bool) -> ViewResiduals:
         poses = [result.camera_T_target_list[f] for f in frames]
         camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
         source = "the closed-form result: its intrinsics and each picture's own pose (solvePnP)"
-    projected = [project(o, pose, camera_matrix, distortion) for o, pose in zip(objects, poses)]
+    model = getattr(result, "camera_model", "pinhole")
+    projected = [project(o, pose, camera_matrix, distortion, model) for o, pose in zip(objects, poses)]
     views = ViewResiduals(frames, detected, projected, source)
     if refinement is not None and refinement.refined and len(refinement.per_view_rms_px) == len(frames):
         views.solved_rms = list(refinement.per_view_rms_px)
