@@ -245,6 +245,12 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
         rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize,
                         rotation, translation);
     } else {
+        const StereoPairPoints equal = equalCornerCounts(points);
+        logMessage(LogLevel::Info, "[MultiCameraCalibrator] Fisheye pair (ref=" + std::to_string(r) + ", cam=" +
+                                       std::to_string(k) + "): " + std::to_string(equal.object_points.size()) +
+                                       " of " + std::to_string(points.object_points.size()) + " frames with " +
+                                       std::to_string(equal.object_points.front().rows) +
+                                       " shared corners each (the fisheye solver needs as many in every frame)");
         // OpenCV's fisheye solver asserts on data it cannot start from (a view whose homography is
         // degenerate, an ill-conditioned pair): one failed pair, not a failed program.
         try {
