@@ -123,6 +123,8 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
              " (4x4, metres), intrinsics and errors are in pixels.")
         .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index)
         .def_readwrite("num_cameras", &MultiCameraCalibrationRecord::num_cameras)
+        .def_readwrite("camera_model", &MultiCameraCalibrationRecord::camera_model,
+                       "\"pinhole\" or \"fisheye\" (distortion rows k1..k4); files without it load as pinhole.")
         .def_readwrite("intrinsic_matrices", &MultiCameraCalibrationRecord::intrinsic_matrices)
         .def_readwrite("distortion_coefficients", &MultiCameraCalibrationRecord::distortion_coefficients)
         .def_readwrite("reference_T_camera_list", &MultiCameraCalibrationRecord::reference_T_camera_list)

@@ -39,6 +39,8 @@ void bindMultiCameraResult(py::module_& module) {
     py::classh<MultiCameraResult>(module, "MultiCameraResult", "Result of MultiCameraCalibrator.calibrate().")
         .def_readonly("ok", &MultiCameraResult::ok)
         .def_readonly("reference_index", &MultiCameraResult::reference_index)
+        .def_readonly("camera_model", &MultiCameraResult::camera_model,
+                      "\"pinhole\" or \"fisheye\": the lens model every camera was calibrated with.")
         .def_readonly("reference_T_camera_list", &MultiCameraResult::reference_T_camera_list)
         .def_readonly("intrinsic_matrices", &MultiCameraResult::intrinsic_matrices)
         .def_readonly("distortion_coefficients", &MultiCameraResult::distortion_coefficients)
@@ -84,8 +86,9 @@ void bindMultiCameraCalibrator(py::module_& module) {
              py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic,
              "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); num_cameras: cameras of "
              "the rig; reference_index: the camera whose frame the poses reference_T_camera are given in; options:"
-             " IntrinsicOptions of the per-camera calibrations; stereo_calibrate_flags: CALIB_FIX_INTRINSIC or "
-             "CALIB_USE_INTRINSIC_GUESS.")
+             " IntrinsicOptions of the per-camera calibrations (camera_model \"fisheye\": every camera is an "
+             "equidistant fisheye, paired with cv::fisheye::stereoCalibrate); stereo_calibrate_flags: "
+             "CALIB_FIX_INTRINSIC or CALIB_USE_INTRINSIC_GUESS.")
         .def_static("default_options", &MultiCameraCalibrator::defaultOptions,
              "The IntrinsicOptions a rig calibration uses unless given others.")
         .def("calibrate", &calibrateFromPython, py::arg("image_lists"),

@@ -124,6 +124,14 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
                     [&](const json& value) { record.validation = validationFromJson(value); });
 }
 
+// A known model, and a fisheye rig's four coefficients per camera.
+void checkRigCameraModel(const MultiCameraCalibrationRecord& record) {
+    const CameraModel model = cameraModelFromName(record.camera_model, "io: multi-camera calibration");
+    for (const cv::Mat& coefficients : record.distortion_coefficients) {
+        checkDistortionForModel(model, coefficients, "io: multi-camera calibration");
+    }
+}
+
 }  // namespace
 
 fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRecord& record) {
@@ -164,6 +172,8 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
         distortions.push_back(vectorToJson(coefficients));
     }
     json document = json::object();
+    checkRigCameraModel(record);
+    document["camera_model"] = record.camera_model;
     document["distortion_coefficients"] = distortions;
     document["intrinsic_matrices"] = matrixListToJson(record.intrinsic_matrices);
     document["intrinsic_reprojection_errors"] = record.intrinsic_reprojection_errors;
@@ -188,6 +198,10 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     record.intrinsic_matrices = reader.required(document, "intrinsic_matrices", matrixListFromJson);
     record.distortion_coefficients = reader.required(document, "distortion_coefficients", coefficientListFromJson);
     record.reference_T_camera_list = reader.required(document, "reference_T_camera_list", matrixListFromJson);
+    reader.optional(document, "camera_model", [&](const json& value) {
+        record.camera_model = cameraModelName(cameraModelFromName(value.get<std::string>(), "io"));
+    });
+    reader.guarded("distortion_coefficients", [&] { checkRigCameraModel(record); });
     record.intrinsic_reprojection_errors = optionalErrors(reader, document, "intrinsic_reprojection_errors");
     record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
     reader.optional(document, "refinement",

@@ -97,6 +97,8 @@ struct EyeToHandResultRecord {
 struct MultiCameraCalibrationRecord {
     int reference_index = 0;
     int num_cameras = 0;
+    // "pinhole" or "fisheye" (whose distortion rows are k1..k4); files without the member are pinhole.
+    std::string camera_model = "pinhole";
     std::vector<cv::Mat> intrinsic_matrices;
     std::vector<cv::Mat> distortion_coefficients;
     std::vector<cv::Mat> reference_T_camera_list;

@@ -8,6 +8,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/rig/fisheye_stereo_pair.hpp"
 #include "calibration/rig/multi_camera_report.hpp"
 #include "calibration/rig/rig_held_out_validation.hpp"
 #include "calibration/rig/rig_refinement_record.hpp"
@@ -27,9 +28,10 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string fixedSix(double value) { return std::to_string(value); }
 
-MultiCameraResult emptyResult(int numCameras, int referenceIndex) {
+MultiCameraResult emptyResult(int numCameras, int referenceIndex, CameraModel model) {
     MultiCameraResult result;
     result.reference_index = referenceIndex;
+    result.camera_model = cameraModelName(model);
     const auto count = static_cast<size_t>(numCameras);
     result.reference_T_camera_list.resize(count);
     result.intrinsic_matrices.resize(count);
@@ -135,8 +137,9 @@ MultiCameraCalibrator::MultiCameraCalibrator(const TargetVariant& target, int nu
       num_cameras_(checkedCameraCount(num_cameras)),
       reference_index_(checkedReferenceIndex(reference_index, num_cameras)),
       options_(options),
+      camera_model_(cameraModelFromName(options.camera_model, "MultiCameraCalibrator")),
       stereo_calibrate_flags_(stereo_calibrate_flags),
-      last_result_(emptyResult(num_cameras, reference_index)) {
+      last_result_(emptyResult(num_cameras, reference_index, camera_model_)) {
     validateTarget(target_);
 }
 
@@ -162,6 +165,9 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
         if (intrinsic_matrices.size() != n || distortion_coefficients.size() != n) {
             throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +
                                         " intrinsic matrices/distortion coefficient sets");
+        }
+        for (const cv::Mat& coefficients : distortion_coefficients) {
+            checkDistortionForModel(camera_model_, coefficients, "MultiCameraCalibrator: distortion_coefficients");
         }
         last_result_.intrinsic_matrices = cloned(intrinsic_matrices);
         last_result_.distortion_coefficients = cloned(distortion_coefficients);
@@ -233,12 +239,30 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     cv::Mat referenceDistortion = last_result_.distortion_coefficients[r].clone();
     cv::Mat otherMatrix = last_result_.intrinsic_matrices[k].clone();
     cv::Mat otherDistortion = last_result_.distortion_coefficients[k].clone();
-    cv::Mat rotation, translation, essential, fundamental;
-    const SingleThreadedOpenCv repeatable;
-    const double rms = cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points,
-                                           referenceMatrix, referenceDistortion, otherMatrix, otherDistortion,
-                                           imageSize, rotation, translation, essential, fundamental,
-                                           stereo_calibrate_flags_, options_.criteria);
+    cv::Mat rotation, translation;
+    double rms = kNaN;
+    if (camera_model_ == CameraModel::Pinhole) {
+        rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize,
+                        rotation, translation);
+    } else {
+        const StereoPairPoints equal = equalCornerCounts(points);
+        logMessage(LogLevel::Info, "[MultiCameraCalibrator] Fisheye pair (ref=" + std::to_string(r) + ", cam=" +
+                                       std::to_string(k) + "): " + std::to_string(equal.object_points.size()) +
+                                       " of " + std::to_string(points.object_points.size()) + " frames with " +
+                                       std::to_string(equal.object_points.front().rows) +
+                                       " shared corners each (the fisheye solver needs as many in every frame)");
+        // OpenCV's fisheye solver asserts on data it cannot start from (a view whose homography is
+        // degenerate, an ill-conditioned pair): one failed pair, not a failed program.
+        try {
+            rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize,
+                            rotation, translation);
+        } catch (const cv::Exception& error) {
+            logMessage(LogLevel::Warning, "[MultiCameraCalibrator] Fisheye stereo calibration failed between "
+                                          "reference camera " + pair + " (" + error.err + "); skipping pair.");
+            forgetPair(k);
+            return;
+        }
+    }
     if ((stereo_calibrate_flags_ & kFixIntrinsic) == 0) {
         last_result_.intrinsic_matrices[r] = referenceMatrix;
         last_result_.intrinsic_matrices[k] = otherMatrix;
@@ -250,6 +274,27 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) + ", cam=" +
                                    std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
                                    std::to_string(points.object_points.size()) + " frames");
+}
+
+double MultiCameraCalibrator::solvePair(const StereoPairPoints& points, cv::Mat& referenceMatrix,
+                                        cv::Mat& referenceDistortion, cv::Mat& otherMatrix, cv::Mat& otherDistortion,
+                                        const cv::Size& imageSize, cv::Mat& rotation, cv::Mat& translation) const {
+    const SingleThreadedOpenCv repeatable;
+    if (camera_model_ == CameraModel::Fisheye) {
+        return fisheyeStereoCalibrate(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion,
+                                      imageSize, rotation, translation, stereo_calibrate_flags_, options_.criteria);
+    }
+    cv::Mat essential, fundamental;
+    return cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points, referenceMatrix,
+                               referenceDistortion, otherMatrix, otherDistortion, imageSize, rotation, translation,
+                               essential, fundamental, stereo_calibrate_flags_, options_.criteria);
+}
+
+int MultiCameraCalibrator::refinementFlags(bool intrinsicsSolvedHere) const {
+    if (!intrinsicsSolvedHere) {
+        return 0;
+    }
+    return camera_model_ == CameraModel::Fisheye ? options_.fisheye_flags : options_.calibrate_camera_flags;
 }
 
 // A pose left over from an earlier run does not describe these pictures; keeping it would make
@@ -267,7 +312,8 @@ void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& vi
     problem.intrinsic_matrices = last_result_.intrinsic_matrices;
     problem.distortion_coefficients = last_result_.distortion_coefficients;
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
-    problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+    problem.calibration_flags = refinementFlags(intrinsicsSolvedHere);
+    problem.camera_model = camera_model_;
     usedCorners(views, problem.object_points, problem.image_points);
     RigRefinement refinement = refineRig(problem, options);
     last_result_.refined = refinement.refined;
@@ -303,12 +349,9 @@ RigSolveWithout MultiCameraCalibrator::pairwiseWithout(const std::vector<RigCame
             solve.reference_T_camera_list[k] = cv::Mat();  // no prediction for this camera
             continue;
         }
-        cv::Mat rotation, translation, essential, fundamental;
-        const SingleThreadedOpenCv repeatable;
-        cv::stereoCalibrate(points.object_points, points.reference_points, points.other_points,
-                            solve.intrinsic_matrices[r], solve.distortion_coefficients[r], solve.intrinsic_matrices[k],
-                            solve.distortion_coefficients[k], imageSize, rotation, translation, essential, fundamental,
-                            stereo_calibrate_flags_, options_.criteria);
+        cv::Mat rotation, translation;
+        solvePair(points, solve.intrinsic_matrices[r], solve.distortion_coefficients[r], solve.intrinsic_matrices[k],
+                  solve.distortion_coefficients[k], imageSize, rotation, translation);
         solve.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
     }
     solve.ok = true;
@@ -323,6 +366,7 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
     inputs.reference_T_camera_list = last_result_.reference_T_camera_list;
     inputs.intrinsic_matrices = last_result_.intrinsic_matrices;
     inputs.distortion_coefficients = last_result_.distortion_coefficients;
+    inputs.camera_model = camera_model_;
     if (last_result_.refined && last_result_.refinement) {
         const RigRefinement& full = *last_result_.refinement;
         inputs.fitted_rms_px = [&full](int camera, int frame) { return refinedViewRms(full, camera, frame); };
@@ -333,7 +377,8 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
         problem.intrinsic_matrices = full.intrinsic_matrices;
         problem.distortion_coefficients = full.distortion_coefficients;
         problem.refine_intrinsics = full.intrinsics_refined;
-        problem.calibration_flags = intrinsicsSolvedHere ? options_.calibrate_camera_flags : 0;
+        problem.calibration_flags = refinementFlags(intrinsicsSolvedHere);
+        problem.camera_model = camera_model_;
         for (size_t k = 0; k < full.frames_used.size() && k < full.reference_T_target_list.size(); ++k) {
             const auto frame = static_cast<size_t>(full.frames_used[k]);
             problem.reference_T_target_list.resize(std::max(problem.reference_T_target_list.size(), frame + 1));
@@ -388,6 +433,7 @@ void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const
     record.reference_T_camera_list = last_result_.reference_T_camera_list;
     record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
     record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
+    record.camera_model = last_result_.camera_model;
     if (last_result_.refinement) {
         record.refinement = rigRefinementRecord(last_result_);
     }

@@ -11,17 +11,22 @@
 #include "calibration/refinement/refinement_options.hpp"
 #include "calibration/rig/subset_result.hpp"
 #include "calibration/rig/triangulation_report.hpp"
+#include "core/camera_projection.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {
 
 struct RigCameraView;
 struct RigSolveWithout;
+struct StereoPairPoints;
 
 // Calibrates a rig of synchronized cameras against one reference camera, pair by pair with
-// cv::stereoCalibrate, and checks the rig by triangulating the target.
+// cv::stereoCalibrate, and checks the rig by triangulating the target. With options.camera_model
+// "fisheye" every camera is an equidistant fisheye: its intrinsics, the pairs
+// (cv::fisheye::stereoCalibrate), the triangulation, the refinement and the validation use that model.
 class MultiCameraCalibrator {
 public:
+    // Throws std::invalid_argument for an unknown options.camera_model.
     MultiCameraCalibrator(const TargetVariant& target, int num_cameras, int reference_index = 0,
                           const IntrinsicOptions& options = defaultOptions(),
                           int stereo_calibrate_flags = kFixIntrinsic);
@@ -64,6 +69,13 @@ private:
     // Stereo calibration of camera k against the reference; a pair without enough data is logged and skipped.
     void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
     void forgetPair(int k);
+    // The stereo solve of one pair through the rig's camera model; intrinsics are updated in place
+    // unless the flags fix them. Throws cv::Exception when OpenCV cannot solve the pair.
+    double solvePair(const StereoPairPoints& points, cv::Mat& referenceMatrix, cv::Mat& referenceDistortion,
+                     cv::Mat& otherMatrix, cv::Mat& otherDistortion, const cv::Size& imageSize, cv::Mat& rotation,
+                     cv::Mat& translation) const;
+    // The refinement's calibration flags: cv::fisheye's for a fisheye rig, none for given intrinsics.
+    int refinementFlags(bool intrinsicsSolvedHere) const;
     // Replaces the pairwise values by the jointly refined ones when the refinement succeeds.
     void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
                          const RefinementOptions& options);
@@ -84,6 +96,7 @@ private:
     int num_cameras_;
     int reference_index_;
     IntrinsicOptions options_;
+    CameraModel camera_model_;
     int stereo_calibrate_flags_;
     MultiCameraResult last_result_;
     bool has_triangulation_ = false;

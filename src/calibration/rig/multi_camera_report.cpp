@@ -17,7 +17,10 @@ void writeHeading(std::ostringstream& text, const std::string& bar, const std::s
 }
 
 void writeIntrinsics(std::ostringstream& text, const MultiCameraReportInput& input) {
-    writeHeading(text, kBar70, "PER-CAMERA INTRINSICS");
+    // A fisheye rig says so: its d rows are the equidistant model's k1..k4, not OpenCV's pinhole distortion.
+    const bool fisheye = input.result.camera_model == "fisheye";
+    writeHeading(text, kBar70, fisheye ? "PER-CAMERA INTRINSICS  (fisheye model: d = k1, k2, k3, k4)"
+                                       : "PER-CAMERA INTRINSICS");
     for (int i = 0; i < input.num_cameras; ++i) {
         text << "\n[cam_" << i << "]  intrinsic RPE: " << input.result.intrinsic_reprojection_errors[i] << " px\n";
         text << "K =\n" << input.result.intrinsic_matrices[i] << "\n";

@@ -15,6 +15,7 @@ namespace velk::calibration {
 struct MultiCameraResult {
     bool ok = false;  // every camera has a reference_T_camera
     int reference_index = 0;
+    std::string camera_model = "pinhole";  // "pinhole" or "fisheye": the lens model of every camera
     std::vector<cv::Mat> reference_T_camera_list;  // 4 x 4 CV_64F; identity for the reference, empty if skipped
     std::vector<cv::Mat> intrinsic_matrices;       // 3 x 3
     std::vector<cv::Mat> distortion_coefficients;  // one row

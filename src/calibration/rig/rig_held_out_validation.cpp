@@ -75,7 +75,7 @@ double fittedOf(const RigHeldOutInputs& in, size_t camera, size_t frame, const c
     }
     return cornerRmsPx(in.object_points[camera][frame], in.image_points[camera][frame],
                        cameraTTarget(in.reference_T_camera_list[camera], referencePoseFull),
-                       in.intrinsic_matrices[camera], in.distortion_coefficients[camera]);
+                       in.intrinsic_matrices[camera], in.distortion_coefficients[camera], in.camera_model);
 }
 
 void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWithout& solve, HeldOutViews& views) {
@@ -87,13 +87,14 @@ void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWitho
     const auto r = static_cast<size_t>(in.reference_index);
     const std::optional<cv::Mat> boardPose = estimateCameraTTarget(
         in.object_points[r][frame], in.image_points[r][frame], solve.intrinsic_matrices[r],
-        solve.distortion_coefficients[r]);
+        solve.distortion_coefficients[r], in.camera_model);
     if (!boardPose) {
         views.skipped.push_back(name + ": the reference camera's corners could not be posed");
         return;
     }
     const std::optional<cv::Mat> boardPoseFull = estimateCameraTTarget(
-        in.object_points[r][frame], in.image_points[r][frame], in.intrinsic_matrices[r], in.distortion_coefficients[r]);
+        in.object_points[r][frame], in.image_points[r][frame], in.intrinsic_matrices[r], in.distortion_coefficients[r],
+        in.camera_model);
     for (size_t k = 0; k < in.object_points.size(); ++k) {
         if (k == r || !seen(in, k, frame) || solve.reference_T_camera_list[k].empty()) {
             continue;
@@ -102,7 +103,8 @@ void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWitho
         views.cameras.push_back(static_cast<int>(k));
         views.held_out_rms_px.push_back(cornerRmsPx(in.object_points[k][frame], in.image_points[k][frame],
                                                     cameraTTarget(solve.reference_T_camera_list[k], *boardPose),
-                                                    solve.intrinsic_matrices[k], solve.distortion_coefficients[k]));
+                                                    solve.intrinsic_matrices[k], solve.distortion_coefficients[k],
+                                                    in.camera_model));
         views.fitted_rms_px.push_back(fittedOf(in, k, frame, boardPoseFull ? *boardPoseFull : cv::Mat()));
     }
 }

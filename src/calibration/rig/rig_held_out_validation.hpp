@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/refinement/held_out_views.hpp"
+#include "core/camera_projection.hpp"
 
 namespace velk::calibration {
 
@@ -28,6 +29,7 @@ struct RigHeldOutInputs {
     std::vector<cv::Mat> reference_T_camera_list;
     std::vector<cv::Mat> intrinsic_matrices;
     std::vector<cv::Mat> distortion_coefficients;
+    CameraModel camera_model = CameraModel::Pinhole;  // of every camera: poses and predictions go through it
     // The fitted RMS of (camera, frame) when the calibration has one; NaN or absent: predicted with
     // the calibration's own values instead.
     std::function<double(int camera, int frame)> fitted_rms_px;

@@ -70,7 +70,8 @@ cv::Mat startingBoardPose(const RigRefinementProblem& problem, size_t frame) {
         const auto camera_T_target = estimateCameraTTarget(problem.object_points[k][frame],
                                                            problem.image_points[k][frame],
                                                            problem.intrinsic_matrices[k],
-                                                           problem.distortion_coefficients[k]);
+                                                           problem.distortion_coefficients[k],
+                                                           problem.camera_model);
         if (camera_T_target) {
             cv::Mat reference_T_camera;
             problem.reference_T_camera_list[k].convertTo(reference_T_camera, CV_64F);
@@ -114,7 +115,8 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
         for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
             if (included(problem, k)) {
                 blocks.cameras[k] = solver.addCamera(problem.intrinsic_matrices[k], problem.distortion_coefficients[k],
-                                                     problem.refine_intrinsics, problem.calibration_flags);
+                                                     problem.refine_intrinsics, problem.calibration_flags,
+                                                     problem.camera_model);
                 blocks.poses[k] = solver.addPose(problem.reference_T_camera_list[k],
                                                  static_cast<int>(k) == problem.reference_index);
             }

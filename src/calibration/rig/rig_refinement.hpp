@@ -8,6 +8,7 @@
 
 #include "calibration/refinement/refinement_options.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
+#include "core/camera_projection.hpp"
 
 namespace velk::calibration {
 
@@ -22,7 +23,10 @@ struct RigRefinementProblem {
     std::vector<std::vector<cv::Mat>> object_points;  // [camera][frame], N x 3; empty: not seen
     std::vector<std::vector<cv::Mat>> image_points;   // [camera][frame], N x 2
     bool refine_intrinsics = false;
-    int calibration_flags = 0;  // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed
+    // calibrateCamera flags whose CALIB_FIX_* parameters stay fixed; cv::fisheye's for a fisheye rig.
+    int calibration_flags = 0;
+    // The lens model of every camera: the board poses and every residual go through it.
+    CameraModel camera_model = CameraModel::Pinhole;
     // Optional start of reference_T_target per frame (a re-solve from an earlier solution); frames
     // past its end or with an empty entry start from their corners.
     std::vector<cv::Mat> reference_T_target_list;

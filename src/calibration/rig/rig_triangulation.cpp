@@ -9,6 +9,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "core/camera_projection.hpp"
 #include "core/log.hpp"
 
 namespace velk::calibration {
@@ -26,15 +27,17 @@ struct Observation {
 
 using ObservationsById = std::map<int, std::vector<Observation>>;
 
-struct CameraModel {
+struct RigCamera {
     cv::Mat K;  // CV_64F
     cv::Mat D;
     cv::Mat camera_T_reference;  // 4 x 4 CV_64F
     cv::Mat P;                   // 3 x 4 CV_64F, reference coordinates to pixels
+    CameraModel lens = CameraModel::Pinhole;
 };
 
-CameraModel cameraModel(const MultiCameraResult& rig, size_t k) {
-    CameraModel model;
+RigCamera rigCamera(const MultiCameraResult& rig, size_t k, CameraModel lens) {
+    RigCamera model;
+    model.lens = lens;
     rig.intrinsic_matrices[k].convertTo(model.K, CV_64F);
     model.D = rig.distortion_coefficients[k];
     cv::Mat pose;
@@ -44,8 +47,23 @@ CameraModel cameraModel(const MultiCameraResult& rig, size_t k) {
     return model;
 }
 
+// Where an ideal pinhole camera with the same K sees the corners: the fisheye model's normalised
+// coordinates mapped through K, so that the projection matrices P apply to both models.
+std::vector<cv::Point2d> fisheyeIdealPixels(const std::vector<cv::Point2d>& detected, const RigCamera& model) {
+    const cv::Mat normalised = normalisedCoordinates(model.lens, cv::Mat(detected), model.K, model.D);
+    const cv::Matx33d k = model.K;
+    std::vector<cv::Point2d> ideal;
+    ideal.reserve(detected.size());
+    for (int j = 0; j < normalised.rows; ++j) {
+        const cv::Vec2d& p = normalised.at<cv::Vec2d>(j);
+        const cv::Vec3d pixel = k * cv::Vec3d(p[0], p[1], 1.0);
+        ideal.emplace_back(pixel[0], pixel[1]);
+    }
+    return ideal;
+}
+
 // Corners of one camera with their undistorted positions; appended to the observation lists.
-void observe(const CameraCorners& found, const CameraModel& model, int camera, int frame_index,
+void observe(const CameraCorners& found, const RigCamera& model, int camera, int frame_index,
              ObservationsById& observations) {
     if (found.corners.size() < kMinimumCorners) {
         logMessage(LogLevel::Warning,
@@ -54,7 +72,11 @@ void observe(const CameraCorners& found, const CameraModel& model, int camera, i
     }
     std::vector<cv::Point2d> detected(found.corners.begin(), found.corners.end());
     std::vector<cv::Point2d> ideal;
-    cv::undistortPoints(detected, ideal, model.K, model.D, cv::noArray(), model.K);
+    if (model.lens == CameraModel::Fisheye) {
+        ideal = fisheyeIdealPixels(detected, model);
+    } else {
+        cv::undistortPoints(detected, ideal, model.K, model.D, cv::noArray(), model.K);
+    }
     for (size_t j = 0; j < detected.size(); ++j) {
         observations[found.ids[j]].push_back({camera, detected[j].x, detected[j].y, ideal[j].x, ideal[j].y});
     }
@@ -67,7 +89,7 @@ ObservationsById multiViewOnly(ObservationsById observations) {
     return observations;
 }
 
-cv::Point3d triangulatePoint(const std::vector<Observation>& observations, const std::vector<CameraModel>& models) {
+cv::Point3d triangulatePoint(const std::vector<Observation>& observations, const std::vector<RigCamera>& models) {
     cv::Mat A(static_cast<int>(2 * observations.size()), 4, CV_64F);
     for (size_t i = 0; i < observations.size(); ++i) {
         const Observation& o = observations[i];
@@ -94,7 +116,7 @@ cv::Point3d triangulatePoint(const std::vector<Observation>& observations, const
 bool isFinite(const cv::Point3d& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
 void reprojectionErrors(const ObservationsById& observations, const std::map<int, cv::Point3d>& points,
-                        const std::vector<CameraModel>& models, TriangulationReport& report) {
+                        const std::vector<RigCamera>& models, TriangulationReport& report) {
     report.rms_per_camera.assign(models.size(), kNaN);
     report.counts_per_camera.assign(models.size(), 0);
     for (size_t k = 0; k < models.size(); ++k) {
@@ -113,12 +135,17 @@ void reprojectionErrors(const ObservationsById& observations, const std::map<int
         if (objectPoints.empty()) {
             continue;
         }
-        const CameraModel& model = models[k];
+        const RigCamera& model = models[k];
         cv::Mat rotationVector;
         cv::Rodrigues(model.camera_T_reference(cv::Rect(0, 0, 3, 3)), rotationVector);
         const cv::Mat translation = model.camera_T_reference(cv::Rect(3, 0, 1, 3)).clone();
         std::vector<cv::Point2f> projected;
-        cv::projectPoints(objectPoints, rotationVector, translation, model.K, model.D, projected);
+        if (model.lens == CameraModel::Fisheye) {
+            projectObjectPoints(model.lens, cv::Mat(objectPoints), rotationVector, translation, model.K, model.D)
+                .convertTo(projected, CV_32F);
+        } else {
+            cv::projectPoints(objectPoints, rotationVector, translation, model.K, model.D, projected);
+        }
         double sum = 0.0;
         for (size_t j = 0; j < projected.size(); ++j) {
             const double dx = projected[j].x - imagePoints[j].x;
@@ -175,9 +202,10 @@ CameraCorners detectCharucoCorners(const CharucoTarget& target, const cv::Mat& i
 
 TriangulationReport triangulateCharucoCorners(const CharucoTarget& target, const MultiCameraResult& rig,
                                               const std::vector<CameraCorners>& cameras, int frame_index) {
-    std::vector<CameraModel> models;
+    const CameraModel lens = cameraModelFromName(rig.camera_model, "MultiCameraResult");
+    std::vector<RigCamera> models;
     for (size_t k = 0; k < rig.intrinsic_matrices.size(); ++k) {
-        models.push_back(cameraModel(rig, k));
+        models.push_back(rigCamera(rig, k, lens));
     }
     ObservationsById observations;
     for (size_t k = 0; k < cameras.size(); ++k) {

@@ -30,6 +30,7 @@ def add_parser(commands, common_options) -> None:
     common.add_report_option(parser)
     common.add_refine_option(parser)
     common.add_validate_option(parser)
+    common.add_camera_model_option(parser)
     parser.set_defaults(run=run)
 
 
@@ -82,7 +83,7 @@ def report_sections(calibrator, result, data, target, options, verdict=None, fra
     detections = [_velk.IntrinsicCalibrator(target, options).find_corners(images) for images in data.image_lists]
     refinement = result.refinement
     if result.refined and refinement is not None and refinement.refined and refinement.per_view_rms_px:
-        views = rig_views(refinement, detections)
+        views = rig_views(refinement, detections, result.camera_model)
         labels = [f"{names[c]} frame {f}" for c, f in views.frames]
         errors = views.rms()
         worst = sections.worst_view(errors)
@@ -100,7 +101,8 @@ def report_sections(calibrator, result, data, target, options, verdict=None, fra
         if np.asarray(result.intrinsic_matrices[k]).shape == (3, 3):
             image_size = data.image_lists[k][0].shape[1::-1]
             parts.append(sections.distortion_section(result.intrinsic_matrices[k], result.distortion_coefficients[k],
-                                                     image_size, detections[k].image_points, name))
+                                                     image_size, detections[k].image_points, name,
+                                                     camera_model=result.camera_model))
     images, corners, captions = [], [], []
     for k, name in enumerate(names):
         found = dict(zip(detections[k].successful_indices, detections[k].image_points))
@@ -136,7 +138,8 @@ def run(args) -> int:
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
                     "shared with the reference camera (see the log lines above)")
     errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
-    print(f"Calibrated {cameras} cameras; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
+    model = " (fisheye model)" if result.camera_model == "fisheye" else ""
+    print(f"Calibrated {cameras} cameras{model}; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
     for line in common.held_out_lines(result.validation):
         print(names.rename(line))
     verdict = judge_rig(result, list(result.pair_reprojection_errors))

@@ -112,9 +112,10 @@ def intrinsic_views(result, detections) -> ViewResiduals:
     return views
 
 
-def rig_views(refinement, detections_per_camera) -> ViewResiduals:
+def rig_views(refinement, detections_per_camera, camera_model: str = "pinhole") -> ViewResiduals:
     """The views of a refined rig: camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f with the
-    refined intrinsics of camera k, over the corners each camera's detection found in frame f."""
+    refined intrinsics of camera k, over the corners each camera's detection found in frame f, projected through the
+    rig's camera model."""
     frames_used = list(refinement.frames_used)
     views = ViewResiduals(source="the refined rig: refined intrinsics, camera poses and board poses",
                           solved_rms=list(refinement.per_view_rms_px))
@@ -127,5 +128,5 @@ def rig_views(refinement, detections_per_camera) -> ViewResiduals:
         views.frames.append((camera, frame))
         views.detected.append(np.asarray(detections.image_points[position], np.float64).reshape(-1, 2))
         views.projected.append(project(objects, pose, refinement.intrinsic_matrices[camera],
-                                       refinement.distortion_coefficients[camera]))
+                                       refinement.distortion_coefficients[camera], camera_model))
     return views
