@@ -94,6 +94,13 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
     detections_ = detectTarget(images, target_, options_, annotation_);
     rotation_vectors_.clear();
     translation_vectors_.clear();
+    if (model_ == CameraModel::Fisheye) {
+        for (int image : dropViewsFisheyeCannotStart(detections_)) {
+            logMessage(LogLevel::Warning, "[IntrinsicCalibrator] Image " + std::to_string(image) +
+                                              " left out of the fisheye calibration: fewer than six corners, or "
+                                              "corners along one line only.");
+        }
+    }
 
     IntrinsicResult result;
     result.successful_indices = detections_.successful_indices;
