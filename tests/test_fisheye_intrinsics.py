@@ -225,12 +225,13 @@ def test_velk_intrinsics_with_the_fisheye_model(tmp_path, fisheye_scene):
 
 def test_a_view_the_fisheye_solver_cannot_start_from_is_left_out_by_name(fisheye_scene, capfd):
     """cv2.fisheye.calibrate throws for the whole batch when it cannot pose one view at its start (here a view
-    with four corners at the picture's rim): that view is left out with a warning naming it, the rest solve."""
+    with four corners at the picture's rim, on which it asserts): that view is left out with a warning naming
+    it, the rest solve."""
     rim_view = render_views([scene_poses(40, seed=11)[33]], seed=33)
     images = fisheye_scene.images[:10] + rim_view.images
     result = _velk.IntrinsicCalibrator(fisheye_scene.target, _fisheye_options()).calibrate(images)
     assert result.ok
     assert 10 not in result.successful_indices and len(result.successful_indices) >= 9
     assert len(result.per_view_errors) == len(result.successful_indices) == len(result.image_points)
-    assert "cannot start from image 10" in capfd.readouterr().err
+    assert "Image 10 left out of the fisheye calibration" in capfd.readouterr().err
     assert abs(np.asarray(result.intrinsic_matrix)[0, 0] / fisheye_scene.K[0, 0] - 1) < 0.003

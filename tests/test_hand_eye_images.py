@@ -146,3 +146,22 @@ def test_demo_command_runs_end_to_end(tmp_path, capfd):
     out = capfd.readouterr().out
     assert "HAND-EYE RESULTS" in out and "translation error:" in out
     assert (tmp_path / "out" / "hand_eye.json").is_file()
+
+
+@pytest.mark.parametrize("setup, record", [("eye-in-hand", "hand_eye.json"), ("eye-to-hand", "eye_to_hand.json")])
+def test_demo_with_a_fisheye_lens(tmp_path, capfd, setup, record):
+    """The demo renders through a 160-degree fisheye lens and calibrates with the fisheye model: the recovered
+    transform is close to the truth and the record names the model."""
+    import json
+    import re
+
+    from quorvane.velk import cli
+
+    output = tmp_path / "out"
+    assert cli.main(["demo", "--setup", setup, "--camera-model", "fisheye", "--output", str(output),
+                     "--poses", "10"]) == 0
+    out = capfd.readouterr().out
+    assert "160-degree fisheye lens" in out
+    errors = [float(v) for v in re.findall(r"translation error: ([0-9.]+) mm", out)]
+    assert errors and errors[0] < 0.5
+    assert json.loads((output / record).read_text())["camera_model"] == "fisheye"

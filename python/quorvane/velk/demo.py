@@ -97,17 +97,19 @@ class EyeInHandScene:
 #: The simulated fisheye lens: 160 degrees across the picture's width, equidistant model (k1..k4).
 FISHEYE_FIELD_OF_VIEW_DEG = 160.0
 FISHEYE_DISTORTION = (0.02, -0.01, 0.003, -0.0005)
+FISHEYE_OFF_AXIS_DEG = 55.0
 
 
 def simulated_lens(camera_model, image_size):
-    """(camera matrix, distortion, camera distances [m]) of the simulated camera: a 1000 px pinhole lens with
-    barrel distortion, or a 160-degree fisheye lens, which sees the board from closer up."""
+    """(camera matrix, distortion, where its views are taken from) of the simulated camera: a 1000 px pinhole lens
+    with barrel distortion, or a 160-degree fisheye lens, which sees the board from closer up and, so that its
+    rim is measured, off its axis."""
     if camera_model == "fisheye":
         return (synthetic.fisheye_matrix(FISHEYE_FIELD_OF_VIEW_DEG, image_size), np.array(FISHEYE_DISTORTION),
-                (0.25, 0.4))
+                {"distance_range": (0.25, 0.4), "off_axis_deg": FISHEYE_OFF_AXIS_DEG})
     if camera_model != "pinhole":
         raise ValueError(f"camera_model must be 'pinhole' or 'fisheye', got {camera_model!r}")
-    return synthetic.pinhole_matrix(1000.0, image_size), np.array([-0.1, 0.02, 0.0, 0.0, 0.0]), (0.4, 0.7)
+    return synthetic.pinhole_matrix(1000.0, image_size), np.array([-0.1, 0.02, 0.0, 0.0, 0.0]), {}
 
 
 def camera_options(camera_model):
@@ -117,8 +119,9 @@ def camera_options(camera_model):
     return options
 
 
-def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=(15.0, 30.0)):
-    """camera_T_target for cameras around the board, tilted and rolled about all axes."""
+def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=(15.0, 30.0), off_axis_deg=0.0):
+    """camera_T_target for cameras around the board, tilted and rolled about all axes; with ``off_axis_deg`` each
+    camera also turns away from the board by up to that angle, so that a wide lens sees it towards its rim."""
     centre = synthetic.board_center(target)
     poses = []
     for k in range(count):
@@ -130,6 +133,12 @@ def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=
                                       -math.cos(tilt)])
         look = synthetic.look_at_pose(centre + offset, centre + rng.uniform(-0.02, 0.02, 3) * [1, 1, 0])
         roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-25.0, 25.0)])
+        if off_axis_deg > 0.0:
+            # Turning the camera about an axis across its view moves the board off the optical axis.
+            direction = rng.uniform(0.0, 2.0 * math.pi)
+            angle = off_axis_deg * math.sqrt(rng.uniform(0.0, 1.0))
+            roll = _velk.tf.pose_to_transformation_matrix(
+                [0, 0, 0, angle * math.cos(direction), angle * math.sin(direction), 0]) @ roll
         poses.append(roll @ look)
     return poses
 
@@ -144,12 +153,12 @@ def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     :func:`simulated_lens`)."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix, distortion, distances = simulated_lens(camera_model, image_size)
+    camera_matrix, distortion, views = simulated_lens(camera_model, image_size)
     tcp_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_CAMERA_POSE)
     world_T_target = _velk.tf.pose_to_transformation_matrix(WORLD_T_TARGET_POSE)
     rng = np.random.default_rng(seed)
 
-    camera_T_target_list = _camera_poses(target, num_poses, rng, distances)
+    camera_T_target_list = _camera_poses(target, num_poses, rng, **views)
     true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
@@ -193,12 +202,12 @@ def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     :func:`simulated_lens`)."""
     if target is None:
         target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix, distortion, distances = simulated_lens(camera_model, image_size)
+    camera_matrix, distortion, views = simulated_lens(camera_model, image_size)
     robot_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_ROBOT_T_CAMERA_POSE)
     tcp_T_target = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_TARGET_POSE)
     rng = np.random.default_rng(seed)
 
-    camera_T_target_list = _camera_poses(target, num_poses, rng, distances)
+    camera_T_target_list = _camera_poses(target, num_poses, rng, **views)
     true_robot_T_tcp_list, images = [], []
     for k, camera_T_target in enumerate(camera_T_target_list):
         # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
