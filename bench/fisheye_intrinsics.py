@@ -142,6 +142,7 @@ def main() -> int:
     print(f"  library     : {library_time * 1000:8.1f} ms  (detection {detection * 1000:.1f} ms, "
           f"solve {solve * 1000:.1f} ms)")
     print(f"  ratio library / cv2 : {library_time / cv2_time:.2f}  (target 0.70 or less)")
+    print(f"  library against cv2: camera matrices differ by at most {np.abs(mine - k).max():.2e} px")
     for name, matrix in (("cv2", k), ("library", mine)):
         print(f"  {name:8s} focal error {100 * (matrix[0, 0] / true_k[0, 0] - 1):+.4f} %, principal point error "
               f"{math.hypot(matrix[0, 2] - true_k[0, 2], matrix[1, 2] - true_k[1, 2]):.3f} px")
