@@ -27,7 +27,7 @@ from quorvane.velk import synthetic
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from fisheye_scenes import IMAGE_SIZE, board, fisheye_camera, scene_poses  # noqa: E402
 
-from intrinsic import best_time, quiet  # noqa: E402
+from intrinsic import best_time, charuco_detections, quiet  # noqa: E402
 
 CACHE = Path(__file__).resolve().parent / ".cache" / "fisheye_charuco_1280x960"
 MOST_VIEWS = 40
@@ -63,28 +63,9 @@ def cached_views(count):
 
 def opencv_pipeline(target, images):
     """The library's ChArUco detector set-up, annotation, cv2.fisheye.calibrate and the per-view RMS."""
-    dictionary = cv2.aruco.getPredefinedDictionary(target.aruco_dict_id)
-    charuco = cv2.aruco.CharucoBoard((target.squares_x, target.squares_y), target.square_length,
-                                     target.marker_length, dictionary)
-    charuco_parameters = cv2.aruco.CharucoParameters()
-    charuco_parameters.minMarkers = 2
-    charuco_parameters.tryRefineMarkers = False
-    charuco_parameters.checkMarkers = True
-    detector = cv2.aruco.CharucoDetector(charuco, charuco_parameters, cv2.aruco.DetectorParameters(),
-                                         cv2.aruco.RefineParameters(10.0, 3.0, True))
-    board_corners = charuco.getChessboardCorners()
-    object_points, image_points, annotated_images = [], [], []
-    for image in images:
-        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
-        corners, ids, marker_corners, marker_ids = detector.detectBoard(grey)
-        if corners is None or len(corners) < MINIMUM_CORNERS:
-            continue
-        annotated = image.copy()
-        cv2.aruco.drawDetectedMarkers(annotated, marker_corners, marker_ids, (0, 255, 0))
-        cv2.aruco.drawDetectedCornersCharuco(annotated, corners, ids, (255, 0, 0))
-        annotated_images.append(annotated)
-        object_points.append(board_corners[ids.ravel()].reshape(-1, 1, 3).astype(np.float64))
-        image_points.append(corners.reshape(-1, 1, 2).astype(np.float64))
+    found_objects, found_pixels = charuco_detections(target, images, MINIMUM_CORNERS)
+    object_points = [o.reshape(-1, 1, 3).astype(np.float64) for o in found_objects]
+    image_points = [p.reshape(-1, 1, 2).astype(np.float64) for p in found_pixels]
     rms, k, d, rvecs, tvecs = cv2.fisheye.calibrate(object_points, image_points, IMAGE_SIZE, None, None,
                                                     flags=FLAGS, criteria=CRITERIA)
     errors = []

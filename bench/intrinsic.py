@@ -91,8 +91,9 @@ def cached_views(count):
     return [cv2.imread(str(CACHE / f"view_{k:03d}.png"), cv2.IMREAD_COLOR) for k in range(count)]
 
 
-def opencv_pipeline(target, images):
-    """Detection with the same detector set-up, annotation, calibrateCamera and the mean error."""
+def charuco_detections(target, images, minimum_corners=4):
+    """(object points, image points) of every picture with at least minimum_corners ChArUco corners, found with
+    the library's detector set-up and drawn on an annotated copy as the library does."""
     dictionary = cv2.aruco.getPredefinedDictionary(target.aruco_dict_id)
     board = cv2.aruco.CharucoBoard((target.squares_x, target.squares_y), target.square_length,
                                    target.marker_length, dictionary)
@@ -107,7 +108,7 @@ def opencv_pipeline(target, images):
     for image in images:
         grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
         corners, ids, marker_corners, marker_ids = detector.detectBoard(grey)
-        if corners is None or len(corners) < 4:
+        if corners is None or len(corners) < minimum_corners:
             continue
         annotated = image.copy()
         cv2.aruco.drawDetectedMarkers(annotated, marker_corners, marker_ids, (0, 255, 0))
@@ -115,6 +116,12 @@ def opencv_pipeline(target, images):
         annotated_images.append(annotated)  # the library keeps its annotated pictures too
         object_points.append(board_corners[ids.ravel()].astype(np.float32))
         image_points.append(corners)
+    return object_points, image_points
+
+
+def opencv_pipeline(target, images):
+    """Detection with the same detector set-up, annotation, calibrateCamera and the mean error."""
+    object_points, image_points = charuco_detections(target, images)
     size = (images[0].shape[1], images[0].shape[0])
     rms, k, d, rvecs, tvecs, *_ = cv2.calibrateCameraExtended(object_points, image_points, size, None, None,
                                                               flags=0, criteria=CRITERIA)

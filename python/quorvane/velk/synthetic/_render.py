@@ -274,12 +274,7 @@ def _project(cv2, points, K, D, R, t, width, height, front, margin, camera_model
         return _project_fisheye(cam, K, D, width, height, front, margin)
     rvec, _ = cv2.Rodrigues(R)
     projected, _ = cv2.projectPoints(points.reshape(-1, 1, 3), rvec, t.reshape(3, 1), K, D)
-    projected = projected.reshape(-1, 2).astype(np.float64)
-    ahead = cam[:, 2] > 1e-9
-    projected[~ahead] = np.nan
-    visible = ahead & front
-    visible &= (projected[:, 0] >= margin) & (projected[:, 0] <= width - 1 - margin)
-    visible &= (projected[:, 1] >= margin) & (projected[:, 1] <= height - 1 - margin)
+    projected, visible = _in_frame(projected.reshape(-1, 2).astype(np.float64), cam, width, height, front, margin)
     if visible.any():
         # Where the distortion folds over, several rays land on the same pixel
         # and the image shows the one the inversion finds; a point on another
@@ -292,13 +287,19 @@ def _project(cv2, points, K, D, R, t, width, height, front, margin, camera_model
     return projected, visible
 
 
-def _project_fisheye(cam, K, D, width, height, front, margin):
-    projected = _fisheye_project(cam, K, D)
+def _in_frame(projected, cam, width, height, front, margin):
+    """Pixel positions with NaN behind the camera, and which lie in front of it, on the printed side and within
+    the picture less the margin."""
     ahead = cam[:, 2] > 1e-9
     projected[~ahead] = np.nan
     visible = ahead & front
     visible &= (projected[:, 0] >= margin) & (projected[:, 0] <= width - 1 - margin)
     visible &= (projected[:, 1] >= margin) & (projected[:, 1] <= height - 1 - margin)
+    return projected, visible
+
+
+def _project_fisheye(cam, K, D, width, height, front, margin):
+    projected, visible = _in_frame(_fisheye_project(cam, K, D), cam, width, height, front, margin)
     if visible.any():
         # Past the angle where the lens polynomial stops increasing, the picture shows another
         # ray at the same pixel; such a point is not seen.
