@@ -17,8 +17,19 @@ struct ReducedPicture {
 // side exceeds it.
 bool searchesReduced(cv::Size size, int maxSide);
 
+// Full-resolution pixels per reduced pixel: how often a picture of this size is halved (each
+// time dropping an odd last row or column) until its longer side is at most maxSide; 1 when it
+// already is or maxSide is 0.
+int reductionFactor(cv::Size size, int maxSide);
+
 // The grey picture halved until its longer side is at most maxSide (factor 1 when it already is).
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide);
+
+// The caller's BGR (or BGRA) picture, converted to grey and halved as reducePicture does, band of
+// rows by band of rows: the same pixels as reducePicture(toGrey(image), maxSide), but only one band
+// is ever grey at full resolution (a buffer kept per thread), so that no full-size grey copy is
+// made and the picture is read once while its rows are still in the cache.
+ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide);
 
 // Reduced-picture positions in full-resolution pixels (pixel centres at integer positions).
 std::vector<cv::Point2f> mapToFullResolution(const std::vector<cv::Point2f>& points, int factor);
