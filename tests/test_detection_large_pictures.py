@@ -140,3 +140,19 @@ def test_batch_of_mixed_sizes_finds_what_each_picture_gives_alone(kind, threads,
     assert len(together.successful_indices) >= 4
     for index, points in zip(together.successful_indices, together.image_points):
         assert np.array_equal(points, alone[index].image_points[0])
+
+
+@pytest.mark.parametrize("max_side", [HALVING_LIMIT, 0])
+@pytest.mark.parametrize("kind", KINDS)
+def test_find_corners_without_annotation_finds_the_same_points(kind, max_side, rendered_intrinsic_scene):
+    target, views = rendered_intrinsic_scene(kind)
+    pictures = [views[0].image, np.full_like(views[0].image, 180), views[1].image]
+    calibrator = IntrinsicCalibrator(target, options_with(max_side))
+    drawn = calibrator.find_corners(pictures)
+    bare = calibrator.find_corners(pictures, annotate=False)
+    assert drawn.successful_indices == bare.successful_indices == [0, 2]
+    for field in ("image_points", "object_points", "point_ids"):
+        assert len(getattr(drawn, field)) == len(getattr(bare, field))
+        assert all(np.array_equal(a, b) for a, b in zip(getattr(drawn, field), getattr(bare, field)))
+    assert bare.annotated_images == [] and len(drawn.annotated_images) == 2
+    assert not np.array_equal(drawn.annotated_images[0], pictures[0])

@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kMinimumCharucoCorners = 4;
 // Half side of the refinement window on the reduced copy, before it is scaled up.
-constexpr int kReducedHalfWindow = 5;
+constexpr int kReducedHalfWindow = 6;
 // A refinement window reaches at most this share of the way to the closest marker corner, so
 // that it stays on the white margin around the chessboard corner.
 constexpr double kMarkerCornerFraction = 0.5;
