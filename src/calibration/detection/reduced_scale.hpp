@@ -25,10 +25,11 @@ int reductionFactor(cv::Size size, int maxSide);
 // The grey picture halved until its longer side is at most maxSide (factor 1 when it already is).
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide);
 
-// The caller's BGR (or BGRA) picture, converted to grey and halved as reducePicture does, band of
-// rows by band of rows: the same pixels as reducePicture(toGrey(image), maxSide), but only one band
-// is ever grey at full resolution (a buffer kept per thread), so that no full-size grey copy is
-// made and the picture is read once while its rows are still in the cache.
+// The caller's BGR (or BGRA) picture halved as reducePicture does and converted to grey, band of
+// rows by band of rows: the first halving is done in colour, the grey conversion on the halved
+// band, so that no full-size grey picture is ever made and the picture is read once. The pixels
+// are those of reducePicture(toGrey(image), maxSide) to within one grey level (the colour
+// averages are rounded before the conversion). Band buffers are kept per thread.
 ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide);
 
 // Reduced-picture positions in full-resolution pixels (pixel centres at integer positions).
