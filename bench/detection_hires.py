@@ -11,6 +11,9 @@ one run on 2 cores:
 - per picture with the board, the time of IntrinsicCalibrator.find_corners (default options) over
   the time of cv2 doing the same at full resolution (grey conversion, detection, cornerSubPix for
   the chessboard, the annotated copy); targets 0.2 (chessboard) and 0.5 (ChArUco, ArUco grid);
+  then, for information, both without the annotated copy (find_corners(..., annotate=False)): the
+  library keeps each annotated copy it returns, cv2's side drops its own at once and so reuses the
+  same memory, while the library's copies are new memory (a page fault every 4 KB);
 - per picture without the board (the ChArUco, ArUco grid and empty pictures searched for the
   chessboard), the library's time over cv2's chessboard time on the pictures with the board
   (target 0.05), and over cv2's own time on the same pictures;
@@ -111,17 +114,18 @@ def load(kind, count, size=SIZE, supersample=1):
 
 # --- the same detection written with cv2 at full resolution ---------------------------------------
 
-def cv2_chessboard(image, target):
+def cv2_chessboard(image, target, annotate=True):
     grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
     found, corners = cv2.findChessboardCorners(grey, target.size)
     if not found:
         return None
     corners = cv2.cornerSubPix(grey, corners, (11, 11), (-1, -1), CRITERIA)
-    cv2.drawChessboardCorners(image.copy(), target.size, corners, True)
+    if annotate:
+        cv2.drawChessboardCorners(image.copy(), target.size, corners, True)
     return corners.reshape(-1, 2)
 
 
-def cv2_charuco(image, target):
+def cv2_charuco(image, target, annotate=True):
     board = cv2.aruco.CharucoBoard((target.squares_x, target.squares_y), target.square_length,
                                    target.marker_length, cv2.aruco.getPredefinedDictionary(target.aruco_dict_id))
     parameters = cv2.aruco.CharucoParameters()
@@ -133,13 +137,14 @@ def cv2_charuco(image, target):
     corners, ids, marker_corners, marker_ids = detector.detectBoard(grey)
     if ids is None or len(ids) < 4:
         return None
-    canvas = image.copy()
-    cv2.aruco.drawDetectedMarkers(canvas, marker_corners, marker_ids)
-    cv2.aruco.drawDetectedCornersCharuco(canvas, corners, ids)
+    if annotate:
+        canvas = image.copy()
+        cv2.aruco.drawDetectedMarkers(canvas, marker_corners, marker_ids)
+        cv2.aruco.drawDetectedCornersCharuco(canvas, corners, ids)
     return corners.reshape(-1, 2)
 
 
-def cv2_aruco(image, target):
+def cv2_aruco(image, target, annotate=True):
     dictionary = cv2.aruco.getPredefinedDictionary(target.aruco_dict_id)
     board = cv2.aruco.GridBoard(target.board_size, target.marker_length, target.marker_separation, dictionary)
     detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters(),
@@ -149,24 +154,25 @@ def cv2_aruco(image, target):
     if ids is None or len(ids) < 4:
         return None
     corners, ids, _, _ = detector.refineDetectedMarkers(grey, board, corners, ids, rejected)
-    cv2.aruco.drawDetectedMarkers(image.copy(), corners, ids)
+    if annotate:
+        cv2.aruco.drawDetectedMarkers(image.copy(), corners, ids)
     return np.concatenate([c.reshape(-1, 2) for c in corners])
 
 
 CV2_DETECT = {"chessboard": cv2_chessboard, "charuco": cv2_charuco, "aruco": cv2_aruco}
 
 
-def cv2_batch(kind, target, images):
+def cv2_batch(kind, target, images, annotate=True):
     """Every picture on one of THREADS worker threads, cv2 on one thread each."""
     with ThreadPoolExecutor(THREADS) as pool:
-        return list(pool.map(lambda image: CV2_DETECT[kind](image, target), images))
+        return list(pool.map(lambda image: CV2_DETECT[kind](image, target, annotate), images))
 
 
-def library_batch(target, images, max_side=None):
+def library_batch(target, images, max_side=None, annotate=True):
     options = _velk.IntrinsicOptions()
     if max_side is not None:
         options.detection_max_side = max_side
-    detections = _velk.IntrinsicCalibrator(target, options).find_corners(images)
+    detections = _velk.IntrinsicCalibrator(target, options).find_corners(images, annotate=annotate)
     points = [None] * len(images)
     for index, found in zip(detections.successful_indices, detections.image_points):
         points[index] = found.reshape(-1, 2)
@@ -223,6 +229,10 @@ def compare_speed_and_accuracy(repeats):
         print(f"{kind}: {n} pictures with the board (found in {found}), per picture: cv2 {1000 * cv2_time / n:.1f} ms, "
               f"library {1000 * lib_time / n:.1f} ms (full resolution {1000 * full_time / n:.1f} ms); "
               f"ratio {ratio:.3f} (target {TARGET_RATIO[kind]}) {verdict}")
+        bare_cv2, _ = timed(lambda: cv2_batch(kind, target, images, annotate=False), repeats)
+        bare_lib, _ = timed(lambda: library_batch(target, images, annotate=False), repeats)
+        print(f"    without the annotated copies (cv2 draws nothing, the library with annotate=False): cv2 "
+              f"{1000 * bare_cv2 / n:.1f} ms, library {1000 * bare_lib / n:.1f} ms, ratio {bare_lib / bare_cv2:.3f}")
         report_accuracy(kind, target, *load(kind, ACCURACY_VIEWS, supersample=2))
         if kind == "chessboard":
             cv2_chessboard_per_picture = cv2_time / n

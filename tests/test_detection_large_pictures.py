@@ -6,6 +6,7 @@ in for large pictures by lowering the limit to 640 (they are then searched at 64
 import numpy as np
 import pytest
 
+import _velk
 from _velk import IntrinsicCalibrator, IntrinsicOptions
 
 cv2 = pytest.importorskip("cv2")
@@ -94,3 +95,64 @@ def test_pictures_at_or_below_the_limit_are_searched_as_they_are(kind, max_side,
     full = detect(kind, rendered_intrinsic_scene, 0, count=4)
     assert limited.successful_indices == full.successful_indices
     assert all(np.array_equal(a, b) for a, b in zip(limited.image_points, full.image_points))
+
+
+def same_points(a, b):
+    return a.successful_indices == b.successful_indices and len(a.image_points) == len(b.image_points) and all(
+        np.array_equal(p, q) for p, q in zip(a.image_points, b.image_points))
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_reduced_search_of_bgra_pictures_finds_the_bgr_corners(kind, rendered_intrinsic_scene):
+    target, views = rendered_intrinsic_scene(kind)
+    bgr = [v.image for v in views[:3]]
+    calibrator = IntrinsicCalibrator(target, options_with(HALVING_LIMIT))
+    from_bgr = calibrator.find_corners(bgr)
+    from_bgra = calibrator.find_corners([cv2.cvtColor(image, cv2.COLOR_BGR2BGRA) for image in bgr])
+    assert from_bgr.successful_indices == [0, 1, 2]
+    assert same_points(from_bgra, from_bgr)
+    assert [a.shape for a in from_bgra.annotated_images] == [bgr[0].shape[:2] + (4,)] * 3
+
+
+@pytest.fixture
+def restore_threads():
+    before = _velk.get_num_threads()
+    yield
+    _velk.set_num_threads(before)
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("kind", KINDS)
+def test_batch_of_mixed_sizes_finds_what_each_picture_gives_alone(kind, threads, rendered_intrinsic_scene,
+                                                                  restore_threads):
+    # Each thread keeps its buffers from picture to picture; pictures reduced by 2 and by 4 (the
+    # views doubled in size) and one at the limit in turn must not see each other's rows.
+    target, views = rendered_intrinsic_scene(kind)
+    small = cv2.resize(views[2].image, (640, 480), interpolation=cv2.INTER_AREA)
+    pictures = [views[0].image, cv2.resize(views[1].image, (2560, 1920)), small, views[3].image,
+                cv2.resize(views[4].image, (2562, 1922))]
+    calibrator = IntrinsicCalibrator(target, options_with(HALVING_LIMIT))
+    _velk.set_num_threads(threads)
+    together = calibrator.find_corners(pictures)
+    _velk.set_num_threads(1)
+    alone = [calibrator.find_corners([picture]) for picture in pictures]
+    assert together.successful_indices == [k for k, one in enumerate(alone) if one.successful_indices == [0]]
+    assert len(together.successful_indices) >= 4
+    for index, points in zip(together.successful_indices, together.image_points):
+        assert np.array_equal(points, alone[index].image_points[0])
+
+
+@pytest.mark.parametrize("max_side", [HALVING_LIMIT, 0])
+@pytest.mark.parametrize("kind", KINDS)
+def test_find_corners_without_annotation_finds_the_same_points(kind, max_side, rendered_intrinsic_scene):
+    target, views = rendered_intrinsic_scene(kind)
+    pictures = [views[0].image, np.full_like(views[0].image, 180), views[1].image]
+    calibrator = IntrinsicCalibrator(target, options_with(max_side))
+    drawn = calibrator.find_corners(pictures)
+    bare = calibrator.find_corners(pictures, annotate=False)
+    assert drawn.successful_indices == bare.successful_indices == [0, 2]
+    for field in ("image_points", "object_points", "point_ids"):
+        assert len(getattr(drawn, field)) == len(getattr(bare, field))
+        assert all(np.array_equal(a, b) for a, b in zip(getattr(drawn, field), getattr(bare, field)))
+    assert bare.annotated_images == [] and len(drawn.annotated_images) == 2
+    assert not np.array_equal(drawn.annotated_images[0], pictures[0])

@@ -112,6 +112,11 @@ void bindIntrinsicResult(py::module_& module) {
                       "HeldOutViews when calibrate ran with validate, else None.");
 }
 
+TargetDetections findCornersFromPython(const IntrinsicCalibrator& self, const BorrowedImages& images, bool annotate) {
+    return annotate ? self.findCorners(images.images)
+                    : self.findCorners(images.images, velk::calibration::Annotation::Skip);
+}
+
 IntrinsicResult calibrateFromPython(IntrinsicCalibrator& self, const BorrowedImages& images, bool validate) {
     IntrinsicResult result = self.calibrate(images.images);
     if (validate && result.ok) {
@@ -126,12 +131,11 @@ void bindIntrinsicCalibrator(py::module_& module) {
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: IntrinsicOptions.")
-        .def(
-            "find_corners",
-            [](const IntrinsicCalibrator& self, const BorrowedImages& images) { return self.findCorners(images.images); },
-            py::arg("images"),
+        .def("find_corners", &findCornersFromPython, py::arg("images"), py::arg("annotate") = true,
              "Detect the target in 8-bit BGR images: image points in pixels, object points in the target frame "
-             "(metres).")
+             "(metres). annotate: draw the found corners on copies of the images (annotated_images); False "
+             "leaves annotated_images empty and saves a full-size copy of every image in which the target is "
+             "found.")
         .def("calibrate", &calibrateFromPython, py::arg("images"), py::arg("validate") = false,
              "Calibrate from 8-bit BGR images: camera matrix in pixels, distortion coefficients, RMS and per-view "
              "reprojection errors in pixels. validate: then predict each view from intrinsics solved without it "

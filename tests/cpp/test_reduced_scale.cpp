@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
+#include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 
 namespace {
@@ -54,6 +56,100 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ReducePicture,
                                            Reduction{{1601, 900}, 1600, 2, {800, 450}},
                                            Reduction{{1600, 1200}, 1600, 1, {1600, 1200}},
                                            Reduction{{3000, 4001}, 1000, 4, {750, 1000}}));
+
+// A noisy colour picture: every pixel differs, so any misplaced band or block shows.
+cv::Mat noisyColour(cv::Size size, int channels) {
+    cv::Mat picture(size, CV_8UC(channels));
+    cv::RNG rng(static_cast<uint64_t>(size.area() + channels));
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    return picture;
+}
+
+struct ColourReduction {
+    cv::Size size;
+    int channels;
+    int maxSide;
+};
+
+class ReduceToGrey : public ::testing::TestWithParam<ColourReduction> {};
+
+TEST_P(ReduceToGrey, GivesThePixelsOfTheWholeGreyPictureReducedToWithinOneLevel) {
+    const ColourReduction r = GetParam();
+    const cv::Mat colour = noisyColour(r.size, r.channels);
+    cv::Mat grey;
+    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+    const ReducedPicture expected = reducePicture(grey, r.maxSide);
+    const ReducedPicture reduced = reduceToGrey(colour, r.maxSide);
+    ASSERT_EQ(reduced.factor, expected.factor);
+    ASSERT_EQ(reduced.factor, reductionFactor(r.size, r.maxSide));
+    ASSERT_EQ(reduced.grey.type(), CV_8UC1);
+    ASSERT_EQ(reduced.grey.size(), expected.grey.size());
+    // The colour averages are rounded before the grey conversion: one grey level at most.
+    EXPECT_LE(cv::norm(reduced.grey, expected.grey, cv::NORM_INF), 1.0);
+}
+
+// Heights that end in a short band and odd sizes whose last row or column is dropped; a BGRA
+// picture; a reduction by 2 (the colour halving alone) and by 16; a picture at the limit
+// (factor 1, converted as it is).
+INSTANTIATE_TEST_SUITE_P(Sizes, ReduceToGrey,
+                         ::testing::Values(ColourReduction{{4096, 3072}, 3, 1600},
+                                           ColourReduction{{4099, 3075}, 3, 1600},
+                                           ColourReduction{{1601, 901}, 3, 1600},
+                                           ColourReduction{{901, 2403}, 4, 1000},
+                                           ColourReduction{{3000, 2000}, 3, 200},
+                                           ColourReduction{{2000, 1500}, 3, 1600},
+                                           ColourReduction{{1600, 1200}, 3, 1600}));
+
+// A blurred chessboard whose squares are `square` pixels, drawn in colour so that the grey
+// conversion matters; its inner corners lie at multiples of the square (less half a pixel).
+cv::Mat blurredChessboard(cv::Size size, int square) {
+    cv::Mat picture(size, CV_8UC3);
+    for (int r = 0; r < size.height; ++r) {
+        for (int c = 0; c < size.width; ++c) {
+            const bool dark = ((r / square) + (c / square)) % 2 == 0;
+            picture.at<cv::Vec3b>(r, c) = dark ? cv::Vec3b(40, 20, 30) : cv::Vec3b(220, 240, 200);
+        }
+    }
+    cv::GaussianBlur(picture, picture, cv::Size(0, 0), 1.5);
+    return picture;
+}
+
+class RefineOnPatches : public ::testing::TestWithParam<int> {};
+
+TEST_P(RefineOnPatches, AgreeWithTheWholeGreyPicture) {
+    const int halfWindow = GetParam();
+    const int square = 40;
+    const cv::Mat colour = blurredChessboard({640, 480}, square);
+    cv::Mat grey;
+    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+    // Starting guesses a few pixels off, in the middle and next to the border, where the
+    // patch is cut by the picture.
+    std::vector<cv::Point2f> start;
+    for (const cv::Point corner : {cv::Point(320, 240), cv::Point(40, 40), cv::Point(600, 440), cv::Point(600, 40)}) {
+        start.emplace_back(static_cast<float>(corner.x) + 1.7f, static_cast<float>(corner.y) - 1.3f);
+    }
+    const cv::TermCriteria criteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001);
+    std::vector<cv::Point2f> whole = start;
+    cv::cornerSubPix(grey, whole, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1), criteria);
+    std::vector<cv::Point2f> patches = start;
+    refineCornersOnPatches(colour, patches, halfWindow, -1, criteria);
+    for (size_t k = 0; k < start.size(); ++k) {
+        EXPECT_NEAR(patches[k].x, whole[k].x, 1e-3) << "corner " << k;
+        EXPECT_NEAR(patches[k].y, whole[k].y, 1e-3) << "corner " << k;
+        EXPECT_LT(cv::norm(patches[k] - cv::Point2f(start[k].x - 1.7f - 0.5f, start[k].y + 1.3f - 0.5f)), 0.1)
+            << "corner " << k << " not refined";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, RefineOnPatches, ::testing::Values(3, 11, 18));
+
+TEST(RefinementPatch, ReachesThreeWindowsAroundTheCornerCutToThePicture) {
+    const cv::Size picture(640, 480);
+    EXPECT_EQ(refinementPatch({320.4f, 240.6f}, 10, picture), cv::Rect(320 - 32, 241 - 32, 65, 65));
+    EXPECT_EQ(refinementPatch({5.0f, 470.0f}, 10, picture), cv::Rect(0, 470 - 32, 5 + 33, 480 - 438));
+    // A corner beyond the border still gets the pixels next to it.
+    EXPECT_EQ(refinementPatch({-50.0f, 700.0f}, 2, picture), cv::Rect(0, 479 - 8, 9, 9));
+}
 
 TEST(SearchesReduced, OnlyPicturesLongerThanTheLimitAndNeverWithZero) {
     EXPECT_FALSE(searchesReduced({1600, 1200}, 1600));

@@ -5,6 +5,7 @@
 
 #include <opencv2/objdetect/aruco_detector.hpp>
 
+#include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
@@ -50,12 +51,13 @@ double smallestModule(const std::vector<std::vector<cv::Point2f>>& markers, int 
     return shortest / (markerBits + 2);
 }
 
-// Markers found and completed on a halved copy; their corners mapped up and refined on the
-// full-resolution picture.
+// Markers found and completed on a halved grey copy of the caller's picture; their corners
+// mapped up and refined on grey patches of the full-resolution picture, so that no full-size
+// grey copy is made.
 FoundMarkers findOnReducedCopy(const cv::aruco::ArucoDetector& detector, const cv::aruco::GridBoard& board,
-                               const ArucoTarget& target, const cv::Mat& grey, int maxSide,
+                               const ArucoTarget& target, const cv::Mat& image, int maxSide,
                                const cv::TermCriteria& criteria) {
-    const ReducedPicture reduced = reducePicture(grey, maxSide);
+    const ReducedPicture reduced = reduceToGrey(image, maxSide);
     FoundMarkers found;
     detector.detectMarkers(reduced.grey, found.corners, found.ids, found.rejected);
     if (countBoardMarkers(found.ids, target) < minimumMarkers(target)) {
@@ -68,7 +70,7 @@ FoundMarkers findOnReducedCopy(const cv::aruco::ArucoDetector& detector, const c
     const double module = smallestModule(found.corners, board.getDictionary().markerSize);
     const int halfWindow = fullResolutionHalfWindow(kReducedHalfWindow, reduced.factor, {module}, kModuleFraction);
     for (std::vector<cv::Point2f>& marker : found.corners) {
-        refineCorners(grey, marker, halfWindow, -1, criteria);
+        refineCornersOnPatches(image, marker, halfWindow, -1, criteria);
     }
     return found;
 }
@@ -116,11 +118,10 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
     const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
                                             markerRefineParameters());
     const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
-    const cv::Mat grey = toGrey(image);
     const FoundMarkers found =
-        searchesReduced(grey.size(), options.detection_max_side)
-            ? findOnReducedCopy(detector, board, target, grey, options.detection_max_side, options.criteria)
-            : findAtFullResolution(detector, board, target, grey);
+        searchesReduced(image.size(), options.detection_max_side)
+            ? findOnReducedCopy(detector, board, target, image, options.detection_max_side, options.criteria)
+            : findAtFullResolution(detector, board, target, toGrey(image));
     const std::vector<std::vector<cv::Point2f>>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     if (countBoardMarkers(ids, target) < minimumMarkers(target)) {

@@ -4,6 +4,7 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
+#include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
@@ -15,7 +16,7 @@ namespace {
 
 constexpr int kMinimumCharucoCorners = 4;
 // Half side of the refinement window on the reduced copy, before it is scaled up.
-constexpr int kReducedHalfWindow = 5;
+constexpr int kReducedHalfWindow = 6;
 // A refinement window reaches at most this share of the way to the closest marker corner, so
 // that it stays on the white margin around the chessboard corner.
 constexpr double kMarkerCornerFraction = 0.5;
@@ -36,11 +37,12 @@ std::vector<cv::Point2f> allMarkerCorners(const std::vector<std::vector<cv::Poin
     return points;
 }
 
-// The board found on a halved copy; the ChArUco corners and marker corners are mapped up and
-// the ChArUco corners refined on the full-resolution picture.
-CharucoCorners detectAtReducedScale(const cv::aruco::CharucoDetector& detector, const cv::Mat& grey, int maxSide,
+// The board found on a halved grey copy of the caller's picture; the ChArUco corners and marker
+// corners are mapped up and the ChArUco corners refined on grey patches of the full-resolution
+// picture, so that no full-size grey copy is made.
+CharucoCorners detectAtReducedScale(const cv::aruco::CharucoDetector& detector, const cv::Mat& image, int maxSide,
                                     const cv::TermCriteria& criteria) {
-    const ReducedPicture reduced = reducePicture(grey, maxSide);
+    const ReducedPicture reduced = reduceToGrey(image, maxSide);
     CharucoCorners found;
     detector.detectBoard(reduced.grey, found.corners, found.ids, found.markerCorners, found.markerIds);
     if (static_cast<int>(found.corners.size()) < kMinimumCharucoCorners) {
@@ -54,7 +56,7 @@ CharucoCorners detectAtReducedScale(const cv::aruco::CharucoDetector& detector, 
         fullResolutionHalfWindow(kReducedHalfWindow, reduced.factor,
                                  nearestDistances(found.corners, allMarkerCorners(found.markerCorners)),
                                  kMarkerCornerFraction);
-    refineCorners(grey, found.corners, halfWindow, -1, criteria);
+    refineCornersOnPatches(image, found.corners, halfWindow, -1, criteria);
     return found;
 }
 
@@ -69,11 +71,10 @@ CharucoCorners detectAtFullResolution(const cv::aruco::CharucoDetector& detector
 ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target,
                                   Annotation annotation, const IntrinsicOptions& options) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
-    const cv::Mat grey = toGrey(image);
-    const CharucoCorners found = searchesReduced(grey.size(), options.detection_max_side)
-                                     ? detectAtReducedScale(detector, grey, options.detection_max_side,
+    const CharucoCorners found = searchesReduced(image.size(), options.detection_max_side)
+                                     ? detectAtReducedScale(detector, image, options.detection_max_side,
                                                             options.criteria)
-                                     : detectAtFullResolution(detector, grey);
+                                     : detectAtFullResolution(detector, toGrey(image));
     const std::vector<cv::Point2f>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     const std::vector<std::vector<cv::Point2f>>& markerCorners = found.markerCorners;

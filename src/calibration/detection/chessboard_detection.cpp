@@ -4,6 +4,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
@@ -57,12 +58,13 @@ bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, s
     return true;
 }
 
-// Corners found on a halved copy, then refined on the full-resolution picture with a window
-// scaled up by the reduction but kept within 0.4 of the closest corner spacing, so that it
-// stays on the corner's own squares. The quick structural check rejects a picture without
-// the board before the costly search.
-bool findAtReducedScale(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
-    const ReducedPicture reduced = reducePicture(grey, search.options.detection_max_side);
+// Corners found on a halved grey copy of the caller's picture, then refined on grey patches
+// of the full-resolution picture with a window scaled up by the reduction but kept within 0.4
+// of the closest corner spacing, so that it stays on the corner's own squares. No full-size
+// grey copy is made. The quick structural check rejects a picture without the board on the
+// reduced copy alone, before the costly search.
+bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
     if (!cv::checkChessboard(reduced.grey, search.target.size)) {
         return false;
     }
@@ -74,16 +76,16 @@ bool findAtReducedScale(const cv::Mat& grey, const ChessboardSearch& search, std
     const int halfWindow = fullResolutionHalfWindow(search.options.sub_pixel_detection_window_size, reduced.factor,
                                                     nearestDistances(corners), kCornerSpacingFraction);
     const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
-    refineCorners(grey, corners, halfWindow, zeroZone < 0 ? -1 : zeroZone * reduced.factor, search.options.criteria);
+    refineCornersOnPatches(image, corners, halfWindow, zeroZone < 0 ? -1 : zeroZone * reduced.factor,
+                           search.options.criteria);
     return true;
 }
 
 ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {
-    const cv::Mat grey = toGrey(image);
     std::vector<cv::Point2f> corners;
-    const bool found = searchesReduced(grey.size(), search.options.detection_max_side)
-                           ? findAtReducedScale(grey, search, corners)
-                           : findAtFullResolution(grey, search, corners);
+    const bool found = searchesReduced(image.size(), search.options.detection_max_side)
+                           ? findAtReducedScale(image, search, corners)
+                           : findAtFullResolution(toGrey(image), search, corners);
     if (!found) {
         return skippedImage("[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(index));
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -19,17 +20,96 @@ bool searchesReduced(cv::Size size, int maxSide) {
     return maxSide > 0 && std::max(size.width, size.height) > maxSide;
 }
 
+int reductionFactor(cv::Size size, int maxSide) {
+    int factor = 1;
+    while (searchesReduced(size, maxSide)) {
+        size = cv::Size(size.width / 2, size.height / 2);
+        factor *= 2;
+    }
+    return factor;
+}
+
+namespace {
+
+// The picture halved `times` times into out. Halving by area averaging takes OpenCV's fast
+// two-by-two path; an odd last row or column is dropped so that every reduced pixel covers
+// exactly 2 x 2 pixels. levels holds the intermediate halvings.
+void halve(const cv::Mat& picture, int times, std::vector<cv::Mat>& levels, cv::Mat& out) {
+    cv::Mat current = picture;
+    for (int k = 0; k < times; ++k) {
+        const cv::Size even(current.cols & ~1, current.rows & ~1);
+        cv::Mat& next = k + 1 == times ? out : levels[static_cast<size_t>(k)];
+        cv::resize(current(cv::Rect(cv::Point(0, 0), even)), next, cv::Size(even.width / 2, even.height / 2), 0, 0,
+                   cv::INTER_AREA);
+        current = next;
+    }
+}
+
+int halvings(int factor) {
+    int times = 0;
+    for (int f = factor; f > 1; f /= 2) {
+        ++times;
+    }
+    return times;
+}
+
+// Reduced rows made from one band of the picture: the band is factor times as many rows of the
+// caller's picture, read once, its halved copy a few hundred kilobytes that stay in the cache.
+constexpr int kReducedRowsPerBand = 16;
+
+// Buffers of one thread's band: its halved colour and grey rows and their further halvings.
+// Pool threads live as long as the process, so the buffers are allocated once per thread.
+struct BandBuffers {
+    cv::Mat colour;  // the band halved once
+    cv::Mat grey;
+    std::vector<cv::Mat> levels;
+};
+
+BandBuffers& threadBandBuffers() {
+    thread_local BandBuffers buffers;
+    return buffers;
+}
+
+}  // namespace
+
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide) {
-    ReducedPicture reduced{grey, 1};
-    while (searchesReduced(reduced.grey.size(), maxSide)) {
-        cv::Mat half;
-        // Halving by area averaging takes OpenCV's fast two-by-two path; an odd last row or
-        // column is dropped so that every reduced pixel covers exactly 2 x 2 pixels.
-        const cv::Size even(reduced.grey.cols & ~1, reduced.grey.rows & ~1);
-        cv::resize(reduced.grey(cv::Rect(cv::Point(0, 0), even)), half, cv::Size(even.width / 2, even.height / 2), 0,
-                   0, cv::INTER_AREA);
-        reduced.grey = half;
-        reduced.factor *= 2;
+    const int factor = reductionFactor(grey.size(), maxSide);
+    if (factor == 1) {
+        return {grey, 1};
+    }
+    std::vector<cv::Mat> levels(static_cast<size_t>(halvings(factor)));
+    ReducedPicture reduced{cv::Mat(), factor};
+    halve(grey, halvings(factor), levels, reduced.grey);
+    return reduced;
+}
+
+ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide) {
+    const int factor = reductionFactor(image.size(), maxSide);
+    ReducedPicture reduced{cv::Mat(), factor};
+    if (factor == 1) {
+        cv::cvtColor(image, reduced.grey, cv::COLOR_BGR2GRAY);
+        return reduced;
+    }
+    const int times = halvings(factor);
+    const cv::Size size(image.cols / factor, image.rows / factor);
+    reduced.grey.create(size, CV_8UC1);
+    BandBuffers& buffers = threadBandBuffers();
+    buffers.levels.resize(static_cast<size_t>(times));
+    for (int row = 0; row < size.height; row += kReducedRowsPerBand) {
+        const int rows = std::min(kReducedRowsPerBand, size.height - row);
+        // Bands start and end on multiples of the factor, so each reduced pixel's block lies
+        // within one band.
+        const cv::Rect band(0, row * factor, size.width * factor, rows * factor);
+        // The first halving is done in colour: averaging 2 x 2 pixels of three channels costs
+        // little more than reading them, and the grey conversion then has a quarter of the pixels.
+        cv::resize(image(band), buffers.colour, cv::Size(band.width / 2, band.height / 2), 0, 0, cv::INTER_AREA);
+        cv::Mat out = reduced.grey.rowRange(row, row + rows);
+        if (times == 1) {
+            cv::cvtColor(buffers.colour, out, cv::COLOR_BGR2GRAY);
+            continue;
+        }
+        cv::cvtColor(buffers.colour, buffers.grey, cv::COLOR_BGR2GRAY);
+        halve(buffers.grey, times - 1, buffers.levels, out);
     }
     return reduced;
 }

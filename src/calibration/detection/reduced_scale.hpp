@@ -17,8 +17,20 @@ struct ReducedPicture {
 // side exceeds it.
 bool searchesReduced(cv::Size size, int maxSide);
 
+// Full-resolution pixels per reduced pixel: how often a picture of this size is halved (each
+// time dropping an odd last row or column) until its longer side is at most maxSide; 1 when it
+// already is or maxSide is 0.
+int reductionFactor(cv::Size size, int maxSide);
+
 // The grey picture halved until its longer side is at most maxSide (factor 1 when it already is).
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide);
+
+// The caller's BGR (or BGRA) picture halved as reducePicture does and converted to grey, band of
+// rows by band of rows: the first halving is done in colour, the grey conversion on the halved
+// band, so that no full-size grey picture is ever made and the picture is read once. The pixels
+// are those of reducePicture(toGrey(image), maxSide) to within one grey level (the colour
+// averages are rounded before the conversion). Band buffers are kept per thread.
+ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide);
 
 // Reduced-picture positions in full-resolution pixels (pixel centres at integer positions).
 std::vector<cv::Point2f> mapToFullResolution(const std::vector<cv::Point2f>& points, int factor);

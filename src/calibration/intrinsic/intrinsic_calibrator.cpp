@@ -87,7 +87,11 @@ IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions 
 }
 
 TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images) const {
-    return detectTarget(images, target_, options_, annotation_);
+    return findCorners(images, annotation_);
+}
+
+TargetDetections IntrinsicCalibrator::findCorners(const std::vector<cv::Mat>& images, Annotation annotation) const {
+    return detectTarget(images, target_, options_, annotation);
 }
 
 IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& images) {

@@ -23,6 +23,9 @@ public:
 
     // Detection only; the calibrator's state is left as it is.
     TargetDetections findCorners(const std::vector<cv::Mat>& images) const;
+    // The same with annotated copies drawn or skipped for this call: a caller that needs only the
+    // points saves a full-size colour copy of every picture in which the target is found.
+    TargetDetections findCorners(const std::vector<cv::Mat>& images, Annotation annotation) const;
 
     // Detects, keeps the detections and calibrates. Bad image content gives ok == false, never a throw.
     IntrinsicResult calibrate(const std::vector<cv::Mat>& images);

@@ -98,7 +98,7 @@ def frame_views(target, options, result, eye_to_hand: bool = False):
     """Detections of the frames used and their corners under the model behind the saved result."""
     from ..report.view_model import hand_eye_views
 
-    detections = _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list)
+    detections = _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list, annotate=False)
     return detections, hand_eye_views(result, detections, eye_to_hand)
 
 

@@ -80,7 +80,8 @@ def report_sections(calibrator, result, data, target, options, verdict=None, fra
     names = data.camera_names
     threshold = options.per_view_error_threshold
     parts = [sections.summary_section(summary_of(result, names, threshold), verdict)]
-    detections = [_velk.IntrinsicCalibrator(target, options).find_corners(images) for images in data.image_lists]
+    detections = [_velk.IntrinsicCalibrator(target, options).find_corners(images, annotate=False)
+                  for images in data.image_lists]
     refinement = result.refinement
     if result.refined and refinement is not None and refinement.refined and refinement.per_view_rms_px:
         views = rig_views(refinement, detections, result.camera_model)
