@@ -210,6 +210,10 @@ def test_an_unknown_lens_model_is_refused(setup):
     with pytest.raises(ValueError, match="got 'omnidirectional'"):
         _velk.diagnostics.compare_hand_eye_methods(scenes.fisheye_scenes.board(), robots, images, robots, np.eye(3),
                                                    np.zeros(4), setup=setup, camera_model="omnidirectional")
+    problem = _velk.HandEyeRefinementProblem()
+    with pytest.raises(ValueError, match="got 'omnidirectional'"):
+        problem.camera_model = "omnidirectional"
+    assert problem.camera_model == "pinhole"
 
 
 def _plan_scene(model):

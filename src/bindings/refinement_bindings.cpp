@@ -73,7 +73,8 @@ void bindHandEyeRefinementProblem(py::module_& module) {
         .def_readwrite("refine_intrinsics", &Problem::refine_intrinsics)
         .def_readwrite("calibration_flags", &Problem::calibration_flags)
         .def_property(
-            "camera_model", [](const Problem& problem) { return std::string(velk::cameraModelName(problem.camera_model)); },
+            "camera_model",
+            [](const Problem& problem) { return std::string(velk::cameraModelName(problem.camera_model)); },
             [](Problem& problem, const std::string& name) {
                 problem.camera_model = velk::cameraModelFromName(name, "HandEyeRefinementProblem");
             },

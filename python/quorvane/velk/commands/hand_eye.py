@@ -67,9 +67,9 @@ def given_intrinsics(args, command: str = "hand-eye"):
     matrix, distortion, model = records.load_camera(args.intrinsics)
     chosen = getattr(args, "camera_model", None)
     if chosen is not None and chosen != model:
-        raise UsageError(f"{command}: --camera-model {chosen} contradicts {args.intrinsics}, which holds {model} intrinsics (camera_model "
-                         f"{model!r}); leave --camera-model out or calibrate the intrinsics with --camera-model "
-                         f"{chosen}")
+        raise UsageError(f"{command}: --camera-model {chosen} contradicts {args.intrinsics}, which holds {model} "
+                         f"intrinsics (camera_model {model!r}); leave --camera-model out or calibrate the intrinsics "
+                         f"with --camera-model {chosen}")
     args.camera_model = model
     return matrix, distortion
 
