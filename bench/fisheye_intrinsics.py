@@ -15,7 +15,6 @@ import argparse
 import math
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
 
 import cv2
@@ -28,6 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from fisheye_scenes import IMAGE_SIZE, board, fisheye_camera, scene_poses  # noqa: E402
 
 from intrinsic import best_time, charuco_detections, quiet  # noqa: E402
+from intrinsic import cached_views as cached_charuco_views  # noqa: E402
 
 CACHE = Path(__file__).resolve().parent / ".cache" / "fisheye_charuco_1280x960"
 MOST_VIEWS = 40
@@ -52,13 +52,7 @@ def render_one(k):
 
 
 def cached_views(count):
-    CACHE.mkdir(parents=True, exist_ok=True)
-    missing = [k for k in range(count) if not (CACHE / f"view_{k:03d}.png").exists()]
-    if missing:
-        print(f"rendering {len(missing)} fisheye views into {CACHE} ...", flush=True)
-        with ProcessPoolExecutor(max_workers=2) as pool:
-            list(pool.map(render_one, missing, chunksize=2))
-    return [cv2.imread(str(CACHE / f"view_{k:03d}.png"), cv2.IMREAD_COLOR) for k in range(count)]
+    return cached_charuco_views(count, CACHE, render_one, chunksize=2)
 
 
 def opencv_pipeline(target, images):

@@ -80,15 +80,16 @@ def render_one(k):
     return str(path)
 
 
-def cached_views(count):
-    """The first count views, rendered on first use (in two worker processes) and read from disk after."""
-    CACHE.mkdir(parents=True, exist_ok=True)
-    missing = [k for k in range(count) if not (CACHE / f"view_{k:03d}.png").exists()]
+def cached_views(count, cache=CACHE, render=None, chunksize=4):
+    """The first count views in cache, rendered on first use by render(k) (default render_one, in two worker
+    processes) and read from disk after."""
+    cache.mkdir(parents=True, exist_ok=True)
+    missing = [k for k in range(count) if not (cache / f"view_{k:03d}.png").exists()]
     if missing:
-        print(f"rendering {len(missing)} views into {CACHE} ...", flush=True)
+        print(f"rendering {len(missing)} views into {cache} ...", flush=True)
         with ProcessPoolExecutor(max_workers=2) as pool:
-            list(pool.map(render_one, missing, chunksize=4))
-    return [cv2.imread(str(CACHE / f"view_{k:03d}.png"), cv2.IMREAD_COLOR) for k in range(count)]
+            list(pool.map(render or render_one, missing, chunksize=chunksize))
+    return [cv2.imread(str(cache / f"view_{k:03d}.png"), cv2.IMREAD_COLOR) for k in range(count)]
 
 
 def charuco_detections(target, images, minimum_corners=4):
