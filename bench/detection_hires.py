@@ -9,17 +9,20 @@ pictures of the empty scene (the board out of view) and 8 chessboard views at 12
 one run on 2 cores:
 
 - per picture with the board, the time of IntrinsicCalibrator.find_corners (default options) over
-  the time of cv2 doing the same at full resolution (grey conversion, detection, cornerSubPix for
-  the chessboard, the annotated copy); targets 0.2 (chessboard) and 0.5 (ChArUco, ArUco grid);
-  then, for information, both without the annotated copy (find_corners(..., annotate=False)): the
-  library keeps each annotated copy it returns, cv2's side drops its own at once and so reuses the
-  same memory, while the library's copies are new memory (a page fault every 4 KB);
+  the time of cv2 doing the same at full resolution (grey conversion, detection with the library's
+  default chessboard flags, cornerSubPix for the chessboard, the annotated copy); targets 0.2
+  (chessboard) and 0.5 (ChArUco, ArUco grid);
+  then both without the annotated copy (find_corners(..., annotate=False)), the detection alone:
+  the annotated copy is a full-size copy of the picture either way, and numpy asks the kernel for
+  huge pages for cv2's copies (one page fault per 2 MB) while the library's are ordinary memory
+  (one per 4 KB), so that the copies alone cost the library about twice what they cost cv2;
 - per picture without the board (the ChArUco, ArUco grid and empty pictures searched for the
   chessboard), the library's time over cv2's chessboard time on the pictures with the board
   (target 0.05), and for information cv2's own time to reject one marker-board picture (given up
   after CV2_REJECTION_LIMIT_S: at full resolution it can search such a picture for an hour);
 - corner error against the rendered truth (median and 95th percentile, px) of the default
-  detection, of the library at full resolution (detection_max_side = 0) and of cv2;
+  detection, of the library at full resolution (detection_max_side = 0) and of cv2; the default
+  counts as no worse when it is within cornerSubPix's stopping tolerance of full resolution;
 - intrinsic calibration from the 20 chessboard views, default against full resolution: the
   difference of each parameter in units of the full-resolution 1-sigma;
 - the growth of the resident set while the library searches the pictures without the board
@@ -58,6 +61,9 @@ TARGETS = {
 }
 TARGET_RATIO = {"chessboard": 0.2, "charuco": 0.5, "aruco": 0.5}
 CRITERIA = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 30, 0.001)
+#: cv2's side searches with the flags the library searches with by default (cv2's own default
+#: adds adaptive thresholding and normalisation, a different search).
+LIBRARY_CHESSBOARD_FLAGS = _velk.IntrinsicOptions().chessboard_flags
 
 
 def camera_matrix(size):
@@ -117,7 +123,7 @@ def load(kind, count, size=SIZE, supersample=1):
 
 def cv2_chessboard(image, target, annotate=True):
     grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
-    found, corners = cv2.findChessboardCorners(grey, target.size)
+    found, corners = cv2.findChessboardCorners(grey, target.size, flags=LIBRARY_CHESSBOARD_FLAGS)
     if not found:
         return None
     corners = cv2.cornerSubPix(grey, corners, (11, 11), (-1, -1), CRITERIA)
@@ -200,7 +206,18 @@ def corner_errors(found, truths):
 
 
 def describe(errors):
-    return f"median {np.median(errors):.3f} px, p95 {np.percentile(errors, 95):.3f} px"
+    return f"median {np.median(errors):.4f} px, p95 {np.percentile(errors, 95):.4f} px"
+
+
+#: cornerSubPix stops once a step is below CRITERIA's epsilon, so two refinements of one corner
+#: from different starting points agree only to about that much: errors within it are equal.
+REFINEMENT_TOLERANCE_PX = CRITERIA[2]
+
+
+def largest_difference(found, other):
+    """Largest distance between the corners two detections give for the same pictures."""
+    pairs = [(a, b) for a, b in zip(found, other) if a is not None and b is not None and len(a) == len(b)]
+    return max((float(np.max(np.linalg.norm(a - b, axis=1))) for a, b in pairs), default=float("nan"))
 
 
 def report_accuracy(kind, target, images, truths):
@@ -208,10 +225,13 @@ def report_accuracy(kind, target, images, truths):
              "cv2": cv2_batch(kind, target, images)}
     counts = " / ".join(str(sum(p is not None for p in f)) for f in found.values())
     errs = {name: corner_errors(f, truths) for name, f in found.items()}
-    no_worse = all(np.percentile(errs["default"], q) <= np.percentile(errs["full"], q) for q in (50, 95))
+    no_worse = all(np.percentile(errs["default"], q) <= np.percentile(errs["full"], q) + REFINEMENT_TOLERANCE_PX
+                   for q in (50, 95))
     print(f"    corner error on {len(images)} pictures rendered with 2 x 2 samples (found in {counts}: default / "
           f"full resolution / cv2): default {describe(errs['default'])}; full resolution {describe(errs['full'])}; "
-          f"cv2 {describe(errs['cv2'])} -> {'no worse' if no_worse else 'WORSE'} than full resolution")
+          f"cv2 {describe(errs['cv2'])}; default and full resolution differ by up to "
+          f"{largest_difference(found['default'], found['full']):.4f} px -> "
+          f"{'no worse' if no_worse else 'WORSE'} than full resolution (to {REFINEMENT_TOLERANCE_PX} px)")
 
 
 def compare_speed_and_accuracy(repeats):
@@ -232,8 +252,10 @@ def compare_speed_and_accuracy(repeats):
               f"ratio {ratio:.3f} (target {TARGET_RATIO[kind]}) {verdict}")
         bare_cv2, _ = timed(lambda: cv2_batch(kind, target, images, annotate=False), repeats)
         bare_lib, _ = timed(lambda: library_batch(target, images, annotate=False), repeats)
-        print(f"    without the annotated copies (cv2 draws nothing, the library with annotate=False): cv2 "
-              f"{1000 * bare_cv2 / n:.1f} ms, library {1000 * bare_lib / n:.1f} ms, ratio {bare_lib / bare_cv2:.3f}")
+        bare_ratio = bare_lib / bare_cv2
+        print(f"    detection alone, without the annotated copies (cv2 draws nothing, the library with annotate=False): "
+              f"cv2 {1000 * bare_cv2 / n:.1f} ms, library {1000 * bare_lib / n:.1f} ms, ratio {bare_ratio:.3f} "
+              f"(target {TARGET_RATIO[kind]}) {'ok' if bare_ratio <= TARGET_RATIO[kind] else 'MISSED'}")
         report_accuracy(kind, target, *load(kind, ACCURACY_VIEWS, supersample=2))
         if kind == "chessboard":
             cv2_chessboard_per_picture = cv2_time / n
@@ -275,7 +297,7 @@ CV2_REJECTION_LIMIT_S = 120.0
 def _cv2_rejection_seconds(image):
     grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
     start = time.perf_counter()
-    found, _ = cv2.findChessboardCorners(grey, TARGETS["chessboard"]().size)
+    found, _ = cv2.findChessboardCorners(grey, TARGETS["chessboard"]().size, flags=LIBRARY_CHESSBOARD_FLAGS)
     return time.perf_counter() - start, bool(found)
 
 

@@ -156,3 +156,38 @@ def test_find_corners_without_annotation_finds_the_same_points(kind, max_side, r
         assert all(np.array_equal(a, b) for a, b in zip(getattr(drawn, field), getattr(bare, field)))
     assert bare.annotated_images == [] and len(drawn.annotated_images) == 2
     assert not np.array_equal(drawn.annotated_images[0], pictures[0])
+
+
+def chessboard_seen_from(distance, size=(1280, 960)):
+    """A 9 x 6 chessboard of 3 cm squares seen square-on from distance metres (f = 1000 px)."""
+    from quorvane.velk import synthetic
+
+    target = _velk.ChessboardTarget((9, 6), 0.03)
+    centre = synthetic.board_center(target)
+    pose = synthetic.look_at_pose(centre + np.array([0.02, 0.03, -distance]), centre)
+    view = synthetic.render_target(target, synthetic.pinhole_matrix(1000.0, size), np.zeros(5), pose, size,
+                                   noise_sigma=1.0, blur_sigma=0.5, seed=3, supersample=2)
+    return target, view.image
+
+
+def glance_sees_a_board(image, factor):
+    """Whether the quick check finds the board on the picture sampled at 1/factor, as the glance is."""
+    size = (image.shape[1] // factor, image.shape[0] // factor)
+    glance = cv2.cvtColor(cv2.resize(image, size, interpolation=cv2.INTER_LINEAR), cv2.COLOR_BGR2GRAY)
+    return cv2.checkChessboard(glance, (9, 6))
+
+
+# Near: squares of about 85 px, found on the glance (reduced 4 times); cornerSubPix settles on
+# the same corners as at full resolution from either start, to its stopping tolerance. Far:
+# squares of about 27 px, too small for the glance (7 px there), found on the reduced copy
+# (reduced twice); the refinement window is narrowed to 10 px there to keep within 0.4 of the
+# corner spacing, which full resolution does not do, so the corners move by a hundredth at most.
+@pytest.mark.parametrize("distance, seen_by_glance, tolerance", [(0.35, True, 0.002), (1.1, False, 0.02)])
+def test_chessboard_found_on_the_glance_or_the_reduced_copy_gives_the_full_resolution_corners(
+        distance, seen_by_glance, tolerance):
+    target, image = chessboard_seen_from(distance)
+    assert glance_sees_a_board(image, 4) == seen_by_glance
+    reduced = IntrinsicCalibrator(target, options_with(HALVING_LIMIT)).find_corners([image])
+    full = IntrinsicCalibrator(target, options_with(0)).find_corners([image])
+    assert reduced.successful_indices == full.successful_indices == [0]
+    assert np.abs(reduced.image_points[0] - full.image_points[0]).max() < tolerance

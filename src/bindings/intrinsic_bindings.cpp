@@ -58,7 +58,7 @@ void bindIntrinsicOptions(py::module_& module) {
                        "Pixels (default 1600). A picture whose longer side exceeds it is searched on a copy "
                        "halved until its longer side is at most this long; the corners found there are refined "
                        "on the full-resolution picture, and a picture without the board is rejected at the "
-                       "reduced scale. Pictures at or below it are searched as they are; 0 searches every "
+                       "reduced scale (a chessboard is first looked for on a copy reduced twice as much). Pictures at or below it are searched as they are; 0 searches every "
                        "picture at full resolution.")
         .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
                        "None, or a callable f(done, total) called on the calling thread as images finish "

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -71,26 +72,52 @@ struct ColourReduction {
     int maxSide;
 };
 
-class ReduceToGrey : public ::testing::TestWithParam<ColourReduction> {};
-
-TEST_P(ReduceToGrey, GivesThePixelsOfTheWholeGreyPictureReducedToWithinOneLevel) {
-    const ColourReduction r = GetParam();
-    const cv::Mat colour = noisyColour(r.size, r.channels);
+// What reduceToGrey promises, computed in floating point from the whole grey picture: for a
+// reduction by 2 the area average of each 2 x 2 block; for 4 or more, the mean of the middle
+// 2 x 2 pixels of each 4 x 4 block, then area halvings down to the factor.
+cv::Mat referenceReduction(const cv::Mat& colour, int maxSide) {
     cv::Mat grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
-    const ReducedPicture expected = reducePicture(grey, r.maxSide);
+    const int factor = reductionFactor(colour.size(), maxSide);
+    if (factor <= 2) {
+        return reducePicture(grey, maxSide).grey;
+    }
+    const cv::Size quarter(colour.cols / factor * factor / 4, colour.rows / factor * factor / 4);
+    cv::Mat current(quarter, CV_32F);
+    for (int y = 0; y < quarter.height; ++y) {
+        for (int x = 0; x < quarter.width; ++x) {
+            const cv::Mat block = grey(cv::Rect(4 * x + 1, 4 * y + 1, 2, 2));
+            current.at<float>(y, x) = static_cast<float>(cv::mean(block)[0]);
+        }
+    }
+    for (int f = factor / 4; f > 1; f /= 2) {
+        cv::Mat next;
+        cv::resize(current, next, cv::Size(current.cols / 2, current.rows / 2), 0, 0, cv::INTER_AREA);
+        current = next;
+    }
+    return current;
+}
+
+class ReduceToGrey : public ::testing::TestWithParam<ColourReduction> {};
+
+TEST_P(ReduceToGrey, GivesTheAveragesItPromisesToWithinRounding) {
+    const ColourReduction r = GetParam();
+    const cv::Mat colour = noisyColour(r.size, r.channels);
     const ReducedPicture reduced = reduceToGrey(colour, r.maxSide);
-    ASSERT_EQ(reduced.factor, expected.factor);
     ASSERT_EQ(reduced.factor, reductionFactor(r.size, r.maxSide));
     ASSERT_EQ(reduced.grey.type(), CV_8UC1);
-    ASSERT_EQ(reduced.grey.size(), expected.grey.size());
-    // The colour averages are rounded before the grey conversion: one grey level at most.
-    EXPECT_LE(cv::norm(reduced.grey, expected.grey, cv::NORM_INF), 1.0);
+    const cv::Mat expected = referenceReduction(colour, r.maxSide);
+    ASSERT_EQ(reduced.grey.size(), expected.size());
+    cv::Mat actual;
+    reduced.grey.convertTo(actual, expected.type());
+    // Colour averages are rounded before the grey conversion (one grey level); a sampled
+    // reduction rounds once more at each halving.
+    EXPECT_LE(cv::norm(actual, expected, cv::NORM_INF), reduced.factor <= 2 ? 1.0 : 2.0);
 }
 
 // Heights that end in a short band and odd sizes whose last row or column is dropped; a BGRA
-// picture; a reduction by 2 (the colour halving alone) and by 16; a picture at the limit
-// (factor 1, converted as it is).
+// picture; a reduction by 2 (the colour halving alone), by 4 (the sampled quarter alone) and by
+// 16; a picture at the limit (factor 1, converted as it is).
 INSTANTIATE_TEST_SUITE_P(Sizes, ReduceToGrey,
                          ::testing::Values(ColourReduction{{4096, 3072}, 3, 1600},
                                            ColourReduction{{4099, 3075}, 3, 1600},
@@ -99,6 +126,42 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ReduceToGrey,
                                            ColourReduction{{3000, 2000}, 3, 200},
                                            ColourReduction{{2000, 1500}, 3, 1600},
                                            ColourReduction{{1600, 1200}, 3, 1600}));
+
+struct Glance {
+    cv::Size size;
+    int channels;
+    int factor;
+};
+
+class GlanceAtGrey : public ::testing::TestWithParam<Glance> {};
+
+TEST_P(GlanceAtGrey, AveragesTheMiddleTwoByTwoPixelsOfEachBlock) {
+    const Glance g = GetParam();
+    const cv::Mat colour = noisyColour(g.size, g.channels);
+    cv::Mat grey;
+    cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
+    const ReducedPicture glance = glanceAtGrey(colour, g.factor);
+    ASSERT_EQ(glance.factor, g.factor);
+    ASSERT_EQ(glance.grey.type(), CV_8UC1);
+    ASSERT_EQ(glance.grey.size(), cv::Size(g.size.width / g.factor, g.size.height / g.factor));
+    const int middle = g.factor / 2 - 1;  // first of the two middle rows (and columns) of a block
+    double worst = 0.0;
+    for (int y = 0; y < glance.grey.rows; ++y) {
+        for (int x = 0; x < glance.grey.cols; ++x) {
+            const double expected = cv::mean(grey(cv::Rect(g.factor * x + middle, g.factor * y + middle, 2, 2)))[0];
+            worst = std::max(worst, std::abs(glance.grey.at<uchar>(y, x) - expected));
+        }
+    }
+    // The colour mean is rounded, then its grey conversion, while the reference averages
+    // rounded grey values: a level and a half apart at most. A misplaced sample is tens of levels off.
+    EXPECT_LE(worst, 1.5);
+}
+
+// Odd sizes whose last rows and columns are dropped, BGRA, the factor the chessboard glance uses
+// for large pictures (8) and the area halving (2).
+INSTANTIATE_TEST_SUITE_P(Factors, GlanceAtGrey,
+                         ::testing::Values(Glance{{1024, 768}, 3, 8}, Glance{{1031, 777}, 3, 8},
+                                           Glance{{803, 601}, 4, 4}, Glance{{640, 480}, 3, 2}));
 
 // A blurred chessboard whose squares are `square` pixels, drawn in colour so that the grey
 // conversion matters; its inner corners lie at multiples of the square (less half a pixel).

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace {
 
 // A refinement window reaches at most this share of the way to the closest neighbouring corner.
 constexpr double kCornerSpacingFraction = 0.4;
+// The glance is searched only when its shorter side has at least this many pixels.
+constexpr int kMinimumGlanceSide = 64;
 
 enum class CornerFinder { Default, SectorBased };
 
@@ -58,25 +61,46 @@ bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, s
     return true;
 }
 
-// Corners found on a halved grey copy of the caller's picture, then refined on grey patches
-// of the full-resolution picture with a window scaled up by the reduction but kept within 0.4
-// of the closest corner spacing, so that it stays on the corner's own squares. No full-size
-// grey copy is made. The quick structural check rejects a picture without the board on the
-// reduced copy alone, before the costly search.
-bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
-    const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
-    if (!cv::checkChessboard(reduced.grey, search.target.size)) {
-        return false;
-    }
+// The board on a grey picture, by the quick structural check and then the search, so that a
+// picture without the board is rejected without the costly search.
+bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& found) {
+    return cv::checkChessboard(grey, search.target.size) && findCorners(grey, search, found);
+}
+
+// The board's corners in full-resolution pixels, found without a full-size grey copy. The
+// Default finder first glances at the picture reduced twice as much as the reduced copy, which
+// reads a quarter of the rows and finds a board with large squares at a quarter of the search's
+// cost; only a board that the glance does not show (small squares, or none at all) is looked for
+// on the reduced copy.
+bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    const int factor = reductionFactor(image.size(), search.options.detection_max_side);
     std::vector<cv::Point2f> found;
-    if (!findCorners(reduced.grey, search, found)) {
+    if (search.finder == CornerFinder::Default) {
+        const ReducedPicture glance = glanceAtGrey(image, 2 * factor);
+        if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide && checkAndFind(glance.grey, search, found)) {
+            corners = mapToFullResolution(found, glance.factor);
+            return true;
+        }
+    }
+    const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
+    if (!checkAndFind(reduced.grey, search, found)) {
         return false;
     }
     corners = mapToFullResolution(found, reduced.factor);
-    const int halfWindow = fullResolutionHalfWindow(search.options.sub_pixel_detection_window_size, reduced.factor,
+    return true;
+}
+
+// Corners found on a reduced grey copy of the caller's picture, then refined on grey patches
+// of the full-resolution picture with the same window as a full-resolution search (so both
+// paths settle on the same corners), kept within 0.4 of the closest corner spacing so that it
+// stays on the corner's own squares. No full-size grey copy is made.
+bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    if (!findReduced(image, search, corners)) {
+        return false;
+    }
+    const int halfWindow = fullResolutionHalfWindow(search.options.sub_pixel_detection_window_size, 1,
                                                     nearestDistances(corners), kCornerSpacingFraction);
-    const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
-    refineCornersOnPatches(image, corners, halfWindow, zeroZone < 0 ? -1 : zeroZone * reduced.factor,
+    refineCornersOnPatches(image, corners, halfWindow, search.options.sub_pixel_detection_zero_zone_size,
                            search.options.criteria);
     return true;
 }

@@ -57,10 +57,11 @@ int halvings(int factor) {
 // caller's picture, read once, its halved copy a few hundred kilobytes that stay in the cache.
 constexpr int kReducedRowsPerBand = 16;
 
-// Buffers of one thread's band: its halved colour and grey rows and their further halvings.
-// Pool threads live as long as the process, so the buffers are allocated once per thread.
+// Buffers of one thread's reduction: a band's halved colour and grey rows and their further
+// halvings, or the sampled quarter picture. Pool threads live as long as the process, so the
+// buffers are allocated once per thread.
 struct BandBuffers {
-    cv::Mat colour;  // the band halved once
+    cv::Mat colour;  // the band halved once, or the whole picture sampled at a quarter
     cv::Mat grey;
     std::vector<cv::Mat> levels;
 };
@@ -70,7 +71,54 @@ BandBuffers& threadBandBuffers() {
     return buffers;
 }
 
+// The picture halved once, band by band: each band is halved in colour (averaging 2 x 2 pixels
+// of three channels costs little more than reading them) and then converted to grey, so that
+// the conversion has a quarter of the pixels.
+void halveToGrey(const cv::Mat& image, cv::Mat& out) {
+    BandBuffers& buffers = threadBandBuffers();
+    for (int row = 0; row < out.rows; row += kReducedRowsPerBand) {
+        const int rows = std::min(kReducedRowsPerBand, out.rows - row);
+        const cv::Rect band(0, row * 2, out.cols * 2, rows * 2);
+        cv::resize(image(band), buffers.colour, cv::Size(out.cols, rows), 0, 0, cv::INTER_AREA);
+        cv::cvtColor(buffers.colour, out.rowRange(row, row + rows), cv::COLOR_BGR2GRAY);
+    }
+}
+
+// The picture reduced by a factor of 4 or more. Averaging every pixel costs four times as long
+// as the search on the result, so the quarter picture is sampled instead: each of its pixels is
+// the mean of the middle 2 x 2 pixels of its 4 x 4 block (bilinear sampling at the block
+// centre), which keeps the block's centre and halves the noise. It is converted to grey and
+// then halved by area averaging down to the factor.
+void sampleToGrey(const cv::Mat& image, int factor, cv::Mat& out) {
+    BandBuffers& buffers = threadBandBuffers();
+    const cv::Size quarter(out.cols * factor / 4, out.rows * factor / 4);
+    cv::resize(image(cv::Rect(0, 0, quarter.width * 4, quarter.height * 4)), buffers.colour, quarter, 0, 0,
+               cv::INTER_LINEAR);
+    if (factor == 4) {
+        cv::cvtColor(buffers.colour, out, cv::COLOR_BGR2GRAY);
+        return;
+    }
+    cv::cvtColor(buffers.colour, buffers.grey, cv::COLOR_BGR2GRAY);
+    const int times = halvings(factor / 4);
+    buffers.levels.resize(static_cast<size_t>(times));
+    halve(buffers.grey, times, buffers.levels, out);
+}
+
 }  // namespace
+
+ReducedPicture glanceAtGrey(const cv::Mat& image, int factor) {
+    ReducedPicture glance{cv::Mat(), factor};
+    const cv::Size size(image.cols / factor, image.rows / factor);
+    if (size.empty()) {
+        glance.grey.create(size, CV_8UC1);
+        return glance;
+    }
+    BandBuffers& buffers = threadBandBuffers();
+    cv::resize(image(cv::Rect(0, 0, size.width * factor, size.height * factor)), buffers.colour, size, 0, 0,
+               factor == 2 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    cv::cvtColor(buffers.colour, glance.grey, cv::COLOR_BGR2GRAY);
+    return glance;
+}
 
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide) {
     const int factor = reductionFactor(grey.size(), maxSide);
@@ -90,26 +138,11 @@ ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide) {
         cv::cvtColor(image, reduced.grey, cv::COLOR_BGR2GRAY);
         return reduced;
     }
-    const int times = halvings(factor);
-    const cv::Size size(image.cols / factor, image.rows / factor);
-    reduced.grey.create(size, CV_8UC1);
-    BandBuffers& buffers = threadBandBuffers();
-    buffers.levels.resize(static_cast<size_t>(times));
-    for (int row = 0; row < size.height; row += kReducedRowsPerBand) {
-        const int rows = std::min(kReducedRowsPerBand, size.height - row);
-        // Bands start and end on multiples of the factor, so each reduced pixel's block lies
-        // within one band.
-        const cv::Rect band(0, row * factor, size.width * factor, rows * factor);
-        // The first halving is done in colour: averaging 2 x 2 pixels of three channels costs
-        // little more than reading them, and the grey conversion then has a quarter of the pixels.
-        cv::resize(image(band), buffers.colour, cv::Size(band.width / 2, band.height / 2), 0, 0, cv::INTER_AREA);
-        cv::Mat out = reduced.grey.rowRange(row, row + rows);
-        if (times == 1) {
-            cv::cvtColor(buffers.colour, out, cv::COLOR_BGR2GRAY);
-            continue;
-        }
-        cv::cvtColor(buffers.colour, buffers.grey, cv::COLOR_BGR2GRAY);
-        halve(buffers.grey, times - 1, buffers.levels, out);
+    reduced.grey.create(cv::Size(image.cols / factor, image.rows / factor), CV_8UC1);
+    if (factor == 2) {
+        halveToGrey(image, reduced.grey);
+    } else {
+        sampleToGrey(image, factor, reduced.grey);
     }
     return reduced;
 }

@@ -25,12 +25,22 @@ int reductionFactor(cv::Size size, int maxSide);
 // The grey picture halved until its longer side is at most maxSide (factor 1 when it already is).
 ReducedPicture reducePicture(const cv::Mat& grey, int maxSide);
 
-// The caller's BGR (or BGRA) picture halved as reducePicture does and converted to grey, band of
-// rows by band of rows: the first halving is done in colour, the grey conversion on the halved
-// band, so that no full-size grey picture is ever made and the picture is read once. The pixels
-// are those of reducePicture(toGrey(image), maxSide) to within one grey level (the colour
-// averages are rounded before the conversion). Band buffers are kept per thread.
+// The caller's BGR (or BGRA) picture reduced as reducePicture reduces it and converted to grey,
+// without ever making a full-size grey picture. A reduction by 2 averages every pixel: it is
+// done band of rows by band of rows, in colour, and the grey conversion is made on the halved
+// band; its pixels are those of reducePicture(toGrey(image), maxSide) to within one grey level
+// (the colour averages are rounded before the conversion). A reduction by 4 or more samples the
+// picture instead of reading all of it: the quarter picture averages the middle 2 x 2 pixels of
+// each 4 x 4 block (so its pixel centres are those of reducePicture's), and is then converted to
+// grey and halved by area averaging. Buffers are kept per thread.
 ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide);
+
+// A glance at the caller's BGR (or BGRA) picture: reduced by factor (a power of two) to grey by
+// sampling each factor x factor block at its centre, as the mean of its middle 2 x 2 pixels, so
+// that only 2 rows in factor are read. Its pixel centres are those of a reduction by the same
+// factor (mapToFullResolution applies). Much noisier than an area average at large factors:
+// meant for a quick look before a reduced copy is made.
+ReducedPicture glanceAtGrey(const cv::Mat& image, int factor);
 
 // Reduced-picture positions in full-resolution pixels (pixel centres at integer positions).
 std::vector<cv::Point2f> mapToFullResolution(const std::vector<cv::Point2f>& points, int factor);
