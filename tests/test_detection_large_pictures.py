@@ -191,3 +191,23 @@ def test_chessboard_found_on_the_glance_or_the_reduced_copy_gives_the_full_resol
     full = IntrinsicCalibrator(target, options_with(0)).find_corners([image])
     assert reduced.successful_indices == full.successful_indices == [0]
     assert np.abs(reduced.image_points[0] - full.image_points[0]).max() < tolerance
+
+
+@pytest.mark.parametrize("interpolation", [cv2.INTER_LINEAR, cv2.INTER_CUBIC])
+@pytest.mark.parametrize("photos", ["left_photos", "right_photos"])
+def test_real_photographs_enlarged_give_the_full_resolution_corners(photos, interpolation, request):
+    # Real 640 x 480 photographs enlarged 4 times (2560 x 1920) are searched on the glance at
+    # their own size. There findChessboardCorners leaves some corners of the steeply tilted boards
+    # several pixels off, further than the full-resolution window reaches once mapped up, and a
+    # large window on the glance can settle on a neighbouring edge: both showed here as corners
+    # 15 px from the full-resolution ones.
+    enlarged = [cv2.resize(photo, None, fx=4, fy=4, interpolation=interpolation)
+                for photo in request.getfixturevalue(photos)]
+    target = _velk.ChessboardTarget((9, 6), 0.025)
+    default = IntrinsicCalibrator(target).find_corners(enlarged, annotate=False)
+    full = IntrinsicCalibrator(target, options_with(0)).find_corners(enlarged, annotate=False)
+    assert set(full.successful_indices) <= set(default.successful_indices)
+    assert len(full.successful_indices) >= 12
+    for index, points in zip(full.successful_indices, full.image_points):
+        found = default.image_points[default.successful_indices.index(index)]
+        assert np.abs(found - points).max() < 0.005, f"picture {index}"

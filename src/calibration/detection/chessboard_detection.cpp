@@ -18,6 +18,8 @@ namespace {
 constexpr double kCornerSpacingFraction = 0.4;
 // The glance is searched only when its shorter side has at least this many pixels.
 constexpr int kMinimumGlanceSide = 64;
+// Half side of the window that refines corners on the reduced picture they were found on.
+constexpr int kFoundScaleHalfWindow = 5;
 
 enum class CornerFinder { Default, SectorBased };
 
@@ -67,6 +69,19 @@ bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, std::vect
     return cv::checkChessboard(grey, search.target.size) && findCorners(grey, search, found);
 }
 
+// Corners the Default finder found on a reduced picture, refined there with a small window
+// (narrowed further to the corner spacing of that picture): the finder's own corners can be a
+// few reduced pixels off, which mapped up is further than the full-resolution window reaches,
+// while a larger window can be pulled onto a neighbouring edge of a steeply tilted board.
+void refineWhereFound(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& found) {
+    if (search.finder != CornerFinder::Default) {
+        return;
+    }
+    const int halfWindow =
+        fullResolutionHalfWindow(kFoundScaleHalfWindow, 1, nearestDistances(found), kCornerSpacingFraction);
+    refineCorners(grey, found, halfWindow, -1, search.options.criteria);
+}
+
 // The board's corners in full-resolution pixels, found without a full-size grey copy. The
 // Default finder first glances at the picture reduced twice as much as the reduced copy, which
 // reads a quarter of the rows and finds a board with large squares at a quarter of the search's
@@ -78,6 +93,7 @@ bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vect
     if (search.finder == CornerFinder::Default) {
         const ReducedPicture glance = glanceAtGrey(image, 2 * factor);
         if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide && checkAndFind(glance.grey, search, found)) {
+            refineWhereFound(glance.grey, search, found);
             corners = mapToFullResolution(found, glance.factor);
             return true;
         }
@@ -86,22 +102,58 @@ bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vect
     if (!checkAndFind(reduced.grey, search, found)) {
         return false;
     }
+    refineWhereFound(reduced.grey, search, found);
     corners = mapToFullResolution(found, reduced.factor);
     return true;
 }
 
-// Corners found on a reduced grey copy of the caller's picture, then refined on grey patches
-// of the full-resolution picture with the same window as a full-resolution search (so both
-// paths settle on the same corners), kept within 0.4 of the closest corner spacing so that it
-// stays on the corner's own squares. No full-size grey copy is made.
+// Indices of the corners that cornerSubPix left where they started: it gives a corner back
+// unchanged, to the bit, when it could not converge within its window.
+std::vector<size_t> unmovedCorners(const std::vector<cv::Point2f>& refined, const std::vector<cv::Point2f>& starts) {
+    std::vector<size_t> unmoved;
+    for (size_t k = 0; k < refined.size(); ++k) {
+        if (refined[k] == starts[k]) {
+            unmoved.push_back(k);
+        }
+    }
+    return unmoved;
+}
+
+// Corners mapped up from a reduced picture, refined on grey patches of the full-resolution
+// picture with the same window as a full-resolution search (so both paths settle on the same
+// corners), kept within 0.4 of the closest corner spacing so that it stays on the corner's own
+// squares. A corner the window could not reach is first brought closer with a window twice as
+// large (within the same bound), then refined with the same window again.
+void refineAtFullResolution(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    const std::vector<double> spacing = nearestDistances(corners);
+    const int window = search.options.sub_pixel_detection_window_size;
+    const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
+    const int halfWindow = fullResolutionHalfWindow(window, 1, spacing, kCornerSpacingFraction);
+    const std::vector<cv::Point2f> starts = corners;
+    refineCornersOnPatches(image, corners, halfWindow, zeroZone, search.options.criteria);
+    const std::vector<size_t> unmoved = unmovedCorners(corners, starts);
+    if (unmoved.empty()) {
+        return;
+    }
+    std::vector<cv::Point2f> retried;
+    for (size_t k : unmoved) {
+        retried.push_back(starts[k]);
+    }
+    const int wideHalfWindow = fullResolutionHalfWindow(window, 2, spacing, kCornerSpacingFraction);
+    refineCornersOnPatches(image, retried, wideHalfWindow, zeroZone, search.options.criteria);
+    refineCornersOnPatches(image, retried, halfWindow, zeroZone, search.options.criteria);
+    for (size_t i = 0; i < unmoved.size(); ++i) {
+        corners[unmoved[i]] = retried[i];
+    }
+}
+
+// Corners found on a reduced grey copy of the caller's picture and refined on the full-resolution
+// picture; no full-size grey copy is made.
 bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
     if (!findReduced(image, search, corners)) {
         return false;
     }
-    const int halfWindow = fullResolutionHalfWindow(search.options.sub_pixel_detection_window_size, 1,
-                                                    nearestDistances(corners), kCornerSpacingFraction);
-    refineCornersOnPatches(image, corners, halfWindow, search.options.sub_pixel_detection_zero_zone_size,
-                           search.options.criteria);
+    refineAtFullResolution(image, search, corners);
     return true;
 }
 
