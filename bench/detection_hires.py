@@ -26,8 +26,9 @@ one run on 2 cores:
   counts as no worse when it is within cornerSubPix's stopping tolerance of full resolution;
 - intrinsic calibration from the 20 chessboard views, default against full resolution: the
   difference of each parameter in units of the full-resolution 1-sigma;
-- the growth of the resident set while the library searches the pictures without the board
-  (no annotated copies are kept), in full-size grey pictures;
+- the growth of the resident set while the library searches the pictures without the board, and
+  while it finds the board in the 20 chessboard pictures without annotated copies, in full-size
+  grey pictures;
 - on 1280 x 960 pictures (below the threshold) the default against detection_max_side = 0.
 
     .venv/bin/python bench/detection_hires.py [--repeats 2]
@@ -379,6 +380,14 @@ def compare_rejection(cv2_chessboard_per_picture, absent, repeats):
           f"= {growth / grey_bytes:.2f} full-size grey pictures (at most {THREADS}, one per thread)")
 
 
+def detection_memory(target, images):
+    """Growth of the resident set while the library finds the chessboard in pictures that show it,
+    without annotated copies: the working memory of a batch beyond the caller's pictures."""
+    growth = peak_growth(lambda: library_batch(target, images, annotate=False))
+    print(f"    while it found the chessboard in {len(images)} pictures (annotate=False): the resident set grew by "
+          f"{growth / 1e6:.1f} MB = {growth / (SIZE[0] * SIZE[1]):.2f} full-size grey pictures")
+
+
 def calibration_agreement(target, images):
     fits = {}
     for name, side in (("default", None), ("full", 0)):
@@ -419,6 +428,7 @@ def main():
     print(f"OpenCV {cv2.__version__}, {THREADS} threads, pictures {SIZE[0]} x {SIZE[1]}, best of {args.repeats}")
     cv2_chessboard_per_picture, outcomes = compare_speed_and_accuracy(args.repeats)
     compare_rejection(cv2_chessboard_per_picture, outcomes["absent"], args.repeats)
+    detection_memory(*outcomes["chessboard"])
     calibration_agreement(*outcomes["chessboard"])
     compare_small_pictures(args.repeats)
 
