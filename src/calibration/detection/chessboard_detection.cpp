@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -108,11 +109,14 @@ bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vect
 }
 
 // Indices of the corners that cornerSubPix left where they started: it gives a corner back
-// unchanged, to the bit, when it could not converge within its window.
+// unchanged when it could not converge within its window (the patch's offset is taken off and
+// put back, hence the tolerance; a corner that truly started on its own position only gets
+// refined once more).
 std::vector<size_t> unmovedCorners(const std::vector<cv::Point2f>& refined, const std::vector<cv::Point2f>& starts) {
+    constexpr float kUnmoved = 1e-4f;  // pixels
     std::vector<size_t> unmoved;
     for (size_t k = 0; k < refined.size(); ++k) {
-        if (refined[k] == starts[k]) {
+        if (std::abs(refined[k].x - starts[k].x) < kUnmoved && std::abs(refined[k].y - starts[k].y) < kUnmoved) {
             unmoved.push_back(k);
         }
     }
