@@ -411,6 +411,8 @@ def calibration_agreement(target, images):
 def compare_small_pictures(repeats):
     target = TARGETS["chessboard"]()
     images, _ = load("chessboard", 8, SMALL_SIZE)
+    # A few milliseconds a picture: more repeats, or the noise of the machine is the ratio.
+    repeats = max(repeats, 5)
     default_time, default_found = timed(lambda: library_batch(target, images), repeats)
     full_time, full_found = timed(lambda: library_batch(target, images, 0), repeats)
     same = all((a is None and b is None) or np.array_equal(a, b) for a, b in zip(default_found, full_found))
