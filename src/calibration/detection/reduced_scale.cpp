@@ -57,12 +57,11 @@ int halvings(int factor) {
 // caller's picture, read once, its halved copy a few hundred kilobytes that stay in the cache.
 constexpr int kReducedRowsPerBand = 16;
 
-// Buffers of one thread's reduction: a band's halved colour and grey rows and their further
-// halvings, or the sampled quarter picture. Pool threads live as long as the process, so the
-// buffers are allocated once per thread.
+// Buffers of one thread's reduction: a band halved in colour, or a picture sampled in colour,
+// and the intermediate halvings of a sampled picture. Pool threads live as long as the process,
+// so the buffers are allocated once per thread.
 struct BandBuffers {
-    cv::Mat colour;  // the band halved once, or the whole picture sampled at a quarter
-    cv::Mat grey;
+    cv::Mat colour;
     std::vector<cv::Mat> levels;
 };
 
@@ -82,26 +81,6 @@ void halveToGrey(const cv::Mat& image, cv::Mat& out) {
         cv::resize(image(band), buffers.colour, cv::Size(out.cols, rows), 0, 0, cv::INTER_AREA);
         cv::cvtColor(buffers.colour, out.rowRange(row, row + rows), cv::COLOR_BGR2GRAY);
     }
-}
-
-// The picture reduced by a factor of 4 or more. Averaging every pixel costs four times as long
-// as the search on the result, so the quarter picture is sampled instead: each of its pixels is
-// the mean of the middle 2 x 2 pixels of its 4 x 4 block (bilinear sampling at the block
-// centre), which keeps the block's centre and halves the noise. It is converted to grey and
-// then halved by area averaging down to the factor.
-void sampleToGrey(const cv::Mat& image, int factor, cv::Mat& out) {
-    BandBuffers& buffers = threadBandBuffers();
-    const cv::Size quarter(out.cols * factor / 4, out.rows * factor / 4);
-    cv::resize(image(cv::Rect(0, 0, quarter.width * 4, quarter.height * 4)), buffers.colour, quarter, 0, 0,
-               cv::INTER_LINEAR);
-    if (factor == 4) {
-        cv::cvtColor(buffers.colour, out, cv::COLOR_BGR2GRAY);
-        return;
-    }
-    cv::cvtColor(buffers.colour, buffers.grey, cv::COLOR_BGR2GRAY);
-    const int times = halvings(factor / 4);
-    buffers.levels.resize(static_cast<size_t>(times));
-    halve(buffers.grey, times, buffers.levels, out);
 }
 
 }  // namespace
@@ -138,12 +117,23 @@ ReducedPicture reduceToGrey(const cv::Mat& image, int maxSide) {
         cv::cvtColor(image, reduced.grey, cv::COLOR_BGR2GRAY);
         return reduced;
     }
-    reduced.grey.create(cv::Size(image.cols / factor, image.rows / factor), CV_8UC1);
     if (factor == 2) {
+        reduced.grey.create(cv::Size(image.cols / 2, image.rows / 2), CV_8UC1);
         halveToGrey(image, reduced.grey);
-    } else {
-        sampleToGrey(image, factor, reduced.grey);
+        return reduced;
     }
+    // Averaging every pixel costs four times as long as the search on the result, so the quarter
+    // picture is sampled at its block centres instead (which halves the noise and keeps the
+    // centres), then halved by area averaging down to the factor; each halving drops an odd last
+    // row or column, so the blocks are those of reducePicture.
+    const ReducedPicture quarter = glanceAtGrey(image, 4);
+    if (factor == 4) {
+        return quarter;
+    }
+    BandBuffers& buffers = threadBandBuffers();
+    const int times = halvings(factor / 4);
+    buffers.levels.resize(static_cast<size_t>(times));
+    halve(quarter.grey, times, buffers.levels, reduced.grey);
     return reduced;
 }
 
