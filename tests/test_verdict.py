@@ -1,13 +1,14 @@
-"""The judging of results (solver agreement across a full turn, likely causes) and the renaming of frames."""
+"""The judging of results (solver agreement across a full turn, likely causes) and the naming of pictures."""
 
+import logging
 from types import SimpleNamespace
 
 import numpy as np
 import pytest
 
+import _velk
 from _velk import tf
-from quorvane.velk import verdict
-from quorvane.velk.frame_names import FrameNames
+from quorvane.velk import logs, verdict
 
 
 def solved(rz, x=0.03):
@@ -77,24 +78,28 @@ def test_units_are_named_from_the_distances_and_the_robot_reach():
     assert verdict.unit_causes([0.6] * 10, robots) == []
 
 
-def test_frames_are_renamed_by_capture():
-    names = FrameNames(["image_0.png", "image_1.png", "image_2.png", "image_4.png", "image_5.png"], used=[0, 2, 3, 4])
-    text = ("[velk][WARNING] [CharucoIntrinsicCalibrator] Not enough ChArUco corners in image 1\n"
-            "  Frame 2: trans=1.0mm rot=0.1deg\n"
-            "  Outlier views (kept): 0, 3\n"
-            "  Outlier views (kept): none\n"
-            "  Suspect robot poses (kept): 2 (1.88 mm, 0.106 deg)\n"
-            "  Worst views: frame 3 (2.10 px), frame 1 (1.50 px)\n"
-            "  Outlier views (kept): cam_1/frame 2")
-    assert names.rename(text).splitlines() == [
-        "[velk][WARNING] [CharucoIntrinsicCalibrator] Not enough ChArUco corners in image 1 (image_1.png)",
-        "  Frame 4 (image_4.png): trans=1.0mm rot=0.1deg",
-        "  Outlier views (kept): 0 (image_0.png), 5 (image_5.png)",
-        "  Outlier views (kept): none",
-        "  Suspect robot poses (kept): 4 (image_4.png) (1.88 mm, 0.106 deg)",
-        "  Worst views: frame 4 (image_4.png) (2.10 px), frame 1 (image_1.png) (1.50 px)",
-        "  Outlier views (kept): cam_1/frame 2 (image_2.png)",
-    ]
+@pytest.mark.parametrize("names, lines", [
+    ([], ["Chessboard not found in image 0", "Chessboard not found in image 1"]),
+    (["image_0.png", "image_4.png"], ["Chessboard not found in image 0 (image_0.png)",
+                                      "Chessboard not found in image 4 (image_4.png)"]),
+])
+def test_the_library_names_pictures_by_the_names_given(names, lines):
+    """Pictures are named in the library's own lines, which reach Python's logging as records with the component."""
+    options = _velk.IntrinsicOptions()
+    options.image_names = names
+    blank = np.full((60, 80, 3), 255, np.uint8)
+    records = []
+    keep = logging.Handler()
+    keep.emit = records.append
+    logs.LOGGER.addHandler(keep)
+    try:
+        _velk.IntrinsicCalibrator(_velk.ChessboardTarget((9, 6), 0.025), options).calibrate([blank, blank])
+    finally:
+        logs.LOGGER.removeHandler(keep)
+    warnings = [r for r in records if "not found" in r.getMessage()]
+    assert [r.getMessage() for r in warnings] == [f"[IntrinsicCalibrator] {line}" for line in lines]
+    assert all(r.levelno == logging.WARNING and r.velk_component == "IntrinsicCalibrator" for r in warnings)
+    assert logs.line_of(warnings[0]) == f"[velk][WARNING] [IntrinsicCalibrator] {lines[0]}"
 
 
 def test_verdict_line_and_code():

@@ -53,19 +53,21 @@ void bindMethodComparisonFunctions(py::module_& diagnostics) {
                     [](const TargetVariant& target, const std::vector<cv::Mat>& robot_T_tcp_list,
                        const BorrowedImages& image_list, const std::vector<cv::Mat>& camera_T_target_list,
                        const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
-                       double per_view_error_threshold, const std::string& setup, const std::string& camera_model) {
+                       double per_view_error_threshold, const std::string& setup, const std::string& camera_model,
+                       bool print_reports) {
                         return velk::quality::compare_hand_eye_methods(
                             target, robot_T_tcp_list, image_list.images, camera_T_target_list, intrinsic_matrix,
-                            distortion_coefficients, per_view_error_threshold, setup, camera_model);
+                            distortion_coefficients, per_view_error_threshold, setup, camera_model, print_reports);
                     },
                     py::arg("target"),
                     py::arg("robot_T_tcp_list"), py::arg("image_list"), py::arg("camera_T_target_list"),
                     py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
                     py::arg("per_view_error_threshold") = 1.0, py::arg("setup") = "eye-in-hand",
-                    py::arg("camera_model") = "pinhole",
+                    py::arg("camera_model") = "pinhole", py::arg("print_reports") = true,
              "Run the hand-eye calibration once per solver on the same data (robot_T_tcp_list in the robot base "
              "frame, metres; per_view_error_threshold in pixels; camera_model 'pinhole' or 'fisheye', the lens "
-             "model of the given intrinsics). Failed solvers map to None.");
+             "model of the given intrinsics). Failed solvers map to None. print_reports: each calibration writes "
+             "its report on standard output.");
     diagnostics.def("format_method_comparison", &velk::quality::format_method_comparison, py::arg("method_results"),
                     py::arg("consensus_threshold_deg") = 1.5,
              "Table of the solvers' results (millimetres, degrees) and a verdict on whether they agree within "

@@ -1,4 +1,5 @@
 #include <optional>
+#include <string>
 
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
@@ -12,7 +13,9 @@ using velk::calibration::EyeInHandCalibrator;
 using velk::calibration::EyeToHandCalibrator;
 using velk::calibration::EyeToHandResult;
 using velk::calibration::RefinementOptions;
+using velk::calibration::HandEyeOptions;
 using velk::calibration::HandEyeResult;
+using velk::calibration::SkippedPicture;
 using velk::calibration::HandEyeValidation;
 using velk::calibration::IntrinsicOptions;
 using velk::calibration::TargetConsistencyStats;
@@ -69,53 +72,58 @@ void bindTargetConsistencyStats(py::module_& module) {
         .def_readonly("board_vs", &TargetConsistencyStats::board_vs);
 }
 
+void bindSkippedPicture(py::module_& module) {
+    py::classh<SkippedPicture>(module, "SkippedPicture", "A picture a hand-eye calibration did not use, and why.")
+        .def_readonly("index", &SkippedPicture::index, "Position in the list of pictures given.")
+        .def_readonly("name", &SkippedPicture::name,
+                      "Its file name when IntrinsicOptions.image_names named the pictures, else ''.")
+        .def_readonly("reason", &SkippedPicture::reason, "Why it was not used.")
+        .def("__repr__", [](const SkippedPicture& self) {
+            return "SkippedPicture(" + std::to_string(self.index) + ", '" + self.name + "', '" + self.reason + "')";
+        });
+}
+
+// The fields both set-ups' results share, bound on each result class.
+template <typename Result>
+void bindOutcomeFields(py::classh<Result>& result) {
+    result.def_readonly("intrinsic_matrix", &Result::intrinsic_matrix)
+        .def_readonly("distortion_coefficients", &Result::distortion_coefficients)
+        .def_readonly("camera_model", &Result::camera_model, "'pinhole' or 'fisheye'.")
+        .def_readonly("reprojection_error", &Result::reprojection_error)
+        .def_readonly("valid_robot_T_tcp_list", &Result::valid_robot_T_tcp_list)
+        .def_readonly("valid_image_list", &Result::valid_image_list)
+        .def_readonly("camera_T_target_list", &Result::camera_T_target_list)
+        .def_readonly("image_indices", &Result::image_indices)
+        .def_readonly("has_consistency", &Result::has_consistency)
+        .def_readonly("consistency", &Result::consistency)
+        .def_readonly("refined", &Result::refined)
+        .def_readonly("refinement_reason", &Result::refinement_reason)
+        .def_readonly("refinement", &Result::refinement)
+        .def_readonly("validation", &Result::validation)
+        .def_readonly("target_points_per_picture", &Result::target_points_per_picture,
+                      "Most points the target gives in one picture (the report warns below 8).")
+        .def_readonly("image_names", &Result::image_names,
+                      "The names given with the pictures (IntrinsicOptions.image_names), in the order given.")
+        .def_readonly("skipped_pictures", &Result::skipped_pictures,
+                      "The pictures given that the calibration did not use (SkippedPicture), in the order given.");
+}
+
 void bindHandEyeResult(py::module_& module) {
-    py::classh<HandEyeResult>(module, "HandEyeResult", "Result of EyeInHandCalibrator.calibrate().")
-        .def_readonly("ok", &HandEyeResult::ok)
+    py::classh<HandEyeResult> result(module, "HandEyeResult", "Result of EyeInHandCalibrator.calibrate().");
+    result.def_readonly("ok", &HandEyeResult::ok)
         .def_readonly("tcp_T_camera", &HandEyeResult::tcp_T_camera)
-        .def_readonly("intrinsic_matrix", &HandEyeResult::intrinsic_matrix)
-        .def_readonly("distortion_coefficients", &HandEyeResult::distortion_coefficients)
-        .def_readonly("camera_model", &HandEyeResult::camera_model, "'pinhole' or 'fisheye'.")
-        .def_readonly("reprojection_error", &HandEyeResult::reprojection_error)
-        .def_readonly("valid_robot_T_tcp_list", &HandEyeResult::valid_robot_T_tcp_list)
-        .def_readonly("valid_image_list", &HandEyeResult::valid_image_list)
-        .def_readonly("camera_T_target_list", &HandEyeResult::camera_T_target_list)
-        .def_readonly("has_consistency", &HandEyeResult::has_consistency)
-        .def_readonly("consistency", &HandEyeResult::consistency)
         .def_readonly("world_T_target", &HandEyeResult::world_T_target)
-        .def_readonly("image_indices", &HandEyeResult::image_indices)
-        .def_readonly("refined", &HandEyeResult::refined)
-        .def_readonly("refinement_reason", &HandEyeResult::refinement_reason)
-        .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera)
-        .def_readonly("refinement", &HandEyeResult::refinement)
-        .def_readonly("validation", &HandEyeResult::validation)
-        .def_readonly("target_points_per_picture", &HandEyeResult::target_points_per_picture,
-                      "Most points the target gives in one picture (the report warns below 8).");
+        .def_readonly("closed_form_tcp_T_camera", &HandEyeResult::closed_form_tcp_T_camera);
+    bindOutcomeFields(result);
 }
 
 void bindEyeToHandResult(py::module_& module) {
-    py::classh<EyeToHandResult>(module, "EyeToHandResult", "Result of EyeToHandCalibrator.calibrate().")
-        .def_readonly("ok", &EyeToHandResult::ok)
+    py::classh<EyeToHandResult> result(module, "EyeToHandResult", "Result of EyeToHandCalibrator.calibrate().");
+    result.def_readonly("ok", &EyeToHandResult::ok)
         .def_readonly("method", &EyeToHandResult::method)
         .def_readonly("robot_T_camera", &EyeToHandResult::robot_T_camera)
         .def_readonly("tcp_T_target", &EyeToHandResult::tcp_T_target)
-        .def_readonly("intrinsic_matrix", &EyeToHandResult::intrinsic_matrix)
-        .def_readonly("distortion_coefficients", &EyeToHandResult::distortion_coefficients)
-        .def_readonly("camera_model", &EyeToHandResult::camera_model, "'pinhole' or 'fisheye'.")
-        .def_readonly("reprojection_error", &EyeToHandResult::reprojection_error)
-        .def_readonly("valid_robot_T_tcp_list", &EyeToHandResult::valid_robot_T_tcp_list)
-        .def_readonly("valid_image_list", &EyeToHandResult::valid_image_list)
-        .def_readonly("camera_T_target_list", &EyeToHandResult::camera_T_target_list)
-        .def_readonly("image_indices", &EyeToHandResult::image_indices)
-        .def_readonly("has_consistency", &EyeToHandResult::has_consistency)
-        .def_readonly("consistency", &EyeToHandResult::consistency)
-        .def_readonly("refined", &EyeToHandResult::refined)
-        .def_readonly("refinement_reason", &EyeToHandResult::refinement_reason)
         .def_readonly("closed_form_robot_T_camera", &EyeToHandResult::closed_form_robot_T_camera)
-        .def_readonly("refinement", &EyeToHandResult::refinement)
-        .def_readonly("validation", &EyeToHandResult::validation)
-        .def_readonly("target_points_per_picture", &EyeToHandResult::target_points_per_picture,
-                      "Most points the target gives in one picture (the report warns below 8).")
         // Its class is bound later, in the diagnostics submodule: converted at call time, so the
         // signature reads "object" rather than a C++ type name.
         .def_property_readonly(
@@ -124,6 +132,7 @@ void bindEyeToHandResult(py::module_& module) {
                 return self.rotation_variety ? py::cast(*self.rotation_variety) : py::none();
             },
             "Rotation variety of the captured camera poses (a diagnostics.RotationVarietyStats), or None.");
+    bindOutcomeFields(result);
 }
 
 void bindAlignedTargetPoses(py::module_& module) {
@@ -138,14 +147,15 @@ void bindAlignedTargetPoses(py::module_& module) {
 
 template <typename Calibrator>
 auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_tcp_list,
-                                  const std::vector<cv::Mat>& image_list, const std::string& method,
-                                  const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
-                                  const cv::Mat& distortion_coefficients,
-                                  const std::optional<std::filesystem::path>& output_path, bool refine,
-                                  const RefinementOptions& refinement_options, bool validate) {
-    return self.calibrate(robot_T_tcp_list, image_list, method, camera_T_target_list, intrinsic_matrix,
-                          distortion_coefficients, output_path.value_or(std::filesystem::path()), refine,
-                          refinement_options, validate);
+                         const std::vector<cv::Mat>& image_list, const std::string& method,
+                         const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+                         const cv::Mat& distortion_coefficients,
+                         const std::optional<std::filesystem::path>& output_path, bool refine,
+                         const RefinementOptions& refinement_options, bool validate, bool print_report) {
+    const HandEyeOptions options{method, refine, refinement_options, validate,
+                                 output_path.value_or(std::filesystem::path()), print_report};
+    return self.calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix,
+                          distortion_coefficients, options);
 }
 
 // What the two hand-eye calibrators share in Python; they differ in names and in what they solve.
@@ -165,7 +175,9 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
                     "(pixels) and distortion_coefficients: known intrinsics, empty to calibrate them; output_path: "
                     "folder or JSON file for the result, None to save nothing. ") +
         texts.solves + " refine: then refine by reprojection error over every corner (refinement_options). "
-                       "validate: then predict each view from a solve without it (the result's validation).";
+                       "validate: then predict each view from a solve without it (the result's validation). "
+                       "print_report: write the text report (format_results) on standard output after a "
+                       "successful calibration.";
     py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: "
@@ -175,7 +187,8 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
              py::arg_v("intrinsic_matrix", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
-             py::arg("refinement_options") = RefinementOptions(), py::arg("validate") = false, calibrateDoc.c_str())
+             py::arg("refinement_options") = RefinementOptions(), py::arg("validate") = false,
+             py::arg("print_report") = true, calibrateDoc.c_str())
         .def("compute_camera_T_target_list", &Calibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
              "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "
@@ -211,6 +224,7 @@ void bindEyeInHandCalibrator(py::module_& module) {
 void registerHandEyeBindings(py::module_& module) {
     bindHandEyeMethodMap(module);
     bindTargetConsistencyStats(module);
+    bindSkippedPicture(module);
     bindHandEyeValidation(module);
     bindHandEyeResult(module);
     bindAlignedTargetPoses(module);

@@ -62,7 +62,11 @@ void bindIntrinsicOptions(py::module_& module) {
                        "picture at full resolution.")
         .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
                        "None, or a callable f(done, total) called on the calling thread as images finish "
-                       "detection.");
+                       "detection.")
+        .def_readwrite("image_names", &IntrinsicOptions::image_names,
+                       "File names of the pictures a calibration is given, in the order given. When set, log "
+                       "lines and reports name a picture by its capture number and file name "
+                       "('8 (image_8.png)') instead of its position in the list. It never changes the results.");
 }
 
 void bindTargetDetections(py::module_& module) {

@@ -52,6 +52,7 @@ namespace {
 void fillModule(py::module_& module) {
     module.attr("__doc__") = kModuleDoc;
     velk::bindings::registerThreadBindings(module);
+    velk::bindings::registerLogBindings(module);
     velk::bindings::registerTfBindings(module);
     velk::bindings::registerTargetBindings(module);
     velk::bindings::registerIntrinsicBindings(module);

@@ -51,7 +51,9 @@ void bindMultiCameraResult(py::module_& module) {
         .def_readonly("pairwise_reference_T_camera_list", &MultiCameraResult::pairwise_reference_T_camera_list)
         .def_readonly("refinement", &MultiCameraResult::refinement)
         .def_readonly("validation", &MultiCameraResult::validation,
-                      "HeldOutViews when calibrate ran with validate, else None.");
+                      "HeldOutViews when calibrate ran with validate, else None.")
+        .def_readonly("image_names", &MultiCameraResult::image_names,
+                      "The names given with the frames (IntrinsicOptions.image_names), in capture order.");
 }
 
 void bindSubsetResult(py::module_& module) {
@@ -68,14 +70,16 @@ MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const std::ve
                                       const std::vector<cv::Mat>& intrinsic_matrices,
                                       const std::vector<cv::Mat>& distortion_coefficients,
                                       const std::optional<std::filesystem::path>& output_path, bool refine,
-                                      const RefinementOptions& refinement_options, bool validate) {
+                                      const RefinementOptions& refinement_options, bool validate,
+                                      bool print_report) {
     ImageLists lists;
     lists.reserve(image_lists.size());
     for (const BorrowedImages& images : image_lists) {
         lists.push_back(images.images);
     }
-    return self.calibrate(lists, intrinsic_matrices, distortion_coefficients,
-                          output_path.value_or(std::filesystem::path()), refine, refinement_options, validate);
+    const velk::calibration::RigOptions options{output_path.value_or(std::filesystem::path()), refine,
+                                                refinement_options, validate, print_report};
+    return self.calibrate(lists, intrinsic_matrices, distortion_coefficients, options);
 }
 
 void bindMultiCameraCalibrator(py::module_& module) {
@@ -95,14 +99,15 @@ void bindMultiCameraCalibrator(py::module_& module) {
              py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
              py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none(),
              py::arg("refine") = false, py::arg("refinement_options") = RefinementOptions(),
-             py::arg("validate") = false,
+             py::arg("validate") = false, py::arg("print_report") = true,
              "Calibrate the rig. image_lists: one list of 8-bit BGR images per camera, entry f of each taken at "
              "the same instant; intrinsic_matrices (pixels) and distortion_coefficients: known intrinsics per "
              "camera, empty to calibrate them; output_path: folder or JSON file for the result, None to save "
              "nothing. Gives reference_T_camera (camera in the reference camera's frame, metres) for every camera. refine: then refine "
              "every camera jointly by reprojection error (refinement_options). validate: then leave each frame out, "
              "solve the rig without it and predict every other camera's corners in it from the reference camera's "
-             "board pose (the result's validation, pixels).")
+             "board pose (the result's validation, pixels). print_report: write the text report (format_results) on "
+             "standard output when done.")
         .def("triangulate", &MultiCameraCalibrator::triangulate, py::arg("image_lists"), py::arg("frame_index") = 0,
              "Triangulate the target corners of one frame from all cameras: points in the reference camera's frame"
              " (metres), reprojection errors in pixels.")

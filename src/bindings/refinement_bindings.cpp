@@ -1,6 +1,7 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/hand_eye/robot_noise_text.hpp"
 #include "calibration/refinement/refinement_options.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
 #include "calibration/rig/rig_refinement.hpp"
@@ -114,7 +115,12 @@ void bindHandEyeRefinement(py::module_& module) {
         .def_readonly("joint_covariance", &HandEyeRefinement::joint_covariance,
                       "Covariance (16 x 16, row-major) of camera_mount_T_camera [w, t], target_mount_T_target [w, t] "
                       "(rad, m; rotation update on the left) and [fx, fy, cx, cy] (px); empty unless the robot error "
-                      "was modelled.");
+                      "was modelled.")
+        .def_readonly("view_labels", &HandEyeRefinement::view_labels,
+                      "How the log and report name each view ('8 (image_8.png)'); empty: by its number.")
+        .def("robot_noise_sentence", &velk::calibration::robotNoiseSentence,
+             "The report's sentence on the robot's pose error: 'Robot poses agree with the pictures to 0.42 mm / "
+             "0.041 deg RMS per axis (estimated)'.");
 }
 
 void bindRefineHandEye(py::module_& module) {

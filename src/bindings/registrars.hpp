@@ -8,6 +8,8 @@ namespace velk::bindings {
 // later ones name classes bound by earlier ones in their signatures.
 // The library's OpenCV thread count; registered first, it names no class.
 void registerThreadBindings(pybind11::module_& module);
+// Where the library's log lines go; names no class.
+void registerLogBindings(pybind11::module_& module);
 void registerTfBindings(pybind11::module_& module);
 void registerTargetBindings(pybind11::module_& module);
 void registerIntrinsicBindings(pybind11::module_& module);

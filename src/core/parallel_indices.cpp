@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/log.hpp"
 #include "core/opencv_threads.hpp"
 
 namespace velk {
@@ -13,9 +14,12 @@ void forEachIndexInParallel(std::size_t count, const std::function<void(std::siz
     const SingleThreadedOpenCv oneThreadEach;
     const std::size_t threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
     std::atomic<std::size_t> next{0};
-    const auto drain = [&next, count, &work]() {
+    std::vector<std::vector<LogEntry>> lines(count);
+    const auto drain = [&next, count, &work, &lines]() {
         for (std::size_t index = next++; index < count; index = next++) {
+            HeldLogLines held;
             work(index);
+            lines[index] = held.take();
         }
     };
     std::vector<std::thread> workers;
@@ -25,6 +29,9 @@ void forEachIndexInParallel(std::size_t count, const std::function<void(std::siz
     drain();
     for (std::thread& worker : workers) {
         worker.join();
+    }
+    for (const std::vector<LogEntry>& written : lines) {
+        sendLogLines(written);
     }
 }
 

@@ -27,6 +27,7 @@ struct ComparisonData {
     const cv::Mat& distortion_coefficients;
     double per_view_error_threshold;
     const std::string& camera_model;
+    bool print_reports;
 };
 
 // The complete calibration with a fresh calibrator of the set-up, so no solver sees
@@ -37,8 +38,11 @@ auto calibrateOnce(const std::string& name, const ComparisonData& data) {
     options.per_view_error_threshold = data.per_view_error_threshold;
     options.camera_model = data.camera_model;
     Calibrator calibrator(data.target, options);
-    return calibrator.calibrate(data.robot_T_tcp_list, data.image_list, name, data.camera_T_target_list,
-                                data.intrinsic_matrix, data.distortion_coefficients, std::filesystem::path());
+    calibration::HandEyeOptions run;
+    run.method = name;
+    run.print_report = data.print_reports;
+    return calibrator.calibrate(data.robot_T_tcp_list, data.image_list, data.camera_T_target_list,
+                                data.intrinsic_matrix, data.distortion_coefficients, run);
 }
 
 std::optional<HandEyeMethodResult> runEyeInHand(const std::string& name, const ComparisonData& data) {
@@ -75,12 +79,12 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const cv::Mat& intrinsic_matrix,
                                               const cv::Mat& distortion_coefficients,
                                               double per_view_error_threshold, const std::string& setup,
-                                              const std::string& camera_model) {
+                                              const std::string& camera_model, bool print_reports) {
     const HandEyeSetup chosen = calibration::handEyeSetupFromName(setup, "compare_hand_eye_methods");
     cameraModelFromName(camera_model, "compare_hand_eye_methods");
     const ComparisonData data{target,           robot_T_tcp_list,        image_list,
                               camera_T_target_list, intrinsic_matrix, distortion_coefficients,
-                              per_view_error_threshold, camera_model};
+                              per_view_error_threshold, camera_model, print_reports};
     validateTarget(target);
     HandEyeMethodResults results;
     for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {

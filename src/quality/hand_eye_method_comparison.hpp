@@ -23,6 +23,7 @@ HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
                                               const cv::Mat& distortion_coefficients,
                                               double per_view_error_threshold,
                                               const std::string& setup = "eye-in-hand",
-                                              const std::string& camera_model = "pinhole");
+                                              const std::string& camera_model = "pinhole",
+                                              bool print_reports = true);
 
 }  // namespace velk::quality

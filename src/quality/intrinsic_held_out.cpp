@@ -10,6 +10,7 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/intrinsic/fisheye_input.hpp"
 #include "calibration/intrinsic/fisheye_solve.hpp"
+#include "core/picture_names.hpp"
 #include "core/opencv_threads.hpp"
 #include "quality/cross_validation_folds.hpp"
 
@@ -65,11 +66,12 @@ FoldIntrinsics solveFold(const calibration::TargetDetections& detections, const 
     return fold;
 }
 
-void skipUndetected(const calibration::IntrinsicResult& result, int imageCount, HeldOutViews& views) {
+void skipUndetected(const calibration::IntrinsicResult& result, int imageCount,
+                    const std::vector<std::string>& names, HeldOutViews& views) {
     for (int image = 0; image < imageCount; ++image) {
         const auto& found = result.successful_indices;
         if (std::find(found.begin(), found.end(), image) == found.end()) {
-            views.skipped.push_back("frame " + std::to_string(image) + ": the board was not found");
+            views.skipped.push_back("frame " + pictureLabel(names, image) + ": the board was not found");
         }
     }
 }
@@ -80,7 +82,7 @@ HeldOutViews validateIntrinsicsHeldOut(const calibration::IntrinsicCalibrator& c
                                        const calibration::IntrinsicResult& result, const cv::Size& imageSize,
                                        int image_count) {
     HeldOutViews views;
-    skipUndetected(result, image_count, views);
+    skipUndetected(result, image_count, calibrator.options().image_names, views);
     const calibration::TargetDetections& detections = calibrator.detections();
     const auto count = static_cast<int>(detections.object_points.size());
     if (!result.ok || static_cast<size_t>(count) < kMinimumTrainingViews + 1) {
@@ -90,7 +92,8 @@ HeldOutViews validateIntrinsicsHeldOut(const calibration::IntrinsicCalibrator& c
     }
     for (const CrossValidationFold& fold : crossValidationFolds(count, count, kFoldSeed)) {
         const auto position = static_cast<size_t>(fold.test.front());
-        const std::string name = "frame " + std::to_string(detections.successful_indices[position]);
+        const std::string name =
+            "frame " + pictureLabel(calibrator.options().image_names, detections.successful_indices[position]);
         const FoldIntrinsics intrinsics = solveFold(detections, fold.training, result, calibrator.options(), imageSize);
         if (!intrinsics.ok) {
             views.skipped.push_back(name + ": the intrinsics could not be solved without it");

@@ -14,6 +14,6 @@ except ImportError as error:
     raise
 from _velk import *  # noqa: F401,F403  (the public names of the compiled core)
 
-from . import diagnostics, io, tf  # noqa: F401
+from . import diagnostics, io, logs, tf  # noqa: F401
 
 __all__ = [name for name in dir(_velk) if not name.startswith("_")]

@@ -7,8 +7,6 @@ they never change what is computed.
 from __future__ import annotations
 
 import contextlib
-import io
-import os
 import sys
 
 
@@ -33,17 +31,11 @@ class Progress:
 
     def __init__(self, enabled: bool):
         self.enabled = enabled
-        self.stream = None  # where the bars go; None: standard error as it is when a bar starts
 
     @classmethod
     def for_stderr(cls, quiet: bool) -> "Progress":
         stream = sys.stderr
-        progress = cls(not quiet and hasattr(stream, "isatty") and stream.isatty())
-        if progress.enabled:
-            # The bars keep to the terminal while the commands catch the library's own output.
-            with contextlib.suppress(AttributeError, OSError, io.UnsupportedOperation):
-                progress.stream = os.fdopen(os.dup(stream.fileno()), "w")
-        return progress
+        return cls(not quiet and hasattr(stream, "isatty") and stream.isatty())
 
     @contextlib.contextmanager
     def bar(self, total: int, description: str):
@@ -53,7 +45,7 @@ class Progress:
             return
         from tqdm import tqdm
 
-        with tqdm(total=total, desc=description, unit="image", file=self.stream or sys.stderr, leave=False,
+        with tqdm(total=total, desc=description, unit="image", file=sys.stderr, leave=False,
                   mininterval=0.0, miniters=1) as bar:
             def advance(done: int) -> None:
                 bar.update(done - bar.n)

@@ -125,7 +125,7 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
     const std::vector<std::vector<cv::Point2f>>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     if (countBoardMarkers(ids, target) < minimumMarkers(target)) {
-        return skippedImage("[ArucoIntrinsicCalibrator] Not enough ArUco markers in image " + std::to_string(index));
+        return skippedImage("ArucoIntrinsicCalibrator", "Not enough ArUco markers");
     }
     MarkerPoints points = pairMarkerCorners(target, boardMarkers, corners, ids);
 
@@ -163,7 +163,7 @@ TargetDetections detectArucoGrid(const std::vector<cv::Mat>& images, const Aruco
     return detectBatch(
         images,
         [&](const cv::Mat& image, int i) { return detectArucoGridImage(image, i, target, annotation, options); },
-        options.progress_callback);
+        options);
 }
 
 }  // namespace velk::calibration

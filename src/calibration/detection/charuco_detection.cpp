@@ -80,8 +80,7 @@ ImageDetection detectCharucoImage(const cv::Mat& image, int index, const Charuco
     const std::vector<std::vector<cv::Point2f>>& markerCorners = found.markerCorners;
     const std::vector<int>& markerIds = found.markerIds;
     if (static_cast<int>(corners.size()) < kMinimumCharucoCorners) {
-        return skippedImage("[CharucoIntrinsicCalibrator] Not enough ChArUco corners in image " +
-                            std::to_string(index));
+        return skippedImage("CharucoIntrinsicCalibrator", "Not enough ChArUco corners");
     }
     ImageDetection detection;
     detection.found = true;
@@ -108,7 +107,7 @@ TargetDetections detectCharuco(const std::vector<cv::Mat>& images, const Charuco
                                const IntrinsicOptions& options, Annotation annotation) {
     return detectBatch(
         images, [&](const cv::Mat& image, int i) { return detectCharucoImage(image, i, target, annotation, options); },
-        options.progress_callback);
+        options);
 }
 
 }  // namespace velk::calibration

@@ -167,7 +167,7 @@ ImageDetection detectChessboardImage(const cv::Mat& image, int index, const Ches
                            ? findAtReducedScale(image, search, corners)
                            : findAtFullResolution(toGrey(image), search, corners);
     if (!found) {
-        return skippedImage("[IntrinsicCalibrator] Chessboard not found in image " + std::to_string(index));
+        return skippedImage("IntrinsicCalibrator", "Chessboard not found");
     }
     ImageDetection detection;
     detection.found = true;
@@ -191,7 +191,7 @@ TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const Ches
     const ChessboardSearch search{target, options, finder, target.objectPoints(), annotation};
     return detectBatch(
         images, [&](const cv::Mat& image, int i) { return detectChessboardImage(image, i, search); },
-        options.progress_callback);
+        options);
 }
 
 }  // namespace velk::calibration

@@ -35,7 +35,7 @@ ImageDetection detectCircleGridImage(const cv::Mat& image, int index, const Circ
                                      const cv::Mat& objectPoints, Annotation annotation) {
     std::vector<cv::Point2f> centres;
     if (!findCircleCentres(toGrey(image), target, centres)) {
-        return skippedImage("[IntrinsicCalibrator] Circle grid not found in image " + std::to_string(index));
+        return skippedImage("IntrinsicCalibrator", "Circle grid not found");
     }
     ImageDetection detection;
     detection.found = true;
@@ -70,7 +70,7 @@ TargetDetections detectCircleGrid(const std::vector<cv::Mat>& images, const Circ
     return detectBatch(
         images,
         [&](const cv::Mat& image, int i) { return detectCircleGridImage(image, i, target, objectPoints, annotation); },
-        options.progress_callback);
+        options);
 }
 
 }  // namespace velk::calibration

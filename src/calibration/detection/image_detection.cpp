@@ -3,18 +3,24 @@
 #include <utility>
 
 #include "core/log.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 
-ImageDetection skippedImage(std::string warning) {
+ImageDetection skippedImage(std::string component, std::string reason) {
     ImageDetection detection;
-    detection.warning = std::move(warning);
+    detection.component = std::move(component);
+    detection.reason = std::move(reason);
     return detection;
 }
 
-void appendDetection(TargetDetections& detections, int index, ImageDetection& detection) {
+void appendDetection(TargetDetections& detections, int index, ImageDetection& detection,
+                     const std::vector<std::string>& names) {
     if (!detection.found) {
-        logMessage(LogLevel::Warning, detection.warning);
+        logMessage(LogLevel::Warning, "[" + detection.component + "] " + detection.reason + " in image " +
+                                          pictureLabel(names, index));
+        detections.skipped_indices.push_back(index);
+        detections.skipped_reasons.push_back(detection.reason);
         return;
     }
     detections.successful_indices.push_back(index);

@@ -5,36 +5,41 @@
 
 #include <opencv2/core.hpp>
 
+#include "calibration/detection/intrinsic_options.hpp"
 #include "calibration/detection/parallel_detection.hpp"
 #include "calibration/detection/target_detections.hpp"
 
 namespace velk::calibration {
 
 // What detection found in one image of a batch. An image that shows too little of the target
-// carries the warning to log instead of points.
+// carries, instead of points, the component that looked and what it missed ("Chessboard not found").
 struct ImageDetection {
     bool found = false;
-    std::string warning;
+    std::string component;
+    std::string reason;
     cv::Mat image_points;   // N x 1 CV_32FC2
     cv::Mat object_points;  // N x 3 CV_32F
     cv::Mat point_ids;      // N x 1 CV_32S, ChArUco only
     cv::Mat annotated_image;
 };
 
-ImageDetection skippedImage(std::string warning);
+ImageDetection skippedImage(std::string component, std::string reason);
 
-// Adds one image's detection to the batch, or logs its warning when it was skipped.
-void appendDetection(TargetDetections& detections, int index, ImageDetection& detection);
+// Adds one image's detection to the batch, or, when it was skipped, notes it with its reason and logs
+// "[component] reason in image <picture>", the picture named through `names` (see pictureLabel).
+void appendDetection(TargetDetections& detections, int index, ImageDetection& detection,
+                     const std::vector<std::string>& names);
 
 // Detects every image with detectOne (in parallel) and gathers the found ones into a batch in
 // image order, logging the warning of each skipped image where a sequential loop would.
 template <typename DetectOne>
 TargetDetections detectBatch(const std::vector<cv::Mat>& images, const DetectOne& detectOne,
-                             const DetectionProgress& progress) {
+                             const IntrinsicOptions& options) {
     TargetDetections detections;
     detectEachImage<ImageDetection>(
         static_cast<int>(images.size()), [&](int i) { return detectOne(images[static_cast<size_t>(i)], i); },
-        [&](int i, ImageDetection& found) { appendDetection(detections, i, found); }, progress);
+        [&](int i, ImageDetection& found) { appendDetection(detections, i, found, options.image_names); },
+        options.progress_callback);
     return detections;
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -38,6 +39,10 @@ struct IntrinsicOptions {
     // Told (done, total) on the calling thread as images finish detection; empty: nobody listens.
     // It never changes the results.
     std::function<void(int done, int total)> progress_callback;
+    // File names of the pictures a calibration is given, in the order given. When set, the log lines and
+    // reports name a picture by its capture number and file name ("8 (image_8.png)") instead of its
+    // position in the list ("3"). It never changes the results.
+    std::vector<std::string> image_names;
 };
 
 }  // namespace velk::calibration

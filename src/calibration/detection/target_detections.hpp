@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -14,6 +15,10 @@ struct TargetDetections {
     std::vector<cv::Mat> object_points;   // N x 3 CV_32F
     std::vector<cv::Mat> point_ids;       // N x 1 CV_32S
     std::vector<cv::Mat> annotated_images;
+    // The images in which the target was not found: their positions in the input list, ascending, and
+    // what was missing ("Chessboard not found", "Not enough ChArUco corners", ...).
+    std::vector<int> skipped_indices;
+    std::vector<std::string> skipped_reasons;
 };
 
 }  // namespace velk::calibration

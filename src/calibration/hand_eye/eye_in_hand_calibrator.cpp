@@ -30,45 +30,34 @@ HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T
                                              const cv::Mat& distortion_coefficients,
                                              const std::filesystem::path& output_path, bool refine,
                                              const RefinementOptions& refinement_options, bool validate) {
-    HandEyeCalibration calibration(HandEyeSetup::EyeInHand, target_, intrinsic_calibrator_);
-    const HandEyeRun run = calibration.run(
-        HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
-        method, refine, refinement_options, validate);
-    const HandEyeResult result = resultOf(run);
-    if (!result.ok) {
-        return result;
-    }
-    last_result_ = result;
+    return calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients,
+                     HandEyeOptions{method, refine, refinement_options, validate, output_path});
+}
 
-    logMessage(LogLevel::Info, "Extrinsic calibration complete.");
-    printResults();
-    if (!output_path.empty()) {
-        save(output_path, method, result, image_list.size());
+HandEyeResult EyeInHandCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
+                                             const std::vector<cv::Mat>& image_list,
+                                             const std::vector<cv::Mat>& camera_T_target_list,
+                                             const cv::Mat& intrinsic_matrix,
+                                             const cv::Mat& distortion_coefficients, const HandEyeOptions& options) {
+    HandEyeCalibration calibration(HandEyeSetup::EyeInHand, target_, intrinsic_calibrator_);
+    const HandEyeResult result = resultOf(calibration.run(
+        HandEyeInputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients},
+        options));
+    if (result.ok) {
+        last_result_ = result;
+        HandEyeCalibration::finish(options, formatResults(), [&](const std::filesystem::path& path) {
+            save(path, options.method, result, image_list.size());
+        });
     }
     return result;
 }
 
 HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
     HandEyeResult result;
-    result.ok = run.ok;
+    static_cast<HandEyeOutcome&>(result) = run;
     result.tcp_T_camera = run.camera_transform;
     result.world_T_target = run.target_transform;
-    result.intrinsic_matrix = run.intrinsic_matrix;
-    result.distortion_coefficients = run.distortion_coefficients;
-    result.camera_model = cameraModelName(run.camera_model);
-    result.reprojection_error = run.reprojection_error;
-    result.valid_robot_T_tcp_list = run.valid_robot_T_tcp_list;
-    result.valid_image_list = run.valid_image_list;
-    result.camera_T_target_list = run.camera_T_target_list;
-    result.image_indices = run.image_indices;
-    result.has_consistency = run.has_consistency;
-    result.consistency = run.consistency;
-    result.refined = run.refined;
-    result.refinement_reason = run.refinement_reason;
     result.closed_form_tcp_T_camera = run.closed_form_camera_transform;
-    result.refinement = run.refinement;
-    result.validation = run.validation;
-    result.target_points_per_picture = run.target_points_per_picture;
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye/aligned_target_poses.hpp"
+#include "calibration/hand_eye/hand_eye_options.hpp"
 #include "calibration/hand_eye/hand_eye_result.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "calibration/refinement/refinement_options.hpp"
@@ -33,6 +34,10 @@ public:
                             const std::filesystem::path& output_path = std::filesystem::path(),
                             bool refine = false, const RefinementOptions& refinement_options = RefinementOptions(),
                             bool validate = false);
+    // The same with the run's options in one record; the positional form above forwards here.
+    HandEyeResult calibrate(const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
+                 const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
+                 const cv::Mat& distortion_coefficients, const HandEyeOptions& options);
 
     // ChArUco only: detects and poses the target in each frame with known intrinsics.
     AlignedTargetPoses computeCameraTTargetList(const std::vector<cv::Mat>& image_list,

@@ -1,6 +1,8 @@
 #include "calibration/hand_eye/hand_eye_calibration.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <iostream>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -16,7 +18,9 @@
 #include "calibration/detection/parallel_detection.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
 #include "calibration/detection/target_detection.hpp"
+#include "core/fixed_text.hpp"
 #include "core/log.hpp"
+#include "core/picture_names.hpp"
 #include "core/pose_validation.hpp"
 
 namespace velk::calibration {
@@ -59,22 +63,26 @@ std::vector<int> firstIndices(size_t count) {
     return indices;
 }
 
-// The pose of one frame with given intrinsics, or the warning to log when it has none.
+// The pose of one frame with given intrinsics, or the warning to log when it has none and what failed.
 struct FramePose {
     std::optional<cv::Mat> pose;
     std::string warning;
+    std::string reason;
 };
 
-FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, int f, const cv::Mat& intrinsic_matrix,
-                           const cv::Mat& distortion_coefficients, CameraModel model) {
+constexpr const char* kPoseFailed = "its target could not be posed (solvePnP failed)";
+
+FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, const std::string& frame,
+                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                           CameraModel model) {
     CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients, model);
     if (!found.detected) {
-        return {std::nullopt, "frame " + std::to_string(f) + ": ChArUco detection failed  -  skipping"};
+        return {std::nullopt, "frame " + frame + ": ChArUco detection failed  -  skipping", "ChArUco detection failed"};
     }
     if (!found.pose) {
-        return {std::nullopt, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping"};
+        return {std::nullopt, "frame " + frame + ": solvePnP failed  -  skipping", kPoseFailed};
     }
-    return {std::move(found.pose), ""};
+    return {std::move(found.pose), "", ""};
 }
 
 void appendFrame(PosedFrames& posed, const cv::Mat& pose, int f, const std::vector<cv::Mat>& image_list,
@@ -85,16 +93,18 @@ void appendFrame(PosedFrames& posed, const cv::Mat& pose, int f, const std::vect
     posed.indices.push_back(f);
 }
 
-PosedFrames poseCharucoFrames(const CharucoTarget& charuco, int frames, const std::vector<cv::Mat>& image_list,
-                              const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
-                              const cv::Mat& distortion_coefficients, CameraModel model) {
+PosedFrames poseCharucoFrames(const CharucoTarget& charuco, const IntrinsicOptions& options, int frames,
+                              const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
+                              const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                              CameraModel model) {
     PosedFrames posed;
     detectEachImage<FramePose>(
-        frames, [&](int f) { return poseCharucoFrame(charuco, image_list[f], f, intrinsic_matrix,
-                                                     distortion_coefficients, model); },
+        frames, [&](int f) { return poseCharucoFrame(charuco, image_list[f], pictureLabel(options.image_names, f),
+                                                     intrinsic_matrix, distortion_coefficients, model); },
         [&](int f, const FramePose& found) {
             if (!found.pose) {
                 logMessage(LogLevel::Warning, found.warning);
+                posed.skipped.push_back({f, "", found.reason});
                 return;
             }
             appendFrame(posed, *found.pose, f, image_list, robot_T_tcp_list);
@@ -113,6 +123,9 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
     TargetDetections detections = detectTarget(images, target, options, Annotation::Skip);
     const auto* aruco = std::get_if<ArucoTarget>(&target);
     PosedFrames posed;
+    for (size_t k = 0; k < detections.skipped_indices.size(); ++k) {
+        posed.skipped.push_back({detections.skipped_indices[k], "", detections.skipped_reasons[k]});
+    }
     for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
         const int f = detections.successful_indices[k];
         if (aruco != nullptr) {
@@ -123,7 +136,9 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
         const auto pose = estimateCameraTTarget(detections.object_points[k], detections.image_points[k],
                                                 intrinsic_matrix, distortion_coefficients, model);
         if (!pose) {
-            logMessage(LogLevel::Warning, "frame " + std::to_string(f) + ": solvePnP failed  -  skipping");
+            logMessage(LogLevel::Warning,
+                       "frame " + pictureLabel(options.image_names, f) + ": solvePnP failed  -  skipping");
+            posed.skipped.push_back({f, "", kPoseFailed});
             continue;
         }
         appendFrame(posed, *pose, f, image_list, robot_T_tcp_list);
@@ -131,6 +146,25 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
         posed.image_points.push_back(detections.image_points[k]);
     }
     return posed;
+}
+
+// The pictures intrinsic calibration did not keep: the target not found, or a view error above the threshold.
+void noteDetectionSkips(const TargetDetections& detections, const IntrinsicResult& intrinsics,
+                        const std::vector<int>& keptPositions, double threshold_px,
+                        std::vector<SkippedPicture>& skipped) {
+    for (size_t k = 0; k < detections.skipped_indices.size(); ++k) {
+        skipped.push_back({detections.skipped_indices[k], "", detections.skipped_reasons[k]});
+    }
+    for (size_t position = 0; position < intrinsics.successful_indices.size(); ++position) {
+        if (std::find(keptPositions.begin(), keptPositions.end(), static_cast<int>(position)) != keptPositions.end()) {
+            continue;
+        }
+        const double error = position < intrinsics.per_view_errors.size() ? intrinsics.per_view_errors[position]
+                                                                          : std::nan("");
+        skipped.push_back({intrinsics.successful_indices[position], "",
+                           "reprojection error " + fixedText(error, 2) + " px above the threshold of " +
+                               fixedText(threshold_px, 2) + " px"});
+    }
 }
 
 // The camera model of the options, checked against given intrinsics: a fisheye camera comes with
@@ -166,7 +200,7 @@ PosedFrames HandEyeCalibration::poseFrames(const TargetVariant& target, const In
         givenCameraModel(options, intrinsic_matrix, distortion_coefficients, "compute_camera_T_target_list");
     const int frames = static_cast<int>(std::min(image_list.size(), robot_T_tcp_list.size()));
     PosedFrames posed = std::holds_alternative<CharucoTarget>(target)
-                            ? poseCharucoFrames(std::get<CharucoTarget>(target), frames, image_list,
+                            ? poseCharucoFrames(std::get<CharucoTarget>(target), options, frames, image_list,
                                                 robot_T_tcp_list, intrinsic_matrix, distortion_coefficients, model)
                             : poseDetectedFrames(target, options, frames, image_list, robot_T_tcp_list,
                                                  intrinsic_matrix, distortion_coefficients, model);
@@ -176,8 +210,11 @@ PosedFrames HandEyeCalibration::poseFrames(const TargetVariant& target, const In
     return posed;
 }
 
-HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::string& method, bool refine,
-                                   const RefinementOptions& refinement_options, bool validate) {
+HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOptions& options) {
+    const std::string& method = options.method;
+    const RefinementOptions& refinement_options = options.refinement_options;
+    const bool refine = options.refine;
+    const bool validate = options.validate;
     handEyeSolverFromName(method);
     validatePoses(inputs);
     givenCameraModel(intrinsic_calibrator_.options(), inputs.intrinsic_matrix, inputs.distortion_coefficients,
@@ -186,7 +223,9 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
     logMessage(LogLevel::Info, "Collected poses " + std::to_string(inputs.robot_T_tcp_list.size()));
 
     HandEyeRun run;
-    run.camera_model = model_;
+    run.model = model_;
+    run.camera_model = cameraModelName(model_);
+    run.image_names = intrinsic_calibrator_.options().image_names;
     run.target_points_per_picture = targetPointCount(target_);
     if (!inputs.image_list.empty() && run.target_points_per_picture < kFewPointsPerPicture) {
         logMessage(LogLevel::Warning,
@@ -213,6 +252,7 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const std::strin
         return run;
     }
     checkAlignment(frames);
+    noteSkippedPictures(inputs.image_list.size(), run);
     run.valid_robot_T_tcp_list = frames.robots;
     run.valid_image_list = frames.images;
     run.camera_T_target_list = frames.cameras;
@@ -257,12 +297,14 @@ bool HandEyeCalibration::framesFromGivenIntrinsics(const HandEyeInputs& inputs, 
                                    inputs.robot_T_tcp_list, inputs.intrinsic_matrix, inputs.distortion_coefficients);
     frames = {posed.aligned.camera_T_target_list, posed.aligned.valid_image_list,
               posed.aligned.valid_robot_T_tcp_list, posed.indices, posed.object_points, posed.image_points};
+    run.skipped_pictures = posed.skipped;
     if (frames.cameras.size() < kMinimumFrames) {
         logMessage(LogLevel::Error, "Only " + std::to_string(frames.cameras.size()) +
                                         " valid frames after solvePnP  -  need at least 4.");
         run.valid_robot_T_tcp_list = frames.robots;
         run.valid_image_list = frames.images;
         run.image_indices = frames.indices;
+        noteSkippedPictures(inputs.image_list.size(), run);
         return false;
     }
     return true;
@@ -278,6 +320,8 @@ bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRu
     if (keptPositions.empty()) {
         keptPositions = firstIndices(intrinsics.successful_indices.size());
     }
+    noteDetectionSkips(intrinsic_calibrator_.detections(), intrinsics, keptPositions,
+                       intrinsic_calibrator_.options().per_view_error_threshold, run.skipped_pictures);
     std::vector<int> imageIndices;
     std::vector<cv::Mat> images, imagePoints;
     for (int position : keptPositions) {
@@ -294,6 +338,7 @@ bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRu
         run.valid_robot_T_tcp_list = robots;
         run.valid_image_list = images;
         run.image_indices = imageIndices;
+        noteSkippedPictures(inputs.image_list.size(), run);
         return false;
     }
     logMessage(LogLevel::Info, "Calculating extrinsic (hand-eye) transform...");
@@ -306,6 +351,13 @@ bool HandEyeCalibration::framesFromImages(const HandEyeInputs& inputs, HandEyeRu
     frames.object_points.clear();
     frames.image_points.clear();
     const TargetDetections& detections = intrinsic_calibrator_.detections();
+    for (size_t position = 0, k = 0; position < imageIndices.size(); ++position) {
+        if (k < poses.positions.size() && poses.positions[k] == static_cast<int>(position)) {
+            ++k;
+        } else {
+            run.skipped_pictures.push_back({imageIndices[position], "", kPoseFailed});
+        }
+    }
     for (int position : poses.positions) {
         frames.robots.push_back(robots[position]);
         frames.indices.push_back(imageIndices[position]);
@@ -341,13 +393,44 @@ bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, 
     return true;
 }
 
+void HandEyeCalibration::noteSkippedPictures(size_t pictures, HandEyeRun& run) const {
+    std::vector<SkippedPicture>& skipped = run.skipped_pictures;
+    for (size_t index = 0; index < pictures; ++index) {
+        const int position = static_cast<int>(index);
+        const auto noted = [position](const SkippedPicture& s) { return s.index == position; };
+        if (std::find(run.image_indices.begin(), run.image_indices.end(), position) == run.image_indices.end() &&
+            std::none_of(skipped.begin(), skipped.end(), noted)) {
+            skipped.push_back({position, "", "not used"});
+        }
+    }
+    std::stable_sort(skipped.begin(), skipped.end(),
+                     [](const SkippedPicture& a, const SkippedPicture& b) { return a.index < b.index; });
+    for (SkippedPicture& s : skipped) {
+        if (s.index >= 0 && static_cast<size_t>(s.index) < run.image_names.size()) {
+            s.name = run.image_names[static_cast<size_t>(s.index)];
+        }
+    }
+}
+
+void HandEyeCalibration::finish(const HandEyeOptions& options, const std::string& report,
+                                const std::function<void(const std::filesystem::path&)>& save) {
+    logMessage(LogLevel::Info, "Extrinsic calibration complete.");
+    if (options.print_report) {
+        std::cout << report << std::flush;
+    }
+    if (!options.output_path.empty()) {
+        save(options.output_path);
+    }
+}
+
 }  // namespace velk::calibration
 
 namespace velk::calibration {
 
 void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
-    const TargetDetections detections =
-        detectTarget(frames.images, target_, intrinsic_calibrator_.options(), Annotation::Skip);
+    IntrinsicOptions options = intrinsic_calibrator_.options();
+    options.image_names = namesAt(options.image_names, frames.indices);
+    const TargetDetections detections = detectTarget(frames.images, target_, options, Annotation::Skip);
     frames.object_points.assign(frames.images.size(), cv::Mat());
     frames.image_points.assign(frames.images.size(), cv::Mat());
     for (size_t k = 0; k < detections.successful_indices.size(); ++k) {
@@ -369,8 +452,12 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
     problem.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
     problem.camera_model = model_;
     problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
+    const std::vector<std::string>& names = intrinsic_calibrator_.options().image_names;
     for (size_t v = 0; v < detected.object_points.size(); ++v) {
         if (!detected.object_points[v].empty()) {
+            if (!names.empty()) {
+                problem.view_labels.push_back(pictureLabel(names, detected.indices[v]));
+            }
             problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));
             problem.object_points.push_back(detected.object_points[v]);
             problem.image_points.push_back(detected.image_points[v]);
@@ -435,6 +522,7 @@ HandEyeValidation HandEyeCalibration::validate(const Frames& detected, const std
     inputs.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
     inputs.camera_model = model_;
     inputs.options = options;
+    inputs.image_names = intrinsic_calibrator_.options().image_names;
     HandEyeValidation validation = validateHeldOut(inputs);
     const std::string component = "[" + calibratorName(setup_) + "] ";
     if (!validation.validated) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <limits>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +10,8 @@
 
 #include "calibration/hand_eye/aligned_target_poses.hpp"
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
-#include "calibration/hand_eye/hand_eye_result.hpp"
+#include "calibration/hand_eye/hand_eye_options.hpp"
+#include "calibration/hand_eye/hand_eye_outcome.hpp"
 #include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
@@ -28,31 +30,14 @@ struct HandEyeInputs {
     const cv::Mat& distortion_coefficients;
 };
 
-// What one calibration of either set-up produced; each calibrator copies it into its result.
-struct HandEyeRun {
-    bool ok = false;
+// What one calibration of either set-up produced; each calibrator's result takes the shared part as it is
+// and names the two transforms after its set-up.
+struct HandEyeRun : HandEyeOutcome {
     cv::Mat camera_transform;  // X: tcp_T_camera or robot_T_camera
     cv::Mat target_transform;  // Y: world_T_target or tcp_T_target
-    cv::Mat intrinsic_matrix;
-    cv::Mat distortion_coefficients;
-    CameraModel camera_model = CameraModel::Pinhole;  // the options' lens model
-    double reprojection_error = std::numeric_limits<double>::quiet_NaN();
-    std::vector<cv::Mat> valid_robot_T_tcp_list;
-    std::vector<cv::Mat> valid_image_list;
-    std::vector<cv::Mat> camera_T_target_list;
-    std::vector<int> image_indices;  // index in the caller's lists of each frame used
-    bool has_consistency = false;
-    TargetConsistencyStats consistency;
-    // Joint refinement, when asked for: on success camera_transform, target_transform (and the
-    // intrinsics, when solved from the same pictures) hold the refined values.
-    bool refined = false;
-    std::string refinement_reason;
+    // The solver's X when a refinement was asked for (then camera_transform may hold the refined one).
     cv::Mat closed_form_camera_transform;
-    std::optional<HandEyeRefinement> refinement;
-    // Leave-one-view-out validation, when asked for.
-    std::optional<HandEyeValidation> validation;
-    // Most points the target gives in one picture.
-    int target_points_per_picture = 0;
+    CameraModel model = CameraModel::Pinhole;  // the options' lens model
 };
 
 // Frames posed with known intrinsics: the aligned poses, the caller's index of each frame
@@ -61,6 +46,7 @@ struct HandEyeRun {
 struct PosedFrames {
     AlignedTargetPoses aligned;
     std::vector<int> indices;
+    std::vector<SkippedPicture> skipped;  // the frames that could not be posed, and why
     std::vector<cv::Mat> object_points;
     std::vector<cv::Mat> image_points;
 };
@@ -80,8 +66,12 @@ public:
     // With refine, the closed-form solution is refined over every detected corner; a refinement that
     // fails leaves the closed-form result in place and says why.
     // With validate, every view is then predicted from a solve without it (see HandEyeValidation).
-    HandEyeRun run(const HandEyeInputs& inputs, const std::string& method, bool refine = false,
-                   const RefinementOptions& refinement_options = RefinementOptions(), bool validate = false);
+    HandEyeRun run(const HandEyeInputs& inputs, const HandEyeOptions& options);
+
+    // After a successful run: logs the completion, writes `report` on standard output when the options ask
+    // for it and saves the result through `save` when they name an output path.
+    static void finish(const HandEyeOptions& options, const std::string& report,
+                       const std::function<void(const std::filesystem::path&)>& save);
 
     // Detects and poses the target in each frame with known intrinsics (solvePnP), for every
     // target kind. ChArUco boards are found by their own detector; the other kinds by the
@@ -110,6 +100,8 @@ private:
     bool framesFromImages(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames);
     void checkAlignment(const Frames& frames) const;
     bool solve(const Frames& frames, const std::string& method, HandEyeRun& run) const;
+    // The pictures given that the run does not use, with why.
+    void noteSkippedPictures(size_t pictures, HandEyeRun& run) const;
     // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
     // Both take the frames with their corners (withCorners).
     void applyRefinement(const Frames& detected, bool intrinsicsSolvedHere, const RefinementOptions& options,

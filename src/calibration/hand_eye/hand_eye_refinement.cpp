@@ -68,7 +68,8 @@ HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, 
     }
     storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
     if (log) {
-        logRefinementDone(kHandEyeRefinementComponent, result.summary, result.rms_px, result.outlier_views);
+        logRefinementDone(kHandEyeRefinementComponent, result.summary, result.rms_px, result.outlier_views,
+                          result.view_labels);
     }
     return result;
 }

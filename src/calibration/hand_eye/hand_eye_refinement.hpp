@@ -35,6 +35,8 @@ struct HandEyeRefinementProblem {
     // Which way the robot pose enters the known transforms: eye-in-hand inv(robot_T_tcp),
     // eye-to-hand robot_T_tcp. Robot pose errors are modelled in the flange frame either way.
     bool eye_to_hand = false;
+    // How the log names each view ("8 (image_8.png)"); empty: by its number.
+    std::vector<std::string> view_labels;
 };
 
 struct HandEyeRefinement {
@@ -72,6 +74,8 @@ struct HandEyeRefinement {
     // (rotation update on the left in rad, translation in m) and [fx, fy, cx, cy] (px); present
     // when the robot error was modelled.
     std::vector<double> joint_covariance;
+    // How the log and the report name each view: the problem's view_labels.
+    std::vector<std::string> view_labels;
 };
 
 // Never throws for data that cannot be refined: the result then carries the starting values,

@@ -5,6 +5,7 @@
 
 #include "calibration/hand_eye/robot_noise_text.hpp"
 #include "calibration/refinement/values_with_sigma.hpp"
+#include "core/picture_names.hpp"
 #include "core/pose.hpp"
 
 namespace velk::calibration {
@@ -54,7 +55,7 @@ void writeResiduals(std::ostringstream& text, const HandEyeRefinement& refinemen
         line << "none";
     }
     for (size_t k = 0; k < refinement.outlier_views.size(); ++k) {
-        line << (k ? ", " : "") << refinement.outlier_views[k];
+        line << (k ? ", " : "") << labelAt(refinement.view_labels, refinement.outlier_views[k]);
     }
     text << line.str() << "\n";
 }

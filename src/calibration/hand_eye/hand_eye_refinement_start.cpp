@@ -48,6 +48,7 @@ HandEyeRefinement startingValues(const HandEyeRefinementProblem& problem, const 
     result.target_mount_T_target = targetPose.clone();
     result.intrinsic_matrix = problem.intrinsic_matrix.clone();
     result.distortion_coefficients = problem.distortion_coefficients.clone();
+    result.view_labels = problem.view_labels;
     return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include "calibration/hand_eye/hand_eye_refinement_report.hpp"
 #include "calibration/hand_eye/hand_eye_validation_report.hpp"
+#include "core/picture_names.hpp"
 #include "core/pose.hpp"
 #include "core/rotation_variety.hpp"
 
@@ -24,13 +25,14 @@ void writePose(std::ostringstream& text, const cv::Mat& transformation) {
     text << "]\n";
 }
 
-void writeConsistency(std::ostringstream& text, const TargetConsistencyStats& c) {
+void writeConsistency(std::ostringstream& text, const TargetConsistencyStats& c,
+                      const std::vector<std::string>& frame_labels) {
     text << "\nTarget Consistency Residual:\n";
     text << "  Translation - mean: " << c.mean_translation_m * 1000 << " mm   max: " << c.max_translation_m * 1000
          << " mm\n";
     text << "  Rotation    - mean: " << c.mean_rotation_deg << " deg   max: " << c.max_rotation_deg << " deg\n";
     for (size_t j = 0; j < c.translation_deviations_m.size(); ++j) {
-        text << "  Frame " << j << ": trans=" << c.translation_deviations_m[j] * 1000
+        text << "  Frame " << labelAt(frame_labels, static_cast<int>(j)) << ": trans=" << c.translation_deviations_m[j] * 1000
              << "mm rot=" << c.rotation_deviations_deg[j] << "deg dist=" << c.distances_m[j] * 1000
              << "mm center=(" << c.board_us[j] << ", " << c.board_vs[j] << ")\n";
     }
@@ -70,7 +72,7 @@ std::string formatHandEyeReport(const HandEyeReportContent& content) {
         text << "\nWARNING: " << fewPointsText(content.target_points_per_picture) << "\n";
     }
     if (content.consistency != nullptr) {
-        writeConsistency(text, *content.consistency);
+        writeConsistency(text, *content.consistency, content.frame_labels);
     }
     if (!content.camera_T_target_list.empty()) {
         text << "\n"
@@ -91,8 +93,8 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"}) +
-            formatValidationSection(result.validation),
-        result.target_points_per_picture, result.camera_model});
+            formatValidationSection(result.validation, result.image_names),
+        result.target_points_per_picture, result.camera_model, pictureLabels(result.image_names, result.image_indices)});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -106,8 +108,8 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.has_consistency ? &result.consistency : nullptr,
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"}) +
-            formatValidationSection(result.validation),
-        result.target_points_per_picture, result.camera_model});
+            formatValidationSection(result.validation, result.image_names),
+        result.target_points_per_picture, result.camera_model, pictureLabels(result.image_names, result.image_indices)});
 }
 
 }  // namespace velk::calibration

@@ -28,6 +28,7 @@ struct HandEyeReportContent {
     std::string refinement_section;             // empty: refinement was not asked for
     int target_points_per_picture = 0;          // below 8 (and above 0): a line naming the small target
     std::string camera_model = "pinhole";       // "fisheye": the distortion is headed as the fisheye k1..k4
+    std::vector<std::string> frame_labels;      // how the consistency lines name each view; empty: numbered
 };
 
 // A target that gives fewer points than this in a picture is named in the log and the report.

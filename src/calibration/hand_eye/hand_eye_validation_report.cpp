@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "core/fixed_text.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -29,7 +30,8 @@ std::string heldOutSentence(const HandEyeValidation& validation) {
     return sentence;
 }
 
-std::string formatValidationSection(const std::optional<HandEyeValidation>& validation) {
+std::string formatValidationSection(const std::optional<HandEyeValidation>& validation,
+                                    const std::vector<std::string>& image_names) {
     if (!validation) {
         return "";
     }
@@ -44,7 +46,7 @@ std::string formatValidationSection(const std::optional<HandEyeValidation>& vali
          << " views\n  Worst views:";
     for (size_t k = 0; k < validation->worst_frames.size(); ++k) {
         const int frame = validation->worst_frames[k];
-        text << (k ? ", " : " ") << "frame " << frame << " (" << fixedText(heldOutOf(*validation, frame), 2) << " px)";
+        text << (k ? ", " : " ") << "frame " << pictureLabel(image_names, frame) << " (" << fixedText(heldOutOf(*validation, frame), 2) << " px)";
     }
     text << "\n";
     if (!std::isfinite(validation->observed_over_predicted)) {

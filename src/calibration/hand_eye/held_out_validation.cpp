@@ -12,6 +12,7 @@
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
 #include "calibration/refinement/held_out_views.hpp"
+#include "core/picture_names.hpp"
 #include "core/parallel_indices.hpp"
 
 namespace velk::calibration {
@@ -141,7 +142,7 @@ struct ViewOutcome {
 
 ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
     ViewOutcome outcome;
-    const std::string name = "frame " + std::to_string(in.frames[view]);
+    const std::string name = "frame " + pictureLabel(in.image_names, in.frames[view]);
     const HeldOutSolve solve = in.refinement ? refinedWithout(in, view) : closedFormWithout(in, view);
     if (!solve.ok) {
         outcome.skipped = name + ": " + solve.reason;
@@ -182,7 +183,7 @@ void validateViews(const HeldOutInputs& in, HandEyeValidation& validation) {
         try {
             outcomes[view] = validateView(in, view);
         } catch (const std::exception& error) {
-            outcomes[view].skipped = "frame " + std::to_string(in.frames[view]) + ": " + error.what();
+            outcomes[view].skipped = "frame " + pictureLabel(in.image_names, in.frames[view]) + ": " + error.what();
         }
     });
     for (size_t view = 0; view < outcomes.size(); ++view) {

@@ -218,7 +218,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
     storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
     if (log) {
-        logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
+        logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views, result.view_labels);
         logRobotNoise(result);
     }
     return result;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/fixed_text.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -39,7 +40,7 @@ std::string suspectPoseList(const HandEyeRefinement& refinement) {
     for (size_t k = 0; k < refinement.suspect_poses.size(); ++k) {
         const int view = refinement.suspect_poses[k];
         const std::vector<double>& c = refinement.robot_pose_corrections.at(view);
-        list += (k ? ", " : "") + std::to_string(view) + " (" + fixedText(norm3(c, 0), 2) + " mm, " +
+        list += (k ? ", " : "") + labelAt(refinement.view_labels, view) + " (" + fixedText(norm3(c, 0), 2) + " mm, " +
                 fixedText(norm3(c, 3), 3) + " deg)";
     }
     return list;

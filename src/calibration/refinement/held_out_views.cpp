@@ -9,6 +9,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "core/picture_names.hpp"
 #include "core/fixed_text.hpp"
 
 namespace velk::calibration {
@@ -110,7 +111,8 @@ io::ValidationRecord heldOutViewsRecord(const HeldOutViews& views) {
     return record;
 }
 
-std::string formatHeldOutViewsSection(const HeldOutViews& views, const std::string& unit) {
+std::string formatHeldOutViewsSection(const HeldOutViews& views, const std::string& unit,
+                                      const std::vector<std::string>& image_names) {
     std::ostringstream text;
     text << "\nHeld-out Validation (each " << unit << " predicted from a solve without it):\n";
     if (!views.validated) {
@@ -119,7 +121,7 @@ std::string formatHeldOutViewsSection(const HeldOutViews& views, const std::stri
         text << "  " << heldOutViewsSentence(views) << "\n";
         text << "  Worst " << unit << "s:";
         for (size_t k = 0; k < views.worst_frames.size(); ++k) {
-            text << (k ? ", " : " ") << "frame " << views.worst_frames[k];
+            text << (k ? ", " : " ") << "frame " << pictureLabel(image_names, views.worst_frames[k]);
         }
         text << "\n";
     }

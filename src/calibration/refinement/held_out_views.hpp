@@ -52,6 +52,7 @@ io::ValidationRecord heldOutViewsRecord(const HeldOutViews& views);
 
 // The text report's section: the sentence, the worst frames and the skipped ones, or why it was
 // not done; empty for no validation.
-std::string formatHeldOutViewsSection(const HeldOutViews& views, const std::string& unit);
+std::string formatHeldOutViewsSection(const HeldOutViews& views, const std::string& unit,
+                                      const std::vector<std::string>& image_names = {});
 
 }  // namespace velk::calibration

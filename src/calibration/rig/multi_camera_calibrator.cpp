@@ -154,8 +154,21 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
                                                    const std::vector<cv::Mat>& intrinsic_matrices,
                                                    const std::vector<cv::Mat>& distortion_coefficients,
                                                    const std::filesystem::path& output_path, bool refine,
-                                                   const RefinementOptions& refinement_options, bool heldOut) {
+                                                   const RefinementOptions& refinement_options, bool validate) {
+    return calibrate(image_lists, intrinsic_matrices, distortion_coefficients,
+                     RigOptions{output_path, refine, refinement_options, validate});
+}
+
+MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                                   const std::vector<cv::Mat>& intrinsic_matrices,
+                                                   const std::vector<cv::Mat>& distortion_coefficients,
+                                                   const RigOptions& options) {
+    const std::filesystem::path& output_path = options.output_path;
+    const bool refine = options.refine;
+    const RefinementOptions& refinement_options = options.refinement_options;
+    const bool heldOut = options.validate;
     checkImageLists(image_lists, num_cameras_);
+    last_result_.image_names = options_.image_names;
     std::vector<RigCameraView> views;
     const bool intrinsicsSolvedHere = intrinsic_matrices.empty() || distortion_coefficients.empty();
     if (intrinsicsSolvedHere) {
@@ -202,7 +215,9 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
             validateHeldOut(views, imageSize, intrinsicsSolvedHere, refinement_options);
         }
     }
-    printResults();
+    if (options.print_report) {
+        printResults();
+    }
     if (!output_path.empty()) {
         save(output_path);
     }
@@ -367,6 +382,7 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
     inputs.intrinsic_matrices = last_result_.intrinsic_matrices;
     inputs.distortion_coefficients = last_result_.distortion_coefficients;
     inputs.camera_model = camera_model_;
+    inputs.image_names = options_.image_names;
     if (last_result_.refined && last_result_.refinement) {
         const RigRefinement& full = *last_result_.refinement;
         inputs.fitted_rms_px = [&full](int camera, int frame) { return refinedViewRms(full, camera, frame); };

@@ -20,6 +20,19 @@ struct RigCameraView;
 struct RigSolveWithout;
 struct StereoPairPoints;
 
+// How a rig calibration runs, beyond its pictures and given intrinsics.
+struct RigOptions {
+    // Where the record goes (a folder or a .json file); empty: not saved.
+    std::filesystem::path output_path;
+    // Refine the pairwise poses jointly over every frame seen by two or more cameras.
+    bool refine = false;
+    RefinementOptions refinement_options;
+    // Leave each frame out in turn and predict it from the rig solved without it.
+    bool validate = false;
+    // Write the report on standard output when the calibration is done.
+    bool print_report = true;
+};
+
 // Calibrates a rig of synchronized cameras against one reference camera, pair by pair with
 // cv::stereoCalibrate, and checks the rig by triangulating the target. With options.camera_model
 // "fisheye" every camera is an equidistant fisheye: its intrinsics, the pairs
@@ -49,6 +62,10 @@ public:
                                 const std::filesystem::path& output_path = std::filesystem::path(),
                                 bool refine = false, const RefinementOptions& refinement_options = RefinementOptions(),
                                 bool validate = false);
+    // The same with the run's options in one record; the positional form above forwards here.
+    MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                const std::vector<cv::Mat>& intrinsic_matrices,
+                                const std::vector<cv::Mat>& distortion_coefficients, const RigOptions& options);
 
     // Triangulates the ChArUco corners of one frame with the calibrated rig; changes nothing.
     TriangulationReport triangulate(const std::vector<std::vector<cv::Mat>>& image_lists, int frame_index = 0) const;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "calibration/refinement/values_with_sigma.hpp"
+#include "core/picture_names.hpp"
 #include "core/pose.hpp"
 
 namespace velk::calibration {
@@ -87,13 +88,16 @@ void writeRefinement(std::ostringstream& text, const MultiCameraResult& result) 
         text << " none";
     }
     for (int view : refinement.outlier_views) {
-        text << " cam_" << refinement.view_cameras[view] << "/frame " << refinement.view_frames[view];
+        text << " cam_" << refinement.view_cameras[view] << "/frame "
+             << pictureLabel(result.image_names, refinement.view_frames[view]);
     }
     text << "\n";
 }
 
-void writeTriangulation(std::ostringstream& text, const TriangulationReport& report, double squareLength) {
-    writeHeading(text, kBar70, "TRIANGULATION VALIDATION  (frame " + std::to_string(report.frame_index) + ")");
+void writeTriangulation(std::ostringstream& text, const TriangulationReport& report, double squareLength,
+                        const std::vector<std::string>& image_names) {
+    writeHeading(text, kBar70,
+                 "TRIANGULATION VALIDATION  (frame " + pictureLabel(image_names, report.frame_index) + ")");
     text << "  Expected square length: " << squareLength * 1000 << " mm\n";
     text << "  Co-planarity (3rd SV):  " << report.plane_thickness_m * 1000 << " mm\n";
     for (size_t i = 0; i < report.rms_per_camera.size(); ++i) {
@@ -132,10 +136,10 @@ std::string formatMultiCameraReport(const MultiCameraReportInput& input) {
         writeRefinement(text, input.result);
     }
     if (input.result.validation) {
-        text << formatHeldOutViewsSection(*input.result.validation, "frame");
+        text << formatHeldOutViewsSection(*input.result.validation, "frame", input.result.image_names);
     }
     if (input.triangulation != nullptr) {
-        writeTriangulation(text, *input.triangulation, input.square_length_m);
+        writeTriangulation(text, *input.triangulation, input.square_length_m, input.result.image_names);
     }
     if (!input.subsets.empty()) {
         writeSubsets(text, input.subsets);

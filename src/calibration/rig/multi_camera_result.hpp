@@ -31,6 +31,8 @@ struct MultiCameraResult {
     // Leave-one-frame-out validation, when asked for: each non-reference camera's corners in a frame
     // predicted from the reference camera's board pose by the rig solved without that frame.
     std::optional<HeldOutViews> validation;
+    // The names given with the frames (IntrinsicOptions::image_names), in capture order; empty without.
+    std::vector<std::string> image_names;
 };
 
 // A copy that shares no matrix buffer with the original.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "calibration/detection/camera_target_pose.hpp"
+#include "core/picture_names.hpp"
 #include "core/parallel_indices.hpp"
 
 namespace velk::calibration {
@@ -48,7 +49,7 @@ std::vector<size_t> predictableFrames(const RigHeldOutInputs& in, HeldOutViews& 
     std::vector<size_t> frames;
     const auto reference = static_cast<size_t>(in.reference_index);
     for (size_t f = 0; f < frameCount(in); ++f) {
-        const std::string name = "frame " + std::to_string(f);
+        const std::string name = "frame " + pictureLabel(in.image_names, static_cast<int>(f));
         if (!seenByAny(in, f)) {
             views.skipped.push_back(name + ": no camera found the board");
         } else if (!seen(in, reference, f)) {
@@ -79,7 +80,7 @@ double fittedOf(const RigHeldOutInputs& in, size_t camera, size_t frame, const c
 }
 
 void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWithout& solve, HeldOutViews& views) {
-    const std::string name = "frame " + std::to_string(frame);
+    const std::string name = "frame " + pictureLabel(in.image_names, static_cast<int>(frame));
     if (!solve.ok) {
         views.skipped.push_back(name + ": " + solve.reason);
         return;

@@ -35,6 +35,8 @@ struct RigHeldOutInputs {
     std::function<double(int camera, int frame)> fitted_rms_px;
     // The same calibration without the given frame; called for several frames at once, on several threads.
     std::function<RigSolveWithout(int frame)> solve_without;
+    // Names of the frames, for the skipped frames' text (pictureLabel); empty: numbered.
+    std::vector<std::string> image_names;
 };
 
 // Leaves each frame seen by the reference camera and another out in turn, solves the rig again

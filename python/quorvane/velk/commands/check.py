@@ -7,9 +7,8 @@ import numpy as np
 import _velk
 
 from ..datasets import load_hand_eye_folder
-from ..frame_names import FrameNames
 from ..verdict import judge_check
-from . import common, output
+from . import common, library_log
 from .hand_eye import SETUPS, add_setup_option, given_intrinsics
 
 def add_parser(commands, common_options) -> None:
@@ -27,11 +26,11 @@ def add_parser(commands, common_options) -> None:
 
 
 def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion, validate=False):
-    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written);
-    with validate, each view is also predicted by TSAI solved without it (the result's validation)."""
+    """The views, camera poses and robot poses a TSAI hand-eye calibration keeps (nothing is written, no report is
+    printed); with validate, each view is also predicted by TSAI solved without it (the result's validation)."""
     return calibrator_class(target, options).calibrate(
         data.robot_T_tcp_list, data.images, "TSAI", intrinsic_matrix=intrinsic_matrix,
-        distortion_coefficients=distortion, validate=validate)
+        distortion_coefficients=distortion, validate=validate, print_report=False)
 
 
 def run(args) -> int:
@@ -40,37 +39,31 @@ def run(args) -> int:
     intrinsic_matrix, distortion = given_intrinsics(args, "check")
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     setup, calibrator_class, _ = SETUPS[args.eye_to_hand]
-    names = FrameNames(data.image_names)
-    with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
-        with output.captured() as caught:
-            views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion,
-                                   validate=args.validate)
+    hint = common.missing_dictionary_hint(printed, data.images)
+    if hint:
+        common.fail(f"only 0 of {len(data.images)} views are usable; {hint}")
+    options = common.intrinsic_options(args, names=data.image_names)
+    with progress.detection(options, len(data.images)) as options, library_log.held(args.quiet):
+        views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion,
+                               validate=args.validate)
     cameras = views.camera_T_target_list
     if len(cameras) < 4:
-        hint = common.detection_hint(printed, data.images)
-        if hint:
-            common.without_not_found_lines(caught)
-        output.replay(caught, args.quiet, names.rename, show_out=False)
         common.fail(f"only {len(cameras)} of {len(data.images)} views are usable; "
-                    + (hint or "hand-eye calibration needs at least 4 (see the log lines above)"))
-    names.used = list(views.image_indices)
-    # The calibration's own report is not the check's result: only its log lines are shown.
-    output.replay(caught, args.quiet, names.rename, show_out=False)
+                    "hand-eye calibration needs at least 4 (see the log lines above)")
     stats = _velk.diagnostics.analyze_rotation_variety(cameras)
     variety = _velk.diagnostics.format_rotation_variety(stats)
-    with output.captured() as extra:
+    with library_log.held(args.quiet):
         methods = _velk.diagnostics.compare_hand_eye_methods(
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
             views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
-            camera_model=views.camera_model)
-    output.replay(extra, args.quiet, names.rename, show_out=False)
+            camera_model=views.camera_model, print_reports=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     print(variety, end="")
     print(comparison, end="")
     validation = views.validation
-    for line in common.held_out_lines(validation):
-        print(f"TSAI, held out: {names.rename(line)}")
+    for line in common.held_out_lines(validation, data.image_names):
+        print(f"TSAI, held out: {line}")
     if args.report:
         from ..report import sections
 

@@ -44,14 +44,17 @@ def add_camera_model_option(parser) -> None:
                              "equidistant model, for lenses of about 120 degrees and wider)")
 
 
-def held_out_lines(validation) -> list[str]:
-    """The printed lines of a held-out validation: its sentence and the skipped pictures, or why not."""
+def held_out_lines(validation, image_names=()) -> list[str]:
+    """The printed lines of a held-out validation: its sentence and the skipped pictures, or why not. Pictures are
+    named as the library names them, through ``image_names`` (the names given with the pictures)."""
     if validation is None:
         return []
     if not validation.validated:
         lines = [f"Held-out validation not done: {validation.reason}"]
     else:
-        lines = [validation.sentence() + ". Worst: " + ", ".join(f"frame {f}" for f in validation.worst_frames)]
+        names = list(image_names)
+        lines = [validation.sentence() + ". Worst: "
+                 + ", ".join(f"frame {_velk.picture_label(names, f)}" for f in validation.worst_frames)]
     return lines + [f"  skipped {entry}" for entry in validation.skipped]
 
 
@@ -61,9 +64,13 @@ def load_target(args):
     return printed, printed.build()
 
 
-def intrinsic_options(args, base=None):
+def intrinsic_options(args, base=None, names=None):
+    """The options of --per-view-error-threshold and --camera-model; with ``names`` (the pictures' file names, in the
+    order they are given) the library names pictures by them in its lines and reports."""
     options = base if base is not None else _velk.IntrinsicOptions()
     options.per_view_error_threshold = args.per_view_error_threshold
+    if names is not None:
+        options.image_names = list(names)
     model = getattr(args, "camera_model", None)
     if model is not None:
         options.camera_model = model
@@ -87,11 +94,6 @@ def write_report(path, title: str, sections) -> None:
     print(f"Report written to {written}")
 
 
-#: Library log lines of a picture in which the target was not found.
-_NOT_FOUND = ("Not enough ChArUco corners in image", "Not enough ArUco markers in image",
-              "Chessboard not found in image")
-
-
 #: Dictionaries tried when a board's own finds no marker: the large ones hold the smaller of their family.
 _OTHER_DICTIONARIES = ("DICT_4X4_1000", "DICT_5X5_1000", "DICT_6X6_1000", "DICT_7X7_1000", "DICT_ARUCO_ORIGINAL",
                        "DICT_APRILTAG_36h11")
@@ -113,25 +115,23 @@ def markers_found(dictionary_name: str, images) -> list[int]:
     return counts
 
 
-def detection_hint(printed, images) -> str | None:
-    """One hint when a marker board's dictionary matches nothing in the pictures but another one does (the one
-    that finds the most markers is named)."""
-    if printed.kind == "chessboard" or not images or sum(markers_found(printed.dictionary, images)) > 0:
+def _sample(images) -> list:
+    return images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
+
+
+def missing_dictionary_hint(printed, images) -> str | None:
+    """Before a calibration: one hint when a marker board's dictionary matches nothing in the pictures but another
+    one does (the one that finds the most markers is named). A few pictures are looked at first; all of them only
+    when those show none of the board's markers."""
+    if printed.kind not in ("charuco", "aruco") or not images:
         return None
-    sample = images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
+    if sum(markers_found(printed.dictionary, _sample(images))) > 0 or sum(markers_found(printed.dictionary, images)):
+        return None
     known = _velk.aruco_dictionary_id_map()
-    found = {name: sum(markers_found(name, sample)) for name in _OTHER_DICTIONARIES
+    found = {name: sum(markers_found(name, _sample(images))) for name in _OTHER_DICTIONARIES
              if name != printed.dictionary and name in known}
     best = max(found, key=found.get, default=None)
     if best is None or found[best] == 0:
         return None
     return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's dictionary "
             f"(the pictures show markers of {best})")
-
-
-def without_not_found_lines(caught) -> int:
-    """Drops the per-picture "target not found" log lines from ``caught``; returns how many there were."""
-    lines = caught.err.splitlines()
-    kept = [line for line in lines if not any(words in line for words in _NOT_FOUND)]
-    caught.err = "\n".join(kept) + ("\n" if kept else "")
-    return len(lines) - len(kept)

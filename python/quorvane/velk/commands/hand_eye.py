@@ -12,9 +12,8 @@ import _velk
 
 from .. import records
 from ..datasets import load_hand_eye_folder
-from ..frame_names import FrameNames
 from ..verdict import judge_hand_eye
-from . import common, output
+from . import common, library_log
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -86,11 +85,11 @@ def refinement_options(args):
 
 def compare_methods(target, result, threshold: float, setup: str):
     """All five solvers on the views and camera poses the calibration used (closed forms on the camera poses the
-    result's lens model gave)."""
+    result's lens model gave); their own reports are not printed."""
     results = _velk.diagnostics.compare_hand_eye_methods(
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
         result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
-        camera_model=result.camera_model)
+        camera_model=result.camera_model, print_reports=False)
     return results, _velk.diagnostics.format_method_comparison(results)
 
 
@@ -102,11 +101,20 @@ def frame_views(target, options, result, eye_to_hand: bool = False):
     return detections, hand_eye_views(result, detections, eye_to_hand)
 
 
-def _frame_label(names, k: int, used: bool = False) -> str:
-    """The k-th view the calibration used, named by its capture: "frame 8 (image_8.png)"."""
-    if names is None:
-        return f"{'view' if used else 'frame'} {k}"
-    return f"frame {names.used_label(k)}"
+def picture_label(result, position: int) -> str:
+    """The picture at ``position`` of the list given, named as the library names it: "8 (image_8.png)"."""
+    return _velk.picture_label(list(result.image_names), position)
+
+
+def _frame_label(result, k: int, used: bool = False) -> str:
+    """The picture at position k of the list given (or, ``used``, the k-th view the calibration used), named by its
+    capture: "frame 8 (image_8.png)"."""
+    if used:
+        indices = list(result.image_indices)
+        if not 0 <= k < len(indices):
+            return f"view {k}"
+        k = indices[k]
+    return f"frame {picture_label(result, k)}"
 
 
 def saved_transforms(result, eye_to_hand: bool):
@@ -173,8 +181,7 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool):
     return summary
 
 
-def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
-                    names=None):
+def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None):
     """The report: summary first (with ``verdict`` when one is given), the plots, the console text last."""
     from ..report import sections
     from ..report.summary import SavedTransform
@@ -190,7 +197,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
     if views is not None and views.frames:
         errors = views.rms()
-        labels = [_frame_label(names, k) for k in views.frames]
+        labels = [_frame_label(result, k) for k in views.frames]
         worst = sections.worst_view(errors)
         parts += [sections.view_error_section(errors, threshold, labels, views.source),
                   sections.residual_vector_section(images[views.frames[worst]], views.detected[worst],
@@ -206,12 +213,11 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
         parts.append(sections.consistency_section(result))
     refinement = result.refinement
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
-        labels = [_frame_label(names, k, used=True) for k in range(len(refinement.robot_pose_corrections))]
+        labels = [_frame_label(result, k, used=True) for k in range(len(refinement.robot_pose_corrections))]
         parts.append(sections.robot_correction_section(refinement, labels))
     validation = result.validation
     if validation is not None and validation.validated:
-        parts.append(sections.held_out_section(
-            validation, (lambda frame: f"frame {names.label(frame)}") if names is not None else None))
+        parts.append(sections.held_out_section(validation, lambda frame: _frame_label(result, frame)))
     if comparison is not None:
         saved = summary.transforms[0]
         saved_name = f"saved ({'refined' if saved.sigma is not None else 'closed form'})"
@@ -227,22 +233,18 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     return parts
 
 
-#: Sentences of the library's report that --quiet keeps in the summary.
-SUMMARY_SENTENCES = ("Robot poses agree with the pictures", "Robot poses disagree with the pictures",
-                     "Predicts pictures it did not see to")
-
-
 def calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion, chosen_refinement, progress):
-    """The calibrator and its result, with what the library printed caught for :func:`output.replay`."""
+    """The calibrator and its result; the library's lines are shown when it is done, its report is not printed."""
     setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
-    with progress.detection(common.intrinsic_options(args), len(data.images)) as options:
+    with progress.detection(common.intrinsic_options(args, names=data.image_names), len(data.images)) as options:
         calibrator = calibrator_class(target, options)
-        with output.captured() as caught:
+        with library_log.held(args.quiet):
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                           intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                           output_path=output_path, refine=args.refine,
-                                          refinement_options=chosen_refinement, validate=args.validate)
-    return calibrator, result, caught
+                                          refinement_options=chosen_refinement, validate=args.validate,
+                                          print_report=False)
+    return calibrator, result
 
 
 def closed_form_rms(target, options, result):
@@ -250,10 +252,22 @@ def closed_form_rms(target, options, result):
     not refined (a refined one carries its own); None when the poses do not line up with the pictures."""
     if len(result.camera_T_target_list) != len(result.valid_image_list) or not result.valid_image_list:
         return None
-    with output.captured():
+    with library_log.held(quiet=True):
         _, views = frame_views(target, options, result)
     rms, corners = overall_rms(views)
     return (rms, corners) if corners else None
+
+
+def summary_sentences(result) -> list[str]:
+    """The robot's estimated pose error and the held-out accuracy, which --quiet keeps in the summary."""
+    sentences = []
+    refinement = result.refinement
+    if refinement is not None and refinement.refined and refinement.robot_error_modelled:
+        sentences.append(refinement.robot_noise_sentence())
+    validation = result.validation
+    if validation is not None and validation.validated:
+        sentences.append(validation.sentence())
+    return sentences
 
 
 def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
@@ -281,7 +295,7 @@ def saved_method(result, method: str) -> str:
     return f"{method} closed form"
 
 
-def record_members(result, method: str, intrinsics_given: bool, names, verdict) -> dict:
+def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict:
     """The optional members hand_eye.json and eye_to_hand.json gain: what the result was solved with."""
     refinement = result.refinement
     refined = refinement is not None and bool(refinement.refined)
@@ -305,7 +319,7 @@ def record_members(result, method: str, intrinsics_given: bool, names, verdict) 
                                "reason": "" if refined else str(result.refinement_reason),
                                "rms_px": float(refinement.rms_px) if refined else None},
         "saved_method": saved_method(result, method),
-        "image_names": [names.names[k] for k in result.image_indices] if len(names.names) else [],
+        "image_names": [result.image_names[k] for k in result.image_indices] if len(result.image_names) else [],
         "verdict": verdict.to_json(),
     }
 
@@ -319,26 +333,22 @@ def run(args) -> int:
     output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
     setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
-    names = FrameNames(data.image_names)
-    calibrator, result, caught = calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion,
-                                           chosen_refinement, progress)
-    hint = None
-    if result.ok:
-        names.used = list(result.image_indices)
-    else:
-        hint = common.detection_hint(printed, data.images)
-        if hint:
-            common.without_not_found_lines(caught)
-    output.replay(caught, args.quiet, names.rename)
+    hint = common.missing_dictionary_hint(printed, data.images)
+    if hint:
+        common.fail(f"hand-eye calibration used 0 of {len(data.images)} views; {hint}")
+    calibrator, result = calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion,
+                                   chosen_refinement, progress)
     if not result.ok:
-        common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; "
-                    + (hint or "it needs at least 4 views with the target found, within the error threshold and "
-                       "with varied robot poses (see the log lines above)"))
+        common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; it needs "
+                    "at least 4 views with the target found, within the error threshold and with varied robot poses "
+                    "(see the log lines above)")
+    report_text = calibrator.format_results()
+    if not args.quiet:
+        print(report_text, end="")
     comparison = None
     if args.compare:
-        with output.captured() as extra:
+        with library_log.held(args.quiet):
             comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
-        output.replay(extra, args.quiet, names.rename, show_out=False)
         print(comparison[1], end="")
     refined = result.refinement is not None and result.refinement.refined
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
@@ -346,18 +356,16 @@ def run(args) -> int:
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None)
     record = output_path if output_path.suffix else output_path / record_name
     if record.is_file():
-        records.add_record_members(record, record_members(result, method, bool(args.intrinsics), names, verdict))
+        records.add_record_members(record, record_members(result, method, bool(args.intrinsics), verdict))
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:
-        # The robot noise the refinement estimated and the held-out accuracy belong to the summary.
-        print("".join(f"  {line.strip()}\n" for line in names.rename(caught.out).splitlines()
-                      if line.strip().startswith(SUMMARY_SENTENCES)), end="")
+        print("".join(f"  {sentence}\n" for sentence in summary_sentences(result)), end="")
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
         options = common.intrinsic_options(args)
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
-                            report_sections(target, options, result, names.rename(calibrator.format_results()),
-                                            comparison, args.eye_to_hand, verdict, names))
+                            report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
+                                            verdict))
     return verdict.code

@@ -8,10 +8,9 @@ import _velk
 
 from .. import records
 from ..datasets import image_paths, load_images
-from ..frame_names import FrameNames
 from ..records import save_intrinsics
 from ..verdict import judge_intrinsics
-from . import common, output
+from . import common, library_log
 from .errors import UsageError
 
 
@@ -38,7 +37,7 @@ def _summary(result, names, rms: float) -> str:
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
-    lines += ["  " + line for line in common.held_out_lines(result.validation)]
+    lines += ["  " + line for line in common.held_out_lines(result.validation, names)]
     return "\n".join(lines)
 
 
@@ -118,24 +117,21 @@ def run(args) -> int:
     if len(sizes) != 1:
         raise UsageError("intrinsics: all images must have the same size")
     image_size = sizes.pop()
-    frame_names = FrameNames(names)
-    with progress.detection(common.intrinsic_options(args), len(images)) as options:
-        calibrator = _velk.IntrinsicCalibrator(target, options)
-        with output.captured() as caught:
-            result = calibrator.calibrate(images, validate=args.validate)
-    hint = None if result.ok else common.detection_hint(printed, images)
+    hint = common.missing_dictionary_hint(printed, images)
     if hint:
-        common.without_not_found_lines(caught)
-    output.replay(caught, args.quiet, frame_names.rename)
+        common.fail(f"intrinsic calibration found the target in 0 of {len(images)} images; {hint}")
+    with progress.detection(common.intrinsic_options(args, names=names), len(images)) as options:
+        calibrator = _velk.IntrinsicCalibrator(target, options)
+        with library_log.held(args.quiet):
+            result = calibrator.calibrate(images, validate=args.validate)
     if not result.ok:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
-                    f"{len(images)} images; "
-                    + (hint or "it needs at least one view with the whole target detected"))
+                    f"{len(images)} images; it needs at least one view with the whole target detected")
     # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
     rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
     print(_summary(result, names, rms) if not args.quiet else f"RMS reprojection error: {rms:.4f} px over every corner")
     if args.quiet:
-        print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation)), end="")
+        print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation, names)), end="")
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
     records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},

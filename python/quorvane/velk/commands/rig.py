@@ -11,10 +11,8 @@ import _velk
 
 from .. import records
 from ..datasets import load_rig_folder
-from ..frame_names import FrameNames
 from ..verdict import judge_rig
-from . import common
-from . import output as output_text
+from . import common, library_log
 from .errors import UsageError
 
 
@@ -71,7 +69,7 @@ def summary_of(result, names, threshold: float):
     return summary
 
 
-def report_sections(calibrator, result, data, target, options, verdict=None, frame_names=None):
+def report_sections(calibrator, result, data, target, options, verdict=None):
     """Summary first (with ``verdict`` when given), the per-view errors and residuals of the refinement, the rig,
     each camera's distortion, the pictures, the console text last."""
     from ..report import sections
@@ -112,8 +110,7 @@ def report_sections(calibrator, result, data, target, options, verdict=None, fra
             corners.append(found.get(frame))
             captions.append(f"{name} frame {frame}" + ("" if frame in found else ": target not found"))
     parts.append(sections.thumbnail_section(images, corners, captions))
-    text = calibrator.format_results()
-    parts.append(sections.report_text_section(frame_names.rename(text) if frame_names is not None else text))
+    parts.append(sections.report_text_section(calibrator.format_results()))
     return parts
 
 
@@ -127,13 +124,13 @@ def run(args) -> int:
     output = Path(args.output) if args.output else Path(args.dataset)
     base = _velk.MultiCameraCalibrator.default_options()
     total = sum(len(images) for images in data.image_lists)
-    with progress.detection(common.intrinsic_options(args, base), total) as options:
+    with progress.detection(common.intrinsic_options(args, base, names=data.capture_names), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
-        with output_text.captured() as caught:
+        with library_log.held(args.quiet):
             result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine,
-                                          validate=args.validate)
-    names = FrameNames(data.capture_names)
-    output_text.replay(caught, args.quiet, names.rename)
+                                          validate=args.validate, print_report=False)
+    if not args.quiet:
+        print(calibrator.format_results(), end="")
     if not result.ok:
         failed = ", ".join(_failed_cameras(result, data.camera_names)) or "some cameras"
         common.fail(f"rig calibration found no pose for {failed}; every camera needs views of the target "
@@ -141,8 +138,8 @@ def run(args) -> int:
     errors = [e for e in result.pair_reprojection_errors if not math.isnan(e)]
     model = " (fisheye model)" if result.camera_model == "fisheye" else ""
     print(f"Calibrated {cameras} cameras{model}; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
-    for line in common.held_out_lines(result.validation):
-        print(names.rename(line))
+    for line in common.held_out_lines(result.validation, data.capture_names):
+        print(line)
     verdict = judge_rig(result, list(result.pair_reprojection_errors))
     record = output if output.suffix else output / "multi_camera_calibration.json"
     if record.is_file():
@@ -153,5 +150,5 @@ def run(args) -> int:
     if args.report:
         common.write_report(args.report, "Multi-camera rig calibration",
                             report_sections(calibrator, result, data, target, common.intrinsic_options(args, base),
-                                            verdict, names))
+                                            verdict))
     return verdict.code

@@ -1,0 +1,64 @@
+"""What the calibration commands show of the library's log.
+
+The library's lines reach the ``quorvane.velk`` logger (see :mod:`quorvane.velk.logs`) as records.
+While a command runs the library, :func:`held` keeps them back, then prints them once on standard
+error as the library words them, a line that came n times ending with "(n times)"; with ``--quiet``
+only warnings and errors. Pictures are named in them by the names the command gave the library
+(``IntrinsicOptions.image_names``).
+"""
+
+from __future__ import annotations
+
+import contextlib
+import logging
+import sys
+from collections import Counter
+
+from .. import logs
+
+
+class _Kept(logging.Handler):
+    def __init__(self):
+        super().__init__(logging.DEBUG)
+        self.records: list[logging.LogRecord] = []
+
+    def emit(self, record: logging.LogRecord) -> None:
+        self.records.append(record)
+
+
+def folded(lines) -> list[str]:
+    """Lines in their first order, each once; a line that came n times ends with "(n times)"."""
+    counts = Counter(lines)
+    result, seen = [], set()
+    for line in lines:
+        if line in seen:
+            continue
+        seen.add(line)
+        result.append(line if counts[line] == 1 else f"{line} ({counts[line]} times)")
+    return result
+
+
+def shown_lines(records, quiet: bool) -> list[str]:
+    """The lines printed for ``records``: warnings and errors alone when ``quiet``, folded."""
+    floor = logging.WARNING if quiet else logging.NOTSET
+    return folded([logs.line_of(record) for record in records if record.levelno >= floor])
+
+
+@contextlib.contextmanager
+def held(quiet: bool):
+    """Keeps the library's lines of the block from the console and prints them folded at its end.
+    Yields the list the records gather in."""
+    kept = _Kept()
+    console = logs.CONSOLE in logs.LOGGER.handlers
+    if console:
+        logs.LOGGER.removeHandler(logs.CONSOLE)
+    logs.LOGGER.addHandler(kept)
+    try:
+        yield kept.records
+    finally:
+        logs.LOGGER.removeHandler(kept)
+        if console:
+            logs.LOGGER.addHandler(logs.CONSOLE)
+        for line in shown_lines(kept.records, quiet):
+            print(line, file=sys.stderr)
+        sys.stderr.flush()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "calibration/refinement/refinement_options.hpp"
+
+namespace velk::calibration {
+
+// How a hand-eye calibration runs, beyond its data; the same for both set-ups.
+struct HandEyeOptions {
+    std::string method = "TSAI";  // a name of hand_eye_method_by_name_map or of the robot-world solvers
+    // Refine the closed-form solution over every detected corner.
+    bool refine = false;
+    RefinementOptions refinement_options;
+    // Predict every view from a solve without it.
+    bool validate = false;
+    // Where a successful result is saved (a folder or a .json file); empty: not saved.
+    std::filesystem::path output_path;
+    // Write the report on standard output after a successful calibration.
+    bool print_report = true;
+};
+
+}  // namespace velk::calibration
