@@ -219,6 +219,7 @@ void bindEyeInHandCalibrator(py::module_& module) {
                  "A copy of the last HandEyeResult (poses 4x4 in metres)."});
 }
 
+
 }  // namespace
 
 void registerHandEyeBindings(py::module_& module) {

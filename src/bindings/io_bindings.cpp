@@ -1,5 +1,7 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
+#include "calibration/hand_eye/hand_eye_records.hpp"
+#include "calibration/rig/rig_record.hpp"
 #include "io/hand_eye_dataset.hpp"
 #include "io/multi_camera_dataset.hpp"
 #include "io/result_record_files.hpp"
@@ -73,11 +75,56 @@ void bindRefinementRecord(py::module_& io) {
         .def_readwrite("robot_noise", &RefinementRecord::robot_noise);
 }
 
+void bindAnnotationRecords(py::module_& io) {
+    using velk::io::CheckRecord;
+    using velk::io::IntrinsicsUsedRecord;
+    using velk::io::RefinementAppliedRecord;
+    using velk::io::VerdictRecord;
+    py::classh<CheckRecord>(io, "CheckRecord", "One check of a verdict as a result record stores it.")
+        .def(py::init<>())
+        .def_readwrite("name", &CheckRecord::name)
+        .def_readwrite("passed", &CheckRecord::passed, "True, False, or None when there was nothing to judge.")
+        .def_readwrite("figures", &CheckRecord::figures)
+        .def_readwrite("limit", &CheckRecord::limit);
+    py::classh<VerdictRecord>(io, "VerdictRecord", "The verdict of a result as its record stores it.")
+        .def(py::init<>())
+        .def_readwrite("passed", &VerdictRecord::passed)
+        .def_readwrite("text", &VerdictRecord::text, "The verdict line.")
+        .def_readwrite("causes", &VerdictRecord::causes, "Likely causes of a failure.")
+        .def_readwrite("checks", &VerdictRecord::checks, "Every check (CheckRecord).");
+    py::classh<IntrinsicsUsedRecord>(io, "IntrinsicsUsedRecord",
+                                     "The intrinsics a hand-eye result was solved with (pixels).")
+        .def(py::init<>())
+        .def_readwrite("source", &IntrinsicsUsedRecord::source, "'given' or 'calibrated from the pictures'.")
+        .def_readwrite("camera_matrix", &IntrinsicsUsedRecord::camera_matrix, "3 rows of 3 numbers.")
+        .def_readwrite("distortion_coefficients", &IntrinsicsUsedRecord::distortion_coefficients)
+        .def_readwrite("refined", &IntrinsicsUsedRecord::refined);
+    py::classh<RefinementAppliedRecord>(io, "RefinementAppliedRecord",
+                                        "Whether the saved result is the refined one, what was refined, or why not.")
+        .def(py::init<>())
+        .def_readwrite("refined", &RefinementAppliedRecord::refined)
+        .def_readwrite("what", &RefinementAppliedRecord::what)
+        .def_readwrite("reason", &RefinementAppliedRecord::reason)
+        .def_readwrite("rms_px", &RefinementAppliedRecord::rms_px, "RMS over every corner, None when not refined.");
+}
+
+// The annotations every result record carries, bound on each record class.
+template <typename Record>
+void bindAnnotations(py::classh<Record>& record) {
+    record
+        .def_readwrite("units", &Record::units, "What the numbers are in (member name to unit); {}: not written.")
+        .def_readwrite("intrinsics_used", &Record::intrinsics_used, "IntrinsicsUsedRecord, or None.")
+        .def_readwrite("refinement_applied", &Record::refinement_applied, "RefinementAppliedRecord, or None.")
+        .def_readwrite("saved_method", &Record::saved_method, "How the saved transform was found, or None.")
+        .def_readwrite("image_names", &Record::image_names, "The file name of each frame used, or None.")
+        .def_readwrite("verdict", &Record::verdict, "VerdictRecord, or None.");
+}
+
 void bindHandEyeResultRecord(py::module_& io) {
-    py::classh<HandEyeResultRecord>(io, "HandEyeResultRecord",
+    py::classh<HandEyeResultRecord> record(io, "HandEyeResultRecord",
              "Eye-in-hand result as stored in hand_eye.json: tcp_T_camera_list, camera in the flange frame, 4x4, "
-             "metres.")
-        .def(py::init<>(),
+             "metres.");
+    record.def(py::init<>(),
              "An empty record of an eye-in-hand result; tcp_T_camera_list holds camera-in-flange poses (4x4, "
              "metres).")
         .def_readwrite("reference_index", &HandEyeResultRecord::reference_index)
@@ -91,13 +138,14 @@ void bindHandEyeResultRecord(py::module_& io) {
                        "or 'fisheye'.")
         .def_readwrite("refinement", &HandEyeResultRecord::refinement)
         .def_readwrite("validation", &HandEyeResultRecord::validation);
+    bindAnnotations(record);
 }
 
 void bindEyeToHandResultRecord(py::module_& io) {
-    py::classh<EyeToHandResultRecord>(io, "EyeToHandResultRecord",
+    py::classh<EyeToHandResultRecord> record(io, "EyeToHandResultRecord",
              "Eye-to-hand result as stored in its JSON file: robot_T_camera_list (camera in the robot base frame) "
-             "and tcp_T_target (target in the flange frame), 4x4, metres.")
-        .def(py::init<>(),
+             "and tcp_T_target (target in the flange frame), 4x4, metres.");
+    record.def(py::init<>(),
              "An empty record of an eye-to-hand result; robot_T_camera_list holds camera-in-robot-base poses and "
              "tcp_T_target the target in the flange frame (4x4, metres).")
         .def_readwrite("reference_index", &EyeToHandResultRecord::reference_index)
@@ -112,13 +160,14 @@ void bindEyeToHandResultRecord(py::module_& io) {
         .def_readwrite("tcp_T_target", &EyeToHandResultRecord::tcp_T_target)
         .def_readwrite("refinement", &EyeToHandResultRecord::refinement)
         .def_readwrite("validation", &EyeToHandResultRecord::validation);
+    bindAnnotations(record);
 }
 
 void bindMultiCameraCalibrationRecord(py::module_& io) {
-    py::classh<MultiCameraCalibrationRecord>(io, "MultiCameraCalibrationRecord",
+    py::classh<MultiCameraCalibrationRecord> record(io, "MultiCameraCalibrationRecord",
              "Rig calibration as stored in multi_camera_calibration.json: reference_T_camera_list (camera in the "
-             "reference camera's frame, 4x4, metres), intrinsics and reprojection errors in pixels.")
-        .def(py::init<>(),
+             "reference camera's frame, 4x4, metres), intrinsics and reprojection errors in pixels.");
+    record.def(py::init<>(),
              "An empty record of a rig calibration; reference_T_camera_list holds camera-in-reference-camera poses"
              " (4x4, metres), intrinsics and errors are in pixels.")
         .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index)
@@ -132,6 +181,7 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
         .def_readwrite("pair_reprojection_errors", &MultiCameraCalibrationRecord::pair_reprojection_errors)
         .def_readwrite("refinement", &MultiCameraCalibrationRecord::refinement)
         .def_readwrite("validation", &MultiCameraCalibrationRecord::validation);
+    bindAnnotations(record);
 }
 
 void bindResultRecordFiles(py::module_& io) {
@@ -182,6 +232,22 @@ void bindRobotPoseFiles(py::module_& io) {
            "Load the flange poses robot_T_tcp (robot base frame, 4x4, metres) of calibration_data.npz in data_dir.");
 }
 
+
+// The records the calibrators save, built from their results, for a caller that adds annotations first.
+void bindResultRecordBuilders(py::module_& io) {
+    io.def("hand_eye_result_record", &velk::calibration::handEyeResultRecord, py::arg("result"), py::arg("method"),
+           py::arg("total_images"),
+           "The HandEyeResultRecord hand_eye.json stores of an eye-in-hand result solved by `method` from "
+           "`total_images` pictures: what EyeInHandCalibrator.calibrate saves when given an output path.");
+    io.def("eye_to_hand_result_record", &velk::calibration::eyeToHandResultRecord, py::arg("result"),
+           py::arg("total_images"),
+           "The EyeToHandResultRecord eye_to_hand.json stores of an eye-to-hand result solved from `total_images` "
+           "pictures: what EyeToHandCalibrator.calibrate saves when given an output path.");
+    io.def("multi_camera_calibration_record", &velk::calibration::multiCameraCalibrationRecord, py::arg("result"),
+           "The MultiCameraCalibrationRecord multi_camera_calibration.json stores of a rig result: what "
+           "MultiCameraCalibrator.calibrate saves when given an output path.");
+}
+
 }  // namespace
 
 void registerIoBindings(py::module_& module) {
@@ -189,10 +255,12 @@ void registerIoBindings(py::module_& module) {
     bindRobotNoiseRecord(io);
     bindValidationRecord(io);
     bindRefinementRecord(io);
+    bindAnnotationRecords(io);
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
     bindEyeToHandResultRecord(io);
     bindResultRecordFiles(io);
+    bindResultRecordBuilders(io);
     bindDatasetPictures(io);
     // The dataset functions stay the submodule's last names.
     bindRobotPoseFiles(io);

@@ -1,92 +1,55 @@
 #include "io/refinement_json.hpp"
 
-#include <stdexcept>
-
-#include "io/json_values.hpp"
+#include "io/record_members.hpp"
 
 using nlohmann::json;
 
 namespace velk::io {
-namespace {
 
-void readMatricesIfPresent(const json& object, const char* key, std::vector<cv::Mat>& matrices) {
-    if (hasValue(object, key)) {
-        matrices = matrixListFromJson(object.at(key));
-    }
+// The members of "robot_noise" and of "refinement", each in one list for the writer and the reader.
+template <typename Record, typename Visit>
+std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> members(Record& record,
+                                                                                         Visit& visit) {
+    visit("estimated", record.estimated);
+    visit("translation_mm", record.translation_mm);
+    visit("rotation_deg", record.rotation_deg);
+    visit("pixel_px", record.pixel_px);
+    visit("pose_corrections", record.pose_corrections);
+    visit("suspect_poses", record.suspect_poses);
+    visit("warning", record.warning);
 }
 
-json robotNoiseToJson(const RobotNoiseRecord& record) {
-    json object = json::object();
-    object["estimated"] = record.estimated;
-    object["translation_mm"] = record.translation_mm;
-    object["rotation_deg"] = record.rotation_deg;
-    object["pixel_px"] = record.pixel_px;
-    object["pose_corrections"] = record.pose_corrections;
-    object["suspect_poses"] = record.suspect_poses;
-    object["warning"] = record.warning;
-    return object;
+template <typename Record, typename Visit>
+std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementRecord>> members(Record& record,
+                                                                                         Visit& visit) {
+    visit("refined", record.refined);
+    visit("reason", record.reason);
+    visit("unrefined_poses", record.unrefined_poses);
+    visit("pose_sigmas", record.pose_sigmas);
+    visit("target_poses", record.target_poses);
+    visit("target_pose_sigmas", record.target_pose_sigmas);
+    visit("intrinsic_sigmas", record.intrinsic_sigmas);
+    visit("per_view_rms_px", record.per_view_rms_px);
+    visit("outlier_views", record.outlier_views);
+    visit("rms_px", record.rms_px);
+    visit("iterations", record.iterations);
+    visit("initial_cost", record.initial_cost);
+    visit("final_cost", record.final_cost);
+    visit("converged", record.converged);
 }
-
-RobotNoiseRecord robotNoiseFromJson(const json& object) {
-    if (!object.is_object()) {
-        throw std::runtime_error("io: the robot noise must be an object");
-    }
-    RobotNoiseRecord record;
-    readIfPresent(object, "estimated", record.estimated);
-    readIfPresent(object, "translation_mm", record.translation_mm);
-    readIfPresent(object, "rotation_deg", record.rotation_deg);
-    readIfPresent(object, "pixel_px", record.pixel_px);
-    readIfPresent(object, "pose_corrections", record.pose_corrections);
-    readIfPresent(object, "suspect_poses", record.suspect_poses);
-    readIfPresent(object, "warning", record.warning);
-    return record;
-}
-
-}  // namespace
 
 json refinementToJson(const RefinementRecord& record) {
-    json object = json::object();
-    object["refined"] = record.refined;
-    object["reason"] = record.reason;
-    object["unrefined_poses"] = matrixListToJson(record.unrefined_poses);
-    object["pose_sigmas"] = record.pose_sigmas;
-    object["target_poses"] = matrixListToJson(record.target_poses);
-    object["target_pose_sigmas"] = record.target_pose_sigmas;
-    object["intrinsic_sigmas"] = record.intrinsic_sigmas;
-    object["per_view_rms_px"] = record.per_view_rms_px;
-    object["outlier_views"] = record.outlier_views;
-    object["rms_px"] = record.rms_px;
-    object["iterations"] = record.iterations;
-    object["initial_cost"] = record.initial_cost;
-    object["final_cost"] = record.final_cost;
-    object["converged"] = record.converged;
+    json object = recordToJson(record);
     if (record.robot_noise) {
-        object["robot_noise"] = robotNoiseToJson(*record.robot_noise);
+        object["robot_noise"] = recordToJson(*record.robot_noise);
     }
     return object;
 }
 
 RefinementRecord refinementFromJson(const json& object) {
-    if (!object.is_object()) {
-        throw std::runtime_error("io: the refinement must be an object");
-    }
-    RefinementRecord record;
-    readIfPresent(object, "refined", record.refined);
-    readIfPresent(object, "reason", record.reason);
-    readMatricesIfPresent(object, "unrefined_poses", record.unrefined_poses);
-    readIfPresent(object, "pose_sigmas", record.pose_sigmas);
-    readMatricesIfPresent(object, "target_poses", record.target_poses);
-    readIfPresent(object, "target_pose_sigmas", record.target_pose_sigmas);
-    readIfPresent(object, "intrinsic_sigmas", record.intrinsic_sigmas);
-    readIfPresent(object, "per_view_rms_px", record.per_view_rms_px);
-    readIfPresent(object, "outlier_views", record.outlier_views);
-    readIfPresent(object, "rms_px", record.rms_px);
-    readIfPresent(object, "iterations", record.iterations);
-    readIfPresent(object, "initial_cost", record.initial_cost);
-    readIfPresent(object, "final_cost", record.final_cost);
-    readIfPresent(object, "converged", record.converged);
+    RefinementRecord record = recordFromJson<RefinementRecord>(object, "refinement");
     if (hasValue(object, "robot_noise")) {
-        record.robot_noise = robotNoiseFromJson(object.at("robot_noise"));
+        record.robot_noise = recordFromJson<RobotNoiseRecord>(object.at("robot_noise"), "robot noise");
     }
     return record;
 }

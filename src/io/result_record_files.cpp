@@ -94,6 +94,7 @@ json solveSummaryToJson(const Record& record) {
     if (record.validation) {
         document["validation"] = validationToJson(*record.validation);
     }
+    writeAnnotations(record, document);
     return document;
 }
 
@@ -122,6 +123,7 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
                     [&](const json& value) { record.refinement = refinementFromJson(value); });
     reader.optional(document, "validation",
                     [&](const json& value) { record.validation = validationFromJson(value); });
+    readAnnotations(reader, document, record);
 }
 
 // A known model, and a fisheye rig's four coefficients per camera.
@@ -187,6 +189,7 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
     if (record.validation) {
         document["validation"] = validationToJson(*record.validation);
     }
+    writeAnnotations(record, document);
     return saveJson(output_path, kMultiCameraFileName, document, "multi-camera calibration");
 }
 
@@ -208,6 +211,7 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
                     [&](const json& value) { record.refinement = refinementFromJson(value); });
     reader.optional(document, "validation",
                     [&](const json& value) { record.validation = validationFromJson(value); });
+    readAnnotations(reader, document, record);
     return record;
 }
 

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "io/record_annotations.hpp"
+
 namespace velk::io {
 
 // What a joint refinement adds to a result record. Sigmas are 1-sigma values: poses as
@@ -61,8 +63,9 @@ struct RefinementRecord {
     std::optional<RobotNoiseRecord> robot_noise;  // hand-eye refinements that modelled the robot's error
 };
 
-// What hand_eye.json holds: one tcp_T_camera per camera and how it was obtained.
-struct HandEyeResultRecord {
+// What hand_eye.json holds: one tcp_T_camera per camera and how it was obtained. The three result records
+// also carry the annotations (RecordAnnotations) of how their result was obtained and judged.
+struct HandEyeResultRecord : RecordAnnotations {
     int reference_index = 0;
     int num_cameras = 0;
     std::string method;
@@ -78,7 +81,7 @@ struct HandEyeResultRecord {
 
 // What eye_to_hand.json holds: one robot_T_camera per stationary camera, the target
 // in the flange frame, and how they were obtained.
-struct EyeToHandResultRecord {
+struct EyeToHandResultRecord : RecordAnnotations {
     int reference_index = 0;
     int num_cameras = 0;
     std::string method;
@@ -94,7 +97,7 @@ struct EyeToHandResultRecord {
 };
 
 // What multi_camera_calibration.json holds: per-camera intrinsics and rig poses.
-struct MultiCameraCalibrationRecord {
+struct MultiCameraCalibrationRecord : RecordAnnotations {
     int reference_index = 0;
     int num_cameras = 0;
     // "pinhole" or "fisheye" (whose distortion rows are k1..k4); files without the member are pinhole.

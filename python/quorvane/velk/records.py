@@ -46,7 +46,8 @@ def validation_document(validation) -> dict:
 CAMERA_MODELS = ("pinhole", "fisheye")
 
 
-def save_intrinsics(output, result, image_size, image_names, target_document) -> Path:
+def save_intrinsics(output, result, image_size, image_names, target_document, members=None) -> Path:
+    """Writes intrinsics.json in one write, with the optional ``members`` (units, verdict) beside the result."""
     path = record_path(output)
     path.parent.mkdir(parents=True, exist_ok=True)
     document = {
@@ -62,6 +63,7 @@ def save_intrinsics(output, result, image_size, image_names, target_document) ->
     }
     if result.validation is not None:
         document["validation"] = validation_document(result.validation)
+    document.update(members or {})
     path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
     return path
 
@@ -125,6 +127,29 @@ def record_members(path) -> dict:
     if not isinstance(document, dict):
         raise RecordError(f"record: {path} does not hold a JSON object")
     return {name: document.get(name) for name in OPTIONAL_MEMBERS}
+
+
+def verdict_record(verdict):
+    """The verdict as the library's result records store it (io.VerdictRecord)."""
+    import _velk
+
+    record = _velk.io.VerdictRecord()
+    record.passed, record.text, record.causes = bool(verdict.ok), verdict.text, list(verdict.causes)
+    checks = []
+    for check in verdict.checks:
+        entry = _velk.io.CheckRecord()
+        entry.name, entry.passed, entry.figures, entry.limit = check.name, check.passed, check.figures, check.limit
+        checks.append(entry)
+    record.checks = checks
+    return record
+
+
+def annotated(record, members: dict):
+    """``record`` (an io result record) with the annotations of ``members`` set: units (a dict), saved_method,
+    image_names, verdict (a verdict.Verdict), intrinsics_used and refinement_applied (io records)."""
+    for name, value in members.items():
+        setattr(record, name, verdict_record(value) if name == "verdict" else value)
+    return record
 
 
 def matrix_list(matrix) -> list:

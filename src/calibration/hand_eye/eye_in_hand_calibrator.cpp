@@ -5,8 +5,7 @@
 
 #include "calibration/hand_eye/hand_eye_calibration.hpp"
 #include "calibration/hand_eye/hand_eye_report.hpp"
-#include "calibration/hand_eye/hand_eye_refinement_record.hpp"
-#include "calibration/hand_eye/hand_eye_validation_record.hpp"
+#include "calibration/hand_eye/hand_eye_records.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -63,22 +62,7 @@ HandEyeResult EyeInHandCalibrator::resultOf(const HandEyeRun& run) {
 
 void EyeInHandCalibrator::save(const std::filesystem::path& output_path, const std::string& method,
                                const HandEyeResult& result, size_t totalImages) const {
-    io::HandEyeResultRecord record;
-    record.reference_index = 0;
-    record.num_cameras = 1;
-    record.method = method;
-    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(totalImages);
-    record.tcp_T_camera_list = {result.tcp_T_camera};
-    record.camera_model = result.camera_model;
-    if (!result.closed_form_tcp_T_camera.empty()) {
-        record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
-                                                    result.closed_form_tcp_T_camera, result.refinement);
-    }
-    if (result.validation) {
-        record.validation = handEyeValidationRecord(*result.validation);
-    }
-    io::save_hand_eye_result(output_path, record);
+    io::save_hand_eye_result(output_path, handEyeResultRecord(result, method, totalImages));
 }
 
 std::string EyeInHandCalibrator::formatResults() const { return formatHandEyeReport(last_result_); }

@@ -5,8 +5,7 @@
 
 #include "calibration/hand_eye/hand_eye_calibration.hpp"
 #include "calibration/hand_eye/hand_eye_report.hpp"
-#include "calibration/hand_eye/hand_eye_refinement_record.hpp"
-#include "calibration/hand_eye/hand_eye_validation_record.hpp"
+#include "calibration/hand_eye/hand_eye_records.hpp"
 #include "core/log.hpp"
 #include "io/result_record_files.hpp"
 
@@ -75,23 +74,7 @@ EyeToHandResult EyeToHandCalibrator::resultOf(const HandEyeRun& run, const std::
 
 void EyeToHandCalibrator::save(const std::filesystem::path& output_path, const EyeToHandResult& result,
                                size_t totalImages) const {
-    io::EyeToHandResultRecord record;
-    record.reference_index = 0;
-    record.num_cameras = 1;
-    record.method = result.method;
-    record.num_frames_used = static_cast<int>(result.valid_image_list.size());
-    record.num_frames_total = static_cast<int>(totalImages);
-    record.robot_T_camera_list = {result.robot_T_camera};
-    record.camera_model = result.camera_model;
-    record.tcp_T_target = result.tcp_T_target;
-    if (!result.closed_form_robot_T_camera.empty()) {
-        record.refinement = handEyeRefinementRecord(result.refined, result.refinement_reason,
-                                                    result.closed_form_robot_T_camera, result.refinement);
-    }
-    if (result.validation) {
-        record.validation = handEyeValidationRecord(*result.validation);
-    }
-    io::save_eye_to_hand_result(output_path, record);
+    io::save_eye_to_hand_result(output_path, eyeToHandResultRecord(result, totalImages));
 }
 
 std::string EyeToHandCalibrator::formatResults() const { return formatEyeToHandReport(last_result_); }

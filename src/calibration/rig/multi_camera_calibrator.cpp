@@ -8,6 +8,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/rig/rig_record.hpp"
 #include "calibration/rig/fisheye_stereo_pair.hpp"
 #include "calibration/rig/multi_camera_report.hpp"
 #include "calibration/rig/rig_held_out_validation.hpp"
@@ -441,22 +442,7 @@ void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
 }
 
 void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const {
-    io::MultiCameraCalibrationRecord record;
-    record.reference_index = last_result_.reference_index;
-    record.num_cameras = num_cameras_;
-    record.intrinsic_matrices = last_result_.intrinsic_matrices;
-    record.distortion_coefficients = last_result_.distortion_coefficients;
-    record.reference_T_camera_list = last_result_.reference_T_camera_list;
-    record.intrinsic_reprojection_errors = last_result_.intrinsic_reprojection_errors;
-    record.pair_reprojection_errors = last_result_.pair_reprojection_errors;
-    record.camera_model = last_result_.camera_model;
-    if (last_result_.refinement) {
-        record.refinement = rigRefinementRecord(last_result_);
-    }
-    if (last_result_.validation) {
-        record.validation = heldOutViewsRecord(*last_result_.validation);
-    }
-    io::save_multi_camera_calibration(output_path, record);
+    io::save_multi_camera_calibration(output_path, multiCameraCalibrationRecord(last_result_));
 }
 
 const CharucoTarget& MultiCameraCalibrator::triangulationTarget() const {

@@ -233,15 +233,16 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     return parts
 
 
-def calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion, chosen_refinement, progress):
-    """The calibrator and its result; the library's lines are shown when it is done, its report is not printed."""
+def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement, progress):
+    """The calibrator and its result; the library's lines are shown when it is done, its report is not printed and
+    nothing is saved (:func:`save_record` writes the record once its verdict is known)."""
     setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
     with progress.detection(common.intrinsic_options(args, names=data.image_names), len(data.images)) as options:
         calibrator = calibrator_class(target, options)
         with library_log.held(args.quiet):
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                           intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
-                                          output_path=output_path, refine=args.refine,
+                                          output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
                                           print_report=False)
     return calibrator, result
@@ -296,7 +297,8 @@ def saved_method(result, method: str) -> str:
 
 
 def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict:
-    """The optional members hand_eye.json and eye_to_hand.json gain: what the result was solved with."""
+    """The annotations hand_eye.json and eye_to_hand.json carry beside the result: what it was solved with and how
+    it was judged."""
     refinement = result.refinement
     refined = refinement is not None and bool(refinement.refined)
     what = []
@@ -306,22 +308,34 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
             what.append("intrinsics")
         if refinement.robot_error_modelled:
             what.append("robot pose errors")
+    intrinsics = _velk.io.IntrinsicsUsedRecord()
+    intrinsics.source = "given" if intrinsics_given else "calibrated from the pictures"
+    intrinsics.camera_matrix = records.matrix_list(result.intrinsic_matrix)
+    intrinsics.distortion_coefficients = np.ravel(result.distortion_coefficients).tolist()
+    intrinsics.refined = bool(refined and refinement.intrinsics_refined)
+    applied = _velk.io.RefinementAppliedRecord()
+    applied.refined, applied.what = refined, what
+    applied.reason = "" if refined else str(result.refinement_reason)
+    applied.rms_px = float(refinement.rms_px) if refined else None
     return {
-        "units": {"translation": "m", "rotation": "3 x 3 rotation matrix", "angles": "deg",
-                  "pixels": "px"},
-        "intrinsics_used": {
-            "source": "given" if intrinsics_given else "calibrated from the pictures",
-            "camera_matrix": records.matrix_list(result.intrinsic_matrix),
-            "distortion_coefficients": np.ravel(result.distortion_coefficients).tolist(),
-            "refined": bool(refined and refinement.intrinsics_refined),
-        },
-        "refinement_applied": {"refined": refined, "what": what,
-                               "reason": "" if refined else str(result.refinement_reason),
-                               "rms_px": float(refinement.rms_px) if refined else None},
+        "units": {"translation": "m", "rotation": "3 x 3 rotation matrix", "angles": "deg", "pixels": "px"},
+        "intrinsics_used": intrinsics,
+        "refinement_applied": applied,
         "saved_method": saved_method(result, method),
         "image_names": [result.image_names[k] for k in result.image_indices] if len(result.image_names) else [],
-        "verdict": verdict.to_json(),
+        "verdict": verdict,
     }
+
+
+def save_record(args, result, method: str, total_images: int, output_path: Path, verdict) -> Path:
+    """Writes hand_eye.json or eye_to_hand.json once, with the result, how it was obtained and its verdict."""
+    if args.eye_to_hand:
+        record, save = _velk.io.eye_to_hand_result_record(result, total_images), _velk.io.save_eye_to_hand_result
+    else:
+        record, save = _velk.io.hand_eye_result_record(result, method, total_images), _velk.io.save_hand_eye_result
+    records.annotated(record, record_members(result, method, bool(args.intrinsics), verdict))
+    with library_log.held(args.quiet):
+        return Path(save(output_path, record))
 
 
 def run(args) -> int:
@@ -336,8 +350,8 @@ def run(args) -> int:
     hint = common.missing_dictionary_hint(printed, data.images)
     if hint:
         common.fail(f"hand-eye calibration used 0 of {len(data.images)} views; {hint}")
-    calibrator, result = calibrate(args, target, data, output_path, method, intrinsic_matrix, distortion,
-                                   chosen_refinement, progress)
+    calibrator, result = calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement,
+                                   progress)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; it needs "
                     "at least 4 views with the target found, within the error threshold and with varied robot poses "
@@ -354,9 +368,7 @@ def run(args) -> int:
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None)
-    record = output_path if output_path.suffix else output_path / record_name
-    if record.is_file():
-        records.add_record_members(record, record_members(result, method, bool(args.intrinsics), verdict))
+    record = save_record(args, result, method, len(data.images), output_path, verdict)
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:
         print("".join(f"  {sentence}\n" for sentence in summary_sentences(result)), end="")

@@ -6,7 +6,6 @@ import numpy as np
 
 import _velk
 
-from .. import records
 from ..datasets import image_paths, load_images
 from ..records import save_intrinsics
 from ..verdict import judge_intrinsics
@@ -133,9 +132,9 @@ def run(args) -> int:
     if args.quiet:
         print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation, names)), end="")
     verdict = judge_intrinsics(result, len(images), _square_length(printed))
-    written = save_intrinsics(args.output, result, image_size, names, printed.to_json())
-    records.add_record_members(written, {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
-                                         "verdict": verdict.to_json()})
+    written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
+                              {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
+                               "verdict": verdict.to_json()})
     print(verdict.summary(), end="")
     print(f"Result written to {written}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:

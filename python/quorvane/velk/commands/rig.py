@@ -127,7 +127,7 @@ def run(args) -> int:
     with progress.detection(common.intrinsic_options(args, base, names=data.capture_names), total) as options:
         calibrator = _velk.MultiCameraCalibrator(target, cameras, args.reference, options)
         with library_log.held(args.quiet):
-            result = calibrator.calibrate(data.image_lists, output_path=output, refine=args.refine,
+            result = calibrator.calibrate(data.image_lists, output_path=None, refine=args.refine,
                                           validate=args.validate, print_report=False)
     if not args.quiet:
         print(calibrator.format_results(), end="")
@@ -141,10 +141,10 @@ def run(args) -> int:
     for line in common.held_out_lines(result.validation, data.capture_names):
         print(line)
     verdict = judge_rig(result, list(result.pair_reprojection_errors))
-    record = output if output.suffix else output / "multi_camera_calibration.json"
-    if record.is_file():
-        records.add_record_members(record, {"units": {"translation": "m", "pixels": "px"},
-                                            "verdict": verdict.to_json()})
+    annotated = records.annotated(_velk.io.multi_camera_calibration_record(result),
+                                  {"units": {"translation": "m", "pixels": "px"}, "verdict": verdict})
+    with library_log.held(args.quiet):
+        record = _velk.io.save_multi_camera_calibration(output, annotated)
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
