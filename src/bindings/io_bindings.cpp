@@ -81,27 +81,27 @@ void bindAnnotationRecords(py::module_& io) {
     using velk::io::RefinementAppliedRecord;
     using velk::io::VerdictRecord;
     py::classh<CheckRecord>(io, "CheckRecord", "One check of a verdict as a result record stores it.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty check.")
         .def_readwrite("name", &CheckRecord::name)
         .def_readwrite("passed", &CheckRecord::passed, "True, False, or None when there was nothing to judge.")
         .def_readwrite("figures", &CheckRecord::figures)
         .def_readwrite("limit", &CheckRecord::limit);
     py::classh<VerdictRecord>(io, "VerdictRecord", "The verdict of a result as its record stores it.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty verdict (not passed).")
         .def_readwrite("passed", &VerdictRecord::passed)
         .def_readwrite("text", &VerdictRecord::text, "The verdict line.")
         .def_readwrite("causes", &VerdictRecord::causes, "Likely causes of a failure.")
         .def_readwrite("checks", &VerdictRecord::checks, "Every check (CheckRecord).");
     py::classh<IntrinsicsUsedRecord>(io, "IntrinsicsUsedRecord",
                                      "The intrinsics a hand-eye result was solved with (pixels).")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty record of the intrinsics used.")
         .def_readwrite("source", &IntrinsicsUsedRecord::source, "'given' or 'calibrated from the pictures'.")
         .def_readwrite("camera_matrix", &IntrinsicsUsedRecord::camera_matrix, "3 rows of 3 numbers.")
         .def_readwrite("distortion_coefficients", &IntrinsicsUsedRecord::distortion_coefficients)
         .def_readwrite("refined", &IntrinsicsUsedRecord::refined);
     py::classh<RefinementAppliedRecord>(io, "RefinementAppliedRecord",
                                         "Whether the saved result is the refined one, what was refined, or why not.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty record: not refined.")
         .def_readwrite("refined", &RefinementAppliedRecord::refined)
         .def_readwrite("what", &RefinementAppliedRecord::what)
         .def_readwrite("reason", &RefinementAppliedRecord::reason)

@@ -29,6 +29,21 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string fixedSix(double value) { return std::to_string(value); }
 
+// A stored result without what every run finds anew: poses, pair errors, refinement and validation.
+MultiCameraResult withoutPoses(const MultiCameraResult& stored) {
+    MultiCameraResult result = deepCopy(stored);
+    const size_t cameras = result.reference_T_camera_list.size();
+    result.ok = false;
+    result.reference_T_camera_list.assign(cameras, cv::Mat());
+    result.pair_reprojection_errors.assign(cameras, kNaN);
+    result.refined = false;
+    result.refinement_reason.clear();
+    result.pairwise_reference_T_camera_list.clear();
+    result.refinement.reset();
+    result.validation.reset();
+    return result;
+}
+
 MultiCameraResult emptyResult(int numCameras, int referenceIndex, CameraModel model) {
     MultiCameraResult result;
     result.reference_index = referenceIndex;
@@ -169,11 +184,20 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
     const RefinementOptions& refinement_options = options.refinement_options;
     const bool heldOut = options.validate;
     checkImageLists(image_lists, num_cameras_);
-    last_result_.image_names = options_.image_names;
+    // The run works on its own result, which becomes the stored one. It starts from the stored result (the
+    // intrinsic figures of an earlier run stay when intrinsics are given), without its poses, pair errors,
+    // refinement and validation, so that no pose of an earlier run is reported as this one's.
+    MultiCameraResult result = withoutPoses(last_result_);
+    result.image_names = options_.image_names;
     std::vector<RigCameraView> views;
     const bool intrinsicsSolvedHere = intrinsic_matrices.empty() || distortion_coefficients.empty();
     if (intrinsicsSolvedHere) {
-        views = calibrateRigIntrinsics(image_lists, target_, options_, last_result_);
+        try {
+            views = calibrateRigIntrinsics(image_lists, target_, options_, result);
+        } catch (...) {
+            last_result_ = std::move(result);  // the cameras calibrated before the failure are kept
+            throw;
+        }
     } else {
         const auto n = static_cast<size_t>(num_cameras_);
         if (intrinsic_matrices.size() != n || distortion_coefficients.size() != n) {
@@ -183,39 +207,35 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
         for (const cv::Mat& coefficients : distortion_coefficients) {
             checkDistortionForModel(camera_model_, coefficients, "MultiCameraCalibrator: distortion_coefficients");
         }
-        last_result_.intrinsic_matrices = cloned(intrinsic_matrices);
-        last_result_.distortion_coefficients = cloned(distortion_coefficients);
+        result.intrinsic_matrices = cloned(intrinsic_matrices);
+        result.distortion_coefficients = cloned(distortion_coefficients);
         views = detectRigTargets(image_lists, target_, options_);
     }
 
     const int r = reference_index_;
-    last_result_.reference_T_camera_list[r] = cv::Mat::eye(4, 4, CV_64F);
+    result.reference_T_camera_list[r] = cv::Mat::eye(4, 4, CV_64F);
     const cv::Size imageSize = image_lists[r].front().size();
     for (int k = 0; k < num_cameras_; ++k) {
         if (k != r) {
-            calibratePair(views, k, imageSize);
+            calibratePair(views, k, imageSize, result);
         }
     }
-    last_result_.refined = false;
-    last_result_.refinement_reason.clear();
-    last_result_.pairwise_reference_T_camera_list.clear();
-    last_result_.refinement.reset();
     if (refine) {
-        applyRefinement(views, intrinsicsSolvedHere, refinement_options);
+        applyRefinement(views, intrinsicsSolvedHere, refinement_options, result);
     }
 
-    last_result_.ok = true;
-    for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
-        last_result_.ok = last_result_.ok && !pose.empty();
+    result.ok = true;
+    for (const cv::Mat& pose : result.reference_T_camera_list) {
+        result.ok = result.ok && !pose.empty();
     }
     has_triangulation_ = false;
-    last_result_.validation.reset();
-    if (last_result_.ok) {
-        validate(views);
+    if (result.ok) {
+        validate(views, result);
         if (heldOut) {
-            validateHeldOut(views, imageSize, intrinsicsSolvedHere, refinement_options);
+            validateHeldOut(views, imageSize, intrinsicsSolvedHere, refinement_options, result);
         }
     }
+    last_result_ = std::move(result);
     if (options.print_report) {
         printResults();
     }
@@ -225,7 +245,8 @@ MultiCameraResult MultiCameraCalibrator::calibrate(const std::vector<std::vector
     return deepCopy(last_result_);
 }
 
-void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize) {
+void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize,
+                                          MultiCameraResult& result) const {
     const int r = reference_index_;
     const std::string pair = std::to_string(r) + " and camera " + std::to_string(k);
     size_t detectedInBoth = 0;
@@ -239,7 +260,6 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     if (frames.size() < kMinimumSharedFrames) {
         logMessage(LogLevel::Error, "[MultiCameraCalibrator] Only " + std::to_string(frames.size()) +
                                         " shared detections between reference camera " + pair + "; skipping pair.");
-        forgetPair(k);
         return;
     }
     const StereoPairPoints points = intersectPairCorners(frames, views[r], views[k], target_, r, k);
@@ -247,14 +267,13 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
         logMessage(LogLevel::Error,
                    "[MultiCameraCalibrator] No usable frames after per-corner intersection between reference camera " +
                        pair + "; skipping pair.");
-        forgetPair(k);
         return;
     }
 
-    cv::Mat referenceMatrix = last_result_.intrinsic_matrices[r].clone();
-    cv::Mat referenceDistortion = last_result_.distortion_coefficients[r].clone();
-    cv::Mat otherMatrix = last_result_.intrinsic_matrices[k].clone();
-    cv::Mat otherDistortion = last_result_.distortion_coefficients[k].clone();
+    cv::Mat referenceMatrix = result.intrinsic_matrices[r].clone();
+    cv::Mat referenceDistortion = result.distortion_coefficients[r].clone();
+    cv::Mat otherMatrix = result.intrinsic_matrices[k].clone();
+    cv::Mat otherDistortion = result.distortion_coefficients[k].clone();
     cv::Mat rotation, translation;
     double rms = kNaN;
     if (camera_model_ == CameraModel::Pinhole) {
@@ -275,18 +294,17 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
         } catch (const cv::Exception& error) {
             logMessage(LogLevel::Warning, "[MultiCameraCalibrator] Fisheye stereo calibration failed between "
                                           "reference camera " + pair + " (" + error.err + "); skipping pair.");
-            forgetPair(k);
             return;
         }
     }
     if ((stereo_calibrate_flags_ & kFixIntrinsic) == 0) {
-        last_result_.intrinsic_matrices[r] = referenceMatrix;
-        last_result_.intrinsic_matrices[k] = otherMatrix;
-        last_result_.distortion_coefficients[r] = referenceDistortion.reshape(1, 1);
-        last_result_.distortion_coefficients[k] = otherDistortion.reshape(1, 1);
+        result.intrinsic_matrices[r] = referenceMatrix;
+        result.intrinsic_matrices[k] = otherMatrix;
+        result.distortion_coefficients[r] = referenceDistortion.reshape(1, 1);
+        result.distortion_coefficients[k] = otherDistortion.reshape(1, 1);
     }
-    last_result_.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
-    last_result_.pair_reprojection_errors[k] = rms;
+    result.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
+    result.pair_reprojection_errors[k] = rms;
     logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) + ", cam=" +
                                    std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
                                    std::to_string(points.object_points.size()) + " frames");
@@ -315,42 +333,38 @@ int MultiCameraCalibrator::refinementFlags(bool intrinsicsSolvedHere) const {
 
 // A pose left over from an earlier run does not describe these pictures; keeping it would make
 // this run look successful.
-void MultiCameraCalibrator::forgetPair(int k) {
-    last_result_.reference_T_camera_list[k] = cv::Mat();
-    last_result_.pair_reprojection_errors[k] = kNaN;
-}
-
 void MultiCameraCalibrator::applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
-                                            const RefinementOptions& options) {
+                                            const RefinementOptions& options, MultiCameraResult& result) const {
     RigRefinementProblem problem;
     problem.reference_index = reference_index_;
-    problem.reference_T_camera_list = last_result_.reference_T_camera_list;
-    problem.intrinsic_matrices = last_result_.intrinsic_matrices;
-    problem.distortion_coefficients = last_result_.distortion_coefficients;
+    problem.reference_T_camera_list = result.reference_T_camera_list;
+    problem.intrinsic_matrices = result.intrinsic_matrices;
+    problem.distortion_coefficients = result.distortion_coefficients;
     problem.refine_intrinsics = intrinsicsSolvedHere || options.refine_given_intrinsics;
     problem.calibration_flags = refinementFlags(intrinsicsSolvedHere);
     problem.camera_model = camera_model_;
     usedCorners(views, problem.object_points, problem.image_points);
     RigRefinement refinement = refineRig(problem, options);
-    last_result_.refined = refinement.refined;
-    last_result_.refinement_reason = refinement.reason;
-    last_result_.pairwise_reference_T_camera_list = cloned(last_result_.reference_T_camera_list);
+    result.refined = refinement.refined;
+    result.refinement_reason = refinement.reason;
+    result.pairwise_reference_T_camera_list = cloned(result.reference_T_camera_list);
     if (refinement.refined) {
-        last_result_.reference_T_camera_list = cloned(refinement.reference_T_camera_list);
+        result.reference_T_camera_list = cloned(refinement.reference_T_camera_list);
         if (refinement.intrinsics_refined) {
-            last_result_.intrinsic_matrices = cloned(refinement.intrinsic_matrices);
-            last_result_.distortion_coefficients = cloned(refinement.distortion_coefficients);
+            result.intrinsic_matrices = cloned(refinement.intrinsic_matrices);
+            result.distortion_coefficients = cloned(refinement.distortion_coefficients);
         }
     }
-    last_result_.refinement = std::move(refinement);
+    result.refinement = std::move(refinement);
 }
 
 RigSolveWithout MultiCameraCalibrator::pairwiseWithout(const std::vector<RigCameraView>& views,
-                                                       const cv::Size& imageSize, int frame) const {
+                                                       const cv::Size& imageSize, int frame,
+                                                       const MultiCameraResult& result) const {
     RigSolveWithout solve;
-    solve.reference_T_camera_list = cloned(last_result_.reference_T_camera_list);
-    solve.intrinsic_matrices = cloned(last_result_.intrinsic_matrices);
-    solve.distortion_coefficients = cloned(last_result_.distortion_coefficients);
+    solve.reference_T_camera_list = cloned(result.reference_T_camera_list);
+    solve.intrinsic_matrices = cloned(result.intrinsic_matrices);
+    solve.distortion_coefficients = cloned(result.distortion_coefficients);
     const int r = reference_index_;
     for (int k = 0; k < num_cameras_; ++k) {
         if (k == r) {
@@ -375,17 +389,18 @@ RigSolveWithout MultiCameraCalibrator::pairwiseWithout(const std::vector<RigCame
 }
 
 void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
-                                            bool intrinsicsSolvedHere, const RefinementOptions& options) {
+                                            bool intrinsicsSolvedHere, const RefinementOptions& options,
+                                            MultiCameraResult& result) const {
     RigHeldOutInputs inputs;
     inputs.reference_index = reference_index_;
     usedCorners(views, inputs.object_points, inputs.image_points);
-    inputs.reference_T_camera_list = last_result_.reference_T_camera_list;
-    inputs.intrinsic_matrices = last_result_.intrinsic_matrices;
-    inputs.distortion_coefficients = last_result_.distortion_coefficients;
+    inputs.reference_T_camera_list = result.reference_T_camera_list;
+    inputs.intrinsic_matrices = result.intrinsic_matrices;
+    inputs.distortion_coefficients = result.distortion_coefficients;
     inputs.camera_model = camera_model_;
     inputs.image_names = options_.image_names;
-    if (last_result_.refined && last_result_.refinement) {
-        const RigRefinement& full = *last_result_.refinement;
+    if (result.refined && result.refinement) {
+        const RigRefinement& full = *result.refinement;
         inputs.fitted_rms_px = [&full](int camera, int frame) { return refinedViewRms(full, camera, frame); };
         // Warm-started at the refined values, with the same model as the calibration.
         RigRefinementProblem problem;
@@ -420,20 +435,22 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
             solve.distortion_coefficients = refit.distortion_coefficients;
             return solve;
         };
-        last_result_.validation = validateRigHeldOut(inputs);
+        result.validation = validateRigHeldOut(inputs);
     } else {
-        inputs.solve_without = [this, &views, &imageSize](int frame) { return pairwiseWithout(views, imageSize, frame); };
-        last_result_.validation = validateRigHeldOut(inputs);
+        inputs.solve_without = [this, &views, &imageSize, &result](int frame) {
+            return pairwiseWithout(views, imageSize, frame, result);
+        };
+        result.validation = validateRigHeldOut(inputs);
     }
-    if (!last_result_.validation->validated) {
+    if (!result.validation->validated) {
         logMessage(LogLevel::Warning,
-                   "[MultiCameraCalibrator] Held-out validation not done: " + last_result_.validation->reason);
+                   "[MultiCameraCalibrator] Held-out validation not done: " + result.validation->reason);
     }
 }
 
-void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views) {
+void MultiCameraCalibrator::validate(const std::vector<RigCameraView>& views, const MultiCameraResult& result) {
     try {
-        last_triangulation_ = triangulateFrameZero(views);
+        last_triangulation_ = triangulateFrameZero(views, result);
         has_triangulation_ = true;
     } catch (const std::exception& error) {
         logMessage(LogLevel::Warning,
@@ -445,8 +462,8 @@ void MultiCameraCalibrator::save(const std::filesystem::path& output_path) const
     io::save_multi_camera_calibration(output_path, multiCameraCalibrationRecord(last_result_));
 }
 
-const CharucoTarget& MultiCameraCalibrator::triangulationTarget() const {
-    for (const cv::Mat& pose : last_result_.reference_T_camera_list) {
+const CharucoTarget& MultiCameraCalibrator::triangulationTarget(const MultiCameraResult& result) const {
+    for (const cv::Mat& pose : result.reference_T_camera_list) {
         if (pose.empty()) {
             throw std::runtime_error("MultiCameraCalibrator: run calibrate() before triangulate().");
         }
@@ -460,8 +477,9 @@ const CharucoTarget& MultiCameraCalibrator::triangulationTarget() const {
 
 // The validation of calibrate: frame 0 as the per-camera detection already found it. The detector and
 // the picture are those a fresh detection would use, so the corners are the same.
-TriangulationReport MultiCameraCalibrator::triangulateFrameZero(const std::vector<RigCameraView>& views) const {
-    const CharucoTarget& charuco = triangulationTarget();
+TriangulationReport MultiCameraCalibrator::triangulateFrameZero(const std::vector<RigCameraView>& views,
+                                                                const MultiCameraResult& result) const {
+    const CharucoTarget& charuco = triangulationTarget(result);
     std::vector<CameraCorners> cameras(views.size());
     for (size_t k = 0; k < views.size(); ++k) {
         const TargetDetections& detections = views[k].detections;
@@ -475,12 +493,12 @@ TriangulationReport MultiCameraCalibrator::triangulateFrameZero(const std::vecto
             cameras[k].ids.assign(ids.begin<int>(), ids.end<int>());
         }
     }
-    return triangulateCharucoCorners(charuco, last_result_, cameras, 0);
+    return triangulateCharucoCorners(charuco, result, cameras, 0);
 }
 
 TriangulationReport MultiCameraCalibrator::triangulate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                                        int frame_index) const {
-    const CharucoTarget& charuco = triangulationTarget();
+    const CharucoTarget& charuco = triangulationTarget(last_result_);
     if (image_lists.size() < static_cast<size_t>(num_cameras_)) {
         throw std::invalid_argument("MultiCameraCalibrator::triangulate: expected " + std::to_string(num_cameras_) +
                                     " image lists, got " + std::to_string(image_lists.size()));

@@ -51,8 +51,9 @@ public:
     static IntrinsicOptions defaultOptions();
 
     // image_lists[camera][frame]; entry f of every list is the same instant. Intrinsics are solved
-    // per camera unless both intrinsic lists are given. The stored result is updated in place; a camera
-    // whose pair is skipped loses its pose and pair error, so that ok reports this run only.
+    // per camera unless both intrinsic lists are given. Each call works on a result of its own, which becomes
+    // the stored one: it starts from the stored result without its poses, pair errors, refinement and
+    // validation, so that a camera whose pair is skipped has no pose and ok reports this run only.
     // With refine, the pairwise poses are refined jointly over every frame seen by two or more cameras.
     // With validate, each frame is left out in turn and predicted by the rig solved without it (the
     // result's validation); a rig that cannot be validated keeps its calibration and says why.
@@ -83,9 +84,10 @@ public:
     int referenceIndex() const { return reference_index_; }
 
 private:
-    // Stereo calibration of camera k against the reference; a pair without enough data is logged and skipped.
-    void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize);
-    void forgetPair(int k);
+    // Stereo calibration of camera k against the reference into `result`; a pair without enough data is logged
+    // and skipped (its pose stays empty).
+    void calibratePair(const std::vector<RigCameraView>& views, int k, const cv::Size& imageSize,
+                       MultiCameraResult& result) const;
     // The stereo solve of one pair through the rig's camera model; intrinsics are updated in place
     // unless the flags fix them. Throws cv::Exception when OpenCV cannot solve the pair.
     double solvePair(const StereoPairPoints& points, cv::Mat& referenceMatrix, cv::Mat& referenceDistortion,
@@ -95,18 +97,19 @@ private:
     int refinementFlags(bool intrinsicsSolvedHere) const;
     // Replaces the pairwise values by the jointly refined ones when the refinement succeeds.
     void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
-                         const RefinementOptions& options);
+                         const RefinementOptions& options, MultiCameraResult& result) const;
     // Leave-one-frame-out validation of the result just calibrated.
     void validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
-                         bool intrinsicsSolvedHere, const RefinementOptions& options);
+                         bool intrinsicsSolvedHere, const RefinementOptions& options, MultiCameraResult& result) const;
     // The pairwise stereo solution without one frame, with nothing logged.
-    RigSolveWithout pairwiseWithout(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
-                                           int frame) const;
+    RigSolveWithout pairwiseWithout(const std::vector<RigCameraView>& views, const cv::Size& imageSize, int frame,
+                                    const MultiCameraResult& result) const;
     // Triangulates frame 0; a failure is logged and leaves no report.
-    void validate(const std::vector<RigCameraView>& views);
-    TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views) const;
-    // The target, once the rig is calibrated and the target can be triangulated; throws otherwise.
-    const CharucoTarget& triangulationTarget() const;
+    void validate(const std::vector<RigCameraView>& views, const MultiCameraResult& result);
+    TriangulationReport triangulateFrameZero(const std::vector<RigCameraView>& views,
+                                             const MultiCameraResult& result) const;
+    // The target, once the rig of `result` is calibrated and the target can be triangulated; throws otherwise.
+    const CharucoTarget& triangulationTarget(const MultiCameraResult& result) const;
     void save(const std::filesystem::path& output_path) const;
 
     TargetVariant target_;

@@ -91,10 +91,22 @@ RigRefinement startingValues(const RigRefinementProblem& problem) {
     return result;
 }
 
-RigRefinement keepStartingValues(const RigRefinementProblem& problem, const std::string& reason, bool reported) {
+// What a solve is for: the calibration's own (logged, tight, with its covariance and residuals), or a quiet
+// re-solve of the values alone that starts at a solution and only predicts (validation).
+struct RigSolveMode {
+    bool reported;
+    // The rounds' tolerance of the errors-in-variables solve: a quiet re-solve's moves its values by far less
+    // than their uncertainty.
+    double function_tolerance;
+};
+constexpr RigSolveMode kCalibrationSolve{true, 1e-10};
+constexpr RigSolveMode kQuietResolve{false, 1e-7};
+
+RigRefinement keepStartingValues(const RigRefinementProblem& problem, const std::string& reason,
+                                 const RigSolveMode& mode) {
     RigRefinement result = startingValues(problem);
     result.reason = reason;
-    if (reported) {
+    if (mode.reported) {
         logRefinementKept(kComponent, reason);
     }
     return result;
@@ -106,8 +118,8 @@ struct RigBlocks {
     std::map<size_t, int> frames;   // frame -> reference_T_target block
 };
 
-// reported: log the outcome and compute the covariance; otherwise a silent solve of the values alone.
-RigRefinement refineRigWith(const RigRefinementProblem& problem, const RefinementOptions& options, bool reported) {
+RigRefinement refineRigWith(const RigRefinementProblem& problem, const RefinementOptions& options,
+                            const RigSolveMode& mode) {
     checkProblem(problem);
     ReprojectionProblem solver(options.huber_scale_px);
     RigBlocks blocks;
@@ -122,7 +134,7 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
             }
         }
     } catch (const std::invalid_argument& error) {
-        return keepStartingValues(problem, error.what(), reported);
+        return keepStartingValues(problem, error.what(), mode);
     }
 
     RigRefinement result = startingValues(problem);
@@ -146,14 +158,12 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
     }
     if (result.frames_used.size() < kMinimumFrames || blocks.poses.size() < 2) {
         return keepStartingValues(problem, "too few frames seen by two or more cameras (" +
-                                               std::to_string(result.frames_used.size()) + ")", reported);
+                                               std::to_string(result.frames_used.size()) + ")", mode);
     }
 
     std::string reason;
-    // A quiet re-solve starts at a solution and only predicts: the rounds' tolerance of the
-    // errors-in-variables solve moves its values by far less than their uncertainty.
-    if (!solver.solve(options.max_iterations, result.summary, reason, reported ? 1e-10 : 1e-7)) {
-        RigRefinement kept = keepStartingValues(problem, reason, reported);
+    if (!solver.solve(options.max_iterations, result.summary, reason, mode.function_tolerance)) {
+        RigRefinement kept = keepStartingValues(problem, reason, mode);
         kept.summary = result.summary;
         return kept;
     }
@@ -164,8 +174,8 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
     for (const auto& entry : blocks.cameras) {
         cameraBlocks.push_back(entry.second);
     }
-    if (reported && !solver.computeCovariance(poseBlocks, cameraBlocks, reason)) {
-        RigRefinement kept = keepStartingValues(problem, reason, reported);
+    if (mode.reported && !solver.computeCovariance(poseBlocks, cameraBlocks, reason)) {
+        RigRefinement kept = keepStartingValues(problem, reason, mode);
         kept.summary = result.summary;
         return kept;
     }
@@ -178,7 +188,7 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
         result.reference_T_camera_list[k] = solver.pose(pose);
         result.intrinsic_matrices[k] = solver.intrinsicMatrix(blocks.cameras[k]);
         result.distortion_coefficients[k] = solver.distortion(blocks.cameras[k]);
-        if (!reported) {
+        if (!mode.reported) {
             continue;
         }
         result.camera_sigmas[k] = solver.poseSigma(pose);
@@ -189,7 +199,7 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
     for (const auto& entry : blocks.frames) {
         result.reference_T_target_list.push_back(solver.pose(entry.second));
     }
-    if (reported) {
+    if (mode.reported) {
         storeViewResiduals(solver.viewResiduals(options.outlier_z_score), result);
         logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views);
     }
@@ -199,11 +209,11 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
 }  // namespace
 
 RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOptions& options) {
-    return refineRigWith(problem, options, true);
+    return refineRigWith(problem, options, kCalibrationSolve);
 }
 
 RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options) {
-    return refineRigWith(problem, options, false);
+    return refineRigWith(problem, options, kQuietResolve);
 }
 
 }  // namespace velk::calibration
