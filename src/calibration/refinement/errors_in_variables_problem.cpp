@@ -14,6 +14,9 @@
 #include "calibration/refinement/camera_block.hpp"
 #include "calibration/refinement/corner_rows.hpp"
 #include "calibration/refinement/corrected_reprojection_cost.hpp"
+#include "calibration/refinement/correction_prior_cost.hpp"
+#include "calibration/refinement/group_loss.hpp"
+#include "calibration/refinement/intrinsic_prior_cost.hpp"
 #include "calibration/refinement/pose_block.hpp"
 #include "calibration/refinement/solver_run.hpp"
 #include "calibration/refinement/variance_components.hpp"
@@ -22,7 +25,6 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kPoseParameterCount = 6;
 constexpr int kMaxNoiseRounds = 30;
 constexpr double kSettledChange = 0.01;
 // Changes of a level below these count as settled whatever their relative size: a robot that is
@@ -40,34 +42,6 @@ constexpr double kMinTranslation = 1e-5, kMaxTranslation = 1.0;
 constexpr double kMinRotation = 1e-5, kMaxRotation = 1.0;
 
 enum Group { kPixelGroup = 0, kTranslationGroup = 1, kRotationGroup = 2, kFixedPriorGroup = 3, kGroupCount = 4 };
-
-// A residual group's weight 1 / sigma^2, with an optional Huber bound on the raw residual, that
-// can change between solves.
-class GroupLoss : public ceres::LossFunction {
-public:
-    explicit GroupLoss(double huber_bound) : huber_bound_(huber_bound) {}
-    void setSigma(double sigma) { weight_ = 1.0 / (sigma * sigma); }
-
-    void Evaluate(double s, double rho[3]) const override {
-        if (huber_bound_ > 0.0 && s > huber_bound_ * huber_bound_) {
-            const double r = std::sqrt(s);
-            rho[0] = 2.0 * huber_bound_ * r - huber_bound_ * huber_bound_;
-            rho[1] = huber_bound_ / r;
-            rho[2] = -rho[1] / (2.0 * s);
-        } else {
-            rho[0] = s;
-            rho[1] = 1.0;
-            rho[2] = 0.0;
-        }
-        for (int k = 0; k < 3; ++k) {
-            rho[k] *= weight_;
-        }
-    }
-
-private:
-    double huber_bound_;
-    double weight_ = 1.0;
-};
 
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
@@ -422,14 +396,8 @@ int ErrorsInVariablesProblem::addCamera(const cv::Mat& intrinsic_matrix, const c
     state_->problem->AddParameterBlock(camera.distortion, kModelledDistortion);
     const bool prior = !free && !intrinsic_sigmas.empty();
     if (prior) {
-        auto* cost = new PriorCost<kIntrinsicCount>();
-        for (int k = 0; k < kIntrinsicCount; ++k) {
-            cost->prior[k] = camera.intrinsics[k];
-            cost->inverse_sigma[k] = 1.0 / intrinsic_sigmas[k];
-        }
         state_->fixed_priors.push_back(state_->problem->AddResidualBlock(
-            new ceres::AutoDiffCostFunction<PriorCost<kIntrinsicCount>, kIntrinsicCount, kIntrinsicCount>(cost),
-            nullptr, camera.intrinsics));
+            IntrinsicPriorCost::Create(camera.intrinsics, intrinsic_sigmas), nullptr, camera.intrinsics));
         state_->fixed_prior_sizes.push_back(kIntrinsicCount);
     }
     state_->camera_has_prior.push_back(prior);
@@ -461,30 +429,16 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
 
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new CorrectedReprojectionCost{cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock),
-                                                   correction_on_left};
-        auto* function = new ceres::AutoDiffCostFunction<CorrectedReprojectionCost, 2, kPoseParameterCount,
-                                                         kPoseParameterCount, kPoseParameterCount, kIntrinsicCount,
-                                                         kModelledDistortion>(cost);
-        view.residuals.push_back(state_->problem->AddResidualBlock(function, &state_->pixel_loss,
-                                                                   cameraPose.parameters, targetPose.parameters,
-                                                                   correction, cameraBlock.intrinsics,
-                                                                   cameraBlock.distortion));
+        const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
+        view.residuals.push_back(state_->problem->AddResidualBlock(
+            CorrectedReprojectionCost::Create(corner, correction_on_left), &state_->pixel_loss, cameraPose.parameters,
+            targetPose.parameters, correction, cameraBlock.intrinsics, cameraBlock.distortion));
     }
     // Priors of the correction: zero, weighted by the translation and rotation noise.
-    auto* rotationPrior = new PriorCost<3>();
-    auto* translationPrior = new PriorCost<3>();
-    translationPrior->offset = 3;
-    for (int k = 0; k < 3; ++k) {
-        rotationPrior->inverse_sigma[k] = 1.0;
-        translationPrior->inverse_sigma[k] = 1.0;
-    }
     state_->rotation_priors.push_back(state_->problem->AddResidualBlock(
-        new ceres::AutoDiffCostFunction<PriorCost<3>, 3, kPoseParameterCount>(rotationPrior), &state_->rotation_loss,
-        correction));
+        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &state_->rotation_loss, correction));
     state_->translation_priors.push_back(state_->problem->AddResidualBlock(
-        new ceres::AutoDiffCostFunction<PriorCost<3>, 3, kPoseParameterCount>(translationPrior),
-        &state_->translation_loss, correction));
+        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &state_->translation_loss, correction));
 
     ++state_->camera_uses[camera];
     ++state_->pose_uses[camera_pose];
