@@ -9,8 +9,6 @@
 
 namespace velk::calibration {
 
-constexpr int kIntrinsicCount = 4;  // fx, fy, cx, cy
-
 // A camera's parameters as the solver sees them: [fx, fy, cx, cy] and the twelve distortion
 // coefficients the projection models, with the ones that stay at their starting values. A
 // fisheye camera uses the first four as k1..k4 of the equidistant projection.

@@ -67,23 +67,12 @@ struct CorrectedReprojectionCost {
         residual[1] = pixel[1] - T(plain.observed[1]);
         return true;
     }
-};
 
-// Residual of a value block against its prior: (value[k] - prior[k]) / sigma[k] for the first
-// count parameters of the block, used both for the robot pose corrections (prior zero, the sigma
-// applied by the loss so that it can change between solves) and for given intrinsics.
-template <int Count>
-struct PriorCost {
-    int offset = 0;  // first parameter of the block the prior is on
-    double prior[Count] = {};
-    double inverse_sigma[Count] = {};
-
-    template <typename T>
-    bool operator()(const T* block, T* residual) const {
-        for (int k = 0; k < Count; ++k) {
-            residual[k] = (block[offset + k] - T(prior[k])) * T(inverse_sigma[k]);
-        }
-        return true;
+    // Over the blocks camera pose, target pose, correction, intrinsics and distortion, in that order.
+    static ceres::CostFunction* Create(const ReprojectionCost& corner, bool correction_on_left) {
+        return new ceres::AutoDiffCostFunction<CorrectedReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
+                                               kPoseParameterCount, kIntrinsicCount, kModelledDistortion>(
+            new CorrectedReprojectionCost{corner, correction_on_left});
     }
 };
 

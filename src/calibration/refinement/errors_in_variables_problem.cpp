@@ -8,13 +8,17 @@
 #include <stdexcept>
 #include <utility>
 
-#include <Eigen/Dense>
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/refinement/camera_block.hpp"
 #include "calibration/refinement/corner_rows.hpp"
 #include "calibration/refinement/corrected_reprojection_cost.hpp"
+#include "calibration/refinement/correction_prior_cost.hpp"
+#include "calibration/refinement/group_loss.hpp"
+#include "calibration/refinement/intrinsic_prior_cost.hpp"
+#include "calibration/refinement/jacobian_layout.hpp"
 #include "calibration/refinement/pose_block.hpp"
+#include "calibration/refinement/shared_information.hpp"
 #include "calibration/refinement/solver_run.hpp"
 #include "calibration/refinement/variance_components.hpp"
 #include "calibration/refinement/view_residuals.hpp"
@@ -22,7 +26,6 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kPoseParameterCount = 6;
 constexpr int kMaxNoiseRounds = 30;
 constexpr double kSettledChange = 0.01;
 // Changes of a level below these count as settled whatever their relative size: a robot that is
@@ -39,38 +42,11 @@ constexpr double kMinPixel = 1e-3, kMaxPixel = 1e3;
 constexpr double kMinTranslation = 1e-5, kMaxTranslation = 1.0;
 constexpr double kMinRotation = 1e-5, kMaxRotation = 1.0;
 
-enum Group { kPixelGroup = 0, kTranslationGroup = 1, kRotationGroup = 2, kFixedPriorGroup = 3, kGroupCount = 4 };
-
-// A residual group's weight 1 / sigma^2, with an optional Huber bound on the raw residual, that
-// can change between solves.
-class GroupLoss : public ceres::LossFunction {
-public:
-    explicit GroupLoss(double huber_bound) : huber_bound_(huber_bound) {}
-    void setSigma(double sigma) { weight_ = 1.0 / (sigma * sigma); }
-
-    void Evaluate(double s, double rho[3]) const override {
-        if (huber_bound_ > 0.0 && s > huber_bound_ * huber_bound_) {
-            const double r = std::sqrt(s);
-            rho[0] = 2.0 * huber_bound_ * r - huber_bound_ * huber_bound_;
-            rho[1] = huber_bound_ / r;
-            rho[2] = -rho[1] / (2.0 * s);
-        } else {
-            rho[0] = s;
-            rho[1] = 1.0;
-            rho[2] = 0.0;
-        }
-        for (int k = 0; k < 3; ++k) {
-            rho[k] *= weight_;
-        }
-    }
-
-private:
-    double huber_bound_;
-    double weight_ = 1.0;
-};
-
+// The residual blocks of one view: its corners and the two halves of its correction's prior.
 struct ViewBlocks {
-    std::vector<ceres::ResidualBlockId> residuals;
+    std::vector<ceres::ResidualBlockId> corners;
+    ceres::ResidualBlockId translation_prior = nullptr;
+    ceres::ResidualBlockId rotation_prior = nullptr;
 };
 
 // Where a free parameter block sits among the jacobian's columns, and which of its parameters
@@ -141,10 +117,7 @@ struct ErrorsInVariablesProblem::State {
     std::vector<int> camera_uses;
     std::deque<std::array<double, kPoseParameterCount>> corrections;  // [w, t] of each view's E
     std::vector<ViewBlocks> views;
-    std::vector<ceres::ResidualBlockId> translation_priors;
-    std::vector<ceres::ResidualBlockId> rotation_priors;
-    std::vector<ceres::ResidualBlockId> fixed_priors;
-    std::vector<int> fixed_prior_sizes;
+    std::vector<ceres::ResidualBlockId> intrinsic_priors;
 
     std::vector<double*> free_blocks;
     std::map<const double*, BlockColumns> columns;
@@ -208,38 +181,34 @@ struct ErrorsInVariablesProblem::State {
         }
     }
 
-    bool linearise(GroupedLinearisation& lin) {
-        ceres::Problem::EvaluateOptions options;
-        options.parameter_blocks = free_blocks;
-        options.apply_loss_function = false;
-        std::vector<int> groups;
-        for (const ViewBlocks& view : views) {
-            options.residual_blocks.insert(options.residual_blocks.end(), view.residuals.begin(),
-                                           view.residuals.end());
-            groups.insert(groups.end(), 2 * view.residuals.size(), kPixelGroup);
+    // The jacobian's rows: every view's corners, then every view's translation prior, every view's
+    // rotation prior, and last the intrinsic priors. The order only decides the order sums run in;
+    // whatever reads rows finds them through the layout.
+    JacobianLayout layout() const {
+        JacobianLayout rows;
+        rows.views.resize(views.size());
+        for (size_t v = 0; v < views.size(); ++v) {
+            rows.views[v].corners = rows.append(*problem, views[v].corners, kPixelGroup);
         }
-        options.residual_blocks.insert(options.residual_blocks.end(), translation_priors.begin(),
-                                       translation_priors.end());
-        groups.insert(groups.end(), 3 * translation_priors.size(), kTranslationGroup);
-        options.residual_blocks.insert(options.residual_blocks.end(), rotation_priors.begin(), rotation_priors.end());
-        groups.insert(groups.end(), 3 * rotation_priors.size(), kRotationGroup);
-        options.residual_blocks.insert(options.residual_blocks.end(), fixed_priors.begin(), fixed_priors.end());
-        for (int size : fixed_prior_sizes) {
-            groups.insert(groups.end(), size, kFixedPriorGroup);
+        for (size_t v = 0; v < views.size(); ++v) {
+            rows.views[v].translation_prior = rows.append(*problem, {views[v].translation_prior}, kTranslationGroup);
         }
-        ceres::CRSMatrix jacobian;
-        if (!problem->Evaluate(options, nullptr, &lin.residuals, nullptr, &jacobian) ||
-            jacobian.num_cols != column_count || jacobian.num_rows != static_cast<int>(groups.size())) {
-            return false;
+        for (size_t v = 0; v < views.size(); ++v) {
+            rows.views[v].rotation_prior = rows.append(*problem, {views[v].rotation_prior}, kRotationGroup);
         }
-        lin.columns = jacobian.num_cols;
-        lin.row_starts = std::move(jacobian.rows);
-        lin.column_indices = std::move(jacobian.cols);
-        lin.values = std::move(jacobian.values);
-        lin.row_groups = std::move(groups);
-        lin.group_sigmas = {noise.pixel_px, noise.translation_m, noise.rotation_rad, 1.0};
-        return true;
+        for (ceres::ResidualBlockId prior : intrinsic_priors) {
+            rows.append(*problem, {prior}, kIntrinsicPriorGroup);
+        }
+        return rows;
     }
+
+    std::vector<double> groupSigmas() const { return {noise.pixel_px, noise.translation_m, noise.rotation_rad, 1.0}; }
+
+    bool linearise(const JacobianLayout& rows, GroupedLinearisation& lin) {
+        return lineariseInLayout(*problem, free_blocks, column_count, rows, groupSigmas(), lin);
+    }
+
+    bool linearise(GroupedLinearisation& lin) { return linearise(layout(), lin); }
 
     // New levels from one round's variance factors; true when none moved by more than kSettledChange.
     bool updateNoise(const VarianceComponents& components) {
@@ -251,10 +220,11 @@ struct ErrorsInVariablesProblem::State {
         if (estimate.pixel) {
             next.pixel_px = rescale(kPixelGroup, noise.pixel_px, kMinPixel, kMaxPixel);
         }
-        if (estimate.translation && !translation_priors.empty()) {
+        // Every view carries both halves of its correction's prior.
+        if (estimate.translation && !views.empty()) {
             next.translation_m = rescale(kTranslationGroup, noise.translation_m, kMinTranslation, kMaxTranslation);
         }
-        if (estimate.rotation && !rotation_priors.empty()) {
+        if (estimate.rotation && !views.empty()) {
             next.rotation_rad = rescale(kRotationGroup, noise.rotation_rad, kMinRotation, kMaxRotation);
         }
         const auto still = [](double now, double before, double negligible) {
@@ -347,54 +317,44 @@ struct ErrorsInVariablesProblem::State {
 
     // Per jacobian column: its place among the shared unknowns (every free block but the
     // corrections), or -1 for a correction's column.
-    std::vector<int> sharedIndices(int& sharedCount) const {
+    SharedColumns sharedColumns() const {
         std::map<const double*, bool> isCorrection;
         for (const auto& correction : corrections) {
             isCorrection[correction.data()] = true;
         }
-        std::vector<int> shared(column_count, -1);
-        sharedCount = 0;
+        SharedColumns shared;
+        shared.index.assign(column_count, -1);
         for (double* block : free_blocks) {
             const BlockColumns& entry = columns.at(block);
             for (size_t k = 0; k < entry.parameters.size(); ++k) {
                 if (!isCorrection.count(block)) {
-                    shared[entry.offset + static_cast<int>(k)] = sharedCount++;
+                    shared.index[entry.offset + static_cast<int>(k)] = shared.count++;
                 }
             }
         }
         return shared;
     }
 
-    int correctionOffset(int view) const {
-        const auto found = columns.find(corrections.at(view).data());
-        return found == columns.end() ? -1 : found->second.offset;
+    // The columns of every view's correction, in view order.
+    std::vector<LocalColumns> correctionColumns() const {
+        std::vector<LocalColumns> local;
+        for (const auto& correction : corrections) {
+            const auto found = columns.find(correction.data());
+            local.push_back({found == columns.end() ? -1 : found->second.offset, kPoseParameterCount});
+        }
+        return local;
     }
 
-    // Adds the weighted outer products of rows [first, last) to the shared block A, the mixed
-    // block B (shared x correction) and the correction block C of one view.
-    void accumulateRows(const GroupedLinearisation& lin, int first, int last, const std::vector<int>& shared,
-                        int correction, Eigen::MatrixXd& a, Eigen::MatrixXd& b, Eigen::MatrixXd& c) const {
-        for (int r = first; r < last; ++r) {
-            const double sigma = lin.group_sigmas[lin.row_groups[r]];
-            const double weight = 1.0 / (sigma * sigma);
-            for (int i = lin.row_starts[r]; i < lin.row_starts[r + 1]; ++i) {
-                const int ci = lin.column_indices[i];
-                const double vi = weight * lin.values[i];
-                const bool localI = correction >= 0 && ci >= correction && ci < correction + kPoseParameterCount;
-                for (int j = lin.row_starts[r]; j < lin.row_starts[r + 1]; ++j) {
-                    const int cj = lin.column_indices[j];
-                    const bool localJ = correction >= 0 && cj >= correction && cj < correction + kPoseParameterCount;
-                    const double value = vi * lin.values[j];
-                    if (!localI && !localJ && shared[ci] >= 0 && shared[cj] >= 0) {
-                        a(shared[ci], shared[cj]) += value;
-                    } else if (!localI && localJ && shared[ci] >= 0) {
-                        b(shared[ci], cj - correction) += value;
-                    } else if (localI && localJ) {
-                        c(ci - correction, cj - correction) += value;
-                    }
-                }
-            }
+    // Linearised at the current values under the current noise levels (before a solve, the starting
+    // ones), for the information methods.
+    GroupedLinearisation lineariseForInformation(const JacobianLayout& rows) {
+        settleOnce();
+        applyWeights();
+        GroupedLinearisation lin;
+        if (!linearise(rows, lin)) {
+            throw std::runtime_error("ErrorsInVariablesProblem: the problem could not be evaluated at its values");
         }
+        return lin;
     }
 
     double covarianceAt(int row, int column) const {
@@ -422,15 +382,8 @@ int ErrorsInVariablesProblem::addCamera(const cv::Mat& intrinsic_matrix, const c
     state_->problem->AddParameterBlock(camera.distortion, kModelledDistortion);
     const bool prior = !free && !intrinsic_sigmas.empty();
     if (prior) {
-        auto* cost = new PriorCost<kIntrinsicCount>();
-        for (int k = 0; k < kIntrinsicCount; ++k) {
-            cost->prior[k] = camera.intrinsics[k];
-            cost->inverse_sigma[k] = 1.0 / intrinsic_sigmas[k];
-        }
-        state_->fixed_priors.push_back(state_->problem->AddResidualBlock(
-            new ceres::AutoDiffCostFunction<PriorCost<kIntrinsicCount>, kIntrinsicCount, kIntrinsicCount>(cost),
-            nullptr, camera.intrinsics));
-        state_->fixed_prior_sizes.push_back(kIntrinsicCount);
+        state_->intrinsic_priors.push_back(state_->problem->AddResidualBlock(
+            IntrinsicPriorCost::Create(camera.intrinsics, intrinsic_sigmas), nullptr, camera.intrinsics));
     }
     state_->camera_has_prior.push_back(prior);
     state_->camera_uses.push_back(0);
@@ -461,30 +414,16 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
 
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new CorrectedReprojectionCost{cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock),
-                                                   correction_on_left};
-        auto* function = new ceres::AutoDiffCostFunction<CorrectedReprojectionCost, 2, kPoseParameterCount,
-                                                         kPoseParameterCount, kPoseParameterCount, kIntrinsicCount,
-                                                         kModelledDistortion>(cost);
-        view.residuals.push_back(state_->problem->AddResidualBlock(function, &state_->pixel_loss,
-                                                                   cameraPose.parameters, targetPose.parameters,
-                                                                   correction, cameraBlock.intrinsics,
-                                                                   cameraBlock.distortion));
+        const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
+        view.corners.push_back(state_->problem->AddResidualBlock(
+            CorrectedReprojectionCost::Create(corner, correction_on_left), &state_->pixel_loss, cameraPose.parameters,
+            targetPose.parameters, correction, cameraBlock.intrinsics, cameraBlock.distortion));
     }
     // Priors of the correction: zero, weighted by the translation and rotation noise.
-    auto* rotationPrior = new PriorCost<3>();
-    auto* translationPrior = new PriorCost<3>();
-    translationPrior->offset = 3;
-    for (int k = 0; k < 3; ++k) {
-        rotationPrior->inverse_sigma[k] = 1.0;
-        translationPrior->inverse_sigma[k] = 1.0;
-    }
-    state_->rotation_priors.push_back(state_->problem->AddResidualBlock(
-        new ceres::AutoDiffCostFunction<PriorCost<3>, 3, kPoseParameterCount>(rotationPrior), &state_->rotation_loss,
-        correction));
-    state_->translation_priors.push_back(state_->problem->AddResidualBlock(
-        new ceres::AutoDiffCostFunction<PriorCost<3>, 3, kPoseParameterCount>(translationPrior),
-        &state_->translation_loss, correction));
+    view.rotation_prior = state_->problem->AddResidualBlock(
+        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &state_->rotation_loss, correction);
+    view.translation_prior = state_->problem->AddResidualBlock(
+        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &state_->translation_loss, correction);
 
     ++state_->camera_uses[camera];
     ++state_->pose_uses[camera_pose];
@@ -554,71 +493,16 @@ bool ErrorsInVariablesProblem::evaluateCovariance(std::string& reason) {
 
 std::vector<cv::Mat> ErrorsInVariablesProblem::viewInformation() {
     State& s = *state_;
-    s.settleOnce();
-    s.applyWeights();
-    GroupedLinearisation lin;
-    if (!s.linearise(lin)) {
-        throw std::runtime_error("ErrorsInVariablesProblem: the problem could not be evaluated at its values");
-    }
-    int sharedCount = 0;
-    const std::vector<int> shared = s.sharedIndices(sharedCount);
-    const int viewCount = static_cast<int>(s.views.size());
-    int cornerRows = 0;
-    for (const ViewBlocks& view : s.views) {
-        cornerRows += 2 * static_cast<int>(view.residuals.size());
-    }
-    std::vector<cv::Mat> information;
-    int first = 0;
-    for (int v = 0; v < viewCount; ++v) {
-        const int last = first + 2 * static_cast<int>(s.views[v].residuals.size());
-        const int correction = s.correctionOffset(v);
-        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(sharedCount, sharedCount);
-        Eigen::MatrixXd b = Eigen::MatrixXd::Zero(sharedCount, kPoseParameterCount);
-        Eigen::MatrixXd c = Eigen::MatrixXd::Zero(kPoseParameterCount, kPoseParameterCount);
-        s.accumulateRows(lin, first, last, shared, correction, a, b, c);
-        const int translationRow = cornerRows + 3 * v, rotationRow = cornerRows + 3 * (viewCount + v);
-        s.accumulateRows(lin, translationRow, translationRow + 3, shared, correction, a, b, c);
-        s.accumulateRows(lin, rotationRow, rotationRow + 3, shared, correction, a, b, c);
-        // The correction marginalised: the Schur complement of its block.
-        const Eigen::MatrixXd marginal = a - b * c.ldlt().solve(b.transpose());
-        cv::Mat matrix(sharedCount, sharedCount, CV_64F);
-        for (int r = 0; r < sharedCount; ++r) {
-            for (int k = 0; k < sharedCount; ++k) {
-                matrix.at<double>(r, k) = 0.5 * (marginal(r, k) + marginal(k, r));
-            }
-        }
-        information.push_back(matrix);
-        first = last;
-    }
-    return information;
+    const JacobianLayout rows = s.layout();
+    const GroupedLinearisation lin = s.lineariseForInformation(rows);
+    return calibration::viewInformation(lin, rows, s.sharedColumns(), s.correctionColumns());
 }
 
 cv::Mat ErrorsInVariablesProblem::sharedPriorInformation() {
     State& s = *state_;
-    s.settleOnce();
-    s.applyWeights();
-    GroupedLinearisation lin;
-    if (!s.linearise(lin)) {
-        throw std::runtime_error("ErrorsInVariablesProblem: the problem could not be evaluated at its values");
-    }
-    int sharedCount = 0;
-    const std::vector<int> shared = s.sharedIndices(sharedCount);
-    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(sharedCount, sharedCount);
-    Eigen::MatrixXd b = Eigen::MatrixXd::Zero(sharedCount, kPoseParameterCount);
-    Eigen::MatrixXd c = Eigen::MatrixXd::Zero(kPoseParameterCount, kPoseParameterCount);
-    int priorRows = 0;
-    for (int size : s.fixed_prior_sizes) {
-        priorRows += size;
-    }
-    const int rows = static_cast<int>(lin.row_groups.size());
-    s.accumulateRows(lin, rows - priorRows, rows, shared, -1, a, b, c);
-    cv::Mat matrix(sharedCount, sharedCount, CV_64F);
-    for (int r = 0; r < sharedCount; ++r) {
-        for (int k = 0; k < sharedCount; ++k) {
-            matrix.at<double>(r, k) = a(r, k);
-        }
-    }
-    return matrix;
+    const JacobianLayout rows = s.layout();
+    const GroupedLinearisation lin = s.lineariseForInformation(rows);
+    return groupInformation(lin, rows, s.sharedColumns(), kIntrinsicPriorGroup);
 }
 
 int ErrorsInVariablesProblem::sharedPoseColumn(int pose) {
@@ -628,8 +512,7 @@ int ErrorsInVariablesProblem::sharedPoseColumn(int pose) {
     if (found == s.columns.end()) {
         return -1;
     }
-    int sharedCount = 0;
-    return s.sharedIndices(sharedCount)[found->second.offset];
+    return s.sharedColumns().index[found->second.offset];
 }
 
 const ObservationNoise& ErrorsInVariablesProblem::noise() const { return state_->noise; }
@@ -726,7 +609,7 @@ std::vector<double> ErrorsInVariablesProblem::correctionSizes() const {
 ViewResiduals ErrorsInVariablesProblem::viewResiduals(double outlier_z_score) const {
     ViewResidualBlocks views;
     for (const ViewBlocks& view : state_->views) {
-        views.push_back(view.residuals);
+        views.push_back(view.corners);
     }
     return summarizeViewResiduals(*state_->problem, views, outlier_z_score);
 }

@@ -6,13 +6,15 @@
 
 namespace velk::calibration {
 
+constexpr int kPoseParameterCount = 6;  // [w, t]
+
 // A rigid transform as the solver sees it: a fixed base rotation (angle-axis) and six free
 // parameters [w, t], the transform being [exp(w) * R_base | t]. The rotation update w lives in
 // the parent frame, so at w = 0 the covariance of [w, t] is that of the transform's rotation and
 // translation as they are reported.
 struct PoseBlock {
     double base_rotation[3] = {0.0, 0.0, 0.0};
-    double parameters[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    double parameters[kPoseParameterCount] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
 
     static PoseBlock fromMatrix(const cv::Mat& transformation);
     cv::Mat matrix() const;

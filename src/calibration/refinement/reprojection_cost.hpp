@@ -6,9 +6,11 @@
 #include <ceres/rotation.h>
 
 #include "calibration/refinement/equidistant_projection.hpp"
+#include "calibration/refinement/pose_block.hpp"
 
 namespace velk::calibration {
 
+constexpr int kIntrinsicCount = 4;  // fx, fy, cx, cy
 // Number of distortion coefficients the projection models: k1 k2 p1 p2 k3 k4 k5 k6 s1 s2 s3 s4.
 constexpr int kModelledDistortion = 12;
 
@@ -94,6 +96,12 @@ struct ReprojectionCost {
         residual[0] = pixel[0] - T(observed[0]);
         residual[1] = pixel[1] - T(observed[1]);
         return true;
+    }
+
+    // Over the blocks camera pose, target pose, intrinsics and distortion, in that order.
+    static ceres::CostFunction* Create(const ReprojectionCost& corner) {
+        return new ceres::AutoDiffCostFunction<ReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
+                                               kIntrinsicCount, kModelledDistortion>(new ReprojectionCost(corner));
     }
 };
 

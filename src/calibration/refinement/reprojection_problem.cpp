@@ -21,8 +21,6 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kPoseParameterCount = 6;
-
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
 };
@@ -108,13 +106,10 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     PoseBlock& targetPose = state_->poses.at(target_pose);
     ViewBlocks view;
     for (int p = 0; p < objects.rows; ++p) {
-        auto* cost = new ReprojectionCost(cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock));
-        auto* function =
-            new ceres::AutoDiffCostFunction<ReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
-                                            kIntrinsicCount, kModelledDistortion>(cost);
-        view.residuals.push_back(state_->problem->AddResidualBlock(function, &state_->loss, cameraPose.parameters,
-                                                                   targetPose.parameters, cameraBlock.intrinsics,
-                                                                   cameraBlock.distortion));
+        const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
+        view.residuals.push_back(state_->problem->AddResidualBlock(ReprojectionCost::Create(corner), &state_->loss,
+                                                                   cameraPose.parameters, targetPose.parameters,
+                                                                   cameraBlock.intrinsics, cameraBlock.distortion));
     }
     ++state_->camera_uses[camera];
     ++state_->pose_uses[camera_pose];
