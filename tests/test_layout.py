@@ -85,3 +85,40 @@ def test_library_code_never_includes_python():
                  if _folder(p) != "bindings" and re.search(r"#\s*include\s*[<\"](pybind11|Python\.h)",
                                                            p.read_text(encoding="utf-8"))]
     assert not offenders
+
+
+# The C++ floors are static libraries (src/CMakeLists.txt), each linking only the floors it
+# declares; its include root exposes those and nothing else, so the compiler refuses an
+# include the declarations do not allow. The declarations themselves must point down.
+FLOOR_CALL = re.compile(r"\bvelk_floor\(([^)]*)\)")
+
+
+def _floor_targets():
+    text = re.sub(r"#.*", "", (SRC / "CMakeLists.txt").read_text(encoding="utf-8"))
+    floors = {}
+    for arguments in FLOOR_CALL.findall(text):
+        target, folder, *rest = arguments.split()
+        depends = rest[1:] if rest[:1] == ["DEPENDS"] else rest
+        floors[target] = (folder, [name for name in depends if not name.startswith("$")])
+    return floors
+
+
+def test_every_library_folder_is_a_floor_target():
+    folders = sorted(folder for folder, _ in _floor_targets().values())
+    assert folders == sorted(f for f in RANKS if f != "bindings")
+
+
+@pytest.mark.parametrize("target", sorted(_floor_targets()))
+def test_floor_targets_link_only_lower_floors(target):
+    floors = _floor_targets()
+    folder, depends = floors[target]
+    wrong = [name for name in depends if name in floors and not RANKS[floors[name][0]] < RANKS[folder]]
+    assert not wrong, f"{target} ({folder}) links floors that are not below it: {wrong}"
+
+
+def test_every_cpp_test_is_built():
+    cmake = (SRC.parent / "tests" / "cpp" / "CMakeLists.txt").read_text(encoding="utf-8")
+    unbuilt = [p.name for p in sorted((SRC.parent / "tests" / "cpp").glob("test_*.cpp"))
+               if not re.search(rf"\b{re.escape(p.name)}\b", cmake)]
+    assert not unbuilt, f"tests/cpp/CMakeLists.txt builds no executable from {unbuilt}"
+
