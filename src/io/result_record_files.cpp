@@ -134,38 +134,59 @@ void checkRigCameraModel(const MultiCameraCalibrationRecord& record) {
     }
 }
 
+// Each hand-eye record's own transforms, written after and read between the shared members.
+void addTransforms(const HandEyeResultRecord& record, json& document) {
+    document["tcp_T_camera_list"] = matrixListToJson(record.tcp_T_camera_list);
+}
+
+void addTransforms(const EyeToHandResultRecord& record, json& document) {
+    document["robot_T_camera_list"] = matrixListToJson(record.robot_T_camera_list);
+    document["tcp_T_target"] = matrixToJson(record.tcp_T_target);
+}
+
+void readTransforms(const JsonFileReader& reader, const json& document, HandEyeResultRecord& record) {
+    record.tcp_T_camera_list = reader.required(document, "tcp_T_camera_list", matrixListFromJson);
+}
+
+void readTransforms(const JsonFileReader& reader, const json& document, EyeToHandResultRecord& record) {
+    record.robot_T_camera_list = reader.required(document, "robot_T_camera_list", matrixListFromJson);
+    record.tcp_T_target = reader.required(document, "tcp_T_target", matrixFromJson);
+}
+
+template <typename Record>
+fs::path saveSolveRecord(const fs::path& output_path, const Record& record, const char* defaultName,
+                         const char* what) {
+    json document = solveSummaryToJson(record);
+    addTransforms(record, document);
+    return saveJson(output_path, defaultName, document, what);
+}
+
+template <typename Record>
+Record loadSolveRecord(const fs::path& input_path, const char* defaultName) {
+    const auto [reader, document] = loadJson(input_path, defaultName);
+    Record record;
+    requiredSummaryFromJson(reader, document, record);
+    readTransforms(reader, document, record);
+    optionalSummaryFromJson(reader, document, record);
+    return record;
+}
+
 }  // namespace
 
 fs::path save_hand_eye_result(const fs::path& output_path, const HandEyeResultRecord& record) {
-    json document = solveSummaryToJson(record);
-    document["tcp_T_camera_list"] = matrixListToJson(record.tcp_T_camera_list);
-    return saveJson(output_path, kHandEyeFileName, document, "hand-eye result");
+    return saveSolveRecord(output_path, record, kHandEyeFileName, "hand-eye result");
 }
 
 HandEyeResultRecord load_hand_eye_result(const fs::path& input_path) {
-    const auto [reader, document] = loadJson(input_path, kHandEyeFileName);
-    HandEyeResultRecord record;
-    requiredSummaryFromJson(reader, document, record);
-    record.tcp_T_camera_list = reader.required(document, "tcp_T_camera_list", matrixListFromJson);
-    optionalSummaryFromJson(reader, document, record);
-    return record;
+    return loadSolveRecord<HandEyeResultRecord>(input_path, kHandEyeFileName);
 }
 
 fs::path save_eye_to_hand_result(const fs::path& output_path, const EyeToHandResultRecord& record) {
-    json document = solveSummaryToJson(record);
-    document["robot_T_camera_list"] = matrixListToJson(record.robot_T_camera_list);
-    document["tcp_T_target"] = matrixToJson(record.tcp_T_target);
-    return saveJson(output_path, kEyeToHandFileName, document, "eye-to-hand result");
+    return saveSolveRecord(output_path, record, kEyeToHandFileName, "eye-to-hand result");
 }
 
 EyeToHandResultRecord load_eye_to_hand_result(const fs::path& input_path) {
-    const auto [reader, document] = loadJson(input_path, kEyeToHandFileName);
-    EyeToHandResultRecord record;
-    requiredSummaryFromJson(reader, document, record);
-    record.robot_T_camera_list = reader.required(document, "robot_T_camera_list", matrixListFromJson);
-    record.tcp_T_target = reader.required(document, "tcp_T_target", matrixFromJson);
-    optionalSummaryFromJson(reader, document, record);
-    return record;
+    return loadSolveRecord<EyeToHandResultRecord>(input_path, kEyeToHandFileName);
 }
 
 fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiCameraCalibrationRecord& record) {
