@@ -29,7 +29,7 @@ from pathlib import Path
 import numpy as np
 
 import _velk
-from . import synthetic
+from . import geometry, synthetic
 
 #: The camera's true pose in the flange frame: 5 cm ahead of the flange, 3 cm to the side, turned a little.
 TRUE_TCP_T_CAMERA_POSE = [0.03, -0.015, 0.05, 2.0, -3.0, 90.0]
@@ -56,13 +56,11 @@ def perturb_robot_poses(robot_T_tcp_list, translation_mm, rotation_deg, rng):
     poses = [np.array(pose, dtype=np.float64) for pose in robot_T_tcp_list]
     if translation_mm == 0.0 and rotation_deg == 0.0:
         return poses
-    import cv2
-
     reported = []
     for pose in poses:
         delta = np.eye(4)
         delta[:3, 3] = rng.normal(0.0, translation_mm / 1000.0, 3)
-        delta[:3, :3] = cv2.Rodrigues(np.radians(rng.normal(0.0, rotation_deg, 3)))[0]
+        delta[:3, :3] = geometry.rotation_from_rotvec(np.radians(rng.normal(0.0, rotation_deg, 3)))
         reported.append(pose @ delta)
     return reported
 
