@@ -35,6 +35,8 @@ struct HandEyeRefinementProblem {
     // Which way the robot pose enters the known transforms: eye-in-hand inv(robot_T_tcp),
     // eye-to-hand robot_T_tcp. Robot pose errors are modelled in the flange frame either way.
     bool eye_to_hand = false;
+    // The caller's frame of each view (carried into the result); empty: the views are frames 0, 1, ...
+    std::vector<int> view_frames;
 };
 
 struct HandEyeRefinement {
@@ -54,6 +56,12 @@ struct HandEyeRefinement {
     std::vector<int> outlier_views;  // positions in the view list
     double rms_px = 0.0;
     int corner_count = 0;
+    // The problem's frame of each view (HandEyeRefinementProblem::view_frames).
+    std::vector<int> view_frames;
+    // Per view, the corners' pixels under the refined model as the solver evaluated them (N x 2
+    // CV_64F, in the order of the view's points; with the robot pose corrections when the robot
+    // error was modelled); present only when refined.
+    std::vector<cv::Mat> projected_corners;
     RefinementSummary summary;
     // Robot pose error, when it was modelled (the robot poses were not taken as exact): the noise
     // levels the solution is weighted with (estimated from the data unless given), 1-sigma per axis.

@@ -71,6 +71,7 @@ private:
 
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
+    cv::Mat observed;  // N x 2 CV_64F pixels, one row per residual block
 };
 
 // Where a free parameter block sits among the jacobian's columns, and which of its parameters
@@ -460,6 +461,7 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
     state_->problem->AddParameterBlock(correction, kPoseParameterCount);
 
     ViewBlocks view;
+    view.observed = pixels;
     for (int p = 0; p < objects.rows; ++p) {
         auto* cost = new CorrectedReprojectionCost{cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock),
                                                    correction_on_left};
@@ -725,10 +727,14 @@ std::vector<double> ErrorsInVariablesProblem::correctionSizes() const {
 
 ViewResiduals ErrorsInVariablesProblem::viewResiduals(double outlier_z_score) const {
     ViewResidualBlocks views;
+    std::vector<cv::Mat> observed;
     for (const ViewBlocks& view : state_->views) {
         views.push_back(view.residuals);
+        observed.push_back(view.observed);
     }
-    return summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    ViewResiduals residuals = summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    residuals.projected_corners = projectedCorners(*state_->problem, views, observed);
+    return residuals;
 }
 
 cv::Mat ErrorsInVariablesProblem::pose(int index) const { return state_->poses.at(index).matrix(); }
