@@ -221,9 +221,8 @@ def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
 
 def transform_error(estimate, truth):
     """Translation error [m] and rotation error [deg] between two 4x4 transforms."""
-    delta = np.linalg.inv(truth) @ np.asarray(estimate, dtype=np.float64)
-    cosine = np.clip((np.trace(delta[:3, :3]) - 1.0) / 2.0, -1.0, 1.0)
-    return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), math.degrees(math.acos(cosine))
+    estimate = np.asarray(estimate, dtype=np.float64)
+    return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), geometry.rotation_angle_deg(truth, estimate)
 
 
 def _print_comparison(name, estimate, truth):
