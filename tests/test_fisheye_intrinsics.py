@@ -235,3 +235,25 @@ def test_a_view_the_fisheye_solver_cannot_start_from_is_left_out_by_name(fisheye
     assert len(result.per_view_errors) == len(result.successful_indices) == len(result.image_points)
     assert "Image 10 left out of the fisheye calibration" in capfd.readouterr().err
     assert abs(np.asarray(result.intrinsic_matrix)[0, 0] / fisheye_scene.K[0, 0] - 1) < 0.003
+
+
+@pytest.mark.parametrize("model, distortion", [("pinhole", [0.1, -0.05, 0.001, -0.002, 0.01]),
+                                               ("fisheye", [0.05, -0.01, 0.002, -0.001])])
+def test_the_library_projects_through_a_pose_as_the_lens_model_does(model, distortion):
+    from quorvane.velk import geometry
+
+    k = np.array([[800.0, 0.0, 640.0], [0.0, 810.0, 480.0], [0.0, 0.0, 1.0]])
+    d = np.array([distortion])
+    pose = _velk.tf.pose_to_transformation_matrix([0.05, -0.02, 0.6, 160.0, 10.0, 30.0])
+    grid = np.array([[0.03 * i, 0.03 * j, 0.0] for j in range(-3, 4) for i in range(-4, 5)])
+    expected = lens.project_points(grid, geometry.rotvec_from_rotation(pose), pose[:3, 3], k, d, model)
+    assert np.allclose(_velk.project_points(grid, pose, k, d, model), expected, rtol=0, atol=1e-9)
+
+
+def test_the_library_projection_refuses_a_pose_that_is_not_4x4_and_a_wrong_fisheye_distortion():
+    k = np.array([[800.0, 0.0, 640.0], [0.0, 810.0, 480.0], [0.0, 0.0, 1.0]])
+    grid = np.zeros((4, 3))
+    with pytest.raises(ValueError, match="4 x 4"):
+        _velk.project_points(grid, np.eye(3), k, np.zeros((1, 5)))
+    with pytest.raises(ValueError, match="4 distortion coefficients"):
+        _velk.project_points(grid, np.eye(4), k, np.zeros((1, 5)), "fisheye")

@@ -1,4 +1,4 @@
-"""SE(3) pose vectors, matrices and pose averaging."""
+"""SE(3) pose vectors, matrices and pose averaging; the conversions between rotation forms."""
 
 import math
 
@@ -149,3 +149,92 @@ def test_matrix_to_pose_refuses_multichannel_4x4(channels):
     # A (4, 4, c) array is a 4 x 4 matrix of c channels; reading it as one channel would give a wrong pose.
     with pytest.raises(ValueError, match="expected a 4x4 matrix"):
         tf.transformation_matrix_to_pose(np.ones((4, 4, channels)))
+
+
+# --------------------------------------------------------------------------
+# The package's conversions between rotation forms (quorvane.velk.geometry)
+
+from quorvane.velk import geometry  # noqa: E402
+
+
+def _axis_rotation(axis, radians):
+    """Rotation about a unit axis by the textbook formula, independent of the module under test."""
+    a = np.asarray(axis, np.float64) / np.linalg.norm(axis)
+    cross = np.array([[0.0, -a[2], a[1]], [a[2], 0.0, -a[0]], [-a[1], a[0], 0.0]])
+    return math.cos(radians) * np.eye(3) + (1 - math.cos(radians)) * np.outer(a, a) + math.sin(radians) * cross
+
+
+ROTATIONS = {
+    "identity": ((1, 0, 0), 0.0),
+    "tiny": ((0.3, -0.5, 0.8), 1e-9),
+    "general": ((0.3, -0.5, 0.8), 1.1),
+    "obtuse": ((-0.7, 0.2, 0.4), 2.5),
+    "half-turn-x": ((1, 0, 0), math.pi),
+    "half-turn-y": ((0, 1, 0), math.pi),
+    "half-turn-z": ((0, 0, 1), math.pi),
+    "half-turn-diagonal": ((-1, 1, 1), math.pi),
+    "half-turn-in-plane": ((-0.6, 0.8, 0), math.pi),
+    "nearly-half-turn": ((-0.6, 0.8, 0), math.pi - 1e-7),
+}
+
+FORMS = {
+    "quaternion-wxyz": (lambda r: geometry.quaternion_from_rotation(r), lambda q: geometry.rotation_from_quaternion(q)),
+    "quaternion-xyzw": (lambda r: geometry.quaternion_from_rotation(r, "xyzw"),
+                        lambda q: geometry.rotation_from_quaternion(q, "xyzw")),
+    "rotvec": (geometry.rotvec_from_rotation, geometry.rotation_from_rotvec),
+    "euler-deg": (geometry.euler_deg_from_rotation, geometry.rotation_from_euler_deg),
+}
+
+
+@pytest.mark.parametrize("form", FORMS)
+@pytest.mark.parametrize("rotation", ROTATIONS)
+def test_every_form_gives_back_the_rotation(form, rotation):
+    matrix = _axis_rotation(*ROTATIONS[rotation])
+    to_form, from_form = FORMS[form]
+    assert np.allclose(from_form(to_form(matrix)), matrix, rtol=0, atol=1e-12)
+
+
+@pytest.mark.parametrize("rotation", ROTATIONS)
+def test_quaternion_and_rotation_vector_are_those_of_the_axis_and_angle(rotation):
+    axis, angle = ROTATIONS[rotation]
+    axis = np.asarray(axis, np.float64) / np.linalg.norm(axis)
+    if angle == math.pi and axis[np.flatnonzero(np.abs(axis) > 1e-9)[0]] < 0:
+        axis = -axis  # a half turn is told by the axis whose first non-zero component is positive
+    matrix = _axis_rotation(axis, angle)
+    assert np.allclose(geometry.rotvec_from_rotation(matrix), axis * angle, rtol=0, atol=1e-12)
+    wxyz = np.concatenate([[math.cos(angle / 2)], math.sin(angle / 2) * axis])
+    assert np.allclose(geometry.quaternion_from_rotation(matrix), wxyz, rtol=0, atol=1e-12)
+    assert np.allclose(geometry.quaternion_from_rotation(matrix, "xyzw"), wxyz[[1, 2, 3, 0]], rtol=0, atol=1e-12)
+
+
+@pytest.mark.parametrize("order", geometry.QUATERNION_ORDERS)
+@pytest.mark.parametrize("q", [(0.2, -0.4, 0.1, 0.88), (-0.2, 0.4, -0.1, 0.88), (0.0, 0.6, 0.8, 0.0)])
+def test_a_quaternion_and_its_negative_are_one_rotation_and_come_back_with_w_not_negative(order, q):
+    q = np.asarray(q) / np.linalg.norm(q)
+    matrix = geometry.rotation_from_quaternion(q, order)
+    assert np.allclose(geometry.rotation_from_quaternion(-q, order), matrix, rtol=0, atol=1e-15)
+    back = geometry.quaternion_from_rotation(matrix, order)
+    assert back[0 if order == "wxyz" else 3] >= 0.0
+    assert np.allclose(geometry.rotation_from_quaternion(back, order), matrix, rtol=0, atol=1e-12)
+    assert np.allclose(np.abs(back @ q), 1.0, rtol=0, atol=1e-12)
+
+
+def test_a_quaternion_is_scaled_to_unit_length_and_its_order_is_checked():
+    q = geometry.quaternion_from_rotation(_axis_rotation((0.3, -0.5, 0.8), 1.1))
+    assert np.allclose(geometry.rotation_from_quaternion(3.0 * q), geometry.rotation_from_quaternion(q), atol=1e-15)
+    with pytest.raises(ValueError, match="quaternion order"):
+        geometry.rotation_from_quaternion(q, "zyxw")
+
+
+def test_a_rotation_read_slightly_off_is_taken_as_the_nearest_rotation():
+    matrix = _axis_rotation((0.3, -0.5, 0.8), 1.1)
+    off = matrix * 1.0005
+    assert np.allclose(geometry.rotvec_from_rotation(off), geometry.rotvec_from_rotation(matrix), atol=1e-12)
+
+
+@pytest.mark.parametrize("angle", [0.0, 1e-4, 0.7, math.pi / 2, 3.0, math.pi])
+def test_rotation_angle_between_two_transforms(angle):
+    a = geometry.transform(_axis_rotation((0.1, 0.9, -0.3), 0.4), [1.0, 2.0, 3.0])
+    b = geometry.transform(a[:3, :3] @ _axis_rotation((0.5, -0.2, 0.6), angle))
+    assert geometry.rotation_angle_deg(a, b) == pytest.approx(math.degrees(angle), abs=2e-6)
+    assert geometry.rotation_angles_deg(a[:3, :3], b[None, :3, :3])[0] == pytest.approx(math.degrees(angle), abs=2e-6)

@@ -212,3 +212,33 @@ def test_float32_and_float64_poses_mix():
     robots = [r.astype(np.float32) if k % 3 == 0 else r for k, r in enumerate(robots)]
     result = calibrator().calibrate(robots, [], "PARK", cameras, K)
     assert result.ok and np.allclose(result.tcp_T_camera, TCP_T_CAMERA, atol=1e-4)
+
+
+@pytest.mark.parametrize("setup", ["eye-in-hand", "eye-to-hand"])
+@pytest.mark.parametrize("method", ["TSAI", "PARK", "SHAH"])
+def test_the_closed_form_solve_alone_gives_both_transforms_of_either_set_up(setup, method, capfd):
+    robots, _ = scene(8)
+    if setup == "eye-in-hand":
+        camera_mount, target_mount = TCP_T_CAMERA, WORLD_T_TARGET
+        cameras = [np.linalg.inv(camera_mount) @ np.linalg.inv(r) @ target_mount for r in robots]
+    else:
+        # robot_T_camera and tcp_T_target: camera_T_target = inv(robot_T_camera) * robot_T_tcp * tcp_T_target.
+        camera_mount = tf.pose_to_transformation_matrix([0.8, 0.1, 0.6, 170, 5, -30])
+        target_mount = tf.pose_to_transformation_matrix([0.01, 0.02, 0.12, 0, 180, 15])
+        cameras = [np.linalg.inv(camera_mount) @ r @ target_mount for r in robots]
+    camera, target = _velk.solve_hand_eye(robots, cameras, method, setup)
+    assert np.allclose(camera, camera_mount, atol=1e-6) and np.allclose(target, target_mount, atol=1e-6)
+    assert capfd.readouterr().err == ""
+
+
+def test_the_closed_form_solve_alone_refuses_what_it_cannot_solve():
+    robots, cameras = scene(6)
+    with pytest.raises(ValueError, match="entry for entry"):
+        _velk.solve_hand_eye(robots, cameras[:5])
+    with pytest.raises(ValueError, match="unknown set-up"):
+        _velk.solve_hand_eye(robots, cameras, "TSAI", "eye-on-hand")
+    translations = [tf.pose_to_transformation_matrix([0.5 + 0.05 * k, 0.02 * (k % 2), 0.5, 180, 0, 0])
+                    for k in range(6)]
+    cameras = [np.linalg.inv(TCP_T_CAMERA) @ np.linalg.inv(r) @ WORLD_T_TARGET for r in translations]
+    solution = _velk.solve_hand_eye(translations, cameras, "PARK")
+    assert solution is None or np.all(np.isfinite(solution[0]))

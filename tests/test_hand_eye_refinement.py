@@ -2,6 +2,7 @@
 
 import sys
 from pathlib import Path
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -308,3 +309,94 @@ def test_eye_to_hand_without_refine_has_no_refinement(eye_to_hand_scene):
     result = calibrator.calibrate(scene.robot_T_tcp_list, scene.images, "PARK")
     assert result.ok and not result.refined and result.refinement is None
     assert "Joint Refinement" not in calibrator.format_results()
+
+
+# --------------------------------------------------------------------------
+# The corners as the solver projected them
+
+
+def _projected_by_the_model(refinement, problem):
+    """Every view's corners through the refined model by OpenCV's projection, the reported flange corrections
+    (robot_T_tcp corrected = robot_T_tcp * correction) applied when the robot's error was modelled."""
+    camera, target = refinement.camera_mount_T_camera, refinement.target_mount_T_target
+    corrections = list(refinement.robot_pose_corrections) if refinement.robot_error_modelled else []
+    projections = []
+    for view, (known, objects) in enumerate(zip(problem.camera_mount_T_target_mount_list, problem.object_points)):
+        if corrections:
+            correction = np.eye(4)
+            correction[:3, :3] = cv2.Rodrigues(np.radians(corrections[view][3:]))[0]
+            correction[:3, 3] = np.asarray(corrections[view][:3]) / 1000.0
+            robot = known if problem.eye_to_hand else np.linalg.inv(known)
+            robot = robot @ correction
+            known = robot if problem.eye_to_hand else np.linalg.inv(robot)
+        pose = np.linalg.inv(camera) @ known @ target
+        pixels, _ = cv2.projectPoints(np.asarray(objects, np.float64), cv2.Rodrigues(pose[:3, :3])[0], pose[:3, 3],
+                                      refinement.intrinsic_matrix, refinement.distortion_coefficients)
+        projections.append(pixels.reshape(-1, 2))
+    return projections
+
+
+@pytest.mark.parametrize("setup", ["eye_in_hand", "eye_to_hand"])
+@pytest.mark.parametrize("robot_noise", [(0.0, 0.0), (-1.0, -1.0)], ids=["exact-robot", "robot-error-modelled"])
+def test_the_projected_corners_are_those_of_the_refined_model(setup, robot_noise):
+    make_scene, closed_form, make_problem = {
+        "eye_in_hand": (pc.eye_in_hand_corners, pc.closed_form_tcp_T_camera, pc.eye_in_hand_problem),
+        "eye_to_hand": (pc.eye_to_hand_corners, pc.closed_form_robot_T_camera, pc.eye_to_hand_problem)}[setup]
+    scene = make_scene(num_views=10, noise_px=0.3, seed=7, robot_error=(0.5, 0.05))
+    K, D, poses = pc.intrinsics_from_views(scene)
+    problem = make_problem(scene, closed_form(scene.robot_T_tcp_list, poses, "TSAI"), K, D, refine_intrinsics=True)
+    options = _velk.RefinementOptions()
+    options.robot_translation_sigma_mm, options.robot_rotation_sigma_deg = robot_noise
+    refinement = _velk.refine_hand_eye(problem, options)
+    assert refinement.refined, refinement.reason
+    assert refinement.robot_error_modelled == (robot_noise[0] < 0)
+    assert refinement.view_frames == list(range(10))
+    expected = _projected_by_the_model(refinement, problem)
+    assert len(refinement.projected_corners) == len(expected)
+    for projected, model, observed, rms in zip(refinement.projected_corners, expected, scene.image_points,
+                                               refinement.per_view_rms_px):
+        assert projected.shape == model.shape
+        assert np.abs(projected - model).max() < 1e-6
+        assert np.sqrt(np.mean(np.sum((projected - observed) ** 2, axis=1))) == pytest.approx(rms, rel=1e-9)
+
+
+def test_the_problem_names_the_frames_of_its_views(noisy_scenes):
+    scene = noisy_scenes[0]
+    K, D, poses = pc.intrinsics_from_views(scene)
+    problem = pc.eye_in_hand_problem(scene, pc.closed_form_tcp_T_camera(scene.robot_T_tcp_list, poses, "TSAI"), K, D,
+                                     refine_intrinsics=False)
+    problem.view_frames = [3 * v + 1 for v in range(12)]
+    refinement = _velk.refine_hand_eye(problem)
+    assert refinement.refined and refinement.view_frames == problem.view_frames
+    problem.view_frames = [0, 1]
+    with pytest.raises(ValueError, match="one view frame per known transform"):
+        _velk.refine_hand_eye(problem)
+
+
+def test_a_refinement_that_fails_projects_nothing(noisy_scenes):
+    scene = noisy_scenes[0]
+    K, D, poses = pc.intrinsics_from_views(scene)
+    problem = pc.eye_in_hand_problem(scene, pc.closed_form_tcp_T_camera(scene.robot_T_tcp_list, poses, "TSAI"), K, D,
+                                     refine_intrinsics=False)
+    for name in ("camera_mount_T_target_mount_list", "object_points", "image_points"):
+        setattr(problem, name, list(getattr(problem, name))[:2])
+    refinement = _velk.refine_hand_eye(problem)
+    assert not refinement.refined and refinement.projected_corners == [] and refinement.view_frames == [0, 1]
+
+
+def test_the_calibrator_numbers_the_views_by_their_frame(eye_in_hand_scene):
+    scene = eye_in_hand_scene
+    exact_robot = _velk.RefinementOptions()
+    exact_robot.robot_translation_sigma_mm = exact_robot.robot_rotation_sigma_deg = 0.0
+    result = _velk.EyeInHandCalibrator(scene.target).calibrate(
+        scene.robot_T_tcp_list, scene.images, "TSAI", intrinsic_matrix=scene.camera_matrix,
+        distortion_coefficients=scene.distortion, refine=True, refinement_options=exact_robot)
+    refinement = result.refinement
+    assert result.refined and refinement.view_frames == list(range(len(result.valid_image_list)))
+    detections = _velk.IntrinsicCalibrator(scene.target).find_corners(result.valid_image_list, annotate=False)
+    assert list(detections.successful_indices) == refinement.view_frames
+    views = SimpleNamespace(eye_to_hand=False, object_points=detections.object_points,
+                            camera_mount_T_target_mount_list=[np.linalg.inv(result.valid_robot_T_tcp_list[f])
+                                                              for f in refinement.view_frames])
+    for projected, model in zip(refinement.projected_corners, _projected_by_the_model(refinement, views)):
+        assert projected.shape == model.shape and np.abs(projected - model).max() < 1e-6

@@ -69,6 +69,23 @@ def test_refined_rig_carries_sigmas_and_residuals(projected_rig):
     assert 0.3 < refinement.rms_px < 0.5
 
 
+def test_the_projected_corners_are_those_of_the_refined_rig(projected_rig):
+    scene, matrices, distortions, start = projected_rig
+    refinement = _velk.refine_rig(pc.rig_problem(scene, start, matrices, distortions))
+    assert refinement.refined
+    boards = dict(zip(refinement.frames_used, refinement.reference_T_target_list))
+    assert len(refinement.projected_corners) == len(refinement.view_cameras) == 45
+    for camera, frame, projected, rms in zip(refinement.view_cameras, refinement.view_frames,
+                                             refinement.projected_corners, refinement.per_view_rms_px):
+        pose = np.linalg.inv(refinement.reference_T_camera_list[camera]) @ boards[frame]
+        model, _ = cv2.projectPoints(np.asarray(scene.object_points[camera][frame], np.float64),
+                                     cv2.Rodrigues(pose[:3, :3])[0], pose[:3, 3],
+                                     refinement.intrinsic_matrices[camera], refinement.distortion_coefficients[camera])
+        assert projected.shape == (len(model), 2) and np.abs(projected - model.reshape(-1, 2)).max() < 1e-6
+        observed = scene.image_points[camera][frame]
+        assert np.sqrt(np.mean(np.sum((projected - observed) ** 2, axis=1))) == pytest.approx(rms, rel=1e-9)
+
+
 def test_frames_seen_by_one_camera_only_are_left_out(projected_rig):
     scene, matrices, distortions, start = projected_rig
     objects = [list(o) for o in scene.object_points]

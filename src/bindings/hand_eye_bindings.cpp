@@ -6,6 +6,8 @@
 #include "calibration/hand_eye/eye_in_hand_calibrator.hpp"
 #include "calibration/hand_eye/eye_to_hand_calibrator.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
+#include "calibration/hand_eye/hand_eye_setup.hpp"
+#include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/hand_eye_validation_report.hpp"
 
 namespace py = pybind11;
@@ -27,6 +29,34 @@ void bindHandEyeMethodMap(py::module_& module) {
     module.def("hand_eye_method_by_name_map", &velk::calibration::handEyeMethodByNameMap,
                "Map of hand-eye method names (\"TSAI\", \"PARK\", \"HORAUD\", \"ANDREFF\", \"DANIILIDIS\") to "
                "cv::HandEyeCalibrationMethod values.");
+}
+
+// The closed-form solve alone, on poses: no pictures, no refinement, nothing logged.
+void bindSolveHandEye(py::module_& module) {
+    module.def(
+        "solve_hand_eye",
+        [](const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
+           const std::string& method, const std::string& setup) -> std::optional<std::pair<cv::Mat, cv::Mat>> {
+            if (robot_T_tcp_list.size() != camera_T_target_list.size()) {
+                throw std::invalid_argument("solve_hand_eye: robot_T_tcp_list and camera_T_target_list must pair "
+                                            "up entry for entry, got " + std::to_string(robot_T_tcp_list.size()) +
+                                            " and " + std::to_string(camera_T_target_list.size()));
+            }
+            const auto setupKind = velk::calibration::handEyeSetupFromName(setup, "solve_hand_eye");
+            const auto solution = velk::calibration::solveHandEye(
+                velk::calibration::handEyeSolverFromName(method),
+                velk::calibration::handEyeMotions(setupKind, robot_T_tcp_list), camera_T_target_list);
+            if (!solution) {
+                return std::nullopt;
+            }
+            return std::make_pair(solution->camera_transform, solution->target_transform);
+        },
+        py::arg("robot_T_tcp_list"), py::arg("camera_T_target_list"), py::arg("method") = "TSAI",
+        py::arg("setup") = "eye-in-hand",
+        "The closed-form hand-eye solve of paired poses (4x4, metres), as the calibrators run it: (tcp_T_camera, "
+        "world_T_target) for 'eye-in-hand', (robot_T_camera, tcp_T_target) for 'eye-to-hand'; None when the "
+        "poses do not determine them. method: a hand-eye or robot-world/hand-eye method name. Raises "
+        "RuntimeError when the solver refuses the poses (too few of them).");
 }
 
 void bindHandEyeValidation(py::module_& module) {
@@ -224,6 +254,7 @@ void bindEyeInHandCalibrator(py::module_& module) {
 
 void registerHandEyeBindings(py::module_& module) {
     bindHandEyeMethodMap(module);
+    bindSolveHandEye(module);
     bindTargetConsistencyStats(module);
     bindSkippedPicture(module);
     bindHandEyeValidation(module);

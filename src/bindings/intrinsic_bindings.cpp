@@ -1,9 +1,13 @@
+#include <stdexcept>
+
+#include <opencv2/calib3d.hpp>
 #include <pybind11/functional.h>
 
 #include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
+#include "core/camera_projection.hpp"
 #include "quality/intrinsic_held_out.hpp"
 
 namespace py = pybind11;
@@ -154,6 +158,31 @@ void bindIntrinsicCalibrator(py::module_& module) {
              "A copy of the options.");
 }
 
+// Pixels (N x 2) of target points seen from a 4 x 4 camera_T_target through either lens model.
+cv::Mat projectThroughPose(const cv::Mat& object_points, const cv::Mat& camera_T_target, const cv::Mat& intrinsic_matrix,
+                           const cv::Mat& distortion_coefficients, const std::string& camera_model) {
+    if (camera_T_target.rows != 4 || camera_T_target.cols != 4 || camera_T_target.channels() != 1) {
+        throw std::invalid_argument("project_points: camera_T_target must be a 4 x 4 transform");
+    }
+    const velk::CameraModel model = velk::cameraModelFromName(camera_model, "project_points");
+    velk::checkDistortionForModel(model, distortion_coefficients, "project_points");
+    cv::Mat pose;
+    camera_T_target.convertTo(pose, CV_64F);
+    cv::Mat rotationVector;
+    cv::Rodrigues(pose(cv::Rect(0, 0, 3, 3)), rotationVector);
+    const cv::Mat translation = pose(cv::Rect(3, 0, 1, 3)).clone();
+    const cv::Mat pixels = velk::projectObjectPoints(model, object_points, rotationVector, translation,
+                                                     intrinsic_matrix, distortion_coefficients);
+    return pixels.reshape(1, pixels.rows).clone();
+}
+
+void bindProjectPoints(py::module_& module) {
+    module.def("project_points", &projectThroughPose, py::arg("object_points"), py::arg("camera_T_target"),
+               py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"), py::arg("camera_model") = "pinhole",
+               "Pixels (N x 2) of target points (N x 3, metres) seen from camera_T_target (4x4, metres) through the "
+               "lens model ('pinhole' or 'fisheye', the distortion its own), as the library projects them.");
+}
+
 }  // namespace
 
 void registerIntrinsicBindings(py::module_& module) {
@@ -164,6 +193,7 @@ void registerIntrinsicBindings(py::module_& module) {
     bindHeldOutViews(module);
     bindIntrinsicResult(module);
     bindIntrinsicCalibrator(module);
+    bindProjectPoints(module);
 }
 
 }  // namespace velk::bindings

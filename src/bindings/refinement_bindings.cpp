@@ -83,7 +83,9 @@ void bindHandEyeRefinementProblem(py::module_& module) {
             "calibration_flags are cv.fisheye flags).")
         .def_readwrite("eye_to_hand", &Problem::eye_to_hand,
                        "False: camera_mount_T_target_mount_i = inv(robot_T_tcp_i) (eye-in-hand); True: robot_T_tcp_i "
-                       "(eye-to-hand). Robot pose errors are modelled in the flange frame.");
+                       "(eye-to-hand). Robot pose errors are modelled in the flange frame.")
+        .def_readwrite("view_frames", &Problem::view_frames,
+                       "The caller's frame of each view, carried into the result; empty (default): 0, 1, ...");
 }
 
 void bindHandEyeRefinement(py::module_& module) {
@@ -102,6 +104,13 @@ void bindHandEyeRefinement(py::module_& module) {
         .def_readonly("outlier_views", &HandEyeRefinement::outlier_views)
         .def_readonly("rms_px", &HandEyeRefinement::rms_px)
         .def_readonly("corner_count", &HandEyeRefinement::corner_count)
+        .def_readonly("view_frames", &HandEyeRefinement::view_frames,
+                      "The frame of each view: a calibrator's result numbers them by position in its "
+                      "valid_image_list.")
+        .def_readonly("projected_corners", &HandEyeRefinement::projected_corners,
+                      "Per view, the corners' pixels (N x 2, in the order of the view's points) under the refined "
+                      "model as the solver evaluated them, the robot pose corrections included; empty unless "
+                      "refined.")
         .def_readonly("summary", &HandEyeRefinement::summary)
         .def_readonly("robot_error_modelled", &HandEyeRefinement::robot_error_modelled)
         .def_readonly("noise_estimated", &HandEyeRefinement::noise_estimated)
@@ -164,6 +173,9 @@ void bindRigRefinement(py::module_& module) {
         .def_readonly("outlier_views", &RigRefinement::outlier_views)
         .def_readonly("rms_px", &RigRefinement::rms_px)
         .def_readonly("corner_count", &RigRefinement::corner_count)
+        .def_readonly("projected_corners", &RigRefinement::projected_corners,
+                      "Per view (view_cameras, view_frames), the corners' pixels (N x 2, in the order of the view's "
+                      "points) under the refined rig as the solver evaluated them; empty unless refined.")
         .def_readonly("summary", &RigRefinement::summary);
 }
 

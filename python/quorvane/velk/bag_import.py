@@ -35,6 +35,7 @@ import _velk
 
 from .bag_pictures import IMAGE_TYPES, PictureError, message_to_bgr
 from .datasets import POSE_FILE, capture_paths
+from .geometry import rotation_angles_deg
 from .transform_chain import ChainError, TransformBuffer, TransformChain
 
 TF_TYPE = "tf2_msgs/msg/TFMessage"
@@ -211,11 +212,6 @@ def _read_transforms(reader, tf_topics, pose_topic, base_frame: str, flange_fram
     return buffer, source
 
 
-def _rotation_angles_deg(reference: np.ndarray, rotations: np.ndarray) -> np.ndarray:
-    cosine = (np.einsum("ij,nij->n", reference, rotations) - 1.0) / 2.0
-    return np.degrees(np.arccos(np.clip(cosine, -1.0, 1.0)))
-
-
 class _StillJudge:
     """The flange pose at a time and how far the flange moved over the window around it."""
 
@@ -238,7 +234,7 @@ class _StillJudge:
         if not valid.all():
             return None
         shift = np.linalg.norm(poses[:, :3, 3] - poses[0, :3, 3], axis=1).max() * 1000.0
-        turn = _rotation_angles_deg(poses[0, :3, :3], poses[:, :3, :3]).max()
+        turn = rotation_angles_deg(poses[0, :3, :3], poses[:, :3, :3]).max()
         return float(shift), float(turn)
 
 

@@ -29,7 +29,7 @@ from pathlib import Path
 import numpy as np
 
 import _velk
-from . import synthetic
+from . import geometry, synthetic
 
 #: The camera's true pose in the flange frame: 5 cm ahead of the flange, 3 cm to the side, turned a little.
 TRUE_TCP_T_CAMERA_POSE = [0.03, -0.015, 0.05, 2.0, -3.0, 90.0]
@@ -56,13 +56,11 @@ def perturb_robot_poses(robot_T_tcp_list, translation_mm, rotation_deg, rng):
     poses = [np.array(pose, dtype=np.float64) for pose in robot_T_tcp_list]
     if translation_mm == 0.0 and rotation_deg == 0.0:
         return poses
-    import cv2
-
     reported = []
     for pose in poses:
         delta = np.eye(4)
         delta[:3, 3] = rng.normal(0.0, translation_mm / 1000.0, 3)
-        delta[:3, :3] = cv2.Rodrigues(np.radians(rng.normal(0.0, rotation_deg, 3)))[0]
+        delta[:3, :3] = geometry.rotation_from_rotvec(np.radians(rng.normal(0.0, rotation_deg, 3)))
         reported.append(pose @ delta)
     return reported
 
@@ -223,9 +221,8 @@ def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
 
 def transform_error(estimate, truth):
     """Translation error [m] and rotation error [deg] between two 4x4 transforms."""
-    delta = np.linalg.inv(truth) @ np.asarray(estimate, dtype=np.float64)
-    cosine = np.clip((np.trace(delta[:3, :3]) - 1.0) / 2.0, -1.0, 1.0)
-    return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), math.degrees(math.acos(cosine))
+    estimate = np.asarray(estimate, dtype=np.float64)
+    return float(np.linalg.norm(estimate[:3, 3] - truth[:3, 3])), geometry.rotation_angle_deg(truth, estimate)
 
 
 def _print_comparison(name, estimate, truth):

@@ -20,6 +20,7 @@ import numpy as np
 
 import _velk
 
+from . import geometry
 from .synthetic import look_at_pose
 
 #: Default expected noise: corners (px) and robot pose per flange axis (mm, deg).
@@ -167,21 +168,9 @@ def sigma_text(sigma) -> str:
             + " ".join(f"{v:.4f}" for v in sigma.rotation_deg) + " deg")
 
 
-def _quaternion_wxyz(rotation) -> np.ndarray:
-    """Unit quaternion (w, x, y, z) of a rotation matrix."""
-    import cv2
-
-    vector = cv2.Rodrigues(np.asarray(rotation, dtype=np.float64))[0].ravel()
-    angle = float(np.linalg.norm(vector))
-    axis = vector / angle if angle > 0 else np.zeros(3)
-    return np.concatenate([[math.cos(angle / 2.0)], math.sin(angle / 2.0) * axis])
-
-
 def write_poses(path, robot_T_tcp_list, fmt: str = "xyz-quat") -> Path:
     """Writes flange poses as CSV in metres, one per row, in a format ``velk poses import`` reads
     (xyz-quat in wxyz order, xyz-rotvec, xyz-euler-deg or matrix)."""
-    import cv2
-
     headers = {"xyz-quat": "x,y,z,qw,qx,qy,qz", "xyz-rotvec": "x,y,z,rx,ry,rz", "xyz-euler-deg": "x,y,z,rx,ry,rz",
                "matrix": ",".join(f"m{r}{c}" for r in range(4) for c in range(4))}
     if fmt not in headers:
@@ -190,9 +179,9 @@ def write_poses(path, robot_T_tcp_list, fmt: str = "xyz-quat") -> Path:
     for pose in robot_T_tcp_list:
         pose = np.asarray(pose, dtype=np.float64)
         if fmt == "xyz-quat":
-            values = [*pose[:3, 3], *_quaternion_wxyz(pose[:3, :3])]
+            values = [*pose[:3, 3], *geometry.quaternion_from_rotation(pose)]
         elif fmt == "xyz-rotvec":
-            values = [*pose[:3, 3], *cv2.Rodrigues(pose[:3, :3])[0].ravel()]
+            values = [*pose[:3, 3], *geometry.rotvec_from_rotation(pose)]
         elif fmt == "xyz-euler-deg":
             values = list(_velk.tf.transformation_matrix_to_pose(pose))
         else:

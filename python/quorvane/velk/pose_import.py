@@ -26,8 +26,7 @@ from pathlib import Path
 
 import numpy as np
 
-import _velk
-
+from . import geometry
 from .input_values import short_repr as _short
 
 FORMATS = ("xyz-quat", "xyz-rotvec", "xyz-euler-deg", "matrix")
@@ -50,21 +49,6 @@ _JSON_FIELDS = {
 
 class PoseImportError(ValueError):
     """A pose file that cannot be read; the message names the file and the row."""
-
-
-def _rotation_from_quaternion(q: np.ndarray) -> np.ndarray:
-    w, x, y, z = q
-    return np.array([
-        [1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
-        [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
-        [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)],
-    ])
-
-
-def _rotation_from_rotvec(r: np.ndarray) -> np.ndarray:
-    import cv2
-
-    return cv2.Rodrigues(np.asarray(r, dtype=np.float64).reshape(3, 1))[0]
 
 
 class _RowReader:
@@ -109,15 +93,15 @@ class _RowReader:
 
     def _rotation(self, values: np.ndarray, where: str) -> np.ndarray:
         if self.fmt == "xyz-rotvec":
-            return _rotation_from_rotvec(values)
+            return geometry.rotation_from_rotvec(values)
         if self.fmt == "xyz-euler-deg":
-            return np.asarray(_velk.tf.pose_to_transformation_matrix([0, 0, 0, *values]))[:3, :3]
+            return geometry.rotation_from_euler_deg(values)
         quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
         norm = float(np.linalg.norm(quaternion))
         if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
             raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1 "
                                   f"(is --quat-order {self.quat_order} right?)")
-        return _rotation_from_quaternion(quaternion / norm)
+        return geometry.rotation_from_quaternion(quaternion)
 
     def _matrix_pose(self, numbers: np.ndarray, where: str) -> np.ndarray:
         pose = np.eye(4)

@@ -17,41 +17,11 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+from .geometry import rotation_from_quaternions, slerp
+
 
 class ChainError(ValueError):
     """Two frames that no sequence of recorded transforms connects, or a frame that is not recorded."""
-
-
-def rotation_from_quaternions(q: np.ndarray) -> np.ndarray:
-    """(n, 3, 3) rotation matrices of (n, 4) unit quaternions in x, y, z, w order (the order of ROS messages)."""
-    x, y, z, w = q[:, 0], q[:, 1], q[:, 2], q[:, 3]
-    rotation = np.empty((len(q), 3, 3))
-    rotation[:, 0, 0] = 1 - 2 * (y * y + z * z)
-    rotation[:, 0, 1] = 2 * (x * y - z * w)
-    rotation[:, 0, 2] = 2 * (x * z + y * w)
-    rotation[:, 1, 0] = 2 * (x * y + z * w)
-    rotation[:, 1, 1] = 1 - 2 * (x * x + z * z)
-    rotation[:, 1, 2] = 2 * (y * z - x * w)
-    rotation[:, 2, 0] = 2 * (x * z - y * w)
-    rotation[:, 2, 1] = 2 * (y * z + x * w)
-    rotation[:, 2, 2] = 1 - 2 * (x * x + y * y)
-    return rotation
-
-
-def slerp(q0: np.ndarray, q1: np.ndarray, u: np.ndarray) -> np.ndarray:
-    """Spherical interpolation between rows of unit quaternions q0 and q1 at fractions u (n,), on the shorter arc."""
-    dot = np.sum(q0 * q1, axis=1)
-    q1 = np.where(dot[:, None] < 0.0, -q1, q1)
-    dot = np.abs(dot)
-    angle = np.arccos(np.clip(dot, -1.0, 1.0))
-    sin_angle = np.sin(angle)
-    # Below about 1e-6 rad the sines lose their digits; the chord is the arc there.
-    near = sin_angle < 1e-9
-    safe = np.where(near, 1.0, sin_angle)
-    w0 = np.where(near, 1.0 - u, np.sin((1.0 - u) * angle) / safe)
-    w1 = np.where(near, u, np.sin(u * angle) / safe)
-    q = w0[:, None] * q0 + w1[:, None] * q1
-    return q / np.linalg.norm(q, axis=1, keepdims=True)
 
 
 @dataclass
@@ -83,7 +53,7 @@ class _Link:
         """(valid, rotations (n,3,3), translations (n,3)) at times (ns); valid is False outside the samples."""
         n = len(times)
         if self.static:
-            return (np.ones(n, bool), np.broadcast_to(rotation_from_quaternions(self.q)[0], (n, 3, 3)),
+            return (np.ones(n, bool), np.broadcast_to(rotation_from_quaternions(self.q, "xyzw")[0], (n, 3, 3)),
                     np.broadcast_to(self.t[0], (n, 3)))
         valid = (times >= self.times[0]) & (times <= self.times[-1])
         # Sample k-1 and k bracket each time; a time equal to a sample uses that sample exactly.
@@ -95,7 +65,7 @@ class _Link:
         u = np.where(span > 0, (times - self.times[lower]) / np.where(span > 0, span, 1.0), 0.0)
         u = np.clip(u, 0.0, 1.0)
         translation = self.t[lower] + u[:, None] * (self.t[upper] - self.t[lower])
-        rotation = rotation_from_quaternions(slerp(self.q[lower], self.q[upper], u))
+        rotation = rotation_from_quaternions(slerp(self.q[lower], self.q[upper], u), "xyzw")
         return valid, rotation, translation
 
 

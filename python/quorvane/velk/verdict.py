@@ -18,6 +18,8 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+from .geometry import quaternion_from_rotation, rotation_angle_deg, rotation_from_quaternion
+
 EXIT_OK = 0
 EXIT_NOT_TRUSTWORTHY = 1
 
@@ -143,12 +145,6 @@ def _solved_transform(result) -> np.ndarray:
     return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
 
 
-def rotation_angle_deg(a: np.ndarray, b: np.ndarray) -> float:
-    """Angle of the rotation between two rotation matrices (deg); a full turn apart is no angle at all."""
-    cosine = (np.trace(a[:3, :3].T @ b[:3, :3]) - 1.0) / 2.0
-    return math.degrees(math.acos(min(1.0, max(-1.0, cosine))))
-
-
 def solver_check(method_results) -> Check:
     """Agreement of the solvers of a method comparison (None entries are failed solves). The solver closest to
     all others is the centre; a solver farther from it than the limits (translation, rotation angle) is an
@@ -217,52 +213,34 @@ def held_out_check(validation) -> Check:
 
 # --- likely causes ----------------------------------------------------------------------------------------------
 
-def _quaternion_of(rotation: np.ndarray) -> np.ndarray:
-    """(w, x, y, z) of a rotation matrix."""
-    import cv2
-
-    vector = cv2.Rodrigues(np.asarray(rotation, dtype=np.float64))[0].ravel()
-    angle = float(np.linalg.norm(vector))
-    axis = vector / angle if angle > 0 else np.zeros(3)
-    return np.concatenate([[math.cos(angle / 2)], math.sin(angle / 2) * axis])
-
-
-def _rotation_of(q: np.ndarray) -> np.ndarray:
-    w, x, y, z = q / np.linalg.norm(q)
-    return np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
-                     [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
-                     [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
-
-
 def _reordered(poses, order) -> list:
     """The poses as they would read had the file's quaternion components been taken in the other order."""
     moved = []
     for pose in poses:
-        q = _quaternion_of(pose[:3, :3])
+        q = quaternion_from_rotation(pose)
         fixed = np.array(pose, dtype=np.float64)
-        fixed[:3, :3] = _rotation_of(q[list(order)])
+        fixed[:3, :3] = rotation_from_quaternion(q[list(order)])
         moved.append(fixed)
     return moved
 
 
 def pairing_spread_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool) -> float:
-    """Mean target-position spread (mm) of a closed-form hand-eye solve of these pairs; NaN if it cannot solve."""
-    import cv2
+    """Mean target-position spread (mm) of a closed-form (TSAI) hand-eye solve of these pairs; NaN if it cannot
+    solve."""
+    import _velk
 
     if len(robot_T_tcp_list) < 3:
         return float("nan")
-    flange = [np.linalg.inv(p) if eye_to_hand else np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
+    robots = [np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
     cameras = [np.asarray(c, dtype=np.float64) for c in camera_T_target_list]
     try:
-        rotation, translation = cv2.calibrateHandEye([f[:3, :3] for f in flange], [f[:3, 3] for f in flange],
-                                                     [c[:3, :3] for c in cameras], [c[:3, 3] for c in cameras],
-                                                     method=cv2.CALIB_HAND_EYE_TSAI)
-    except cv2.error:
+        solution = _velk.solve_hand_eye(robots, cameras, "TSAI", "eye-to-hand" if eye_to_hand else "eye-in-hand")
+    except RuntimeError:  # the solver refuses poses it cannot work with
         return float("nan")
-    mount = np.eye(4)
-    mount[:3, :3], mount[:3, 3] = rotation, np.ravel(translation)
-    if not np.all(np.isfinite(mount)):
+    if solution is None:
         return float("nan")
+    mount = solution[0]
+    flange = [np.linalg.inv(p) for p in robots] if eye_to_hand else robots
     targets = np.array([(f @ mount @ c)[:3, 3] for f, c in zip(flange, cameras)])
     return float(np.linalg.norm(targets - targets.mean(axis=0), axis=1).mean() * 1000.0)
 

@@ -461,6 +461,7 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
             problem.camera_mount_T_target_mount_list.push_back(motions[v].inv(cv::DECOMP_LU));
             problem.object_points.push_back(detected.object_points[v]);
             problem.image_points.push_back(detected.image_points[v]);
+            problem.view_frames.push_back(static_cast<int>(v));
         }
     }
     run.closed_form_camera_transform = run.camera_transform.clone();

@@ -1,5 +1,6 @@
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
 
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -20,6 +21,10 @@ void checkProblem(const HandEyeRefinementProblem& problem) {
         throw std::invalid_argument("refineHandEye: expected one object and one image point set per known "
                                     "transform, got " + std::to_string(problem.object_points.size()) + " and " +
                                     std::to_string(problem.image_points.size()) + " for " + std::to_string(views));
+    }
+    if (!problem.view_frames.empty() && problem.view_frames.size() != views) {
+        throw std::invalid_argument("refineHandEye: expected one view frame per known transform, got " +
+                                    std::to_string(problem.view_frames.size()) + " for " + std::to_string(views));
     }
     if (problem.camera_mount_T_camera.rows != 4 || problem.camera_mount_T_camera.cols != 4) {
         throw std::invalid_argument("refineHandEye: camera_mount_T_camera must be a 4 x 4 starting transform");
@@ -80,6 +85,11 @@ HandEyeRefinement refineHandEyeLogged(const HandEyeRefinementProblem& problem, c
     const std::vector<cv::Mat> viewPoses = viewCameraPoses(problem);
     const cv::Mat targetStart = startingTargetPose(problem, viewPoses);
     HandEyeRefinement result = startingValues(problem, targetStart);
+    result.view_frames = problem.view_frames;
+    if (result.view_frames.empty()) {
+        result.view_frames.resize(problem.object_points.size());
+        std::iota(result.view_frames.begin(), result.view_frames.end(), 0);
+    }
     for (const cv::Mat& points : problem.object_points) {
         result.corner_count += static_cast<int>(points.total() * points.channels() / 3);
     }

@@ -37,6 +37,8 @@ struct HandEyeRefinementProblem {
     bool eye_to_hand = false;
     // How the log names each view ("8 (image_8.png)"); empty: by its number.
     std::vector<std::string> view_labels;
+    // The caller's frame of each view (carried into the result); empty: the views are frames 0, 1, ...
+    std::vector<int> view_frames;
 };
 
 struct HandEyeRefinement {
@@ -56,6 +58,12 @@ struct HandEyeRefinement {
     std::vector<int> outlier_views;  // positions in the view list
     double rms_px = 0.0;
     int corner_count = 0;
+    // The problem's frame of each view (HandEyeRefinementProblem::view_frames).
+    std::vector<int> view_frames;
+    // Per view, the corners' pixels under the refined model as the solver evaluated them (N x 2
+    // CV_64F, in the order of the view's points; with the robot pose corrections when the robot
+    // error was modelled); present only when refined.
+    std::vector<cv::Mat> projected_corners;
     RefinementSummary summary;
     // Robot pose error, when it was modelled (the robot poses were not taken as exact): the noise
     // levels the solution is weighted with (estimated from the data unless given), 1-sigma per axis.

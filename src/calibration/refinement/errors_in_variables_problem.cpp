@@ -47,6 +47,7 @@ struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> corners;
     ceres::ResidualBlockId translation_prior = nullptr;
     ceres::ResidualBlockId rotation_prior = nullptr;
+    cv::Mat observed;  // N x 2 CV_64F pixels, one row per corner block
 };
 
 // Where a free parameter block sits among the jacobian's columns, and which of its parameters
@@ -413,6 +414,7 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
     state_->problem->AddParameterBlock(correction, kPoseParameterCount);
 
     ViewBlocks view;
+    view.observed = pixels;
     for (int p = 0; p < objects.rows; ++p) {
         const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
         view.corners.push_back(state_->problem->AddResidualBlock(
@@ -608,10 +610,14 @@ std::vector<double> ErrorsInVariablesProblem::correctionSizes() const {
 
 ViewResiduals ErrorsInVariablesProblem::viewResiduals(double outlier_z_score) const {
     ViewResidualBlocks views;
+    std::vector<cv::Mat> observed;
     for (const ViewBlocks& view : state_->views) {
         views.push_back(view.corners);
+        observed.push_back(view.observed);
     }
-    return summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    ViewResiduals residuals = summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    residuals.projected_corners = projectedCorners(*state_->problem, views, observed);
+    return residuals;
 }
 
 cv::Mat ErrorsInVariablesProblem::pose(int index) const { return state_->poses.at(index).matrix(); }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 namespace velk::calibration {
 
 // 1-sigma uncertainty of a rigid transform: translation of its origin and a small rotation,
@@ -28,14 +30,18 @@ struct ViewResiduals {
     std::vector<double> per_view_rms_px;
     std::vector<int> outlier_views;  // positions in the view list
     double rms_px = 0.0;             // over every corner
+    // Per view, where the refined values put its corners (N x 2 CV_64F pixels, in the order of the
+    // view's points): each observed corner plus its residual, as the solver evaluated them.
+    std::vector<cv::Mat> projected_corners;
 };
 
-// Copies the residual figures into a refinement result (any type with the three members above).
+// Copies the residual figures into a refinement result (any type with the four members above).
 template <typename Refinement>
 void storeViewResiduals(const ViewResiduals& residuals, Refinement& result) {
     result.per_view_rms_px = residuals.per_view_rms_px;
     result.outlier_views = residuals.outlier_views;
     result.rms_px = residuals.rms_px;
+    result.projected_corners = residuals.projected_corners;
 }
 
 }  // namespace velk::calibration

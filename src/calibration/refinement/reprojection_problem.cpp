@@ -23,6 +23,7 @@ namespace {
 
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
+    cv::Mat observed;  // N x 2 CV_64F pixels, one row per residual block
 };
 
 }  // namespace
@@ -105,6 +106,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     PoseBlock& cameraPose = state_->poses.at(camera_pose);
     PoseBlock& targetPose = state_->poses.at(target_pose);
     ViewBlocks view;
+    view.observed = pixels;
     for (int p = 0; p < objects.rows; ++p) {
         const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
         view.residuals.push_back(state_->problem->AddResidualBlock(ReprojectionCost::Create(corner), &state_->loss,
@@ -141,10 +143,14 @@ void ReprojectionProblem::holdUnusedBlocks() {
 
 ViewResiduals ReprojectionProblem::viewResiduals(double outlier_z_score) const {
     ViewResidualBlocks views;
+    std::vector<cv::Mat> observed;
     for (const ViewBlocks& view : state_->views) {
         views.push_back(view.residuals);
+        observed.push_back(view.observed);
     }
-    return summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    ViewResiduals residuals = summarizeViewResiduals(*state_->problem, views, outlier_z_score);
+    residuals.projected_corners = projectedCorners(*state_->problem, views, observed);
+    return residuals;
 }
 
 int ReprojectionProblem::residualCount() const {

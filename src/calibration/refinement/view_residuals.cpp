@@ -36,4 +36,21 @@ ViewResiduals summarizeViewResiduals(ceres::Problem& problem, const ViewResidual
     return result;
 }
 
+std::vector<cv::Mat> projectedCorners(ceres::Problem& problem, const ViewResidualBlocks& views,
+                                      const std::vector<cv::Mat>& observed) {
+    std::vector<cv::Mat> projected;
+    for (size_t v = 0; v < views.size(); ++v) {
+        cv::Mat pixels = observed.at(v).clone();
+        for (size_t p = 0; p < views[v].size(); ++p) {
+            double cost = 0.0;
+            double residual[2];
+            problem.EvaluateResidualBlock(views[v][p], false, &cost, residual, nullptr);
+            pixels.at<double>(static_cast<int>(p), 0) += residual[0];
+            pixels.at<double>(static_cast<int>(p), 1) += residual[1];
+        }
+        projected.push_back(pixels);
+    }
+    return projected;
+}
+
 }  // namespace velk::calibration

@@ -51,6 +51,9 @@ struct RigRefinement {
     std::vector<int> outlier_views;  // positions in the view lists
     double rms_px = 0.0;
     int corner_count = 0;
+    // Per view, the corners' pixels under the refined rig as the solver evaluated them (N x 2
+    // CV_64F, in the order of the view's points); present only when refined and reported.
+    std::vector<cv::Mat> projected_corners;
     RefinementSummary summary;
 };
 

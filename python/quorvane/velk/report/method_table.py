@@ -7,9 +7,10 @@ full turn apart never look far apart."""
 from __future__ import annotations
 
 import html
-import math
 
 import numpy as np
+
+from ..geometry import rotation_angle_deg
 
 
 def wrap_near(angle_deg: float, reference_deg: float) -> float:
@@ -20,9 +21,7 @@ def wrap_near(angle_deg: float, reference_deg: float) -> float:
 def distance_from(matrix, reference) -> tuple[float, float]:
     """Translation [mm] and rotation angle [deg] between two 4x4 rigid transforms."""
     a, b = np.asarray(matrix, np.float64), np.asarray(reference, np.float64)
-    relative = a[:3, :3].T @ b[:3, :3]
-    cosine = max(-1.0, min(1.0, (float(np.trace(relative)) - 1.0) / 2.0))
-    return float(np.linalg.norm(a[:3, 3] - b[:3, 3])) * 1000.0, math.degrees(math.acos(cosine))
+    return float(np.linalg.norm(a[:3, 3] - b[:3, 3])) * 1000.0, rotation_angle_deg(a, b)
 
 
 def _cells(pose_mm_deg, reference_deg) -> str:

@@ -6,17 +6,16 @@ import math
 
 import numpy as np
 
+from ..geometry import rotvec_from_rotation
 from .figure import new_figure, to_svg
 
 
 def motion_rotation_vectors(camera_T_target_list, min_rotation_deg: float = 0.5) -> np.ndarray:
     """Rotation vectors (radians) of the consecutive-view motions above the minimum angle, as the analysis keeps them."""
-    import cv2
-
     vectors = []
     for before, after in zip(camera_T_target_list, camera_T_target_list[1:]):
         motion = np.linalg.inv(np.asarray(before, np.float64)) @ np.asarray(after, np.float64)
-        vector = cv2.Rodrigues(motion[:3, :3])[0].ravel()
+        vector = rotvec_from_rotation(motion)
         if np.linalg.norm(vector) > math.radians(min_rotation_deg):
             vectors.append(vector)
     return np.array(vectors).reshape(-1, 3)

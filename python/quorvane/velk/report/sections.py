@@ -176,23 +176,6 @@ def worst_view(errors) -> int:
     return int(np.argmax(errors)) if len(errors) else 0
 
 
-def frame_errors(detections, camera_T_target_list, camera_matrix, dist, camera_model: str = "pinhole"):
-    """Per frame, the RMS distance between detected corners and their projection through the frame's camera_T_target."""
-    import cv2
-
-    from ..lens import project_points
-
-    errors = []
-    for view, k in enumerate(detections.successful_indices):
-        pose = np.asarray(camera_T_target_list[k], np.float64)
-        rvec = cv2.Rodrigues(pose[:3, :3])[0]
-        objects = np.asarray(detections.object_points[view], np.float64).reshape(-1, 3)
-        projected = project_points(objects, rvec, pose[:3, 3], camera_matrix, dist, camera_model)
-        detected = np.asarray(detections.image_points[view], np.float64).reshape(-1, 2)
-        errors.append(float(np.sqrt(np.mean(np.sum((projected.reshape(-1, 2) - detected) ** 2, axis=1)))))
-    return errors
-
-
 def plan_sections(scene, captured, planned, steps) -> list:
     """A capture plan: its predicted 1-sigma against the number of pictures and a sketch of its camera poses."""
     import _velk

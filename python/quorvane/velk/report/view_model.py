@@ -1,10 +1,12 @@
 """Each view's detected corners and where the model behind the saved result puts them.
 
-A refined hand-eye result predicts view i's board pose from the chain camera_T_target_i = inv(camera_mount_T_camera)
-* camera_mount_T_target_mount_i * target_mount_T_target with the refined intrinsics, the flange pose moved by the
-refinement's correction when the robot's error was modelled; the closed-form result uses each picture's own pose
-(solvePnP) with the intrinsics it was solved with. Charts, residual arrows and thumbnails all take these, so they
-agree with each other and with the per-view RMS the library prints."""
+A refined result (hand-eye or rig) carries, per view, the corners as its solver projected them through the refined
+model: for a hand-eye result camera_T_target_i = inv(camera_mount_T_camera) * camera_mount_T_target_mount_i *
+target_mount_T_target with the refined intrinsics, the flange pose moved by the refinement's correction when the
+robot's error was modelled; for a rig inv(reference_T_camera_k) * reference_T_target_f. The closed-form hand-eye
+result is projected here, through the library's projection, at each picture's own pose (solvePnP) with the
+intrinsics it was solved with. Charts, residual arrows and thumbnails all take these, so they agree with each other
+and with the per-view RMS the library prints."""
 
 from __future__ import annotations
 
@@ -33,63 +35,47 @@ class ViewResiduals:
 
 
 def project(object_points, camera_T_target, camera_matrix, distortion, camera_model: str = "pinhole") -> np.ndarray:
-    import cv2
+    """Pixels (N x 2) of target points seen from camera_T_target, as the library projects them."""
+    import _velk
 
-    from ..lens import project_points
-
-    pose = np.asarray(camera_T_target, np.float64)
-    rvec = cv2.Rodrigues(pose[:3, :3])[0]
-    return project_points(object_points, rvec, pose[:3, 3].copy(), camera_matrix, distortion, camera_model)
-
-
-def correction_matrix(correction) -> np.ndarray:
-    """A flange correction ([x, y, z] mm, rotation vector [deg]) as a 4x4 transform in metres."""
-    import cv2
-
-    matrix = np.eye(4)
-    matrix[:3, :3] = cv2.Rodrigues(np.radians(np.asarray(correction[3:], np.float64)))[0]
-    matrix[:3, 3] = np.asarray(correction[:3], np.float64) / 1000.0
-    return matrix
+    return np.asarray(_velk.project_points(np.asarray(object_points, np.float64).reshape(-1, 3),
+                                           np.asarray(camera_T_target, np.float64), np.asarray(camera_matrix),
+                                           np.asarray(distortion), camera_model), np.float64)
 
 
-def refined_camera_T_target(refinement, robot_T_tcp_list, eye_to_hand: bool) -> list:
-    """camera_T_target of every refined view, as the refinement's model predicts it."""
-    camera = np.asarray(refinement.camera_mount_T_camera, np.float64)
-    target = np.asarray(refinement.target_mount_T_target, np.float64)
-    corrections = list(refinement.robot_pose_corrections) if refinement.robot_error_modelled else []
-    poses = []
-    for view, robot in enumerate(robot_T_tcp_list):
-        flange = np.asarray(robot, np.float64)
-        if corrections:
-            flange = flange @ correction_matrix(corrections[view])
-        mount = flange if eye_to_hand else np.linalg.inv(flange)
-        poses.append(np.linalg.inv(camera) @ mount @ target)
-    return poses
+def _solver_projections(refinement, frames, detected) -> list | None:
+    """The refined views' detected corners and the solver's projections of them, frame by frame; None unless the
+    refinement projected every view and each was detected here with the same corners."""
+    if refinement is None or not refinement.refined or not refinement.projected_corners:
+        return None
+    found = dict(zip(frames, detected))
+    views = [(frame, found.get(frame), np.asarray(projected, np.float64).reshape(-1, 2))
+             for frame, projected in zip(refinement.view_frames, refinement.projected_corners)]
+    if len(views) != len(frames) or any(d is None or len(d) != len(p) for _, d, p in views):
+        return None
+    return views
 
 
 def hand_eye_views(result, detections, eye_to_hand: bool) -> ViewResiduals:
-    """The views of a hand-eye result whose corners were found again in result.valid_image_list, projected through
-    the result's lens model."""
+    """The views of a hand-eye result whose corners were found again in result.valid_image_list: those of a refined
+    result as its solver projected them, those of a closed-form one projected through the result's lens model.
+    Either set-up (eye_to_hand) reads the same: the refined projections follow the result's own chain."""
     frames = list(detections.successful_indices)
-    objects = [np.asarray(p, np.float64).reshape(-1, 3) for p in detections.object_points]
     detected = [np.asarray(p, np.float64).reshape(-1, 2) for p in detections.image_points]
     refinement = result.refinement
-    if (refinement is not None and refinement.refined and len(refinement.per_view_rms_px) == len(frames)):
-        robots = [result.valid_robot_T_tcp_list[f] for f in frames]
-        poses = refined_camera_T_target(refinement, robots, eye_to_hand)
-        camera_matrix, distortion = refinement.intrinsic_matrix, refinement.distortion_coefficients
+    solved = _solver_projections(refinement, frames, detected)
+    if solved is not None:
         source = ("the refined model: refined intrinsics and each view's pose from the refined transforms and its "
                   "robot pose" + (" (as corrected by the refinement)" if refinement.robot_error_modelled else ""))
-    else:
-        poses = [result.camera_T_target_list[f] for f in frames]
-        camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
-        source = "the closed-form result: its intrinsics and each picture's own pose (solvePnP)"
+        return ViewResiduals([f for f, _, _ in solved], [d for _, d, _ in solved], [p for _, _, p in solved], source,
+                             solved_rms=list(refinement.per_view_rms_px))
+    objects = [np.asarray(p, np.float64).reshape(-1, 3) for p in detections.object_points]
+    poses = [result.camera_T_target_list[f] for f in frames]
     model = getattr(result, "camera_model", "pinhole")
-    projected = [project(o, pose, camera_matrix, distortion, model) for o, pose in zip(objects, poses)]
-    views = ViewResiduals(frames, detected, projected, source)
-    if refinement is not None and refinement.refined and len(refinement.per_view_rms_px) == len(frames):
-        views.solved_rms = list(refinement.per_view_rms_px)
-    return views
+    projected = [project(o, pose, result.intrinsic_matrix, result.distortion_coefficients, model)
+                 for o, pose in zip(objects, poses)]
+    return ViewResiduals(frames, detected, projected,
+                         "the closed-form result: its intrinsics and each picture's own pose (solvePnP)")
 
 
 def intrinsic_views(result, detections) -> ViewResiduals:
@@ -113,20 +99,16 @@ def intrinsic_views(result, detections) -> ViewResiduals:
 
 
 def rig_views(refinement, detections_per_camera, camera_model: str = "pinhole") -> ViewResiduals:
-    """The views of a refined rig: camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f with the
-    refined intrinsics of camera k, over the corners each camera's detection found in frame f, projected through the
-    rig's camera model."""
-    frames_used = list(refinement.frames_used)
+    """The views of a refined rig: the corners each camera's detection found in frame f, and where the refinement's
+    solver projected them through camera k's refined intrinsics and the rig's lens model (camera_model, the one the
+    solver used) with camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f."""
     views = ViewResiduals(source="the refined rig: refined intrinsics, camera poses and board poses",
                           solved_rms=list(refinement.per_view_rms_px))
-    for camera, frame in zip(refinement.view_cameras, refinement.view_frames):
+    for camera, frame, projected in zip(refinement.view_cameras, refinement.view_frames,
+                                        refinement.projected_corners):
         detections = detections_per_camera[camera]
         position = list(detections.successful_indices).index(frame)
-        objects = np.asarray(detections.object_points[position], np.float64).reshape(-1, 3)
-        pose = (np.linalg.inv(np.asarray(refinement.reference_T_camera_list[camera], np.float64)) @
-                np.asarray(refinement.reference_T_target_list[frames_used.index(frame)], np.float64))
         views.frames.append((camera, frame))
         views.detected.append(np.asarray(detections.image_points[position], np.float64).reshape(-1, 2))
-        views.projected.append(project(objects, pose, refinement.intrinsic_matrices[camera],
-                                       refinement.distortion_coefficients[camera], camera_model))
+        views.projected.append(np.asarray(projected, np.float64).reshape(-1, 2))
     return views
