@@ -368,7 +368,7 @@ def compare_rejection(cv2_chessboard_per_picture, absent, repeats):
           f"{describe_seconds(cv2_seconds)}; ratio {bound}{ratio:.5f} (target 0.05) {'ok' if ratio <= 0.05 else 'MISSED'}")
     per_picture = [library_alone_seconds(target, picture, repeats) / (CV2_REJECTION_LIMIT_S if s is None else s)
                    for picture, s in zip(pictures, cv2_seconds)]
-    print(f"    picture by picture, the library alone on one thread over cv2 alone: "
+    print("    picture by picture, the library alone on one thread over cv2 alone: "
           + ", ".join(f"{'at most ' if s is None else ''}{r:.4f}" for r, s in zip(per_picture, cv2_seconds))
           + f" (median {np.median(per_picture):.3f})")
     print(f"    for information: ratio to cv2's time on the pictures with the chessboard "

@@ -25,7 +25,6 @@ from quorvane.velk import synthetic
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from fisheye_scenes import IMAGE_SIZE, board, fisheye_camera, scene_poses  # noqa: E402
-
 from intrinsic import best_time, charuco_detections, quiet  # noqa: E402
 from intrinsic import cached_views as cached_charuco_views  # noqa: E402
 

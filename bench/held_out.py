@@ -23,11 +23,10 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-import rig_scene  # noqa: E402
-from refinement import ROBOT_ERROR_LEVELS, level_label, quiet  # noqa: E402
-
 import _velk  # noqa: E402
+import rig_scene  # noqa: E402
 from quorvane.velk import demo  # noqa: E402
+from refinement import ROBOT_ERROR_LEVELS, level_label, quiet  # noqa: E402
 
 SETUPS = {
     "eye-in-hand": (demo.simulate_eye_in_hand, _velk.EyeInHandCalibrator),

@@ -26,7 +26,6 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 import recorded_bags as rb  # noqa: E402
-
 from quorvane.velk import demo  # noqa: E402
 from quorvane.velk.bag_import import import_bag  # noqa: E402
 

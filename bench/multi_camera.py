@@ -22,9 +22,8 @@ import cv2
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-import rig_scene  # noqa: E402
-
 import _velk  # noqa: E402
+import rig_scene  # noqa: E402
 
 CRITERIA = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 30, 1e-6)
 THRESHOLD = 3.0

@@ -29,9 +29,8 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-import projected_corners as pc  # noqa: E402
-
 import _velk  # noqa: E402
+import projected_corners as pc  # noqa: E402
 from quorvane.velk import planning, synthetic  # noqa: E402
 from refinement import quiet  # noqa: E402  (bench/ is this script's own folder)
 

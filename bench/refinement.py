@@ -24,16 +24,15 @@ import math
 import os
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
-from typing import Callable
 
 import cv2
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-import projected_corners as pc  # noqa: E402
-
 import _velk  # noqa: E402
+import projected_corners as pc  # noqa: E402
 from quorvane.velk import demo, synthetic  # noqa: E402
 
 

@@ -1,8 +1,7 @@
 import sys
-
-import numpy as np
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
@@ -63,8 +62,8 @@ def intrinsic_targets():
 
 def calibration_views(target, count, seed):
     """Oblique views spread over the image: distances 0.45-0.7 m, tilts 10-40 degrees, rolls +-20 degrees."""
-    from quorvane.velk import synthetic
     import _velk
+    from quorvane.velk import synthetic
 
     rng = np.random.default_rng(seed)
     centre = synthetic.board_center(target)

@@ -11,9 +11,8 @@ import cv2
 import numpy as np
 
 import _velk
-from quorvane.velk import demo
-
 import rig_scene
+from quorvane.velk import demo
 
 IMAGE_SIZE = (1280, 960)
 BORDER_PX = 10

@@ -4,11 +4,10 @@ import numpy as np
 import pytest
 
 import _velk
-from quorvane.velk import cli, demo
-from quorvane.velk.bag_import import SKIP_MOVING, SKIP_NOT_REQUESTED, BagImportError, import_bag
-
 import cli_data
 import recorded_bags as rb
+from quorvane.velk import cli, demo
+from quorvane.velk.bag_import import SKIP_MOVING, SKIP_NOT_REQUESTED, BagImportError, import_bag
 
 pytest.importorskip("rosbags")
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")

@@ -144,10 +144,10 @@ def test_full_run_with_robot_poses(eye_in_hand_scene, capfd):
     # distortion (and keeps every view despite the larger errors that gives).
     hand_eye_options.calibrate_camera_flags = cv2.CALIB_FIX_K1 | cv2.CALIB_FIX_K2 | cv2.CALIB_FIX_K3
     hand_eye_options.per_view_error_threshold = 100.0
-    before = datetime.datetime.now(datetime.timezone.utc)
+    before = datetime.datetime.now(datetime.UTC)
     result = CalibrationBenchmark().run(scene.images, scene.target, options, scene.robot_T_tcp_list,
                                         hand_eye_options, backend_name="rendered", n_splits=5, seed=0)
-    after = datetime.datetime.now(datetime.timezone.utc)
+    after = datetime.datetime.now(datetime.UTC)
     out, err = capfd.readouterr()
 
     assert result.backend_name == "rendered" and result.image_count == len(scene.images)

@@ -6,11 +6,10 @@ import zlib
 import numpy as np
 import pytest
 
-import _velk
 from quorvane.velk import cli
-from rasterised_pages import rasterise
 from quorvane.velk.printing.page import page_layout, parse_paper, smallest_paper
 from quorvane.velk.target_file import load_target_file, printed_from_json
+from rasterised_pages import rasterise
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

@@ -4,7 +4,6 @@ import numpy as np
 import pytest
 
 from _velk import IntrinsicCalibrator, IntrinsicOptions
-
 from conftest import TRUE_K
 
 cv2 = pytest.importorskip("cv2")

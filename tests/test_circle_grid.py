@@ -7,7 +7,6 @@ import pytest
 
 import _velk
 from _velk import CircleGridTarget, IntrinsicCalibrator
-
 from conftest import IMAGE_SIZE, TRUE_DIST, TRUE_K
 
 cv2 = pytest.importorskip("cv2")

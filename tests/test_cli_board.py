@@ -8,8 +8,8 @@ import pytest
 
 import _velk
 from quorvane.velk import cli
-from rasterised_pages import rasterise
 from quorvane.velk.target_file import TargetFileError, load_target_file, printed_from_json
+from rasterised_pages import rasterise
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

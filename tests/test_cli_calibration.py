@@ -8,11 +8,10 @@ import numpy as np
 import pytest
 
 import _velk
+import cli_data
+from conftest import STEREO_DIR
 from quorvane.velk import cli
 from quorvane.velk.demo import transform_error
-
-from conftest import STEREO_DIR
-import cli_data
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

@@ -5,10 +5,9 @@ import json
 import numpy as np
 import pytest
 
+import cli_data
 from quorvane.velk import cli, progress
 from quorvane.velk.progress import Progress
-
-import cli_data
 
 
 class TerminalStream:

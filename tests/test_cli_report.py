@@ -8,10 +8,9 @@ import numpy as np
 import pytest
 
 import _velk
+import cli_data
 from quorvane.velk import cli
 from quorvane.velk.report.coverage import coverage_grid
-
-import cli_data
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

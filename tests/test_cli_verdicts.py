@@ -8,9 +8,8 @@ import numpy as np
 import pytest
 
 import _velk
-from quorvane.velk import cli, demo, records
-
 import cli_data
+from quorvane.velk import cli, demo, records
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

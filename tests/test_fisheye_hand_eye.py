@@ -10,10 +10,9 @@ import pytest
 
 cv2 = pytest.importorskip("cv2")
 import _velk  # noqa: E402
-from quorvane.velk import cli, planning  # noqa: E402
-
 import cli_data  # noqa: E402
 import fisheye_hand_eye_scenes as scenes  # noqa: E402
+from quorvane.velk import cli, planning  # noqa: E402
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

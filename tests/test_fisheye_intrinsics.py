@@ -10,10 +10,9 @@ import numpy as np
 import pytest
 
 import _velk
-from quorvane.velk import lens, records, synthetic
-
 from cli_data import write_target
 from fisheye_scenes import IMAGE_SIZE, board, fisheye_camera, render_views, scene_poses
+from quorvane.velk import lens, records, synthetic
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

@@ -8,10 +8,9 @@ import numpy as np
 import pytest
 
 import _velk
+import cli_data
 from _velk import MultiCameraCalibrator
 from quorvane.velk import cli
-
-import cli_data
 from rig_scene import image_lists, log_lines, rotation_error_deg
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")

@@ -5,7 +5,6 @@ import pytest
 
 import _velk
 from _velk import ArucoTarget, CharucoTarget, IntrinsicCalibrator, IntrinsicOptions
-
 from conftest import IMAGE_SIZE, TRUE_DIST, TRUE_K
 
 cv2 = pytest.importorskip("cv2")

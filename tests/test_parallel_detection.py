@@ -7,8 +7,13 @@ import numpy as np
 import pytest
 
 import _velk
-from _velk import (CalibrationBenchmark, EyeInHandCalibrator, IntrinsicCalibrator, IntrinsicOptions,
-                   MultiCameraCalibrator)
+from _velk import (
+    CalibrationBenchmark,
+    EyeInHandCalibrator,
+    IntrinsicCalibrator,
+    IntrinsicOptions,
+    MultiCameraCalibrator,
+)
 
 cv2 = pytest.importorskip("cv2")
 

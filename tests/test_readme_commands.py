@@ -9,9 +9,8 @@ import shlex
 import numpy as np
 import pytest
 
-from quorvane.velk import cli
-
 from conftest import REPO_ROOT
+from quorvane.velk import cli
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 

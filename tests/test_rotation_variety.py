@@ -1,6 +1,5 @@
 """Rotation variety of captured poses: motions kept, singular values, verdict text."""
 
-import numpy as np
 import pytest
 
 from _velk import diagnostics, tf

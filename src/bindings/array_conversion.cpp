@@ -17,7 +17,7 @@ struct ElementType {
 // The element types that cross the boundary, in the order they are matched.
 const std::vector<ElementType>& elementTypes() {
     static const std::vector<ElementType> types = {
-        {py::dtype::of<std::uint8_t>(), CV_8U},  {py::dtype::of<std::int8_t>(), CV_8S},
+        {py::dtype::of<std::uint8_t>(), CV_8U},   {py::dtype::of<std::int8_t>(), CV_8S},
         {py::dtype::of<std::uint16_t>(), CV_16U}, {py::dtype::of<std::int16_t>(), CV_16S},
         {py::dtype::of<std::int32_t>(), CV_32S},  {py::dtype::of<float>(), CV_32F},
         {py::dtype::of<double>(), CV_64F},
@@ -91,11 +91,8 @@ std::optional<cv::Mat> matFromArray(py::handle source) {
     if (!source) {
         return std::nullopt;
     }
-    auto array = py::reinterpret_steal<py::array>(
-        py::detail::npy_api::get().PyArray_FromAny_(source.ptr(), nullptr, 0, 0,
-                                                     py::detail::npy_api::NPY_ARRAY_ENSUREARRAY_ |
-                                                         py::array::c_style,
-                                                     nullptr));
+    auto array = py::reinterpret_steal<py::array>(py::detail::npy_api::get().PyArray_FromAny_(
+        source.ptr(), nullptr, 0, 0, py::detail::npy_api::NPY_ARRAY_ENSUREARRAY_ | py::array::c_style, nullptr));
     if (!array) {
         PyErr_Clear();
         return std::nullopt;

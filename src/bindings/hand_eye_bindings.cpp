@@ -14,12 +14,12 @@ namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
 using velk::calibration::EyeToHandCalibrator;
 using velk::calibration::EyeToHandResult;
-using velk::calibration::RefinementOptions;
 using velk::calibration::HandEyeOptions;
 using velk::calibration::HandEyeResult;
-using velk::calibration::SkippedPicture;
 using velk::calibration::HandEyeValidation;
 using velk::calibration::IntrinsicOptions;
+using velk::calibration::RefinementOptions;
+using velk::calibration::SkippedPicture;
 using velk::calibration::TargetConsistencyStats;
 
 namespace velk::bindings {
@@ -38,9 +38,10 @@ void bindSolveHandEye(py::module_& module) {
         [](const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
            const std::string& method, const std::string& setup) -> std::optional<std::pair<cv::Mat, cv::Mat>> {
             if (robot_T_tcp_list.size() != camera_T_target_list.size()) {
-                throw std::invalid_argument("solve_hand_eye: robot_T_tcp_list and camera_T_target_list must pair "
-                                            "up entry for entry, got " + std::to_string(robot_T_tcp_list.size()) +
-                                            " and " + std::to_string(camera_T_target_list.size()));
+                throw std::invalid_argument(
+                    "solve_hand_eye: robot_T_tcp_list and camera_T_target_list must pair "
+                    "up entry for entry, got " +
+                    std::to_string(robot_T_tcp_list.size()) + " and " + std::to_string(camera_T_target_list.size()));
             }
             const auto setupKind = velk::calibration::handEyeSetupFromName(setup, "solve_hand_eye");
             const auto solution = velk::calibration::solveHandEye(
@@ -167,9 +168,10 @@ void bindEyeToHandResult(py::module_& module) {
 
 void bindAlignedTargetPoses(py::module_& module) {
     using Aligned = EyeInHandCalibrator::AlignedTargetPoses;
-    py::classh<Aligned>(module, "AlignedTargetPoses",
-             "Target poses camera_T_target (target in the camera frame, metres) with the images and flange poses "
-             "robot_T_tcp (robot base frame, metres) they belong to, entry for entry.")
+    py::classh<Aligned>(
+        module, "AlignedTargetPoses",
+        "Target poses camera_T_target (target in the camera frame, metres) with the images and flange poses "
+        "robot_T_tcp (robot base frame, metres) they belong to, entry for entry.")
         .def_readonly("camera_T_target_list", &Aligned::camera_T_target_list)
         .def_readonly("valid_image_list", &Aligned::valid_image_list)
         .def_readonly("valid_robot_T_tcp_list", &Aligned::valid_robot_T_tcp_list);
@@ -182,10 +184,10 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
                          const cv::Mat& distortion_coefficients,
                          const std::optional<std::filesystem::path>& output_path, bool refine,
                          const RefinementOptions& refinement_options, bool validate, bool print_report) {
-    const HandEyeOptions options{method, refine, refinement_options, validate,
-                                 output_path.value_or(std::filesystem::path()), print_report};
-    return self.calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix,
-                          distortion_coefficients, options);
+    const HandEyeOptions options{
+        method, refine, refinement_options, validate, output_path.value_or(std::filesystem::path()), print_report};
+    return self.calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients,
+                          options);
 }
 
 // What the two hand-eye calibrators share in Python; they differ in names and in what they solve.
@@ -199,15 +201,17 @@ struct HandEyeCalibratorTexts {
 template <typename Calibrator>
 void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& texts) {
     const std::string calibrateDoc =
-        std::string("Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one "
-                    "per image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: "
-                    "target poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix "
-                    "(pixels) and distortion_coefficients: known intrinsics, empty to calibrate them; output_path: "
-                    "folder or JSON file for the result, None to save nothing. ") +
-        texts.solves + " refine: then refine by reprojection error over every corner (refinement_options). "
-                       "validate: then predict each view from a solve without it (the result's validation). "
-                       "print_report: write the text report (format_results) on standard output after a "
-                       "successful calibration.";
+        std::string(
+            "Run the calibration. robot_T_tcp_list: flange poses in the robot base frame (4x4, metres), one "
+            "per image; image_list: 8-bit BGR images; method: a hand-eye method name; camera_T_target_list: "
+            "target poses in the camera frame (metres) to use instead of estimating them; intrinsic_matrix "
+            "(pixels) and distortion_coefficients: known intrinsics, empty to calibrate them; output_path: "
+            "folder or JSON file for the result, None to save nothing. ") +
+        texts.solves +
+        " refine: then refine by reprojection error over every corner (refinement_options). "
+        "validate: then predict each view from a solve without it (the result's validation). "
+        "print_report: write the text report (format_results) on standard output after a "
+        "successful calibration.";
     py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: "
@@ -229,9 +233,11 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
         .def("print_results", &Calibrator::printResults, "Print the text report to standard output.")
         .def("corner_images", &Calibrator::cornerImages,
              "Images of the last calibration with the detected corners drawn (8-bit BGR).")
-        .def("last_result", [](const Calibrator& self) { return self.lastResult(); }, texts.last_result)
-        .def("target", [](const Calibrator& self) { return self.target(); },
-             "A copy of the target (lengths in metres).");
+        .def(
+            "last_result", [](const Calibrator& self) { return self.lastResult(); }, texts.last_result)
+        .def(
+            "target", [](const Calibrator& self) { return self.target(); },
+            "A copy of the target (lengths in metres).");
 }
 
 void bindEyeToHandCalibrator(py::module_& module) {
@@ -248,7 +254,6 @@ void bindEyeInHandCalibrator(py::module_& module) {
                  "Solves tcp_T_camera (camera in the flange frame, metres).",
                  "A copy of the last HandEyeResult (poses 4x4 in metres)."});
 }
-
 
 }  // namespace
 

@@ -38,8 +38,7 @@ void bindTermCriteria(py::module_& module) {
 
 void bindIntrinsicOptions(py::module_& module) {
     py::classh<IntrinsicOptions>(module, "IntrinsicOptions", "Tunables for intrinsic calibration.")
-        .def(py::init<>(),
-             "Default options: per_view_error_threshold in pixels, window sizes in pixels.")
+        .def(py::init<>(), "Default options: per_view_error_threshold in pixels, window sizes in pixels.")
         .def_readwrite("criteria", &IntrinsicOptions::criteria)
         .def_readwrite("chessboard_corner_detector", &IntrinsicOptions::chessboard_corner_detector)
         .def_readwrite("chessboard_flags", &IntrinsicOptions::chessboard_flags)
@@ -62,7 +61,8 @@ void bindIntrinsicOptions(py::module_& module) {
                        "Pixels (default 1600). A picture whose longer side exceeds it is searched on a copy "
                        "halved until its longer side is at most this long; the corners found there are refined "
                        "on the full-resolution picture, and a picture without the board is rejected at the "
-                       "reduced scale (a chessboard is first looked for on a copy reduced twice as much). Pictures at or below it are searched as they are; 0 searches every "
+                       "reduced scale (a chessboard is first looked for on a copy reduced twice as much). Pictures at "
+                       "or below it are searched as they are; 0 searches every "
                        "picture at full resolution.")
         .def_readwrite("progress_callback", &IntrinsicOptions::progress_callback,
                        "None, or a callable f(done, total) called on the calling thread as images finish "
@@ -138,7 +138,8 @@ void bindIntrinsicCalibrator(py::module_& module) {
     py::classh<IntrinsicCalibrator>(module, "IntrinsicCalibrator",
                                     "Intrinsic camera calibrator for chessboard, ChArUco and ArUco targets.")
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
-             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: IntrinsicOptions.")
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: "
+             "IntrinsicOptions.")
         .def("find_corners", &findCornersFromPython, py::arg("images"), py::arg("annotate") = true,
              "Detect the target in 8-bit BGR images: image points in pixels, object points in the target frame "
              "(metres). annotate: draw the found corners on copies of the images (annotated_images); False "
@@ -150,17 +151,20 @@ void bindIntrinsicCalibrator(py::module_& module) {
              "(the result's validation).")
         .def("corner_images", &IntrinsicCalibrator::cornerImages,
              "Copies of the images of the last detection with the found corners drawn (8-bit BGR).")
-        .def("detections", [](const IntrinsicCalibrator& self) { return self.detections(); },
-             "The detections of the last find_corners or calibrate (pixels; object points in metres, target frame).")
-        .def("target", [](const IntrinsicCalibrator& self) { return self.target(); },
-             "A copy of the target (lengths in metres).")
-        .def("options", [](const IntrinsicCalibrator& self) { return self.options(); },
-             "A copy of the options.");
+        .def(
+            "detections", [](const IntrinsicCalibrator& self) { return self.detections(); },
+            "The detections of the last find_corners or calibrate (pixels; object points in metres, target frame).")
+        .def(
+            "target", [](const IntrinsicCalibrator& self) { return self.target(); },
+            "A copy of the target (lengths in metres).")
+        .def(
+            "options", [](const IntrinsicCalibrator& self) { return self.options(); }, "A copy of the options.");
 }
 
 // Pixels (N x 2) of target points seen from a 4 x 4 camera_T_target through either lens model.
-cv::Mat projectThroughPose(const cv::Mat& object_points, const cv::Mat& camera_T_target, const cv::Mat& intrinsic_matrix,
-                           const cv::Mat& distortion_coefficients, const std::string& camera_model) {
+cv::Mat projectThroughPose(const cv::Mat& object_points, const cv::Mat& camera_T_target,
+                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                           const std::string& camera_model) {
     if (camera_T_target.rows != 4 || camera_T_target.cols != 4 || camera_T_target.channels() != 1) {
         throw std::invalid_argument("project_points: camera_T_target must be a 4 x 4 transform");
     }

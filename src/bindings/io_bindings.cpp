@@ -111,8 +111,7 @@ void bindAnnotationRecords(py::module_& io) {
 // The annotations every result record carries, bound on each record class.
 template <typename Record>
 void bindAnnotations(py::classh<Record>& record) {
-    record
-        .def_readwrite("units", &Record::units, "What the numbers are in (member name to unit); {}: not written.")
+    record.def_readwrite("units", &Record::units, "What the numbers are in (member name to unit); {}: not written.")
         .def_readwrite("intrinsics_used", &Record::intrinsics_used, "IntrinsicsUsedRecord, or None.")
         .def_readwrite("refinement_applied", &Record::refinement_applied, "RefinementAppliedRecord, or None.")
         .def_readwrite("saved_method", &Record::saved_method, "How the saved transform was found, or None.")
@@ -121,10 +120,12 @@ void bindAnnotations(py::classh<Record>& record) {
 }
 
 void bindHandEyeResultRecord(py::module_& io) {
-    py::classh<HandEyeResultRecord> record(io, "HandEyeResultRecord",
-             "Eye-in-hand result as stored in hand_eye.json: tcp_T_camera_list, camera in the flange frame, 4x4, "
-             "metres.");
-    record.def(py::init<>(),
+    py::classh<HandEyeResultRecord> record(
+        io, "HandEyeResultRecord",
+        "Eye-in-hand result as stored in hand_eye.json: tcp_T_camera_list, camera in the flange frame, 4x4, "
+        "metres.");
+    record
+        .def(py::init<>(),
              "An empty record of an eye-in-hand result; tcp_T_camera_list holds camera-in-flange poses (4x4, "
              "metres).")
         .def_readwrite("reference_index", &HandEyeResultRecord::reference_index)
@@ -142,10 +143,12 @@ void bindHandEyeResultRecord(py::module_& io) {
 }
 
 void bindEyeToHandResultRecord(py::module_& io) {
-    py::classh<EyeToHandResultRecord> record(io, "EyeToHandResultRecord",
-             "Eye-to-hand result as stored in its JSON file: robot_T_camera_list (camera in the robot base frame) "
-             "and tcp_T_target (target in the flange frame), 4x4, metres.");
-    record.def(py::init<>(),
+    py::classh<EyeToHandResultRecord> record(
+        io, "EyeToHandResultRecord",
+        "Eye-to-hand result as stored in its JSON file: robot_T_camera_list (camera in the robot base frame) "
+        "and tcp_T_target (target in the flange frame), 4x4, metres.");
+    record
+        .def(py::init<>(),
              "An empty record of an eye-to-hand result; robot_T_camera_list holds camera-in-robot-base poses and "
              "tcp_T_target the target in the flange frame (4x4, metres).")
         .def_readwrite("reference_index", &EyeToHandResultRecord::reference_index)
@@ -164,10 +167,12 @@ void bindEyeToHandResultRecord(py::module_& io) {
 }
 
 void bindMultiCameraCalibrationRecord(py::module_& io) {
-    py::classh<MultiCameraCalibrationRecord> record(io, "MultiCameraCalibrationRecord",
-             "Rig calibration as stored in multi_camera_calibration.json: reference_T_camera_list (camera in the "
-             "reference camera's frame, 4x4, metres), intrinsics and reprojection errors in pixels.");
-    record.def(py::init<>(),
+    py::classh<MultiCameraCalibrationRecord> record(
+        io, "MultiCameraCalibrationRecord",
+        "Rig calibration as stored in multi_camera_calibration.json: reference_T_camera_list (camera in the "
+        "reference camera's frame, 4x4, metres), intrinsics and reprojection errors in pixels.");
+    record
+        .def(py::init<>(),
              "An empty record of a rig calibration; reference_T_camera_list holds camera-in-reference-camera poses"
              " (4x4, metres), intrinsics and errors are in pixels.")
         .def_readwrite("reference_index", &MultiCameraCalibrationRecord::reference_index)
@@ -186,19 +191,19 @@ void bindMultiCameraCalibrationRecord(py::module_& io) {
 
 void bindResultRecordFiles(py::module_& io) {
     io.def("save_hand_eye_result", &velk::io::save_hand_eye_result, py::arg("output_path"), py::arg("record"),
-             "Write a HandEyeResultRecord as JSON (a folder gets hand_eye.json); returns the file written.");
+           "Write a HandEyeResultRecord as JSON (a folder gets hand_eye.json); returns the file written.");
     io.def("load_hand_eye_result", &velk::io::load_hand_eye_result, py::arg("input_path"),
-             "Read a HandEyeResultRecord from its JSON file (poses 4x4, metres).");
+           "Read a HandEyeResultRecord from its JSON file (poses 4x4, metres).");
     io.def("save_eye_to_hand_result", &velk::io::save_eye_to_hand_result, py::arg("output_path"), py::arg("record"),
-             "Write an EyeToHandResultRecord as JSON (a folder gets eye_to_hand.json); returns the file written.");
+           "Write an EyeToHandResultRecord as JSON (a folder gets eye_to_hand.json); returns the file written.");
     io.def("load_eye_to_hand_result", &velk::io::load_eye_to_hand_result, py::arg("input_path"),
-             "Read an EyeToHandResultRecord from its JSON file (poses 4x4, metres).");
+           "Read an EyeToHandResultRecord from its JSON file (poses 4x4, metres).");
     io.def("save_multi_camera_calibration", &velk::io::save_multi_camera_calibration, py::arg("output_path"),
            py::arg("record"),
-             "Write a MultiCameraCalibrationRecord as JSON (a folder gets multi_camera_calibration.json); returns "
-             "the file written.");
+           "Write a MultiCameraCalibrationRecord as JSON (a folder gets multi_camera_calibration.json); returns "
+           "the file written.");
     io.def("load_multi_camera_calibration", &velk::io::load_multi_camera_calibration, py::arg("input_path"),
-             "Read a MultiCameraCalibrationRecord from its JSON file (poses 4x4, metres).");
+           "Read a MultiCameraCalibrationRecord from its JSON file (poses 4x4, metres).");
 }
 
 void bindDatasets(py::module_& io) {
@@ -208,8 +213,8 @@ void bindDatasets(py::module_& io) {
            py::arg("image_format") = "png");
     io.def("next_multi_camera_capture_index", &velk::io::next_multi_camera_capture_index, py::arg("data_dir"),
            py::arg("num_cameras"));
-    io.def("save_multi_camera_capture", &velk::io::save_multi_camera_capture, py::arg("data_dir"),
-           py::arg("frames"), py::arg("capture_index"), py::arg("annotated_images") = std::vector<cv::Mat>{});
+    io.def("save_multi_camera_capture", &velk::io::save_multi_camera_capture, py::arg("data_dir"), py::arg("frames"),
+           py::arg("capture_index"), py::arg("annotated_images") = std::vector<cv::Mat>{});
     io.def("save_multi_camera_robot_poses", &velk::io::save_multi_camera_robot_poses, py::arg("data_dir"),
            py::arg("robot_T_tcp_list"), py::arg("num_cameras"));
     io.def("load_multi_camera_robot_poses", &velk::io::load_multi_camera_robot_poses, py::arg("data_dir"));
@@ -231,7 +236,6 @@ void bindRobotPoseFiles(py::module_& io) {
     io.def("load_robot_poses", &velk::io::load_robot_poses, py::arg("data_dir"),
            "Load the flange poses robot_T_tcp (robot base frame, 4x4, metres) of calibration_data.npz in data_dir.");
 }
-
 
 // The records the calibrators save, built from their results, for a caller that adds annotations first.
 void bindResultRecordBuilders(py::module_& io) {

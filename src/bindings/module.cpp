@@ -32,15 +32,8 @@ extern "C" PYBIND11_EXPORT PyObject* PyInit__velk() {
     try {
         py::detail::ensure_internals();
         static py::detail::slots_array slots = py::detail::init_slots(&execVelk);
-        static PyModuleDef definition{PyModuleDef_HEAD_INIT,
-                                      "_velk",
-                                      nullptr,
-                                      0,
-                                      nullptr,
-                                      slots.data(),
-                                      nullptr,
-                                      nullptr,
-                                      nullptr};
+        static PyModuleDef definition{PyModuleDef_HEAD_INIT, "_velk", nullptr, 0,      nullptr,
+                                      slots.data(),          nullptr, nullptr, nullptr};
         return PyModuleDef_Init(&definition);
     }
     PYBIND11_CATCH_INIT_EXCEPTIONS

@@ -57,7 +57,8 @@ void bindMultiCameraResult(py::module_& module) {
 }
 
 void bindSubsetResult(py::module_& module) {
-    py::classh<SubsetResult>(module, "SubsetResult", "Result of one entry of MultiCameraCalibrator.calibrate_subsets().")
+    py::classh<SubsetResult>(module, "SubsetResult",
+                             "Result of one entry of MultiCameraCalibrator.calibrate_subsets().")
         .def_readonly("subset", &SubsetResult::subset)
         .def_readonly("result", &SubsetResult::result)
         .def_readonly("has_triangulation", &SubsetResult::has_triangulation)
@@ -70,8 +71,7 @@ MultiCameraResult calibrateFromPython(MultiCameraCalibrator& self, const std::ve
                                       const std::vector<cv::Mat>& intrinsic_matrices,
                                       const std::vector<cv::Mat>& distortion_coefficients,
                                       const std::optional<std::filesystem::path>& output_path, bool refine,
-                                      const RefinementOptions& refinement_options, bool validate,
-                                      bool print_report) {
+                                      const RefinementOptions& refinement_options, bool validate, bool print_report) {
     ImageLists lists;
     lists.reserve(image_lists.size());
     for (const BorrowedImages& images : image_lists) {
@@ -86,15 +86,17 @@ void bindMultiCameraCalibrator(py::module_& module) {
     py::classh<MultiCameraCalibrator>(module, "MultiCameraCalibrator",
                                       "Multi-camera extrinsic calibrator built on cv::stereoCalibrate.")
         .def(py::init<TargetVariant, int, int, IntrinsicOptions, int>(), py::arg("target"), py::arg("num_cameras"),
-             py::arg("reference_index") = 0, py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
+             py::arg("reference_index") = 0,
+             py::arg_v("options", MultiCameraCalibrator::defaultOptions(), "MultiCameraCalibrator.default_options()"),
              py::arg("stereo_calibrate_flags") = MultiCameraCalibrator::kFixIntrinsic,
-             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); num_cameras: cameras of "
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); "
+             "num_cameras: cameras of "
              "the rig; reference_index: the camera whose frame the poses reference_T_camera are given in; options:"
              " IntrinsicOptions of the per-camera calibrations (camera_model \"fisheye\": every camera is an "
              "equidistant fisheye, paired with cv::fisheye::stereoCalibrate); stereo_calibrate_flags: "
              "CALIB_FIX_INTRINSIC or CALIB_USE_INTRINSIC_GUESS.")
         .def_static("default_options", &MultiCameraCalibrator::defaultOptions,
-             "The IntrinsicOptions a rig calibration uses unless given others.")
+                    "The IntrinsicOptions a rig calibration uses unless given others.")
         .def("calibrate", &calibrateFromPython, py::arg("image_lists"),
              py::arg("intrinsic_matrices") = std::vector<cv::Mat>(),
              py::arg("distortion_coefficients") = std::vector<cv::Mat>(), py::arg("output_path") = py::none(),
@@ -103,7 +105,8 @@ void bindMultiCameraCalibrator(py::module_& module) {
              "Calibrate the rig. image_lists: one list of 8-bit BGR images per camera, entry f of each taken at "
              "the same instant; intrinsic_matrices (pixels) and distortion_coefficients: known intrinsics per "
              "camera, empty to calibrate them; output_path: folder or JSON file for the result, None to save "
-             "nothing. Gives reference_T_camera (camera in the reference camera's frame, metres) for every camera. refine: then refine "
+             "nothing. Gives reference_T_camera (camera in the reference camera's frame, metres) for every camera. "
+             "refine: then refine "
              "every camera jointly by reprojection error (refinement_options). validate: then leave each frame out, "
              "solve the rig without it and predict every other camera's corners in it from the reference camera's "
              "board pose (the result's validation, pixels). print_report: write the text report (format_results) on "
@@ -117,14 +120,13 @@ void bindMultiCameraCalibrator(py::module_& module) {
              "camera) and validate each by triangulating frame_index.")
         .def("format_results", &MultiCameraCalibrator::formatResults,
              "The text report of the last calibration, triangulation and subsets (millimetres, degrees, pixels).")
-        .def("print_results", &MultiCameraCalibrator::printResults,
-             "Print the text report to standard output.")
+        .def("print_results", &MultiCameraCalibrator::printResults, "Print the text report to standard output.")
         .def("last_result", &MultiCameraCalibrator::lastResult,
              "A copy of the last MultiCameraResult (poses 4x4 in metres).")
-        .def("target", [](const MultiCameraCalibrator& self) { return self.target(); },
-             "A copy of the target (lengths in metres).")
-        .def("num_cameras", &MultiCameraCalibrator::numCameras,
-             "Number of cameras of the rig.")
+        .def(
+            "target", [](const MultiCameraCalibrator& self) { return self.target(); },
+            "A copy of the target (lengths in metres).")
+        .def("num_cameras", &MultiCameraCalibrator::numCameras, "Number of cameras of the rig.")
         .def("reference_index", &MultiCameraCalibrator::referenceIndex,
              "Index of the reference camera, whose frame the poses reference_T_camera are given in.");
 }

@@ -1,11 +1,11 @@
+#include <pybind11/stl.h>
+
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/detection/corner_visibility.hpp"
 #include "calibration/hand_eye/hand_eye_planner.hpp"
 #include "calibration/hand_eye/hand_eye_prediction.hpp"
 #include "calibration/hand_eye/plan_scene.hpp"
-
-#include <pybind11/stl.h>
 
 namespace py = pybind11;
 using velk::calibration::HandEyePlan;
@@ -54,10 +54,10 @@ void bindHandEyePlanScene(py::module_& module) {
         .def_readwrite("robot_rotation_noise_deg", &Scene::robot_rotation_noise_deg)
         .def_readwrite("visibility", &Scene::visibility)
         .def_readwrite("min_corner_share", &Scene::min_corner_share);
-    module.def("plan_camera_T_target", &velk::calibration::planCameraTTarget, py::arg("scene"),
-               py::arg("robot_T_tcp"), "camera_T_target of a flange pose under the scene's nominal transforms.");
-    module.def("plan_visible_corners", &velk::calibration::planVisibleCorners, py::arg("scene"),
-               py::arg("robot_T_tcp"), "Indices of the target corners a flange pose sees.");
+    module.def("plan_camera_T_target", &velk::calibration::planCameraTTarget, py::arg("scene"), py::arg("robot_T_tcp"),
+               "camera_T_target of a flange pose under the scene's nominal transforms.");
+    module.def("plan_visible_corners", &velk::calibration::planVisibleCorners, py::arg("scene"), py::arg("robot_T_tcp"),
+               "Indices of the target corners a flange pose sees.");
 }
 
 void bindHandEyePrediction(py::module_& module) {

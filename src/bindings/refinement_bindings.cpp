@@ -1,3 +1,5 @@
+#include <pybind11/stl.h>
+
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
@@ -5,8 +7,6 @@
 #include "calibration/refinement/refinement_options.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
 #include "calibration/rig/rig_refinement.hpp"
-
-#include <pybind11/stl.h>
 
 namespace py = pybind11;
 using velk::calibration::HandEyeRefinement;
@@ -180,7 +180,8 @@ void bindRigRefinement(py::module_& module) {
 }
 
 void bindRefineRig(py::module_& module) {
-    module.def("refine_rig", &velk::calibration::refineRig, py::arg("problem"), py::arg("options") = RefinementOptions(),
+    module.def("refine_rig", &velk::calibration::refineRig, py::arg("problem"),
+               py::arg("options") = RefinementOptions(),
                "Refines every camera pose (and optionally the intrinsics) of a rig over all frames seen by two or "
                "more cameras; keeps the starting values with refined False and the reason when it fails.");
 }

@@ -26,7 +26,8 @@ void bindDictionaryNames(py::module_& module) {
 }
 
 void bindChessboardTarget(py::module_& module) {
-    py::classh<ChessboardTarget>(module, "ChessboardTarget", "Classic chessboard target: inner-corner grid + square size.")
+    py::classh<ChessboardTarget>(module, "ChessboardTarget",
+                                 "Classic chessboard target: inner-corner grid + square size.")
         .def(py::init<cv::Size, double>(), py::arg("size"), py::arg("square_size"),
              "size: (cols, rows) of inner corners. square_size: edge length in meters.")
         .def_readwrite("size", &ChessboardTarget::size)

@@ -15,6 +15,8 @@ void bindThreadCount(py::module_& module) {
 
 }  // namespace
 
-void registerThreadBindings(py::module_& module) { bindThreadCount(module); }
+void registerThreadBindings(py::module_& module) {
+    bindThreadCount(module);
+}
 
 }  // namespace velk::bindings

@@ -70,7 +70,9 @@ CameraModel cameraModelFromName(const std::string& name, const std::string& owne
     throw std::invalid_argument(owner + ": camera_model must be 'pinhole' or 'fisheye', got '" + name + "'");
 }
 
-const char* cameraModelName(CameraModel model) { return model == CameraModel::Fisheye ? "fisheye" : "pinhole"; }
+const char* cameraModelName(CameraModel model) {
+    return model == CameraModel::Fisheye ? "fisheye" : "pinhole";
+}
 
 void checkDistortionForModel(CameraModel model, const cv::Mat& distortion, const std::string& owner) {
     if (model == CameraModel::Fisheye && static_cast<int>(distortion.total()) != kFisheyeCoefficientCount) {

@@ -74,11 +74,17 @@ void logMessage(LogLevel level, const std::string& message) {
     deliver(entry);
 }
 
-HeldLogLines::HeldLogLines() : outer_(heldLines) { heldLines = &lines_; }
+HeldLogLines::HeldLogLines() : outer_(heldLines) {
+    heldLines = &lines_;
+}
 
-HeldLogLines::~HeldLogLines() { heldLines = outer_; }
+HeldLogLines::~HeldLogLines() {
+    heldLines = outer_;
+}
 
-std::vector<LogEntry> HeldLogLines::take() { return std::exchange(lines_, {}); }
+std::vector<LogEntry> HeldLogLines::take() {
+    return std::exchange(lines_, {});
+}
 
 void sendLogLines(const std::vector<LogEntry>& lines) {
     for (const LogEntry& entry : lines) {

@@ -16,8 +16,12 @@ SingleThreadedOpenCv::~SingleThreadedOpenCv() {
     }
 }
 
-void setOpenCvThreadCount(int n) { cv::setNumThreads(n <= 0 ? -1 : n); }
+void setOpenCvThreadCount(int n) {
+    cv::setNumThreads(n <= 0 ? -1 : n);
+}
 
-int openCvThreadCount() { return cv::getNumThreads(); }
+int openCvThreadCount() {
+    return cv::getNumThreads();
+}
 
 }  // namespace velk

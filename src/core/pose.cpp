@@ -9,8 +9,12 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-double degreesToRadians(double degrees) { return degrees * kPi / 180.0; }
-double radiansToDegrees(double radians) { return radians * 180.0 / kPi; }
+double degreesToRadians(double degrees) {
+    return degrees * kPi / 180.0;
+}
+double radiansToDegrees(double radians) {
+    return radians * 180.0 / kPi;
+}
 
 cv::Mat asDouble(const cv::Mat& matrix) {
     cv::Mat converted;
@@ -33,9 +37,18 @@ cv::Mat poseToTransformationMatrix(const std::vector<double>& pose) {
 
     cv::Mat transformation = cv::Mat::eye(4, 4, CV_64F);
     auto* t = transformation.ptr<double>();
-    t[0] = cz * cy;  t[1] = cz * sy * sx - sz * cx;  t[2] = cz * sy * cx + sz * sx;   t[3] = pose[0];
-    t[4] = sz * cy;  t[5] = sz * sy * sx + cz * cx;  t[6] = sz * sy * cx - cz * sx;   t[7] = pose[1];
-    t[8] = -sy;      t[9] = cy * sx;                 t[10] = cy * cx;                 t[11] = pose[2];
+    t[0] = cz * cy;
+    t[1] = cz * sy * sx - sz * cx;
+    t[2] = cz * sy * cx + sz * sx;
+    t[3] = pose[0];
+    t[4] = sz * cy;
+    t[5] = sz * sy * sx + cz * cx;
+    t[6] = sz * sy * cx - cz * sx;
+    t[7] = pose[1];
+    t[8] = -sy;
+    t[9] = cy * sx;
+    t[10] = cy * cx;
+    t[11] = pose[2];
     return transformation;
 }
 

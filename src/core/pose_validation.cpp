@@ -31,8 +31,8 @@ std::string problemOf(const cv::Mat& pose) {
     const double orthonormality = cv::norm(rotation.t() * rotation, cv::Mat::eye(3, 3, CV_64F), cv::NORM_INF);
     if (std::abs(det - 1.0) > kRigidTransformTolerance || orthonormality > kRigidTransformTolerance) {
         std::ostringstream text;
-        text << "has a rotation block that is not a rotation (det " << det << ", max |R^T R - I| "
-             << orthonormality << ")";
+        text << "has a rotation block that is not a rotation (det " << det << ", max |R^T R - I| " << orthonormality
+             << ")";
         return text.str();
     }
     const cv::Mat bottom = p.row(3);

@@ -24,8 +24,7 @@ fs::path save_hand_eye_image(const fs::path& data_dir, long long index, const cv
 }
 
 void save_hand_eye_dataset(const fs::path& data_dir, const std::vector<cv::Mat>& image_list,
-                           const std::vector<cv::Mat>& robot_T_tcp_list,
-                           const std::vector<cv::Mat>& annotated_images) {
+                           const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& annotated_images) {
     fs::create_directories(data_dir);
     const PackedPoses poses = packPoses(robot_T_tcp_list);
     checkAnnotatedImages(annotated_images, image_list.size(), "image_list");
@@ -37,12 +36,11 @@ void save_hand_eye_dataset(const fs::path& data_dir, const std::vector<cv::Mat>&
             writeImage(imagePath(data_dir, index, kAnnotatedImageEnding), annotated_images[k]);
         }
     }
-    logMessage(LogLevel::Success,
-               "Saved " + std::to_string(image_list.size()) + " images to " + data_dir.string());
+    logMessage(LogLevel::Success, "Saved " + std::to_string(image_list.size()) + " images to " + data_dir.string());
 }
 
 std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> load_hand_eye_dataset(const fs::path& data_dir,
-                                                                             const std::string& image_format) {
+                                                                            const std::string& image_format) {
     const std::vector<cv::Mat> poses = readPoseArchive(data_dir / kPoseArchiveName);
     std::vector<cv::Mat> images;
     std::vector<cv::Mat> pairedPoses;
@@ -55,8 +53,7 @@ std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> load_hand_eye_dataset(cons
         images.push_back(readImage(path));
         pairedPoses.push_back(poses[k]);
     }
-    logMessage(LogLevel::Success,
-               "Loaded " + std::to_string(images.size()) + " images from " + data_dir.string());
+    logMessage(LogLevel::Success, "Loaded " + std::to_string(images.size()) + " images from " + data_dir.string());
     return {images, pairedPoses};
 }
 

@@ -21,12 +21,11 @@ void save_hand_eye_dataset(const std::filesystem::path& data_dir, const std::vec
 // pictures one at a time (a recording being read) writes each as it comes and the poses at the end
 // with save_robot_poses, holding no more than one picture in memory. Throws std::invalid_argument
 // for a negative index or an empty image.
-std::filesystem::path save_hand_eye_image(const std::filesystem::path& data_dir, long long index,
-                                          const cv::Mat& image);
+std::filesystem::path save_hand_eye_image(const std::filesystem::path& data_dir, long long index, const cv::Mat& image);
 
 // Reads the poses and image_k.<image_format> for each pose k. A pose whose image is
 // missing is left out with a warning, so images and poses stay paired by position.
-std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> load_hand_eye_dataset(
-    const std::filesystem::path& data_dir, const std::string& image_format = "png");
+std::pair<std::vector<cv::Mat>, std::vector<cv::Mat>> load_hand_eye_dataset(const std::filesystem::path& data_dir,
+                                                                            const std::string& image_format = "png");
 
 }  // namespace velk::io

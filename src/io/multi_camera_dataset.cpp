@@ -94,8 +94,8 @@ void save_multi_camera_capture(const fs::path& data_dir, const std::vector<cv::M
             writeImage(imagePath(folders[i], capture_index, kAnnotatedImageEnding), annotated_images[i]);
         }
     }
-    logMessage(LogLevel::Success, "Saved capture #" + std::to_string(capture_index) + " (" +
-                                      std::to_string(frames.size()) + " cameras)");
+    logMessage(LogLevel::Success,
+               "Saved capture #" + std::to_string(capture_index) + " (" + std::to_string(frames.size()) + " cameras)");
 }
 
 void save_multi_camera_robot_poses(const fs::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,

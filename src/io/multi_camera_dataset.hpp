@@ -17,15 +17,14 @@ void save_multi_camera_capture(const std::filesystem::path& data_dir, const std:
                                int capture_index, const std::vector<cv::Mat>& annotated_images = {});
 
 // Writes the same cam_i/calibration_data.npz into every camera folder.
-void save_multi_camera_robot_poses(const std::filesystem::path& data_dir,
-                                   const std::vector<cv::Mat>& robot_T_tcp_list, int num_cameras);
+void save_multi_camera_robot_poses(const std::filesystem::path& data_dir, const std::vector<cv::Mat>& robot_T_tcp_list,
+                                   int num_cameras);
 
 // The poses of the first cam_* folder (in path order) that has them; empty when none has.
 std::vector<cv::Mat> load_multi_camera_robot_poses(const std::filesystem::path& data_dir);
 
 // Every camera's images in capture order (the order of the saved robot poses); all
 // cameras must hold the same number of captures.
-std::vector<std::vector<cv::Mat>> load_multi_camera_dataset(const std::filesystem::path& data_dir,
-                                                            int num_cameras);
+std::vector<std::vector<cv::Mat>> load_multi_camera_dataset(const std::filesystem::path& data_dir, int num_cameras);
 
 }  // namespace velk::io

@@ -33,7 +33,7 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, VerdictRecord>> mem
 
 template <typename Record, typename Visit>
 std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, IntrinsicsUsedRecord>> members(Record& record,
-                                                                                             Visit& visit) {
+                                                                                            Visit& visit) {
     visit("source", record.source);
     visit("camera_matrix", record.camera_matrix);
     visit("distortion_coefficients", record.distortion_coefficients);
@@ -42,7 +42,7 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, IntrinsicsUsedRecor
 
 template <typename Record, typename Visit>
 std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementAppliedRecord>> members(Record& record,
-                                                                                                Visit& visit) {
+                                                                                               Visit& visit) {
     visit("refined", record.refined);
     visit("what", record.what);
     visit("reason", record.reason);
@@ -50,8 +50,7 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementAppliedRe
 }
 
 template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RecordAnnotations>> members(Record& record,
-                                                                                          Visit& visit) {
+std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RecordAnnotations>> members(Record& record, Visit& visit) {
     visit("units", record.units, kOmittedWhenEmpty);
     visit("intrinsics_used", record.intrinsics_used);
     visit("refinement_applied", record.refinement_applied);

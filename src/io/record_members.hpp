@@ -46,7 +46,9 @@ Record recordFromJson(const nlohmann::json& object, const std::string& what);
 namespace member_json {
 
 // Numbers are written as they are, NaN and infinities as null (what JSON can hold).
-inline nlohmann::json toJson(double value) { return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(); }
+inline nlohmann::json toJson(double value) {
+    return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json();
+}
 inline nlohmann::json toJson(const std::vector<double>& values) {
     nlohmann::json list = nlohmann::json::array();
     for (double value : values) {
@@ -54,7 +56,9 @@ inline nlohmann::json toJson(const std::vector<double>& values) {
     }
     return list;
 }
-inline nlohmann::json toJson(const std::vector<cv::Mat>& matrices) { return matrixListToJson(matrices); }
+inline nlohmann::json toJson(const std::vector<cv::Mat>& matrices) {
+    return matrixListToJson(matrices);
+}
 template <typename T>
 nlohmann::json toJson(const T& value) {
     if constexpr (IsMemberRecord<T>::value) {

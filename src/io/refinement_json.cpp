@@ -8,8 +8,7 @@ namespace velk::io {
 
 // The members of "robot_noise" and of "refinement", each in one list for the writer and the reader.
 template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> members(Record& record,
-                                                                                         Visit& visit) {
+std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> members(Record& record, Visit& visit) {
     visit("estimated", record.estimated);
     visit("translation_mm", record.translation_mm);
     visit("rotation_deg", record.rotation_deg);
@@ -20,8 +19,7 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> 
 }
 
 template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementRecord>> members(Record& record,
-                                                                                         Visit& visit) {
+std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementRecord>> members(Record& record, Visit& visit) {
     visit("refined", record.refined);
     visit("reason", record.reason);
     visit("unrefined_poses", record.unrefined_poses);

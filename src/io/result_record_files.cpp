@@ -9,9 +9,9 @@
 #include "io/json_file_reader.hpp"
 #include "io/json_values.hpp"
 #include "io/refinement_json.hpp"
-#include "io/validation_json.hpp"
 #include "io/result_path.hpp"
 #include "io/text_file.hpp"
+#include "io/validation_json.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -119,10 +119,8 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
     reader.optional(document, "camera_model", [&](const json& value) { record.camera_model = cameraModelOf(value); });
     optionalInt(reader, document, "num_frames_used", record.num_frames_used);
     optionalInt(reader, document, "num_frames_total", record.num_frames_total);
-    reader.optional(document, "refinement",
-                    [&](const json& value) { record.refinement = refinementFromJson(value); });
-    reader.optional(document, "validation",
-                    [&](const json& value) { record.validation = validationFromJson(value); });
+    reader.optional(document, "refinement", [&](const json& value) { record.refinement = refinementFromJson(value); });
+    reader.optional(document, "validation", [&](const json& value) { record.validation = validationFromJson(value); });
     readAnnotations(reader, document, record);
 }
 
@@ -154,8 +152,7 @@ void readTransforms(const JsonFileReader& reader, const json& document, EyeToHan
 }
 
 template <typename Record>
-fs::path saveSolveRecord(const fs::path& output_path, const Record& record, const char* defaultName,
-                         const char* what) {
+fs::path saveSolveRecord(const fs::path& output_path, const Record& record, const char* defaultName, const char* what) {
     json document = solveSummaryToJson(record);
     addTransforms(record, document);
     return saveJson(output_path, defaultName, document, what);
@@ -228,10 +225,8 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     reader.guarded("distortion_coefficients", [&] { checkRigCameraModel(record); });
     record.intrinsic_reprojection_errors = optionalErrors(reader, document, "intrinsic_reprojection_errors");
     record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
-    reader.optional(document, "refinement",
-                    [&](const json& value) { record.refinement = refinementFromJson(value); });
-    reader.optional(document, "validation",
-                    [&](const json& value) { record.validation = validationFromJson(value); });
+    reader.optional(document, "refinement", [&](const json& value) { record.refinement = refinementFromJson(value); });
+    reader.optional(document, "validation", [&](const json& value) { record.validation = validationFromJson(value); });
     readAnnotations(reader, document, record);
     return record;
 }

@@ -16,13 +16,13 @@ namespace velk::io {
 // What a hand-eye refinement found of the robot's pose error: the noise levels it weighted the
 // data with, the correction of every reported flange pose and the poses whose correction stands out.
 struct RobotNoiseRecord {
-    bool estimated = false;        // from the data, rather than given
-    double translation_mm = 0.0;   // 1-sigma per axis
+    bool estimated = false;       // from the data, rather than given
+    double translation_mm = 0.0;  // 1-sigma per axis
     double rotation_deg = 0.0;
-    double pixel_px = 0.0;         // corner noise, 1-sigma per coordinate
+    double pixel_px = 0.0;                              // corner noise, 1-sigma per coordinate
     std::vector<std::vector<double>> pose_corrections;  // per view: x, y, z mm, rx, ry, rz deg (flange frame)
     std::vector<int> suspect_poses;
-    std::string warning;           // empty when the levels are plausible
+    std::string warning;  // empty when the levels are plausible
 };
 
 // How well a hand-eye result predicts the pictures it was solved without (leave one view out):
@@ -47,10 +47,10 @@ struct ValidationRecord {
 
 struct RefinementRecord {
     bool refined = false;
-    std::string reason;                        // why not, when refined is false
-    std::vector<cv::Mat> unrefined_poses;      // the closed-form or pairwise transforms, one per refined pose
-    std::vector<std::vector<double>> pose_sigmas;       // one per refined pose
-    std::vector<cv::Mat> target_poses;                  // board pose in its fixed frame (hand-eye)
+    std::string reason;                            // why not, when refined is false
+    std::vector<cv::Mat> unrefined_poses;          // the closed-form or pairwise transforms, one per refined pose
+    std::vector<std::vector<double>> pose_sigmas;  // one per refined pose
+    std::vector<cv::Mat> target_poses;             // board pose in its fixed frame (hand-eye)
     std::vector<std::vector<double>> target_pose_sigmas;
     std::vector<std::vector<double>> intrinsic_sigmas;  // one per camera; empty when held fixed
     std::vector<double> per_view_rms_px;
@@ -91,7 +91,7 @@ struct EyeToHandResultRecord : RecordAnnotations {
     // The lens model the transforms were found with: "pinhole" (written without the member, as records
     // were before fisheye lenses, and read so when it is absent) or "fisheye".
     std::string camera_model = "pinhole";
-    cv::Mat tcp_T_target;  // empty: unknown
+    cv::Mat tcp_T_target;                        // empty: unknown
     std::optional<RefinementRecord> refinement;  // absent in records written without refinement
     std::optional<ValidationRecord> validation;  // absent in records written without validation
 };

@@ -26,7 +26,9 @@ void members(Record& record, Visit& visit) {
     visit("observed_over_predicted", record.observed_over_predicted);
 }
 
-json validationToJson(const ValidationRecord& record) { return recordToJson(record); }
+json validationToJson(const ValidationRecord& record) {
+    return recordToJson(record);
+}
 
 ValidationRecord validationFromJson(const json& object) {
     return recordFromJson<ValidationRecord>(object, "validation");

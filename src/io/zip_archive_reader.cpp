@@ -113,12 +113,9 @@ Bytes extract_zip_entry(const Bytes& archive, const ZipEntryLocation& location) 
     }
     const auto data = archive.begin() + static_cast<std::ptrdiff_t>(dataStart);
     switch (location.method) {
-        case kMethodStored:
-            return Bytes(data, data + static_cast<std::ptrdiff_t>(location.compressed_size));
-        case kMethodDeflated:
-            return inflateEntry(archive.data() + dataStart, location);
-        default:
-            throw std::runtime_error("npz: unsupported ZIP compression method " + std::to_string(location.method));
+        case kMethodStored: return Bytes(data, data + static_cast<std::ptrdiff_t>(location.compressed_size));
+        case kMethodDeflated: return inflateEntry(archive.data() + dataStart, location);
+        default: throw std::runtime_error("npz: unsupported ZIP compression method " + std::to_string(location.method));
     }
 }
 

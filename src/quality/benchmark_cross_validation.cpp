@@ -32,8 +32,8 @@ void appendHeldOutErrors(const std::vector<cv::Mat>& testImages, const TargetVar
         }
         cv::Mat rotationVector, translation;
         if (!cv::solvePnP(points->object_points.reshape(3, points->object_points.rows), points->image_points,
-                          intrinsics.intrinsic_matrix, intrinsics.distortion_coefficients, rotationVector,
-                          translation, false, cv::SOLVEPNP_ITERATIVE)) {
+                          intrinsics.intrinsic_matrix, intrinsics.distortion_coefficients, rotationVector, translation,
+                          false, cv::SOLVEPNP_ITERATIVE)) {
             continue;
         }
         errors.push_back(pointReprojectionError(*points, rotationVector, translation, intrinsics.intrinsic_matrix,

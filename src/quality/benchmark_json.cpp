@@ -43,7 +43,8 @@ const nlohmann::json& resultList(const nlohmann::json& value) {
     return value;
 }
 
-BenchmarkResult resultFromJson(const io::JsonFileReader& reader, const nlohmann::json& object, const std::string& where) {
+BenchmarkResult resultFromJson(const io::JsonFileReader& reader, const nlohmann::json& object,
+                               const std::string& where) {
     if (!object.is_object()) {
         reader.fail(std::string("type must be object, but is ") + object.type_name(), where);
     }
@@ -56,11 +57,11 @@ BenchmarkResult resultFromJson(const io::JsonFileReader& reader, const nlohmann:
     result.camera_matrix = reader.required(object, "camera_matrix", io::matrixFromJson, where);
     result.dist_coeffs = reader.required(object, "dist_coeffs", io::rowVectorFromJson, where);
     result.hand_eye_roundtrip_error = reader.required(object, "hand_eye_roundtrip_error", error(-1.0), where);
-    result.held_out_reprojection_error = reader.required(object, "held_out_reprojection_error",
-                                                         error(std::numeric_limits<double>::infinity()), where);
+    result.held_out_reprojection_error =
+        reader.required(object, "held_out_reprojection_error", error(std::numeric_limits<double>::infinity()), where);
     result.image_count = reader.required(object, "image_count", io::intFromJson, where);
-    result.reprojection_error = reader.required(object, "reprojection_error",
-                                                error(std::numeric_limits<double>::quiet_NaN()), where);
+    result.reprojection_error =
+        reader.required(object, "reprojection_error", error(std::numeric_limits<double>::quiet_NaN()), where);
     result.timestamp = reader.required(object, "timestamp", text, where);
     return result;
 }
@@ -78,7 +79,9 @@ std::vector<BenchmarkResult> benchmarkResultsFromJson(const std::string& text, c
     return results;
 }
 
-double roundToMicro(double value) { return std::round(value * 1000000.0) / 1000000.0; }
+double roundToMicro(double value) {
+    return std::round(value * 1000000.0) / 1000000.0;
+}
 
 nlohmann::json benchmarkResultsJson(const std::vector<BenchmarkResult>& results, const std::string& runTimestamp) {
     nlohmann::json document;

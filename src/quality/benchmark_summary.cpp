@@ -11,7 +11,8 @@ std::string CalibrationBenchmark::format_results(const std::vector<BenchmarkResu
     std::ostringstream text;
     text << bar << "\nBENCHMARK SUMMARY\n" << bar << "\n";
     text << std::left << std::setw(28) << "Backend" << std::right << std::setw(6) << "RPE" << std::setw(6) << "Held"
-         << std::setw(6) << "RT" << "\n";
+         << std::setw(6) << "RT"
+         << "\n";
     text << rule << "\n";
     text << std::fixed << std::setprecision(2);
     for (const BenchmarkResult& result : results) {

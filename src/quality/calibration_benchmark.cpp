@@ -20,8 +20,12 @@ std::string printfFixed(double value) {
     return text;
 }
 
-const cv::Mat& cameraTransformOf(const calibration::HandEyeResult& result) { return result.tcp_T_camera; }
-const cv::Mat& cameraTransformOf(const calibration::EyeToHandResult& result) { return result.robot_T_camera; }
+const cv::Mat& cameraTransformOf(const calibration::HandEyeResult& result) {
+    return result.tcp_T_camera;
+}
+const cv::Mat& cameraTransformOf(const calibration::EyeToHandResult& result) {
+    return result.robot_T_camera;
+}
 
 // Hand-eye calibration of the images with TSAI, then the round trip. The board pose
 // comes from the frames the calibrator kept; the prediction is checked against every
@@ -40,8 +44,7 @@ double roundtripAfterHandEye(const std::vector<cv::Mat>& images, const TargetVar
     }
     return handEyeRoundtripError(images, robot_poses, cameraTransform, intrinsics.intrinsic_matrix,
                                  intrinsics.distortion_coefficients, target,
-                                 BoardPoseFrames{handEye.valid_robot_T_tcp_list, handEye.camera_T_target_list},
-                                 setup);
+                                 BoardPoseFrames{handEye.valid_robot_T_tcp_list, handEye.camera_T_target_list}, setup);
 }
 
 }  // namespace
@@ -80,15 +83,15 @@ BenchmarkResult CalibrationBenchmark::run(const std::vector<cv::Mat>& images, co
     result.image_count = static_cast<int>(images.size());
 
     logMessage(LogLevel::Info, "[Benchmark] " + backend_name + ": rpe=" + printfFixed(result.reprojection_error) +
-                                   "px  held-out=" + printfFixed(heldOut) + "px  roundtrip=" +
-                                   (roundtrip < 0.0 ? std::string("n/a") : printfFixed(roundtrip)));
+                                   "px  held-out=" + printfFixed(heldOut) +
+                                   "px  roundtrip=" + (roundtrip < 0.0 ? std::string("n/a") : printfFixed(roundtrip)));
     return result;
 }
 
 double CalibrationBenchmark::hand_eye_roundtrip(const std::vector<cv::Mat>& images,
-                                                const std::vector<cv::Mat>& robot_poses,
-                                                const cv::Mat& tcp_T_camera, const cv::Mat& intrinsic_matrix,
-                                                const cv::Mat& distortion_coefficients, const TargetVariant& target,
+                                                const std::vector<cv::Mat>& robot_poses, const cv::Mat& tcp_T_camera,
+                                                const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                                const TargetVariant& target,
                                                 const std::vector<cv::Mat>& camera_T_target_list,
                                                 const std::string& setup) const {
     validateTarget(target);
@@ -99,8 +102,8 @@ double CalibrationBenchmark::hand_eye_roundtrip(const std::vector<cv::Mat>& imag
                    "skipping.");
         return std::numeric_limits<double>::infinity();
     }
-    return handEyeRoundtripError(images, robot_poses, tcp_T_camera, intrinsic_matrix, distortion_coefficients,
-                                 target, BoardPoseFrames{robot_poses, camera_T_target_list}, chosen);
+    return handEyeRoundtripError(images, robot_poses, tcp_T_camera, intrinsic_matrix, distortion_coefficients, target,
+                                 BoardPoseFrames{robot_poses, camera_T_target_list}, chosen);
 }
 
 }  // namespace velk::quality

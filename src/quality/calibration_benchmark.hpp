@@ -18,8 +18,7 @@ namespace velk::quality {
 class CalibrationBenchmark {
 public:
     BenchmarkResult run(const std::vector<cv::Mat>& images, const TargetVariant& target,
-                        const calibration::IntrinsicOptions& options,
-                        const std::vector<cv::Mat>& robot_poses = {},
+                        const calibration::IntrinsicOptions& options, const std::vector<cv::Mat>& robot_poses = {},
                         const std::optional<calibration::IntrinsicOptions>& eye_in_hand_options = std::nullopt,
                         const std::string& backend_name = "OpenCV", int n_splits = 5, int seed = 0,
                         const std::string& setup = "eye-in-hand") const;

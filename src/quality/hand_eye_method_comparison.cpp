@@ -72,16 +72,23 @@ std::optional<HandEyeMethodResult> runEyeToHand(const std::string& name, const C
 
 }  // namespace
 
-HandEyeMethodResults compare_hand_eye_methods(
-    const TargetVariant& target, const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& image_list,
-    const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
-    const cv::Mat& distortion_coefficients, double per_view_error_threshold, const std::string& setup,
-    const std::string& camera_model, bool print_reports) {
+HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target, const std::vector<cv::Mat>& robot_T_tcp_list,
+                                              const std::vector<cv::Mat>& image_list,
+                                              const std::vector<cv::Mat>& camera_T_target_list,
+                                              const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                              double per_view_error_threshold, const std::string& setup,
+                                              const std::string& camera_model, bool print_reports) {
     const HandEyeSetup chosen = calibration::handEyeSetupFromName(setup, "compare_hand_eye_methods");
     cameraModelFromName(camera_model, "compare_hand_eye_methods");
-    const ComparisonData data{target,           robot_T_tcp_list,        image_list,
-                              camera_T_target_list, intrinsic_matrix, distortion_coefficients,
-                              per_view_error_threshold, camera_model, print_reports};
+    const ComparisonData data{target,
+                              robot_T_tcp_list,
+                              image_list,
+                              camera_T_target_list,
+                              intrinsic_matrix,
+                              distortion_coefficients,
+                              per_view_error_threshold,
+                              camera_model,
+                              print_reports};
     validateTarget(target);
     HandEyeMethodResults results;
     for (const auto& [name, value] : calibration::handEyeMethodByNameMap()) {

@@ -15,15 +15,11 @@ namespace velk::quality {
 // transform has an empty entry; nothing escapes but an unknown set-up name
 // (std::invalid_argument, before any work). camera_model ("pinhole" or "fisheye") is the lens
 // model the calibrations pose and project with; an unknown one is refused before any work too.
-HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target,
-                                              const std::vector<cv::Mat>& robot_T_tcp_list,
+HandEyeMethodResults compare_hand_eye_methods(const TargetVariant& target, const std::vector<cv::Mat>& robot_T_tcp_list,
                                               const std::vector<cv::Mat>& image_list,
                                               const std::vector<cv::Mat>& camera_T_target_list,
-                                              const cv::Mat& intrinsic_matrix,
-                                              const cv::Mat& distortion_coefficients,
-                                              double per_view_error_threshold,
-                                              const std::string& setup = "eye-in-hand",
-                                              const std::string& camera_model = "pinhole",
-                                              bool print_reports = true);
+                                              const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                              double per_view_error_threshold, const std::string& setup = "eye-in-hand",
+                                              const std::string& camera_model = "pinhole", bool print_reports = true);
 
 }  // namespace velk::quality

@@ -10,8 +10,8 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/intrinsic/fisheye_input.hpp"
 #include "calibration/intrinsic/fisheye_solve.hpp"
-#include "core/picture_names.hpp"
 #include "core/opencv_threads.hpp"
+#include "core/picture_names.hpp"
 #include "quality/cross_validation_folds.hpp"
 
 namespace velk::quality {
@@ -32,10 +32,9 @@ double solveFisheyeFold(const std::vector<cv::Mat>& objects, const std::vector<c
                         const cv::Size& imageSize, FoldIntrinsics& fold, const calibration::IntrinsicOptions& options) {
     const calibration::FisheyeInput input = calibration::fisheyeInput(objects, images);
     std::vector<cv::Mat> rotations, translations;
-    return calibration::solveFisheyeIntrinsics(input, imageSize, fold.intrinsic_matrix, fold.distortion, rotations,
-                                               translations,
-                                               options.fisheye_flags | cv::fisheye::CALIB_USE_INTRINSIC_GUESS,
-                                               calibration::fisheyeCriteria(options.criteria));
+    return calibration::solveFisheyeIntrinsics(
+        input, imageSize, fold.intrinsic_matrix, fold.distortion, rotations, translations,
+        options.fisheye_flags | cv::fisheye::CALIB_USE_INTRINSIC_GUESS, calibration::fisheyeCriteria(options.criteria));
 }
 
 // The calibration's own solve on the training views, started at its solution.
@@ -66,8 +65,8 @@ FoldIntrinsics solveFold(const calibration::TargetDetections& detections, const 
     return fold;
 }
 
-void skipUndetected(const calibration::IntrinsicResult& result, int imageCount,
-                    const std::vector<std::string>& names, HeldOutViews& views) {
+void skipUndetected(const calibration::IntrinsicResult& result, int imageCount, const std::vector<std::string>& names,
+                    HeldOutViews& views) {
     for (int image = 0; image < imageCount; ++image) {
         const auto& found = result.successful_indices;
         if (std::find(found.begin(), found.end(), image) == found.end()) {
@@ -100,19 +99,18 @@ HeldOutViews validateIntrinsicsHeldOut(const calibration::IntrinsicCalibrator& c
             continue;
         }
         const CameraModel model = calibrator.cameraModel();
-        const auto pose = calibration::estimateCameraTTarget(detections.object_points[position],
-                                                             detections.image_points[position],
-                                                             intrinsics.intrinsic_matrix, intrinsics.distortion, model);
+        const auto pose =
+            calibration::estimateCameraTTarget(detections.object_points[position], detections.image_points[position],
+                                               intrinsics.intrinsic_matrix, intrinsics.distortion, model);
         if (!pose) {
             views.skipped.push_back(name + ": its board could not be posed from its own corners");
             continue;
         }
         views.frames.push_back(detections.successful_indices[position]);
         views.cameras.push_back(0);
-        views.held_out_rms_px.push_back(calibration::cornerRmsPx(detections.object_points[position],
-                                                                 detections.image_points[position], *pose,
-                                                                 intrinsics.intrinsic_matrix, intrinsics.distortion,
-                                                                 model));
+        views.held_out_rms_px.push_back(
+            calibration::cornerRmsPx(detections.object_points[position], detections.image_points[position], *pose,
+                                     intrinsics.intrinsic_matrix, intrinsics.distortion, model));
         views.fitted_rms_px.push_back(position < result.per_view_errors.size() ? result.per_view_errors[position]
                                                                                : std::nan(""));
     }

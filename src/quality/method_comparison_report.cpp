@@ -22,7 +22,9 @@ struct Solved {
 };
 
 // Ascending, with NaN last, so a broken pose cannot break the sort.
-bool lessWithNanLast(double a, double b) { return std::isnan(b) ? !std::isnan(a) : a < b; }
+bool lessWithNanLast(double a, double b) {
+    return std::isnan(b) ? !std::isnan(a) : a < b;
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end(), lessWithNanLast);
@@ -33,8 +35,8 @@ double median(std::vector<double> values) {
 void writeHeader(std::ostringstream& text) {
     text << kBar << "\nHAND-EYE CROSS-METHOD COMPARISON\n" << kBar << "\n";
     text << "  " << std::left << std::setw(12) << "Method" << std::right << std::setw(8) << "x (m)" << std::setw(8)
-         << "y (m)" << std::setw(8) << "z (m)" << std::setw(7) << "rx" << std::setw(7) << "ry" << std::setw(7)
-         << "rz" << "\n";
+         << "y (m)" << std::setw(8) << "z (m)" << std::setw(7) << "rx" << std::setw(7) << "ry" << std::setw(7) << "rz"
+         << "\n";
     text << kRule << "\n";
 }
 
@@ -92,7 +94,8 @@ std::vector<double> unwrapAlongShortestArc(const std::vector<double>& angles) {
     }
     std::vector<double> unwrapped;
     for (double angle : angles) {
-        unwrapped.push_back(std::isnan(angle) ? angle : start + std::fmod(std::fmod(angle - start, 360.0) + 360.0, 360.0));
+        unwrapped.push_back(std::isnan(angle) ? angle
+                                              : start + std::fmod(std::fmod(angle - start, 360.0) + 360.0, 360.0));
     }
     return unwrapped;
 }

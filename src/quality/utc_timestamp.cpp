@@ -25,6 +25,8 @@ std::string utcTimestamp(std::chrono::system_clock::time_point time) {
     return text.str();
 }
 
-std::string utcTimestampNow() { return utcTimestamp(std::chrono::system_clock::now()); }
+std::string utcTimestampNow() {
+    return utcTimestamp(std::chrono::system_clock::now());
+}
 
 }  // namespace velk::quality

@@ -29,8 +29,7 @@ void ArucoTarget::validate() const {
         throw std::invalid_argument(std::string(kOwner) + ": first_marker_id " + std::to_string(first_marker_id) +
                                     " with board_size " + gridText(board_size) + " needs ids up to " +
                                     std::to_string(first_marker_id + markers - 1) + ", but aruco_dict_id " +
-                                    std::to_string(aruco_dict_id) + " holds ids 0 to " +
-                                    std::to_string(available - 1));
+                                    std::to_string(aruco_dict_id) + " holds ids 0 to " + std::to_string(available - 1));
     }
 }
 

@@ -13,9 +13,9 @@ namespace velk {
 // A grid of ArUco markers. The markers carry the ids first_marker_id, first_marker_id + 1, ...
 // row by row; a 1 x 1 grid is a single printed marker.
 struct ArucoTarget {
-    cv::Size board_size;              // markers along x (width) and y (height)
-    double marker_length = 0.0;       // metres
-    double marker_separation = 0.0;   // metres
+    cv::Size board_size;             // markers along x (width) and y (height)
+    double marker_length = 0.0;      // metres
+    double marker_separation = 0.0;  // metres
     int aruco_dict_id = kDefaultArucoDictionaryId;
     int first_marker_id = 0;
 
@@ -27,8 +27,8 @@ struct ArucoTarget {
           marker_separation(marker_separation),
           aruco_dict_id(aruco_dict_id),
           first_marker_id(first_marker_id) {}
-    ArucoTarget(cv::Size board_size, double marker_length, double marker_separation,
-                const std::string& aruco_dict_name, int first_marker_id = 0)
+    ArucoTarget(cv::Size board_size, double marker_length, double marker_separation, const std::string& aruco_dict_name,
+                int first_marker_id = 0)
         : ArucoTarget(board_size, marker_length, marker_separation, arucoDictionaryIdFromName(aruco_dict_name),
                       first_marker_id) {}
 

@@ -37,17 +37,15 @@ void CharucoTarget::validate() const {
     }
     // One marker in every other square, as the board places them.
     const long long markers = static_cast<long long>(squares_x) * squares_y / 2;
-    requireMarkersInDictionary(kOwner,
-                               "squares_x x squares_y = " + std::to_string(squares_x) + " x " +
-                                   std::to_string(squares_y),
-                               markers, aruco_dict_id);
+    requireMarkersInDictionary(
+        kOwner, "squares_x x squares_y = " + std::to_string(squares_x) + " x " + std::to_string(squares_y), markers,
+        aruco_dict_id);
 }
 
 cv::aruco::CharucoBoard CharucoTarget::createBoard() const {
     validate();
     return cv::aruco::CharucoBoard(cv::Size(squares_x, squares_y), static_cast<float>(square_length),
-                                   static_cast<float>(marker_length),
-                                   predefinedDictionary(aruco_dict_id, kOwner));
+                                   static_cast<float>(marker_length), predefinedDictionary(aruco_dict_id, kOwner));
 }
 
 cv::aruco::CharucoDetector CharucoTarget::createDetector() const {

@@ -36,7 +36,9 @@ void CircleGridTarget::validate() const {
     }
 }
 
-double CircleGridTarget::nearestCentreDistance() const { return asymmetric ? spacing * std::sqrt(2.0) : spacing; }
+double CircleGridTarget::nearestCentreDistance() const {
+    return asymmetric ? spacing * std::sqrt(2.0) : spacing;
+}
 
 cv::Mat CircleGridTarget::objectPoints() const {
     const int cols = size.width;

@@ -15,7 +15,7 @@ constexpr int kMaxCirclesPerSide = 1000;
 // i * spacing), so neighbours in a row are two spacings apart.
 struct CircleGridTarget {
     cv::Size size;
-    double spacing = 0.0;          // metres
+    double spacing = 0.0;  // metres
     bool asymmetric = false;
     double circle_diameter = 0.0;  // metres
 

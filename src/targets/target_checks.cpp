@@ -19,8 +19,8 @@ void requireBoardLength(const std::string& owner, const std::string& field, doub
 void requirePositiveGrid(const std::string& owner, const std::string& field, const cv::Size& size,
                          const std::string& unit) {
     if (size.width <= 0 || size.height <= 0) {
-        throw std::invalid_argument(owner + ": " + field + " must count at least one " + unit +
-                                    " per side, got " + gridText(size));
+        throw std::invalid_argument(owner + ": " + field + " must count at least one " + unit + " per side, got " +
+                                    gridText(size));
     }
 }
 

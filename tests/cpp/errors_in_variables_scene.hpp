@@ -60,7 +60,7 @@ struct SceneCamera {
 struct BoardScene {
     cv::Mat intrinsic_matrix = cv::Mat(cv::Matx33d(800.0, 0.0, 320.0, 0.0, 790.0, 240.0, 0.0, 0.0, 1.0));
     cv::Mat distortion = cv::Mat(cv::Matx14d(-0.12, 0.08, 0.001, -0.0005));  // k1 k2 p1 p2
-    cv::Mat board_m;  // corners, one per row, z = 0
+    cv::Mat board_m;                                                         // corners, one per row, z = 0
     cv::Mat camera_mount_T_camera = transform({0.1, -0.2, 0.3}, {0.05, -0.03, 0.1});
     cv::Mat target_mount_T_target = transform({2.9, 0.1, -0.2}, {0.6, 0.2, -0.1});
     bool correction_on_left = true;
@@ -102,8 +102,7 @@ inline BoardScene boardScene(bool correction_on_left, const SceneCamera& camera)
                                                   : cv::Mat(cameraMount_T_targetMount * E.inv()));
         scene.corrections.push_back(E);
         cv::Mat pixels;
-        cv::projectPoints(scene.board_m, tilts_rad[v], translation_m, scene.intrinsic_matrix, scene.distortion,
-                          pixels);
+        cv::projectPoints(scene.board_m, tilts_rad[v], translation_m, scene.intrinsic_matrix, scene.distortion, pixels);
         scene.pixels_px.push_back(pixels.reshape(1, scene.board_m.rows));
     }
     return scene;
@@ -127,9 +126,9 @@ inline ProblemIndices addScene(ErrorsInVariablesProblem& problem, const BoardSce
     indices.target_pose = problem.addPose(scene.target_mount_T_target);
     indices.views.assign(view_order.size(), -1);
     for (int v : view_order) {
-        indices.views[v] = problem.addView(indices.camera, indices.camera_pose, scene.mounts[v],
-                                           scene.correction_on_left, indices.target_pose, scene.board_m,
-                                           scene.pixels_px[v], scene.corrections[v]);
+        indices.views[v] =
+            problem.addView(indices.camera, indices.camera_pose, scene.mounts[v], scene.correction_on_left,
+                            indices.target_pose, scene.board_m, scene.pixels_px[v], scene.corrections[v]);
     }
     return indices;
 }
@@ -169,15 +168,14 @@ struct SolverScene {
                                                             camera_pose, target_pose, camera);
                 ids.corners.push_back(problem.AddResidualBlock(
                     CorrectedReprojectionCost::Create(corner, scene.correction_on_left), weight(noise.pixel_px),
-                    camera_pose.parameters, target_pose.parameters, correction, camera.intrinsics,
-                    camera.distortion));
+                    camera_pose.parameters, target_pose.parameters, correction, camera.intrinsics, camera.distortion));
             }
-            ids.rotation_prior = problem.AddResidualBlock(
-                CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), weight(noise.rotation_rad),
-                correction);
-            ids.translation_prior = problem.AddResidualBlock(
-                CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), weight(noise.translation_m),
-                correction);
+            ids.rotation_prior =
+                problem.AddResidualBlock(CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation),
+                                         weight(noise.rotation_rad), correction);
+            ids.translation_prior =
+                problem.AddResidualBlock(CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation),
+                                         weight(noise.translation_m), correction);
             views.push_back(ids);
         }
         freeBlocks(scene.camera);
@@ -189,10 +187,9 @@ struct SolverScene {
         ceres::Covariance::Options options;
         options.algorithm_type = ceres::DENSE_SVD;
         ceres::Covariance covariance(options);
-        const std::vector<std::pair<double*, int>> blocks = {
-            {camera_pose.parameters, kPoseParameterCount},
-            {target_pose.parameters, kPoseParameterCount},
-            {camera.intrinsics, kIntrinsicCount}};
+        const std::vector<std::pair<double*, int>> blocks = {{camera_pose.parameters, kPoseParameterCount},
+                                                             {target_pose.parameters, kPoseParameterCount},
+                                                             {camera.intrinsics, kIntrinsicCount}};
         std::vector<std::pair<const double*, const double*>> pairs;
         for (size_t a = 0; a < blocks.size(); ++a) {
             for (size_t b = a; b < blocks.size(); ++b) {

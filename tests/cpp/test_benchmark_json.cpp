@@ -83,12 +83,13 @@ TEST_P(Timestamp, UtcWithSixDigitMicroseconds) {
     EXPECT_EQ(velk::quality::utcTimestamp(time), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Times, Timestamp,
-    ::testing::Values(TimeCase{42, "1970-01-01T00:00:00.000042+00:00"},
-                      TimeCase{1798694501042000LL, "2026-12-31T05:21:41.042000+00:00"},
-                      TimeCase{-1, "1969-12-31T23:59:59.999999+00:00"},
-                      TimeCase{86399999999LL, "1970-01-01T23:59:59.999999+00:00"}),
-    [](const ::testing::TestParamInfo<TimeCase>& info) { return "case" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Times, Timestamp,
+                         ::testing::Values(TimeCase{42, "1970-01-01T00:00:00.000042+00:00"},
+                                           TimeCase{1798694501042000LL, "2026-12-31T05:21:41.042000+00:00"},
+                                           TimeCase{-1, "1969-12-31T23:59:59.999999+00:00"},
+                                           TimeCase{86399999999LL, "1970-01-01T23:59:59.999999+00:00"}),
+                         [](const ::testing::TestParamInfo<TimeCase>& info) {
+                             return "case" + std::to_string(info.index);
+                         });
 
 }  // namespace

@@ -19,8 +19,7 @@ const cv::Vec4d kDistortion(0.02, -0.01, 0.003, -0.0005);
 // Points in front of the camera up to 80 degrees off its axis, and one on the axis.
 std::vector<cv::Point3d> cameraPoints() {
     std::mt19937 random(7);
-    std::uniform_real_distribution<double> angle(0.0, 80.0 * CV_PI / 180.0), azimuth(0.0, 2.0 * CV_PI),
-        depth(0.2, 2.0);
+    std::uniform_real_distribution<double> angle(0.0, 80.0 * CV_PI / 180.0), azimuth(0.0, 2.0 * CV_PI), depth(0.2, 2.0);
     std::vector<cv::Point3d> points{{0.0, 0.0, 0.5}};
     for (int k = 0; k < 200; ++k) {
         const double theta = angle(random), phi = azimuth(random), range = depth(random);
@@ -83,7 +82,8 @@ TEST(CameraProjection, NormalisedCoordinatesUndoTheProjection) {
         if (model == CameraModel::Pinhole) {
             std::vector<cv::Point3d> narrow;
             for (const auto& p : points) {
-                if (std::hypot(p.x, p.y) < p.z) narrow.push_back(p);
+                if (std::hypot(p.x, p.y) < p.z)
+                    narrow.push_back(p);
             }
             chosen = cv::Mat(narrow, true);
         }
@@ -105,7 +105,8 @@ TEST(CameraProjection, NormalisedCoordinatesUndoTheProjection) {
 TEST(CameraProjection, FisheyePoseIsRecoveredFromItsOwnProjection) {
     std::vector<cv::Point3d> board;
     for (int r = 0; r < 6; ++r) {
-        for (int c = 0; c < 4; ++c) board.emplace_back(0.04 * c, 0.04 * r, 0.0);
+        for (int c = 0; c < 4; ++c)
+            board.emplace_back(0.04 * c, 0.04 * r, 0.0);
     }
     const cv::Vec3d rotation(0.4, -0.9, 0.2), translation(0.25, -0.1, 0.2);  // far off the axis
     const cv::Mat pixels = velk::projectObjectPoints(CameraModel::Fisheye, cv::Mat(board, true), cv::Mat(rotation),

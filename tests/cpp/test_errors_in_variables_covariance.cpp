@@ -60,9 +60,9 @@ TEST_P(ErrorsInVariablesCovariance, MatchesTheSolversCovarianceOfTheSameProblem)
 
 INSTANTIATE_TEST_SUITE_P(
     Cameras, ErrorsInVariablesCovariance,
-    testing::Values(
-        CovarianceCase{"GivenIntrinsicsCorrectionOnTheLeft", true, SceneCamera{false, {2.0, 2.5, 3.0, 1.5}}},
-        CovarianceCase{"FreeCameraCorrectionOnTheRight", false, SceneCamera{true, {}}}),
+    testing::Values(CovarianceCase{"GivenIntrinsicsCorrectionOnTheLeft", true,
+                                   SceneCamera{false, {2.0, 2.5, 3.0, 1.5}}},
+                    CovarianceCase{"FreeCameraCorrectionOnTheRight", false, SceneCamera{true, {}}}),
     [](const testing::TestParamInfo<CovarianceCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

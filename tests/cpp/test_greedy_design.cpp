@@ -25,7 +25,9 @@ cv::Mat toMat(const Eigen::MatrixXd& m) {
 }
 
 // Information of one observation of a' x with the given weight.
-Eigen::MatrixXd observation(const Eigen::VectorXd& a, double weight = 1.0) { return weight * a * a.transpose(); }
+Eigen::MatrixXd observation(const Eigen::VectorXd& a, double weight = 1.0) {
+    return weight * a * a.transpose();
+}
 
 std::vector<Eigen::MatrixXd> randomCandidates(int count, int size, unsigned seed) {
     std::mt19937 rng(seed);
@@ -140,8 +142,7 @@ TEST(GreedyDesign, SingleAdditionsMatchTheInverseAndAreEmptyWhereUndetermined) {
 
 TEST(GreedyDesign, MismatchedSizesAndACriterionOutsideTheUnknownsAreRefused) {
     const cv::Mat base = cv::Mat::eye(3, 3, CV_64F);
-    EXPECT_THROW(greedyDesign(base, {cv::Mat::eye(2, 2, CV_64F)}, DesignCriterion{0, {1.0}}, 1),
-                 std::invalid_argument);
+    EXPECT_THROW(greedyDesign(base, {cv::Mat::eye(2, 2, CV_64F)}, DesignCriterion{0, {1.0}}, 1), std::invalid_argument);
     EXPECT_THROW(greedyDesign(base, {base}, DesignCriterion{2, {1.0, 1.0}}, 1), std::invalid_argument);
     EXPECT_THROW(greedyDesign(base, {base}, DesignCriterion{0, {}}, 1), std::invalid_argument);
 }

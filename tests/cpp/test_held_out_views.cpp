@@ -9,8 +9,8 @@
 
 namespace {
 
-using velk::calibration::HeldOutViews;
 using velk::calibration::heldOutQuantile;
+using velk::calibration::HeldOutViews;
 using velk::calibration::heldOutViewsRecord;
 using velk::calibration::heldOutViewsSentence;
 using velk::calibration::summarizeHeldOutViews;

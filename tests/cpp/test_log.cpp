@@ -1,7 +1,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,7 +79,8 @@ TEST_F(CollectingSink, ReceivesLevelComponentAndMessageInsteadOfStandardError) {
     EXPECT_EQ(entries[0].level, velk::LogLevel::Warning);
     EXPECT_EQ(entries[0].component, "IntrinsicCalibrator");
     EXPECT_EQ(entries[0].message, "[IntrinsicCalibrator] Chessboard not found in image 3");
-    EXPECT_EQ(velk::defaultLogLine(entries[0]), "[velk][WARNING] [IntrinsicCalibrator] Chessboard not found in image 3");
+    EXPECT_EQ(velk::defaultLogLine(entries[0]),
+              "[velk][WARNING] [IntrinsicCalibrator] Chessboard not found in image 3");
     EXPECT_EQ(entries[1].component, "");
     EXPECT_EQ(entries[2].component, "");
 }
@@ -119,8 +119,8 @@ TEST_P(PictureLabels, NameByCaptureNumberAndFileName) {
 INSTANTIATE_TEST_SUITE_P(
     Names, PictureLabels,
     ::testing::Values(LabelCase{{}, 3, "3"}, LabelCase{{"image_0.png", "image_4.png"}, 1, "4 (image_4.png)"},
-                      LabelCase{{"left01.jpg", "left02.jpg"}, 1, "1 (left02.jpg)"},
-                      LabelCase{{"image_0.png"}, 5, "5"}, LabelCase{{"image_.png"}, 0, "0 (image_.png)"},
+                      LabelCase{{"left01.jpg", "left02.jpg"}, 1, "1 (left02.jpg)"}, LabelCase{{"image_0.png"}, 5, "5"},
+                      LabelCase{{"image_.png"}, 0, "0 (image_.png)"},
                       LabelCase{{"image_12.png.bak"}, 0, "0 (image_12.png.bak)"},
                       LabelCase{{"image_7"}, 0, "0 (image_7)"}, LabelCase{{"image_4.png"}, -1, "-1"}));
 

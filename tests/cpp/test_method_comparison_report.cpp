@@ -83,28 +83,28 @@ TEST_P(ComparisonVerdict, FollowsTheMedianAndInlierRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ComparisonVerdict,
-    ::testing::Values(
-        VerdictCase{"SingleOutlier",
-                    {10.0, 10.2, 10.4, 10.5, 30.0},
-                    1.5,
-                    "  >>> 4-of-5 methods cluster near 10.40 deg; outlier(s): TSAI.\n"
-                    "      Trust the consensus value (10.40 deg). The\n"
-                    "      outlier likely hit a local optimum specific to its formulation.\n"},
-        VerdictCase{"SingleOutlierFirstInMapOrder",
-                    {-5.0, 10.2, 10.4, 10.5, 10.0},
-                    1.5,
-                    "  >>> 4-of-5 methods cluster near 10.20 deg; outlier(s): ANDREFF.\n"
-                    "      Trust the consensus value (10.20 deg). The\n"
-                    "      outlier likely hit a local optimum specific to its formulation.\n"},
-        VerdictCase{"TwoClustersNoInliers", {10.0, 10.0, 20.0, 20.0}, 1.5, noConsensus("1.50")},
-        VerdictCase{"TwoClustersWideThreshold", {10.0, 10.0, 20.0, 20.0}, 5.0, allAgree(4, "5.00", "15.00")},
-        VerdictCase{"TwoOutliersOfFive", {10.0, 10.1, 10.2, 14.0, 30.0}, 1.5, noConsensus("1.50")},
-        VerdictCase{"TwoSolversFarApart", {10.0, 13.5}, 1.5, noConsensus("1.50")},
-        VerdictCase{"TwoSolversAtTwiceTheThreshold", {10.0, 13.0}, 1.5, allAgree(2, "1.50", "11.50")},
-        VerdictCase{"DeviationEqualToThreshold", {10.0, 11.5, 13.0}, 1.5, allAgree(3, "1.50", "11.50")},
-        VerdictCase{"JustBeyondThreshold", {10.0, 11.5, 13.0}, 1.4999, noConsensus("1.50")},
-        VerdictCase{"WrapsAroundAFullTurn", {179.5, -179.5}, 1.5, allAgree(2, "1.50", "180.00")},
-        VerdictCase{"AllAgree", {90.01, 90.02, 90.03, 90.0, 90.02}, 1.5, allAgree(5, "1.50", "90.02")}),
+    ::testing::Values(VerdictCase{"SingleOutlier",
+                                  {10.0, 10.2, 10.4, 10.5, 30.0},
+                                  1.5,
+                                  "  >>> 4-of-5 methods cluster near 10.40 deg; outlier(s): TSAI.\n"
+                                  "      Trust the consensus value (10.40 deg). The\n"
+                                  "      outlier likely hit a local optimum specific to its formulation.\n"},
+                      VerdictCase{"SingleOutlierFirstInMapOrder",
+                                  {-5.0, 10.2, 10.4, 10.5, 10.0},
+                                  1.5,
+                                  "  >>> 4-of-5 methods cluster near 10.20 deg; outlier(s): ANDREFF.\n"
+                                  "      Trust the consensus value (10.20 deg). The\n"
+                                  "      outlier likely hit a local optimum specific to its formulation.\n"},
+                      VerdictCase{"TwoClustersNoInliers", {10.0, 10.0, 20.0, 20.0}, 1.5, noConsensus("1.50")},
+                      VerdictCase{
+                          "TwoClustersWideThreshold", {10.0, 10.0, 20.0, 20.0}, 5.0, allAgree(4, "5.00", "15.00")},
+                      VerdictCase{"TwoOutliersOfFive", {10.0, 10.1, 10.2, 14.0, 30.0}, 1.5, noConsensus("1.50")},
+                      VerdictCase{"TwoSolversFarApart", {10.0, 13.5}, 1.5, noConsensus("1.50")},
+                      VerdictCase{"TwoSolversAtTwiceTheThreshold", {10.0, 13.0}, 1.5, allAgree(2, "1.50", "11.50")},
+                      VerdictCase{"DeviationEqualToThreshold", {10.0, 11.5, 13.0}, 1.5, allAgree(3, "1.50", "11.50")},
+                      VerdictCase{"JustBeyondThreshold", {10.0, 11.5, 13.0}, 1.4999, noConsensus("1.50")},
+                      VerdictCase{"WrapsAroundAFullTurn", {179.5, -179.5}, 1.5, allAgree(2, "1.50", "180.00")},
+                      VerdictCase{"AllAgree", {90.01, 90.02, 90.03, 90.0, 90.02}, 1.5, allAgree(5, "1.50", "90.02")}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return info.param.label; });
 
 TEST(MethodComparisonText, WholeTextWithRowsAndSummary) {
@@ -130,8 +130,7 @@ TEST(MethodComparisonText, WholeTextWithRowsAndSummary) {
 // Angles a full turn apart are one rotation: the spread runs along the shortest arc.
 TEST(MethodComparisonText, SpreadWrapsAroundAFullTurn) {
     const std::string summary = summaryOf(velk::quality::format_method_comparison(withRz({179.5, -179.5}), 1.5));
-    EXPECT_EQ(summary.substr(0, summary.find('\n') + 1),
-              "  rz total spread:      1.00 deg (median rz = 180.00 deg)\n");
+    EXPECT_EQ(summary.substr(0, summary.find('\n') + 1), "  rz total spread:      1.00 deg (median rz = 180.00 deg)\n");
 }
 
 struct WrapCase {
@@ -149,18 +148,19 @@ TEST_P(WrappedVerdict, JudgesTheShortestArc) {
     EXPECT_EQ(verdictOf(text).substr(0, GetParam().verdict_start.size()), GetParam().verdict_start) << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AcrossTheCut, WrappedVerdict,
-    ::testing::Values(
-        WrapCase{{179.9, -179.9, 179.95, -179.95, 179.8},
-                 "  rz total spread:      0.30 deg (median rz = 179.95 deg)\n", "  >>> All 5 methods agree"},
-        WrapCase{{-179.9, 179.9, -179.8, 179.7, -179.95},
-                 "  rz total spread:      0.50 deg (median rz = -179.95 deg)\n", "  >>> All 5 methods agree"},
-        WrapCase{{179.9, -179.9, 179.95, -179.95, 170.0},
-                 "  rz total spread:      10.10 deg (median rz = 179.95 deg)\n",
-                 "  >>> 4-of-5 methods cluster near 179.95 deg; outlier(s): TSAI."},
-        WrapCase{{359.9, 0.1, -0.2}, "  rz total spread:      0.30 deg (median rz = -0.10 deg)\n",
-                 "  >>> All 3 methods agree"}));
+INSTANTIATE_TEST_SUITE_P(AcrossTheCut, WrappedVerdict,
+                         ::testing::Values(WrapCase{{179.9, -179.9, 179.95, -179.95, 179.8},
+                                                    "  rz total spread:      0.30 deg (median rz = 179.95 deg)\n",
+                                                    "  >>> All 5 methods agree"},
+                                           WrapCase{{-179.9, 179.9, -179.8, 179.7, -179.95},
+                                                    "  rz total spread:      0.50 deg (median rz = -179.95 deg)\n",
+                                                    "  >>> All 5 methods agree"},
+                                           WrapCase{{179.9, -179.9, 179.95, -179.95, 170.0},
+                                                    "  rz total spread:      10.10 deg (median rz = 179.95 deg)\n",
+                                                    "  >>> 4-of-5 methods cluster near 179.95 deg; outlier(s): TSAI."},
+                                           WrapCase{{359.9, 0.1, -0.2},
+                                                    "  rz total spread:      0.30 deg (median rz = -0.10 deg)\n",
+                                                    "  >>> All 3 methods agree"}));
 
 TEST(MethodComparisonText, OneSuccessGivesTheTableOnly) {
     const std::string text = velk::quality::format_method_comparison(withRz({-12.3456}), 1.5);

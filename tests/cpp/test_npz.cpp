@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include "io/npz.hpp"
@@ -56,8 +55,7 @@ std::string textAt(const Bytes& bytes, std::size_t offset, std::size_t length) {
 }
 
 NpyArray readEntry(const Bytes& archive, const std::string& name) {
-    return velk::io::parse_npy_blob(
-        velk::io::extract_zip_entry(archive, velk::io::find_zip_entry(archive, name)));
+    return velk::io::parse_npy_blob(velk::io::extract_zip_entry(archive, velk::io::find_zip_entry(archive, name)));
 }
 
 // ---- Writer ---------------------------------------------------------------------
@@ -171,7 +169,9 @@ TEST_F(NpzWriter, ReportsAWriteThatFailsAfterOpening) {
     if (!fs::exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full on this system";
     }
-    EXPECT_EQ(runtimeMessage([] { velk::io::write_npz_array("/dev/full", "k", {3, 4, 4}, iota(48)); }),
+    EXPECT_EQ(runtimeMessage([] {
+                  velk::io::write_npz_array("/dev/full", "k", {3, 4, 4}, iota(48));
+              }),
               "npz: cannot write /dev/full");
 }
 
@@ -229,15 +229,14 @@ std::string leadingText(const std::string& first) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, NpyHeaderPadding,
-    ::testing::Values(
-        PaddingCase{{3, 4, 4}, "{'descr': '<f8', 'fortran_order': False, 'shape': (3, 4, 4), }", 118},
-        PaddingCase{{12, 4, 4}, "{'descr': '<f8', 'fortran_order': False, 'shape': (12, 4, 4), }", 118},
-        PaddingCase{{5}, "{'descr': '<f8', 'fortran_order': False, 'shape': (5, ), }", 118},
-        PaddingCase{{}, "{'descr': '<f8', 'fortran_order': False, 'shape': (), }", 118},
-        // Dictionary of 116, 117 and 118 bytes: one space, none (not 64), then 63.
-        PaddingCase{leading(1000), leadingText("1000"), 118},
-        PaddingCase{leading(10000), leadingText("10000"), 118},
-        PaddingCase{leading(100000), leadingText("100000"), 182}),
+    ::testing::Values(PaddingCase{{3, 4, 4}, "{'descr': '<f8', 'fortran_order': False, 'shape': (3, 4, 4), }", 118},
+                      PaddingCase{{12, 4, 4}, "{'descr': '<f8', 'fortran_order': False, 'shape': (12, 4, 4), }", 118},
+                      PaddingCase{{5}, "{'descr': '<f8', 'fortran_order': False, 'shape': (5, ), }", 118},
+                      PaddingCase{{}, "{'descr': '<f8', 'fortran_order': False, 'shape': (), }", 118},
+                      // Dictionary of 116, 117 and 118 bytes: one space, none (not 64), then 63.
+                      PaddingCase{leading(1000), leadingText("1000"), 118},
+                      PaddingCase{leading(10000), leadingText("10000"), 118},
+                      PaddingCase{leading(100000), leadingText("100000"), 182}),
     [](const ::testing::TestParamInfo<PaddingCase>& info) { return "case" + std::to_string(info.index); });
 
 // ---- ZIP reading ---------------------------------------------------------------
@@ -322,8 +321,7 @@ TEST(ZipReader, MatchesAnEmptyNameOnlyWithAnEmptyName) {
     TestArchive archive;
     archive.entries.push_back({"", poseBlob(1)});
     EXPECT_EQ(readEntry(buildArchive(archive), "").data, iota(16));
-    EXPECT_EQ(runtimeMessage([&] { readEntry(buildArchive(archive), "x"); }),
-              "npz: entry 'x' not found in archive");
+    EXPECT_EQ(runtimeMessage([&] { readEntry(buildArchive(archive), "x"); }), "npz: entry 'x' not found in archive");
 }
 
 TEST_F(TemporaryFolder, ReadingNamesTheFileThatCannotBeOpened) {
@@ -376,9 +374,10 @@ INSTANTIATE_TEST_SUITE_P(
     Archives, ZipReaderMalformed,
     ::testing::Values(
         MalformedArchive{"Empty", [] { return Bytes{}; }, kNoEndRecord},
-        MalformedArchive{"TwentyOneBytes", [] { return Bytes{0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0,
-                                                             0,    0,    0,    0,    0, 0, 0, 0, 0, 0}; },
-                         kNoEndRecord},
+        MalformedArchive{
+            "TwentyOneBytes",
+            [] { return Bytes{0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; },
+            kNoEndRecord},
         MalformedArchive{"EndRecordOnlyInTheLastTwentyOneBytes",
                          [] {
                              Bytes file = validArchive();
@@ -397,8 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
                          changingArchive([](TestArchive& a) { a.directory_offset_override = 0xFFFFFFF0; }),
                          kBadDirectory},
         MalformedArchive{"DirectoryOffsetAtALocalHeader",
-                         changingArchive([](TestArchive& a) { a.directory_offset_override = 0; }),
-                         kBadDirectory},
+                         changingArchive([](TestArchive& a) { a.directory_offset_override = 0; }), kBadDirectory},
         MalformedArchive{"MoreEntriesCountedThanPresent",
                          [] {
                              return withPoseEntry([](TestArchive& a, TestEntry& e) {
@@ -408,22 +406,17 @@ INSTANTIATE_TEST_SUITE_P(
                          },
                          kBadDirectory},
         MalformedArchive{"DirectoryNameLengthPastTheEnd",
-                         changingEntry([](TestEntry& e) { e.name_length_override = 0xFFFF; }),
-                         kBadDirectory},
+                         changingEntry([](TestEntry& e) { e.name_length_override = 0xFFFF; }), kBadDirectory},
         MalformedArchive{"LocalHeaderOffsetPastTheEnd",
                          changingArchive([](TestArchive& a) { a.local_offset_override = 0xFFFFFFFF; }),
                          kBadLocalHeader},
         MalformedArchive{"LocalHeaderOffsetAtTheBlob",
-                         changingArchive([](TestArchive& a) { a.local_offset_override = 50; }),
-                         kBadLocalHeader},
+                         changingArchive([](TestArchive& a) { a.local_offset_override = 50; }), kBadLocalHeader},
         MalformedArchive{"CompressedSizePastTheEnd",
-                         changingEntry([](TestEntry& e) { e.compressed_size_override = 0xFFFFFFFF; }),
-                         kPastEnd},
-        MalformedArchive{"MethodTwelve",
-                         changingEntry([](TestEntry& e) { e.method_override = 12; }),
+                         changingEntry([](TestEntry& e) { e.compressed_size_override = 0xFFFFFFFF; }), kPastEnd},
+        MalformedArchive{"MethodTwelve", changingEntry([](TestEntry& e) { e.method_override = 12; }),
                          "npz: unsupported ZIP compression method 12"},
-        MalformedArchive{"StoredDataDeclaredDeflated",
-                         changingEntry([](TestEntry& e) { e.method_override = 8; }),
+        MalformedArchive{"StoredDataDeclaredDeflated", changingEntry([](TestEntry& e) { e.method_override = 8; }),
                          kInflateFailed},
         MalformedArchive{"DeflatedSizeDeclaredTooSmall",
                          [] {
@@ -498,17 +491,18 @@ TEST_P(NpyShapeText, ReadsTheShape) {
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, NpyShapeText,
-    ::testing::Values(
-        ShapeCase{"OneDimensionWithSpace", f8Header("(5, )"), {5}},
-        ShapeCase{"OneDimensionWithoutSpace", f8Header("(5,)"), {5}},
-        ShapeCase{"Scalar", f8Header("()"), {}},
-        ShapeCase{"TabsAndTrailingText", f8Header("(\t2L,\t3 )"), {2, 3}},
-        ShapeCase{"ZeroDimension", f8Header("(0, 4, 4)"), {0, 4, 4}},
-        ShapeCase{"ZeroBesidesHugeDimensions", f8Header("(18446744073709551615, 0, 18446744073709551615)"),
-                  {18446744073709551615u, 0, 18446744073709551615u}},
-        ShapeCase{"KeysInAnotherOrder", "{'shape': (2,), 'fortran_order': False, 'descr': '<f8'}", {2}},
-        ShapeCase{"FortranFalseBeforeTrueElsewhere",
-                  "{'descr': '<f8', 'fortran_order': False, 'shape': (1,), 'x': True}", {1}}),
+    ::testing::Values(ShapeCase{"OneDimensionWithSpace", f8Header("(5, )"), {5}},
+                      ShapeCase{"OneDimensionWithoutSpace", f8Header("(5,)"), {5}},
+                      ShapeCase{"Scalar", f8Header("()"), {}},
+                      ShapeCase{"TabsAndTrailingText", f8Header("(\t2L,\t3 )"), {2, 3}},
+                      ShapeCase{"ZeroDimension", f8Header("(0, 4, 4)"), {0, 4, 4}},
+                      ShapeCase{"ZeroBesidesHugeDimensions",
+                                f8Header("(18446744073709551615, 0, 18446744073709551615)"),
+                                {18446744073709551615u, 0, 18446744073709551615u}},
+                      ShapeCase{"KeysInAnotherOrder", "{'shape': (2,), 'fortran_order': False, 'descr': '<f8'}", {2}},
+                      ShapeCase{"FortranFalseBeforeTrueElsewhere",
+                                "{'descr': '<f8', 'fortran_order': False, 'shape': (1,), 'x': True}",
+                                {1}}),
     [](const ::testing::TestParamInfo<ShapeCase>& info) { return info.param.label; });
 
 struct BadBlob {
@@ -539,7 +533,13 @@ INSTANTIATE_TEST_SUITE_P(
     Blobs, NpyParserMalformed,
     ::testing::Values(
         BadBlob{"NineBytes", truncated(poseBlob(1), 9), kNotNpy},
-        BadBlob{"WrongMagic", [] { Bytes b = poseBlob(1); b[1] = 'n'; return b; }(), kNotNpy},
+        BadBlob{"WrongMagic",
+                [] {
+                    Bytes b = poseBlob(1);
+                    b[1] = 'n';
+                    return b;
+                }(),
+                kNotNpy},
         BadBlob{"VersionTwoWithoutItsLengthField", truncated(poseBlob(1, 2), 11), "npz: truncated .npy header"},
         BadBlob{"HeaderPastTheEnd", truncated(poseBlob(1), 60), "npz: truncated .npy header dict"},
         BadBlob{"VersionTwoHeaderPastTheEnd", truncated(poseBlob(1, 2), 40), "npz: truncated .npy header dict"},
@@ -560,11 +560,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NpyParser, DimensionsFollowTheUnsignedConversionRules) {
     const Bytes letters = npyBlob(f8Header("(3, x)"), iota(3));
-    EXPECT_EQ(messageOf<std::invalid_argument>([&] { velk::io::parse_npy_blob(letters); }),
-              "invalid stoull argument");
+    EXPECT_EQ(messageOf<std::invalid_argument>([&] { velk::io::parse_npy_blob(letters); }), "invalid stoull argument");
     const Bytes huge = npyBlob(f8Header("(18446744073709551616,)"), {});
-    EXPECT_EQ(messageOf<std::out_of_range>([&] { velk::io::parse_npy_blob(huge); }),
-              "stoull argument out of range");
+    EXPECT_EQ(messageOf<std::out_of_range>([&] { velk::io::parse_npy_blob(huge); }), "stoull argument out of range");
 }
 
 }  // namespace

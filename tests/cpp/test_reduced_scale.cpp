@@ -42,8 +42,8 @@ TEST_P(ReducePicture, HalvesUntilTheLongerSideFitsAndMapsPixelCentresBack) {
         ASSERT_EQ(reduced.factor, r.factor);
         ASSERT_EQ(reduced.grey.size(), r.reduced);
         for (int k : {0, 1, (alongColumns ? r.reduced.width : r.reduced.height) - 1}) {
-            const cv::Point2f at = alongColumns ? cv::Point2f(static_cast<float>(k), 0.f)
-                                                : cv::Point2f(0.f, static_cast<float>(k));
+            const cv::Point2f at =
+                alongColumns ? cv::Point2f(static_cast<float>(k), 0.f) : cv::Point2f(0.f, static_cast<float>(k));
             const cv::Point2f full = mapToFullResolution({at}, reduced.factor)[0];
             const float value = alongColumns ? reduced.grey.at<float>(0, k) : reduced.grey.at<float>(k, 0);
             EXPECT_NEAR(alongColumns ? full.x : full.y, value, 1e-3) << "reduced pixel " << k;
@@ -121,8 +121,7 @@ TEST_P(ReduceToGrey, GivesTheAveragesItPromisesToWithinRounding) {
 INSTANTIATE_TEST_SUITE_P(Sizes, ReduceToGrey,
                          ::testing::Values(ColourReduction{{4096, 3072}, 3, 1600},
                                            ColourReduction{{4099, 3075}, 3, 1600},
-                                           ColourReduction{{1601, 901}, 3, 1600},
-                                           ColourReduction{{901, 2403}, 4, 1000},
+                                           ColourReduction{{1601, 901}, 3, 1600}, ColourReduction{{901, 2403}, 4, 1000},
                                            ColourReduction{{3000, 2000}, 3, 200},
                                            ColourReduction{{2000, 1500}, 3, 1600},
                                            ColourReduction{{1600, 1200}, 3, 1600}));

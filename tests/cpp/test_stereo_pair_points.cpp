@@ -80,9 +80,8 @@ TEST(CharucoPairing, CommonIdsAscendingWithBoardPoints) {
     addCharucoFrame(reference, 3, {20, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 4, 23});
     addCharucoFrame(other, 3, {0, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 21});
     StereoPairPoints points;
-    const std::string err = capturedErr([&] {
-        points = velk::calibration::intersectPairCorners({3}, reference, other, kBoard, 0, 1);
-    });
+    const std::string err =
+        capturedErr([&] { points = velk::calibration::intersectPairCorners({3}, reference, other, kBoard, 0, 1); });
     EXPECT_EQ(err, "");
     ASSERT_EQ(points.object_points.size(), 1u);
     const std::vector<cv::Point3f> corners = kBoard.createBoard().getChessboardCorners();
@@ -142,8 +141,9 @@ TEST(PositionPairing, EqualCountsOnly) {
     const std::string err = capturedErr([&] {
         points = velk::calibration::intersectPairCorners({1, 2}, reference, other, chessboard, 0, 2);
     });
-    EXPECT_EQ(err, "[velk][WARNING] [MultiCameraCalibrator] Frame 2: ref has 54 pts, cam 2 has 40 pts; dropping from "
-                   "pair.\n");
+    EXPECT_EQ(err,
+              "[velk][WARNING] [MultiCameraCalibrator] Frame 2: ref has 54 pts, cam 2 has 40 pts; dropping from "
+              "pair.\n");
     ASSERT_EQ(points.object_points.size(), 1u);
     EXPECT_EQ(points.object_points[0].data, reference.detections.object_points[0].data);  // passed on unchanged
     EXPECT_EQ(points.reference_points[0].data, reference.detections.image_points[0].data);

@@ -26,7 +26,9 @@ using velk::test::SolverScene;
 
 const SceneCamera kGivenCamera{false, {2.0, 2.5, 3.0, 1.5}};
 
-double relativeDifference(const cv::Mat& a, const cv::Mat& b) { return cv::norm(a - b) / cv::norm(b); }
+double relativeDifference(const cv::Mat& a, const cv::Mat& b) {
+    return cv::norm(a - b) / cv::norm(b);
+}
 
 // One set of residual blocks that the layout appends at once.
 struct BlockSet {

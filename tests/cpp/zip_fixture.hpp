@@ -72,7 +72,7 @@ inline std::string f8Header(const std::string& shape) {
 
 struct TestEntry {
     std::string name;
-    Bytes content;                 // uncompressed bytes
+    Bytes content;  // uncompressed bytes
     bool deflated = false;
     std::uint16_t method_override = 0xFFFF;  // stored in both headers when set
     bool local_sizes_unknown = false;        // 0xFFFFFFFF sizes and a zip64-style extra field locally
@@ -96,10 +96,9 @@ inline Bytes buildArchive(const TestArchive& archive) {
     for (std::size_t index = 0; index < archive.entries.size(); ++index) {
         const TestEntry& entry = archive.entries[index];
         const Bytes data = entry.deflated ? rawDeflate(entry.content) : entry.content;
-        const std::uint16_t method =
-            entry.method_override != 0xFFFF ? entry.method_override : (entry.deflated ? 8 : 0);
-        const auto crc = static_cast<std::uint32_t>(crc32(0L, entry.content.data(),
-                                                          static_cast<uInt>(entry.content.size())));
+        const std::uint16_t method = entry.method_override != 0xFFFF ? entry.method_override : (entry.deflated ? 8 : 0);
+        const auto crc =
+            static_cast<std::uint32_t>(crc32(0L, entry.content.data(), static_cast<uInt>(entry.content.size())));
         const auto compressed = static_cast<std::uint32_t>(
             entry.compressed_size_override >= 0 ? entry.compressed_size_override : data.size());
         const auto uncompressed = static_cast<std::uint32_t>(
@@ -165,8 +164,8 @@ inline Bytes buildArchive(const TestArchive& archive) {
         archive.directory_offset_override >= 0 ? archive.directory_offset_override : file.size());
     const auto directorySize = static_cast<std::uint32_t>(directory.size());
     file.insert(file.end(), directory.begin(), directory.end());
-    const auto count = static_cast<std::uint16_t>(
-        archive.entry_count_override >= 0 ? archive.entry_count_override : archive.entries.size());
+    const auto count = static_cast<std::uint16_t>(archive.entry_count_override >= 0 ? archive.entry_count_override
+                                                                                    : archive.entries.size());
     file.insert(file.end(), {0x50, 0x4B, 0x05, 0x06});
     io::appendUint16(file, 0);
     io::appendUint16(file, 0);

@@ -58,7 +58,7 @@ class BagImportError(ValueError):
 class NothingKeptError(BagImportError):
     """No picture of the bag was kept; ``summary`` tells why each was skipped."""
 
-    def __init__(self, message: str, summary: "BagImportSummary"):
+    def __init__(self, message: str, summary: BagImportSummary):
         super().__init__(message)
         self.summary = summary
 

@@ -29,6 +29,7 @@ from pathlib import Path
 import numpy as np
 
 import _velk
+
 from . import geometry, synthetic
 
 #: The camera's true pose in the flange frame: 5 cm ahead of the flange, 3 cm to the side, turned a little.

@@ -33,7 +33,7 @@ class Progress:
         self.enabled = enabled
 
     @classmethod
-    def for_stderr(cls, quiet: bool) -> "Progress":
+    def for_stderr(cls, quiet: bool) -> Progress:
         stream = sys.stderr
         return cls(not quiet and hasattr(stream, "isatty") and stream.isatty())
 

@@ -30,7 +30,8 @@ from pathlib import Path
 
 import _velk
 
-from .input_values import is_finite as _finite, short_repr as _short
+from .input_values import is_finite as _finite
+from .input_values import short_repr as _short
 
 KINDS = ("chessboard", "charuco", "aruco", "circle_grid")
 #: Most squares, corners or markers along one side of a board.

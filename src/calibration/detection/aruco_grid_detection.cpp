@@ -15,7 +15,6 @@
 namespace velk::calibration {
 namespace {
 
-
 // Half side of the marker corner refinement window on the reduced copy, before it is scaled up
 // (OpenCV's default window for marker corners).
 constexpr int kReducedHalfWindow = 5;
@@ -31,7 +30,9 @@ int countBoardMarkers(const std::vector<int>& ids, const ArucoTarget& target) {
     return count;
 }
 
-int minimumMarkers(const ArucoTarget& target) { return target.markersNeededPerPicture(); }
+int minimumMarkers(const ArucoTarget& target) {
+    return target.markersNeededPerPicture();
+}
 
 struct FoundMarkers {
     std::vector<std::vector<cv::Point2f>> corners;
@@ -110,10 +111,9 @@ MarkerPoints pairMarkerCorners(const ArucoTarget& target, const std::vector<std:
     return {cv::Mat(imagePoints, true).reshape(2, rows), cv::Mat(objectPoints, true).reshape(1, rows)};
 }
 
-
 // Each image gets its own board and detector, as detection runs on several threads at once.
-ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const ArucoTarget& target,
-                                    Annotation annotation, const IntrinsicOptions& options) {
+ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const ArucoTarget& target, Annotation annotation,
+                                    const IntrinsicOptions& options) {
     const cv::aruco::GridBoard board = target.createBoard();
     const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
                                             markerRefineParameters());
@@ -132,9 +132,8 @@ ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const Aruco
     ImageDetection detection;
     detection.found = true;
     if (annotation == Annotation::Draw) {
-        detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
-            cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour);
-        });
+        detection.annotated_image = annotatedCopy(
+            image, [&](cv::Mat& canvas) { cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour); });
     }
     detection.image_points = points.image_points;
     detection.object_points = points.object_points;

@@ -99,9 +99,9 @@ FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context)
         if (objectPoints.empty()) {
             return ImagePose{};
         }
-        return ImagePose{
-            estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion, context.model),
-            ""};
+        return ImagePose{estimateCameraTTarget(objectPoints, imagePoints, context.intrinsicMatrix, context.distortion,
+                                               context.model),
+                         ""};
     });
 }
 

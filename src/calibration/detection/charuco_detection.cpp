@@ -52,10 +52,9 @@ CharucoCorners detectAtReducedScale(const cv::aruco::CharucoDetector& detector, 
         marker = mapToFullResolution(marker, reduced.factor);
     }
     found.corners = mapToFullResolution(found.corners, reduced.factor);
-    const int halfWindow =
-        fullResolutionHalfWindow(kReducedHalfWindow, reduced.factor,
-                                 nearestDistances(found.corners, allMarkerCorners(found.markerCorners)),
-                                 kMarkerCornerFraction);
+    const int halfWindow = fullResolutionHalfWindow(
+        kReducedHalfWindow, reduced.factor, nearestDistances(found.corners, allMarkerCorners(found.markerCorners)),
+        kMarkerCornerFraction);
     refineCornersOnPatches(image, found.corners, halfWindow, -1, criteria);
     return found;
 }
@@ -68,13 +67,13 @@ CharucoCorners detectAtFullResolution(const cv::aruco::CharucoDetector& detector
 
 // Each image gets its own detector: detection runs on several threads at once, and a detector
 // is cheap to build next to the search itself.
-ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target,
-                                  Annotation annotation, const IntrinsicOptions& options) {
+ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target, Annotation annotation,
+                                  const IntrinsicOptions& options) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
-    const CharucoCorners found = searchesReduced(image.size(), options.detection_max_side)
-                                     ? detectAtReducedScale(detector, image, options.detection_max_side,
-                                                            options.criteria)
-                                     : detectAtFullResolution(detector, toGrey(image));
+    const CharucoCorners found =
+        searchesReduced(image.size(), options.detection_max_side)
+            ? detectAtReducedScale(detector, image, options.detection_max_side, options.criteria)
+            : detectAtFullResolution(detector, toGrey(image));
     const std::vector<cv::Point2f>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     const std::vector<std::vector<cv::Point2f>>& markerCorners = found.markerCorners;
@@ -94,8 +93,7 @@ ImageDetection detectCharucoImage(const cv::Mat& image, int index, const Charuco
     }
     const int rows = static_cast<int>(corners.size());
     detection.image_points = cv::Mat(corners, true).reshape(2, rows);
-    const std::vector<cv::Point3f> objectPoints =
-        charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
+    const std::vector<cv::Point3f> objectPoints = charucoObjectPoints(detector.getBoard().getChessboardCorners(), ids);
     detection.object_points = cv::Mat(objectPoints, true).reshape(1, static_cast<int>(objectPoints.size()));
     detection.point_ids = cv::Mat(ids, true).reshape(1, static_cast<int>(ids.size()));
     return detection;

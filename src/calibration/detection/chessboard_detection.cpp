@@ -93,7 +93,8 @@ bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vect
     std::vector<cv::Point2f> found;
     if (search.finder == CornerFinder::Default) {
         const ReducedPicture glance = glanceAtGrey(image, 2 * factor);
-        if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide && checkAndFind(glance.grey, search, found)) {
+        if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide &&
+            checkAndFind(glance.grey, search, found)) {
             refineWhereFound(glance.grey, search, found);
             corners = mapToFullResolution(found, glance.factor);
             return true;
@@ -172,9 +173,8 @@ ImageDetection detectChessboardImage(const cv::Mat& image, int index, const Ches
     ImageDetection detection;
     detection.found = true;
     if (search.annotation == Annotation::Draw) {
-        detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
-            cv::drawChessboardCorners(canvas, search.target.size, corners, true);
-        });
+        detection.annotated_image = annotatedCopy(
+            image, [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, search.target.size, corners, true); });
     }
     detection.image_points = cv::Mat(corners, true).reshape(2, static_cast<int>(corners.size()));
     detection.object_points = search.objectPoints.clone();
@@ -190,8 +190,7 @@ TargetDetections detectChessboard(const std::vector<cv::Mat>& images, const Ches
         images.empty() ? CornerFinder::Default : cornerFinderFromName(options.chessboard_corner_detector);
     const ChessboardSearch search{target, options, finder, target.objectPoints(), annotation};
     return detectBatch(
-        images, [&](const cv::Mat& image, int i) { return detectChessboardImage(image, i, search); },
-        options);
+        images, [&](const cv::Mat& image, int i) { return detectChessboardImage(image, i, search); }, options);
 }
 
 }  // namespace velk::calibration

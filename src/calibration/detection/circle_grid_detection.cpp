@@ -40,9 +40,8 @@ ImageDetection detectCircleGridImage(const cv::Mat& image, int index, const Circ
     ImageDetection detection;
     detection.found = true;
     if (annotation == Annotation::Draw) {
-        detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
-            cv::drawChessboardCorners(canvas, target.size, centres, true);
-        });
+        detection.annotated_image = annotatedCopy(
+            image, [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, target.size, centres, true); });
     }
     detection.image_points = cv::Mat(centres, true).reshape(2, static_cast<int>(centres.size()));
     detection.object_points = objectPoints.clone();

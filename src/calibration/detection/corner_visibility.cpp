@@ -61,15 +61,16 @@ std::vector<int> visibleCorners(const cv::Mat& object_points, const cv::Mat& cam
     cv::projectPoints(objects, rvec, cv::Mat(translation), k, distortion, pixels);
     const double slackX = kPinholeSlack * image_size.width, slackY = kPinholeSlack * image_size.height;
     for (int p = 0; p < objects.rows; ++p) {
-        const cv::Vec3d point = rotation * cv::Vec3d(objects.at<double>(p, 0), objects.at<double>(p, 1),
-                                                     objects.at<double>(p, 2)) + translation;
+        const cv::Vec3d point =
+            rotation * cv::Vec3d(objects.at<double>(p, 0), objects.at<double>(p, 1), objects.at<double>(p, 2)) +
+            translation;
         if (!(point[2] > 0.0)) {
             continue;
         }
         const double x = k.at<double>(0, 0) * point[0] / point[2] + k.at<double>(0, 2);
         const double y = k.at<double>(1, 1) * point[1] / point[2] + k.at<double>(1, 2);
-        const bool nearPicture = x > -slackX && y > -slackY && x < image_size.width + slackX &&
-                                 y < image_size.height + slackY;
+        const bool nearPicture =
+            x > -slackX && y > -slackY && x < image_size.width + slackX && y < image_size.height + slackY;
         if (nearPicture && inside(pixels[p].x, pixels[p].y, image_size, limits.margin_px)) {
             seen.push_back(p);
         }

@@ -8,8 +8,8 @@ namespace velk::calibration {
 
 // What a camera must see of a target corner for a detector to find it.
 struct VisibilityLimits {
-    double margin_px = 10.0;               // inside the picture by at least this much
-    double max_facing_angle_deg = 60.0;    // the board turned away from the camera by at most this
+    double margin_px = 10.0;             // inside the picture by at least this much
+    double max_facing_angle_deg = 60.0;  // the board turned away from the camera by at most this
 };
 
 // Indices of the target corners (N x 3 object points) a camera at camera_T_target sees: in front

@@ -17,8 +17,8 @@ ImageDetection skippedImage(std::string component, std::string reason) {
 void appendDetection(TargetDetections& detections, int index, ImageDetection& detection,
                      const std::vector<std::string>& names) {
     if (!detection.found) {
-        logMessage(LogLevel::Warning, "[" + detection.component + "] " + detection.reason + " in image " +
-                                          pictureLabel(names, index));
+        logMessage(LogLevel::Warning,
+                   "[" + detection.component + "] " + detection.reason + " in image " + pictureLabel(names, index));
         detections.skipped_indices.push_back(index);
         detections.skipped_reasons.push_back(detection.reason);
         return;

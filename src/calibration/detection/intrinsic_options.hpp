@@ -18,8 +18,8 @@ struct IntrinsicOptions {
     cv::TermCriteria criteria{cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001};
     std::string chessboard_corner_detector = "Default";  // "Default" or "Sector Based"
     int chessboard_flags = 0;
-    int sub_pixel_detection_window_size = 11;     // half side of the cornerSubPix window
-    int sub_pixel_detection_zero_zone_size = -1;  // -1: no zero zone
+    int sub_pixel_detection_window_size = 11;         // half side of the cornerSubPix window
+    int sub_pixel_detection_zero_zone_size = -1;      // -1: no zero zone
     std::string calibrate_camera_method = "Default";  // "Default" or "Release Object"
     int calibrate_camera_flags = 0;
     int index_of_fixed_3d_point = 0;

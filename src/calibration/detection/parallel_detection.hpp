@@ -22,9 +22,9 @@ int detectionChunkSize(int count, bool reportsProgress);
 // Runs detectOne(i) for every image index i in [0, count) on OpenCV's thread pool (as many
 // threads as cv::getNumThreads()) and hands each outcome to collect(i, outcome) on the calling
 // thread in ascending i, so results and log lines (those detectOne writes too) come out exactly
-// as a sequential loop gives them. detectOne must touch nothing shared but what it only reads. progress, if set, is called
-// on the calling thread after each chunk. An exception thrown for image i is rethrown on the
-// calling thread once images 0 .. i-1 are collected, as a sequential loop would.
+// as a sequential loop gives them. detectOne must touch nothing shared but what it only reads. progress, if set, is
+// called on the calling thread after each chunk. An exception thrown for image i is rethrown on the calling thread once
+// images 0 .. i-1 are collected, as a sequential loop would.
 template <typename Outcome, typename DetectOne, typename Collect>
 void detectEachImage(int count, const DetectOne& detectOne, const Collect& collect,
                      const DetectionProgress& progress = DetectionProgress()) {

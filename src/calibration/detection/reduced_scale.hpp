@@ -52,8 +52,8 @@ std::vector<double> nearestDistances(const std::vector<cv::Point2f>& points);
 std::vector<double> nearestDistances(const std::vector<cv::Point2f>& points, const std::vector<cv::Point2f>& others);
 
 // Half side of a full-resolution cornerSubPix window: the reduced-scale half window scaled up by
-// the reduction factor (at most doubled), held below fraction times the smallest distance in room so that the window stays on the
-// corner's own pattern, and never below 2 px.
+// the reduction factor (at most doubled), held below fraction times the smallest distance in room so that the window
+// stays on the corner's own pattern, and never below 2 px.
 int fullResolutionHalfWindow(int reducedHalfWindow, int factor, const std::vector<double>& room, double fraction);
 
 // cornerSubPix at full resolution with a square window of the given half side; zeroZone < 0: none.

@@ -10,7 +10,8 @@ cv::Mat toGrey(const cv::Mat& image) {
     return grey;
 }
 
-std::vector<cv::Point3f> charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners, const std::vector<int>& ids) {
+std::vector<cv::Point3f> charucoObjectPoints(const std::vector<cv::Point3f>& boardCorners,
+                                             const std::vector<int>& ids) {
     std::vector<cv::Point3f> points;
     points.reserve(ids.size());
     for (int id : ids) {

@@ -9,15 +9,14 @@
 #include <string>
 #include <utility>
 
-
 #include "calibration/detection/camera_target_pose.hpp"
+#include "calibration/detection/parallel_detection.hpp"
+#include "calibration/detection/target_detection.hpp"
 #include "calibration/hand_eye/hand_eye_methods.hpp"
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
-#include "calibration/detection/parallel_detection.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
-#include "calibration/detection/target_detection.hpp"
 #include "core/fixed_text.hpp"
 #include "core/log.hpp"
 #include "core/picture_names.hpp"
@@ -73,8 +72,7 @@ struct FramePose {
 constexpr const char* kPoseFailed = "its target could not be posed (solvePnP failed)";
 
 FramePose poseCharucoFrame(const CharucoTarget& charuco, const cv::Mat& image, const std::string& frame,
-                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
-                           CameraModel model) {
+                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients, CameraModel model) {
     CharucoPose found = findCharucoPose(charuco, image, intrinsic_matrix, distortion_coefficients, model);
     if (!found.detected) {
         return {std::nullopt, "frame " + frame + ": ChArUco detection failed  -  skipping", "ChArUco detection failed"};
@@ -99,8 +97,11 @@ PosedFrames poseCharucoFrames(const CharucoTarget& charuco, const IntrinsicOptio
                               CameraModel model) {
     PosedFrames posed;
     detectEachImage<FramePose>(
-        frames, [&](int f) { return poseCharucoFrame(charuco, image_list[f], pictureLabel(options.image_names, f),
-                                                     intrinsic_matrix, distortion_coefficients, model); },
+        frames,
+        [&](int f) {
+            return poseCharucoFrame(charuco, image_list[f], pictureLabel(options.image_names, f), intrinsic_matrix,
+                                    distortion_coefficients, model);
+        },
         [&](int f, const FramePose& found) {
             if (!found.pose) {
                 logMessage(LogLevel::Warning, found.warning);
@@ -115,10 +116,10 @@ PosedFrames poseCharucoFrames(const CharucoTarget& charuco, const IntrinsicOptio
 // Chessboards, ArUco grids and circle grids: the frames' points come from the detection that
 // intrinsic calibration uses (which logs the frames where the target was not found), and each
 // frame is posed from them.
-PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptions& options,
-                               int frames, const std::vector<cv::Mat>& image_list,
-                               const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
-                               const cv::Mat& distortion_coefficients, CameraModel model) {
+PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptions& options, int frames,
+                               const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
+                               const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                               CameraModel model) {
     const std::vector<cv::Mat> images(image_list.begin(), image_list.begin() + frames);
     TargetDetections detections = detectTarget(images, target, options, Annotation::Skip);
     const auto* aruco = std::get_if<ArucoTarget>(&target);
@@ -130,8 +131,8 @@ PosedFrames poseDetectedFrames(const TargetVariant& target, const IntrinsicOptio
         const int f = detections.successful_indices[k];
         if (aruco != nullptr) {
             // A pose rests on few marker corners: each is refined to sub-pixel first.
-            refineMarkerCorners(toGrey(image_list[f]), detections.image_points[k],
-                                aruco->createDictionary().markerSize, options.criteria);
+            refineMarkerCorners(toGrey(image_list[f]), detections.image_points[k], aruco->createDictionary().markerSize,
+                                options.criteria);
         }
         const auto pose = estimateCameraTTarget(detections.object_points[k], detections.image_points[k],
                                                 intrinsic_matrix, distortion_coefficients, model);
@@ -159,8 +160,8 @@ void noteDetectionSkips(const TargetDetections& detections, const IntrinsicResul
         if (std::find(keptPositions.begin(), keptPositions.end(), static_cast<int>(position)) != keptPositions.end()) {
             continue;
         }
-        const double error = position < intrinsics.per_view_errors.size() ? intrinsics.per_view_errors[position]
-                                                                          : std::nan("");
+        const double error =
+            position < intrinsics.per_view_errors.size() ? intrinsics.per_view_errors[position] : std::nan("");
         skipped.push_back({intrinsics.successful_indices[position], "",
                            "reprojection error " + fixedText(error, 2) + " px above the threshold of " +
                                fixedText(threshold_px, 2) + " px"});
@@ -204,9 +205,9 @@ PosedFrames HandEyeCalibration::poseFrames(const TargetVariant& target, const In
                                                 robot_T_tcp_list, intrinsic_matrix, distortion_coefficients, model)
                             : poseDetectedFrames(target, options, frames, image_list, robot_T_tcp_list,
                                                  intrinsic_matrix, distortion_coefficients, model);
-    logMessage(LogLevel::Info, "compute_camera_T_target_list: " +
-                                   std::to_string(posed.aligned.camera_T_target_list.size()) + "/" +
-                                   std::to_string(image_list.size()) + " frames passed");
+    logMessage(LogLevel::Info,
+               "compute_camera_T_target_list: " + std::to_string(posed.aligned.camera_T_target_list.size()) + "/" +
+                   std::to_string(image_list.size()) + " frames passed");
     return posed;
 }
 
@@ -274,10 +275,9 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
     if (refine) {
         applyRefinement(detected, intrinsicsSolvedHere, refinement_options, run);
     }
-    run.consistency =
-        computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
-                                 run.camera_T_target_list, run.intrinsic_matrix, run.distortion_coefficients, target_,
-                                 model_);
+    run.consistency = computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
+                                               run.camera_T_target_list, run.intrinsic_matrix,
+                                               run.distortion_coefficients, target_, model_);
     run.has_consistency = true;
     if (validate) {
         run.validation = this->validate(detected, method, intrinsicsSolvedHere, refinement_options, run);
@@ -291,12 +291,15 @@ void HandEyeCalibration::validatePoses(const HandEyeInputs& inputs) const {
     validateRigidTransforms(inputs.camera_T_target_list, component, "camera_T_target_list");
 }
 
-bool HandEyeCalibration::framesFromGivenIntrinsics(const HandEyeInputs& inputs, HandEyeRun& run,
-                                                   Frames& frames) const {
-    PosedFrames posed = poseFrames(target_, intrinsic_calibrator_.options(), inputs.image_list,
-                                   inputs.robot_T_tcp_list, inputs.intrinsic_matrix, inputs.distortion_coefficients);
-    frames = {posed.aligned.camera_T_target_list, posed.aligned.valid_image_list,
-              posed.aligned.valid_robot_T_tcp_list, posed.indices, posed.object_points, posed.image_points};
+bool HandEyeCalibration::framesFromGivenIntrinsics(const HandEyeInputs& inputs, HandEyeRun& run, Frames& frames) const {
+    PosedFrames posed = poseFrames(target_, intrinsic_calibrator_.options(), inputs.image_list, inputs.robot_T_tcp_list,
+                                   inputs.intrinsic_matrix, inputs.distortion_coefficients);
+    frames = {posed.aligned.camera_T_target_list,
+              posed.aligned.valid_image_list,
+              posed.aligned.valid_robot_T_tcp_list,
+              posed.indices,
+              posed.object_points,
+              posed.image_points};
     run.skipped_pictures = posed.skipped;
     if (frames.cameras.size() < kMinimumFrames) {
         logMessage(LogLevel::Error, "Only " + std::to_string(frames.cameras.size()) +

@@ -9,9 +9,9 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye/aligned_target_poses.hpp"
-#include "calibration/hand_eye/hand_eye_refinement.hpp"
 #include "calibration/hand_eye/hand_eye_options.hpp"
 #include "calibration/hand_eye/hand_eye_outcome.hpp"
+#include "calibration/hand_eye/hand_eye_refinement.hpp"
 #include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
@@ -80,9 +80,8 @@ public:
     // options' camera model; fisheye intrinsics must have four distortion coefficients
     // (std::invalid_argument otherwise).
     static PosedFrames poseFrames(const TargetVariant& target, const IntrinsicOptions& options,
-                                  const std::vector<cv::Mat>& image_list,
-                                  const std::vector<cv::Mat>& robot_T_tcp_list, const cv::Mat& intrinsic_matrix,
-                                  const cv::Mat& distortion_coefficients);
+                                  const std::vector<cv::Mat>& image_list, const std::vector<cv::Mat>& robot_T_tcp_list,
+                                  const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients);
 
 private:
     struct Frames {

@@ -45,8 +45,12 @@ void saveRecord(const std::filesystem::path& path, const EyeToHandResult& result
     io::save_eye_to_hand_result(path, eyeToHandResultRecord(result, totalImages));
 }
 
-std::string reportOf(const HandEyeResult& result) { return formatHandEyeReport(result); }
-std::string reportOf(const EyeToHandResult& result) { return formatEyeToHandReport(result); }
+std::string reportOf(const HandEyeResult& result) {
+    return formatHandEyeReport(result);
+}
+std::string reportOf(const EyeToHandResult& result) {
+    return formatEyeToHandReport(result);
+}
 
 }  // namespace
 
@@ -58,8 +62,7 @@ template <typename Result>
 Result HandEyeCalibrator<Result>::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                             const std::vector<cv::Mat>& image_list, const std::string& method,
                                             const std::vector<cv::Mat>& camera_T_target_list,
-                                            const cv::Mat& intrinsic_matrix,
-                                            const cv::Mat& distortion_coefficients,
+                                            const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
                                             const std::filesystem::path& output_path, bool refine,
                                             const RefinementOptions& refinement_options, bool validate) {
     return calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients,
@@ -70,8 +73,8 @@ template <typename Result>
 Result HandEyeCalibrator<Result>::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,
                                             const std::vector<cv::Mat>& image_list,
                                             const std::vector<cv::Mat>& camera_T_target_list,
-                                            const cv::Mat& intrinsic_matrix,
-                                            const cv::Mat& distortion_coefficients, const HandEyeOptions& options) {
+                                            const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                            const HandEyeOptions& options) {
     HandEyeCalibration calibration(setup_, target_, intrinsic_calibrator_);
     const HandEyeInputs inputs{robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix,
                                distortion_coefficients};

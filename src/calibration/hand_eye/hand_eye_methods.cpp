@@ -15,8 +15,10 @@ std::invalid_argument unknownMethod(const std::string& name) {
 
 const std::map<std::string, int>& handEyeMethodByNameMap() {
     static const std::map<std::string, int> methods = {
-        {"TSAI", cv::CALIB_HAND_EYE_TSAI},       {"PARK", cv::CALIB_HAND_EYE_PARK},
-        {"HORAUD", cv::CALIB_HAND_EYE_HORAUD},   {"ANDREFF", cv::CALIB_HAND_EYE_ANDREFF},
+        {"TSAI", cv::CALIB_HAND_EYE_TSAI},
+        {"PARK", cv::CALIB_HAND_EYE_PARK},
+        {"HORAUD", cv::CALIB_HAND_EYE_HORAUD},
+        {"ANDREFF", cv::CALIB_HAND_EYE_ANDREFF},
         {"DANIILIDIS", cv::CALIB_HAND_EYE_DANIILIDIS},
     };
     return methods;

@@ -23,12 +23,13 @@ struct PlanInformation {
 
 void checkCandidates(const HandEyePlanScene& scene, const PlanInformation& info) {
     const int corners = static_cast<int>(scene.object_points.total() * scene.object_points.channels() / 3);
-    const int most = info.corners_seen.empty() ? 0 : *std::max_element(info.corners_seen.begin(),
-                                                                       info.corners_seen.end());
+    const int most =
+        info.corners_seen.empty() ? 0 : *std::max_element(info.corners_seen.begin(), info.corners_seen.end());
     if (most < corners) {
-        throw std::invalid_argument("hand-eye plan: the board is never fully seen from the workspace: no candidate "
-                                    "pose sees all " + std::to_string(corners) + " corners (the most any sees is " +
-                                    std::to_string(most) + ")");
+        throw std::invalid_argument(
+            "hand-eye plan: the board is never fully seen from the workspace: no candidate "
+            "pose sees all " +
+            std::to_string(corners) + " corners (the most any sees is " + std::to_string(most) + ")");
     }
     const auto usable = std::count(info.usable.begin(), info.usable.end(), true) + info.captured_usable;
     if (usable < kFewestPlanPoses) {
@@ -106,9 +107,8 @@ NextPoseRanking rankNextPoses(const HandEyePlanScene& scene, const std::vector<c
     const PlanInformation info = planInformation(scene, captured, candidates);
     NextPoseRanking ranking;
     ranking.corners_seen = info.corners_seen;
-    const std::vector<cv::Mat> current = singleAdditionCovariances(info.base, {cv::Mat::zeros(info.base.size(),
-                                                                                               CV_64F)},
-                                                                   info.criterion);
+    const std::vector<cv::Mat> current =
+        singleAdditionCovariances(info.base, {cv::Mat::zeros(info.base.size(), CV_64F)}, info.criterion);
     ranking.current_determined = !current[0].empty();
     if (ranking.current_determined) {
         ranking.current = sigmaOf(current[0]);

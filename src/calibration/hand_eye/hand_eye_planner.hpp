@@ -11,9 +11,9 @@ namespace velk::calibration {
 
 // One flange pose added to a plan and the predicted 1-sigma of the hand-eye transform with it.
 struct HandEyePlanStep {
-    int candidate = -1;          // position in the candidate list
+    int candidate = -1;  // position in the candidate list
     PoseSigma camera_sigma;
-    bool determined = false;     // false while the poses so far leave some unknown undetermined
+    bool determined = false;  // false while the poses so far leave some unknown undetermined
 };
 
 struct HandEyePlan {

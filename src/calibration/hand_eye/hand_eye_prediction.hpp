@@ -13,8 +13,8 @@ namespace velk::calibration {
 // the covariance of the errors-in-variables refinement at the nominal values, with the scene's
 // noise levels and every corner each pose sees.
 struct HandEyePrediction {
-    PoseSigma camera_sigma;  // camera_mount_T_camera: tcp_T_camera or robot_T_camera
-    PoseSigma target_sigma;  // target_mount_T_target
+    PoseSigma camera_sigma;                // camera_mount_T_camera: tcp_T_camera or robot_T_camera
+    PoseSigma target_sigma;                // target_mount_T_target
     std::vector<double> intrinsic_sigmas;  // [fx, fy, cx, cy]; zero when the intrinsics are given
     std::vector<int> corners_seen;         // per flange pose
     std::vector<bool> usable;              // per flange pose: sees enough of the board to count

@@ -18,9 +18,11 @@ constexpr size_t kMinimumViews = 3;
 void checkProblem(const HandEyeRefinementProblem& problem) {
     const size_t views = problem.camera_mount_T_target_mount_list.size();
     if (problem.object_points.size() != views || problem.image_points.size() != views) {
-        throw std::invalid_argument("refineHandEye: expected one object and one image point set per known "
-                                    "transform, got " + std::to_string(problem.object_points.size()) + " and " +
-                                    std::to_string(problem.image_points.size()) + " for " + std::to_string(views));
+        throw std::invalid_argument(
+            "refineHandEye: expected one object and one image point set per known "
+            "transform, got " +
+            std::to_string(problem.object_points.size()) + " and " + std::to_string(problem.image_points.size()) +
+            " for " + std::to_string(views));
     }
     if (!problem.view_frames.empty() && problem.view_frames.size() != views) {
         throw std::invalid_argument("refineHandEye: expected one view frame per known transform, got " +
@@ -40,8 +42,8 @@ HandEyeRefinement refineWithExactRobot(const HandEyeRefinementProblem& problem, 
     ReprojectionProblem solver(options.huber_scale_px);
     int camera = 0;
     try {
-        camera = solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
-                                  problem.refine_intrinsics, problem.calibration_flags, problem.camera_model);
+        camera = solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics,
+                                  problem.calibration_flags, problem.camera_model);
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }
@@ -94,8 +96,9 @@ HandEyeRefinement refineHandEyeLogged(const HandEyeRefinementProblem& problem, c
         result.corner_count += static_cast<int>(points.total() * points.channels() / 3);
     }
     if (problem.object_points.size() < kMinimumViews) {
-        return keepStartingValues(result, "too few views (" + std::to_string(problem.object_points.size()) +
-                                              ", need at least " + std::to_string(kMinimumViews) + ")",
+        return keepStartingValues(result,
+                                  "too few views (" + std::to_string(problem.object_points.size()) +
+                                      ", need at least " + std::to_string(kMinimumViews) + ")",
                                   log);
     }
     if (targetStart.empty()) {

@@ -15,11 +15,13 @@ void writePoseWithSigma(std::ostringstream& text, const std::string& name, const
                         const PoseSigma& sigma) {
     const std::vector<double> pose = transformationMatrixToPose(transformation);
     const std::vector<double> millimetres = {pose[0] * 1000.0, pose[1] * 1000.0, pose[2] * 1000.0};
-    text << "  " << formatValuesWithSigma(name + " translation [mm]", {"x", "y", "z"}, millimetres,
-                                          sigma.translation_mm, sigma.translation_norm_mm)
+    text << "  "
+         << formatValuesWithSigma(name + " translation [mm]", {"x", "y", "z"}, millimetres, sigma.translation_mm,
+                                  sigma.translation_norm_mm)
          << "\n";
-    text << "  " << formatValuesWithSigma(name + " rotation [deg]", {"rx", "ry", "rz"},
-                                          {pose[3], pose[4], pose[5]}, sigma.rotation_deg, sigma.rotation_norm_deg)
+    text << "  "
+         << formatValuesWithSigma(name + " rotation [deg]", {"rx", "ry", "rz"}, {pose[3], pose[4], pose[5]},
+                                  sigma.rotation_deg, sigma.rotation_norm_deg)
          << "\n";
 }
 
@@ -60,15 +62,14 @@ void writeResiduals(std::ostringstream& text, const HandEyeRefinement& refinemen
     text << line.str() << "\n";
 }
 
-
 void writeRobotNoise(std::ostringstream& text, const HandEyeRefinement& refinement) {
     if (!refinement.robot_error_modelled) {
         return;
     }
     text << "  " << robotNoiseSentence(refinement) << "\n";
     text << "  " << cornerNoiseSentence(refinement) << "\n";
-    text << "  Suspect robot poses (kept): " << (refinement.suspect_poses.empty() ? "none" : suspectPoseList(refinement))
-         << "\n";
+    text << "  Suspect robot poses (kept): "
+         << (refinement.suspect_poses.empty() ? "none" : suspectPoseList(refinement)) << "\n";
     if (!refinement.noise_warning.empty()) {
         text << "  WARNING: " << refinement.noise_warning << "\n";
     }

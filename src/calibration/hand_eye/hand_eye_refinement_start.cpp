@@ -32,9 +32,9 @@ std::vector<cv::Mat> viewCameraPoses(const HandEyeRefinementProblem& problem) {
         if (problem.object_points[v].total() < 4) {
             continue;
         }
-        const auto camera_T_target = estimateCameraTTarget(problem.object_points[v], problem.image_points[v],
-                                                           problem.intrinsic_matrix,
-                                                           problem.distortion_coefficients, problem.camera_model);
+        const auto camera_T_target =
+            estimateCameraTTarget(problem.object_points[v], problem.image_points[v], problem.intrinsic_matrix,
+                                  problem.distortion_coefficients, problem.camera_model);
         if (camera_T_target) {
             poses[v] = *camera_T_target;
         }

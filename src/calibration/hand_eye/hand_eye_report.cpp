@@ -32,9 +32,10 @@ void writeConsistency(std::ostringstream& text, const TargetConsistencyStats& c,
          << " mm\n";
     text << "  Rotation    - mean: " << c.mean_rotation_deg << " deg   max: " << c.max_rotation_deg << " deg\n";
     for (size_t j = 0; j < c.translation_deviations_m.size(); ++j) {
-        text << "  Frame " << labelAt(frame_labels, static_cast<int>(j)) << ": trans=" << c.translation_deviations_m[j] * 1000
-             << "mm rot=" << c.rotation_deviations_deg[j] << "deg dist=" << c.distances_m[j] * 1000
-             << "mm center=(" << c.board_us[j] << ", " << c.board_vs[j] << ")\n";
+        text << "  Frame " << labelAt(frame_labels, static_cast<int>(j))
+             << ": trans=" << c.translation_deviations_m[j] * 1000 << "mm rot=" << c.rotation_deviations_deg[j]
+             << "deg dist=" << c.distances_m[j] * 1000 << "mm center=(" << c.board_us[j] << ", " << c.board_vs[j]
+             << ")\n";
     }
 }
 
@@ -59,7 +60,8 @@ std::string formatHandEyeReport(const HandEyeReportContent& content) {
     }
     text << "\nIntrinsic Matrix:\n" << content.intrinsic_matrix << "\n";
     text << "\nDistortion Coefficients" << (content.camera_model == "fisheye" ? " (fisheye model: k1, k2, k3, k4)" : "")
-         << ":\n" << content.distortion_coefficients << "\n";
+         << ":\n"
+         << content.distortion_coefficients << "\n";
     text << "\nReprojection Error: ";
     if (std::isnan(content.reprojection_error)) {
         text << "n/a\n";
@@ -94,7 +96,9 @@ std::string formatHandEyeReport(const HandEyeResult& result) {
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"tcp_T_camera", "world_T_target"}) +
             formatValidationSection(result.validation, result.image_names),
-        result.target_points_per_picture, result.camera_model, pictureLabels(result.image_names, result.image_indices)});
+        result.target_points_per_picture,
+        result.camera_model,
+        pictureLabels(result.image_names, result.image_indices)});
 }
 
 std::string formatEyeToHandReport(const EyeToHandResult& result) {
@@ -109,7 +113,9 @@ std::string formatEyeToHandReport(const EyeToHandResult& result) {
         result.camera_T_target_list,
         formatRefinementSection(result.refinement, result.refinement_reason, {"robot_T_camera", "tcp_T_target"}) +
             formatValidationSection(result.validation, result.image_names),
-        result.target_points_per_picture, result.camera_model, pictureLabels(result.image_names, result.image_indices)});
+        result.target_points_per_picture,
+        result.camera_model,
+        pictureLabels(result.image_names, result.image_indices)});
 }
 
 }  // namespace velk::calibration

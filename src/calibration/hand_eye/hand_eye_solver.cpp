@@ -115,8 +115,7 @@ std::optional<HandEyeSolution> solveHandEye(const HandEyeSolver& solver, const s
         if (!cameraTransform) {
             return std::nullopt;
         }
-        return HandEyeSolution{*cameraTransform,
-                               meanTargetTransform(*cameraTransform, motions, camera_T_target_list)};
+        return HandEyeSolution{*cameraTransform, meanTargetTransform(*cameraTransform, motions, camera_T_target_list)};
     }
     bool ok = false;
     const HandEyeSolution inverses = robotWorldHandEyeInverses(solver.value, motions, camera_T_target_list, ok);

@@ -46,7 +46,8 @@ std::string formatValidationSection(const std::optional<HandEyeValidation>& vali
          << " views\n  Worst views:";
     for (size_t k = 0; k < validation->worst_frames.size(); ++k) {
         const int frame = validation->worst_frames[k];
-        text << (k ? ", " : " ") << "frame " << pictureLabel(image_names, frame) << " (" << fixedText(heldOutOf(*validation, frame), 2) << " px)";
+        text << (k ? ", " : " ") << "frame " << pictureLabel(image_names, frame) << " ("
+             << fixedText(heldOutOf(*validation, frame), 2) << " px)";
     }
     text << "\n";
     if (!std::isfinite(validation->observed_over_predicted)) {

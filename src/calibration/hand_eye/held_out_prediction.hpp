@@ -20,9 +20,9 @@ struct HeldOutPrediction {
     cv::Mat intrinsic_matrix;
     cv::Mat distortion_coefficients;
     CameraModel camera_model = CameraModel::Pinhole;
-    cv::Mat object_points;                  // the view's corners on the board
-    std::vector<double> joint_covariance;   // 16 x 16: X [w, t], Y [w, t], fx fy cx cy
-    double robot_translation_m = 0.0;       // 1-sigma per axis
+    cv::Mat object_points;                 // the view's corners on the board
+    std::vector<double> joint_covariance;  // 16 x 16: X [w, t], Y [w, t], fx fy cx cy
+    double robot_translation_m = 0.0;      // 1-sigma per axis
     double robot_rotation_rad = 0.0;
     double pixel_px = 0.0;
 };

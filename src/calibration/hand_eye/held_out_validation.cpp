@@ -12,8 +12,8 @@
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
 #include "calibration/refinement/held_out_views.hpp"
-#include "core/picture_names.hpp"
 #include "core/parallel_indices.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -126,8 +126,8 @@ double fittedRms(const HeldOutInputs& in, size_t view) {
         return in.refinement->per_view_rms_px[view];
     }
     return cornerRmsPx(in.object_points[view], in.image_points[view],
-                     predictedBoardPose(in, in.camera_transform, in.target_transform, view), in.intrinsic_matrix,
-                     in.distortion_coefficients, in.camera_model);
+                       predictedBoardPose(in, in.camera_transform, in.target_transform, view), in.intrinsic_matrix,
+                       in.distortion_coefficients, in.camera_model);
 }
 
 // One view's figures, or why it was skipped.
@@ -156,8 +156,8 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
     }
     const cv::Mat predicted = predictedBoardPose(in, solve.camera_transform, solve.target_transform, view);
     comparePoses(predicted, *own, outcome.mm, outcome.deg);
-    outcome.held_out_px = cornerRmsPx(in.object_points[view], in.image_points[view], predicted,
-                                      solve.intrinsic_matrix, solve.distortion_coefficients, in.camera_model);
+    outcome.held_out_px = cornerRmsPx(in.object_points[view], in.image_points[view], predicted, solve.intrinsic_matrix,
+                                      solve.distortion_coefficients, in.camera_model);
     outcome.fitted_px = fittedRms(in, view);
     HeldOutPrediction prediction;
     prediction.camera_mount_T_camera = solve.camera_transform;

@@ -23,7 +23,7 @@ struct HeldOutInputs {
     std::vector<cv::Mat> camera_T_target_list;  // for closed-form re-solves
     std::vector<cv::Mat> object_points;
     std::vector<cv::Mat> image_points;
-    std::vector<int> frames;  // index in the caller's image list
+    std::vector<int> frames;               // index in the caller's image list
     std::vector<std::string> image_names;  // names of the caller's image list, for the skipped views' text
     // The calibration's result: X, Y and the intrinsics it was solved with.
     cv::Mat camera_transform;

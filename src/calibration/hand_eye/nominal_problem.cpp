@@ -56,9 +56,8 @@ NominalProblem buildNominalProblem(const HandEyePlanScene& scene, const std::vec
             objects.row(seen[k]).copyTo(viewObjects.row(static_cast<int>(k)));
         }
         const cv::Mat pixels = projected(scene, viewObjects, planCameraTTarget(scene, robot_T_tcp));
-        nominal.views.push_back(problem.addView(nominal.camera, nominal.camera_pose,
-                                                planMountLink(scene, robot_T_tcp), !scene.eye_to_hand,
-                                                nominal.target_pose, viewObjects, pixels));
+        nominal.views.push_back(problem.addView(nominal.camera, nominal.camera_pose, planMountLink(scene, robot_T_tcp),
+                                                !scene.eye_to_hand, nominal.target_pose, viewObjects, pixels));
     }
     return nominal;
 }

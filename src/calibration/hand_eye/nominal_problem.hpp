@@ -16,8 +16,8 @@ namespace velk::calibration {
 struct NominalProblem {
     std::unique_ptr<ErrorsInVariablesProblem> problem;
     int camera = 0;
-    int camera_pose = 0;  // camera_mount_T_camera, the hand-eye transform
-    int target_pose = 0;  // target_mount_T_target
+    int camera_pose = 0;            // camera_mount_T_camera, the hand-eye transform
+    int target_pose = 0;            // target_mount_T_target
     std::vector<int> corners_seen;  // per flange pose given
     std::vector<int> views;         // per flange pose given: its view, -1 when it is not usable
 };

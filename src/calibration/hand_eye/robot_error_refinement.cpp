@@ -134,8 +134,10 @@ void logRobotNoise(const HandEyeRefinement& result) {
         logMessage(LogLevel::Warning, kComponent + "The estimated noise levels had not settled; they are approximate.");
     }
     if (!result.suspect_poses.empty()) {
-        logMessage(LogLevel::Warning, kComponent + "Robot poses that disagree with their pictures more than the "
-                                                   "others (kept): " + suspectPoseList(result));
+        logMessage(LogLevel::Warning, kComponent +
+                                          "Robot poses that disagree with their pictures more than the "
+                                          "others (kept): " +
+                                          suspectPoseList(result));
     }
     if (!result.noise_warning.empty()) {
         logMessage(LogLevel::Warning, kComponent + result.noise_warning);
@@ -145,8 +147,7 @@ void logRobotNoise(const HandEyeRefinement& result) {
 // When the refinement fails, the disagreement of each robot pose with its own picture under the
 // starting transforms still tells whether the input is plausible.
 HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::string& reason,
-                                          const ObservationNoise& start, const NoiseEstimation& estimation,
-                                          bool log) {
+                                          const ObservationNoise& start, const NoiseEstimation& estimation, bool log) {
     result = keepStartingValues(std::move(result), reason, log);
     if (estimation.translation || estimation.rotation) {
         result.noise_warning =
@@ -178,15 +179,17 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     const auto [start, estimation] = robotNoiseSettings(options, disagreement);
     if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
         disagreement.rotation_rad * 180.0 / CV_PI > kUnrefinableFactor * kImplausibleRobotRotationDeg) {
-        return keptWithStartingVerdict(std::move(result), "the robot poses disagree with the pictures too much to "
-                                                          "refine", disagreement, NoiseEstimation(), log);
+        return keptWithStartingVerdict(std::move(result),
+                                       "the robot poses disagree with the pictures too much to "
+                                       "refine",
+                                       disagreement, NoiseEstimation(), log);
     }
     const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
     std::optional<ErrorsInVariablesProblem> solver(std::in_place, options.huber_scale_px, start, estimation);
     int camera = 0;
     try {
-        camera = solver->addCamera(problem.intrinsic_matrix, problem.distortion_coefficients,
-                                   problem.refine_intrinsics, problem.calibration_flags,
+        camera = solver->addCamera(problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics,
+                                   problem.calibration_flags,
                                    intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{},
                                    problem.camera_model);
     } catch (const std::invalid_argument& error) {

@@ -30,7 +30,8 @@ std::string implausibleRobotNoiseWarning(double translation_mm, double rotation_
         return "";
     }
     return "The robot poses disagree with the pictures by " + fixedText(translation_mm, 2) + " mm / " +
-           fixedText(rotation_deg, 3) + " deg per axis, far more than a robot's own error. Likely causes: the units "
+           fixedText(rotation_deg, 3) +
+           " deg per axis, far more than a robot's own error. Likely causes: the units "
            "of the poses or of the board (millimetres given as metres), the pose convention (robot_T_tcp, not "
            "its inverse), the quaternion order (wxyz or xyzw), or poses out of order with the pictures.";
 }

@@ -71,22 +71,22 @@ double mean(const std::vector<double>& values) {
     return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
-double maximum(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
+double maximum(const std::vector<double>& values) {
+    return *std::max_element(values.begin(), values.end());
+}
 
 // The target centre in pixels through a fisheye lens.
 cv::Point2d fisheyeCentre(const cv::Point3f& centre, const cv::Mat& rotationVector, const cv::Mat& translation,
                           const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients) {
     const cv::Mat pixels = projectObjectPoints(CameraModel::Fisheye, cv::Mat(cv::Point3d(centre)).reshape(3, 1),
-                                               rotationVector, translation, intrinsic_matrix,
-                                               distortion_coefficients);
+                                               rotationVector, translation, intrinsic_matrix, distortion_coefficients);
     return pixels.at<cv::Point2d>(0);
 }
 
 void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                          const cv::Mat& distortion_coefficients, const cv::Point3f& centre, CameraModel model,
                          TargetConsistencyStats& stats) {
-    const cv::Mat distortion =
-        distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F) : distortion_coefficients;
+    const cv::Mat distortion = distortion_coefficients.empty() ? cv::Mat::zeros(1, 5, CV_64F) : distortion_coefficients;
     for (const cv::Mat& pose : camera_T_target_list) {
         const cv::Mat p = asDouble(pose);
         cv::Mat rotationVector;
@@ -106,8 +106,8 @@ void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const
             continue;
         }
         std::vector<cv::Point2f> projected;
-        cv::projectPoints(std::vector<cv::Point3f>{centre}, rotationVector, translation, intrinsic_matrix,
-                          distortion, projected);
+        cv::projectPoints(std::vector<cv::Point3f>{centre}, rotationVector, translation, intrinsic_matrix, distortion,
+                          projected);
         stats.board_us.push_back(projected[0].x);
         stats.board_vs.push_back(projected[0].y);
     }
@@ -115,13 +115,14 @@ void addProjectedCentres(const std::vector<cv::Mat>& camera_T_target_list, const
 
 }  // namespace
 
-cv::Point3f targetCentre(const TargetVariant& target) { return meanOf(targetPoints(target)); }
+cv::Point3f targetCentre(const TargetVariant& target) {
+    return meanOf(targetPoints(target));
+}
 
 TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& motions, const cv::Mat& cameraTransform,
                                                 const std::vector<cv::Mat>& camera_T_target_list,
-                                                const cv::Mat& intrinsic_matrix,
-                                                const cv::Mat& distortion_coefficients, const TargetVariant& target,
-                                                CameraModel model) {
+                                                const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                                const TargetVariant& target, CameraModel model) {
     TargetConsistencyStats stats;
     const cv::Mat x = asDouble(cameraTransform);
     std::vector<cv::Mat> targetEstimates;

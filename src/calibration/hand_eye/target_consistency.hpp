@@ -23,8 +23,7 @@ TargetConsistencyStats computeTargetConsistency(const HandEyeResult& result, con
 // target centres are projected through the camera's model.
 TargetConsistencyStats computeTargetConsistency(const std::vector<cv::Mat>& motions, const cv::Mat& cameraTransform,
                                                 const std::vector<cv::Mat>& camera_T_target_list,
-                                                const cv::Mat& intrinsic_matrix,
-                                                const cv::Mat& distortion_coefficients, const TargetVariant& target,
-                                                CameraModel model = CameraModel::Pinhole);
+                                                const cv::Mat& intrinsic_matrix, const cv::Mat& distortion_coefficients,
+                                                const TargetVariant& target, CameraModel model = CameraModel::Pinhole);
 
 }  // namespace velk::calibration

@@ -8,7 +8,7 @@
 namespace velk::calibration {
 namespace {
 
-constexpr int kIntrinsicCount = 18;   // fx, fy, cx, cy and 14 distortion coefficients
+constexpr int kIntrinsicCount = 18;  // fx, fy, cx, cy and 14 distortion coefficients
 constexpr int kDistortionCount = 14;
 constexpr int kPoseCount = 6;
 
@@ -25,29 +25,37 @@ std::vector<int> freeIntrinsics(int flags) {
     }
     bool free[kIntrinsicCount];
     std::fill(free, free + kIntrinsicCount, true);
-    if (flags & cv::CALIB_FIX_ASPECT_RATIO) free[0] = false;
-    if (flags & cv::CALIB_FIX_FOCAL_LENGTH) free[0] = free[1] = false;
-    if (flags & cv::CALIB_FIX_PRINCIPAL_POINT) free[2] = free[3] = false;
-    if (flags & (cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_TANGENT_DIST)) free[6] = free[7] = false;
-    const int radial[] = {cv::CALIB_FIX_K1, cv::CALIB_FIX_K2, 0, 0, cv::CALIB_FIX_K3,
-                          cv::CALIB_FIX_K4, cv::CALIB_FIX_K5, cv::CALIB_FIX_K6};
+    if (flags & cv::CALIB_FIX_ASPECT_RATIO)
+        free[0] = false;
+    if (flags & cv::CALIB_FIX_FOCAL_LENGTH)
+        free[0] = free[1] = false;
+    if (flags & cv::CALIB_FIX_PRINCIPAL_POINT)
+        free[2] = free[3] = false;
+    if (flags & (cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_TANGENT_DIST))
+        free[6] = free[7] = false;
+    const int radial[] = {cv::CALIB_FIX_K1, cv::CALIB_FIX_K2, 0, 0, cv::CALIB_FIX_K3, cv::CALIB_FIX_K4,
+                          cv::CALIB_FIX_K5, cv::CALIB_FIX_K6};
     for (int k = 0; k < 8; ++k) {
-        if (radial[k] != 0 && (flags & radial[k])) free[4 + k] = false;
+        if (radial[k] != 0 && (flags & radial[k]))
+            free[4 + k] = false;
     }
-    if (flags & cv::CALIB_FIX_S1_S2_S3_S4) free[12] = free[13] = free[14] = free[15] = false;
-    if (flags & cv::CALIB_FIX_TAUX_TAUY) free[16] = free[17] = false;
+    if (flags & cv::CALIB_FIX_S1_S2_S3_S4)
+        free[12] = free[13] = free[14] = free[15] = false;
+    if (flags & cv::CALIB_FIX_TAUX_TAUY)
+        free[16] = free[17] = false;
 
     std::vector<int> indices;
     for (int k = 0; k < kIntrinsicCount; ++k) {
-        if (free[k]) indices.push_back(k);
+        if (free[k])
+            indices.push_back(k);
     }
     return indices;
 }
 
 // The normal-equation blocks of one view: pose x pose and free intrinsics x pose.
 struct ViewBlocks {
-    cv::Mat pose;       // 6 x 6
-    cv::Mat coupling;   // free x 6
+    cv::Mat pose;      // 6 x 6
+    cv::Mat coupling;  // free x 6
 };
 
 struct NormalBlocks {
@@ -59,9 +67,8 @@ struct NormalBlocks {
 
 NormalBlocks normalBlocks(const std::vector<cv::Mat>& objectPoints, const std::vector<cv::Mat>& imagePoints,
                           const cv::Mat& cameraMatrix, const cv::Mat& distortion,
-                          const std::vector<cv::Mat>& rotationVectors,
-                          const std::vector<cv::Mat>& translationVectors, int flags,
-                          const std::vector<int>& freeIndices) {
+                          const std::vector<cv::Mat>& rotationVectors, const std::vector<cv::Mat>& translationVectors,
+                          int flags, const std::vector<int>& freeIndices) {
     cv::Mat intrinsics;
     cameraMatrix.convertTo(intrinsics, CV_64F);
     cv::Mat coefficients = cv::Mat::zeros(kDistortionCount, 1, CV_64F);
@@ -76,9 +83,11 @@ NormalBlocks normalBlocks(const std::vector<cv::Mat>& objectPoints, const std::v
     blocks.intrinsics = cv::Mat::zeros(freeCount, freeCount, CV_64F);
     for (size_t v = 0; v < objectPoints.size(); ++v) {
         cv::Mat objects, observed, projected, jacobian;
-        objectPoints[v].reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
+        objectPoints[v]
+            .reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
             .convertTo(objects, CV_64FC3);
-        imagePoints[v].reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
+        imagePoints[v]
+            .reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
             .convertTo(observed, CV_64FC2);
         cv::projectPoints(objects, rotationVectors[v], translationVectors[v], intrinsics, coefficients, projected,
                           jacobian, aspectRatio);
@@ -154,18 +163,24 @@ constexpr int kFisheyeReportedCount = 8;  // the skew's deviation is not reporte
 std::vector<int> freeFisheyeIntrinsics(int flags) {
     bool free[kFisheyeIntrinsicCount];
     std::fill(free, free + kFisheyeIntrinsicCount, true);
-    if (flags & cv::fisheye::CALIB_FIX_FOCAL_LENGTH) free[0] = free[1] = false;
-    if (flags & cv::fisheye::CALIB_FIX_PRINCIPAL_POINT) free[2] = free[3] = false;
+    if (flags & cv::fisheye::CALIB_FIX_FOCAL_LENGTH)
+        free[0] = free[1] = false;
+    if (flags & cv::fisheye::CALIB_FIX_PRINCIPAL_POINT)
+        free[2] = free[3] = false;
     const int radial[] = {cv::fisheye::CALIB_FIX_K1, cv::fisheye::CALIB_FIX_K2, cv::fisheye::CALIB_FIX_K3,
                           cv::fisheye::CALIB_FIX_K4};
     for (int k = 0; k < 4; ++k) {
-        if (flags & radial[k]) free[4 + k] = false;
+        if (flags & radial[k])
+            free[4 + k] = false;
     }
-    if (flags & cv::fisheye::CALIB_FIX_SKEW) free[8] = false;
-    if (flags & cv::fisheye::CALIB_FIX_INTRINSIC) std::fill(free, free + kFisheyeIntrinsicCount, false);
+    if (flags & cv::fisheye::CALIB_FIX_SKEW)
+        free[8] = false;
+    if (flags & cv::fisheye::CALIB_FIX_INTRINSIC)
+        std::fill(free, free + kFisheyeIntrinsicCount, false);
     std::vector<int> indices;
     for (int k = 0; k < kFisheyeIntrinsicCount; ++k) {
-        if (free[k]) indices.push_back(k);
+        if (free[k])
+            indices.push_back(k);
     }
     return indices;
 }
@@ -175,7 +190,9 @@ std::vector<int> freeFisheyeIntrinsics(int flags) {
 constexpr int kFisheyePoseColumn = 8;
 constexpr int kFisheyeSkewColumn = 14;
 
-int fisheyeIntrinsicColumn(int index) { return index < 8 ? index : kFisheyeSkewColumn; }
+int fisheyeIntrinsicColumn(int index) {
+    return index < 8 ? index : kFisheyeSkewColumn;
+}
 
 NormalBlocks fisheyeNormalBlocks(const std::vector<cv::Mat>& objectPoints, const std::vector<cv::Mat>& imagePoints,
                                  const cv::Mat& cameraMatrix, const cv::Mat& distortion,
@@ -190,9 +207,11 @@ NormalBlocks fisheyeNormalBlocks(const std::vector<cv::Mat>& objectPoints, const
     blocks.intrinsics = cv::Mat::zeros(freeCount, freeCount, CV_64F);
     for (size_t v = 0; v < objectPoints.size(); ++v) {
         cv::Mat objects, observed, projected, jacobian, rotation, translation;
-        objectPoints[v].reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
+        objectPoints[v]
+            .reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
             .convertTo(objects, CV_64FC3);
-        imagePoints[v].reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
+        imagePoints[v]
+            .reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
             .convertTo(observed, CV_64FC2);
         rotationVectors[v].convertTo(rotation, CV_64F);
         translationVectors[v].convertTo(translation, CV_64F);
@@ -241,7 +260,9 @@ CalibrationDeviations deviationsFromBlocks(const NormalBlocks& blocks, const std
 
 }  // namespace
 
-bool deviationsFromNormalBlocks(int flags) { return !(flags & cv::CALIB_DISABLE_SCHUR_COMPLEMENT); }
+bool deviationsFromNormalBlocks(int flags) {
+    return !(flags & cv::CALIB_DISABLE_SCHUR_COMPLEMENT);
+}
 
 CalibrationDeviations calibrationDeviations(const std::vector<cv::Mat>& objectPoints,
                                             const std::vector<cv::Mat>& imagePoints, const cv::Mat& cameraMatrix,
@@ -254,8 +275,8 @@ CalibrationDeviations calibrationDeviations(const std::vector<cv::Mat>& objectPo
 }
 
 CalibrationDeviations fisheyeCalibrationDeviations(const std::vector<cv::Mat>& objectPoints,
-                                                   const std::vector<cv::Mat>& imagePoints,
-                                                   const cv::Mat& cameraMatrix, const cv::Mat& distortion,
+                                                   const std::vector<cv::Mat>& imagePoints, const cv::Mat& cameraMatrix,
+                                                   const cv::Mat& distortion,
                                                    const std::vector<cv::Mat>& rotationVectors,
                                                    const std::vector<cv::Mat>& translationVectors, int fisheyeFlags) {
     const std::vector<int> freeIndices = freeFisheyeIntrinsics(fisheyeFlags);

@@ -33,8 +33,8 @@ CalibrationDeviations calibrationDeviations(const std::vector<cv::Mat>& objectPo
 // The same deviations at a finished cv::fisheye::calibrate solution: 8 intrinsic entries (fx, fy,
 // cx, cy, k1, k2, k3, k4) and six per view; parameters the fisheye flags fix read 0.
 CalibrationDeviations fisheyeCalibrationDeviations(const std::vector<cv::Mat>& objectPoints,
-                                                   const std::vector<cv::Mat>& imagePoints,
-                                                   const cv::Mat& cameraMatrix, const cv::Mat& distortion,
+                                                   const std::vector<cv::Mat>& imagePoints, const cv::Mat& cameraMatrix,
+                                                   const cv::Mat& distortion,
                                                    const std::vector<cv::Mat>& rotationVectors,
                                                    const std::vector<cv::Mat>& translationVectors, int fisheyeFlags);
 

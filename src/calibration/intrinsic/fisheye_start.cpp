@@ -20,9 +20,8 @@ bool startsAlone(const cv::Mat& objects, const cv::Mat& pixels, const cv::Size& 
     cv::Mat k = intrinsics.clone(), d = distortion.clone();
     std::vector<cv::Mat> rotations, translations;
     try {
-        cv::fisheye::calibrate(std::vector<cv::Mat>{objects}, std::vector<cv::Mat>{pixels}, imageSize, k, d,
-                               rotations, translations,
-                               cv::fisheye::CALIB_USE_INTRINSIC_GUESS | cv::fisheye::CALIB_FIX_INTRINSIC,
+        cv::fisheye::calibrate(std::vector<cv::Mat>{objects}, std::vector<cv::Mat>{pixels}, imageSize, k, d, rotations,
+                               translations, cv::fisheye::CALIB_USE_INTRINSIC_GUESS | cv::fisheye::CALIB_FIX_INTRINSIC,
                                cv::TermCriteria(cv::TermCriteria::COUNT, 1, 0.0));
     } catch (const cv::Exception&) {
         return false;

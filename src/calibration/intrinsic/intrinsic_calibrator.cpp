@@ -9,12 +9,12 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/detection/target_detection.hpp"
 #include "calibration/intrinsic/calibration_deviations.hpp"
 #include "calibration/intrinsic/fisheye_input.hpp"
 #include "calibration/intrinsic/fisheye_solve.hpp"
 #include "calibration/intrinsic/fisheye_start.hpp"
 #include "calibration/intrinsic/low_error_views.hpp"
-#include "calibration/detection/target_detection.hpp"
 #include "core/log.hpp"
 #include "core/opencv_threads.hpp"
 
@@ -34,7 +34,9 @@ Solver solverFor(const TargetVariant& target, const std::string& method) {
         "IntrinsicCalibrator: calibrate_camera_method must be 'Default' or 'Release Object', got '" + method + "'");
 }
 
-cv::Mat copyOrEmpty(const std::optional<cv::Mat>& matrix) { return matrix ? matrix->clone() : cv::Mat(); }
+cv::Mat copyOrEmpty(const std::optional<cv::Mat>& matrix) {
+    return matrix ? matrix->clone() : cv::Mat();
+}
 
 // A fisheye solution is only as good as its spread: corners all near the picture centre leave the
 // focal length or the principal point free to wander (cv::fisheye::calibrate then returns a focal
@@ -71,14 +73,17 @@ std::string fixedSix(double value) {
 }  // namespace
 
 IntrinsicCalibrator::IntrinsicCalibrator(TargetVariant target, IntrinsicOptions options, Annotation annotation)
-    : target_(std::move(target)), options_(std::move(options)), annotation_(annotation),
+    : target_(std::move(target)),
+      options_(std::move(options)),
+      annotation_(annotation),
       model_(cameraModelFromName(options_.camera_model, "IntrinsicCalibrator")) {
     validateTarget(target_);
     if (model_ == CameraModel::Fisheye && !std::holds_alternative<CharucoTarget>(target_) &&
         options_.calibrate_camera_method != "Default") {
         throw std::invalid_argument(
             "IntrinsicCalibrator: the fisheye model is solved by cv::fisheye::calibrate alone; "
-            "calibrate_camera_method must be 'Default', got '" + options_.calibrate_camera_method + "'");
+            "calibrate_camera_method must be 'Default', got '" +
+            options_.calibrate_camera_method + "'");
     }
     if (model_ == CameraModel::Fisheye && options_.distortion_coefficients_guess) {
         checkDistortionForModel(model_, *options_.distortion_coefficients_guess,
@@ -172,11 +177,11 @@ double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& ca
     const int flags = options_.calibrate_camera_flags;
     const bool fromBlocks = deviationsFromNormalBlocks(flags);
     const cv::_OutputArray none;
-    const double rms = cv::calibrateCamera(
-        detections_.object_points, detections_.image_points, imageSize, cameraMatrix, distortion, rotation_vectors_,
-        translation_vectors_, fromBlocks ? none : cv::_OutputArray(result.std_deviations_intrinsics),
-        fromBlocks ? none : cv::_OutputArray(result.std_deviations_extrinsics), perViewErrorMatrix, flags,
-        options_.criteria);
+    const double rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
+                                           distortion, rotation_vectors_, translation_vectors_,
+                                           fromBlocks ? none : cv::_OutputArray(result.std_deviations_intrinsics),
+                                           fromBlocks ? none : cv::_OutputArray(result.std_deviations_extrinsics),
+                                           perViewErrorMatrix, flags, options_.criteria);
     if (fromBlocks && rms > 0.0) {
         CalibrationDeviations deviations =
             calibrationDeviations(detections_.object_points, detections_.image_points, cameraMatrix, distortion,
@@ -252,8 +257,10 @@ void IntrinsicCalibrator::keepViews(const std::vector<int>& positions, Intrinsic
             kept.successful_indices.push_back(detections_.successful_indices[p]);
             kept.image_points.push_back(detections_.image_points[p]);
             kept.object_points.push_back(detections_.object_points[p]);
-            if (p < detections_.point_ids.size()) kept.point_ids.push_back(detections_.point_ids[p]);
-            if (p < detections_.annotated_images.size()) kept.annotated_images.push_back(detections_.annotated_images[p]);
+            if (p < detections_.point_ids.size())
+                kept.point_ids.push_back(detections_.point_ids[p]);
+            if (p < detections_.annotated_images.size())
+                kept.annotated_images.push_back(detections_.annotated_images[p]);
             continue;
         }
         logMessage(LogLevel::Warning, "[IntrinsicCalibrator] The fisheye model cannot start from image " +
@@ -288,8 +295,8 @@ double IntrinsicCalibrator::meanReprojectionError(const cv::Mat& cameraMatrix, c
             projected = projectObjectPoints(model_, detections_.object_points[v], rotation_vectors_[v],
                                             translation_vectors_[v], cameraMatrix, distortion);
         } else {
-            cv::projectPoints(detections_.object_points[v], rotation_vectors_[v], translation_vectors_[v],
-                              cameraMatrix, distortion, projected);
+            cv::projectPoints(detections_.object_points[v], rotation_vectors_[v], translation_vectors_[v], cameraMatrix,
+                              distortion, projected);
         }
         cv::Mat observed;
         detections_.image_points[v].reshape(2, projected.rows).convertTo(observed, CV_64FC2);

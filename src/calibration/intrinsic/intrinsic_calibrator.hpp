@@ -5,10 +5,10 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/detection/intrinsic_options.hpp"
-#include "calibration/intrinsic/fisheye_input.hpp"
-#include "calibration/intrinsic/intrinsic_result.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "calibration/detection/target_detections.hpp"
+#include "calibration/intrinsic/fisheye_input.hpp"
+#include "calibration/intrinsic/intrinsic_result.hpp"
 #include "core/camera_projection.hpp"
 #include "targets/target_variant.hpp"
 
@@ -39,10 +39,10 @@ public:
 private:
     double solve(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
                  std::vector<double>& perViewErrors);
-    double solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
-                         IntrinsicResult& result, cv::Mat& perViewErrorMatrix);
-    double solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
-                        IntrinsicResult& result, std::vector<double>& perViewErrors);
+    double solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
+                         cv::Mat& perViewErrorMatrix);
+    double solveFisheye(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion, IntrinsicResult& result,
+                        std::vector<double>& perViewErrors);
     double runFisheyeCalibration(const FisheyeInput& input, const cv::Size& imageSize, cv::Mat& cameraMatrix,
                                  cv::Mat& distortion);
     void keepViews(const std::vector<int>& positions, IntrinsicResult& result);

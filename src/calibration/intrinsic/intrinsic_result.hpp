@@ -13,10 +13,10 @@ namespace velk::calibration {
 // Outcome of an intrinsic calibration.
 struct IntrinsicResult {
     bool ok = false;
-    cv::Mat intrinsic_matrix;         // 3 x 3 CV_64F
-    cv::Mat distortion_coefficients;  // one row of doubles; k1..k4 for the fisheye model
+    cv::Mat intrinsic_matrix;              // 3 x 3 CV_64F
+    cv::Mat distortion_coefficients;       // one row of doubles; k1..k4 for the fisheye model
     std::string camera_model = "pinhole";  // "pinhole" or "fisheye"
-    double reprojection_error = 0.0;  // mean per-view error, pixels
+    double reprojection_error = 0.0;       // mean per-view error, pixels
     std::vector<int> successful_indices;
     std::vector<cv::Mat> image_points;
     std::vector<int> low_view_error_indices;  // positions among the successful views

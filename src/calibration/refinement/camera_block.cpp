@@ -19,10 +19,14 @@ void collectFixedParameters(CameraBlock& camera, int flags) {
     if (flags & cv::CALIB_FIX_PRINCIPAL_POINT) {
         camera.fixed_intrinsics.insert(camera.fixed_intrinsics.end(), {2, 3});
     }
-    const std::pair<int, std::vector<int>> distortionFlags[] = {
-        {cv::CALIB_FIX_K1, {0}},     {cv::CALIB_FIX_K2, {1}},        {cv::CALIB_ZERO_TANGENT_DIST, {2, 3}},
-        {cv::CALIB_FIX_K3, {4}},     {cv::CALIB_FIX_K4, {5}},        {cv::CALIB_FIX_K5, {6}},
-        {cv::CALIB_FIX_K6, {7}},     {cv::CALIB_FIX_S1_S2_S3_S4, {8, 9, 10, 11}}};
+    const std::pair<int, std::vector<int>> distortionFlags[] = {{cv::CALIB_FIX_K1, {0}},
+                                                                {cv::CALIB_FIX_K2, {1}},
+                                                                {cv::CALIB_ZERO_TANGENT_DIST, {2, 3}},
+                                                                {cv::CALIB_FIX_K3, {4}},
+                                                                {cv::CALIB_FIX_K4, {5}},
+                                                                {cv::CALIB_FIX_K5, {6}},
+                                                                {cv::CALIB_FIX_K6, {7}},
+                                                                {cv::CALIB_FIX_S1_S2_S3_S4, {8, 9, 10, 11}}};
     for (int k = 0; k < kModelledDistortion; ++k) {
         bool fixed = k >= camera.distortion_count;
         for (const auto& [flag, indices] : distortionFlags) {
@@ -65,8 +69,9 @@ CameraBlock CameraBlock::fromMatrices(const cv::Mat& intrinsic_matrix, const cv:
         d = d.reshape(1, 1);
     }
     if (d.total() > static_cast<size_t>(kModelledDistortion)) {
-        throw std::invalid_argument(std::string(owner) + ": distortion models with more than 12 coefficients "
-                                                         "(tilted sensors) cannot be refined");
+        throw std::invalid_argument(std::string(owner) +
+                                    ": distortion models with more than 12 coefficients "
+                                    "(tilted sensors) cannot be refined");
     }
     if (model == CameraModel::Fisheye) {
         checkDistortionForModel(model, d, owner);

@@ -27,8 +27,7 @@ struct CameraBlock {
     // CALIB_ZERO_TANGENT_DIST flags keep their parameters fixed; for a fisheye camera the flags
     // are cv::fisheye's CALIB_FIX_* flags.
     static CameraBlock fromMatrices(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
-                                    int calibration_flags, const char* owner,
-                                    CameraModel model = CameraModel::Pinhole);
+                                    int calibration_flags, const char* owner, CameraModel model = CameraModel::Pinhole);
     cv::Mat intrinsicMatrix() const;
     cv::Mat distortionCoefficients() const;
     bool isFinite() const;

@@ -34,8 +34,8 @@ struct CorrectedReprojectionCost {
     }
 
     template <typename T>
-    bool operator()(const T* camera, const T* target, const T* correction, const T* intrinsics,
-                    const T* distortion, T* residual) const {
+    bool operator()(const T* camera, const T* target, const T* correction, const T* intrinsics, const T* distortion,
+                    T* residual) const {
         // The corner in the target's mounting frame: G * p.
         const T p[3] = {T(plain.object[0]), T(plain.object[1]), T(plain.object[2])};
         T based[3], inMount[3];
@@ -54,8 +54,7 @@ struct CorrectedReprojectionCost {
             applyMount(moved, inCameraMount);
         }
         // Into the camera: inv(C) * s = R_base^T * exp(-w) * (s - t).
-        const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4],
-                             inCameraMount[2] - camera[5]};
+        const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4], inCameraMount[2] - camera[5]};
         const T undoUpdate[3] = {-camera[0], -camera[1], -camera[2]};
         T unrotated[3], inCamera[3];
         ceres::AngleAxisRotatePoint(undoUpdate, offset, unrotated);

@@ -73,7 +73,9 @@ std::array<double, kPoseParameterCount> correctionParameters(const cv::Mat& tran
     return parameters;
 }
 
-double clamp(double value, double low, double high) { return std::min(high, std::max(low, value)); }
+double clamp(double value, double low, double high) {
+    return std::min(high, std::max(low, value));
+}
 
 void checkIntrinsicSigmas(const std::vector<double>& sigmas) {
     if (sigmas.empty()) {
@@ -278,8 +280,8 @@ struct ErrorsInVariablesProblem::State {
     }
 
     // One solve under the current levels, then the variance components at its solution.
-    bool solveRound(int maxIterations, RefinementSummary& summary, VarianceComponents& components,
-                    std::string& reason, double tolerance = kRoundTolerance) {
+    bool solveRound(int maxIterations, RefinementSummary& summary, VarianceComponents& components, std::string& reason,
+                    double tolerance = kRoundTolerance) {
         applyWeights();
         RefinementSummary round;
         const bool solved = runSolver(*problem, maxIterations, poses, cameras, round, reason, tolerance);
@@ -517,11 +519,17 @@ int ErrorsInVariablesProblem::sharedPoseColumn(int pose) {
     return s.sharedColumns().index[found->second.offset];
 }
 
-const ObservationNoise& ErrorsInVariablesProblem::noise() const { return state_->noise; }
+const ObservationNoise& ErrorsInVariablesProblem::noise() const {
+    return state_->noise;
+}
 
-bool ErrorsInVariablesProblem::noiseSettled() const { return state_->settled; }
+bool ErrorsInVariablesProblem::noiseSettled() const {
+    return state_->settled;
+}
 
-int ErrorsInVariablesProblem::noiseRounds() const { return state_->rounds; }
+int ErrorsInVariablesProblem::noiseRounds() const {
+    return state_->rounds;
+}
 
 PoseSigma ErrorsInVariablesProblem::poseSigma(int pose) const {
     const State& s = *state_;
@@ -600,7 +608,8 @@ std::vector<double> ErrorsInVariablesProblem::correctionSizes() const {
     const State& s = *state_;
     std::vector<double> sizes;
     for (const auto& c : s.corrections) {
-        const double rotation = (c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / (s.noise.rotation_rad * s.noise.rotation_rad);
+        const double rotation =
+            (c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / (s.noise.rotation_rad * s.noise.rotation_rad);
         const double translation =
             (c[3] * c[3] + c[4] * c[4] + c[5] * c[5]) / (s.noise.translation_m * s.noise.translation_m);
         sizes.push_back(std::sqrt(rotation + translation));
@@ -620,7 +629,9 @@ ViewResiduals ErrorsInVariablesProblem::viewResiduals(double outlier_z_score) co
     return residuals;
 }
 
-cv::Mat ErrorsInVariablesProblem::pose(int index) const { return state_->poses.at(index).matrix(); }
+cv::Mat ErrorsInVariablesProblem::pose(int index) const {
+    return state_->poses.at(index).matrix();
+}
 
 cv::Mat ErrorsInVariablesProblem::intrinsicMatrix(int camera) const {
     return state_->cameras.at(camera).intrinsicMatrix();

@@ -28,8 +28,7 @@ struct DesignStep {
 // candidate is taken at most once; usable (empty: all) excludes some. Throws std::invalid_argument
 // for matrices of different sizes or a criterion outside them.
 std::vector<DesignStep> greedyDesign(const cv::Mat& base, const std::vector<cv::Mat>& candidates,
-                                     const DesignCriterion& criterion, int count,
-                                     const std::vector<bool>& usable = {});
+                                     const DesignCriterion& criterion, int count, const std::vector<bool>& usable = {});
 
 // The covariance of the criterion's block with each candidate added alone to base (empty where the
 // sum does not determine every unknown).

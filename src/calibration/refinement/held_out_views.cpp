@@ -9,8 +9,8 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "core/picture_names.hpp"
 #include "core/fixed_text.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -56,8 +56,8 @@ double cornerRmsPx(const cv::Mat& objectPoints, const cv::Mat& imagePoints, cons
         projected = projectObjectPoints(model, objectPoints, rotationVector,
                                         camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), intrinsicMatrix, distortion);
     } else {
-        cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(),
-                          intrinsicMatrix, distortion, projected);
+        cv::projectPoints(objectPoints, rotationVector, camera_T_target(cv::Rect(3, 0, 1, 3)).clone(), intrinsicMatrix,
+                          distortion, projected);
     }
     projected.convertTo(projected, CV_64F);
     imagePoints.convertTo(detected, CV_64F);
@@ -84,8 +84,8 @@ void summarizeHeldOutViews(HeldOutViews& views) {
 }
 
 std::string heldOutViewsSentence(const HeldOutViews& views) {
-    std::string sentence = "Predicts pictures it did not see to " + fixedText(views.median_px, 1) +
-                           " px (median), " + fixedText(views.p90_px, 1) + " px (90th percentile)";
+    std::string sentence = "Predicts pictures it did not see to " + fixedText(views.median_px, 1) + " px (median), " +
+                           fixedText(views.p90_px, 1) + " px (90th percentile)";
     if (views.camera_indices.size() > 1) {
         for (size_t k = 0; k < views.camera_indices.size(); ++k) {
             sentence += (k ? ", camera " : "; camera ") + std::to_string(views.camera_indices[k]) + " " +

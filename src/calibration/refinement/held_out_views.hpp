@@ -7,7 +7,6 @@
 #include <opencv2/core.hpp>
 
 #include "core/camera_projection.hpp"
-
 #include "io/result_records.hpp"
 
 namespace velk::calibration {
@@ -25,9 +24,9 @@ struct HeldOutViews {
     std::vector<std::string> skipped;     // frames that could not be validated, with the reason
     double median_px = std::numeric_limits<double>::quiet_NaN();
     double p90_px = std::numeric_limits<double>::quiet_NaN();
-    std::vector<int> worst_frames;             // up to three frames, worst first
-    std::vector<int> camera_indices;           // cameras with predicted views, ascending
-    std::vector<double> camera_median_px;      // median held-out error of each of them
+    std::vector<int> worst_frames;         // up to three frames, worst first
+    std::vector<int> camera_indices;       // cameras with predicted views, ascending
+    std::vector<double> camera_median_px;  // median held-out error of each of them
 };
 
 // Fills the medians, the 90th percentile, the worst frames and the per-camera medians from the
@@ -40,8 +39,7 @@ double heldOutQuantile(std::vector<double> values, double q);
 // RMS distance in pixels between the detected corners and the board's corners projected at
 // camera_T_target (4 x 4) through the given intrinsics.
 double cornerRmsPx(const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& camera_T_target,
-                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion,
-                   CameraModel model = CameraModel::Pinhole);
+                   const cv::Mat& intrinsicMatrix, const cv::Mat& distortion, CameraModel model = CameraModel::Pinhole);
 
 // "Predicts pictures it did not see to 1.4 px (median), 2.1 px (90th percentile)", with the
 // per-camera medians when there is more than one camera.

@@ -25,10 +25,10 @@ void projectCameraPoint(const T* point, const T* intrinsics, const T* distortion
     const T r6 = r4 * r2;
     const T radial = (T(1) + distortion[0] * r2 + distortion[1] * r4 + distortion[4] * r6) /
                      (T(1) + distortion[5] * r2 + distortion[6] * r4 + distortion[7] * r6);
-    const T xd = x * radial + T(2) * distortion[2] * x * y + distortion[3] * (r2 + T(2) * x * x) +
-                 distortion[8] * r2 + distortion[9] * r4;
-    const T yd = y * radial + distortion[2] * (r2 + T(2) * y * y) + T(2) * distortion[3] * x * y +
-                 distortion[10] * r2 + distortion[11] * r4;
+    const T xd = x * radial + T(2) * distortion[2] * x * y + distortion[3] * (r2 + T(2) * x * x) + distortion[8] * r2 +
+                 distortion[9] * r4;
+    const T yd = y * radial + distortion[2] * (r2 + T(2) * y * y) + T(2) * distortion[3] * x * y + distortion[10] * r2 +
+                 distortion[11] * r4;
     pixel[0] = intrinsics[0] * xd + intrinsics[2];
     pixel[1] = intrinsics[1] * yd + intrinsics[3];
 }
@@ -65,8 +65,7 @@ struct ReprojectionCost {
     }
 
     template <typename T>
-    bool operator()(const T* camera, const T* target, const T* intrinsics, const T* distortion,
-                    T* residual) const {
+    bool operator()(const T* camera, const T* target, const T* intrinsics, const T* distortion, T* residual) const {
         // The corner in the target's mounting frame: G * p.
         const T p[3] = {T(object[0]), T(object[1]), T(object[2])};
         T based[3], inMount[3];
@@ -84,8 +83,7 @@ struct ReprojectionCost {
             }
         }
         // Into the camera: inv(C) * s = R_base^T * exp(-w) * (s - t).
-        const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4],
-                             inCameraMount[2] - camera[5]};
+        const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4], inCameraMount[2] - camera[5]};
         const T undoUpdate[3] = {-camera[0], -camera[1], -camera[2]};
         T unrotated[3], inCamera[3];
         ceres::AngleAxisRotatePoint(undoUpdate, offset, unrotated);

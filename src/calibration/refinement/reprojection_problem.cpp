@@ -76,8 +76,8 @@ ReprojectionProblem::~ReprojectionProblem() = default;
 
 int ReprojectionProblem::addCamera(const cv::Mat& intrinsic_matrix, const cv::Mat& distortion, bool free,
                                    int calibration_flags, CameraModel model) {
-    CameraBlock& camera = state_->cameras.emplace_back(CameraBlock::fromMatrices(
-        intrinsic_matrix, distortion, free, calibration_flags, "ReprojectionProblem", model));
+    CameraBlock& camera = state_->cameras.emplace_back(
+        CameraBlock::fromMatrices(intrinsic_matrix, distortion, free, calibration_flags, "ReprojectionProblem", model));
     state_->addCameraBlocks(camera);
     state_->camera_uses.push_back(0);
     return static_cast<int>(state_->cameras.size()) - 1;
@@ -120,8 +120,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     return static_cast<int>(state_->views.size()) - 1;
 }
 
-bool ReprojectionProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason,
-                                double tolerance) {
+bool ReprojectionProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason, double tolerance) {
     holdUnusedBlocks();
     return runSolver(*state_->problem, max_iterations, state_->poses, state_->cameras, summary, reason, tolerance);
 }
@@ -227,8 +226,7 @@ bool ReprojectionProblem::computeCovariance(const std::vector<int>& poses, const
     for (int c : cameras) {
         std::array<double, 16> values{};
         if (state_->cameras[c].free && state_->camera_uses[c] > 0) {
-            covariance.GetCovarianceBlock(state_->cameras[c].intrinsics, state_->cameras[c].intrinsics,
-                                          values.data());
+            covariance.GetCovarianceBlock(state_->cameras[c].intrinsics, state_->cameras[c].intrinsics, values.data());
         }
         state_->intrinsic_covariances[c] = values;
     }
@@ -257,9 +255,13 @@ std::vector<double> ReprojectionProblem::intrinsicSigmas(int camera) const {
     return sigmas;
 }
 
-cv::Mat ReprojectionProblem::pose(int index) const { return state_->poses.at(index).matrix(); }
+cv::Mat ReprojectionProblem::pose(int index) const {
+    return state_->poses.at(index).matrix();
+}
 
-cv::Mat ReprojectionProblem::intrinsicMatrix(int camera) const { return state_->cameras.at(camera).intrinsicMatrix(); }
+cv::Mat ReprojectionProblem::intrinsicMatrix(int camera) const {
+    return state_->cameras.at(camera).intrinsicMatrix();
+}
 
 cv::Mat ReprojectionProblem::distortion(int camera) const {
     return state_->cameras.at(camera).distortionCoefficients();

@@ -7,9 +7,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "core/camera_projection.hpp"
-
 #include "calibration/refinement/refinement_statistics.hpp"
+#include "core/camera_projection.hpp"
 
 namespace velk::calibration {
 

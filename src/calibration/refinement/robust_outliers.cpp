@@ -19,7 +19,9 @@ double sortedMedian(std::vector<double> values) {
 
 }  // namespace
 
-double medianOf(const std::vector<double>& values) { return sortedMedian(values); }
+double medianOf(const std::vector<double>& values) {
+    return sortedMedian(values);
+}
 
 double noiseMadOfRms(double median_rms, double median_corners) {
     return median_corners > 0.0 ? kNormalConsistency * median_rms / std::sqrt(4.0 * median_corners) : 0.0;

@@ -47,11 +47,12 @@ void SplitInformation::addRows(const GroupedLinearisation& lin, RowRange rows) {
     }
 }
 
-cv::Mat SplitInformation::shared() const { return asMat(shared_block_); }
+cv::Mat SplitInformation::shared() const {
+    return asMat(shared_block_);
+}
 
 cv::Mat SplitInformation::marginal() const {
-    const Eigen::MatrixXd schur =
-        shared_block_ - mixed_block_ * local_block_.ldlt().solve(mixed_block_.transpose());
+    const Eigen::MatrixXd schur = shared_block_ - mixed_block_ * local_block_.ldlt().solve(mixed_block_.transpose());
     return asMat(0.5 * (schur + schur.transpose()));
 }
 

@@ -21,7 +21,7 @@ struct GroupedLinearisation {
 // used, and per group the weighted sum of squared residuals and the group's redundancy (its share
 // of the degrees of freedom). The group's variance factor is their ratio.
 struct VarianceComponents {
-    bool ok = false;  // false when the normal matrix is singular
+    bool ok = false;                 // false when the normal matrix is singular
     std::vector<double> covariance;  // columns x columns, row-major
     std::vector<double> weighted_squares;
     std::vector<double> redundancies;

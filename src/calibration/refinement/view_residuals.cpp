@@ -17,8 +17,7 @@ double squaredPixelResiduals(ceres::Problem& problem, const std::vector<ceres::R
     return sum;
 }
 
-ViewResiduals summarizeViewResiduals(ceres::Problem& problem, const ViewResidualBlocks& views,
-                                     double outlier_z_score) {
+ViewResiduals summarizeViewResiduals(ceres::Problem& problem, const ViewResidualBlocks& views, double outlier_z_score) {
     ViewResiduals result;
     double total = 0.0;
     size_t corners = 0;

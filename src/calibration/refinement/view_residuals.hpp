@@ -18,8 +18,7 @@ using ViewResidualBlocks = std::vector<std::vector<ceres::ResidualBlockId>>;
 double squaredPixelResiduals(ceres::Problem& problem, const std::vector<ceres::ResidualBlockId>& view);
 
 // Per-view RMS, overall RMS and the views whose RMS stands out (robust z-score above the limit).
-ViewResiduals summarizeViewResiduals(ceres::Problem& problem, const ViewResidualBlocks& views,
-                                     double outlier_z_score);
+ViewResiduals summarizeViewResiduals(ceres::Problem& problem, const ViewResidualBlocks& views, double outlier_z_score);
 
 // Per view, the pixels (N x 2 CV_64F) its corners project to at the current values: the observed
 // pixels (N x 2 CV_64F, one row per residual block) plus the raw residuals.

@@ -8,13 +8,13 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/rig/rig_record.hpp"
 #include "calibration/rig/fisheye_stereo_pair.hpp"
 #include "calibration/rig/multi_camera_report.hpp"
 #include "calibration/rig/rig_held_out_validation.hpp"
-#include "calibration/rig/rig_refinement_record.hpp"
 #include "calibration/rig/rig_intrinsics.hpp"
+#include "calibration/rig/rig_record.hpp"
 #include "calibration/rig/rig_refinement.hpp"
+#include "calibration/rig/rig_refinement_record.hpp"
 #include "calibration/rig/rig_triangulation.hpp"
 #include "calibration/rig/stereo_pair_points.hpp"
 #include "core/log.hpp"
@@ -27,7 +27,9 @@ namespace {
 constexpr size_t kMinimumSharedFrames = 4;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-std::string fixedSix(double value) { return std::to_string(value); }
+std::string fixedSix(double value) {
+    return std::to_string(value);
+}
 
 // A stored result without what every run finds anew: poses, pair errors, refinement and validation.
 MultiCameraResult withoutPoses(const MultiCameraResult& stored) {
@@ -252,8 +254,8 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     size_t detectedInBoth = 0;
     const std::vector<int> frames = sharedFrames(views[r], views[k], detectedInBoth);
     if (frames.size() != detectedInBoth) {
-        logMessage(LogLevel::Info, "[MultiCameraCalibrator] Pair (ref=" + std::to_string(r) + ", cam=" +
-                                       std::to_string(k) + "): " + std::to_string(detectedInBoth) +
+        logMessage(LogLevel::Info, "[MultiCameraCalibrator] Pair (ref=" + std::to_string(r) +
+                                       ", cam=" + std::to_string(k) + "): " + std::to_string(detectedInBoth) +
                                        " frames detected in both cameras -> " + std::to_string(frames.size()) +
                                        " after per-view intrinsic-error filter");
     }
@@ -277,13 +279,13 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     cv::Mat rotation, translation;
     double rms = kNaN;
     if (camera_model_ == CameraModel::Pinhole) {
-        rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize,
-                        rotation, translation);
+        rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize, rotation,
+                        translation);
     } else {
         const StereoPairPoints equal = equalCornerCounts(points);
         logMessage(LogLevel::Info, "[MultiCameraCalibrator] Fisheye pair (ref=" + std::to_string(r) + ", cam=" +
-                                       std::to_string(k) + "): " + std::to_string(equal.object_points.size()) +
-                                       " of " + std::to_string(points.object_points.size()) + " frames with " +
+                                       std::to_string(k) + "): " + std::to_string(equal.object_points.size()) + " of " +
+                                       std::to_string(points.object_points.size()) + " frames with " +
                                        std::to_string(equal.object_points.front().rows) +
                                        " shared corners each (the fisheye solver needs as many in every frame)");
         // OpenCV's fisheye solver asserts on data it cannot start from (a view whose homography is
@@ -292,8 +294,10 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
             rms = solvePair(points, referenceMatrix, referenceDistortion, otherMatrix, otherDistortion, imageSize,
                             rotation, translation);
         } catch (const cv::Exception& error) {
-            logMessage(LogLevel::Warning, "[MultiCameraCalibrator] Fisheye stereo calibration failed between "
-                                          "reference camera " + pair + " (" + error.err + "); skipping pair.");
+            logMessage(LogLevel::Warning,
+                       "[MultiCameraCalibrator] Fisheye stereo calibration failed between "
+                       "reference camera " +
+                           pair + " (" + error.err + "); skipping pair.");
             return;
         }
     }
@@ -305,8 +309,8 @@ void MultiCameraCalibrator::calibratePair(const std::vector<RigCameraView>& view
     }
     result.reference_T_camera_list[k] = referenceTCamera(rotation, translation);
     result.pair_reprojection_errors[k] = rms;
-    logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) + ", cam=" +
-                                   std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
+    logMessage(LogLevel::Info, "[MultiCameraCalibrator] Stereo pair (ref=" + std::to_string(r) +
+                                   ", cam=" + std::to_string(k) + "): RMS error " + fixedSix(rms) + "px over " +
                                    std::to_string(points.object_points.size()) + " frames");
 }
 
@@ -526,6 +530,8 @@ std::string MultiCameraCalibrator::formatResults() const {
                                     has_triangulation_ ? &last_triangulation_ : nullptr, last_subset_results_});
 }
 
-void MultiCameraCalibrator::printResults() const { std::cout << formatResults() << std::flush; }
+void MultiCameraCalibrator::printResults() const {
+    std::cout << formatResults() << std::flush;
+}
 
 }  // namespace velk::calibration

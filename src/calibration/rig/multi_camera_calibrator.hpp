@@ -7,8 +7,8 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/detection/intrinsic_options.hpp"
-#include "calibration/rig/multi_camera_result.hpp"
 #include "calibration/refinement/refinement_options.hpp"
+#include "calibration/rig/multi_camera_result.hpp"
 #include "calibration/rig/subset_result.hpp"
 #include "calibration/rig/triangulation_report.hpp"
 #include "core/camera_projection.hpp"
@@ -60,8 +60,8 @@ public:
     MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
                                 const std::vector<cv::Mat>& intrinsic_matrices = {},
                                 const std::vector<cv::Mat>& distortion_coefficients = {},
-                                const std::filesystem::path& output_path = std::filesystem::path(),
-                                bool refine = false, const RefinementOptions& refinement_options = RefinementOptions(),
+                                const std::filesystem::path& output_path = std::filesystem::path(), bool refine = false,
+                                const RefinementOptions& refinement_options = RefinementOptions(),
                                 bool validate = false);
     // The same with the run's options in one record; the positional form above forwards here.
     MultiCameraResult calibrate(const std::vector<std::vector<cv::Mat>>& image_lists,
@@ -99,8 +99,8 @@ private:
     void applyRefinement(const std::vector<RigCameraView>& views, bool intrinsicsSolvedHere,
                          const RefinementOptions& options, MultiCameraResult& result) const;
     // Leave-one-frame-out validation of the result just calibrated.
-    void validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize,
-                         bool intrinsicsSolvedHere, const RefinementOptions& options, MultiCameraResult& result) const;
+    void validateHeldOut(const std::vector<RigCameraView>& views, const cv::Size& imageSize, bool intrinsicsSolvedHere,
+                         const RefinementOptions& options, MultiCameraResult& result) const;
     // The pairwise stereo solution without one frame, with nothing logged.
     RigSolveWithout pairwiseWithout(const std::vector<RigCameraView>& views, const cv::Size& imageSize, int frame,
                                     const MultiCameraResult& result) const;

@@ -20,8 +20,8 @@ void writeHeading(std::ostringstream& text, const std::string& bar, const std::s
 void writeIntrinsics(std::ostringstream& text, const MultiCameraReportInput& input) {
     // A fisheye rig says so: its d rows are the equidistant model's k1..k4, not OpenCV's pinhole distortion.
     const bool fisheye = input.result.camera_model == "fisheye";
-    writeHeading(text, kBar70, fisheye ? "PER-CAMERA INTRINSICS  (fisheye model: d = k1, k2, k3, k4)"
-                                       : "PER-CAMERA INTRINSICS");
+    writeHeading(text, kBar70,
+                 fisheye ? "PER-CAMERA INTRINSICS  (fisheye model: d = k1, k2, k3, k4)" : "PER-CAMERA INTRINSICS");
     for (int i = 0; i < input.num_cameras; ++i) {
         text << "\n[cam_" << i << "]  intrinsic RPE: " << input.result.intrinsic_reprojection_errors[i] << " px\n";
         text << "K =\n" << input.result.intrinsic_matrices[i] << "\n";
@@ -53,8 +53,8 @@ void writeCameraRefinement(std::ostringstream& text, const RigRefinement& refine
          << formatValuesWithSigma("translation [mm]", {"x", "y", "z"}, {pose[0] * 1000, pose[1] * 1000, pose[2] * 1000},
                                   sigma.translation_mm, sigma.translation_norm_mm)
          << "\n  "
-         << formatValuesWithSigma("rotation [deg]", {"rx", "ry", "rz"}, {pose[3], pose[4], pose[5]},
-                                  sigma.rotation_deg, sigma.rotation_norm_deg)
+         << formatValuesWithSigma("rotation [deg]", {"rx", "ry", "rz"}, {pose[3], pose[4], pose[5]}, sigma.rotation_deg,
+                                  sigma.rotation_norm_deg)
          << "\n";
     const std::vector<double>& intrinsic = refinement.intrinsic_sigmas[camera];
     if (intrinsic.size() == 4) {

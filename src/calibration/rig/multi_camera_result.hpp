@@ -15,12 +15,12 @@ namespace velk::calibration {
 struct MultiCameraResult {
     bool ok = false;  // every camera has a reference_T_camera
     int reference_index = 0;
-    std::string camera_model = "pinhole";  // "pinhole" or "fisheye": the lens model of every camera
-    std::vector<cv::Mat> reference_T_camera_list;  // 4 x 4 CV_64F; identity for the reference, empty if skipped
-    std::vector<cv::Mat> intrinsic_matrices;       // 3 x 3
-    std::vector<cv::Mat> distortion_coefficients;  // one row
+    std::string camera_model = "pinhole";               // "pinhole" or "fisheye": the lens model of every camera
+    std::vector<cv::Mat> reference_T_camera_list;       // 4 x 4 CV_64F; identity for the reference, empty if skipped
+    std::vector<cv::Mat> intrinsic_matrices;            // 3 x 3
+    std::vector<cv::Mat> distortion_coefficients;       // one row
     std::vector<double> intrinsic_reprojection_errors;  // pixels; NaN when not computed
-    std::vector<double> pair_reprojection_errors;       // stereo RMS against the reference; NaN for it and skipped pairs
+    std::vector<double> pair_reprojection_errors;  // stereo RMS against the reference; NaN for it and skipped pairs
     // Joint refinement, when asked for. When it succeeds, reference_T_camera_list (and the intrinsics,
     // when they were solved from the same pictures) hold the refined values and
     // pairwise_reference_T_camera_list the stereo step's; otherwise refinement_reason says why not.

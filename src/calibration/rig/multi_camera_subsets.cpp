@@ -21,8 +21,9 @@ std::vector<std::vector<cv::Mat>> listsOf(const std::vector<std::vector<cv::Mat>
 
 }  // namespace
 
-std::vector<SubsetResult> MultiCameraCalibrator::calibrateSubsets(
-    const std::vector<std::vector<cv::Mat>>& image_lists, const std::vector<int>& subset_sizes, int frame_index) {
+std::vector<SubsetResult> MultiCameraCalibrator::calibrateSubsets(const std::vector<std::vector<cv::Mat>>& image_lists,
+                                                                  const std::vector<int>& subset_sizes,
+                                                                  int frame_index) {
     // A sub-rig reads the lists of its cameras; refuse a rig description that does not cover every camera.
     if (image_lists.size() != static_cast<size_t>(num_cameras_)) {
         throw std::invalid_argument("MultiCameraCalibrator: expected " + std::to_string(num_cameras_) +

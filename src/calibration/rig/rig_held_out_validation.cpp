@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "calibration/detection/camera_target_pose.hpp"
-#include "core/picture_names.hpp"
 #include "core/parallel_indices.hpp"
+#include "core/picture_names.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -86,16 +86,16 @@ void validateFrame(const RigHeldOutInputs& in, size_t frame, const RigSolveWitho
         return;
     }
     const auto r = static_cast<size_t>(in.reference_index);
-    const std::optional<cv::Mat> boardPose = estimateCameraTTarget(
-        in.object_points[r][frame], in.image_points[r][frame], solve.intrinsic_matrices[r],
-        solve.distortion_coefficients[r], in.camera_model);
+    const std::optional<cv::Mat> boardPose =
+        estimateCameraTTarget(in.object_points[r][frame], in.image_points[r][frame], solve.intrinsic_matrices[r],
+                              solve.distortion_coefficients[r], in.camera_model);
     if (!boardPose) {
         views.skipped.push_back(name + ": the reference camera's corners could not be posed");
         return;
     }
-    const std::optional<cv::Mat> boardPoseFull = estimateCameraTTarget(
-        in.object_points[r][frame], in.image_points[r][frame], in.intrinsic_matrices[r], in.distortion_coefficients[r],
-        in.camera_model);
+    const std::optional<cv::Mat> boardPoseFull =
+        estimateCameraTTarget(in.object_points[r][frame], in.image_points[r][frame], in.intrinsic_matrices[r],
+                              in.distortion_coefficients[r], in.camera_model);
     for (size_t k = 0; k < in.object_points.size(); ++k) {
         if (k == r || !seen(in, k, frame) || solve.reference_T_camera_list[k].empty()) {
             continue;

@@ -7,8 +7,8 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/detection/intrinsic_options.hpp"
-#include "calibration/rig/multi_camera_result.hpp"
 #include "calibration/detection/target_detections.hpp"
+#include "calibration/rig/multi_camera_result.hpp"
 #include "targets/target_variant.hpp"
 
 namespace velk::calibration {

@@ -67,11 +67,9 @@ cv::Mat startingBoardPose(const RigRefinementProblem& problem, size_t frame) {
         if (!included(problem, k) || !seen(problem, k, frame)) {
             continue;
         }
-        const auto camera_T_target = estimateCameraTTarget(problem.object_points[k][frame],
-                                                           problem.image_points[k][frame],
-                                                           problem.intrinsic_matrices[k],
-                                                           problem.distortion_coefficients[k],
-                                                           problem.camera_model);
+        const auto camera_T_target = estimateCameraTTarget(
+            problem.object_points[k][frame], problem.image_points[k][frame], problem.intrinsic_matrices[k],
+            problem.distortion_coefficients[k], problem.camera_model);
         if (camera_T_target) {
             cv::Mat reference_T_camera;
             problem.reference_T_camera_list[k].convertTo(reference_T_camera, CV_64F);
@@ -126,11 +124,11 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
     try {
         for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
             if (included(problem, k)) {
-                blocks.cameras[k] = solver.addCamera(problem.intrinsic_matrices[k], problem.distortion_coefficients[k],
-                                                     problem.refine_intrinsics, problem.calibration_flags,
-                                                     problem.camera_model);
-                blocks.poses[k] = solver.addPose(problem.reference_T_camera_list[k],
-                                                 static_cast<int>(k) == problem.reference_index);
+                blocks.cameras[k] =
+                    solver.addCamera(problem.intrinsic_matrices[k], problem.distortion_coefficients[k],
+                                     problem.refine_intrinsics, problem.calibration_flags, problem.camera_model);
+                blocks.poses[k] =
+                    solver.addPose(problem.reference_T_camera_list[k], static_cast<int>(k) == problem.reference_index);
             }
         }
     } catch (const std::invalid_argument& error) {
@@ -151,14 +149,15 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
                                problem.image_points[k][f]);
                 result.view_cameras.push_back(static_cast<int>(k));
                 result.view_frames.push_back(static_cast<int>(f));
-                result.corner_count += static_cast<int>(problem.object_points[k][f].total() *
-                                                        problem.object_points[k][f].channels() / 3);
+                result.corner_count +=
+                    static_cast<int>(problem.object_points[k][f].total() * problem.object_points[k][f].channels() / 3);
             }
         }
     }
     if (result.frames_used.size() < kMinimumFrames || blocks.poses.size() < 2) {
-        return keepStartingValues(problem, "too few frames seen by two or more cameras (" +
-                                               std::to_string(result.frames_used.size()) + ")", mode);
+        return keepStartingValues(
+            problem, "too few frames seen by two or more cameras (" + std::to_string(result.frames_used.size()) + ")",
+            mode);
     }
 
     std::string reason;

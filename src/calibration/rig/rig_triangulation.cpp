@@ -113,7 +113,9 @@ cv::Point3d triangulatePoint(const std::vector<Observation>& observations, const
     return {X[0] / X[3], X[1] / X[3], X[2] / X[3]};
 }
 
-bool isFinite(const cv::Point3d& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+bool isFinite(const cv::Point3d& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
 
 void reprojectionErrors(const ObservationsById& observations, const std::map<int, cv::Point3d>& points,
                         const std::vector<RigCamera>& models, TriangulationReport& report) {
@@ -228,7 +230,8 @@ TriangulationReport triangulateCharucoCorners(const CharucoTarget& target, const
     }
     const size_t removed = observations.size() - points.size();
     if (removed > 0) {
-        logMessage(LogLevel::Warning, "Dropping " + std::to_string(removed) + " corners with degenerate triangulation.");
+        logMessage(LogLevel::Warning,
+                   "Dropping " + std::to_string(removed) + " corners with degenerate triangulation.");
     }
     if (points.empty()) {
         throw std::runtime_error(

@@ -70,8 +70,8 @@ public:
           reference_index_(referenceIndex),
           other_index_(otherIndex) {}
 
-    void addFrame(int frame, const TargetDetections& reference, size_t referencePosition,
-                  const TargetDetections& other, size_t otherPosition, StereoPairPoints& points) const {
+    void addFrame(int frame, const TargetDetections& reference, size_t referencePosition, const TargetDetections& other,
+                  size_t otherPosition, StereoPairPoints& points) const {
         const std::vector<int> referenceIds = idsOf(reference.point_ids[referencePosition]);
         const std::vector<int> otherIds = idsOf(other.point_ids[otherPosition]);
         const std::vector<int> a = sortedUnique(referenceIds);
@@ -114,8 +114,7 @@ private:
 };
 
 void addFrameByPosition(int frame, const TargetDetections& reference, size_t referencePosition,
-                        const TargetDetections& other, size_t otherPosition, int otherIndex,
-                        StereoPairPoints& points) {
+                        const TargetDetections& other, size_t otherPosition, int otherIndex, StereoPairPoints& points) {
     const cv::Mat& referenceImage = reference.image_points[referencePosition];
     const cv::Mat& otherImage = other.image_points[otherPosition];
     if (referenceImage.rows != otherImage.rows) {

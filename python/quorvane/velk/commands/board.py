@@ -5,7 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from ..printing.page import choose_paper, output_format, render_page, vector_page, write_page
-from ..target_file import DEFAULT_DICTIONARY, PrintedTarget, save_target_file, printed_from_json
+from ..target_file import DEFAULT_DICTIONARY, PrintedTarget, printed_from_json, save_target_file
 
 
 def _add_output_options(parser) -> None:

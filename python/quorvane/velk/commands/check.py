@@ -11,6 +11,7 @@ from ..verdict import judge_check
 from . import common, library_log
 from .hand_eye import SETUPS, add_setup_option, given_intrinsics
 
+
 def add_parser(commands, common_options) -> None:
     parser = commands.add_parser("check", parents=[common_options],
                                  help="rotation variety and method comparison verdicts of a hand-eye dataset")

@@ -45,7 +45,7 @@ def text_section(key: str, heading: str, text: str, note: str = "") -> Section:
 
 
 def render_document(title: str, sections) -> str:
-    stamp = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    stamp = datetime.datetime.now(datetime.UTC).strftime("%Y-%m-%d %H:%M UTC")
     parts = [f'<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">'
              f"<title>{html.escape(title)}</title><style>{_STYLE}</style></head><body>",
              f"<h1>{html.escape(title)}</h1><p class=\"note\">Written {stamp} by velk.</p>"]

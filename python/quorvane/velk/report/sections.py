@@ -6,8 +6,23 @@ import html
 
 import numpy as np
 
-from . import (consistency, coverage, distortion, fisheye_mapping, held_out, method_table, plan_sigma, plan_sketch, residuals,
-               rig_top_view, robot_corrections, rotation_variety, summary, thumbnails, view_errors)
+from . import (
+    consistency,
+    coverage,
+    distortion,
+    fisheye_mapping,
+    held_out,
+    method_table,
+    plan_sigma,
+    plan_sketch,
+    residuals,
+    rig_top_view,
+    robot_corrections,
+    rotation_variety,
+    summary,
+    thumbnails,
+    view_errors,
+)
 from .document import Section, text_section
 
 
