@@ -74,6 +74,26 @@ std::vector<cv::Mat> coefficientListFromJson(const json& list) {
     return coefficients;
 }
 
+// The members every result record ends with: its refinement and validation when it has them, and its
+// annotations.
+template <typename Record>
+void writeOutcome(const Record& record, json& document) {
+    if (record.refinement) {
+        document["refinement"] = refinementToJson(*record.refinement);
+    }
+    if (record.validation) {
+        document["validation"] = validationToJson(*record.validation);
+    }
+    writeAnnotations(record, document);
+}
+
+template <typename Record>
+void readOutcome(const JsonFileReader& reader, const json& document, Record& record) {
+    reader.optional(document, "refinement", [&](const json& value) { record.refinement = refinementFromJson(value); });
+    reader.optional(document, "validation", [&](const json& value) { record.validation = validationFromJson(value); });
+    readAnnotations(reader, document, record);
+}
+
 // The members hand_eye.json and eye_to_hand.json share: which camera, which solver, how many frames.
 template <typename Record>
 json solveSummaryToJson(const Record& record) {
@@ -88,13 +108,7 @@ json solveSummaryToJson(const Record& record) {
     document["num_frames_total"] = record.num_frames_total;
     document["num_frames_used"] = record.num_frames_used;
     document["reference_index"] = record.reference_index;
-    if (record.refinement) {
-        document["refinement"] = refinementToJson(*record.refinement);
-    }
-    if (record.validation) {
-        document["validation"] = validationToJson(*record.validation);
-    }
-    writeAnnotations(record, document);
+    writeOutcome(record, document);
     return document;
 }
 
@@ -119,9 +133,7 @@ void optionalSummaryFromJson(const JsonFileReader& reader, const json& document,
     reader.optional(document, "camera_model", [&](const json& value) { record.camera_model = cameraModelOf(value); });
     optionalInt(reader, document, "num_frames_used", record.num_frames_used);
     optionalInt(reader, document, "num_frames_total", record.num_frames_total);
-    reader.optional(document, "refinement", [&](const json& value) { record.refinement = refinementFromJson(value); });
-    reader.optional(document, "validation", [&](const json& value) { record.validation = validationFromJson(value); });
-    readAnnotations(reader, document, record);
+    readOutcome(reader, document, record);
 }
 
 // A known model, and a fisheye rig's four coefficients per camera.
@@ -201,13 +213,7 @@ fs::path save_multi_camera_calibration(const fs::path& output_path, const MultiC
     document["pair_reprojection_errors"] = record.pair_reprojection_errors;
     document["reference_T_camera_list"] = matrixListToJson(record.reference_T_camera_list);
     document["reference_index"] = record.reference_index;
-    if (record.refinement) {
-        document["refinement"] = refinementToJson(*record.refinement);
-    }
-    if (record.validation) {
-        document["validation"] = validationToJson(*record.validation);
-    }
-    writeAnnotations(record, document);
+    writeOutcome(record, document);
     return saveJson(output_path, kMultiCameraFileName, document, "multi-camera calibration");
 }
 
@@ -225,9 +231,7 @@ MultiCameraCalibrationRecord load_multi_camera_calibration(const fs::path& input
     reader.guarded("distortion_coefficients", [&] { checkRigCameraModel(record); });
     record.intrinsic_reprojection_errors = optionalErrors(reader, document, "intrinsic_reprojection_errors");
     record.pair_reprojection_errors = optionalErrors(reader, document, "pair_reprojection_errors");
-    reader.optional(document, "refinement", [&](const json& value) { record.refinement = refinementFromJson(value); });
-    reader.optional(document, "validation", [&](const json& value) { record.validation = validationFromJson(value); });
-    readAnnotations(reader, document, record);
+    readOutcome(reader, document, record);
     return record;
 }
 

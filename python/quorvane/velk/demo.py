@@ -75,11 +75,8 @@ def _reported_poses(true_robot_T_tcp_list, robot_error, seed):
 
 
 @dataclass
-class EyeInHandScene:
-    """Pictures and flange poses of a simulated eye-in-hand capture, with the truth.
-
-    ``robot_T_tcp_list`` holds the poses the robot reports, ``true_robot_T_tcp_list`` the poses the pictures were
-    taken from; they are equal unless the scene was simulated with a ``robot_error``."""
+class _SimulatedCapture:
+    """What a simulated capture of either set-up holds before its two transforms."""
 
     target: object
     camera_matrix: np.ndarray
@@ -88,6 +85,35 @@ class EyeInHandScene:
     images: list
     robot_T_tcp_list: list
     camera_T_target_list: list
+
+
+def _rendered_capture(flange_pose_of, num_poses, seed, noise_sigma, image_size, target, robot_error, camera_model):
+    """The pictures of ``num_poses`` board views (ChArUco when ``target`` is None) and the reported flange poses,
+    with the true ones: ``flange_pose_of(camera_T_target)`` is the flange pose that shows the board so."""
+    if target is None:
+        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    camera_matrix, distortion, views = simulated_lens(camera_model, image_size)
+    rng = np.random.default_rng(seed)
+    camera_T_target_list = _camera_poses(target, num_poses, rng, **views)
+    true_robot_T_tcp_list, images = [], []
+    for k, camera_T_target in enumerate(camera_T_target_list):
+        true_robot_T_tcp_list.append(flange_pose_of(camera_T_target))
+        view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
+                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k,
+                                       camera_model=camera_model)
+        images.append(view.image)
+    capture = _SimulatedCapture(target, camera_matrix, distortion, image_size, images,
+                                _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list)
+    return capture, true_robot_T_tcp_list
+
+
+@dataclass
+class EyeInHandScene(_SimulatedCapture):
+    """Pictures and flange poses of a simulated eye-in-hand capture, with the truth.
+
+    ``robot_T_tcp_list`` holds the poses the robot reports, ``true_robot_T_tcp_list`` the poses the pictures were
+    taken from; they are equal unless the scene was simulated with a ``robot_error``."""
+
     tcp_T_camera: np.ndarray
     world_T_target: np.ndarray
     true_robot_T_tcp_list: list
@@ -150,41 +176,23 @@ def simulate_eye_in_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
     not depend on it. ``camera_model`` "fisheye" renders through a 160-degree fisheye lens (see
     :func:`simulated_lens`)."""
-    if target is None:
-        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix, distortion, views = simulated_lens(camera_model, image_size)
     tcp_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_CAMERA_POSE)
     world_T_target = _velk.tf.pose_to_transformation_matrix(WORLD_T_TARGET_POSE)
-    rng = np.random.default_rng(seed)
-
-    camera_T_target_list = _camera_poses(target, num_poses, rng, **views)
-    true_robot_T_tcp_list, images = [], []
-    for k, camera_T_target in enumerate(camera_T_target_list):
-        # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
-        true_robot_T_tcp_list.append(world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera))
-        view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
-                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k,
-                                       camera_model=camera_model)
-        images.append(view.image)
-    return EyeInHandScene(target, camera_matrix, distortion, image_size, images,
-                          _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
-                          tcp_T_camera, world_T_target, true_robot_T_tcp_list)
+    # The robot pose that puts the camera exactly there: world_T_target = robot_T_tcp @ tcp_T_camera @ camera_T_target.
+    capture, true_robot_T_tcp_list = _rendered_capture(
+        lambda camera_T_target: world_T_target @ np.linalg.inv(camera_T_target) @ np.linalg.inv(tcp_T_camera),
+        num_poses, seed, noise_sigma, image_size, target, robot_error, camera_model)
+    return EyeInHandScene(**vars(capture), tcp_T_camera=tcp_T_camera, world_T_target=world_T_target,
+                          true_robot_T_tcp_list=true_robot_T_tcp_list)
 
 
 @dataclass
-class EyeToHandScene:
+class EyeToHandScene(_SimulatedCapture):
     """Pictures and flange poses of a simulated eye-to-hand capture, with the truth.
 
     ``robot_T_tcp_list`` holds the poses the robot reports, ``true_robot_T_tcp_list`` the poses the pictures were
     taken at; they are equal unless the scene was simulated with a ``robot_error``."""
 
-    target: object
-    camera_matrix: np.ndarray
-    distortion: np.ndarray
-    image_size: tuple
-    images: list
-    robot_T_tcp_list: list
-    camera_T_target_list: list
     robot_T_camera: np.ndarray
     tcp_T_target: np.ndarray
     true_robot_T_tcp_list: list
@@ -199,25 +207,14 @@ def simulate_eye_to_hand(num_poses=15, seed=7, noise_sigma=1.0, image_size=(1280
     the reported flange poses (see :func:`perturb_robot_poses`); the pictures are those of the true poses and do
     not depend on it. ``camera_model`` "fisheye" renders through a 160-degree fisheye lens (see
     :func:`simulated_lens`)."""
-    if target is None:
-        target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
-    camera_matrix, distortion, views = simulated_lens(camera_model, image_size)
     robot_T_camera = _velk.tf.pose_to_transformation_matrix(TRUE_ROBOT_T_CAMERA_POSE)
     tcp_T_target = _velk.tf.pose_to_transformation_matrix(TRUE_TCP_T_TARGET_POSE)
-    rng = np.random.default_rng(seed)
-
-    camera_T_target_list = _camera_poses(target, num_poses, rng, **views)
-    true_robot_T_tcp_list, images = [], []
-    for k, camera_T_target in enumerate(camera_T_target_list):
-        # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
-        true_robot_T_tcp_list.append(robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target))
-        view = synthetic.render_target(target, camera_matrix, distortion, camera_T_target, image_size,
-                                       noise_sigma=noise_sigma, blur_sigma=0.6, seed=seed * 1000 + k,
-                                       camera_model=camera_model)
-        images.append(view.image)
-    return EyeToHandScene(target, camera_matrix, distortion, image_size, images,
-                          _reported_poses(true_robot_T_tcp_list, robot_error, seed), camera_T_target_list,
-                          robot_T_camera, tcp_T_target, true_robot_T_tcp_list)
+    # The flange pose that shows the board there: robot_T_camera @ camera_T_target = robot_T_tcp @ tcp_T_target.
+    capture, true_robot_T_tcp_list = _rendered_capture(
+        lambda camera_T_target: robot_T_camera @ camera_T_target @ np.linalg.inv(tcp_T_target),
+        num_poses, seed, noise_sigma, image_size, target, robot_error, camera_model)
+    return EyeToHandScene(**vars(capture), robot_T_camera=robot_T_camera, tcp_T_target=tcp_T_target,
+                          true_robot_T_tcp_list=true_robot_T_tcp_list)
 
 
 def transform_error(estimate, truth):

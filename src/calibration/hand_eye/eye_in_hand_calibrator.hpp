@@ -1,7 +1,5 @@
 #pragma once
 
-#include <utility>
-
 #include "calibration/hand_eye/hand_eye_calibrator.hpp"
 
 namespace velk::calibration {
@@ -10,8 +8,7 @@ namespace velk::calibration {
 // the target standing still in the robot base frame).
 class EyeInHandCalibrator : public HandEyeCalibrator<HandEyeResult> {
 public:
-    explicit EyeInHandCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions())
-        : HandEyeCalibrator(HandEyeSetup::EyeInHand, std::move(target), std::move(options)) {}
+    using HandEyeCalibrator::HandEyeCalibrator;
 };
 
 }  // namespace velk::calibration

@@ -1,17 +1,14 @@
 #pragma once
 
-#include <utility>
-
 #include "calibration/hand_eye/hand_eye_calibrator.hpp"
 
 namespace velk::calibration {
 
-// Eye-to-hand calibration: solves robot_T_camera for a stationary camera and tcp_T_target
-// for the target the robot carries on its flange.
+// Eye-to-hand calibration: solves robot_T_camera for a stationary camera and tcp_T_target for the target the
+// robot carries on its flange.
 class EyeToHandCalibrator : public HandEyeCalibrator<EyeToHandResult> {
 public:
-    explicit EyeToHandCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions())
-        : HandEyeCalibrator(HandEyeSetup::EyeToHand, std::move(target), std::move(options)) {}
+    using HandEyeCalibrator::HandEyeCalibrator;
 };
 
 }  // namespace velk::calibration

@@ -55,8 +55,8 @@ std::string reportOf(const EyeToHandResult& result) {
 }  // namespace
 
 template <typename Result>
-HandEyeCalibrator<Result>::HandEyeCalibrator(HandEyeSetup setup, TargetVariant target, IntrinsicOptions options)
-    : setup_(setup), target_(target), intrinsic_calibrator_(std::move(target), std::move(options)) {}
+HandEyeCalibrator<Result>::HandEyeCalibrator(TargetVariant target, IntrinsicOptions options)
+    : setup_(kSetupOf<Result>), target_(target), intrinsic_calibrator_(std::move(target), std::move(options)) {}
 
 template <typename Result>
 Result HandEyeCalibrator<Result>::calibrate(const std::vector<cv::Mat>& robot_T_tcp_list,

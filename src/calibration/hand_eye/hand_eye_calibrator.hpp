@@ -17,6 +17,12 @@
 
 namespace velk::calibration {
 
+// The set-up whose result a calibrator gives.
+template <typename Result>
+constexpr HandEyeSetup kSetupOf = HandEyeSetup::EyeInHand;
+template <>
+constexpr HandEyeSetup kSetupOf<EyeToHandResult> = HandEyeSetup::EyeToHand;
+
 // The calibrator both set-ups share; EyeInHandCalibrator (Result = HandEyeResult) and EyeToHandCalibrator
 // (Result = EyeToHandResult) are this class for their set-up, which names the two transforms in the result,
 // the report and the record.
@@ -24,6 +30,8 @@ template <typename Result>
 class HandEyeCalibrator {
 public:
     using AlignedTargetPoses = calibration::AlignedTargetPoses;
+
+    explicit HandEyeCalibrator(TargetVariant target, IntrinsicOptions options = IntrinsicOptions());
 
     // Three paths: from images alone (intrinsics solved here), from given intrinsics
     // (ChArUco poses estimated per frame), or from given camera_T_target poses.
@@ -51,9 +59,6 @@ public:
     std::vector<cv::Mat> cornerImages() const { return intrinsic_calibrator_.cornerImages(); }
     const Result& lastResult() const { return last_result_; }
     const TargetVariant& target() const { return target_; }
-
-protected:
-    HandEyeCalibrator(HandEyeSetup setup, TargetVariant target, IntrinsicOptions options);
 
 private:
     HandEyeSetup setup_;

@@ -8,6 +8,14 @@
 namespace velk::calibration {
 namespace {
 
+// A view's board points (N x 1 CV_64FC3) and detected corners (N x 1 CV_64FC2), whatever their layout.
+void viewPoints(const cv::Mat& objectPoints, const cv::Mat& imagePoints, cv::Mat& objects, cv::Mat& observed) {
+    objectPoints.reshape(3, static_cast<int>(objectPoints.total() * objectPoints.channels() / 3))
+        .convertTo(objects, CV_64FC3);
+    imagePoints.reshape(2, static_cast<int>(imagePoints.total() * imagePoints.channels() / 2))
+        .convertTo(observed, CV_64FC2);
+}
+
 constexpr int kIntrinsicCount = 18;  // fx, fy, cx, cy and 14 distortion coefficients
 constexpr int kDistortionCount = 14;
 constexpr int kPoseCount = 6;
@@ -83,12 +91,7 @@ NormalBlocks normalBlocks(const std::vector<cv::Mat>& objectPoints, const std::v
     blocks.intrinsics = cv::Mat::zeros(freeCount, freeCount, CV_64F);
     for (size_t v = 0; v < objectPoints.size(); ++v) {
         cv::Mat objects, observed, projected, jacobian;
-        objectPoints[v]
-            .reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
-            .convertTo(objects, CV_64FC3);
-        imagePoints[v]
-            .reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
-            .convertTo(observed, CV_64FC2);
+        viewPoints(objectPoints[v], imagePoints[v], objects, observed);
         cv::projectPoints(objects, rotationVectors[v], translationVectors[v], intrinsics, coefficients, projected,
                           jacobian, aspectRatio);
         blocks.squared_residuals += cv::norm(projected.reshape(2, observed.rows), observed, cv::NORM_L2SQR);
@@ -207,12 +210,7 @@ NormalBlocks fisheyeNormalBlocks(const std::vector<cv::Mat>& objectPoints, const
     blocks.intrinsics = cv::Mat::zeros(freeCount, freeCount, CV_64F);
     for (size_t v = 0; v < objectPoints.size(); ++v) {
         cv::Mat objects, observed, projected, jacobian, rotation, translation;
-        objectPoints[v]
-            .reshape(3, static_cast<int>(objectPoints[v].total() * objectPoints[v].channels() / 3))
-            .convertTo(objects, CV_64FC3);
-        imagePoints[v]
-            .reshape(2, static_cast<int>(imagePoints[v].total() * imagePoints[v].channels() / 2))
-            .convertTo(observed, CV_64FC2);
+        viewPoints(objectPoints[v], imagePoints[v], objects, observed);
         rotationVectors[v].convertTo(rotation, CV_64F);
         translationVectors[v].convertTo(translation, CV_64F);
         cv::fisheye::projectPoints(objects, projected, rotation.reshape(1, 3), translation.reshape(1, 3), intrinsics,
