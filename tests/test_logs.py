@@ -75,3 +75,8 @@ def test_the_pictures_a_calibration_did_not_use_are_fields_of_its_result(eye_in_
     assert list(result.image_names) == options.image_names
     used = set(result.image_indices) | {s.index for s in result.skipped_pictures}
     assert used == set(range(len(images)))
+
+
+def test_detection_names_the_pictures_it_skipped_as_data():
+    found = _velk.IntrinsicCalibrator(_velk.ChessboardTarget((9, 6), 0.025)).find_corners([BLANK, BLANK])
+    assert list(found.skipped_indices) == [0, 1] and list(found.skipped_reasons) == ["Chessboard not found"] * 2

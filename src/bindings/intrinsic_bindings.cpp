@@ -79,7 +79,11 @@ void bindTargetDetections(py::module_& module) {
         .def_readonly("image_points", &TargetDetections::image_points)
         .def_readonly("object_points", &TargetDetections::object_points)
         .def_readonly("point_ids", &TargetDetections::point_ids)
-        .def_readonly("annotated_images", &TargetDetections::annotated_images);
+        .def_readonly("annotated_images", &TargetDetections::annotated_images)
+        .def_readonly("skipped_indices", &TargetDetections::skipped_indices,
+                      "Positions in the input list of the images in which the target was not found, ascending.")
+        .def_readonly("skipped_reasons", &TargetDetections::skipped_reasons,
+                      "What was missing in each of them ('Chessboard not found', 'Not enough ChArUco corners', ...).");
 }
 
 void bindHeldOutViews(py::module_& module) {

@@ -136,10 +136,7 @@ def rotation_check(stats) -> Check:
 
 
 def _solved_transform(result) -> np.ndarray:
-    for name in ("tcp_T_camera", "robot_T_camera"):
-        matrix = np.asarray(getattr(result, name, np.empty((0, 0))), dtype=np.float64)
-        if matrix.shape == (4, 4):
-            return matrix
+    """The camera transform a solver of a method comparison found, either set-up: from its pose vector."""
     from _velk import tf
 
     return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
@@ -313,7 +310,7 @@ def unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix=None) -> list[st
 # --- verdicts of the commands -----------------------------------------------------------------------------------
 
 def _rms_of(result) -> float | None:
-    refinement = getattr(result, "refinement", None)
+    refinement = result.refinement
     if refinement is not None and refinement.refined:
         return float(refinement.rms_px)
     return None
@@ -390,7 +387,7 @@ def judge_rig(result, pair_errors) -> Verdict:
     errors = [e for e in pair_errors if math.isfinite(e)]
     verdict.checks.append(Check("stereo RMS", bool(errors) and max(errors) <= MAX_RMS_PX,
                                 ", ".join(f"{e:.3f} px" for e in errors) or "none", f"{MAX_RMS_PX:g} px"))
-    refinement = getattr(result, "refinement", None)
+    refinement = result.refinement
     if refinement is not None and refinement.refined:
         verdict.checks.append(rms_check(float(refinement.rms_px), "refined reprojection RMS"))
     return verdict

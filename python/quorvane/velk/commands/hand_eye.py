@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
@@ -17,11 +18,31 @@ from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
 METHODS = tuple(sorted({**_velk.hand_eye_method_by_name_map(), **_velk.robot_world_hand_eye_method_by_name_map()}))
-#: Set-up name (as the diagnostics take it), calibrator class and record file name.
-SETUPS = {
-    False: ("eye-in-hand", _velk.EyeInHandCalibrator, "hand_eye.json"),
-    True: ("eye-to-hand", _velk.EyeToHandCalibrator, "eye_to_hand.json"),
-}
+@dataclass(frozen=True)
+class SetUp:
+    """What differs between the two set-ups: the name the diagnostics take, the calibrator and the record."""
+
+    name: str
+    calibrator_class: type
+
+    def record_of(self, result, method: str, total_images: int):
+        """The io record the set-up's file stores of ``result``."""
+        if self.name == "eye-to-hand":
+            return _velk.io.eye_to_hand_result_record(result, total_images)
+        return _velk.io.hand_eye_result_record(result, method, total_images)
+
+    def save(self, path, record):
+        save = _velk.io.save_eye_to_hand_result if self.name == "eye-to-hand" else _velk.io.save_hand_eye_result
+        return Path(save(path, record))
+
+
+EYE_IN_HAND = SetUp("eye-in-hand", _velk.EyeInHandCalibrator)
+EYE_TO_HAND = SetUp("eye-to-hand", _velk.EyeToHandCalibrator)
+
+
+def setup_of(args) -> SetUp:
+    """The set-up --eye-to-hand chooses."""
+    return EYE_TO_HAND if args.eye_to_hand else EYE_IN_HAND
 
 
 def add_parser(commands, common_options) -> None:
@@ -235,7 +256,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
 def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement, progress):
     """The calibrator and its result; the library's lines are shown when it is done, its report is not printed and
     nothing is saved (:func:`save_record` writes the record once its verdict is known)."""
-    setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
+    calibrator_class = setup_of(args).calibrator_class
     with progress.detection(common.intrinsic_options(args, names=data.image_names), len(data.images)) as options:
         calibrator = calibrator_class(target, options)
         with library_log.held(args.quiet):
@@ -328,13 +349,11 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
 
 def save_record(args, result, method: str, total_images: int, output_path: Path, verdict) -> Path:
     """Writes hand_eye.json or eye_to_hand.json once, with the result, how it was obtained and its verdict."""
-    if args.eye_to_hand:
-        record, save = _velk.io.eye_to_hand_result_record(result, total_images), _velk.io.save_eye_to_hand_result
-    else:
-        record, save = _velk.io.hand_eye_result_record(result, method, total_images), _velk.io.save_hand_eye_result
-    records.annotated(record, record_members(result, method, bool(args.intrinsics), verdict))
+    setup = setup_of(args)
+    record = records.annotated(setup.record_of(result, method, total_images),
+                               record_members(result, method, bool(args.intrinsics), verdict))
     with library_log.held(args.quiet):
-        return Path(save(output_path, record))
+        return setup.save(output_path, record)
 
 
 def run(args) -> int:
@@ -345,7 +364,7 @@ def run(args) -> int:
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
-    setup, calibrator_class, record_name = SETUPS[args.eye_to_hand]
+    setup = setup_of(args).name
     hint = common.missing_dictionary_hint(printed, data.images)
     if hint:
         common.fail(f"hand-eye calibration used 0 of {len(data.images)} views; {hint}")
