@@ -34,6 +34,7 @@ def test_a_sink_receives_level_component_and_message_and_none_restores_standard_
         f"[velk][WARNING] [IntrinsicCalibrator] Chessboard not found in image {k}" for k in (0, 1)]
 
 
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")  # the sink's error, reported
 def test_a_sink_that_raises_loses_no_line_and_breaks_nothing(own_sink, capfd):
     def broken(level, component, message):
         raise RuntimeError("sink down")
