@@ -134,6 +134,26 @@ def test_target_file_builds_the_library_target(document, expected):
     assert printed_from_json(printed.to_json()) == printed
 
 
+@pytest.mark.parametrize("written, read", [("DICT_APRILTAG_36h11", "DICT_APRILTAG_36H11"),
+                                           ("dict_5x5_100", "DICT_5X5_100"), (" DICT_4X4_50 ", "DICT_4X4_50")])
+def test_dictionary_names_are_read_in_any_case(written, read):
+    document = {"kind": "aruco", "markers_x": 1, "markers_y": 1, "marker_length": 0.05, "marker_separation": 0.01,
+                "dictionary": written}
+    printed = printed_from_json(document)
+    assert printed.dictionary == read and printed.to_json()["dictionary"] == read
+
+
+@pytest.mark.parametrize("written, suggestion", [("DICT_APRILTAG_36H1", "did you mean DICT_APRILTAG_36H11"),
+                                                 ("DICT_5x5_10", "did you mean DICT_5X5_100"),
+                                                 ("DICT_9X9", None)])
+def test_a_near_miss_of_a_dictionary_name_is_answered(written, suggestion):
+    document = {"kind": "aruco", "markers_x": 1, "markers_y": 1, "marker_length": 0.05, "marker_separation": 0.01,
+                "dictionary": written}
+    with pytest.raises(TargetFileError, match="unknown dictionary") as refused:
+        printed_from_json(document)
+    assert (suggestion in str(refused.value)) if suggestion else "did you mean" not in str(refused.value)
+
+
 def test_single_marker_board_carries_its_first_id(tmp_path, capsys):
     cv2 = pytest.importorskip("cv2")
     out = tmp_path / "tag.png"

@@ -24,6 +24,8 @@ grid counts the circles in one row, ``rows`` the rows; ``spacing`` is the librar
 
 from __future__ import annotations
 
+import difflib
+
 import json
 from dataclasses import asdict, dataclass
 from pathlib import Path
@@ -155,11 +157,22 @@ def _check_geometry(printed: PrintedTarget) -> None:
                                   "number of rows (squares_y)")
 
 
+def dictionary_name(name) -> str:
+    """The library's name of an ArUco dictionary written in any case ("dict_apriltag_36h11", OpenCV's
+    "DICT_APRILTAG_36h11"); an unknown name is refused with the nearest known ones ("did you mean ...")."""
+    known = {key.upper(): key for key in _velk.aruco_dictionary_id_map()}
+    if isinstance(name, str) and name.strip().upper() in known:
+        return known[name.strip().upper()]
+    message = f"target: unknown dictionary {_short(name)}"
+    if isinstance(name, str):
+        near = difflib.get_close_matches(name.strip().upper(), list(known), n=2, cutoff=0.75)
+        if near:
+            message += "; did you mean " + " or ".join(known[key] for key in near) + "?"
+    raise TargetFileError(message)
+
+
 def _dictionary(document: dict) -> str:
-    name = document.get("dictionary", DEFAULT_DICTIONARY)
-    if not isinstance(name, str) or name not in _velk.aruco_dictionary_id_map():
-        raise TargetFileError(f"target: unknown dictionary {_short(name)}")
-    return name
+    return dictionary_name(document.get("dictionary", DEFAULT_DICTIONARY))
 
 
 def _flag(document: dict, name: str) -> bool:
