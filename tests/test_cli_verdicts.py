@@ -300,3 +300,17 @@ def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
         assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]
     else:
         assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 2 checks"
+
+
+@pytest.mark.parametrize("command", ["hand-eye", "check"])
+def test_intrinsics_of_another_picture_size_are_refused_naming_both(scene_data, tmp_path, capsys, command):
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images, poses)
+    height, width = images[0].shape[:2]
+    record = tmp_path / "intrinsics.json"
+    record.write_text(json.dumps({"camera_matrix": [[500.0, 0, 320], [0, 500.0, 240], [0, 0, 1]],
+                                  "distortion_coefficients": [0, 0, 0, 0, 0], "image_size": [640, 480]}))
+    assert cli.main([command, str(folder), "--target", str(target), "--intrinsics", str(record)]) == 2
+    error = capsys.readouterr().err
+    assert "640 x 480" in error and f"{width} x {height}" in error
+    assert not (folder / "hand_eye.json").exists()

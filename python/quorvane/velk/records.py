@@ -68,6 +68,18 @@ def save_intrinsics(output, result, image_size, image_names, target_document, me
     return path
 
 
+def record_image_size(path) -> tuple[int, int] | None:
+    """The picture size (width, height) an intrinsics record was calibrated at, None when it does not say."""
+    try:
+        size = json.loads(Path(path).read_text(encoding="utf-8")).get("image_size")
+    except (OSError, ValueError, AttributeError):
+        return None
+    if (isinstance(size, list) and len(size) == 2 and all(isinstance(v, int) and not isinstance(v, bool) and v > 0
+                                                          for v in size)):
+        return size[0], size[1]
+    return None
+
+
 def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
     """Camera matrix (3 x 3) and distortion coefficients (one row) of an intrinsics record."""
     matrix, distortion, _ = load_camera(path)

@@ -9,7 +9,7 @@ import _velk
 from ..datasets import load_hand_eye_folder
 from ..verdict import judge_check
 from . import common, library_log
-from .hand_eye import add_setup_option, given_intrinsics, setup_of
+from .hand_eye import add_setup_option, check_intrinsics_size, given_intrinsics, setup_of
 
 
 def add_parser(commands, common_options) -> None:
@@ -39,6 +39,7 @@ def run(args) -> int:
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args, "check")
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
+    check_intrinsics_size(args, data.images, "check")
     setup, calibrator_class = setup_of(args).name, setup_of(args).calibrator_class
     hint = common.missing_dictionary_hint(printed, data.images)
     if hint:

@@ -93,6 +93,19 @@ def given_intrinsics(args, command: str = "hand-eye"):
     return matrix, distortion
 
 
+def check_intrinsics_size(args, images, command: str = "hand-eye") -> None:
+    """Refuses --intrinsics calibrated at another picture size than the pictures', naming both: a camera matrix
+    holds pixels of one picture size and fits no other."""
+    if not args.intrinsics or not images:
+        return
+    recorded = records.record_image_size(args.intrinsics)
+    height, width = images[0].shape[:2]
+    if recorded is not None and recorded != (width, height):
+        raise UsageError(f"{command}: {args.intrinsics} holds intrinsics of {recorded[0]} x {recorded[1]} pictures, but "
+                         f"the pictures are {width} x {height}; calibrate the intrinsics from pictures of this size "
+                         "(velk intrinsics) or leave --intrinsics out")
+
+
 def refinement_options(args):
     options = _velk.RefinementOptions()
     if args.robot_noise is not None:
@@ -362,6 +375,7 @@ def run(args) -> int:
     intrinsic_matrix, distortion = given_intrinsics(args)
     chosen_refinement = refinement_options(args)
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
+    check_intrinsics_size(args, data.images)
     output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
     setup = setup_of(args).name
