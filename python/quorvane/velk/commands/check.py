@@ -41,7 +41,7 @@ def run(args) -> int:
     data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
     check_intrinsics_size(args, data.images, "check")
     setup, calibrator_class = setup_of(args).name, setup_of(args).calibrator_class
-    hint = common.missing_dictionary_hint(printed, data.images)
+    hint = common.marker_hint(printed, data.images)
     if hint:
         common.fail(f"only 0 of {len(data.images)} views are usable; {hint}")
     options = common.intrinsic_options(args, names=data.image_names)

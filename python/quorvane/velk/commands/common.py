@@ -94,44 +94,8 @@ def write_report(path, title: str, sections) -> None:
     print(f"Report written to {written}")
 
 
-#: Dictionaries tried when a board's own finds no marker: the large ones hold the smaller of their family.
-_OTHER_DICTIONARIES = ("DICT_4X4_1000", "DICT_5X5_1000", "DICT_6X6_1000", "DICT_7X7_1000", "DICT_ARUCO_ORIGINAL",
-                       "DICT_APRILTAG_36h11")
-#: Pictures searched for markers of other dictionaries.
-_HINT_PICTURES = 6
+def marker_hint(printed, images) -> str | None:
+    """What the pictures show when the target file's markers are not among them (see marker_survey)."""
+    from ..marker_survey import target_marker_hint
 
-
-def markers_found(dictionary_name: str, images) -> list[int]:
-    """How many markers of the dictionary each picture shows."""
-    import cv2
-
-    dictionary = cv2.aruco.getPredefinedDictionary(_velk.aruco_dictionary_id_map()[dictionary_name])
-    detector = cv2.aruco.ArucoDetector(dictionary, cv2.aruco.DetectorParameters())
-    counts = []
-    for image in images:
-        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY) if image.ndim == 3 else image
-        _, ids, _ = detector.detectMarkers(grey)
-        counts.append(0 if ids is None else len(ids))
-    return counts
-
-
-def _sample(images) -> list:
-    return images[:: max(1, len(images) // _HINT_PICTURES)][:_HINT_PICTURES]
-
-
-def missing_dictionary_hint(printed, images) -> str | None:
-    """Before a calibration: one hint when a marker board's dictionary matches nothing in the pictures but another
-    one does (the one that finds the most markers is named). A few pictures are looked at first; all of them only
-    when those show none of the board's markers."""
-    if printed.kind not in ("charuco", "aruco") or not images:
-        return None
-    if sum(markers_found(printed.dictionary, _sample(images))) > 0 or sum(markers_found(printed.dictionary, images)):
-        return None
-    known = _velk.aruco_dictionary_id_map()
-    found = {name: sum(markers_found(name, _sample(images))) for name in _OTHER_DICTIONARIES
-             if name != printed.dictionary and name in known}
-    best = max(found, key=found.get, default=None)
-    if best is None or found[best] == 0:
-        return None
-    return (f"no markers of dictionary {printed.dictionary} found in any picture; check the target's dictionary "
-            f"(the pictures show markers of {best})")
+    return target_marker_hint(printed, images)

@@ -379,7 +379,7 @@ def run(args) -> int:
     output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
     setup = setup_of(args).name
-    hint = common.missing_dictionary_hint(printed, data.images)
+    hint = common.marker_hint(printed, data.images)
     if hint:
         common.fail(f"hand-eye calibration used 0 of {len(data.images)} views; {hint}")
     calibrator, result = calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement,

@@ -116,7 +116,7 @@ def run(args) -> int:
     if len(sizes) != 1:
         raise UsageError("intrinsics: all images must have the same size")
     image_size = sizes.pop()
-    hint = common.missing_dictionary_hint(printed, images)
+    hint = common.marker_hint(printed, images)
     if hint:
         common.fail(f"intrinsic calibration found the target in 0 of {len(images)} images; {hint}")
     with progress.detection(common.intrinsic_options(args, names=names), len(images)) as options:
