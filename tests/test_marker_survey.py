@@ -4,12 +4,12 @@ import json
 
 import pytest
 
-cv2 = pytest.importorskip("cv2")
-
 from conftest import calibration_views, render_views
 from quorvane.velk import cli
 from quorvane.velk.marker_survey import target_marker_hint
 from quorvane.velk.target_file import printed_from_json
+
+cv2 = pytest.importorskip("cv2")
 
 TAG = {"kind": "aruco", "markers_x": 1, "markers_y": 1, "marker_length": 0.048, "marker_separation": 0.01,
        "dictionary": "DICT_APRILTAG_36H11", "first_marker_id": 10}

@@ -101,9 +101,9 @@ def check_intrinsics_size(args, images, command: str = "hand-eye") -> None:
     recorded = records.record_image_size(args.intrinsics)
     height, width = images[0].shape[:2]
     if recorded is not None and recorded != (width, height):
-        raise UsageError(f"{command}: {args.intrinsics} holds intrinsics of {recorded[0]} x {recorded[1]} pictures, but "
-                         f"the pictures are {width} x {height}; calibrate the intrinsics from pictures of this size "
-                         "(velk intrinsics) or leave --intrinsics out")
+        raise UsageError(f"{command}: {args.intrinsics} holds intrinsics of {recorded[0]} x {recorded[1]} pictures, "
+                         f"but the pictures are {width} x {height}; calibrate the intrinsics from pictures of this "
+                         "size (velk intrinsics) or leave --intrinsics out")
 
 
 def refinement_options(args):
