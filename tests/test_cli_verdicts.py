@@ -314,3 +314,14 @@ def test_intrinsics_of_another_picture_size_are_refused_naming_both(scene_data, 
     error = capsys.readouterr().err
     assert "640 x 480" in error and f"{width} x {height}" in error
     assert not (folder / "hand_eye.json").exists()
+
+
+def test_a_shift_from_a_lost_picture_on_names_a_picture_that_is_shifted(scene_data, tmp_path, capsys):
+    """Picture 3 lost and the later ones renumbered: only image_3 onwards sit one pose off, and the cause says so."""
+    root, images, poses, target, _ = scene_data
+    folder = dataset(tmp_path, "data", images[:3] + images[4:], poses)
+    code = hand_eye(folder, target, "--allow-gaps")
+    out = capsys.readouterr().out
+    verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
+    assert code == 1 and len(verdict) == 1 and "shifted by 1 picture" in verdict[0], out
+    assert "image_3.png matches pose 4, not pose 3" in verdict[0] and "image_0.png matches" not in verdict[0]

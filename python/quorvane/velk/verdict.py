@@ -221,63 +221,90 @@ def _reordered(poses, order) -> list:
     return moved
 
 
-def pairing_spread_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool) -> float:
-    """Mean target-position spread (mm) of a closed-form (TSAI) hand-eye solve of these pairs; NaN if it cannot
-    solve."""
+def pairing_deviations_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool):
+    """Each pair's distance (mm) from the mean target position under a closed-form (TSAI) hand-eye solve of these
+    pairs; None if it cannot solve."""
     import _velk
 
     if len(robot_T_tcp_list) < 3:
-        return float("nan")
+        return None
     robots = [np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
     cameras = [np.asarray(c, dtype=np.float64) for c in camera_T_target_list]
     try:
         solution = _velk.solve_hand_eye(robots, cameras, "TSAI", "eye-to-hand" if eye_to_hand else "eye-in-hand")
     except RuntimeError:  # the solver refuses poses it cannot work with
-        return float("nan")
+        return None
     if solution is None:
-        return float("nan")
+        return None
     mount = solution[0]
     flange = [np.linalg.inv(p) for p in robots] if eye_to_hand else robots
     targets = np.array([(f @ mount @ c)[:3, 3] for f, c in zip(flange, cameras)])
-    return float(np.linalg.norm(targets - targets.mean(axis=0), axis=1).mean() * 1000.0)
+    return np.linalg.norm(targets - targets.mean(axis=0), axis=1) * 1000.0
+
+
+def pairing_spread_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool) -> float:
+    """Mean target-position spread (mm) of a closed-form (TSAI) hand-eye solve of these pairs; NaN if it cannot
+    solve."""
+    deviations = pairing_deviations_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand)
+    return float("nan") if deviations is None else float(deviations.mean())
 
 
 def _shifted_pairs(robot_T_tcp_list, camera_T_target_list, positions, shift):
-    robots, cameras = [], []
-    for camera, position in zip(camera_T_target_list, positions):
+    robots, cameras, kept = [], [], []
+    for view, (camera, position) in enumerate(zip(camera_T_target_list, positions)):
         if 0 <= position + shift < len(robot_T_tcp_list):
             robots.append(robot_T_tcp_list[position + shift])
             cameras.append(camera)
-    return robots, cameras
+            kept.append(view)
+    return robots, cameras, kept
 
 
-def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: bool, names=None) -> list[str]:
+def _shift_example(names, pose_numbers, positions, kept, shifted, as_given, shift) -> str:
+    """The first picture that the shifted pairing fits far better than the pairing as given, with the pose it
+    then matches, and how many pictures do so."""
+    fits = [view for view, deviation in zip(kept, shifted)
+            if deviation * CAUSE_IMPROVEMENT <= as_given[view] and positions[view] < len(names)]
+    if not fits:
+        return ""
+    first = positions[fits[0]]
+    return (f"{names[first]} matches pose {pose_numbers[first + shift]}, not pose {pose_numbers[first]}; "
+            f"{len(fits)} of {len(positions)} pictures fit the shift")
+
+
+def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: bool, names=None,
+                pose_numbers=None) -> list[str]:
     """Likely causes of an inconsistent result: the robot poses paired with the pictures one off, or read with
     the quaternion components in the wrong order, when that reading fits the pictures far better.
 
     ``positions`` gives, for every camera pose, the index of its picture (and pose) in ``robot_T_tcp_list``;
-    ``names`` the picture names by the same index."""
+    ``names`` the picture names by the same index and ``pose_numbers`` the number of each pose in the pose file
+    (its index when not given)."""
     names = names or [f"picture {k}" for k in range(len(robot_T_tcp_list))]
+    pose_numbers = list(pose_numbers) if pose_numbers is not None else list(range(len(robot_T_tcp_list)))
     used = [robot_T_tcp_list[p] for p in positions]
-    as_given = pairing_spread_mm(used, camera_T_target_list, eye_to_hand)
-    if not math.isfinite(as_given):
+    given_deviations = pairing_deviations_mm(used, camera_T_target_list, eye_to_hand)
+    if given_deviations is None:
         return []
+    # Medians: a pairing right for most pictures (a shift from a lost picture on) still stands out.
+    as_given = float(np.median(given_deviations))
     candidates = []
     for shift in (1, -1, 2, -2):
-        robots, cameras = _shifted_pairs(robot_T_tcp_list, camera_T_target_list, positions, shift)
+        robots, cameras, kept = _shifted_pairs(robot_T_tcp_list, camera_T_target_list, positions, shift)
         if len(robots) >= max(4, len(positions) - abs(shift) - 1):
-            spread = pairing_spread_mm(robots, cameras, eye_to_hand)
-            example = next((f"{names[p]} matches pose {p + shift}, not pose {p}" for p in positions
-                            if 0 <= p + shift < len(robot_T_tcp_list) and p < len(names)), "")
+            deviations = pairing_deviations_mm(robots, cameras, eye_to_hand)
+            spread = float("nan") if deviations is None else float(np.median(deviations))
+            example = ("" if deviations is None else
+                       _shift_example(names, pose_numbers, positions, kept, deviations, given_deviations, shift))
             candidates.append((spread, f"the robot poses are shifted by {abs(shift)} picture(s) against the "
-                                       f"pictures ({example}; mean spread {spread:.1f} mm so paired against "
+                                       f"pictures ({example}; median spread {spread:.1f} mm so paired against "
                                        f"{as_given:.1f} mm as given)"))
     for order, hint in (((3, 0, 1, 2), "the quaternions are x, y, z, w but were read as w, x, y, z "
                                        "(import with --quat-order xyzw)"),
                         ((1, 2, 3, 0), "the quaternions are w, x, y, z but were read as x, y, z, w "
                                        "(import with --quat-order wxyz)")):
-        spread = pairing_spread_mm(_reordered(used, order), camera_T_target_list, eye_to_hand)
-        candidates.append((spread, f"{hint}: mean spread {spread:.1f} mm read so, against {as_given:.1f} mm"))
+        deviations = pairing_deviations_mm(_reordered(used, order), camera_T_target_list, eye_to_hand)
+        spread = float("nan") if deviations is None else float(np.median(deviations))
+        candidates.append((spread, f"{hint}: median spread {spread:.1f} mm read so, against {as_given:.1f} mm"))
     finite = [c for c in candidates if math.isfinite(c[0])]
     if not finite:
         return []
@@ -317,10 +344,10 @@ def _rms_of(result) -> float | None:
 
 
 def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None, method_results=None,
-                   rms_px: float | None = None) -> Verdict:
+                   rms_px: float | None = None, pose_numbers=None) -> Verdict:
     """The verdict on a hand-eye (or eye-to-hand) result calibrated from ``robot_T_tcp_list`` (all poses passed
-    to the calibration, in order); ``method_results`` is a method comparison when one was run, ``rms_px`` the
-    reprojection RMS when the result was not refined."""
+    to the calibration, in order; ``pose_numbers`` their numbers in the pose file); ``method_results`` is a method
+    comparison when one was run, ``rms_px`` the reprojection RMS when the result was not refined."""
     verdict = Verdict(subject="eye-to-hand" if eye_to_hand else "hand-eye")
     cameras = list(result.camera_T_target_list)
     distances = list(result.consistency.distances_m) if result.has_consistency else [
@@ -342,13 +369,13 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
         verdict.causes += unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
         if not verdict.causes and len(cameras) == len(result.image_indices):
             verdict.causes += pose_causes(robot_T_tcp_list, cameras, list(result.image_indices), eye_to_hand,
-                                          image_names)
+                                          image_names, pose_numbers)
     return verdict
 
 
 def judge_check(stats, method_results, consistency_spread_mm: float | None, distances_m, robot_T_tcp_list,
                 camera_T_target_list, positions, eye_to_hand: bool, image_names=None,
-                intrinsic_matrix=None) -> Verdict:
+                intrinsic_matrix=None, pose_numbers=None) -> Verdict:
     """The verdict of ``velk check`` on a dataset: rotation variety, solver agreement and how consistently a
     closed-form solve places the target."""
     verdict = Verdict(subject="dataset")
@@ -365,7 +392,7 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
         verdict.causes += unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix)
         if not verdict.causes:
             verdict.causes += pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand,
-                                          image_names)
+                                          image_names, pose_numbers)
     return verdict
 
 

@@ -78,7 +78,8 @@ def run(args) -> int:
     distances = list(consistency.distances_m) if consistency is not None else [
         float(np.linalg.norm(np.asarray(c)[:3, 3])) for c in cameras]
     verdict = judge_check(stats, methods, spread_mm, distances, data.robot_T_tcp_list, cameras,
-                          list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix)
+                          list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix,
+                          data.capture_indices)
     print(verdict.summary(), end="")
     if not verdict.ok:
         common.fail("the captured poses and pictures do not determine the hand-eye transform well "

@@ -399,7 +399,8 @@ def run(args) -> int:
     refined = result.refinement is not None and result.refinement.refined
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
-                             comparison[0] if comparison else None, closed_form[0] if closed_form else None)
+                             comparison[0] if comparison else None, closed_form[0] if closed_form else None,
+                             data.capture_indices)
     record = save_record(args, result, method, len(data.images), output_path, verdict)
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:
