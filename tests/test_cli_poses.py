@@ -154,3 +154,15 @@ def test_empty_and_missing_files_are_usage_errors(tmp_path, capsys):
     assert run_import(tmp_path / "missing.csv", "matrix", tmp_path / "d") == 2
     errors = capsys.readouterr().err.splitlines()
     assert "no poses in" in errors[0] and "cannot read" in errors[1]
+
+
+@pytest.mark.parametrize("fmt, warned, code", [("xyz-rotvec", True, 0), ("xyz-rotvec-deg", False, 0)])
+def test_rotation_vectors_in_degrees(tmp_path, capsys, fmt, warned, code):
+    """Degrees read as radians are named with the format that reads them; that format gives the true poses."""
+    rows = [row[:3] + list(np.degrees(row[3:])) for row in rows_for("xyz-rotvec")]
+    assert run_import(write_csv(tmp_path / "poses.csv", rows), fmt, tmp_path / "data") == code
+    err = capsys.readouterr().err
+    assert ("look like degrees" in err and "--format xyz-rotvec-deg" in err) == warned
+    if not warned:
+        for got, want in zip(_velk.io.load_robot_poses(tmp_path / "data"), TRUTH):
+            np.testing.assert_allclose(got, want, atol=1e-9)

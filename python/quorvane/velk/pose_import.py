@@ -6,7 +6,9 @@ numbers or an object with named fields). Every pose is one row in one of these f
 
 * ``xyz-quat``: x y z and a unit quaternion, in the order given by ``quat_order``
   (``wxyz`` or ``xyzw``); JSON objects name them x, y, z, qw, qx, qy, qz.
-* ``xyz-rotvec``: x y z and a rotation vector in radians (rx ry rz).
+* ``xyz-rotvec``: x y z and a rotation vector in radians (rx ry rz); a vector longer than pi
+  (a half turn) is noted, since it suggests degrees.
+* ``xyz-rotvec-deg``: the same with the rotation vector in degrees.
 * ``xyz-euler-deg``: x y z and extrinsic x-y-z Euler angles in degrees (rx ry rz),
   the library's pose vector.
 * ``matrix``: the 4 x 4 matrix row by row (16 numbers, or 12 without the last row);
@@ -29,7 +31,7 @@ import numpy as np
 from . import geometry
 from .input_values import short_repr as _short
 
-FORMATS = ("xyz-quat", "xyz-rotvec", "xyz-euler-deg", "matrix")
+FORMATS = ("xyz-quat", "xyz-rotvec", "xyz-rotvec-deg", "xyz-euler-deg", "matrix")
 QUATERNION_ORDERS = ("wxyz", "xyzw")
 UNITS = {"m": 1.0, "mm": 0.001}
 #: Largest accepted distance of a quaternion's norm from 1 (controllers print few decimals).
@@ -38,11 +40,14 @@ QUATERNION_NORM_TOLERANCE = 0.01
 ROTATION_TOLERANCE = 1e-3
 #: Largest magnitude of any value in a pose row (metres, millimetres, radians or degrees).
 MAX_MAGNITUDE = 1e9
+#: How far past pi (a half turn) a rotation vector in radians may reach before it is noted as degrees-like.
+ROTVEC_SLACK = 1e-3
 
-_COLUMNS = {"xyz-quat": (7,), "xyz-rotvec": (6,), "xyz-euler-deg": (6,), "matrix": (16, 12)}
+_COLUMNS = {"xyz-quat": (7,), "xyz-rotvec": (6,), "xyz-rotvec-deg": (6,), "xyz-euler-deg": (6,), "matrix": (16, 12)}
 _JSON_FIELDS = {
     "xyz-quat": ("x", "y", "z", "qw", "qx", "qy", "qz"),
     "xyz-rotvec": ("x", "y", "z", "rx", "ry", "rz"),
+    "xyz-rotvec-deg": ("x", "y", "z", "rx", "ry", "rz"),
     "xyz-euler-deg": ("x", "y", "z", "rx", "ry", "rz"),
 }
 
@@ -64,6 +69,7 @@ class _RowReader:
         self.fmt, self.scale, self.quat_order = fmt, UNITS[units], quat_order or "wxyz"
         self.given_order = quat_order
         self.named = False
+        self.long_rotvecs: list[tuple[str, float]] = []  # rows whose radian rotation vector exceeds a half turn
 
     def take_header_order(self, columns: list[int], where: str) -> None:
         """The header named every column: values arrive as x y z qw qx qy qz, whatever the file's order."""
@@ -93,7 +99,12 @@ class _RowReader:
 
     def _rotation(self, values: np.ndarray, where: str) -> np.ndarray:
         if self.fmt == "xyz-rotvec":
+            length = float(np.linalg.norm(values))
+            if length > np.pi + ROTVEC_SLACK:
+                self.long_rotvecs.append((where, length))
             return geometry.rotation_from_rotvec(values)
+        if self.fmt == "xyz-rotvec-deg":
+            return geometry.rotation_from_rotvec(np.radians(values))
         if self.fmt == "xyz-euler-deg":
             return geometry.rotation_from_euler_deg(values)
         quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
@@ -275,21 +286,24 @@ def _json_rows(text: str, name: str, fmt: str):
         yield where, _json_values(entry, fmt, where)
 
 
-def read_pose_file(path, fmt: str, units: str = "m", quat_order: str | None = None) -> list[np.ndarray]:
+def read_pose_file(path, fmt: str, units: str = "m", quat_order: str | None = None,
+                   notes: list | None = None) -> list[np.ndarray]:
     """All poses of a CSV or JSON export, as 4 x 4 float64 matrices in metres.
 
     ``quat_order`` None takes the order a CSV header names (x,y,z,qx,qy,qz,qw or x,y,z,qw,qx,qy,qz), else
-    wxyz; a header that contradicts a given order is an error. Every failure is a PoseImportError."""
+    wxyz; a header that contradicts a given order is an error. Every failure is a PoseImportError. What the
+    values suggest without being wrong (rotation vectors that look like degrees) is added to ``notes``."""
     path = Path(path)
     try:
         data = path.read_bytes()
     except OSError as error:
         raise PoseImportError(f"poses: cannot read {path}: {error.strerror or error}") from None
-    return read_pose_bytes(data, path.name, fmt, units, quat_order, is_json=path.suffix.lower() == ".json")
+    return read_pose_bytes(data, path.name, fmt, units, quat_order, is_json=path.suffix.lower() == ".json",
+                           notes=notes)
 
 
 def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_order: str | None = None,
-                    is_json: bool = False) -> list[np.ndarray]:
+                    is_json: bool = False, notes: list | None = None) -> list[np.ndarray]:
     """The poses of a file's contents (see :func:`read_pose_file`); ``name`` names the file in errors, and
     ``is_json`` reads it as JSON whatever it starts with."""
     reader = _RowReader(fmt, units, quat_order)
@@ -302,4 +316,13 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
     poses = [reader.pose(values, where) for where, values in rows]
     if not poses:
         raise PoseImportError(f"poses: no poses in {name}")
+    if notes is not None and reader.long_rotvecs:
+        notes.append(_degrees_note(reader.long_rotvecs, len(poses)))
     return poses
+
+
+def _degrees_note(long_rotvecs, count: int) -> str:
+    longest = max(length for _, length in long_rotvecs)
+    return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}, first at "
+            f"{long_rotvecs[0][0]}): a rotation vector in radians is at most 3.14 long, so these look like degrees "
+            "(import with --format xyz-rotvec-deg)")

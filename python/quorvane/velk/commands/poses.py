@@ -34,7 +34,8 @@ def _image_count(folder: Path, cameras: list) -> int | None:
 
 
 def run_import(args) -> int:
-    poses = read_pose_file(args.file, args.format, args.units, args.quat_order)
+    notes = []
+    poses = read_pose_file(args.file, args.format, args.units, args.quat_order, notes=notes)
     folder = Path(args.output)
     cameras = camera_folders(folder) if folder.is_dir() else []
     images = _image_count(folder, cameras)
@@ -45,6 +46,8 @@ def run_import(args) -> int:
     else:
         written = str(_velk.io.save_robot_poses(folder, poses))
     print(f"Imported {len(poses)} poses from {args.file} into {written}")
+    for note in notes:
+        warn(note)
     if images and images != len(poses):
         warn(f"{folder} holds {images} images but {len(poses)} poses were imported; "
              "picture image_<k> pairs with pose k")
