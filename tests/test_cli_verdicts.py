@@ -325,3 +325,22 @@ def test_a_shift_from_a_lost_picture_on_names_a_picture_that_is_shifted(scene_da
     verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
     assert code == 1 and len(verdict) == 1 and "shifted by 1 picture" in verdict[0], out
     assert "image_3.png matches pose 4, not pose 3" in verdict[0] and "image_0.png matches" not in verdict[0]
+
+
+@pytest.mark.parametrize("fault, words", [
+    ("inverted", ["--invert", "add --eye-to-hand"]),
+    ("metres imported as mm", ["--units m"]),
+])
+def test_a_misread_pose_file_fails_naming_the_reading_that_fits(scene_data, tmp_path, capsys, fault, words):
+    root, images, poses, target, _ = scene_data
+    if fault == "inverted":
+        poses = [np.linalg.inv(p) for p in poses]
+    else:
+        poses = [np.array(p) for p in poses]
+        for p in poses:
+            p[:3, 3] *= 0.001
+    folder = dataset(tmp_path, "data", images, poses)
+    assert hand_eye(folder, target) == 1
+    captured = capsys.readouterr()
+    verdict = [line for line in captured.out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1 and "likely cause" in verdict[0] and all(w in verdict[0] for w in words), verdict

@@ -55,17 +55,29 @@ def test_the_pairing_as_given_needs_no_cause():
 
 
 @pytest.mark.parametrize("fault, words", [("shift", "shifted by 1 picture"), ("xyzw", "--quat-order xyzw"),
-                                          ("wxyz", "--quat-order wxyz")])
+                                          ("wxyz", "--quat-order wxyz"), ("inverted", "--invert"),
+                                          ("metres as mm", "--units m"), ("eye-to-hand", "add --eye-to-hand")])
+# Inverted poses and the other set-up read alike, so both are named together.
 def test_the_likely_cause_is_named(fault, words):
     robots, cameras = scene()
+    eye_to_hand = False
     if fault == "shift":
         robots = robots[1:] + robots[:1]
+    elif fault == "inverted":
+        robots = [np.linalg.inv(r) for r in robots]
+    elif fault == "metres as mm":
+        robots = verdict._scaled_translations(robots, 0.001)
+    elif fault == "eye-to-hand":
+        # A stationary camera seeing a board on the flange, judged as if the camera were on the flange.
+        robot_T_camera = np.asarray(tf.pose_to_transformation_matrix([0.6, 0.1, 1.2, 150, 10, 10]))
+        tcp_T_target = np.asarray(tf.pose_to_transformation_matrix([0.01, 0.02, 0.1, 0, 0, 30]))
+        cameras = [np.linalg.inv(robot_T_camera) @ r @ tcp_T_target for r in robots]
     else:
         order = (1, 2, 3, 0) if fault == "xyzw" else (3, 0, 1, 2)
         robots = verdict._reordered(robots, order)
     names = [f"image_{k}.png" for k in range(10)]
-    causes = verdict.pose_causes(robots, cameras, list(range(10)), False, names)
-    assert len(causes) == 1 and words in causes[0]
+    causes = verdict.pose_causes(robots, cameras, list(range(10)), eye_to_hand, names)
+    assert len(causes) == 1 and words in causes[0], causes
 
 
 def test_units_are_named_from_the_distances_and_the_robot_reach():

@@ -271,6 +271,29 @@ def _shift_example(names, pose_numbers, positions, kept, shifted, as_given, shif
             f"{len(fits)} of {len(positions)} pictures fit the shift")
 
 
+def _scaled_translations(poses, factor: float) -> list:
+    scaled = [np.array(p, dtype=np.float64) for p in poses]
+    for pose in scaled:
+        pose[:3, 3] *= factor
+    return scaled
+
+
+def _other_readings(poses, eye_to_hand: bool):
+    """The usual misreadings of robot poses, each as (the poses read so, the set-up, what to do about it)."""
+    yield (_reordered(poses, (3, 0, 1, 2)), eye_to_hand,
+           "the quaternions are x, y, z, w but were read as w, x, y, z (import with --quat-order xyzw)")
+    yield (_reordered(poses, (1, 2, 3, 0)), eye_to_hand,
+           "the quaternions are w, x, y, z but were read as x, y, z, w (import with --quat-order wxyz)")
+    yield (_scaled_translations(poses, 1000.0), eye_to_hand,
+           "the translations are in metres but were imported as millimetres (import with --units m)")
+    # Each pose inverted reads exactly as the other set-up does: the pictures cannot tell the two apart.
+    other = ("the camera rides on the flange (leave out --eye-to-hand)" if eye_to_hand else
+             "the camera stands still and the board rides on the flange (add --eye-to-hand)")
+    yield (poses, not eye_to_hand,
+           f"either {other}, or the poses are the base in the flange frame, tcp_T_robot, instead of the flange in "
+           "the base frame (import them with --invert)")
+
+
 def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: bool, names=None,
                 pose_numbers=None) -> list[str]:
     """Likely causes of an inconsistent result: the robot poses paired with the pictures one off, or read with
@@ -298,11 +321,8 @@ def pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand: 
             candidates.append((spread, f"the robot poses are shifted by {abs(shift)} picture(s) against the "
                                        f"pictures ({example}; median spread {spread:.1f} mm so paired against "
                                        f"{as_given:.1f} mm as given)"))
-    for order, hint in (((3, 0, 1, 2), "the quaternions are x, y, z, w but were read as w, x, y, z "
-                                       "(import with --quat-order xyzw)"),
-                        ((1, 2, 3, 0), "the quaternions are w, x, y, z but were read as x, y, z, w "
-                                       "(import with --quat-order wxyz)")):
-        deviations = pairing_deviations_mm(_reordered(used, order), camera_T_target_list, eye_to_hand)
+    for robots, other_setup, hint in _other_readings(used, eye_to_hand):
+        deviations = pairing_deviations_mm(robots, camera_T_target_list, other_setup)
         spread = float("nan") if deviations is None else float(np.median(deviations))
         candidates.append((spread, f"{hint}: median spread {spread:.1f} mm read so, against {as_given:.1f} mm"))
     finite = [c for c in candidates if math.isfinite(c[0])]

@@ -4,6 +4,8 @@ from __future__ import annotations
 
 from pathlib import Path
 
+import numpy as np
+
 import _velk
 
 from ..datasets import camera_folders, capture_paths, warn
@@ -21,6 +23,8 @@ def add_parser(commands, common) -> None:
     importer.add_argument("--quat-order", default=None, choices=QUATERNION_ORDERS,
                           help="quaternion component order of xyz-quat (default: the order a CSV header names, "
                                "such as x,y,z,qx,qy,qz,qw; wxyz without a header)")
+    importer.add_argument("--invert", action="store_true",
+                          help="the file holds the base in the flange frame (tcp_T_robot): import each pose inverted")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
     importer.set_defaults(run=run_import)
 
@@ -36,6 +40,8 @@ def _image_count(folder: Path, cameras: list) -> int | None:
 def run_import(args) -> int:
     notes = []
     poses = read_pose_file(args.file, args.format, args.units, args.quat_order, notes=notes)
+    if args.invert:
+        poses = [np.linalg.inv(pose) for pose in poses]
     folder = Path(args.output)
     cameras = camera_folders(folder) if folder.is_dir() else []
     images = _image_count(folder, cameras)
