@@ -15,42 +15,40 @@ struct IsMemberRecord<IntrinsicsUsedRecord> : std::true_type {};
 template <>
 struct IsMemberRecord<RefinementAppliedRecord> : std::true_type {};
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, CheckRecord>> members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(CheckRecord& record, Visit& visit) {
     visit("name", record.name);
     visit("passed", record.passed, kNullWhenAbsent);
     visit("figures", record.figures);
     visit("limit", record.limit);
 }
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, VerdictRecord>> members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(VerdictRecord& record, Visit& visit) {
     visit("passed", record.passed);
     visit("text", record.text);
     visit("causes", record.causes);
     visit("checks", record.checks);
 }
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, IntrinsicsUsedRecord>> members(Record& record,
-                                                                                            Visit& visit) {
+template <typename Visit>
+void members(IntrinsicsUsedRecord& record, Visit& visit) {
     visit("source", record.source);
     visit("camera_matrix", record.camera_matrix);
     visit("distortion_coefficients", record.distortion_coefficients);
     visit("refined", record.refined);
 }
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementAppliedRecord>> members(Record& record,
-                                                                                               Visit& visit) {
+template <typename Visit>
+void members(RefinementAppliedRecord& record, Visit& visit) {
     visit("refined", record.refined);
     visit("what", record.what);
     visit("reason", record.reason);
     visit("rms_px", record.rms_px, kNullWhenAbsent);
 }
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RecordAnnotations>> members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(RecordAnnotations& record, Visit& visit) {
     visit("units", record.units, kOmittedWhenEmpty);
     visit("intrinsics_used", record.intrinsics_used);
     visit("refinement_applied", record.refinement_applied);
@@ -61,7 +59,7 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RecordAnnotations>>
 
 void writeAnnotations(const RecordAnnotations& annotations, json& document) {
     MemberWriter write(document);
-    members(annotations, write);
+    members(const_cast<RecordAnnotations&>(annotations), write);
 }
 
 namespace {

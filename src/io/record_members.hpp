@@ -15,7 +15,7 @@
 
 namespace velk::io {
 
-// The records list their JSON members once, in a function `members(record, visit)` that calls
+// The records list their JSON members once, in a function `members(Record&, visit)` that calls
 // visit(key, field) for each; the writer and the reader below walk the same list, so the two cannot
 // drift apart. A list marked kOmittedWhenEmpty is left out of the file when it is empty; an optional
 // member is left out when it is absent, or written as null when marked kNullWhenAbsent. A member that
@@ -167,7 +167,8 @@ template <typename Record>
 nlohmann::json recordToJson(const Record& record) {
     nlohmann::json object = nlohmann::json::object();
     MemberWriter write(object);
-    members(record, write);
+    // The member lists take the record to read or fill; the writer only reads it.
+    members(const_cast<Record&>(record), write);
     return object;
 }
 

@@ -7,8 +7,8 @@ using nlohmann::json;
 namespace velk::io {
 
 // The members of "robot_noise" and of "refinement", each in one list for the writer and the reader.
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(RobotNoiseRecord& record, Visit& visit) {
     visit("estimated", record.estimated);
     visit("translation_mm", record.translation_mm);
     visit("rotation_deg", record.rotation_deg);
@@ -18,8 +18,8 @@ std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RobotNoiseRecord>> 
     visit("warning", record.warning);
 }
 
-template <typename Record, typename Visit>
-std::enable_if_t<std::is_same_v<std::remove_const_t<Record>, RefinementRecord>> members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(RefinementRecord& record, Visit& visit) {
     visit("refined", record.refined);
     visit("reason", record.reason);
     visit("unrefined_poses", record.unrefined_poses);

@@ -7,8 +7,8 @@ using nlohmann::json;
 namespace velk::io {
 
 // The members of "validation", in one list for the writer and the reader.
-template <typename Record, typename Visit>
-void members(Record& record, Visit& visit) {
+template <typename Visit>
+void members(ValidationRecord& record, Visit& visit) {
     visit("validated", record.validated);
     visit("reason", record.reason);
     visit("frames", record.frames);
