@@ -197,7 +197,7 @@ def test_compare_and_check_print_the_result_once(scene_data, tmp_path, capsys):
     quiet = capsys.readouterr()
     assert "HAND-EYE RESULTS" not in quiet.out and "[INFO]" not in quiet.err
     assert [line for line in quiet.out.splitlines() if line.startswith("Verdict: ")] == [
-        "Verdict: PASS - the hand-eye result passes all 6 checks"]
+        "Verdict: PASS - the hand-eye result passes all 7 checks"]
 
 
 def test_check_names_shifted_poses(scene_data, tmp_path, capsys):
@@ -268,7 +268,7 @@ def test_eye_to_hand_is_judged_alike(eye_to_hand_data, tmp_path, capsys, fault):
     record = json.loads((folder / "eye_to_hand.json").read_text())
     assert record["verdict"]["text"] == verdict[0]
     if fault == "none":
-        assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 7 checks"
+        assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 8 checks"
     else:
         assert code == 1 and ("shifted by 1 picture" if fault == "shifted" else "--quat-order xyzw") in verdict[0]
 
@@ -327,20 +327,84 @@ def test_a_shift_from_a_lost_picture_on_names_a_picture_that_is_shifted(scene_da
     assert "image_3.png matches pose 4, not pose 3" in verdict[0] and "image_0.png matches" not in verdict[0]
 
 
+def euler_zyx_read_as_xyz(poses, tmp_path):
+    """Poses exported as x y z and intrinsic z-y-x angles (about z, the new y, the newest x), imported as the
+    default extrinsic x-y-z angles."""
+    from quorvane.velk.geometry import euler_deg_from_rotation
+    from quorvane.velk.pose_import import read_pose_file
+
+    # Intrinsic z-y-x angles are the extrinsic x-y-z ones in reverse.
+    rows = [",".join(f"{v:.9f}" for v in [*p[:3, 3], *euler_deg_from_rotation(p[:3, :3])[::-1]]) for p in poses]
+    path = tmp_path / "poses.csv"
+    path.write_text("\n".join(rows) + "\n")
+    return read_pose_file(path, "xyz-euler-deg")
+
+
 @pytest.mark.parametrize("fault, words", [
     ("inverted", ["--invert", "add --eye-to-hand"]),
     ("metres imported as mm", ["--units m"]),
+    ("Euler ZYX read as xyz", ["intrinsic z-y-x", "--euler-order ZYX"]),
 ])
-def test_a_misread_pose_file_fails_naming_the_reading_that_fits(scene_data, tmp_path, capsys, fault, words):
+def test_a_misread_pose_file_fails_naming_the_reading_that_fits(scene_data, tmp_path, capfd, fault, words):
     root, images, poses, target, _ = scene_data
     if fault == "inverted":
         poses = [np.linalg.inv(p) for p in poses]
-    else:
+    elif fault == "metres imported as mm":
         poses = [np.array(p) for p in poses]
         for p in poses:
             p[:3, 3] *= 0.001
+    else:
+        poses = euler_zyx_read_as_xyz(poses, tmp_path)
     folder = dataset(tmp_path, "data", images, poses)
+    capfd.readouterr()
     assert hand_eye(folder, target) == 1
-    captured = capsys.readouterr()
+    captured = capfd.readouterr()
     verdict = [line for line in captured.out.splitlines() if line.startswith("Verdict:")]
     assert len(verdict) == 1 and "likely cause" in verdict[0] and all(w in verdict[0] for w in words), verdict
+    assert "[SUCCESS]" not in captured.err + captured.out
+
+
+@pytest.fixture(scope="module")
+def enlarged_target(scene_data):
+    """The target file with every length 6 % too long, as a board printed smaller than drawn would read."""
+    root, _, _, target, _ = scene_data
+    document = json.loads(target.read_text())
+    document["square_length"] *= 1.06
+    document["marker_length"] *= 1.06
+    path = root / "target_6_percent_off.json"
+    path.write_text(json.dumps(document))
+    return path, document["square_length"]
+
+
+def test_a_board_of_another_size_than_its_file_fails_naming_both_sizes(scene_data, enlarged_target, tmp_path,
+                                                                      capfd):
+    root, images, poses, _, _ = scene_data
+    target, square_m = enlarged_target
+    folder = dataset(tmp_path, "data", images, poses)
+    capfd.readouterr()
+    assert hand_eye(folder, target) == 1
+    captured = capfd.readouterr()
+    verdict = [line for line in captured.out.splitlines() if line.startswith("Verdict:")]
+    assert len(verdict) == 1 and "board size" in verdict[0] and "--fit-board-scale" in verdict[0], verdict
+    assert f"the target file says {square_m * 1000:.2f} mm" in verdict[0]
+    measured_mm = float(verdict[0].split("squares measure ")[1].split(" ")[0])
+    assert measured_mm == pytest.approx(square_m * 1000 / 1.06, rel=0.01)
+    assert "[SUCCESS]" not in captured.err + captured.out
+    record = json.loads((folder / "hand_eye.json").read_text())
+    scale = record["refinement"]["target_scale"]
+    assert scale["differs"] and not scale["applied"]
+
+
+def test_fit_board_scale_solves_at_the_measured_size_and_the_record_says_so(scene_data, enlarged_target, tmp_path,
+                                                                            eye_in_hand_scene, capsys):
+    root, images, poses, _, _ = scene_data
+    target, _ = enlarged_target
+    folder = dataset(tmp_path, "data", images, poses)
+    assert hand_eye(folder, target, "--fit-board-scale") == 0, capsys.readouterr().out
+    record = json.loads((folder / "hand_eye.json").read_text())
+    scale = record["refinement"]["target_scale"]
+    assert scale["applied"] and scale["scale"] == pytest.approx(1 / 1.06, abs=4 * scale["sigma"])
+    assert "target size" in record["refinement_applied"]["what"]
+    found = np.asarray(_velk.io.load_hand_eye_result(folder / "hand_eye.json").tcp_T_camera_list[0])
+    truth = eye_in_hand_scene.tcp_T_camera
+    assert np.linalg.norm(found[:3, 3] - truth[:3, 3]) < 0.003

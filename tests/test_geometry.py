@@ -238,3 +238,24 @@ def test_rotation_angle_between_two_transforms(angle):
     b = geometry.transform(a[:3, :3] @ _axis_rotation((0.5, -0.2, 0.6), angle))
     assert geometry.rotation_angle_deg(a, b) == pytest.approx(math.degrees(angle), abs=2e-6)
     assert geometry.rotation_angles_deg(a[:3, :3], b[None, :3, :3])[0] == pytest.approx(math.degrees(angle), abs=2e-6)
+
+
+@pytest.mark.parametrize("order, same_as", [
+    ("xyz", None),  # the pose vector's own angles, through the compiled core
+    ("ZYX", "xyz"),  # about moving axes in one order = about fixed axes in the other, angles reversed
+    ("XYZ", "zyx"),
+    ("ZYZ", "zyz"),
+])
+def test_euler_orders_compose_as_named(order, same_as):
+    angles = (25.0, -40.0, 70.0)
+    rotation = geometry.rotation_from_euler_order_deg(angles, order)
+    if same_as is None:
+        np.testing.assert_allclose(rotation, geometry.rotation_from_euler_deg(angles), atol=1e-12)
+    else:
+        np.testing.assert_allclose(rotation, geometry.rotation_from_euler_order_deg(angles[::-1], same_as),
+                                   atol=1e-12)
+    first = geometry.rotation_from_euler_order_deg((angles[0], 0, 0), order)
+    axis = "xyz".index(order[0].lower())
+    assert first[axis, axis] == pytest.approx(1.0)  # the first angle turns about the first axis named
+    with pytest.raises(ValueError, match="Euler order"):
+        geometry.rotation_from_euler_order_deg(angles, "xyw")

@@ -13,6 +13,7 @@ using velk::io::HandEyeResultRecord;
 using velk::io::MultiCameraCalibrationRecord;
 using velk::io::RefinementRecord;
 using velk::io::RobotNoiseRecord;
+using velk::io::TargetScaleRecord;
 using velk::io::ValidationRecord;
 
 namespace velk::bindings {
@@ -30,6 +31,19 @@ void bindRobotNoiseRecord(py::module_& io) {
         .def_readwrite("pose_corrections", &RobotNoiseRecord::pose_corrections)
         .def_readwrite("suspect_poses", &RobotNoiseRecord::suspect_poses)
         .def_readwrite("warning", &RobotNoiseRecord::warning);
+}
+
+void bindTargetScaleRecord(py::module_& io) {
+    py::classh<TargetScaleRecord>(io, "TargetScaleRecord",
+                                  "The target's true size over its description, measured by a hand-eye refinement "
+                                  "from the robot's translations: scale with its 1-sigma, whether the record's "
+                                  "transforms are solved at it (applied) and whether it differs from the "
+                                  "description beyond 3 sigma and 0.3 % (differs).")
+        .def(py::init<>(), "An empty target scale record (scale 1).")
+        .def_readwrite("scale", &TargetScaleRecord::scale)
+        .def_readwrite("sigma", &TargetScaleRecord::sigma)
+        .def_readwrite("applied", &TargetScaleRecord::applied)
+        .def_readwrite("differs", &TargetScaleRecord::differs);
 }
 
 void bindValidationRecord(py::module_& io) {
@@ -72,7 +86,9 @@ void bindRefinementRecord(py::module_& io) {
         .def_readwrite("initial_cost", &RefinementRecord::initial_cost)
         .def_readwrite("final_cost", &RefinementRecord::final_cost)
         .def_readwrite("converged", &RefinementRecord::converged)
-        .def_readwrite("robot_noise", &RefinementRecord::robot_noise);
+        .def_readwrite("robot_noise", &RefinementRecord::robot_noise)
+        .def_readwrite("target_scale", &RefinementRecord::target_scale,
+                       "TargetScaleRecord when the refinement measured the target's size, else None.");
 }
 
 void bindAnnotationRecords(py::module_& io) {
@@ -257,6 +273,7 @@ void bindResultRecordBuilders(py::module_& io) {
 void registerIoBindings(py::module_& module) {
     py::module_ io = module.def_submodule("io", "On-disk persistence for calibration datasets and results.");
     bindRobotNoiseRecord(io);
+    bindTargetScaleRecord(io);
     bindValidationRecord(io);
     bindRefinementRecord(io);
     bindAnnotationRecords(io);

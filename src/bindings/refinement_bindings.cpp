@@ -16,9 +16,29 @@ using velk::calibration::RefinementOptions;
 using velk::calibration::RefinementSummary;
 using velk::calibration::RigRefinement;
 using velk::calibration::RigRefinementProblem;
+using velk::calibration::TargetScale;
 
 namespace velk::bindings {
 namespace {
+
+const char* targetScaleName(TargetScale mode) {
+    switch (mode) {
+        case TargetScale::Fixed: return "fixed";
+        case TargetScale::Fitted: return "fitted";
+        case TargetScale::Measured: break;
+    }
+    return "measured";
+}
+
+TargetScale targetScaleOf(const std::string& name) {
+    for (TargetScale mode : {TargetScale::Fixed, TargetScale::Measured, TargetScale::Fitted}) {
+        if (name == targetScaleName(mode)) {
+            return mode;
+        }
+    }
+    throw py::value_error("RefinementOptions.target_scale: expected 'fixed', 'measured' or 'fitted', got '" + name +
+                          "'");
+}
 
 void bindRefinementOptions(py::module_& module) {
     py::classh<RefinementOptions>(module, "RefinementOptions", "Tunables of the joint reprojection-error refinement.")
@@ -38,7 +58,14 @@ void bindRefinementOptions(py::module_& module) {
                        "coordinate in px: negative (default) estimated from the data, positive held at that value.")
         .def_readwrite("intrinsic_sigmas_px", &RefinementOptions::intrinsic_sigmas_px,
                        "1-sigma [fx, fy, cx, cy] in pixels of intrinsics that were passed in; empty (default): "
-                       "exact.");
+                       "exact.")
+        .def_property(
+            "target_scale", [](const RefinementOptions& options) { return targetScaleName(options.target_scale); },
+            [](RefinementOptions& options, const std::string& name) { options.target_scale = targetScaleOf(name); },
+            "How a hand-eye refinement with the robot error modelled treats the target's true size against its "
+            "description, which the robot's translations measure: 'measured' (default) estimates it in a second "
+            "solve and reports it beside a result at the described size; 'fitted' solves the result with the size "
+            "as one more unknown; 'fixed' takes the described size.");
 }
 
 void bindPoseSigma(py::module_& module) {
@@ -85,7 +112,9 @@ void bindHandEyeRefinementProblem(py::module_& module) {
                        "False: camera_mount_T_target_mount_i = inv(robot_T_tcp_i) (eye-in-hand); True: robot_T_tcp_i "
                        "(eye-to-hand). Robot pose errors are modelled in the flange frame.")
         .def_readwrite("view_frames", &Problem::view_frames,
-                       "The caller's frame of each view, carried into the result; empty (default): 0, 1, ...");
+                       "The caller's frame of each view, carried into the result; empty (default): 0, 1, ...")
+        .def_readwrite("target_scale", &Problem::target_scale,
+                       "The target's size over its description where a solve that fits it starts (default 1).");
 }
 
 void bindHandEyeRefinement(py::module_& module) {
@@ -127,6 +156,19 @@ void bindHandEyeRefinement(py::module_& module) {
                       "was modelled.")
         .def_readonly("view_labels", &HandEyeRefinement::view_labels,
                       "How the log and report name each view ('8 (image_8.png)'); empty: by its number.")
+        .def_readonly("target_scale_measured", &HandEyeRefinement::target_scale_measured,
+                      "The target's true size was measured against its description (RefinementOptions.target_scale "
+                      "not 'fixed', robot error modelled).")
+        .def_readonly("target_scale_applied", &HandEyeRefinement::target_scale_applied,
+                      "The refined values are solved at the measured size ('fitted').")
+        .def_readonly("target_scale", &HandEyeRefinement::target_scale,
+                      "The target's true size over its described size; 1 when not measured.")
+        .def_readonly("target_scale_sigma", &HandEyeRefinement::target_scale_sigma,
+                      "1-sigma of target_scale; 0 when not measured.")
+        .def_readonly("target_scale_differs", &HandEyeRefinement::target_scale_differs,
+                      "The measured size differs from the description by more than 3 sigma and more than 0.3 %.")
+        .def_readonly("target_scale_reason", &HandEyeRefinement::target_scale_reason,
+                      "Why the size was not measured, when it was asked for.")
         .def("robot_noise_sentence", &velk::calibration::robotNoiseSentence,
              "The report's sentence on the robot's pose error: 'Robot poses agree with the pictures to 0.42 mm / "
              "0.041 deg RMS per axis (estimated)'.");

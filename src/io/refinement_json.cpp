@@ -19,6 +19,14 @@ void members(RobotNoiseRecord& record, Visit& visit) {
 }
 
 template <typename Visit>
+void members(TargetScaleRecord& record, Visit& visit) {
+    visit("scale", record.scale);
+    visit("sigma", record.sigma);
+    visit("applied", record.applied);
+    visit("differs", record.differs);
+}
+
+template <typename Visit>
 void members(RefinementRecord& record, Visit& visit) {
     visit("refined", record.refined);
     visit("reason", record.reason);
@@ -41,6 +49,9 @@ json refinementToJson(const RefinementRecord& record) {
     if (record.robot_noise) {
         object["robot_noise"] = recordToJson(*record.robot_noise);
     }
+    if (record.target_scale) {
+        object["target_scale"] = recordToJson(*record.target_scale);
+    }
     return object;
 }
 
@@ -48,6 +59,9 @@ RefinementRecord refinementFromJson(const json& object) {
     RefinementRecord record = recordFromJson<RefinementRecord>(object, "refinement");
     if (hasValue(object, "robot_noise")) {
         record.robot_noise = recordFromJson<RobotNoiseRecord>(object.at("robot_noise"), "robot noise");
+    }
+    if (hasValue(object, "target_scale")) {
+        record.target_scale = recordFromJson<TargetScaleRecord>(object.at("target_scale"), "target scale");
     }
     return record;
 }

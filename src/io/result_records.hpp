@@ -25,6 +25,15 @@ struct RobotNoiseRecord {
     std::string warning;  // empty when the levels are plausible
 };
 
+// The target's true size over its description as a hand-eye refinement measured it from the robot's
+// translations, and whether the result was solved at that size.
+struct TargetScaleRecord {
+    double scale = 1.0;
+    double sigma = 0.0;    // 1-sigma of scale
+    bool applied = false;  // the record's transforms are solved at the measured size
+    bool differs = false;  // beyond 3 sigma and 0.3 % of the described size
+};
+
 // How well a hand-eye result predicts the pictures it was solved without (leave one view out):
 // per view and summarized; NaN where no figure exists.
 struct ValidationRecord {
@@ -60,7 +69,8 @@ struct RefinementRecord {
     double initial_cost = 0.0;
     double final_cost = 0.0;
     bool converged = false;
-    std::optional<RobotNoiseRecord> robot_noise;  // hand-eye refinements that modelled the robot's error
+    std::optional<RobotNoiseRecord> robot_noise;    // hand-eye refinements that modelled the robot's error
+    std::optional<TargetScaleRecord> target_scale;  // hand-eye refinements that measured the target's size
 };
 
 // What hand_eye.json holds: one tcp_T_camera per camera and how it was obtained. The three result records

@@ -4,7 +4,7 @@
   messages). A quaternion and its negative are the same rotation; the ones returned here have w >= 0.
 * rotation vectors: axis times angle in radians (rx, ry, rz), angle in [0, pi].
 * Euler angles: extrinsic x-y-z in degrees, the library's pose vector [x, y, z, rx, ry, rz]
-  (the compiled core's conversion, :mod:`_velk.tf`).
+  (the compiled core's conversion, :mod:`_velk.tf`); other sequences by name (:data:`EULER_ORDERS`).
 * 4 x 4 transforms: rotation block and translation column, last row 0 0 0 1.
 
 Everything is plain numpy apart from the Euler angles.
@@ -125,6 +125,37 @@ def rotation_from_euler_deg(angles_deg) -> np.ndarray:
 
     rx, ry, rz = (float(a) for a in np.asarray(angles_deg, dtype=np.float64).reshape(3))
     return np.asarray(tf.pose_to_transformation_matrix([0.0, 0.0, 0.0, rx, ry, rz]), dtype=np.float64)[:3, :3]
+
+
+#: Euler sequences by name, the angles given in the sequence's order: lower case turns about the fixed axes
+#: (extrinsic: "zyx" is z first, then y, then x), upper case about the moving ones (intrinsic: "ZYX" is z, then
+#: the new y, then the newest x). "xyz" is the library's pose vector.
+EULER_ORDERS = tuple(sequence for case in (str.lower, str.upper)
+                     for sequence in map(case, ("xyz", "xzy", "yxz", "yzx", "zxy", "zyx",
+                                                "xyx", "xzx", "yxy", "yzy", "zxz", "zyz")))
+
+
+def _axis_rotation(axis: str, angle_deg: float) -> np.ndarray:
+    c, s = math.cos(math.radians(angle_deg)), math.sin(math.radians(angle_deg))
+    i = "xyz".index(axis.lower())
+    j, k = (i + 1) % 3, (i + 2) % 3
+    rotation = np.eye(3)
+    rotation[j, j], rotation[j, k], rotation[k, j], rotation[k, k] = c, -s, s, c
+    return rotation
+
+
+def rotation_from_euler_order_deg(angles_deg, order: str) -> np.ndarray:
+    """3 x 3 rotation of three Euler angles in degrees about the axes of ``order`` (see :data:`EULER_ORDERS`),
+    the angles in that order."""
+    if order not in EULER_ORDERS:
+        raise ValueError(f"Euler order must be one of {', '.join(EULER_ORDERS)}, got {order!r}")
+    angles = [float(a) for a in np.asarray(angles_deg, dtype=np.float64).reshape(3)]
+    if order == "xyz":
+        return rotation_from_euler_deg(angles)
+    turns = [_axis_rotation(axis, angle) for axis, angle in zip(order, angles)]
+    # Turns about fixed axes apply from the left, turns about moving axes from the right.
+    first, second, third = turns if order.isupper() else turns[::-1]
+    return first @ second @ third
 
 
 def euler_deg_from_rotation(rotation) -> np.ndarray:

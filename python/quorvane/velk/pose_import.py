@@ -10,7 +10,8 @@ numbers or an object with named fields). Every pose is one row in one of these f
   (a half turn) is noted, since it suggests degrees.
 * ``xyz-rotvec-deg``: the same with the rotation vector in degrees.
 * ``xyz-euler-deg``: x y z and extrinsic x-y-z Euler angles in degrees (rx ry rz),
-  the library's pose vector.
+  the library's pose vector; ``euler_order`` names another sequence (``ZYX``: about z, the
+  new y, the newest x; see :data:`geometry.EULER_ORDERS`), its three angles in its order.
 * ``matrix``: the 4 x 4 matrix row by row (16 numbers, or 12 without the last row);
   JSON objects hold it under ``matrix``, flat or nested.
 
@@ -59,14 +60,18 @@ class PoseImportError(ValueError):
 class _RowReader:
     """Turns the numbers of one row into a pose matrix, with the row's name in every error."""
 
-    def __init__(self, fmt: str, units: str, quat_order: str | None):
+    def __init__(self, fmt: str, units: str, quat_order: str | None, euler_order: str = "xyz"):
         if fmt not in FORMATS:
             raise PoseImportError(f"poses: unknown format '{fmt}' (use one of {', '.join(FORMATS)})")
         if units not in UNITS:
             raise PoseImportError(f"poses: unknown units '{units}' (use m or mm)")
         if quat_order is not None and quat_order not in QUATERNION_ORDERS:
             raise PoseImportError(f"poses: unknown quaternion order '{quat_order}' (use wxyz or xyzw)")
+        if euler_order not in geometry.EULER_ORDERS:
+            raise PoseImportError(f"poses: unknown Euler order '{euler_order}' (use one of "
+                                  f"{', '.join(geometry.EULER_ORDERS)})")
         self.fmt, self.scale, self.quat_order = fmt, UNITS[units], quat_order or "wxyz"
+        self.euler_order = euler_order
         self.given_order = quat_order
         self.named = False
         self.long_rotvecs: list[tuple[str, float]] = []  # rows whose radian rotation vector exceeds a half turn
@@ -106,7 +111,7 @@ class _RowReader:
         if self.fmt == "xyz-rotvec-deg":
             return geometry.rotation_from_rotvec(np.radians(values))
         if self.fmt == "xyz-euler-deg":
-            return geometry.rotation_from_euler_deg(values)
+            return geometry.rotation_from_euler_order_deg(values, self.euler_order)
         quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
         norm = float(np.linalg.norm(quaternion))
         if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
@@ -287,7 +292,7 @@ def _json_rows(text: str, name: str, fmt: str):
 
 
 def read_pose_file(path, fmt: str, units: str = "m", quat_order: str | None = None,
-                   notes: list | None = None) -> list[np.ndarray]:
+                   notes: list | None = None, euler_order: str = "xyz") -> list[np.ndarray]:
     """All poses of a CSV or JSON export, as 4 x 4 float64 matrices in metres.
 
     ``quat_order`` None takes the order a CSV header names (x,y,z,qx,qy,qz,qw or x,y,z,qw,qx,qy,qz), else
@@ -299,14 +304,14 @@ def read_pose_file(path, fmt: str, units: str = "m", quat_order: str | None = No
     except OSError as error:
         raise PoseImportError(f"poses: cannot read {path}: {error.strerror or error}") from None
     return read_pose_bytes(data, path.name, fmt, units, quat_order, is_json=path.suffix.lower() == ".json",
-                           notes=notes)
+                           notes=notes, euler_order=euler_order)
 
 
 def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_order: str | None = None,
-                    is_json: bool = False, notes: list | None = None) -> list[np.ndarray]:
+                    is_json: bool = False, notes: list | None = None, euler_order: str = "xyz") -> list[np.ndarray]:
     """The poses of a file's contents (see :func:`read_pose_file`); ``name`` names the file in errors, and
     ``is_json`` reads it as JSON whatever it starts with."""
-    reader = _RowReader(fmt, units, quat_order)
+    reader = _RowReader(fmt, units, quat_order, euler_order)
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError:

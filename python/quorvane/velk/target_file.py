@@ -105,6 +105,18 @@ class PrintedTarget:
         return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.marker_separation,
                                  self.dictionary, self.first_marker_id)
 
+    def scale_length(self) -> tuple[str, float]:
+        """The length a user measures on the printed board to check its scale, with what it is called in the
+        plural: ("squares", 0.025) for a chessboard or ChArUco board, ("markers", ...) for an ArUco grid, ("circle
+        spacings", ...) for a circle grid; metres."""
+        if self.kind == "chessboard":
+            return "squares", self.square_size
+        if self.kind == "charuco":
+            return "squares", self.square_length
+        if self.kind == "circle_grid":
+            return "circle spacings", self.spacing
+        return "markers", self.marker_length
+
     def describe(self) -> str:
         """One line naming the board and its sizes in millimetres."""
         if self.kind == "chessboard":

@@ -18,7 +18,13 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-from .geometry import quaternion_from_rotation, rotation_angle_deg, rotation_from_quaternion
+from .geometry import (
+    euler_deg_from_rotation,
+    quaternion_from_rotation,
+    rotation_angle_deg,
+    rotation_from_euler_order_deg,
+    rotation_from_quaternion,
+)
 
 EXIT_OK = 0
 EXIT_NOT_TRUSTWORTHY = 1
@@ -199,6 +205,34 @@ def robot_noise_check(refinement) -> Check:
                  f"{mm:.2f} mm, {deg:.3f} deg per axis", f"{MAX_ROBOT_NOISE_MM:g} mm, {MAX_ROBOT_NOISE_DEG:g} deg")
 
 
+def board_size_sentence(refinement, scale_length) -> str:
+    """"The board's squares measure 23.61 +- 0.05 mm in these pictures; the target file says 25.00 mm", from the
+    size the refinement measured and the target file's (name, length in m)."""
+    what, length_m = scale_length
+    measured_mm = refinement.target_scale * length_m * 1000
+    sigma_mm = refinement.target_scale_sigma * length_m * 1000
+    return (f"The board's {what} measure {measured_mm:.2f} +- {sigma_mm:.2f} mm in these pictures; "
+            f"the target file says {length_m * 1000:.2f} mm")
+
+
+def board_size_check(refinement, scale_length) -> Check:
+    """The board's size the robot's motion measured against the target file's: off by more than 3 sigma and more
+    than 0.3 % fails, unless the result was solved at the measured size (--fit-board-scale)."""
+    if refinement is None or not refinement.refined or not refinement.target_scale_measured or scale_length is None:
+        reason = refinement.target_scale_reason if refinement is not None else ""
+        return Check("board size", None, "not measured" + (f": {reason}" if reason else ""))
+    figures = board_size_sentence(refinement, scale_length)
+    if refinement.target_scale_applied:
+        return Check("board size", True, figures + "; the result is solved at the measured size")
+    return Check("board size", not refinement.target_scale_differs, figures,
+                 "3 sigma and 0.3 % of the target file's size")
+
+
+def board_size_cause(refinement, scale_length) -> str:
+    return (board_size_sentence(refinement, scale_length) + ": correct the target file (measure a printed square "
+            "with a ruler) or solve at the measured size with --fit-board-scale")
+
+
 def held_out_check(validation) -> Check:
     if validation is None or not validation.validated:
         return Check("held-out error", None, "not validated")
@@ -278,6 +312,25 @@ def _scaled_translations(poses, factor: float) -> list:
     return scaled
 
 
+#: The Euler sequences robot controllers commonly use, tried when the poses fit the pictures badly.
+OTHER_EULER_ORDERS = ("XYZ", "ZYX", "zyx", "ZYZ")
+
+
+def _reread_euler(poses, order: str) -> list:
+    """The poses as they would read had each row's three Euler angles been taken in ``order`` rather than as the
+    pose vector's extrinsic x-y-z angles."""
+    moved = []
+    for pose in poses:
+        fixed = np.array(pose, dtype=np.float64)
+        fixed[:3, :3] = rotation_from_euler_order_deg(euler_deg_from_rotation(fixed[:3, :3]), order)
+        moved.append(fixed)
+    return moved
+
+
+def _euler_words(order: str) -> str:
+    return ("intrinsic " if order.isupper() else "extrinsic ") + "-".join(order.lower())
+
+
 def _other_readings(poses, eye_to_hand: bool):
     """The usual misreadings of robot poses, each as (the poses read so, the set-up, what to do about it)."""
     yield (_reordered(poses, (3, 0, 1, 2)), eye_to_hand,
@@ -286,6 +339,10 @@ def _other_readings(poses, eye_to_hand: bool):
            "the quaternions are w, x, y, z but were read as x, y, z, w (import with --quat-order wxyz)")
     yield (_scaled_translations(poses, 1000.0), eye_to_hand,
            "the translations are in metres but were imported as millimetres (import with --units m)")
+    for order in OTHER_EULER_ORDERS:
+        yield (_reread_euler(poses, order), eye_to_hand,
+               f"the Euler angles are {_euler_words(order)} ({order}) but were read as extrinsic x-y-z "
+               f"(import with --format xyz-euler-deg --euler-order {order})")
     # Each pose inverted reads exactly as the other set-up does: the pictures cannot tell the two apart.
     other = ("the camera rides on the flange (leave out --eye-to-hand)" if eye_to_hand else
              "the camera stands still and the board rides on the flange (add --eye-to-hand)")
@@ -364,10 +421,11 @@ def _rms_of(result) -> float | None:
 
 
 def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None, method_results=None,
-                   rms_px: float | None = None, pose_numbers=None) -> Verdict:
+                   rms_px: float | None = None, pose_numbers=None, scale_length=None) -> Verdict:
     """The verdict on a hand-eye (or eye-to-hand) result calibrated from ``robot_T_tcp_list`` (all poses passed
     to the calibration, in order; ``pose_numbers`` their numbers in the pose file); ``method_results`` is a method
-    comparison when one was run, ``rms_px`` the reprojection RMS when the result was not refined."""
+    comparison when one was run, ``rms_px`` the reprojection RMS when the result was not refined,
+    ``scale_length`` the target file's (name, length in m) of the length its size is judged by."""
     verdict = Verdict(subject="eye-to-hand" if eye_to_hand else "hand-eye")
     cameras = list(result.camera_T_target_list)
     distances = list(result.consistency.distances_m) if result.has_consistency else [
@@ -385,6 +443,11 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
         verdict.checks.append(solver_check(method_results))
     verdict.checks.append(robot_noise_check(result.refinement))
     verdict.checks.append(held_out_check(result.validation))
+    if scale_length is not None:
+        size = board_size_check(result.refinement, scale_length)
+        verdict.checks.append(size)
+        if size.passed is False:
+            verdict.causes.append(board_size_cause(result.refinement, scale_length))
     if not verdict.ok:
         verdict.causes += unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
         if not verdict.causes and len(cameras) == len(result.image_indices):

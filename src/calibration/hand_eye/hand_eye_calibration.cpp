@@ -179,6 +179,29 @@ CameraModel givenCameraModel(const IntrinsicOptions& options, const cv::Mat& int
     return model;
 }
 
+// Poses of a target whose true size is scale times its description: the same pictures seen from scale
+// times as far.
+std::vector<cv::Mat> atTargetScale(const std::vector<cv::Mat>& poses, double scale) {
+    std::vector<cv::Mat> scaled;
+    for (const cv::Mat& pose : poses) {
+        cv::Mat copy;
+        pose.convertTo(copy, CV_64F);
+        if (!copy.empty()) {
+            copy(cv::Rect(3, 0, 1, 3)) *= scale;
+        }
+        scaled.push_back(copy);
+    }
+    return scaled;
+}
+
+std::vector<cv::Mat> scaledPoints(const std::vector<cv::Mat>& points, double scale) {
+    std::vector<cv::Mat> scaled;
+    for (const cv::Mat& p : points) {
+        scaled.push_back(p.empty() ? cv::Mat() : cv::Mat(p * scale));
+    }
+    return scaled;
+}
+
 }  // namespace
 
 HandEyeCalibration::HandEyeCalibration(HandEyeSetup setup, const TargetVariant& target,
@@ -271,9 +294,16 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
     }
     // Refinement and validation both need every frame's corners; frames posed from given
     // intrinsics have them detected once, here.
-    const Frames detected = refine || validate ? withCorners(frames) : Frames();
+    Frames detected = refine || validate ? withCorners(frames) : Frames();
     if (refine) {
         applyRefinement(detected, intrinsicsSolvedHere, refinement_options, run);
+    }
+    // A result solved at the target's measured size is judged and validated at that size.
+    if (run.refined && run.refinement && run.refinement->target_scale_applied) {
+        const double scale = run.refinement->target_scale;
+        run.camera_T_target_list = atTargetScale(run.camera_T_target_list, scale);
+        detected.cameras = atTargetScale(detected.cameras, scale);
+        detected.object_points = scaledPoints(detected.object_points, scale);
     }
     run.consistency = computeTargetConsistency(handEyeMotions(setup_, run.valid_robot_T_tcp_list), run.camera_transform,
                                                run.camera_T_target_list, run.intrinsic_matrix,

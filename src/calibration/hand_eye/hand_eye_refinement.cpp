@@ -7,6 +7,7 @@
 
 #include "calibration/hand_eye/hand_eye_refinement_start.hpp"
 #include "calibration/hand_eye/robot_error_refinement.hpp"
+#include "calibration/hand_eye/target_scale.hpp"
 #include "calibration/refinement/refinement_log.hpp"
 #include "calibration/refinement/reprojection_problem.hpp"
 
@@ -105,8 +106,15 @@ HandEyeRefinement refineHandEyeLogged(const HandEyeRefinementProblem& problem, c
         return keepStartingValues(result, "no view could be posed to start the target pose", log);
     }
     const bool exactRobot = options.robot_translation_sigma_mm == 0.0 && options.robot_rotation_sigma_deg == 0.0;
-    return exactRobot ? refineWithExactRobot(problem, options, targetStart, std::move(result), log)
-                      : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result), log);
+    const bool fitScale = options.target_scale == TargetScale::Fitted && !exactRobot;
+    result = exactRobot
+                 ? refineWithExactRobot(problem, options, targetStart, std::move(result), log)
+                 : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result), log, fitScale);
+    result.target_scale_applied = fitScale && result.target_scale_measured;
+    if (options.target_scale == TargetScale::Fixed) {
+        return result;
+    }
+    return withTargetScale(problem, options, viewPoses, std::move(result), log);
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ struct HandEyeRefinementProblem {
     std::vector<std::string> view_labels;
     // The caller's frame of each view (carried into the result); empty: the views are frames 0, 1, ...
     std::vector<int> view_frames;
+    // The target's size over its description where a solve that fits it starts (a re-solve of a result
+    // solved at a measured size).
+    double target_scale = 1.0;
 };
 
 struct HandEyeRefinement {
@@ -84,6 +87,15 @@ struct HandEyeRefinement {
     std::vector<double> joint_covariance;
     // How the log and the report name each view: the problem's view_labels.
     std::vector<std::string> view_labels;
+    // The target's true size over its description, from the robot's translations with the robot error
+    // modelled (RefinementOptions::target_scale), with its 1-sigma; 1 and 0 when not measured.
+    bool target_scale_measured = false;
+    bool target_scale_applied = false;  // the refined values are solved at the measured size
+    double target_scale = 1.0;
+    double target_scale_sigma = 0.0;
+    // The measured size differs from the description beyond its noise and beyond a printer's tolerance.
+    bool target_scale_differs = false;
+    std::string target_scale_reason;  // why it was not measured, when it was asked for
 };
 
 // Never throws for data that cannot be refined: the result then carries the starting values,

@@ -40,6 +40,10 @@ io::RefinementRecord handEyeRefinementRecord(bool refined, const std::string& re
         noise.warning = refinement.noise_warning;
         record.robot_noise = noise;
     }
+    if (refinement.target_scale_measured) {
+        record.target_scale = io::TargetScaleRecord{refinement.target_scale, refinement.target_scale_sigma,
+                                                    refinement.target_scale_applied, refinement.target_scale_differs};
+    }
     return record;
 }
 

@@ -76,6 +76,10 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
         options.robot_rotation_sigma_deg = full.robot_rotation_noise_deg;
         options.pixel_sigma_px = full.pixel_noise_px;
     }
+    // A result solved at a measured target size is re-solved the same way (its views then hold the
+    // target at that size, so the size starts at 1); a size measured only beside the result is not
+    // measured again.
+    options.target_scale = full.target_scale_applied ? TargetScale::Fitted : TargetScale::Fixed;
     const HandEyeRefinement refit = refineHandEyeSilently(problem, options);
     HeldOutSolve solve;
     solve.ok = refit.refined;

@@ -163,7 +163,7 @@ HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::s
 
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result, bool log) {
+                                       HandEyeRefinement result, bool log, bool fit_target_scale) {
     const bool onLeft = !problem.eye_to_hand;
     // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
     // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
@@ -195,6 +195,9 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }
+    if (fit_target_scale) {
+        solver->estimateTargetScale(problem.target_scale);
+    }
     const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
     const int targetPose = solver->addPose(targetStart);
     for (size_t v = 0; v < problem.object_points.size(); ++v) {
@@ -218,6 +221,11 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         result.intrinsic_sigmas = solver->intrinsicSigmas(camera);
     }
     result.joint_covariance = solver->jointCovariance({cameraPose, targetPose}, camera);
+    if (fit_target_scale) {
+        result.target_scale_measured = true;
+        result.target_scale = solver->targetScale();
+        result.target_scale_sigma = solver->targetScaleSigma();
+    }
     storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
     storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
     if (log) {

@@ -36,8 +36,15 @@ struct CorrectedReprojectionCost {
     template <typename T>
     bool operator()(const T* camera, const T* target, const T* correction, const T* intrinsics, const T* distortion,
                     T* residual) const {
-        // The corner in the target's mounting frame: G * p.
         const T p[3] = {T(plain.object[0]), T(plain.object[1]), T(plain.object[2])};
+        return residualOf(p, camera, target, correction, intrinsics, distortion, residual);
+    }
+
+    // The residual of the target point p (in the target frame).
+    template <typename T>
+    bool residualOf(const T* p, const T* camera, const T* target, const T* correction, const T* intrinsics,
+                    const T* distortion, T* residual) const {
+        // The corner in the target's mounting frame: G * p.
         T based[3], inMount[3];
         ReprojectionCost::rotateByBase(plain.target_base, p, based, false);
         ceres::AngleAxisRotatePoint(target, based, inMount);
@@ -72,6 +79,29 @@ struct CorrectedReprojectionCost {
         return new ceres::AutoDiffCostFunction<CorrectedReprojectionCost, 2, kPoseParameterCount, kPoseParameterCount,
                                                kPoseParameterCount, kIntrinsicCount, kModelledDistortion>(
             new CorrectedReprojectionCost{corner, correction_on_left});
+    }
+};
+
+// The same residual for a target whose true size is an unknown multiple s of its described size:
+// every target point p becomes s * p. The pictures alone cannot tell s from the target's distance;
+// the known transforms (the robot's translations) can.
+struct ScaledCorrectedReprojectionCost {
+    CorrectedReprojectionCost corrected;
+
+    template <typename T>
+    bool operator()(const T* camera, const T* target, const T* correction, const T* intrinsics, const T* distortion,
+                    const T* scale, T* residual) const {
+        const double* object = corrected.plain.object;
+        const T p[3] = {scale[0] * T(object[0]), scale[0] * T(object[1]), scale[0] * T(object[2])};
+        return corrected.residualOf(p, camera, target, correction, intrinsics, distortion, residual);
+    }
+
+    // Over the blocks of CorrectedReprojectionCost, then the scale (one parameter).
+    static ceres::CostFunction* Create(const ReprojectionCost& corner, bool correction_on_left) {
+        return new ceres::AutoDiffCostFunction<ScaledCorrectedReprojectionCost, 2, kPoseParameterCount,
+                                               kPoseParameterCount, kPoseParameterCount, kIntrinsicCount,
+                                               kModelledDistortion, 1>(
+            new ScaledCorrectedReprojectionCost{CorrectedReprojectionCost{corner, correction_on_left}});
     }
 };
 

@@ -121,6 +121,8 @@ struct ErrorsInVariablesProblem::State {
     std::deque<std::array<double, kPoseParameterCount>> corrections;  // [w, t] of each view's E
     std::vector<ViewBlocks> views;
     std::vector<ceres::ResidualBlockId> intrinsic_priors;
+    double target_scale = 1.0;  // the target's true size over its described size
+    bool scale_estimated = false;
 
     std::vector<double*> free_blocks;
     std::map<const double*, BlockColumns> columns;
@@ -167,6 +169,9 @@ struct ErrorsInVariablesProblem::State {
         }
         for (auto& correction : corrections) {
             addFreeBlock(correction.data(), kPoseParameterCount, {});
+        }
+        if (scale_estimated) {
+            addFreeBlock(&target_scale, 1, {});
         }
         for (size_t c = 0; c < cameras.size(); ++c) {
             CameraBlock& camera = cameras[c];
@@ -246,10 +251,11 @@ struct ErrorsInVariablesProblem::State {
         std::deque<PoseBlock> poses;
         std::deque<CameraBlock> cameras;
         std::deque<std::array<double, kPoseParameterCount>> corrections;
+        double target_scale = 1.0;
     };
 
     // The parameter values in place, so that the cost functions (which point into the blocks) see them.
-    Values values() const { return {poses, cameras, corrections}; }
+    Values values() const { return {poses, cameras, corrections, target_scale}; }
     void setValues(const Values& v) {
         for (size_t k = 0; k < poses.size(); ++k) {
             std::copy(std::begin(v.poses[k].base_rotation), std::end(v.poses[k].base_rotation), poses[k].base_rotation);
@@ -262,6 +268,7 @@ struct ErrorsInVariablesProblem::State {
         for (size_t k = 0; k < corrections.size(); ++k) {
             corrections[k] = v.corrections[k];
         }
+        target_scale = v.target_scale;
     }
 
     double totalCost() {
@@ -419,9 +426,14 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
     view.observed = pixels;
     for (int p = 0; p < objects.rows; ++p) {
         const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
-        view.corners.push_back(state_->problem->AddResidualBlock(
-            CorrectedReprojectionCost::Create(corner, correction_on_left), &state_->pixel_loss, cameraPose.parameters,
-            targetPose.parameters, correction, cameraBlock.intrinsics, cameraBlock.distortion));
+        std::vector<double*> blocks = {cameraPose.parameters, targetPose.parameters, correction, cameraBlock.intrinsics,
+                                       cameraBlock.distortion};
+        ceres::CostFunction* cost = CorrectedReprojectionCost::Create(corner, correction_on_left);
+        if (state_->scale_estimated) {
+            blocks.push_back(&state_->target_scale);
+            cost = ScaledCorrectedReprojectionCost::Create(corner, correction_on_left);
+        }
+        view.corners.push_back(state_->problem->AddResidualBlock(cost, &state_->pixel_loss, blocks));
     }
     // Priors of the correction: zero, weighted by the translation and rotation noise.
     view.rotation_prior = state_->problem->AddResidualBlock(
@@ -434,6 +446,38 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
     ++state_->pose_uses[target_pose];
     state_->views.push_back(std::move(view));
     return static_cast<int>(state_->views.size()) - 1;
+}
+
+void ErrorsInVariablesProblem::estimateTargetScale(double start) {
+    State& s = *state_;
+    if (!s.views.empty()) {
+        throw std::logic_error("ErrorsInVariablesProblem: the target scale is estimated only if asked before any view");
+    }
+    if (!(start > 0.0) || !std::isfinite(start)) {
+        throw std::invalid_argument("ErrorsInVariablesProblem: the starting target scale must be positive");
+    }
+    s.target_scale = start;
+    s.scale_estimated = true;
+    s.problem->AddParameterBlock(&s.target_scale, 1);
+    s.problem->SetParameterLowerBound(&s.target_scale, 0, 1e-3);
+}
+
+bool ErrorsInVariablesProblem::targetScaleEstimated() const {
+    return state_->scale_estimated;
+}
+
+double ErrorsInVariablesProblem::targetScale() const {
+    return state_->target_scale;
+}
+
+double ErrorsInVariablesProblem::targetScaleSigma() const {
+    const State& s = *state_;
+    const auto found = s.columns.find(&s.target_scale);
+    if (found == s.columns.end() || s.covariance.empty()) {
+        return 0.0;
+    }
+    const int column = found->second.offset;
+    return std::sqrt(std::max(0.0, s.covarianceAt(column, column)));
 }
 
 bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summary, std::string& reason) {

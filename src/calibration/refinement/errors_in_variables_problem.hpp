@@ -56,6 +56,13 @@ public:
                 const cv::Mat& object_points, const cv::Mat& image_points,
                 const cv::Mat& starting_correction = cv::Mat());
 
+    // Makes the target's true size an unknown multiple of its described size, starting at start (its
+    // points become scale * p). Only before the first view; throws std::logic_error after one.
+    void estimateTargetScale(double start = 1.0);
+    bool targetScaleEstimated() const;
+    double targetScale() const;       // 1 unless estimated
+    double targetScaleSigma() const;  // 1-sigma of the estimate; 0 unless estimated and solved
+
     // Solves and estimates the noise levels; false with the reason when the solver fails, does not
     // converge, leaves non-finite values or the normal matrix is singular.
     bool solve(int max_iterations, RefinementSummary& summary, std::string& reason);

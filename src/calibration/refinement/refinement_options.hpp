@@ -4,6 +4,12 @@
 
 namespace velk::calibration {
 
+// How a hand-eye refinement with the robot error modelled treats the target's true size against its
+// description (the robot's translations measure it): Fixed, taken as described; Measured, the size is
+// estimated in a second solve and reported beside a result at the described size; Fitted, the result
+// is solved with the size as one more unknown.
+enum class TargetScale { Fixed, Measured, Fitted };
+
 // Tunables of the joint reprojection-error refinement.
 struct RefinementOptions {
     double huber_scale_px = 1.0;           // residuals beyond this many pixels are down-weighted
@@ -19,6 +25,7 @@ struct RefinementOptions {
     double pixel_sigma_px = -1.0;
     // 1-sigma [fx, fy, cx, cy] (pixels) of intrinsics that were passed in; empty: they are exact.
     std::vector<double> intrinsic_sigmas_px;
+    TargetScale target_scale = TargetScale::Measured;
 };
 
 }  // namespace velk::calibration

@@ -67,6 +67,10 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
                         help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
                              "0 0 takes the robot poses as exact (default: estimated from the data)")
+    parser.add_argument("--fit-board-scale", action="store_true",
+                        help="solve at the board size the robot's motion measures rather than the target file's "
+                             "(the record states the measured size); without it a board whose measured size "
+                             "differs from the file's fails the verdict")
     parser.set_defaults(run=run)
 
 
@@ -113,6 +117,7 @@ def refinement_options(args):
         if not (translation_mm >= 0 and rotation_deg >= 0) or math.isinf(translation_mm + rotation_deg):
             raise UsageError("hand-eye: --robot-noise takes two finite numbers of at least 0 (mm and deg per axis)")
         options.robot_translation_sigma_mm, options.robot_rotation_sigma_deg = translation_mm, rotation_deg
+    options.target_scale = "fitted" if getattr(args, "fit_board_scale", False) else "measured"
     return options
 
 
@@ -201,6 +206,13 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool):
                                         f"{refinement.robot_translation_noise_mm:.2f} mm / "
                                         f"{refinement.robot_rotation_noise_deg:.3f} deg per axis"
                                         + (f"; {refinement.noise_warning}" if refinement.noise_warning else "")))
+        if refinement.refined and refinement.target_scale_measured:
+            summary.checks.append(Check("Board size", not refinement.target_scale_differs
+                                        or refinement.target_scale_applied,
+                                        f"{refinement.target_scale:.4f} +- {refinement.target_scale_sigma:.4f} times "
+                                        "the target file's size"
+                                        + (" (the result is solved at it)" if refinement.target_scale_applied
+                                           else "")))
     if result.has_consistency:
         c = result.consistency
         summary.checks.append(Check("Target consistency", None,
@@ -341,6 +353,8 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
             what.append("intrinsics")
         if refinement.robot_error_modelled:
             what.append("robot pose errors")
+        if refinement.target_scale_applied:
+            what.append("target size")
     intrinsics = _velk.io.IntrinsicsUsedRecord()
     intrinsics.source = "given" if intrinsics_given else "calibrated from the pictures"
     intrinsics.camera_matrix = records.matrix_list(result.intrinsic_matrix)
@@ -365,7 +379,8 @@ def save_record(args, result, method: str, total_images: int, output_path: Path,
     setup = setup_of(args)
     record = records.annotated(setup.record_of(result, method, total_images),
                                record_members(result, method, bool(args.intrinsics), verdict))
-    with library_log.held(args.quiet):
+    # A record that fails its checks is saved, but not reported as a success.
+    with library_log.held(args.quiet, success=verdict.ok):
         return setup.save(output_path, record)
 
 
@@ -400,7 +415,7 @@ def run(args) -> int:
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,
-                             data.capture_indices)
+                             data.capture_indices, printed.scale_length())
     record = save_record(args, result, method, len(data.images), output_path, verdict)
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:

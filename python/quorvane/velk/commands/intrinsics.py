@@ -27,7 +27,15 @@ def add_parser(commands, common_options) -> None:
     parser.set_defaults(run=run)
 
 
-def _summary(result, names, rms: float) -> str:
+def scale_note(printed) -> str:
+    """Why the target file's lengths are taken as they stand: pictures alone cannot tell a board from a larger one
+    farther away."""
+    what, length_m = printed.scale_length()
+    return (f"target size: {what} of {length_m * 1000:.2f} mm as the target file says; pictures alone cannot measure "
+            "it (a hand-eye calibration measures it from the robot's motion)")
+
+
+def _summary(result, names, rms: float, printed=None) -> str:
     lines = ["Intrinsic calibration" + (" (fisheye model)" if result.camera_model == "fisheye" else ""),
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
              f"  views within the error threshold: {len(result.low_view_error_indices)}",
@@ -36,6 +44,8 @@ def _summary(result, names, rms: float) -> str:
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
+    if printed is not None:
+        lines.append("  " + scale_note(printed))
     lines += ["  " + line for line in common.held_out_lines(result.validation, names)]
     return "\n".join(lines)
 
@@ -128,10 +138,11 @@ def run(args) -> int:
                     f"{len(images)} images; it needs at least one view with the whole target detected")
     # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
     rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
-    print(_summary(result, names, rms) if not args.quiet else f"RMS reprojection error: {rms:.4f} px over every corner")
+    print(_summary(result, names, rms, printed) if not args.quiet
+          else f"RMS reprojection error: {rms:.4f} px over every corner")
     if args.quiet:
         print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation, names)), end="")
-    verdict = judge_intrinsics(result, len(images), _square_length(printed))
+    verdict = judge_intrinsics(result, len(images), printed.scale_length()[1])
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
                               {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
                                "verdict": verdict.to_json()})
@@ -143,7 +154,3 @@ def run(args) -> int:
                                             args.per_view_error_threshold, names, verdict))
     return verdict.code
 
-
-def _square_length(printed) -> float:
-    return printed.square_size if printed.kind == "chessboard" else (
-        printed.square_length if printed.kind == "charuco" else printed.marker_length)

@@ -38,16 +38,18 @@ def folded(lines) -> list[str]:
     return result
 
 
-def shown_lines(records, quiet: bool) -> list[str]:
-    """The lines printed for ``records``: warnings and errors alone when ``quiet``, folded."""
+def shown_lines(records, quiet: bool, success: bool = True) -> list[str]:
+    """The lines printed for ``records``: warnings and errors alone when ``quiet``, folded; without ``success``
+    no SUCCESS line (a step that completed for a result that failed its checks)."""
     floor = logging.WARNING if quiet else logging.NOTSET
-    return folded([logs.line_of(record) for record in records if record.levelno >= floor])
+    return folded([logs.line_of(record) for record in records
+                   if record.levelno >= floor and (success or record.levelno != logs.SUCCESS)])
 
 
 @contextlib.contextmanager
-def held(quiet: bool):
-    """Keeps the library's lines of the block from the console and prints them folded at its end.
-    Yields the list the records gather in."""
+def held(quiet: bool, success: bool = True):
+    """Keeps the library's lines of the block from the console and prints them folded at its end (without
+    SUCCESS lines unless ``success``). Yields the list the records gather in."""
     kept = _Kept()
     console = logs.CONSOLE in logs.LOGGER.handlers
     if console:
@@ -59,6 +61,6 @@ def held(quiet: bool):
         logs.LOGGER.removeHandler(kept)
         if console:
             logs.LOGGER.addHandler(logs.CONSOLE)
-        for line in shown_lines(kept.records, quiet):
+        for line in shown_lines(kept.records, quiet, success):
             print(line, file=sys.stderr)
         sys.stderr.flush()

@@ -9,7 +9,9 @@ import numpy as np
 import _velk
 
 from ..datasets import camera_folders, capture_paths, warn
+from ..geometry import EULER_ORDERS
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
+from .errors import UsageError
 
 
 def add_parser(commands, common) -> None:
@@ -23,6 +25,10 @@ def add_parser(commands, common) -> None:
     importer.add_argument("--quat-order", default=None, choices=QUATERNION_ORDERS,
                           help="quaternion component order of xyz-quat (default: the order a CSV header names, "
                                "such as x,y,z,qx,qy,qz,qw; wxyz without a header)")
+    importer.add_argument("--euler-order", default="xyz", choices=EULER_ORDERS, metavar="ORDER",
+                          help="Euler sequence of xyz-euler-deg, its three angles in its order: lower case about "
+                               "the fixed axes, upper case about the moving ones (ZYX: z, then the new y, then the "
+                               "newest x); default xyz, extrinsic x-y-z")
     importer.add_argument("--invert", action="store_true",
                           help="the file holds the base in the flange frame (tcp_T_robot): import each pose inverted")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
@@ -39,7 +45,10 @@ def _image_count(folder: Path, cameras: list) -> int | None:
 
 def run_import(args) -> int:
     notes = []
-    poses = read_pose_file(args.file, args.format, args.units, args.quat_order, notes=notes)
+    if args.euler_order != "xyz" and args.format != "xyz-euler-deg":
+        raise UsageError("poses import: --euler-order applies to --format xyz-euler-deg only")
+    poses = read_pose_file(args.file, args.format, args.units, args.quat_order, notes=notes,
+                           euler_order=args.euler_order)
     if args.invert:
         poses = [np.linalg.inv(pose) for pose in poses]
     folder = Path(args.output)
