@@ -7,7 +7,7 @@ import yaml
 
 import kinematic_scenes as scenes
 from _velk import kinematics
-from quorvane.velk import kinematic_models
+from quorvane.velk import cli, kinematic_models
 
 PLANAR_DH = """\
 convention: dh
@@ -178,3 +178,31 @@ def test_measurements_moving_both_chains_are_refused(tmp_path):
                     "qy: 0, qz: 0}\n", encoding="utf-8")
     with pytest.raises(ValueError, match="exactly one"):
         kinematic_models.load_measured_poses(tmp_path)
+
+
+@pytest.mark.parametrize("model, mode, code, verdict", [
+    (scenes.POSITIONER_MODEL, "full", 0, "Verdict: PASS"),
+    # A twist 10 deg off that no transform can take up: the offsets cannot explain the poses.
+    (scenes.POSITIONER_MODEL.replace("alpha: -90", "alpha: -80"), "offsets", 1, "Verdict: FAIL"),
+])
+def test_command_prints_corrections_and_held_out_table_with_verdict(positioner, capsys, model, mode, code, verdict):
+    folder = positioner[0]
+    path = scenes.write_model(folder / f"cli_{mode}.yaml", model)
+    output = folder / f"cli_{mode}_corrections.yaml"
+    assert cli.main(["kinematics", str(scenes.POSITIONER_DIR), "--model", str(path), "--kinematics", mode,
+                     "-o", str(output)]) == code
+    printed = capsys.readouterr().out
+    assert printed.rstrip().splitlines()[-1].startswith(verdict)
+    assert "joint j1 zero offset: absorbed by base_T_camera" in printed
+    assert "held out (5 folds), calibrated" in printed and output.is_file()
+    if code == 0:
+        assert "joint j1 r: +0.6" in printed
+
+
+def test_command_without_starting_values_names_the_option(tmp_path, capsys):
+    (tmp_path / "measurements.yaml").write_text(
+        "'1':\n  target_joints: [0.1]\n  camera_joints: []\n  pose: {x: 0, y: 0, z: 1, qw: 1, qx: 0, qy: 0, qz: 0}\n",
+        encoding="utf-8")
+    model = scenes.write_model(tmp_path / "model.yaml", PLANAR_DH)
+    assert cli.main(["kinematics", str(tmp_path), "--model", str(model)]) == 2
+    assert "--guesses" in capsys.readouterr().err
