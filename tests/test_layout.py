@@ -17,11 +17,13 @@ RANKS = {
     "core": (1, 0),
     "targets": (2, 0),
     "io": (2, 0),
+    "kinematics": (2, 0),
     "calibration/refinement": (3, 1),
     "calibration/detection": (3, 1),
     "calibration/intrinsic": (3, 2),
     "calibration/hand_eye": (3, 3),
     "calibration/rig": (3, 3),
+    "calibration/kinematics": (3, 3),
     "quality": (4, 0),
     "bindings": (5, 0),
 }

@@ -56,6 +56,7 @@ void fillModule(py::module_& module) {
     velk::bindings::registerDiagnosticsBindings(module);
     velk::bindings::registerBenchmarkBindings(module);
     velk::bindings::registerIoBindings(module);
+    velk::bindings::registerKinematicsBindings(module);
 }
 
 int execVelk(PyObject* moduleObject) {

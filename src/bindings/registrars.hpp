@@ -22,5 +22,7 @@ void registerMultiCameraBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
 void registerBenchmarkBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
+// Kinematic chains and their calibration; names PoseSigma.
+void registerKinematicsBindings(pybind11::module_& module);
 
 }  // namespace velk::bindings

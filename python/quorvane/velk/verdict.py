@@ -51,6 +51,12 @@ MAX_SOLVER_SPREAD_MM = 10.0
 MAX_PLAUSIBLE_DISTANCE_M = 20.0
 #: A focal length beyond this many picture widths means intrinsics the pictures could not determine.
 MAX_FOCAL_OVER_WIDTH = 20.0
+#: Largest mean error of a kinematic model over the poses it was calibrated on (measured-pose data).
+MAX_KINEMATIC_MEAN_MM = 2.0
+MAX_KINEMATIC_MEAN_DEG = 0.2
+#: How much worse than the nominal chain (both fitted with their two transforms) the calibrated chain may
+#: predict held-out poses, as a factor on the mean errors: beyond it the corrections fit noise.
+MAX_KINEMATIC_HELD_OUT_FACTOR = 1.05
 #: An alternative pairing or reading of the poses is named as the cause when it shrinks the
 #: target consistency spread by at least this factor.
 CAUSE_IMPROVEMENT = 4.0
@@ -507,3 +513,24 @@ def judge_rig(result, pair_errors) -> Verdict:
 MIN_INTRINSIC_VIEWS = 5
 #: A printed square longer than this (m) is a length given in millimetres.
 MAX_PLAUSIBLE_SQUARE_M = 1.0
+
+
+def judge_kinematics(result) -> Verdict:
+    """The verdict of ``velk kinematics``: the calibrated chain's mean pose error, and whether it predicts
+    held-out poses at least as well as the nominal chain."""
+    verdict = Verdict(subject="kinematic")
+    fit = result.calibrated_fit
+    verdict.checks.append(Check(
+        "mean pose error", fit.mean_position_mm <= MAX_KINEMATIC_MEAN_MM and
+        fit.mean_orientation_deg <= MAX_KINEMATIC_MEAN_DEG,
+        f"{fit.mean_position_mm:.3f} mm, {fit.mean_orientation_deg:.4f} deg",
+        f"{MAX_KINEMATIC_MEAN_MM:g} mm, {MAX_KINEMATIC_MEAN_DEG:g} deg"))
+    nominal, calibrated = result.nominal_held_out, result.calibrated_held_out
+    factor = MAX_KINEMATIC_HELD_OUT_FACTOR
+    verdict.checks.append(Check(
+        "held-out prediction", calibrated.mean_position_mm <= factor * nominal.mean_position_mm and
+        calibrated.mean_orientation_deg <= factor * nominal.mean_orientation_deg,
+        f"calibrated {calibrated.mean_position_mm:.3f} mm, {calibrated.mean_orientation_deg:.4f} deg; nominal "
+        f"{nominal.mean_position_mm:.3f} mm, {nominal.mean_orientation_deg:.4f} deg",
+        f"{factor:g} x nominal"))
+    return verdict

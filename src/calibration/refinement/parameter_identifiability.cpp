@@ -1,0 +1,108 @@
+#include "calibration/refinement/parameter_identifiability.hpp"
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+#include <Eigen/Dense>
+
+namespace velk::calibration {
+namespace {
+
+using Matrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// The groups whose columns carry at least a third of the largest group's part of the fit of column
+// target by the columns kept.
+std::vector<int> absorbingGroups(const Eigen::MatrixXd& scaled, const std::vector<int>& kept, int target,
+                                 const std::vector<int>& column_groups) {
+    Eigen::MatrixXd basis(scaled.rows(), static_cast<Eigen::Index>(kept.size()));
+    for (size_t k = 0; k < kept.size(); ++k) {
+        basis.col(static_cast<Eigen::Index>(k)) = scaled.col(kept[k]);
+    }
+    const Eigen::VectorXd coefficients = basis.colPivHouseholderQr().solve(scaled.col(target));
+    std::map<int, Eigen::VectorXd> parts;
+    for (size_t k = 0; k < kept.size(); ++k) {
+        const int group = column_groups[kept[k]];
+        auto found = parts.find(group);
+        if (found == parts.end()) {
+            found = parts.emplace(group, Eigen::VectorXd::Zero(scaled.rows())).first;
+        }
+        found->second += coefficients(static_cast<Eigen::Index>(k)) * basis.col(static_cast<Eigen::Index>(k));
+    }
+    double largest = 0.0;
+    for (const auto& [group, part] : parts) {
+        largest = std::max(largest, part.norm());
+    }
+    std::vector<int> groups;
+    for (const auto& [group, part] : parts) {
+        if (largest > 0.0 && part.norm() >= largest / 3.0) {
+            groups.push_back(group);
+        }
+    }
+    return groups;
+}
+
+}  // namespace
+
+Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::vector<int>& column_groups,
+                                       int kept_columns, double tolerance) {
+    const int columns = jacobian.columns;
+    if (static_cast<int>(column_groups.size()) != columns || kept_columns < 0 || kept_columns > columns ||
+        static_cast<int>(jacobian.values.size()) != jacobian.rows * columns) {
+        throw std::invalid_argument("analyseIdentifiability: the jacobian, its groups and kept columns disagree");
+    }
+    Eigen::MatrixXd scaled = Eigen::Map<const Matrix>(jacobian.values.data(), jacobian.rows, columns);
+    Identifiability result;
+    result.determined.assign(columns, true);
+    result.remaining_share.assign(columns, 1.0);
+    result.not_excited.assign(columns, false);
+    result.absorbed_by.assign(columns, {});
+    const double largestNorm = scaled.colwise().norm().maxCoeff();
+    for (int c = 0; c < columns; ++c) {
+        const double norm = scaled.col(c).norm();
+        if (norm <= largestNorm * 1e-12) {
+            scaled.col(c).setZero();
+            result.not_excited[c] = true;
+        } else {
+            scaled.col(c) /= norm;
+        }
+    }
+    const int judged = columns - kept_columns;
+    if (judged == 0) {
+        return result;
+    }
+    // What of each judged column the kept ones cannot reproduce.
+    const Eigen::MatrixXd keptColumns = scaled.leftCols(kept_columns);
+    Eigen::MatrixXd remaining = scaled.rightCols(judged);
+    if (kept_columns > 0) {
+        const Eigen::HouseholderQR<Eigen::MatrixXd> keptQr(keptColumns);
+        const Eigen::MatrixXd q = keptQr.householderQ() * Eigen::MatrixXd::Identity(scaled.rows(), kept_columns);
+        remaining -= q * (q.transpose() * remaining);
+    }
+    const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> pivoted(remaining);
+    const Eigen::MatrixXd r = pivoted.matrixR().template triangularView<Eigen::Upper>();
+    const auto& order = pivoted.colsPermutation().indices();
+    std::vector<int> kept;
+    for (int c = 0; c < kept_columns; ++c) {
+        kept.push_back(c);
+    }
+    bool ranked = true;
+    for (int i = 0; i < judged; ++i) {
+        const int column = kept_columns + order(i);
+        const double share = i < r.rows() ? std::abs(r(i, i)) : 0.0;
+        result.remaining_share[column] = share;
+        ranked = ranked && share > tolerance && !result.not_excited[column];
+        result.determined[column] = ranked;
+        if (ranked) {
+            kept.push_back(column);
+        }
+    }
+    for (int c = kept_columns; c < columns; ++c) {
+        if (!result.determined[c] && !result.not_excited[c]) {
+            result.absorbed_by[c] = absorbingGroups(scaled, kept, c, column_groups);
+        }
+    }
+    return result;
+}
+
+}  // namespace velk::calibration
