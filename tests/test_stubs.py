@@ -13,7 +13,7 @@ import _velk
 
 pytest.importorskip("mypy")
 
-SUBMODULES = ("tf", "diagnostics", "io")
+SUBMODULES = ("tf", "diagnostics", "io", "kinematics")
 TESTS = Path(__file__).resolve().parent
 
 
@@ -81,7 +81,7 @@ def test_installed_stubs_match_the_module(tmp_path):
                    check=True, capture_output=True, text=True)
     fresh = {path.name: path.read_text() for path in (tmp_path / "_velk-stubs").glob("*.pyi")}
     shipped = {path.name: path.read_text() for path in installed_stubs().glob("*.pyi")}
-    assert sorted(fresh) == ["__init__.pyi", "diagnostics.pyi", "io.pyi", "tf.pyi"]
+    assert sorted(fresh) == ["__init__.pyi", "diagnostics.pyi", "io.pyi", "kinematics.pyi", "tf.pyi"]
     assert fresh == shipped
 
 
