@@ -38,7 +38,7 @@ void bindTargetScaleRecord(py::module_& io) {
                                   "The target's true size over its description, measured by a hand-eye refinement "
                                   "from the robot's translations: scale with its 1-sigma, whether the record's "
                                   "transforms are solved at it (applied) and whether it differs from the "
-                                  "description beyond 3 sigma and 0.3 % (differs).")
+                                  "description beyond its noise and 0.3 % (differs).")
         .def(py::init<>(), "An empty target scale record (scale 1).")
         .def_readwrite("scale", &TargetScaleRecord::scale)
         .def_readwrite("sigma", &TargetScaleRecord::sigma)

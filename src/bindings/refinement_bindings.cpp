@@ -166,7 +166,8 @@ void bindHandEyeRefinement(py::module_& module) {
         .def_readonly("target_scale_sigma", &HandEyeRefinement::target_scale_sigma,
                       "1-sigma of target_scale; 0 when not measured.")
         .def_readonly("target_scale_differs", &HandEyeRefinement::target_scale_differs,
-                      "The measured size differs from the description by more than 3 sigma and more than 0.3 %.")
+                      "The measured size differs from the description by more than 3 sigma (with 0.2 % for the robot's "
+                      "own length scale) and more than 0.3 %.")
         .def_readonly("target_scale_reason", &HandEyeRefinement::target_scale_reason,
                       "Why the size was not measured, when it was asked for.")
         .def("robot_noise_sentence", &velk::calibration::robotNoiseSentence,

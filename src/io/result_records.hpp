@@ -31,7 +31,7 @@ struct TargetScaleRecord {
     double scale = 1.0;
     double sigma = 0.0;    // 1-sigma of scale
     bool applied = false;  // the record's transforms are solved at the measured size
-    bool differs = false;  // beyond 3 sigma and 0.3 % of the described size
+    bool differs = false;  // beyond its noise (the robot's length scale included) and 0.3 %
 };
 
 // How well a hand-eye result predicts the pictures it was solved without (leave one view out):

@@ -222,8 +222,9 @@ def board_size_sentence(refinement, scale_length) -> str:
 
 
 def board_size_check(refinement, scale_length) -> Check:
-    """The board's size the robot's motion measured against the target file's: off by more than 3 sigma and more
-    than 0.3 % fails, unless the result was solved at the measured size (--fit-board-scale)."""
+    """The board's size the robot's motion measured against the target file's: off by more than 3 sigma (the robot's
+    own length scale, good to about 0.2 %, included) and more than 0.3 % fails, unless the result was solved at the
+    measured size (--fit-board-scale)."""
     if refinement is None or not refinement.refined or not refinement.target_scale_measured or scale_length is None:
         reason = refinement.target_scale_reason if refinement is not None else ""
         return Check("board size", None, "not measured" + (f": {reason}" if reason else ""))
@@ -231,7 +232,7 @@ def board_size_check(refinement, scale_length) -> Check:
     if refinement.target_scale_applied:
         return Check("board size", True, figures + "; the result is solved at the measured size")
     return Check("board size", not refinement.target_scale_differs, figures,
-                 "3 sigma and 0.3 % of the target file's size")
+                 "3 sigma with 0.2 % for the robot's own lengths, and 0.3 % of the target file's size")
 
 
 def board_size_cause(refinement, scale_length) -> str:

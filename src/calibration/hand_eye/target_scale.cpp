@@ -47,7 +47,8 @@ void logTargetScale(const HandEyeRefinement& result) {
 
 bool targetScaleDiffers(double scale, double sigma) {
     const double off = std::abs(scale - 1.0);
-    return off > kTargetScaleSigmaLimit * sigma && off > kTargetScaleToleranceShare;
+    const double combined = std::hypot(sigma, kRobotLengthShare);
+    return off > kTargetScaleSigmaLimit * combined && off > kTargetScaleToleranceShare;
 }
 
 std::string targetScaleSentence(const HandEyeRefinement& result) {

@@ -11,9 +11,13 @@
 namespace velk::calibration {
 
 // A measured target size differs from its description when it is off by more than this many of its
-// own 1-sigma and by more than a printer's tolerance (a share of the size).
+// 1-sigma and by more than a printer's tolerance (a share of the size). The size is measured against
+// the robot's own lengths, which its kinematics know to about kRobotLengthShare (1-sigma; a 1 m reach
+// off by 2 mm): that uncertainty joins the measurement's own, which assumes the robot's errors are
+// independent from pose to pose.
 constexpr double kTargetScaleSigmaLimit = 3.0;
 constexpr double kTargetScaleToleranceShare = 0.003;
+constexpr double kRobotLengthShare = 0.002;
 
 bool targetScaleDiffers(double scale, double sigma);
 
