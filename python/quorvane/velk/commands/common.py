@@ -99,3 +99,11 @@ def marker_hint(printed, images) -> str | None:
     from ..marker_survey import target_marker_hint
 
     return target_marker_hint(printed, images)
+
+
+def scale_note(printed) -> str:
+    """Why the target file's lengths are taken as they stand: pictures alone cannot tell a board from a larger one
+    farther away."""
+    what, length_m = printed.scale_length()
+    return (f"target size: {what} of {length_m * 1000:.2f} mm as the target file says; pictures alone cannot measure "
+            "it (a hand-eye calibration measures it from the robot's motion)")

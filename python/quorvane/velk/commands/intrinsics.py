@@ -27,14 +27,6 @@ def add_parser(commands, common_options) -> None:
     parser.set_defaults(run=run)
 
 
-def scale_note(printed) -> str:
-    """Why the target file's lengths are taken as they stand: pictures alone cannot tell a board from a larger one
-    farther away."""
-    what, length_m = printed.scale_length()
-    return (f"target size: {what} of {length_m * 1000:.2f} mm as the target file says; pictures alone cannot measure "
-            "it (a hand-eye calibration measures it from the robot's motion)")
-
-
 def _summary(result, names, rms: float, printed=None) -> str:
     lines = ["Intrinsic calibration" + (" (fisheye model)" if result.camera_model == "fisheye" else ""),
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
@@ -45,7 +37,7 @@ def _summary(result, names, rms: float, printed=None) -> str:
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
     lines.append("  distortion: " + " ".join(f"{v:.6f}" for v in np.ravel(result.distortion_coefficients)))
     if printed is not None:
-        lines.append("  " + scale_note(printed))
+        lines.append("  " + common.scale_note(printed))
     lines += ["  " + line for line in common.held_out_lines(result.validation, names)]
     return "\n".join(lines)
 

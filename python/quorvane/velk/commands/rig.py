@@ -140,10 +140,13 @@ def run(args) -> int:
     print(f"Calibrated {cameras} cameras{model}; stereo RMS errors: " + ", ".join(f"{e:.3f} px" for e in errors))
     for line in common.held_out_lines(result.validation, data.capture_names):
         print(line)
+    if not args.quiet:
+        print(f"Camera positions are in the target's lengths: {common.scale_note(printed)}")
     verdict = judge_rig(result, list(result.pair_reprojection_errors))
     annotated = records.annotated(_velk.io.multi_camera_calibration_record(result),
                                   {"units": {"translation": "m", "pixels": "px"}, "verdict": verdict})
-    with library_log.held(args.quiet):
+    # A record that fails its checks is saved, but not reported as a success.
+    with library_log.held(args.quiet, success=verdict.ok):
         record = _velk.io.save_multi_camera_calibration(output, annotated)
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
