@@ -43,6 +43,26 @@ def solve_pose(object_points, image_points, camera_matrix, distortion, camera_mo
     return cv2.solvePnP(objects, points, k, d)
 
 
+def normalized_points(image_points, camera_matrix, distortion, camera_model: str = "pinhole"):
+    """Points (N x 2) on the plane z = 1 of the camera whose pixels (N x 2) these are, the lens's distortion
+    taken out."""
+    import cv2
+
+    points = np.asarray(image_points, np.float64).reshape(-1, 1, 2)
+    k = np.asarray(camera_matrix, np.float64)
+    d = np.asarray(distortion, np.float64)
+    if check_model(camera_model) == "fisheye":
+        return cv2.fisheye.undistortPoints(points, k, d.reshape(1, -1)).reshape(-1, 2)
+    criteria = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 50, 1e-12)
+    return cv2.undistortPointsIter(points, k, d, None, None, criteria).reshape(-1, 2)
+
+
+def pixels_of_normalized(points, camera_matrix, distortion, camera_model: str = "pinhole"):
+    """Pixels (N x 2) of points (N x 2) on the plane z = 1 of the camera, through the lens model."""
+    rays = np.column_stack([np.asarray(points, np.float64).reshape(-1, 2), np.ones(len(points))])
+    return project_points(rays, np.zeros(3), np.zeros(3), camera_matrix, distortion, camera_model)
+
+
 def model_fits(object_points, image_points, image_size) -> dict:
     """RMS reprojection error (px, over every corner) of the same detections fitted by each lens model: the
     pinhole model with its rational distortion (k1..k6, p1, p2) and the fisheye model; None where the model

@@ -25,6 +25,7 @@ from .geometry import (
     rotation_from_euler_order_deg,
     rotation_from_quaternion,
 )
+from .given_intrinsics import CAMERA_MATRIX_NAMES
 
 EXIT_OK = 0
 EXIT_NOT_TRUSTWORTHY = 1
@@ -418,6 +419,91 @@ def unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix=None) -> list[st
     return causes
 
 
+# --- given intrinsics against the pictures ------------------------------------------------------------------------
+
+#: Given intrinsics fit the pictures clearly worse than intrinsics of their own when their held-out error is this
+#: many times the pictures' own and this many pixels above it. On 30 rendered scenes (bench/given_intrinsics.py)
+#: the lens's own intrinsics give 1.00 to 1.02x and intrinsics calibrated from other pictures of the lens up to
+#: 1.31x, a few hundredths of a pixel above; the lens's distortion left out gives 10x (median), fx 3 % off 33x.
+MAX_GIVEN_HELD_OUT_RATIO = 1.5
+MIN_GIVEN_HELD_OUT_EXCESS_PX = 0.1
+#: A radial pattern in the residuals under the given intrinsics: the share two more radial terms take away, and
+#: the RMS of what they take. Two terms take about 2 over twice the corner count of pure noise: the lens's own
+#: intrinsics give at most 0.003 on the rendered scenes, intrinsics from other pictures up to 0.10 of residuals
+#: of a few hundredths of a pixel (hence the pixel floor); the distortion left out gives 0.99, and the
+#: eye-to-hand photographs with the distortion-free intrinsics given with them 0.44 (0.48 px).
+MAX_RADIAL_SHARE = 0.1
+MIN_RADIAL_PX = 0.1
+#: A given value this many of the estimate's 1-sigma from it, whose difference moves a corner this many pixels.
+#: The 1-sigma holds the corners' noise alone, not the small bias of every corner finder: on the rendered scenes
+#: the lens's own values lie up to 7 sigma from the estimate and values from other pictures up to 13 sigma, but
+#: none of those differences moves a corner 1 px; fx 3 % off or the distortion left out move one 10 px and more.
+MAX_PARAMETER_SIGMAS = 5.0
+MIN_PARAMETER_EFFECT_PX = 3.0
+
+
+def held_out_worse(comparison) -> bool:
+    return (comparison.held_out_ratio >= MAX_GIVEN_HELD_OUT_RATIO
+            and comparison.given_held_out_px - comparison.own_held_out_px >= MIN_GIVEN_HELD_OUT_EXCESS_PX)
+
+
+def radial_pattern(comparison) -> bool:
+    return comparison.radial_share >= MAX_RADIAL_SHARE and comparison.radial_px >= MIN_RADIAL_PX
+
+
+def parameter_differs(parameter) -> bool:
+    return parameter.sigmas >= MAX_PARAMETER_SIGMAS and parameter.effect_px >= MIN_PARAMETER_EFFECT_PX
+
+
+def given_intrinsics_check(comparison, source: str) -> Check:
+    """The given intrinsics (named ``source``) against the pictures' own (a given_intrinsics comparison)."""
+    if not comparison.compared:
+        return Check("given intrinsics", None, f"{source} not compared: {comparison.reason}")
+    worst = max(comparison.parameters, key=lambda p: (parameter_differs(p), p.sigmas))
+    passed = not (held_out_worse(comparison) or radial_pattern(comparison) or parameter_differs(worst))
+    figures = (f"{source}: held-out {comparison.given_held_out_px:.3f} px against {comparison.own_held_out_px:.3f} px "
+               f"with the pictures' own ({comparison.held_out_ratio:.2f}x), radial pattern "
+               f"{100.0 * comparison.radial_share:.1f} % ({comparison.radial_px:.2f} px), largest difference "
+               f"{worst.name} {worst.sigmas:.1f} sigma (moves a corner {worst.effect_px:.1f} px)")
+    return Check("given intrinsics", passed, figures,
+                 f"{MAX_GIVEN_HELD_OUT_RATIO:g}x and {MIN_GIVEN_HELD_OUT_EXCESS_PX:g} px; {100 * MAX_RADIAL_SHARE:g} % "
+                 f"and {MIN_RADIAL_PX:g} px; {MAX_PARAMETER_SIGMAS:g} sigma and {MIN_PARAMETER_EFFECT_PX:g} px")
+
+
+def _against(parameter, source: str) -> str:
+    """"fx 1043.0 px in intrinsics.json against 1021.3 +- 2.1 px from the pictures"."""
+    return (f"{parameter.name} {parameter.given_text()} in {source} against {parameter.estimate_text()} from the "
+            "pictures")
+
+
+def given_intrinsics_causes(comparison, source: str) -> list[str]:
+    """What is wrong with the given intrinsics and the fix, when their check fails."""
+    if not comparison.compared:
+        return []
+    fix = "calibrate the intrinsics from the pictures (omit --intrinsics) or give"
+    differing = sorted((p for p in comparison.parameters if parameter_differs(p)), key=lambda p: -p.sigmas)
+    lens_terms = [p for p in differing if p.name not in CAMERA_MATRIX_NAMES]
+    matrix_terms = [p for p in differing if p.name in CAMERA_MATRIX_NAMES]
+    # A camera-matrix term far off leaves a pattern of its own in the residuals, part of it radial: named first.
+    causes = [f"{_against(matrix_terms[0], source)}: {fix} this camera's intrinsics"] if matrix_terms else []
+    if radial_pattern(comparison) or lens_terms:
+        better = 1.0 / math.sqrt(max(1.0 - comparison.radial_share, 1e-12))
+        evidence = (f"the pictures fit {better:.1f}x better with radial distortion terms"
+                    if radial_pattern(comparison) else "the pictures show other terms")
+        if lens_terms:
+            evidence += f" ({_against(lens_terms[0], source)})"
+        if comparison.given_distortion_free:
+            causes.append(f"{source} holds no distortion terms, but {evidence}: {fix} the lens's distortion")
+        else:
+            causes.append(f"the distortion in {source} does not fit the pictures: {evidence}: {fix} this lens's "
+                          "distortion")
+    if not causes and held_out_worse(comparison):
+        causes.append(f"the pictures fit {comparison.held_out_ratio:.1f}x better with intrinsics of their own than "
+                      f"with {source} (held-out {comparison.given_held_out_px:.2f} against "
+                      f"{comparison.own_held_out_px:.2f} px): {fix} this camera's intrinsics")
+    return causes
+
+
 # --- verdicts of the commands -----------------------------------------------------------------------------------
 
 def _rms_of(result) -> float | None:
@@ -428,11 +514,14 @@ def _rms_of(result) -> float | None:
 
 
 def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None, method_results=None,
-                   rms_px: float | None = None, pose_numbers=None, scale_length=None) -> Verdict:
+                   rms_px: float | None = None, pose_numbers=None, intrinsics_comparison=None,
+                   intrinsics_source: str = "the given intrinsics", scale_length=None) -> Verdict:
     """The verdict on a hand-eye (or eye-to-hand) result calibrated from ``robot_T_tcp_list`` (all poses passed
     to the calibration, in order; ``pose_numbers`` their numbers in the pose file); ``method_results`` is a method
     comparison when one was run, ``rms_px`` the reprojection RMS when the result was not refined,
-    ``scale_length`` the target file's (name, length in m) of the length its size is judged by."""
+    ``intrinsics_comparison`` the given intrinsics (named ``intrinsics_source``) against the pictures' own when
+    intrinsics were given, ``scale_length`` the target file's (name, length in m) of the length the board's
+    size is judged by."""
     verdict = Verdict(subject="eye-to-hand" if eye_to_hand else "hand-eye")
     cameras = list(result.camera_T_target_list)
     distances = list(result.consistency.distances_m) if result.has_consistency else [
@@ -455,19 +544,33 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
         verdict.checks.append(size)
         if size.passed is False:
             verdict.causes.append(board_size_cause(result.refinement, scale_length))
+    _judge_given_intrinsics(verdict, intrinsics_comparison, intrinsics_source)
     if not verdict.ok:
-        verdict.causes += unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
-        if not verdict.causes and len(cameras) == len(result.image_indices):
-            verdict.causes += pose_causes(robot_T_tcp_list, cameras, list(result.image_indices), eye_to_hand,
-                                          image_names, pose_numbers)
+        causes = unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
+        if not causes and len(cameras) == len(result.image_indices):
+            causes += pose_causes(robot_T_tcp_list, cameras, list(result.image_indices), eye_to_hand, image_names,
+                                  pose_numbers)
+        verdict.causes += causes
     return verdict
+
+
+def _judge_given_intrinsics(verdict: Verdict, comparison, source: str) -> None:
+    """Adds the check of given intrinsics, and its cause when it fails, to ``verdict`` (nothing without them)."""
+    if comparison is None:
+        return
+    check = given_intrinsics_check(comparison, source)
+    verdict.checks.append(check)
+    if check.passed is False:
+        verdict.causes += given_intrinsics_causes(comparison, source)
 
 
 def judge_check(stats, method_results, consistency_spread_mm: float | None, distances_m, robot_T_tcp_list,
                 camera_T_target_list, positions, eye_to_hand: bool, image_names=None,
-                intrinsic_matrix=None, pose_numbers=None) -> Verdict:
+                intrinsic_matrix=None, pose_numbers=None, intrinsics_comparison=None,
+                intrinsics_source: str = "the given intrinsics") -> Verdict:
     """The verdict of ``velk check`` on a dataset: rotation variety, solver agreement and how consistently a
-    closed-form solve places the target."""
+    closed-form solve places the target; with ``intrinsics_comparison``, how well the given intrinsics (named
+    ``intrinsics_source``) fit the pictures."""
     verdict = Verdict(subject="dataset")
     verdict.checks.append(rotation_check(stats))
     verdict.checks.append(solver_check(method_results))
@@ -478,11 +581,13 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
                                     f"mean spread {consistency_spread_mm:.2f} mm; the robot noise explains "
                                     f"about {explained:.1f} mm", f"{limit:.1f} mm"))
     verdict.checks.append(distance_check(distances_m))
+    _judge_given_intrinsics(verdict, intrinsics_comparison, intrinsics_source)
     if not verdict.ok:
-        verdict.causes += unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix)
-        if not verdict.causes:
-            verdict.causes += pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand,
-                                          image_names, pose_numbers)
+        causes = unit_causes(distances_m, robot_T_tcp_list, intrinsic_matrix)
+        if not causes:
+            causes += pose_causes(robot_T_tcp_list, camera_T_target_list, positions, eye_to_hand, image_names,
+                                  pose_numbers)
+        verdict.causes += causes
     return verdict
 
 

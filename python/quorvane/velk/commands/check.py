@@ -9,7 +9,7 @@ import _velk
 from ..datasets import load_hand_eye_folder
 from ..verdict import judge_check
 from . import common, library_log
-from .hand_eye import add_setup_option, check_intrinsics_size, given_intrinsics, setup_of
+from .hand_eye import add_setup_option, check_intrinsics_size, compare_intrinsics, given_intrinsics, setup_of
 
 
 def add_parser(commands, common_options) -> None:
@@ -77,9 +77,10 @@ def run(args) -> int:
     spread_mm = consistency.mean_translation_m * 1000.0 if consistency is not None else None
     distances = list(consistency.distances_m) if consistency is not None else [
         float(np.linalg.norm(np.asarray(c)[:3, 3])) for c in cameras]
+    intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
     verdict = judge_check(stats, methods, spread_mm, distances, data.robot_T_tcp_list, cameras,
                           list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix,
-                          data.capture_indices)
+                          data.capture_indices, intrinsics, args.intrinsics)
     print(verdict.summary(), end="")
     if not verdict.ok:
         common.fail("the captured poses and pictures do not determine the hand-eye transform well "

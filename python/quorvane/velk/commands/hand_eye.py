@@ -12,6 +12,7 @@ import _velk
 
 from .. import records
 from ..datasets import load_hand_eye_folder
+from ..given_intrinsics import compare_given_intrinsics
 from ..verdict import judge_hand_eye
 from . import common, library_log
 from .errors import UsageError
@@ -108,6 +109,20 @@ def check_intrinsics_size(args, images, command: str = "hand-eye") -> None:
         raise UsageError(f"{command}: {args.intrinsics} holds intrinsics of {recorded[0]} x {recorded[1]} pictures, "
                          f"but the pictures are {width} x {height}; calibrate the intrinsics from pictures of this "
                          "size (velk intrinsics) or leave --intrinsics out")
+
+
+def compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress):
+    """The --intrinsics against intrinsics calibrated from the pictures themselves (None without --intrinsics),
+    its figures printed unless --quiet. The pictures' detection lines were shown with the calibration's."""
+    if not args.intrinsics:
+        return None
+    options = common.intrinsic_options(args, names=data.image_names)
+    with progress.detection(options, len(data.images), "Calibrating the pictures' own intrinsics") as options, \
+            library_log.dropped():
+        comparison = compare_given_intrinsics(target, data.images, intrinsic_matrix, distortion, options)
+    if not args.quiet:
+        print("".join(f"{line}\n" for line in comparison.lines(args.intrinsics)), end="")
+    return comparison
 
 
 def refinement_options(args):
@@ -413,9 +428,11 @@ def run(args) -> int:
         print(comparison[1], end="")
     refined = result.refinement is not None and result.refinement.refined
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
+    intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,
-                             data.capture_indices, printed.scale_length())
+                             data.capture_indices, intrinsics, args.intrinsics,
+                             scale_length=printed.scale_length())
     record = save_record(args, result, method, len(data.images), output_path, verdict)
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:

@@ -64,3 +64,14 @@ def held(quiet: bool, success: bool = True):
         for line in shown_lines(kept.records, quiet, success):
             print(line, file=sys.stderr)
         sys.stderr.flush()
+
+
+@contextlib.contextmanager
+def dropped():
+    """Keeps the library's lines of the block from the console for good: for a second pass over pictures whose
+    lines were shown once already."""
+    with held(quiet=True) as records:
+        try:
+            yield
+        finally:
+            records.clear()
