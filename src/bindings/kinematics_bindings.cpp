@@ -239,6 +239,8 @@ void bindKinematicHandEye(py::module_& kinematics) {
             [](KinematicHandEyeOptions& o, const std::string& text) { o.mode = correctionMode(text); },
             "'offsets': the joints' zero offsets; 'full': with the links' geometry.")
         .def_readwrite("rank_tolerance", &KinematicHandEyeOptions::rank_tolerance)
+        .def_readwrite("require_significance", &KinematicHandEyeOptions::require_significance,
+                       "Keep the corrections only when they differ from zero beyond chance (chi-square, 5 %).")
         .def_readwrite("refinement", &KinematicHandEyeOptions::refinement,
                        "Noise levels, robust scale, intrinsic priors and iterations (RefinementOptions).");
     using R = KinematicHandEyeResult;
@@ -249,7 +251,9 @@ void bindKinematicHandEye(py::module_& kinematics) {
         .def_readonly("corrected_chain", &R::corrected_chain)
         .def_readonly("robot_T_tcp_list", &R::robot_T_tcp_list,
                       "Per view, the flange pose through the corrected chain with its own correction.")
-        .def_readonly("held", &R::held, "The names of the corrections held at nominal.");
+        .def_readonly("held", &R::held, "The names of the corrections held at nominal.")
+        .def_readonly("chi_square", &R::chi_square, "The determined corrections' chi-square against zero.")
+        .def_readonly("chi_square_limit", &R::chi_square_limit, "Its 95 % limit; zero when not tested.");
     kinematics.def("chain_known_transforms", &calibration::chainKnownTransforms, py::arg("chain"), py::arg("joints"),
                    py::arg("eye_to_hand"),
                    "Each view's known transform from its joint readings: inv(base_T_flange) eye-in-hand, base_T_flange "

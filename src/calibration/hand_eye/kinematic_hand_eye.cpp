@@ -1,5 +1,6 @@
 #include "calibration/hand_eye/kinematic_hand_eye.hpp"
 
+#include <cmath>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -14,6 +15,31 @@ namespace velk::calibration {
 namespace {
 
 constexpr size_t kMinimumViews = 3;
+constexpr double kNormalQuantile95 = 1.6448536;  // one-sided 5 % point of the standard normal
+
+// 95 % point of the chi-square distribution with dof degrees of freedom (Wilson and Hilferty).
+double chiSquareLimit(int dof) {
+    const double k = 2.0 / (9.0 * dof);
+    return dof * std::pow(1.0 - k + kNormalQuantile95 * std::sqrt(k), 3);
+}
+
+// v^T * inv(covariance) * v over the free corrections; zero when their covariance is singular.
+double chiSquare(const ChainFit& fit, const std::vector<int>& free) {
+    const int n = static_cast<int>(free.size());
+    if (fit.covariance.size() != static_cast<size_t>(n) * n) {
+        return 0.0;
+    }
+    const cv::Mat covariance = cv::Mat(n, n, CV_64F, const_cast<double*>(fit.covariance.data())).clone();
+    cv::Mat values(n, 1, CV_64F);
+    for (int k = 0; k < n; ++k) {
+        values.at<double>(k) = fit.corrections[free[k]];
+    }
+    cv::Mat weighted;
+    if (!cv::solve(covariance, values, weighted, cv::DECOMP_CHOLESKY)) {
+        return 0.0;
+    }
+    return values.dot(weighted);
+}
 
 void checkJoints(const HandEyeRefinementProblem& problem, const kinematics::KinematicChain& chain,
                  const std::vector<std::vector<double>>& joints) {
@@ -42,18 +68,22 @@ std::vector<std::string> groupNames(bool eyeToHand, const kinematics::Correction
 
 std::vector<KinematicParameter> chainParameters(const kinematics::CorrectionLayout& layout,
                                                 const Identifiability& judged, const ChainFit& fit, bool refined,
-                                                const std::vector<std::string>& names) {
+                                                const std::vector<std::string>& names,
+                                                const std::string& insignificant) {
     std::vector<KinematicParameter> parameters;
     for (int k = 0; k < layout.count(); ++k) {
         KinematicParameter parameter;
         parameter.name = layout.names[k];
         parameter.angular = layout.angular[k];
         parameter.remaining_share = judged.remaining_share[k];
-        parameter.estimated = refined && judged.determined[k];
-        if (parameter.estimated) {
+        parameter.estimated = refined && judged.determined[k] && insignificant.empty();
+        if (refined && judged.determined[k]) {
             parameter.value = fit.corrections[k];
             parameter.sigma = fit.sigmas[k];
-        } else {
+        }
+        if (!parameter.estimated && refined && judged.determined[k]) {
+            parameter.held_reason = insignificant;
+        } else if (!parameter.estimated) {
             parameter.held_reason = judged.determined[k] ? "the refinement failed" : heldReason(judged, k, names);
         }
         parameters.push_back(parameter);
@@ -132,11 +162,31 @@ KinematicHandEyeResult refineHandEyeWithKinematics(const HandEyeRefinementProble
         }
     }
     ChainFit fit;
-    result.refinement = refineWithRobotError(nominal, options.refinement, targetStart, viewPoses,
-                                             std::move(result.refinement), log, false, &views, &fit);
+    const HandEyeRefinement start = result.refinement;
+    result.refinement =
+        refineWithRobotError(nominal, options.refinement, targetStart, viewPoses, start, log, false, &views, &fit);
     const bool refined = result.refinement.refined && !fit.corrections.empty();
-    result.parameters = chainParameters(layout, judged, fit, refined, groupNames(problem.eye_to_hand, layout));
-    if (refined) {
+    std::string insignificant;
+    if (refined && options.require_significance && !views.free.empty()) {
+        result.chi_square = chiSquare(fit, views.free);
+        result.chi_square_limit = chiSquareLimit(static_cast<int>(views.free.size()));
+        if (result.chi_square <= result.chi_square_limit) {
+            insignificant = "consistent with nominal (chi-square " + std::to_string(result.chi_square) + " within " +
+                            std::to_string(result.chi_square_limit) + ")";
+            // The nominal chain's solution lies next to the one just found: the re-solve starts there.
+            HandEyeRefinementProblem warm = nominal;
+            warm.camera_mount_T_camera = result.refinement.camera_mount_T_camera;
+            warm.target_mount_T_target = result.refinement.target_mount_T_target;
+            ChainViews nominalViews{&chain, layout, {}, &joints};
+            ChainFit nominalFit;
+            result.refinement = refineWithRobotError(warm, options.refinement, warm.target_mount_T_target, viewPoses,
+                                                     start, log, false, &nominalViews, &nominalFit);
+            result.robot_T_tcp_list = nominalFit.robot_T_tcp_list;
+        }
+    }
+    result.parameters =
+        chainParameters(layout, judged, fit, refined, groupNames(problem.eye_to_hand, layout), insignificant);
+    if (refined && insignificant.empty()) {
         result.corrected_chain = kinematics::correctedChain(chain, layout, fit.corrections);
         result.robot_T_tcp_list = fit.robot_T_tcp_list;
     }

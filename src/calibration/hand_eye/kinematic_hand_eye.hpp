@@ -19,6 +19,10 @@ struct KinematicHandEyeOptions {
     // remains once every other unknown (the two mounts, the views' own corrections, the camera and the
     // corrections ranked before it) is projected out.
     double rank_tolerance = 1e-4;
+    // The determined corrections are kept only when together they differ from zero beyond chance (a
+    // chi-square test at 5 %); otherwise the nominal chain serves, as precise as the refinement without
+    // them, and the corrections are reported as consistent with nominal.
+    bool require_significance = true;
     RefinementOptions refinement;  // noise levels, robust scale, intrinsic priors, iterations
 };
 
@@ -31,6 +35,10 @@ struct KinematicHandEyeResult {
     // Per view, robot_T_tcp through the corrected chain with the view's own correction.
     std::vector<cv::Mat> robot_T_tcp_list;
     std::vector<std::string> held;  // the names of the corrections held at nominal
+    // The determined corrections' chi-square against zero under their covariance, and the limit (95 %
+    // of the distribution for their number) above which they are kept; zero when not tested.
+    double chi_square = 0.0;
+    double chi_square_limit = 0.0;
 };
 
 // The known transform of each view from its joint readings through the chain as it is: eye-in-hand

@@ -194,6 +194,7 @@ ChainFit chainFit(const ErrorsInVariablesProblem& solver, const ChainViews& chai
     ChainFit fit;
     fit.corrections = solver.chainCorrections();
     fit.sigmas = solver.chainCorrectionSigmas();
+    fit.covariance = solver.chainCorrectionCovariance();
     const kinematics::KinematicChain corrected =
         kinematics::correctedChain(*chain.chain, chain.layout, fit.corrections);
     for (size_t v = 0; v < chain.joints->size(); ++v) {

@@ -28,6 +28,7 @@ struct ChainViews {
 struct ChainFit {
     std::vector<double> corrections;
     std::vector<double> sigmas;
+    std::vector<double> covariance;  // of the free corrections, row-major
     std::vector<cv::Mat> robot_T_tcp_list;
 };
 

@@ -559,6 +559,23 @@ std::vector<double> ErrorsInVariablesProblem::chainCorrectionSigmas() const {
     return sigmas;
 }
 
+std::vector<double> ErrorsInVariablesProblem::chainCorrectionCovariance() const {
+    const State& s = *state_;
+    const auto found = s.chain_values.empty() ? s.columns.end() : s.columns.find(s.chain_values.data());
+    if (found == s.columns.end() || s.covariance.empty()) {
+        return {};
+    }
+    const int n = static_cast<int>(s.chain_free.size());
+    const int first = found->second.offset;
+    std::vector<double> block(static_cast<size_t>(n) * n);
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            block[static_cast<size_t>(r) * n + c] = s.covarianceAt(first + r, first + c);
+        }
+    }
+    return block;
+}
+
 Identifiability ErrorsInVariablesProblem::chainIdentifiability(double tolerance) {
     State& s = *state_;
     const int n = static_cast<int>(s.chain_free.size());

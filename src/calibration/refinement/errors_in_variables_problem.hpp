@@ -71,6 +71,8 @@ public:
                      const cv::Mat& image_points, const cv::Mat& starting_correction = cv::Mat());
     std::vector<double> chainCorrections() const;       // in the layout's order; zero where not free
     std::vector<double> chainCorrectionSigmas() const;  // 1-sigma; zero where not free or not solved
+    // Covariance of the free corrections (row-major, free x free); empty when not solved.
+    std::vector<double> chainCorrectionCovariance() const;
     // Which free chain corrections the views determine, judged at the current values under the current
     // noise levels on the weighted jacobian: each correction's column against every other unknown's
     // (see analyseIdentifiability). Indexed by free correction; the groups of absorbed_by are a pose's
