@@ -173,14 +173,23 @@ KinematicHandEyeResult refineHandEyeWithKinematics(const HandEyeRefinementProble
         if (result.chi_square <= result.chi_square_limit) {
             insignificant = "consistent with nominal (chi-square " + std::to_string(result.chi_square) + " within " +
                             std::to_string(result.chi_square_limit) + ")";
-            // The nominal chain's solution lies next to the one just found: the re-solve starts there.
+            // The nominal chain's solution lies next to the one just found, and the noise levels found with
+            // the corrections hold without them: one solve from there, at those levels.
             HandEyeRefinementProblem warm = nominal;
             warm.camera_mount_T_camera = result.refinement.camera_mount_T_camera;
             warm.target_mount_T_target = result.refinement.target_mount_T_target;
+            RefinementOptions atLevels = options.refinement;
+            atLevels.robot_translation_sigma_mm = result.refinement.robot_translation_noise_mm;
+            atLevels.robot_rotation_sigma_deg = result.refinement.robot_rotation_noise_deg;
+            atLevels.pixel_sigma_px = result.refinement.pixel_noise_px;
+            const bool estimated = result.refinement.noise_estimated;
+            const bool settled = result.refinement.noise_settled;
             ChainViews nominalViews{&chain, layout, {}, &joints};
             ChainFit nominalFit;
-            result.refinement = refineWithRobotError(warm, options.refinement, warm.target_mount_T_target, viewPoses,
-                                                     start, log, false, &nominalViews, &nominalFit);
+            result.refinement = refineWithRobotError(warm, atLevels, warm.target_mount_T_target, viewPoses, start, log,
+                                                     false, &nominalViews, &nominalFit);
+            result.refinement.noise_estimated = estimated;
+            result.refinement.noise_settled = settled;
             result.robot_T_tcp_list = nominalFit.robot_T_tcp_list;
         }
     }
