@@ -128,7 +128,7 @@ def arm_pictures(offsets_rad, seed: int, count: int, eye_to_hand: bool = False, 
     rng = np.random.default_rng(seed)
     chain = ur_like_chain()
     truth = kinematics.corrected_chain(chain, "offsets", list(offsets_rad))
-    ahead = transform(rotation_from_rotvec(np.radians([170.0, 5.0, 0.0])))
+    ahead = transform(rotation_from_rotvec(np.radians([10.0, 5.0, 0.0])))
     ahead[:3, 3] = [0.0, 0.0, 0.6] - ahead[:3, :3] @ BOARD_GRID.mean(axis=0)
     home = np.asarray(kinematics.forward_kinematics(truth, UR_LIKE_HOME.tolist()))
     fixed = transform_from_xyz_rpy([0.03, -0.05, 0.08], np.radians([2.0, -3.0, 80.0]))

@@ -5,8 +5,10 @@ calibrated chain predicts the board at new configurations better than the per-po
 import numpy as np
 import pytest
 
+import _velk
 import kinematic_scenes as scenes
 from quorvane.velk import kinematic_hand_eye as khe
+from quorvane.velk import synthetic
 
 OFFSETS_RAD = np.radians([0.05, -0.06, 0.04, 0.07, -0.05, 0.06])
 CALIBRATION_VIEWS = 15
@@ -65,3 +67,19 @@ def test_pictures_left_out_are_predicted_better_through_the_calibrated_chain(cal
     excess = {name: e.rms_px**2 - NOISE_PX**2 for name, e in errors.items()}
     assert excess["calibrated"] < 0.25 * excess["nominal"]
     assert np.median(errors["calibrated"].position_mm) < np.median(errors["nominal"].position_mm)
+
+
+def test_pictures_without_the_board_are_left_out_with_their_joint_readings():
+    pictures = scenes.arm_pictures(OFFSETS_RAD, seed=5, count=8, noise_px=NOISE_PX)
+    target = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    images = [synthetic.render_target(target, scenes.ARM_CAMERA_K, scenes.ARM_CAMERA_D, pose, (1280, 960),
+                                      supersample=1).image for pose in pictures.camera_T_target]
+    images.insert(3, np.full_like(images[0], 128))
+    joints = pictures.joints[:3] + [np.zeros(6)] + pictures.joints[3:]
+    result = khe.calibrate_from_images(scenes.ur_like_chain(), joints, images, target, scenes.ARM_CAMERA_K,
+                                       scenes.ARM_CAMERA_D, log=False)
+    assert list(result.refinement.view_frames) == [0, 1, 2, 4, 5, 6, 7, 8]
+    mm = 1000 * np.linalg.norm(result.refinement.camera_mount_T_camera[:3, 3] - pictures.camera_mount_T_camera[:3, 3])
+    assert mm < 0.5
+    for parameter, truth in zip(result.parameters, OFFSETS_RAD):
+        assert not parameter.estimated or abs(parameter.value - truth) < 4.0 * parameter.sigma

@@ -8,7 +8,8 @@ cannot tell from the hand-eye transform, the board's pose or the pictures' own c
 nominal and named. :func:`held_out_prediction` predicts the board in the camera at configurations
 left out of the fit, with the nominal chain and with the calibrated one.
 
-Corners are given per picture as N x 3 board points (metres) and N x 2 pixels, with the intrinsics.
+Corners are given per picture as N x 3 board points (metres) and N x 2 pixels, with the intrinsics, or
+found in the pictures themselves (:func:`calibrate_from_images`).
 """
 
 from __future__ import annotations
@@ -56,7 +57,7 @@ def closed_form_camera_mount(known_transforms, camera_T_target_list) -> np.ndarr
 
 
 def refinement_problem(chain, joints, object_points, image_points, K, D, *, eye_to_hand: bool = False,
-                       camera_mount_T_camera=None) -> _velk.HandEyeRefinementProblem:
+                       camera_mount_T_camera=None, view_frames=None) -> _velk.HandEyeRefinementProblem:
     """The refinement problem of the pictures with the nominal chain's flange poses; the camera's mount
     starts from the closed form unless given."""
     known = _kinematics.chain_known_transforms(_chain(chain), [list(map(float, q)) for q in joints], eye_to_hand)
@@ -71,12 +72,14 @@ def refinement_problem(chain, joints, object_points, image_points, K, D, *, eye_
     problem.intrinsic_matrix = np.asarray(K, np.float64)
     problem.distortion_coefficients = np.asarray(D, np.float64).reshape(1, -1)
     problem.eye_to_hand = eye_to_hand
+    if view_frames is not None:
+        problem.view_frames = list(view_frames)
     return problem
 
 
 def calibrate(chain, joints, object_points, image_points, K, D, *, eye_to_hand: bool = False,
               mode: str = "offsets", refine_intrinsics: bool = False, options=None, camera_mount_T_camera=None,
-              log: bool = True) -> _kinematics.KinematicHandEyeResult:
+              view_frames=None, log: bool = True) -> _kinematics.KinematicHandEyeResult:
     """The camera's and the board's mounts and the chain's corrections from pictures with joint readings.
 
     The result holds ``refinement`` (tcp_T_camera or robot_T_camera as ``camera_mount_T_camera``, the board's
@@ -84,13 +87,27 @@ def calibrate(chain, joints, object_points, image_points, K, D, *, eye_to_hand: 
     ``parameters`` (every correction with its 1-sigma, or held with the reason), ``held``,
     ``corrected_chain`` and ``robot_T_tcp_list`` (the corrected flange poses)."""
     problem = refinement_problem(chain, joints, object_points, image_points, K, D, eye_to_hand=eye_to_hand,
-                                 camera_mount_T_camera=camera_mount_T_camera)
+                                 camera_mount_T_camera=camera_mount_T_camera, view_frames=view_frames)
     problem.refine_intrinsics = refine_intrinsics
     if options is None:
         options = _kinematics.KinematicHandEyeOptions()
         options.mode = mode
     return _kinematics.refine_hand_eye_with_kinematics(problem, _chain(chain), [list(map(float, q)) for q in joints],
                                                        options, log)
+
+
+def calibrate_from_images(chain, joints, images, target, K, D, **options) -> _kinematics.KinematicHandEyeResult:
+    """:func:`calibrate` from 8-bit BGR pictures of the target (ChessboardTarget, CharucoTarget, ...): the
+    pictures without the target are left out with their joint readings, and ``refinement.view_frames``
+    names the position of every picture used."""
+    detections = _velk.IntrinsicCalibrator(target).find_corners(list(images), annotate=False)
+    used = list(detections.successful_indices)
+    if len(used) < 3:
+        raise ValueError(f"the target was found in {len(used)} pictures; at least 3 are needed")
+    result = calibrate(chain, [joints[k] for k in used], list(detections.object_points),
+                       [np.asarray(p).reshape(-1, 2) for p in detections.image_points], K, D, view_frames=used,
+                       **options)
+    return result
 
 
 def nominal_refinement(chain, joints, object_points, image_points, K, D, *, eye_to_hand: bool = False,
