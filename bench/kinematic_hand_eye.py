@@ -5,9 +5,12 @@ where the arm truly stands, its joint readings found by inverse kinematics on th
 offsets are drawn per joint from a normal distribution (0.05 deg by default). 15 pictures calibrate, 10 more
 configurations are predicted. Per seed, for (a) today's robot-aware refinement with the nominal chain's flange
 poses and (b) the calibration through the chain with the joint offsets: tcp_T_camera translation and rotation
-error, the board's predicted pose at the new configurations (RMS corner error against the noise-free corners,
-position and orientation error), the estimated offsets against the truth in their 2-sigma, which corrections
-were held, and the time per solve. The same with exact kinematics (offsets zero).
+error (also against the mount as the pictures can tell it, "reach": the first or last joint's offset is a turn
+of the base or of the flange that the mounts absorb), the board's predicted pose at the new configurations (RMS
+corner error against the noise-free corners, position and orientation error), the estimated offsets against
+the truth in their 2-sigma, which corrections were held, and the time per solve. The same with exact kinematics
+(offsets zero), then the UR-like arm of the tests with joint readings spread about its home, eye-in-hand and
+eye-to-hand.
 
 Last, leave-one-out over the calibration pictures: each predicted by both estimators fitted on the others.
 
@@ -26,6 +29,7 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+import kinematic_scenes  # noqa: E402
 import projected_corners as pc  # noqa: E402
 import refinement as arm  # noqa: E402  (the 6-axis arm, its inverse kinematics and its placement)
 from _velk import kinematics  # noqa: E402
@@ -58,8 +62,17 @@ def arm_scene(seed, noise, offsets):
         raise RuntimeError(f"seed {seed}: only {len(keep)} reachable views")
     return {"joints": joints, "objects": [scene.object_points[k] for k in keep],
             "pixels": [scene.image_points[k] for k in keep],
-            "camera_T_target": [scene.camera_T_target_list[k] for k in keep],
-            "tcp_T_camera": scene.tcp_T_camera, "world_T_target": placement @ scene.world_T_target}
+            "camera_T_target": [scene.camera_T_target_list[k] for k in keep], "mount": scene.tcp_T_camera,
+            "eye_to_hand": False, "K": pc.EYE_IN_HAND_K, "D": pc.EYE_IN_HAND_D}
+
+
+def ur_like_scene(seed, noise, offsets, eye_to_hand):
+    """The UR-like arm of the tests, joint readings spread about its home, the camera on the flange or fixed."""
+    pictures = kinematic_scenes.arm_pictures(offsets, seed, CALIBRATION_VIEWS + NEW_CONFIGURATIONS,
+                                             eye_to_hand=eye_to_hand, noise_px=noise)
+    return {"joints": pictures.joints, "objects": pictures.object_points, "pixels": pictures.image_points,
+            "camera_T_target": pictures.camera_T_target, "mount": pictures.camera_mount_T_camera,
+            "eye_to_hand": eye_to_hand, "K": kinematic_scenes.ARM_CAMERA_K, "D": kinematic_scenes.ARM_CAMERA_D}
 
 
 def prediction(chain, fit, scene):
@@ -67,11 +80,11 @@ def prediction(chain, fit, scene):
     at the new configurations."""
     new = slice(CALIBRATION_VIEWS, None)
     predicted = khe.predicted_camera_T_target(chain, scene["joints"][new], fit.camera_mount_T_camera,
-                                              fit.target_mount_T_target)
+                                              fit.target_mount_T_target, scene["eye_to_hand"])
     grid = pc.board_grid()
     squares, positions, angles = [], [], []
     for pose, truth in zip(predicted, scene["camera_T_target"][new]):
-        p = [cv2.projectPoints(grid, cv2.Rodrigues(t[:3, :3])[0], t[:3, 3], pc.EYE_IN_HAND_K, pc.EYE_IN_HAND_D)[0]
+        p = [cv2.projectPoints(grid, cv2.Rodrigues(t[:3, :3])[0], t[:3, 3], scene["K"], scene["D"])[0]
              for t in (pose, truth)]
         squares.append(np.mean(np.square(p[0] - p[1])))
         mm, deg = pc.transform_error(pose, truth)
@@ -81,20 +94,30 @@ def prediction(chain, fit, scene):
         float(np.sqrt(np.mean(np.square(angles))))
 
 
-def run_seed(seed, noise, offsets, chain):
-    scene = arm_scene(seed, noise, offsets)
+def reachable_mount(scene, offsets):
+    """The camera's mount as the pictures can tell it: the last joint's offset turns the flange about its axis
+    (eye-in-hand, tcp_T_camera becomes Rz(offset) * tcp_T_camera), the first joint's turns the base (eye-to-hand,
+    robot_T_camera becomes Rz(-offset) * robot_T_camera); both arms have no fixed transform outside their links."""
+    turn = np.eye(4)
+    turn[:3, :3] = cv2.Rodrigues(np.array([0.0, 0.0, -offsets[0] if scene["eye_to_hand"] else offsets[5]]))[0]
+    return turn @ scene["mount"]
+
+
+def run_seed(scene, offsets, chain):
     calibration = [items[:CALIBRATION_VIEWS] for items in (scene["joints"], scene["objects"], scene["pixels"])]
-    K, D = pc.EYE_IN_HAND_K, pc.EYE_IN_HAND_D
+    K, D, eye_to_hand = scene["K"], scene["D"], scene["eye_to_hand"]
     begin = time.perf_counter()
-    today = khe.nominal_refinement(chain, *calibration, K, D)
+    today = khe.nominal_refinement(chain, *calibration, K, D, eye_to_hand=eye_to_hand)
     middle = time.perf_counter()
-    result = khe.calibrate(chain, *calibration, K, D, log=False)
+    result = khe.calibrate(chain, *calibration, K, D, eye_to_hand=eye_to_hand, log=False)
     end = time.perf_counter()
     row = {}
     for name, fit, fit_chain, seconds in (("today", today, chain, middle - begin),
                                            ("chain", result.refinement, result.corrected_chain, end - middle)):
-        mm, deg = pc.transform_error(fit.camera_mount_T_camera, scene["tcp_T_camera"])
-        row[name] = {"refined": fit.refined, "mm": mm * 1000, "deg": deg, "seconds": seconds,
+        mm, deg = pc.transform_error(fit.camera_mount_T_camera, scene["mount"])
+        reach_mm, reach_deg = pc.transform_error(fit.camera_mount_T_camera, reachable_mount(scene, offsets))
+        row[name] = {"refined": fit.refined, "mm": mm * 1000, "deg": deg, "reach_mm": reach_mm * 1000,
+                     "reach_deg": reach_deg, "seconds": seconds,
                      "prediction": prediction(fit_chain, fit, scene)}
     # Every correction the pictures determine, whether or not the chi-square test kept it.
     determined = [(p.value, p.sigma, truth) for p, truth in zip(result.parameters, offsets) if p.sigma > 0]
@@ -106,22 +129,24 @@ def run_seed(seed, noise, offsets, chain):
     return row
 
 
-def summarise(rows, label, sigma_deg, args):
-    print(f"{label}: 6-axis arm, eye-in-hand, {CALIBRATION_VIEWS} views, {args.noise} px, intrinsics given, joint "
+def summarise(rows, label, sigma_deg, args, arm_label="6-axis arm, eye-in-hand", mount="tcp_T_camera"):
+    print(f"{label}: {arm_label}, {CALIBRATION_VIEWS} views, {args.noise} px, intrinsics given, joint "
           f"zero offsets N(0, {sigma_deg} deg) per joint, {len(rows)} seeds; predicted at {NEW_CONFIGURATIONS} new "
           f"configurations")
-    header = (f"  {'estimator':<36} {'tcp_T_camera mm':>16} {'deg':>8} {'pred px':>8} {'pred mm':>8} "
-              f"{'pred deg':>9} {'s/solve':>8}")
+    header = (f"  {'estimator':<36} {mount + ' mm':>16} {'deg':>8} {'pred px':>8} {'pred mm':>8} "
+              f"{'pred deg':>9} {'s/solve':>8} {'reach mm':>9} {'reach deg':>10}")
     print(header)
     medians = {}
     for key, name in (("today", "(a) robot-aware, nominal poses"), ("chain", "(b) through the chain, offsets")):
-        values = np.array([[r[key]["mm"], r[key]["deg"], *r[key]["prediction"], r[key]["seconds"]] for r in rows])
+        values = np.array([[r[key]["mm"], r[key]["deg"], *r[key]["prediction"], r[key]["seconds"], r[key]["reach_mm"],
+                            r[key]["reach_deg"]] for r in rows])
         medians[key] = np.median(values, axis=0)
         m = medians[key]
-        print(f"  {name:<36} {m[0]:>16.3f} {m[1]:>8.4f} {m[2]:>8.3f} {m[3]:>8.3f} {m[4]:>9.4f} {m[5]:>8.3f}")
+        print(f"  {name:<36} {m[0]:>16.3f} {m[1]:>8.4f} {m[2]:>8.3f} {m[3]:>8.3f} {m[4]:>9.4f} {m[5]:>8.3f} "
+              f"{m[6]:>9.3f} {m[7]:>10.4f}")
     ratio = medians["chain"] / medians["today"]
     print(f"  {'ratio (b) / (a), medians':<36} {ratio[0]:>16.2f} {ratio[1]:>8.2f} {ratio[2]:>8.2f} {ratio[3]:>8.2f} "
-          f"{ratio[4]:>9.2f} {ratio[5]:>8.2f}")
+          f"{ratio[4]:>9.2f} {ratio[5]:>8.2f} {ratio[6]:>9.2f} {ratio[7]:>10.2f}")
     covered = [c for r in rows for c in r["within_2_sigma"]]
     if covered:
         print(f"  estimated offsets within 2 sigma of the truth: {np.mean(covered) * 100:.1f} % of {len(covered)}")
@@ -168,12 +193,21 @@ def main():
     offset_rows, exact_rows = [], []
     for seed in range(args.seeds):
         offsets = np.radians(np.random.default_rng([seed, 7]).normal(0.0, args.offset_sigma, 6))
-        offset_rows.append(run_seed(seed, args.noise, offsets, chain))
-        exact_rows.append(run_seed(seed, args.noise, np.zeros(6), chain))
+        offset_rows.append(run_seed(arm_scene(seed, args.noise, offsets), offsets, chain))
+        exact_rows.append(run_seed(arm_scene(seed, args.noise, np.zeros(6)), np.zeros(6), chain))
     summarise(offset_rows, "Joint zero offsets", args.offset_sigma, args)
     print()
     summarise(exact_rows, "Exact kinematics", 0.0, args)
     print()
+    ur_chain = kinematic_scenes.ur_like_chain()
+    for eye_to_hand, arm_label, mount in ((False, "UR-like arm, eye-in-hand", "tcp_T_camera"),
+                                          (True, "UR-like arm, eye-to-hand", "robot_T_camera")):
+        rows = []
+        for seed in range(args.seeds):
+            offsets = np.radians(np.random.default_rng([seed, 7]).normal(0.0, args.offset_sigma, 6))
+            rows.append(run_seed(ur_like_scene(seed, args.noise, offsets, eye_to_hand), offsets, ur_chain))
+        summarise(rows, "Joint zero offsets", args.offset_sigma, args, arm_label, mount)
+        print()
     held_out(args.held_out_seeds, args.noise, args.offset_sigma, chain)
 
 
