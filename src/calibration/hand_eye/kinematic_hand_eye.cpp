@@ -1,7 +1,9 @@
 #include "calibration/hand_eye/kinematic_hand_eye.hpp"
 
 #include <cmath>
+#include <iomanip>
 #include <numeric>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -104,6 +106,50 @@ void logHeld(const KinematicHandEyeResult& result) {
     logMessage(LogLevel::Info, std::string(kHandEyeRefinementComponent) + "Held at nominal: " + text + ".");
 }
 
+std::string chiSquareText(double chiSquare, double limit) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << "consistent with nominal (chi-square " << chiSquare << ", limit "
+         << limit << ")";
+    return text.str();
+}
+
+// The starting values with the caller's view frames (0, 1, ... when it gives none) and corner count.
+HandEyeRefinement startingResult(const HandEyeRefinementProblem& problem, const cv::Mat& targetStart) {
+    HandEyeRefinement start = startingValues(problem, targetStart);
+    start.view_frames = problem.view_frames;
+    if (start.view_frames.empty()) {
+        start.view_frames.resize(problem.object_points.size());
+        std::iota(start.view_frames.begin(), start.view_frames.end(), 0);
+    }
+    for (const cv::Mat& points : problem.object_points) {
+        start.corner_count += static_cast<int>(points.total() * points.channels() / 3);
+    }
+    return start;
+}
+
+// The nominal chain's solution once its corrections proved consistent with nominal. It lies next to the one
+// found with them, and the noise levels found with them hold without them: one solve from there, at those
+// levels, which the result reports as found.
+HandEyeRefinement nominalSolution(const HandEyeRefinementProblem& nominal, const RefinementOptions& options,
+                                  const std::vector<cv::Mat>& viewPoses, const ChainViews& chainViews,
+                                  const HandEyeRefinement& found, const HandEyeRefinement& start, bool log,
+                                  ChainFit& fit) {
+    HandEyeRefinementProblem warm = nominal;
+    warm.camera_mount_T_camera = found.camera_mount_T_camera;
+    warm.target_mount_T_target = found.target_mount_T_target;
+    RefinementOptions atLevels = options;
+    atLevels.robot_translation_sigma_mm = found.robot_translation_noise_mm;
+    atLevels.robot_rotation_sigma_deg = found.robot_rotation_noise_deg;
+    atLevels.pixel_sigma_px = found.pixel_noise_px;
+    ChainViews fixedChain = chainViews;
+    fixedChain.free.clear();
+    HandEyeRefinement solution = refineWithRobotError(warm, atLevels, warm.target_mount_T_target, viewPoses, start, log,
+                                                      false, &fixedChain, &fit);
+    solution.noise_estimated = found.noise_estimated;
+    solution.noise_settled = found.noise_settled;
+    return solution;
+}
+
 }  // namespace
 
 std::vector<cv::Mat> chainKnownTransforms(const kinematics::KinematicChain& chain,
@@ -129,15 +175,7 @@ KinematicHandEyeResult refineHandEyeWithKinematics(const HandEyeRefinementProble
     KinematicHandEyeResult result;
     const kinematics::CorrectionLayout layout = kinematics::correctionLayout(chain, options.mode);
     result.corrected_chain = chain;
-    result.refinement = startingValues(nominal, targetStart);
-    result.refinement.view_frames = problem.view_frames;
-    if (result.refinement.view_frames.empty()) {
-        result.refinement.view_frames.resize(problem.object_points.size());
-        std::iota(result.refinement.view_frames.begin(), result.refinement.view_frames.end(), 0);
-    }
-    for (const cv::Mat& points : problem.object_points) {
-        result.refinement.corner_count += static_cast<int>(points.total() * points.channels() / 3);
-    }
+    result.refinement = startingResult(nominal, targetStart);
     if (problem.object_points.size() < kMinimumViews || targetStart.empty()) {
         result.refinement = keepStartingValues(
             std::move(result.refinement),
@@ -171,25 +209,10 @@ KinematicHandEyeResult refineHandEyeWithKinematics(const HandEyeRefinementProble
         result.chi_square = chiSquare(fit, views.free);
         result.chi_square_limit = chiSquareLimit(static_cast<int>(views.free.size()));
         if (result.chi_square <= result.chi_square_limit) {
-            insignificant = "consistent with nominal (chi-square " + std::to_string(result.chi_square) + " within " +
-                            std::to_string(result.chi_square_limit) + ")";
-            // The nominal chain's solution lies next to the one just found, and the noise levels found with
-            // the corrections hold without them: one solve from there, at those levels.
-            HandEyeRefinementProblem warm = nominal;
-            warm.camera_mount_T_camera = result.refinement.camera_mount_T_camera;
-            warm.target_mount_T_target = result.refinement.target_mount_T_target;
-            RefinementOptions atLevels = options.refinement;
-            atLevels.robot_translation_sigma_mm = result.refinement.robot_translation_noise_mm;
-            atLevels.robot_rotation_sigma_deg = result.refinement.robot_rotation_noise_deg;
-            atLevels.pixel_sigma_px = result.refinement.pixel_noise_px;
-            const bool estimated = result.refinement.noise_estimated;
-            const bool settled = result.refinement.noise_settled;
-            ChainViews nominalViews{&chain, layout, {}, &joints};
+            insignificant = chiSquareText(result.chi_square, result.chi_square_limit);
             ChainFit nominalFit;
-            result.refinement = refineWithRobotError(warm, atLevels, warm.target_mount_T_target, viewPoses, start, log,
-                                                     false, &nominalViews, &nominalFit);
-            result.refinement.noise_estimated = estimated;
-            result.refinement.noise_settled = settled;
+            result.refinement = nominalSolution(nominal, options.refinement, viewPoses, views, result.refinement, start,
+                                                log, nominalFit);
             result.robot_T_tcp_list = nominalFit.robot_T_tcp_list;
         }
     }
