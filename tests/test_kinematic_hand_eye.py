@@ -83,3 +83,17 @@ def test_pictures_without_the_board_are_left_out_with_their_joint_readings():
     assert mm < 0.5
     for parameter, truth in zip(result.parameters, OFFSETS_RAD):
         assert not parameter.estimated or abs(parameter.value - truth) < 4.0 * parameter.sigma
+
+
+def test_exact_kinematics_keep_the_nominal_chains_solution():
+    pictures = scenes.arm_pictures(np.zeros(6), seed=2, count=CALIBRATION_VIEWS, noise_px=NOISE_PX)
+    data = (scenes.ur_like_chain(), pictures.joints, pictures.object_points, pictures.image_points,
+            scenes.ARM_CAMERA_K, scenes.ARM_CAMERA_D)
+    result = khe.calibrate(*data, log=False)
+    nominal = khe.nominal_refinement(*data)
+    assert result.chi_square < result.chi_square_limit and not any(p.estimated for p in result.parameters)
+    inner = [p for p in result.parameters if p.sigma > 0]
+    assert len(inner) == 4 and all(p.held_reason.startswith("consistent with nominal") for p in inner)
+    for estimate, reference in ((result.refinement.camera_mount_T_camera, nominal.camera_mount_T_camera),
+                                (result.refinement.target_mount_T_target, nominal.target_mount_T_target)):
+        np.testing.assert_allclose(estimate, reference, atol=2e-5)

@@ -108,8 +108,8 @@ void logHeld(const KinematicHandEyeResult& result) {
 
 std::string chiSquareText(double chiSquare, double limit) {
     std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << "consistent with nominal (chi-square " << chiSquare << ", limit "
-         << limit << ")";
+    text << std::fixed << std::setprecision(1) << "consistent with nominal: chi-square " << chiSquare << ", limit "
+         << limit;
     return text.str();
 }
 
