@@ -9,12 +9,13 @@ error (also against the mount as the pictures can tell it, "reach": the first or
 of the base or of the flange that the mounts absorb), the board's predicted pose at the new configurations (RMS
 corner error against the noise-free corners, position and orientation error), the estimated offsets against
 the truth in their 2-sigma, which corrections were held, and the time per solve. The same with exact kinematics
-(offsets zero), then the UR-like arm of the tests with joint readings spread about its home, eye-in-hand and
-eye-to-hand.
+(offsets zero) and with the arm's repeatability on top of the offsets, then the UR-like arm of the tests with
+joint readings spread about its home, eye-in-hand and eye-to-hand.
 
 Last, leave-one-out over the calibration pictures: each predicted by both estimators fitted on the others.
 
-    python bench/kinematic_hand_eye.py [--seeds N] [--noise PX] [--offset-sigma DEG] [--held-out-seeds N] [--quick]
+    python bench/kinematic_hand_eye.py [--seeds N] [--noise PX] [--offset-sigma DEG] [--repeatability MM DEG]
+                                        [--held-out-seeds N] [--quick]
 """
 
 import argparse
@@ -33,6 +34,7 @@ import kinematic_scenes  # noqa: E402
 import projected_corners as pc  # noqa: E402
 import refinement as arm  # noqa: E402  (the 6-axis arm, its inverse kinematics and its placement)
 from _velk import kinematics  # noqa: E402
+from quorvane.velk import demo  # noqa: E402
 from quorvane.velk import kinematic_hand_eye as khe  # noqa: E402
 
 CALIBRATION_VIEWS = 15
@@ -45,14 +47,16 @@ def arm_chain():
     return kinematics.KinematicChain(links, np.eye(4), np.eye(4))
 
 
-def arm_scene(seed, noise, offsets):
+def arm_scene(seed, noise, offsets, repeatability=(0.0, 0.0)):
     """Joint readings and corners of the reachable views, first the calibration ones then the new ones, with
-    the truth in the arm's base frame."""
+    the truth in the arm's base frame. repeatability (mm, deg per flange axis): where the arm stands differs by
+    that much from where its true model puts it at its joint readings, afresh at every view."""
     scene = pc.eye_in_hand_corners(num_views=CALIBRATION_VIEWS + NEW_CONFIGURATIONS + 8, noise_px=noise, seed=seed)
     placement = arm.arm_T_scene()
+    commanded = demo.perturb_robot_poses(scene.true_robot_T_tcp_list, *repeatability, np.random.default_rng([seed, 3]))
     joints, keep = [], []
-    for k, true_pose in enumerate(scene.true_robot_T_tcp_list):
-        q, _ = arm.arm_ik(placement @ true_pose, offsets)
+    for k, pose in enumerate(commanded):
+        q, _ = arm.arm_ik(placement @ pose, offsets)
         if q is not None and len(scene.object_points[k]) >= 12:
             joints.append(q)
             keep.append(k)
@@ -184,6 +188,8 @@ def main():
     parser.add_argument("--seeds", type=int, default=30)
     parser.add_argument("--noise", type=float, default=0.3, help="corner noise, pixels per axis")
     parser.add_argument("--offset-sigma", type=float, default=0.05, help="joint zero offsets, deg (1-sigma)")
+    parser.add_argument("--repeatability", type=float, nargs=2, default=(0.05, 0.005), metavar=("MM", "DEG"),
+                        help="the arm's repeatability per flange axis in the section that adds it")
     parser.add_argument("--held-out-seeds", type=int, default=5, help="seeds of the leave-one-out section")
     parser.add_argument("--quick", action="store_true", help="3 seeds, 1 leave-one-out seed: checks the script runs")
     args = parser.parse_args()
@@ -198,6 +204,13 @@ def main():
     summarise(offset_rows, "Joint zero offsets", args.offset_sigma, args)
     print()
     summarise(exact_rows, "Exact kinematics", 0.0, args)
+    print()
+    noisy_rows = []
+    for seed in range(args.seeds):
+        offsets = np.radians(np.random.default_rng([seed, 7]).normal(0.0, args.offset_sigma, 6))
+        noisy_rows.append(run_seed(arm_scene(seed, args.noise, offsets, args.repeatability), offsets, chain))
+    summarise(noisy_rows, f"Joint zero offsets and repeatability {args.repeatability[0]} mm, "
+              f"{args.repeatability[1]} deg per flange axis", args.offset_sigma, args)
     print()
     ur_chain = kinematic_scenes.ur_like_chain()
     for eye_to_hand, arm_label, mount in ((False, "UR-like arm, eye-in-hand", "tcp_T_camera"),
