@@ -97,3 +97,28 @@ def test_exact_kinematics_keep_the_nominal_chains_solution():
     for estimate, reference in ((result.refinement.camera_mount_T_camera, nominal.camera_mount_T_camera),
                                 (result.refinement.target_mount_T_target, nominal.target_mount_T_target)):
         np.testing.assert_allclose(estimate, reference, atol=2e-5)
+
+
+def test_full_corrections_hold_what_the_mounts_and_parallel_joints_take_up(calibrated):
+    eye_to_hand, pictures, _, nominal = calibrated
+    data = [items[:CALIBRATION_VIEWS] for items in (pictures.joints, pictures.object_points, pictures.image_points)]
+    result = khe.calibrate(scenes.ur_like_chain(), *data, scenes.ARM_CAMERA_K, scenes.ARM_CAMERA_D,
+                           eye_to_hand=eye_to_hand, mode="full", log=False)
+    held = {p.name: p.held_reason for p in result.parameters if p.sigma == 0}
+    base, flange = ("robot_T_camera", "tcp_T_target") if eye_to_hand else ("world_T_target", "tcp_T_camera")
+    for name, frame in (("j1 zero offset", base), ("j1 d", base), ("j6 zero offset", flange), ("j6 d", flange),
+                        ("j6 r", flange), ("j6 alpha", flange)):
+        assert frame in held.pop(f"joint {name}")
+    # Joints 2 to 4 turn about parallel axes: one of their d values carries the other two.
+    parallel = {f"joint j{k} d" for k in (2, 3, 4)}
+    assert len(held) == 2 and set(held) < parallel
+    kept = (parallel - set(held)).pop()
+    assert all(reason == f"absorbed by {kept}" for reason in held.values())
+    errors = {}
+    for name, fit, chain in (("nominal", nominal, scenes.ur_like_chain()),
+                             ("full", result.refinement, result.corrected_chain)):
+        predicted = khe.predicted_camera_T_target(chain, pictures.joints[CALIBRATION_VIEWS:], fit.camera_mount_T_camera,
+                                                  fit.target_mount_T_target, eye_to_hand)
+        errors[name] = np.sqrt(np.mean([np.sum((p[:3, 3] - t[:3, 3]) ** 2)
+                                        for p, t in zip(predicted, pictures.camera_T_target[CALIBRATION_VIEWS:])]))
+    assert errors["full"] < 0.7 * errors["nominal"]
