@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+import cv2
 import numpy as np
 
 from _velk import kinematics
@@ -90,3 +91,64 @@ def perturbed(pose: np.ndarray, seed: int) -> np.ndarray:
     start = pose @ transform(rotation_from_rotvec(axis / np.linalg.norm(axis) * np.radians(2.0)))
     start[:3, 3] += 0.01 * rng.normal(size=3) / np.sqrt(3.0)
     return start
+
+
+#: A UR-like 6-axis arm, standard DH (d, r, alpha) in metres and radians.
+UR_LIKE_DH = [(0.1625, 0.0, np.pi / 2), (0.0, -0.425, 0.0), (0.0, -0.3922, 0.0), (0.1333, 0.0, np.pi / 2),
+              (0.0997, 0.0, -np.pi / 2), (0.0996, 0.0, 0.0)]
+#: Where its pictures are taken about: the flange looking down in front of the base.
+UR_LIKE_HOME = np.array([0.3, -1.9, 1.9, -1.6, -1.57, 0.2])
+#: The board's inner corners (8 x 6, 4 cm) and the camera that sees them.
+BOARD_GRID = np.array([[0.04 * (c + 1), 0.04 * (r + 1), 0.0] for r in range(6) for c in range(8)])
+ARM_CAMERA_K = np.array([[900.0, 0.0, 639.5], [0.0, 900.0, 479.5], [0.0, 0.0, 1.0]])
+ARM_CAMERA_D = np.zeros(5)
+
+
+def ur_like_chain():
+    links = [kinematics.dh_link(f"j{k + 1}", "revolute", False, d, 0.0, r, alpha)
+             for k, (d, r, alpha) in enumerate(UR_LIKE_DH)]
+    return kinematics.KinematicChain(links, np.eye(4), np.eye(4))
+
+
+@dataclass
+class ArmPictures:
+    joints: list  # per picture, the joint readings [rad]
+    object_points: list
+    image_points: list
+    camera_T_target: list  # the true poses
+    camera_mount_T_camera: np.ndarray  # tcp_T_camera (eye-in-hand) or robot_T_camera (eye-to-hand)
+    target_mount_T_target: np.ndarray  # world_T_target or tcp_T_target
+
+
+def arm_pictures(offsets_rad, seed: int, count: int, eye_to_hand: bool = False, noise_px: float = 0.3,
+                 spread_deg: float = 35.0) -> ArmPictures:
+    """Pictures of the board from joint readings spread about UR_LIKE_HOME, taken where the arm with the
+    given joint zero offsets truly stands; the camera on the flange (or fixed, watching the board the flange
+    holds) sees the board's centre 0.6 m ahead at home."""
+    rng = np.random.default_rng(seed)
+    chain = ur_like_chain()
+    truth = kinematics.corrected_chain(chain, "offsets", list(offsets_rad))
+    ahead = transform(rotation_from_rotvec(np.radians([10.0, 5.0, 0.0])))
+    ahead[:3, 3] = [0.0, 0.0, 0.6] - ahead[:3, :3] @ BOARD_GRID.mean(axis=0)
+    home = np.asarray(kinematics.forward_kinematics(truth, UR_LIKE_HOME.tolist()))
+    fixed = transform_from_xyz_rpy([0.03, -0.05, 0.08], np.radians([2.0, -3.0, 80.0]))
+    if eye_to_hand:
+        mount, carrier = home @ fixed @ np.linalg.inv(ahead), fixed
+    else:
+        mount, carrier = fixed, home @ fixed @ ahead
+    pictures = ArmPictures([], [], [], [], mount, carrier)
+    while len(pictures.joints) < count:
+        q = UR_LIKE_HOME + rng.uniform(-1.0, 1.0, 6) * np.radians(spread_deg)
+        flange = np.asarray(kinematics.forward_kinematics(truth, q.tolist()))
+        known = flange if eye_to_hand else np.linalg.inv(flange)
+        pose = np.linalg.inv(mount) @ known @ carrier
+        pixels = cv2.projectPoints(BOARD_GRID, cv2.Rodrigues(pose[:3, :3])[0], pose[:3, 3], ARM_CAMERA_K,
+                                   ARM_CAMERA_D)[0].reshape(-1, 2)
+        inside = np.all((pixels > 10) & (pixels < (1270, 950)), axis=1) & (pose[2, 3] > 0.2)
+        if inside.sum() < 24:
+            continue
+        pictures.joints.append(q)
+        pictures.object_points.append(BOARD_GRID[inside])
+        pictures.image_points.append(pixels[inside] + rng.normal(0.0, noise_px, (int(inside.sum()), 2)))
+        pictures.camera_T_target.append(pose)
+    return pictures

@@ -8,6 +8,7 @@
 
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
+#include "calibration/hand_eye/kinematic_hand_eye.hpp"
 #include "calibration/kinematics/kinematic_calibration.hpp"
 #include "kinematics/chain_corrections.hpp"
 #include "kinematics/forward_kinematics.hpp"
@@ -16,7 +17,10 @@
 namespace py = pybind11;
 using velk::calibration::ChainPoseData;
 using velk::calibration::ChainSetup;
+using velk::calibration::HandEyeRefinementProblem;
 using velk::calibration::KinematicCalibrationResult;
+using velk::calibration::KinematicHandEyeOptions;
+using velk::calibration::KinematicHandEyeResult;
 using velk::calibration::KinematicOptions;
 using velk::calibration::KinematicParameter;
 using velk::calibration::PoseErrorStatistics;
@@ -225,6 +229,49 @@ void bindCalibrateKinematics(py::module_& kinematics) {
         "mount base_T_camera, carrier flange_T_target; 'sensor_on_chain': flange_T_camera and base_T_target.");
 }
 
+void bindKinematicHandEye(py::module_& kinematics) {
+    py::classh<KinematicHandEyeOptions>(kinematics, "KinematicHandEyeOptions",
+                                        "Tunables of the hand-eye refinement through the chain.")
+        .def(py::init<>())
+        .def_property(
+            "mode",
+            [](const KinematicHandEyeOptions& o) { return o.mode == CorrectionMode::kOffsets ? "offsets" : "full"; },
+            [](KinematicHandEyeOptions& o, const std::string& text) { o.mode = correctionMode(text); },
+            "'offsets': the joints' zero offsets; 'full': with the links' geometry.")
+        .def_readwrite("rank_tolerance", &KinematicHandEyeOptions::rank_tolerance)
+        .def_readwrite("require_significance", &KinematicHandEyeOptions::require_significance,
+                       "Keep the corrections only when they differ from zero beyond chance (chi-square, 5 %).")
+        .def_readwrite("refinement", &KinematicHandEyeOptions::refinement,
+                       "Noise levels, robust scale, intrinsic priors and iterations (RefinementOptions).");
+    using R = KinematicHandEyeResult;
+    py::classh<R>(kinematics, "KinematicHandEyeResult", "Hand-eye mounts and the chain's corrections, from pictures.")
+        .def_readonly("refinement", &R::refinement,
+                      "The mounts with 1-sigma, noise levels, each view's own correction, residuals.")
+        .def_readonly("parameters", &R::parameters)
+        .def_readonly("corrected_chain", &R::corrected_chain)
+        .def_readonly("robot_T_tcp_list", &R::robot_T_tcp_list,
+                      "Per view, the flange pose through the corrected chain with its own correction.")
+        .def_readonly("held", &R::held, "The names of the corrections held at nominal.")
+        .def_readonly("chi_square", &R::chi_square, "The determined corrections' chi-square against zero.")
+        .def_readonly("chi_square_limit", &R::chi_square_limit, "Its 95 % limit; zero when not tested.");
+    kinematics.def("chain_known_transforms", &calibration::chainKnownTransforms, py::arg("chain"), py::arg("joints"),
+                   py::arg("eye_to_hand"),
+                   "Each view's known transform from its joint readings: inv(base_T_flange) eye-in-hand, base_T_flange "
+                   "eye-to-hand.");
+    kinematics.def(
+        "refine_hand_eye_with_kinematics",
+        [](const HandEyeRefinementProblem& problem, const KinematicChain& chain,
+           const std::vector<std::vector<double>>& joints, const KinematicHandEyeOptions& options, bool log) {
+            py::gil_scoped_release release;
+            return calibration::refineHandEyeWithKinematics(problem, chain, joints, options, log);
+        },
+        py::arg("problem"), py::arg("chain"), py::arg("joints"),
+        py::arg_v("options", KinematicHandEyeOptions(), "KinematicHandEyeOptions()"), py::arg("log") = true,
+        "Hand-eye refinement with every view's robot pose from its joint readings through the chain, the "
+        "corrections the pictures determine estimated beside the views' own corrections; the problem's known "
+        "transforms are replaced by the nominal chain's.");
+}
+
 }  // namespace
 
 void registerKinematicsBindings(py::module_& module) {
@@ -234,6 +281,7 @@ void registerKinematicsBindings(py::module_& module) {
     bindKinematicOptions(kinematics);
     bindKinematicResults(kinematics);
     bindCalibrateKinematics(kinematics);
+    bindKinematicHandEye(kinematics);
 }
 
 }  // namespace velk::bindings

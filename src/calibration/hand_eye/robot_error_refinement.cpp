@@ -15,6 +15,7 @@
 #include "calibration/refinement/refinement_log.hpp"
 #include "calibration/refinement/robust_outliers.hpp"
 #include "core/log.hpp"
+#include "kinematics/forward_kinematics.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -159,22 +160,80 @@ HandEyeRefinement keptWithStartingVerdict(HandEyeRefinement result, const std::s
     return result;
 }
 
+std::vector<cv::Mat> startingCorrections(const HandEyeRefinementProblem& problem, const cv::Mat& targetStart,
+                                         const std::vector<cv::Mat>& viewPoses) {
+    std::vector<cv::Mat> corrections;
+    for (size_t v = 0; v < viewPoses.size(); ++v) {
+        corrections.push_back(startingCorrection(problem.camera_mount_T_camera,
+                                                 problem.camera_mount_T_target_mount_list[v], targetStart, viewPoses[v],
+                                                 !problem.eye_to_hand));
+    }
+    return corrections;
+}
+
+// Every view of the problem, through its known transform or, with a chain, through the chain.
+void addViews(ErrorsInVariablesProblem& solver, const HandEyeRefinementProblem& problem, int camera, int cameraPose,
+              int targetPose, const std::vector<cv::Mat>& corrections, const ChainViews* chain) {
+    const bool onLeft = !problem.eye_to_hand;
+    if (chain != nullptr) {
+        solver.setChain(*chain->chain, chain->layout, chain->free);
+    }
+    for (size_t v = 0; v < problem.object_points.size(); ++v) {
+        const cv::Mat start = corrections.empty() ? cv::Mat() : corrections[v];
+        if (chain != nullptr) {
+            solver.addChainView(camera, cameraPose, chain->joints->at(v), onLeft, onLeft, targetPose,
+                                problem.object_points[v], problem.image_points[v], start);
+        } else {
+            solver.addView(camera, cameraPose, problem.camera_mount_T_target_mount_list[v], onLeft, targetPose,
+                           problem.object_points[v], problem.image_points[v], start);
+        }
+    }
+}
+
+ChainFit chainFit(const ErrorsInVariablesProblem& solver, const ChainViews& chain, bool eyeToHand) {
+    ChainFit fit;
+    fit.corrections = solver.chainCorrections();
+    fit.sigmas = solver.chainCorrectionSigmas();
+    fit.covariance = solver.chainCorrectionCovariance();
+    const kinematics::KinematicChain corrected =
+        kinematics::correctedChain(*chain.chain, chain.layout, fit.corrections);
+    for (size_t v = 0; v < chain.joints->size(); ++v) {
+        const cv::Mat flange = kinematics::forwardKinematics(corrected, chain.joints->at(v));
+        // Eye-to-hand corrects robot_T_tcp on its right; eye-in-hand corrects tcp_T_robot on its left.
+        const cv::Mat correction = solver.correction(static_cast<int>(v));
+        fit.robot_T_tcp_list.push_back(eyeToHand ? cv::Mat(flange * correction)
+                                                 : cv::Mat(flange * correction.inv(cv::DECOMP_SVD)));
+    }
+    return fit;
+}
+
 }  // namespace
+
+Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                     const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
+                                     const ChainViews& chain, double tolerance) {
+    const ObservationNoise disagreement = startingNoise(startingCorrections(problem, target_start, view_poses));
+    const auto [start, estimation] = robotNoiseSettings(options, disagreement);
+    ErrorsInVariablesProblem solver(options.huber_scale_px, start, estimation);
+    const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
+    const int camera = solver.addCamera(
+        problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics, problem.calibration_flags,
+        intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, problem.camera_model);
+    const int cameraPose = solver.addPose(problem.camera_mount_T_camera);
+    const int targetPose = solver.addPose(target_start);
+    addViews(solver, problem, camera, cameraPose, targetPose, {}, &chain);
+    return solver.chainIdentifiability(tolerance);
+}
 
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result, bool log, bool fit_target_scale) {
-    const bool onLeft = !problem.eye_to_hand;
+                                       HandEyeRefinement result, bool log, bool fit_target_scale,
+                                       const ChainViews* chain, ChainFit* fit) {
     // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
     // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
     // own picture.
     const bool warmStart = !problem.target_mount_T_target.empty();
-    std::vector<cv::Mat> corrections;
-    for (size_t v = 0; v < view_poses.size(); ++v) {
-        corrections.push_back(startingCorrection(problem.camera_mount_T_camera,
-                                                 problem.camera_mount_T_target_mount_list[v], targetStart,
-                                                 view_poses[v], onLeft));
-    }
+    const std::vector<cv::Mat> corrections = startingCorrections(problem, targetStart, view_poses);
     const ObservationNoise disagreement = startingNoise(corrections);
     const auto [start, estimation] = robotNoiseSettings(options, disagreement);
     if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
@@ -200,10 +259,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     }
     const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
     const int targetPose = solver->addPose(targetStart);
-    for (size_t v = 0; v < problem.object_points.size(); ++v) {
-        solver->addView(camera, cameraPose, problem.camera_mount_T_target_mount_list[v], onLeft, targetPose,
-                        problem.object_points[v], problem.image_points[v], warmStart ? cv::Mat() : corrections[v]);
-    }
+    addViews(*solver, problem, camera, cameraPose, targetPose, warmStart ? std::vector<cv::Mat>() : corrections, chain);
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {
@@ -228,6 +284,9 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     }
     storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
     storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
+    if (chain != nullptr && fit != nullptr) {
+        *fit = chainFit(*solver, *chain, problem.eye_to_hand);
+    }
     if (log) {
         logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views, result.view_labels);
         logRobotNoise(result);

@@ -5,9 +5,32 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/refinement/parameter_identifiability.hpp"
 #include "calibration/refinement/refinement_options.hpp"
+#include "kinematics/chain_corrections.hpp"
+#include "kinematics/kinematic_chain.hpp"
 
 namespace velk::calibration {
+
+// The serial chain through which every view's robot pose is computed from its joint readings, in
+// place of the problem's known transforms: eye-in-hand inv(base_T_flange(q)), eye-to-hand
+// base_T_flange(q). free: the positions in the layout of the corrections that are unknowns.
+struct ChainViews {
+    const kinematics::KinematicChain* chain = nullptr;
+    kinematics::CorrectionLayout layout;
+    std::vector<int> free;
+    const std::vector<std::vector<double>>* joints = nullptr;  // per view, one reading per joint
+};
+
+// What a refinement through a chain found: the corrections in the layout's order with their 1-sigma
+// (zero where held), and each view's robot_T_tcp through the corrected chain with the view's own
+// correction.
+struct ChainFit {
+    std::vector<double> corrections;
+    std::vector<double> sigmas;
+    std::vector<double> covariance;  // of the free corrections, row-major
+    std::vector<cv::Mat> robot_T_tcp_list;
+};
 
 // Every reported robot pose is an observation with an error of its own: each view gets a small
 // correction of its flange pose, weighted by the robot noise, beside the corners weighted by the
@@ -17,6 +40,16 @@ namespace velk::calibration {
 // result then carries it (target_scale_measured).
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result, bool log = true, bool fit_target_scale = false);
+                                       HandEyeRefinement result, bool log = true, bool fit_target_scale = false,
+                                       const ChainViews* chain = nullptr, ChainFit* fit = nullptr);
+
+// Which of the chain's free corrections the pictures determine against the hand-eye unknowns, the
+// views' own corrections and the camera: judged at the starting values with the views' corrections at
+// zero, under the noise levels the refinement would start with. Indexed by free correction; groups:
+// 0 the camera's mount, 1 the target's mount, 2 the views' corrections, 3 the camera, 4 + k free
+// correction k. Throws std::invalid_argument for a camera that cannot be set up.
+Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                     const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
+                                     const ChainViews& chain, double tolerance);
 
 }  // namespace velk::calibration

@@ -57,21 +57,6 @@ ChainPoseEstimate fitOrThrow(const ChainPoseFit& fit, const std::string& what) {
     return estimate;
 }
 
-std::string heldReason(const Identifiability& identifiability, int column, const std::vector<std::string>& groupNames) {
-    if (identifiability.not_excited[column]) {
-        return "not moved by the data";
-    }
-    const std::vector<int>& groups = identifiability.absorbed_by[column];
-    if (groups.empty()) {
-        return "not determined by the data";
-    }
-    std::string names;
-    for (size_t k = 0; k < groups.size(); ++k) {
-        names += (k == 0 ? "" : k + 1 == groups.size() ? " and " : ", ") + groupNames[groups[k]];
-    }
-    return "absorbed by " + names;
-}
-
 PoseSigma transformSigma(const std::vector<double>& covariance, int columns, int first) {
     double block[36] = {};
     if (!covariance.empty()) {

@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/refinement/chain_pose_problem.hpp"
+#include "calibration/refinement/kinematic_parameter.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
 #include "kinematics/chain_corrections.hpp"
 #include "kinematics/kinematic_chain.hpp"
@@ -19,17 +20,6 @@ struct KinematicOptions {
     double rank_tolerance = 1e-6;
     int folds = 5;  // observation i is held out in fold i % folds
     int max_iterations = 200;
-};
-
-// One correction of the chain: estimated with its 1-sigma, or held at zero with the reason.
-struct KinematicParameter {
-    std::string name;
-    bool angular = true;  // value and sigma in rad when true, m otherwise
-    bool estimated = false;
-    double value = 0.0;
-    double sigma = 0.0;
-    double remaining_share = 0.0;  // what of its effect the transforms and other corrections leave
-    std::string held_reason;       // "absorbed by base_T_camera", "not moved by the data", ...
 };
 
 // Errors of predicted against measured camera_T_target over a set of observations.

@@ -44,6 +44,14 @@ struct CorrectedReprojectionCost {
     template <typename T>
     bool residualOf(const T* p, const T* camera, const T* target, const T* correction, const T* intrinsics,
                     const T* distortion, T* residual) const {
+        const auto mount = [this](const T* in, T* out) { applyMount(in, out); };
+        return residualThrough(mount, p, camera, target, correction, intrinsics, distortion, residual);
+    }
+
+    // The same with the known transform applied by mount(in, out), for a transform that is itself computed.
+    template <typename T, typename Mount>
+    bool residualThrough(const Mount& mount, const T* p, const T* camera, const T* target, const T* correction,
+                         const T* intrinsics, const T* distortion, T* residual) const {
         // The corner in the target's mounting frame: G * p.
         T based[3], inMount[3];
         ReprojectionCost::rotateByBase(plain.target_base, p, based, false);
@@ -54,11 +62,11 @@ struct CorrectedReprojectionCost {
         // Into the camera's mounting frame through the corrected known transform.
         T inCameraMount[3], moved[3];
         if (correction_on_left) {
-            applyMount(inMount, moved);
+            mount(inMount, moved);
             applyCorrection(correction, moved, inCameraMount);
         } else {
             applyCorrection(correction, inMount, moved);
-            applyMount(moved, inCameraMount);
+            mount(moved, inCameraMount);
         }
         // Into the camera: inv(C) * s = R_base^T * exp(-w) * (s - t).
         const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4], inCameraMount[2] - camera[5]};

@@ -11,6 +11,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/refinement/camera_block.hpp"
+#include "calibration/refinement/chain_reprojection_cost.hpp"
 #include "calibration/refinement/corner_rows.hpp"
 #include "calibration/refinement/corrected_reprojection_cost.hpp"
 #include "calibration/refinement/correction_prior_cost.hpp"
@@ -22,6 +23,7 @@
 #include "calibration/refinement/solver_run.hpp"
 #include "calibration/refinement/variance_components.hpp"
 #include "calibration/refinement/view_residuals.hpp"
+#include "kinematics/forward_kinematics.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -123,6 +125,12 @@ struct ErrorsInVariablesProblem::State {
     std::vector<ceres::ResidualBlockId> intrinsic_priors;
     double target_scale = 1.0;  // the target's true size over its described size
     bool scale_estimated = false;
+    // The chain whose free corrections the chain views share, and each chain view's transform.
+    kinematics::KinematicChain chain;
+    kinematics::CorrectionLayout chain_layout;
+    std::vector<int> chain_free;
+    std::vector<double> chain_values;  // per free correction
+    std::deque<ChainViewMount> chain_mounts;
 
     std::vector<double*> free_blocks;
     std::map<const double*, BlockColumns> columns;
@@ -172,6 +180,9 @@ struct ErrorsInVariablesProblem::State {
         }
         if (scale_estimated) {
             addFreeBlock(&target_scale, 1, {});
+        }
+        if (!chain_values.empty()) {
+            addFreeBlock(chain_values.data(), static_cast<int>(chain_values.size()), {});
         }
         for (size_t c = 0; c < cameras.size(); ++c) {
             CameraBlock& camera = cameras[c];
@@ -370,6 +381,76 @@ struct ErrorsInVariablesProblem::State {
     double covarianceAt(int row, int column) const {
         return covariance[static_cast<size_t>(row) * column_count + column];
     }
+
+    // A view of corners through the known transform mount, or through chainMount when it is given.
+    int addCornerView(int camera, int cameraPoseIndex, const cv::Mat& mount, bool onLeft, int targetPoseIndex,
+                      const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& startingCorrection,
+                      ChainViewMount* chainMount) {
+        const cv::Mat objects = asDoubleRows(objectPoints, 3);
+        const cv::Mat pixels = asDoubleRows(imagePoints, 2);
+        if (objects.rows != pixels.rows) {
+            throw std::invalid_argument("ErrorsInVariablesProblem: a view needs as many object points as image points");
+        }
+        const cv::Mat m = mountOrIdentity(mount);
+        CameraBlock& cameraBlock = cameras.at(camera);
+        PoseBlock& cameraPose = poses.at(cameraPoseIndex);
+        PoseBlock& targetPose = poses.at(targetPoseIndex);
+        double* correction = corrections.emplace_back(correctionParameters(startingCorrection)).data();
+        problem->AddParameterBlock(correction, kPoseParameterCount);
+
+        ViewBlocks view;
+        view.observed = pixels;
+        for (int p = 0; p < objects.rows; ++p) {
+            const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
+            std::vector<double*> blocks = {cameraPose.parameters, targetPose.parameters, correction,
+                                           cameraBlock.intrinsics, cameraBlock.distortion};
+            ceres::CostFunction* cost = CorrectedReprojectionCost::Create(corner, onLeft);
+            if (chainMount != nullptr) {
+                blocks.push_back(chain_values.data());
+                cost = new ChainReprojectionCost(corner, onLeft, chainMount);
+            } else if (scale_estimated) {
+                blocks.push_back(&target_scale);
+                cost = ScaledCorrectedReprojectionCost::Create(corner, onLeft);
+            }
+            view.corners.push_back(problem->AddResidualBlock(cost, &pixel_loss, blocks));
+        }
+        // Priors of the correction: zero, weighted by the translation and rotation noise.
+        view.rotation_prior = problem->AddResidualBlock(
+            CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &rotation_loss, correction);
+        view.translation_prior = problem->AddResidualBlock(
+            CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &translation_loss, correction);
+
+        ++camera_uses[camera];
+        ++pose_uses[cameraPoseIndex];
+        ++pose_uses[targetPoseIndex];
+        views.push_back(std::move(view));
+        return static_cast<int>(views.size()) - 1;
+    }
+
+    // The group of every jacobian column for the chain's identifiability: a pose's index, then one
+    // group for the views' corrections, one for the cameras and target scale, one per free correction.
+    std::vector<int> chainColumnGroups() const {
+        const int poseCount = static_cast<int>(poses.size());
+        std::map<const double*, int> groupOf;
+        for (int p = 0; p < poseCount; ++p) {
+            groupOf[poses[p].parameters] = p;
+        }
+        for (const auto& correction : corrections) {
+            groupOf[correction.data()] = poseCount;
+        }
+        std::vector<int> groups(column_count, poseCount + 1);
+        for (double* block : free_blocks) {
+            const BlockColumns& entry = columns.at(block);
+            for (size_t k = 0; k < entry.parameters.size(); ++k) {
+                const auto found = groupOf.find(block);
+                const int chainGroup = poseCount + 2 + static_cast<int>(k);
+                groups[entry.offset + k] = block == chain_values.data() ? chainGroup
+                                           : found != groupOf.end()     ? found->second
+                                                                        : poseCount + 1;
+            }
+        }
+        return groups;
+    }
 };
 
 ErrorsInVariablesProblem::ErrorsInVariablesProblem(double huber_scale_px, const ObservationNoise& start,
@@ -410,42 +491,132 @@ int ErrorsInVariablesProblem::addPose(const cv::Mat& transformation) {
 int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat& mount, bool correction_on_left,
                                       int target_pose, const cv::Mat& object_points, const cv::Mat& image_points,
                                       const cv::Mat& starting_correction) {
-    const cv::Mat objects = asDoubleRows(object_points, 3);
-    const cv::Mat pixels = asDoubleRows(image_points, 2);
-    if (objects.rows != pixels.rows) {
-        throw std::invalid_argument("ErrorsInVariablesProblem: a view needs as many object points as image points");
-    }
-    const cv::Mat m = mountOrIdentity(mount);
-    CameraBlock& cameraBlock = state_->cameras.at(camera);
-    PoseBlock& cameraPose = state_->poses.at(camera_pose);
-    PoseBlock& targetPose = state_->poses.at(target_pose);
-    double* correction = state_->corrections.emplace_back(correctionParameters(starting_correction)).data();
-    state_->problem->AddParameterBlock(correction, kPoseParameterCount);
+    return state_->addCornerView(camera, camera_pose, mount, correction_on_left, target_pose, object_points,
+                                 image_points, starting_correction, nullptr);
+}
 
-    ViewBlocks view;
-    view.observed = pixels;
-    for (int p = 0; p < objects.rows; ++p) {
-        const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
-        std::vector<double*> blocks = {cameraPose.parameters, targetPose.parameters, correction, cameraBlock.intrinsics,
-                                       cameraBlock.distortion};
-        ceres::CostFunction* cost = CorrectedReprojectionCost::Create(corner, correction_on_left);
-        if (state_->scale_estimated) {
-            blocks.push_back(&state_->target_scale);
-            cost = ScaledCorrectedReprojectionCost::Create(corner, correction_on_left);
+void ErrorsInVariablesProblem::setChain(const kinematics::KinematicChain& chain,
+                                        const kinematics::CorrectionLayout& layout, const std::vector<int>& free) {
+    State& s = *state_;
+    if (!s.views.empty() || s.scale_estimated) {
+        throw std::logic_error("ErrorsInVariablesProblem: the chain is set before any view and without a target scale");
+    }
+    for (int index : free) {
+        if (index < 0 || index >= layout.count()) {
+            throw std::invalid_argument("ErrorsInVariablesProblem: a free chain correction is outside its layout");
         }
-        view.corners.push_back(state_->problem->AddResidualBlock(cost, &state_->pixel_loss, blocks));
     }
-    // Priors of the correction: zero, weighted by the translation and rotation noise.
-    view.rotation_prior = state_->problem->AddResidualBlock(
-        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &state_->rotation_loss, correction);
-    view.translation_prior = state_->problem->AddResidualBlock(
-        CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &state_->translation_loss, correction);
+    s.chain = chain;
+    s.chain_layout = layout;
+    s.chain_free = free;
+    s.chain_values.assign(free.size(), 0.0);
+    if (!free.empty()) {
+        s.problem->AddParameterBlock(s.chain_values.data(), static_cast<int>(free.size()));
+    }
+}
 
-    ++state_->camera_uses[camera];
-    ++state_->pose_uses[camera_pose];
-    ++state_->pose_uses[target_pose];
-    state_->views.push_back(std::move(view));
-    return static_cast<int>(state_->views.size()) - 1;
+int ErrorsInVariablesProblem::addChainView(int camera, int camera_pose, const std::vector<double>& joints,
+                                           bool invert_flange, bool correction_on_left, int target_pose,
+                                           const cv::Mat& object_points, const cv::Mat& image_points,
+                                           const cv::Mat& starting_correction) {
+    State& s = *state_;
+    if (static_cast<int>(joints.size()) != s.chain.jointCount()) {
+        throw std::invalid_argument("ErrorsInVariablesProblem: a chain view needs one reading per joint");
+    }
+    if (s.chain_free.empty()) {
+        const cv::Mat flange = kinematics::forwardKinematics(s.chain, joints);
+        return s.addCornerView(camera, camera_pose, invert_flange ? cv::Mat(flange.inv(cv::DECOMP_SVD)) : flange,
+                               correction_on_left, target_pose, object_points, image_points, starting_correction,
+                               nullptr);
+    }
+    ChainViewMount& mount =
+        s.chain_mounts.emplace_back(&s.chain, &s.chain_layout, &s.chain_free, joints, invert_flange);
+    mount.update(s.chain_values.data());
+    return s.addCornerView(camera, camera_pose, cv::Mat(), correction_on_left, target_pose, object_points, image_points,
+                           starting_correction, &mount);
+}
+
+std::vector<double> ErrorsInVariablesProblem::chainCorrections() const {
+    const State& s = *state_;
+    std::vector<double> values(s.chain_layout.count(), 0.0);
+    for (size_t k = 0; k < s.chain_free.size(); ++k) {
+        values[s.chain_free[k]] = s.chain_values[k];
+    }
+    return values;
+}
+
+std::vector<double> ErrorsInVariablesProblem::chainCorrectionSigmas() const {
+    const State& s = *state_;
+    std::vector<double> sigmas(s.chain_layout.count(), 0.0);
+    const auto found = s.chain_values.empty() ? s.columns.end() : s.columns.find(s.chain_values.data());
+    if (found == s.columns.end() || s.covariance.empty()) {
+        return sigmas;
+    }
+    for (size_t k = 0; k < s.chain_free.size(); ++k) {
+        const int column = found->second.offset + static_cast<int>(k);
+        sigmas[s.chain_free[k]] = std::sqrt(std::max(0.0, s.covarianceAt(column, column)));
+    }
+    return sigmas;
+}
+
+std::vector<double> ErrorsInVariablesProblem::chainCorrectionCovariance() const {
+    const State& s = *state_;
+    const auto found = s.chain_values.empty() ? s.columns.end() : s.columns.find(s.chain_values.data());
+    if (found == s.columns.end() || s.covariance.empty()) {
+        return {};
+    }
+    const int n = static_cast<int>(s.chain_free.size());
+    const int first = found->second.offset;
+    std::vector<double> block(static_cast<size_t>(n) * n);
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            block[static_cast<size_t>(r) * n + c] = s.covarianceAt(first + r, first + c);
+        }
+    }
+    return block;
+}
+
+Identifiability ErrorsInVariablesProblem::chainIdentifiability(double tolerance) {
+    State& s = *state_;
+    const int n = static_cast<int>(s.chain_free.size());
+    if (n == 0) {
+        return Identifiability();
+    }
+    const JacobianLayout rows = s.layout();
+    const GroupedLinearisation lin = s.lineariseForInformation(rows);
+    const int columns = s.column_count;
+    const int chainFirst = s.columns.at(s.chain_values.data()).offset;
+    // Every other unknown's columns first, in their order, then the chain's.
+    std::vector<int> placeOf(columns);
+    for (int c = 0, other = 0; c < columns; ++c) {
+        const bool chainColumn = c >= chainFirst && c < chainFirst + n;
+        placeOf[c] = chainColumn ? columns - n + (c - chainFirst) : other++;
+    }
+    const std::vector<int> groupOfColumn = s.chainColumnGroups();
+    std::vector<int> groups(columns);
+    for (int c = 0; c < columns; ++c) {
+        groups[placeOf[c]] = groupOfColumn[c];
+    }
+    DenseMatrix weighted;
+    weighted.rows = rows.rowCount();
+    weighted.columns = columns;
+    weighted.values.assign(static_cast<size_t>(weighted.rows) * columns, 0.0);
+    for (int r = 0; r < weighted.rows; ++r) {
+        const double sigma = lin.group_sigmas[lin.row_groups[r]];
+        for (int at = lin.row_starts[r]; at < lin.row_starts[r + 1]; ++at) {
+            weighted.values[static_cast<size_t>(r) * columns + placeOf[lin.column_indices[at]]] =
+                lin.values[at] / sigma;
+        }
+    }
+    const Identifiability every = analyseIdentifiability(weighted, groups, columns - n, tolerance);
+    Identifiability chain;
+    for (int k = columns - n; k < columns; ++k) {
+        chain.determined.push_back(every.determined[k]);
+        chain.remaining_share.push_back(every.remaining_share[k]);
+        chain.not_excited.push_back(every.not_excited[k]);
+        chain.absorbed_by.push_back(every.absorbed_by[k]);
+    }
+    return chain;
 }
 
 void ErrorsInVariablesProblem::estimateTargetScale(double start) {

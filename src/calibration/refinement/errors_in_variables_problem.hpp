@@ -6,8 +6,11 @@
 
 #include <opencv2/core.hpp>
 
+#include "calibration/refinement/parameter_identifiability.hpp"
 #include "calibration/refinement/refinement_statistics.hpp"
 #include "core/camera_projection.hpp"
+#include "kinematics/chain_corrections.hpp"
+#include "kinematics/kinematic_chain.hpp"
 
 namespace velk::calibration {
 
@@ -55,6 +58,27 @@ public:
     int addView(int camera, int camera_pose, const cv::Mat& mount, bool correction_on_left, int target_pose,
                 const cv::Mat& object_points, const cv::Mat& image_points,
                 const cv::Mat& starting_correction = cv::Mat());
+
+    // Makes the listed corrections of the chain's layout unknowns that every view added by
+    // addChainView shares, starting at zero; the others stay at zero. Only before the first view and
+    // without a target scale; throws std::logic_error otherwise.
+    void setChain(const kinematics::KinematicChain& chain, const kinematics::CorrectionLayout& layout,
+                  const std::vector<int>& free);
+    // A view as addView's whose known transform is the chain's base_T_flange at the joint readings
+    // with the current corrections, or its inverse with invert_flange.
+    int addChainView(int camera, int camera_pose, const std::vector<double>& joints, bool invert_flange,
+                     bool correction_on_left, int target_pose, const cv::Mat& object_points,
+                     const cv::Mat& image_points, const cv::Mat& starting_correction = cv::Mat());
+    std::vector<double> chainCorrections() const;       // in the layout's order; zero where not free
+    std::vector<double> chainCorrectionSigmas() const;  // 1-sigma; zero where not free or not solved
+    // Covariance of the free corrections (row-major, free x free); empty when not solved.
+    std::vector<double> chainCorrectionCovariance() const;
+    // Which free chain corrections the views determine, judged at the current values under the current
+    // noise levels on the weighted jacobian: each correction's column against every other unknown's
+    // (see analyseIdentifiability). Indexed by free correction; the groups of absorbed_by are a pose's
+    // index, pose count for the views' own corrections, pose count + 1 for the cameras and the target
+    // scale, pose count + 2 + k for free correction k.
+    Identifiability chainIdentifiability(double tolerance);
 
     // Makes the target's true size an unknown multiple of its described size, starting at start (its
     // points become scale * p). Only before the first view; throws std::logic_error after one.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <string>
 
 #include <Eigen/Dense>
 
@@ -103,6 +104,22 @@ Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::v
         }
     }
     return result;
+}
+
+std::string heldReason(const Identifiability& identifiability, int column,
+                       const std::vector<std::string>& group_names) {
+    if (identifiability.not_excited[column]) {
+        return "not moved by the data";
+    }
+    const std::vector<int>& groups = identifiability.absorbed_by[column];
+    if (groups.empty()) {
+        return "not determined by the data";
+    }
+    std::string names;
+    for (size_t k = 0; k < groups.size(); ++k) {
+        names += (k == 0 ? "" : k + 1 == groups.size() ? " and " : ", ") + group_names[groups[k]];
+    }
+    return "absorbed by " + names;
 }
 
 }  // namespace velk::calibration

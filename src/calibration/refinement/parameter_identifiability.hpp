@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace velk::calibration {
@@ -27,5 +28,9 @@ struct Identifiability {
 // column_groups: the group of every column (a transform's six columns share one).
 Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::vector<int>& column_groups,
                                        int kept_columns, double tolerance);
+
+// Why a held column is held: "not moved by the data", "absorbed by <the named groups>" or "not
+// determined by the data"; group_names by group.
+std::string heldReason(const Identifiability& identifiability, int column, const std::vector<std::string>& group_names);
 
 }  // namespace velk::calibration
