@@ -41,6 +41,7 @@ def observed_hull(points_per_view):
 
 
 def inside_hull(points, hull) -> np.ndarray:
+    """Which points lie inside the hull (all of them without one)."""
     import cv2
 
     if hull is None:
@@ -99,6 +100,7 @@ def displacement_px(camera_matrix, distortion, pixels) -> np.ndarray:
 
 
 def picture_corners(image_size) -> np.ndarray:
+    """The four corner pixels (4 x 2) of a picture of (width, height)."""
     width, height = image_size
     return np.array([(0.0, 0.0), (width - 1.0, 0.0), (0.0, height - 1.0), (width - 1.0, height - 1.0)])
 
@@ -124,10 +126,12 @@ class Extrapolation:
 
     @property
     def cubic_px(self) -> float:
+        """The displacement in the picture's corners of a lens growing with the cube of the radius."""
         return self.hull_px * (self.corner_radius_px / self.hull_radius_px) ** 3
 
     @property
     def growth(self) -> float:
+        """corner_px over cubic_px; inf where the model has no inverse."""
         if not math.isfinite(self.corner_px):
             return math.inf
         return self.corner_px / self.cubic_px if self.cubic_px > 0 else math.inf

@@ -6,8 +6,8 @@ The simplest model is kept unless a richer one predicts the held-out pictures cl
 :data:`CLEAR_IMPROVEMENT` of the held-out RMS, on the pictures every candidate predicted. A term the lens does not
 have costs held-out accuracy or gains almost nothing, while a term it has gains far more (``bench/distortion_model_
 choice.py`` measures both on rendered views). A candidate whose distortion has no inverse at the picture's corners
-(no ray maps there: the model folds back inside the picture) cannot describe the lens there and is passed over while a
-model that can remains.
+(no ray maps there: the model folds back inside the picture) cannot describe the lens there and is passed over, unless
+it predicts the held-out views clearly better than every model that maps the corners.
 
 The fisheye model keeps its own four terms; the choice is among the pinhole models alone.
 """
@@ -31,7 +31,7 @@ CALIB_RATIONAL_MODEL = 16384
 DISTORTION_FLAG_BITS = CALIB_ZERO_TANGENT_DIST | CALIB_FIX_K1 | CALIB_FIX_K2 | CALIB_FIX_K3 | CALIB_RATIONAL_MODEL
 
 #: A richer model is taken only when its held-out RMS is at least this share below the simpler model's.
-CLEAR_IMPROVEMENT = 0.05
+CLEAR_IMPROVEMENT = 0.03
 
 
 @dataclass(frozen=True)
@@ -45,6 +45,7 @@ class DistortionModel:
 
     @property
     def label(self) -> str:
+        """The terms as the command line prints them ("k1 k2 p1 p2")."""
         return " ".join(self.terms)
 
 
@@ -62,6 +63,7 @@ DEFAULT_MODEL = "k1k2pk3"
 
 
 def distortion_model(name: str) -> DistortionModel:
+    """The candidate of that name (see MODEL_NAMES)."""
     for model in DISTORTION_MODELS:
         if model.name == name:
             return model
@@ -96,6 +98,7 @@ class Candidate:
 
     @property
     def held_out_by_frame(self) -> dict:
+        """Held-out RMS (px) by frame of the views validated; empty when the model was not validated."""
         validation = self.result.validation
         if not self.result.ok or validation is None or not validation.validated:
             return {}
@@ -157,18 +160,31 @@ def common_held_out_rms_px(candidates) -> dict:
 
 
 def clearly_better(richer_px: float, simpler_px: float) -> bool:
+    """Whether a held-out RMS is at least CLEAR_IMPROVEMENT below another (or the other was not measured)."""
     return math.isfinite(richer_px) and (not math.isfinite(simpler_px)
                                          or richer_px <= (1.0 - CLEAR_IMPROVEMENT) * simpler_px)
 
 
-def chosen_candidate(candidates, rms_px: dict, image_size) -> tuple:
-    """(the candidate, names passed over): simplest first, each richer model taken when it is clearly better than
-    the one chosen so far; models folding back inside the picture only when no other remains."""
+def _lowest(candidates, rms_px: dict) -> float:
+    finite = [rms_px[c.model.name] for c in candidates if math.isfinite(rms_px[c.model.name])]
+    return min(finite) if finite else float("nan")
+
+
+def candidate_pool(candidates, rms_px: dict, image_size) -> tuple:
+    """(the candidates to choose among, names passed over): the models that map the picture's corners, unless one
+    that folds back before them predicts the held-out views clearly better than all of them."""
     usable = [c for c in candidates if c.result.ok]
     unfolded = [c for c in usable if maps_picture_corners(c.result.intrinsic_matrix,
                                                            c.result.distortion_coefficients, image_size)]
-    passed_over = [c.model.name for c in usable if c not in unfolded] if unfolded else []
-    pool = unfolded or usable
+    if not unfolded or clearly_better(_lowest(usable, rms_px), _lowest(unfolded, rms_px)):
+        return usable, []
+    return unfolded, [c.model.name for c in usable if c not in unfolded]
+
+
+def chosen_candidate(candidates, rms_px: dict, image_size) -> tuple:
+    """(the candidate, names passed over): simplest first, each richer model taken when it is clearly better than
+    the one chosen so far, among the pool of :func:`candidate_pool`; None when no model could be calibrated."""
+    pool, passed_over = candidate_pool(candidates, rms_px, image_size)
     if not pool:
         return None, []
     chosen = pool[0]

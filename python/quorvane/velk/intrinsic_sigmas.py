@@ -31,17 +31,21 @@ class Parameter:
 
     @property
     def free(self) -> bool:
+        """Whether the calibration solved for it (a fixed parameter's 1-sigma reads 0)."""
         return self.sigma > 0.0
 
     @property
     def relative_sigma(self) -> float:
+        """The 1-sigma as a share of the value (inf for a value of 0)."""
         return self.sigma / abs(self.value) if self.value != 0.0 else float("inf")
 
     def text(self, unit: str = "") -> str:
+        """'k3 = -5.7 +- 9.1' as the verdict names it."""
         return f"{self.name} = {self.value:.4g} +- {self.sigma:.2g}{unit}"
 
 
 def distortion_terms(camera_model: str) -> tuple[str, ...]:
+    """Names of the distortion vector's entries of the lens model."""
     return FISHEYE_DISTORTION_TERMS if camera_model == "fisheye" else PINHOLE_DISTORTION_TERMS
 
 

@@ -61,8 +61,8 @@ def add_distortion_model_option(parser) -> None:
                         help="distortion terms of the pinhole model when its intrinsics are calibrated from the "
                              "pictures: k1; k1k2; k1k2p (k1 k2 p1 p2); k1k2pk3 (k1 k2 p1 p2 k3, the library's "
                              "default); rational (k1..k6, p1, p2); auto (the default) calibrates each, predicting "
-                             "every picture from the others, and keeps the simplest one that no richer one predicts "
-                             "clearly better. The fisheye model keeps its k1..k4.")
+                             "every picture from the others (whatever --no-validate says), and keeps the simplest one "
+                             "that no richer one predicts clearly better. The fisheye model keeps its k1..k4.")
 
 
 def chooses_distortion_model(args) -> bool:
