@@ -122,3 +122,26 @@ def eye_in_hand_scene():
     from quorvane.velk import demo
 
     return demo.simulate_eye_in_hand(num_poses=14, seed=5)
+
+
+_CAPTURE_CACHE = {}
+
+
+@pytest.fixture(scope="session")
+def intrinsic_capture():
+    """Rendered intrinsic captures of intrinsic_captures at 640 x 480, cached for the session: name -> (target,
+    images). "good": 20 pictures through a k1 k2 lens reaching the picture's corners; "small tag": 8 pictures of one
+    48 mm tag; "central chessboard": 7 pictures of a chessboard near the picture's centre."""
+    pytest.importorskip("cv2")
+    import intrinsic_captures as captures
+
+    makers = {"good": lambda: captures.lens_capture("k1k2", seed=3, views=20),
+              "small tag": lambda: captures.small_tag_capture(seed=1),
+              "central chessboard": lambda: captures.central_chessboard_capture(seed=1)}
+
+    def capture(name):
+        if name not in _CAPTURE_CACHE:
+            _CAPTURE_CACHE[name] = makers[name]()
+        return _CAPTURE_CACHE[name]
+
+    return capture

@@ -10,7 +10,7 @@ import pytest
 import _velk
 import cli_data
 from conftest import STEREO_DIR
-from quorvane.velk import cli
+from quorvane.velk import cli, distortion_model_choice
 from quorvane.velk.demo import transform_error
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
@@ -123,7 +123,9 @@ def test_intrinsics_on_the_left_photographs(tmp_path, left_photos):
     assert cli.main(["intrinsics", *map(str, paths), "--target", str(target), "-o", str(tmp_path / "left.json"),
                      "--report", str(report)]) == 0
     record = json.loads((tmp_path / "left.json").read_text())
-    direct = _velk.IntrinsicCalibrator(_velk.ChessboardTarget((9, 6), 0.025)).calibrate(left_photos)
+    # The command chose the distortion model from the pictures; the library solves the same with that model.
+    model = distortion_model_choice.distortion_model(record["distortion_model"]["name"])
+    direct = distortion_model_choice.calibrator_for(_velk.ChessboardTarget((9, 6), 0.025), model).calibrate(left_photos)
     assert record["image_size"] == [640, 480]
     assert record["views"] == [paths[k].name for k in direct.successful_indices]
     # The same pictures give the same calibration (up to the solver's last-bit noise).

@@ -3,6 +3,7 @@ or 2 and a message naming the cause and the files; clean data with a realistic r
 
 import json
 import shutil
+import subprocess
 
 import numpy as np
 import pytest
@@ -299,7 +300,26 @@ def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
     if millimetres:
         assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]
     else:
-        assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 2 checks"
+        assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 7 checks"
+
+
+def test_intrinsics_the_pictures_do_not_determine_fail_naming_the_parameter(intrinsic_capture, tmp_path,
+                                                                            python_executable):
+    """Eight pictures of one 48 mm tag, through the command as a user runs it."""
+    import cv2
+
+    target, images = intrinsic_capture("small tag")
+    for k, image in enumerate(images):
+        cv2.imwrite(str(tmp_path / f"tag_{k}.png"), image)
+    target_file = cli_data.write_target(tmp_path / "target.json", target)
+    run = subprocess.run([python_executable, "-m", "quorvane.velk", "intrinsics", str(tmp_path), "--target",
+                          str(target_file), "-o", str(tmp_path / "out")], capture_output=True, text=True)
+    verdict = [line for line in run.stdout.splitlines() if line.startswith("Verdict:")]
+    assert run.returncode == 1 and len(verdict) == 1, run.stdout + run.stderr
+    assert "focal length 1-sigma" in verdict[0] and "fx = " in verdict[0] and "do not determine" in verdict[0]
+    assert "too few pictures (8" in verdict[0]
+    assert "[velk][SUCCESS]" not in run.stdout + run.stderr
+    assert json.loads((tmp_path / "out" / "intrinsics.json").read_text())["verdict"]["passed"] is False
 
 
 @pytest.mark.parametrize("command", ["hand-eye", "check"])

@@ -20,6 +20,7 @@ def add_parser(commands, common_options) -> None:
     add_setup_option(parser)
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
     common.add_camera_model_option(parser)
+    common.add_distortion_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     common.add_report_option(parser)
     common.add_validate_option(parser)
@@ -44,8 +45,12 @@ def run(args) -> int:
     hint = common.marker_hint(printed, data.images)
     if hint:
         common.fail(f"only 0 of {len(data.images)} views are usable; {hint}")
+    common.check_distortion_model(args, "check")
     options = common.intrinsic_options(args, names=data.image_names)
-    with progress.detection(options, len(data.images)) as options, library_log.held(args.quiet):
+    choosing = not args.intrinsics and common.chooses_distortion_model(args)
+    total = len(data.images) * (1 + (common.distortion_candidates(args) if choosing else 0))
+    with progress.detection(options, total) as options, library_log.held(args.quiet):
+        choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
         views = hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, distortion,
                                validate=args.validate)
     cameras = views.camera_T_target_list
@@ -61,6 +66,8 @@ def run(args) -> int:
             camera_model=views.camera_model, print_reports=False)
     comparison = _velk.diagnostics.format_method_comparison(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
+    if not args.intrinsics:
+        print(common.distortion_model_line(choice, args))
     print(variety, end="")
     print(comparison, end="")
     validation = views.validation

@@ -7,9 +7,17 @@ from pathlib import Path
 
 import _velk
 
+from ..distortion_model_choice import (
+    MODEL_NAMES,
+    ModelChoice,
+    calibrator_for,
+    choose_distortion_model,
+    distortion_model,
+    model_flags,
+)
 from ..progress import Progress
 from ..target_file import load_target_file
-from .errors import CalibrationFailed
+from .errors import CalibrationFailed, UsageError
 
 
 def add_target_option(parser) -> None:
@@ -42,6 +50,81 @@ def add_camera_model_option(parser) -> None:
     parser.add_argument("--camera-model", choices=("pinhole", "fisheye"), default=None,
                         help="lens model: pinhole (radial-tangential distortion, the default) or fisheye (the "
                              "equidistant model, for lenses of about 120 degrees and wider)")
+
+
+AUTO_DISTORTION_MODEL = "auto"
+
+
+def add_distortion_model_option(parser) -> None:
+    parser.add_argument("--distortion-model", choices=(AUTO_DISTORTION_MODEL, *MODEL_NAMES),
+                        default=AUTO_DISTORTION_MODEL,
+                        help="distortion terms of the pinhole model when its intrinsics are calibrated from the "
+                             "pictures: k1; k1k2; k1k2p (k1 k2 p1 p2); k1k2pk3 (k1 k2 p1 p2 k3, the library's "
+                             "default); rational (k1..k6, p1, p2); auto (the default) calibrates each, predicting "
+                             "every picture from the others (whatever --no-validate says), and keeps the simplest one "
+                             "that no richer one predicts clearly better. The fisheye model keeps its k1..k4.")
+
+
+def chooses_distortion_model(args) -> bool:
+    """Whether the pinhole distortion terms are chosen from the pictures (--distortion-model auto)."""
+    return (getattr(args, "camera_model", None) or "pinhole") == "pinhole" and getattr(
+        args, "distortion_model", AUTO_DISTORTION_MODEL) == AUTO_DISTORTION_MODEL
+
+
+def check_distortion_model(args, command: str) -> None:
+    """Refuses a pinhole distortion model given with the fisheye model, which has terms of its own."""
+    model = getattr(args, "distortion_model", AUTO_DISTORTION_MODEL)
+    if getattr(args, "camera_model", None) == "fisheye" and model != AUTO_DISTORTION_MODEL:
+        raise UsageError(f"{command}: --distortion-model {model} names pinhole distortion terms; the fisheye model "
+                         "has its own (k1..k4): leave --distortion-model out")
+
+
+def distortion_candidates(args) -> int:
+    """How many calibrations the distortion model takes (each detects the pictures again)."""
+    return len(MODEL_NAMES) if chooses_distortion_model(args) else 1
+
+
+def calibrate_intrinsics(args, target, images, options):
+    """(calibrator, result, ModelChoice or None) of the pictures: the distortion model chosen from them with
+    --distortion-model auto (every candidate then validated), else the one given, validated with --validate."""
+    if chooses_distortion_model(args):
+        choice = choose_distortion_model(target, images, options)
+        if choice is not None:
+            return choice.calibrator, choice.result, choice
+        calibrator = _velk.IntrinsicCalibrator(target, options)
+        return calibrator, calibrator.calibrate(images, validate=False), None
+    model = getattr(args, "distortion_model", AUTO_DISTORTION_MODEL)
+    calibrator = (calibrator_for(target, distortion_model(model), options) if model != AUTO_DISTORTION_MODEL
+                  else _velk.IntrinsicCalibrator(target, options))
+    return calibrator, calibrator.calibrate(images, validate=args.validate), None
+
+
+def choose_hand_eye_distortion_model(args, target, images, options) -> ModelChoice | None:
+    """With --distortion-model auto and no --intrinsics, the distortion model the pictures support, set on
+    ``options`` for the calibration that follows; a model given is set likewise. None unless chosen here."""
+    if getattr(args, "intrinsics", None) or (getattr(args, "camera_model", None) or "pinhole") != "pinhole":
+        return None
+    model = getattr(args, "distortion_model", AUTO_DISTORTION_MODEL)
+    choice = None
+    if model == AUTO_DISTORTION_MODEL:
+        choice = choose_distortion_model(target, images, options)
+        if choice is None:
+            return None
+        model = choice.model.name
+    options.calibrate_camera_flags = model_flags(options.calibrate_camera_flags, distortion_model(model))
+    return choice
+
+
+def distortion_model_line(choice: ModelChoice | None, args) -> str:
+    """The printed line on the distortion model: which one and why."""
+    if choice is not None:
+        return "Chose the " + choice.sentence()
+    model = getattr(args, "distortion_model", AUTO_DISTORTION_MODEL)
+    if (getattr(args, "camera_model", None) or "pinhole") == "fisheye":
+        return "Distortion model: the fisheye model's k1 k2 k3 k4"
+    if model == AUTO_DISTORTION_MODEL:
+        return "Distortion model: not chosen (no model could be calibrated)"
+    return f"Distortion model {distortion_model(model).label}, as given"
 
 
 def held_out_lines(validation, image_names=()) -> list[str]:

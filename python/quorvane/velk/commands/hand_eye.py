@@ -59,6 +59,7 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics "
                         "(any target kind; without it the intrinsics are calibrated from the images)")
     common.add_camera_model_option(parser)
+    common.add_distortion_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)
     parser.add_argument("-o", "--output",
                         help="folder or file for hand_eye.json or eye_to_hand.json (default: DATASET_DIR)")
@@ -294,18 +295,22 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
 
 
 def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement, progress):
-    """The calibrator and its result; the library's lines are shown when it is done, its report is not printed and
-    nothing is saved (:func:`save_record` writes the record once its verdict is known)."""
+    """The calibrator, its result and the distortion model chosen from the pictures (None unless chosen); the
+    library's lines are shown when it is done, its report is not printed and nothing is saved (:func:`save_record`
+    writes the record once its verdict is known)."""
     calibrator_class = setup_of(args).calibrator_class
-    with progress.detection(common.intrinsic_options(args, names=data.image_names), len(data.images)) as options:
-        calibrator = calibrator_class(target, options)
+    choosing = not args.intrinsics and common.chooses_distortion_model(args)
+    total = len(data.images) * (1 + (common.distortion_candidates(args) if choosing else 0))
+    with progress.detection(common.intrinsic_options(args, names=data.image_names), total) as options:
         with library_log.held(args.quiet):
+            choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
+            calibrator = calibrator_class(target, options)
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                           intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                           output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
                                           print_report=False)
-    return calibrator, result
+    return calibrator, result, choice
 
 
 def closed_form_rms(target, options, result):
@@ -412,8 +417,9 @@ def run(args) -> int:
     hint = common.marker_hint(printed, data.images)
     if hint:
         common.fail(f"hand-eye calibration used 0 of {len(data.images)} views; {hint}")
-    calibrator, result = calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_refinement,
-                                   progress)
+    common.check_distortion_model(args, "hand-eye")
+    calibrator, result, choice = calibrate(args, target, data, method, intrinsic_matrix, distortion,
+                                           chosen_refinement, progress)
     if not result.ok:
         common.fail(f"hand-eye calibration used {len(result.valid_image_list)} of {len(data.images)} views; it needs "
                     "at least 4 views with the target found, within the error threshold and with varied robot poses "
@@ -434,6 +440,8 @@ def run(args) -> int:
                              data.capture_indices, intrinsics, args.intrinsics,
                              scale_length=printed.scale_length())
     record = save_record(args, result, method, len(data.images), output_path, verdict)
+    if not args.intrinsics:
+        print(common.distortion_model_line(choice, args))
     print(headline(result, args.eye_to_hand, method, closed_form), end="")
     if args.quiet:
         print("".join(f"  {sentence}\n" for sentence in summary_sentences(result)), end="")

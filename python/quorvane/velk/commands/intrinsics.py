@@ -2,11 +2,14 @@
 
 from __future__ import annotations
 
+import math
+
 import numpy as np
 
 import _velk
 
 from ..datasets import image_paths, load_images
+from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
 from ..records import save_intrinsics
 from ..verdict import judge_intrinsics
 from . import common, library_log
@@ -24,11 +27,13 @@ def add_parser(commands, common_options) -> None:
     common.add_report_option(parser)
     common.add_validate_option(parser)
     common.add_camera_model_option(parser)
+    common.add_distortion_model_option(parser)
     parser.set_defaults(run=run)
 
 
-def _summary(result, names, rms: float, printed=None) -> str:
+def _summary(result, names, rms: float, model_line: str = "", printed=None) -> str:
     lines = ["Intrinsic calibration" + (" (fisheye model)" if result.camera_model == "fisheye" else ""),
+             *([f"  {model_line}"] if model_line else []),
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
              f"  views within the error threshold: {len(result.low_view_error_indices)}",
              f"  RMS reprojection error: {rms:.4f} px over every corner",
@@ -77,7 +82,7 @@ def summary_of(result, threshold: float, names, detections):
     return summary
 
 
-def report_sections(result, detections, images, image_size, threshold, names, verdict=None):
+def report_sections(result, detections, images, image_size, threshold, names, verdict=None, model_line: str = ""):
     """Summary first (with ``verdict`` when given), the plots, the console text last."""
     from ..report import sections
     from ..report.view_model import intrinsic_views
@@ -104,7 +109,8 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
         sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size,
                                     detections.image_points, camera_model=result.camera_model),
         sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions),
-        sections.report_text_section(_summary(result, names, corner_rms(errors, _corner_counts(detections)))),
+        sections.report_text_section(_summary(result, names, corner_rms(errors, _corner_counts(detections)),
+                                              model_line)),
     ]
 
 
@@ -118,31 +124,49 @@ def run(args) -> int:
     if len(sizes) != 1:
         raise UsageError("intrinsics: all images must have the same size")
     image_size = sizes.pop()
+    common.check_distortion_model(args, "intrinsics")
     hint = common.marker_hint(printed, images)
     if hint:
         common.fail(f"intrinsic calibration found the target in 0 of {len(images)} images; {hint}")
-    with progress.detection(common.intrinsic_options(args, names=names), len(images)) as options:
-        calibrator = _velk.IntrinsicCalibrator(target, options)
+    detections_total = len(images) * common.distortion_candidates(args)
+    with progress.detection(common.intrinsic_options(args, names=names), detections_total) as options:
         with library_log.held(args.quiet):
-            result = calibrator.calibrate(images, validate=args.validate)
+            calibrator, result, choice = common.calibrate_intrinsics(args, target, images, options)
     if not result.ok:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
                     f"{len(images)} images; it needs at least one view with the whole target detected")
     # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
     rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
-    print(_summary(result, names, rms, printed) if not args.quiet
+    model_line = common.distortion_model_line(choice, args)
+    print(_summary(result, names, rms, model_line, printed) if not args.quiet
           else f"RMS reprojection error: {rms:.4f} px over every corner")
     if args.quiet:
-        print("".join(f"  {line}\n" for line in common.held_out_lines(result.validation, names)), end="")
-    verdict = judge_intrinsics(result, len(images), printed.scale_length()[1])
+        lines = [model_line, *common.held_out_lines(result.validation, names)]
+        print("".join(f"  {line}\n" for line in lines), end="")
+    verdict = judge_intrinsics(result, len(images), printed.scale_length()[1], image_size,
+                               calibrator.detections().object_points)
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
                               {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
+                               "distortion_model": _model_document(result, choice, args),
                                "verdict": verdict.to_json()})
     print(verdict.summary(), end="")
     print(f"Result written to {written}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
         common.write_report(args.report, "Intrinsic calibration",
                             report_sections(result, calibrator.detections(), images, image_size,
-                                            args.per_view_error_threshold, names, verdict))
+                                            args.per_view_error_threshold, names, verdict, model_line))
     return verdict.code
+
+
+def _model_document(result, choice, args) -> dict:
+    """The record's "distortion_model" member: the terms solved for and how they were chosen."""
+    if result.camera_model == "fisheye":
+        return {"name": "fisheye", "terms": ["k1", "k2", "k3", "k4"], "chosen": "fisheye model"}
+    if choice is None:
+        model = distortion_model(args.distortion_model if args.distortion_model != "auto" else DEFAULT_MODEL)
+        return {"name": model.name, "terms": list(model.terms), "chosen": "given"}
+    return {"name": choice.model.name, "terms": list(choice.model.terms), "chosen": "held-out error",
+            "held_out_rms_px": {name: (rms if math.isfinite(rms) else None)
+                                for name, rms in choice.held_out_rms_px.items()},
+            "sentence": choice.sentence()}
 

@@ -7,68 +7,20 @@ from __future__ import annotations
 
 import numpy as np
 
+from ..distortion_field import (  # noqa: F401  (the report's names of the field's pieces)
+    EXTRAPOLATION_WARNING_PX,
+    EXTRAPOLATION_WARNING_RATIO,
+    GRID,
+    distortion_field,
+    extrapolation_warning,
+    field_summary,
+    inside_hull,
+    observed_hull,
+)
 from .figure import new_figure, to_svg
 
-GRID = (16, 12)
-#: Displacement outside the observed corners that earns a warning: this many pixels, and this many times the
-#: largest displacement inside them.
-EXTRAPOLATION_WARNING_PX = 20.0
-EXTRAPOLATION_WARNING_RATIO = 2.0
 #: Longest arrow drawn, as a multiple of the longest arrow inside the observed corners.
 CAPPED_LENGTH = 1.5
-
-
-def distortion_field(camera_matrix, distortion, image_size, grid=GRID):
-    """Grid of pixel positions and, for each, the displacement from where the lens puts it to the ideal pinhole image."""
-    import cv2
-
-    width, height = image_size
-    xs = np.linspace(0, width - 1, grid[0])
-    ys = np.linspace(0, height - 1, grid[1])
-    points = np.array([(x, y) for y in ys for x in xs], np.float64)
-    ideal = cv2.undistortPoints(points.reshape(-1, 1, 2), camera_matrix, distortion, P=camera_matrix).reshape(-1, 2)
-    return points, ideal - points
-
-
-def observed_hull(points_per_view):
-    """Convex hull (K x 2) of every detected corner; None without corners."""
-    import cv2
-
-    corners = [np.asarray(p, np.float32).reshape(-1, 2) for p in points_per_view or []]
-    corners = [c for c in corners if len(c)]
-    if not corners:
-        return None
-    return cv2.convexHull(np.vstack(corners)).reshape(-1, 2).astype(np.float64)
-
-
-def inside_hull(points, hull) -> np.ndarray:
-    import cv2
-
-    if hull is None:
-        return np.ones(len(points), bool)
-    contour = hull.reshape(-1, 1, 2).astype(np.float32)
-    return np.array([cv2.pointPolygonTest(contour, (float(x), float(y)), False) >= 0 for x, y in points])
-
-
-def extrapolation_warning(inside_px: float, outside_px: float) -> str:
-    """A warning when the model moves points outside the observed corners far more than inside them."""
-    if outside_px > EXTRAPOLATION_WARNING_PX and outside_px > EXTRAPOLATION_WARNING_RATIO * inside_px:
-        return (f"WARNING: outside the observed corners the model moves points by up to {outside_px:.0f} px "
-                f"(at most {inside_px:.1f} px where corners were seen); it is extrapolated there, not measured: "
-                "take pictures with the board near the image edges and corners.")
-    return ""
-
-
-def field_summary(camera_matrix, distortion, image_size, points_per_view=None):
-    """(grid points, displacements, inside mask, largest inside [px], largest outside [px], hull)."""
-    points, shift = distortion_field(np.asarray(camera_matrix, np.float64), np.asarray(distortion, np.float64),
-                                     image_size)
-    hull = observed_hull(points_per_view)
-    inside = inside_hull(points, hull)
-    magnitude = np.linalg.norm(shift, axis=1)
-    largest_in = float(magnitude[inside].max()) if inside.any() else 0.0
-    largest_out = float(magnitude[~inside].max()) if (~inside).any() else 0.0
-    return points, shift, inside, largest_in, largest_out, hull
 
 
 def figure_svg(camera_matrix, distortion, image_size, points_per_view=None, name: str = "distortion") -> str:
