@@ -16,7 +16,6 @@ pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
     ("small tag", "k1k2p", {"focal length 1-sigma", "principal point 1-sigma", "distortion terms",
                             "held-out over fitted"}, "cx = "),
     ("central chessboard", "k1k2pk3", {"distortion terms"}, "k3 = "),
-    ("central chessboard", "rational", {"distortion terms"}, "k3 = "),
 ])
 def test_undetermined_intrinsics_fail_naming_the_parameter(intrinsic_capture, capture, model, failed, named):
     target, images = intrinsic_capture(capture)
