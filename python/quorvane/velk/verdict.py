@@ -651,10 +651,12 @@ def undetermined_terms(result, image_size) -> list:
 def distortion_terms_check(result, image_size) -> Check:
     """Every distortion term solved for against its 1-sigma (see :func:`undetermined_terms`)."""
     terms = distortion_parameters(result)
-    if result.camera_model != "fisheye" and any(p.name in RATIONAL_TERMS for p in terms):
-        # The rational model's numerator and denominator trade off: each term alone is loose while the
-        # distortion they make together is fitted well, so the held-out and extrapolation checks judge it.
-        return Check("distortion terms", True, "rational model: its terms are judged together by the held-out "
+    if result.camera_model == "fisheye" or any(p.name in RATIONAL_TERMS for p in terms):
+        # The rational model's numerator and denominator trade off, and the fisheye model's higher terms are
+        # near zero on most lenses: each term alone is loose while the distortion they make together is fitted
+        # well, so the held-out and extrapolation checks judge it.
+        model = "fisheye" if result.camera_model == "fisheye" else "rational"
+        return Check("distortion terms", True, f"{model} model: its terms are judged together by the held-out "
                      "error and the growth beyond the observed corners")
     undetermined = undetermined_terms(result, image_size)
     if undetermined:
