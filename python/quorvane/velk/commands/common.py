@@ -90,7 +90,9 @@ def calibrate_intrinsics(args, target, images, options):
     if chooses_distortion_model(args):
         choice = choose_distortion_model(target, images, options)
         if choice is not None:
-            return choice.calibrator, choice.result, choice
+            # The choice validated every candidate; --no-validate still leaves the result without it.
+            result = choice.result if args.validate else choice.calibrator.calibrate(images, validate=False)
+            return choice.calibrator, result, choice
         calibrator = _velk.IntrinsicCalibrator(target, options)
         return calibrator, calibrator.calibrate(images, validate=False), None
     model = getattr(args, "distortion_model", AUTO_DISTORTION_MODEL)
