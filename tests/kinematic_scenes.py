@@ -96,6 +96,10 @@ def perturbed(pose: np.ndarray, seed: int) -> np.ndarray:
 #: A UR-like 6-axis arm, standard DH (d, r, alpha) in metres and radians.
 UR_LIKE_DH = [(0.1625, 0.0, np.pi / 2), (0.0, -0.425, 0.0), (0.0, -0.3922, 0.0), (0.1333, 0.0, np.pi / 2),
               (0.0997, 0.0, -np.pi / 2), (0.0996, 0.0, 0.0)]
+#: The same arm as a DH table file.
+UR_LIKE_MODEL = "convention: dh\nangle_unit: deg\njoints:\n" + "".join(
+    f"  - {{name: j{k + 1}, type: revolute, d: {d}, theta: 0, r: {r}, alpha: {np.degrees(alpha):g}}}\n"
+    for k, (d, r, alpha) in enumerate(UR_LIKE_DH))
 #: Where its pictures are taken about: the flange looking down in front of the base.
 UR_LIKE_HOME = np.array([0.3, -1.9, 1.9, -1.6, -1.57, 0.2])
 #: The board's inner corners (8 x 6, 4 cm) and the camera that sees them.

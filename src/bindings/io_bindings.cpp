@@ -91,6 +91,52 @@ void bindRefinementRecord(py::module_& io) {
                        "TargetScaleRecord when the refinement measured the target's size, else None.");
 }
 
+void bindKinematicsRecord(py::module_& io) {
+    using velk::io::KinematicParameterRecord;
+    using velk::io::KinematicPredictionRecord;
+    using velk::io::KinematicsRecord;
+    py::classh<KinematicParameterRecord>(io, "KinematicParameterRecord",
+                                         "One correction of the arm's chain: estimated with its 1-sigma, or held.")
+        .def(py::init<>())
+        .def_readwrite("name", &KinematicParameterRecord::name)
+        .def_readwrite("unit", &KinematicParameterRecord::unit, "'rad' or 'm'.")
+        .def_readwrite("value", &KinematicParameterRecord::value)
+        .def_readwrite("sigma", &KinematicParameterRecord::sigma, "1-sigma, None when held.")
+        .def_readwrite("estimated", &KinematicParameterRecord::estimated)
+        .def_readwrite("held", &KinematicParameterRecord::held, "Why held; empty when estimated.");
+    py::classh<KinematicPredictionRecord>(io, "KinematicPredictionRecord",
+                                          "Views left out of the fit, predicted by the nominal and the calibrated "
+                                          "chain: RMS px, median board mm and deg.")
+        .def(py::init<>())
+        .def_readwrite("folds", &KinematicPredictionRecord::folds)
+        .def_readwrite("nominal_px", &KinematicPredictionRecord::nominal_px)
+        .def_readwrite("calibrated_px", &KinematicPredictionRecord::calibrated_px)
+        .def_readwrite("nominal_mm", &KinematicPredictionRecord::nominal_mm)
+        .def_readwrite("calibrated_mm", &KinematicPredictionRecord::calibrated_mm)
+        .def_readwrite("nominal_deg", &KinematicPredictionRecord::nominal_deg)
+        .def_readwrite("calibrated_deg", &KinematicPredictionRecord::calibrated_deg);
+    py::classh<KinematicsRecord>(io, "KinematicsRecord",
+                                 "A hand-eye calibration through the arm's kinematic chain, as a record stores it.")
+        .def(py::init<>())
+        .def_readwrite("model", &KinematicsRecord::model)
+        .def_readwrite("mode", &KinematicsRecord::mode, "'offsets' or 'full'.")
+        .def_readwrite("base_frame", &KinematicsRecord::base_frame)
+        .def_readwrite("flange_frame", &KinematicsRecord::flange_frame)
+        .def_readwrite("parameters", &KinematicsRecord::parameters, "KinematicParameterRecord per correction.")
+        .def_readwrite("camera_mount_T_camera", &KinematicsRecord::camera_mount_T_camera, "One 4x4 transform.")
+        .def_readwrite("target_mount_T_target", &KinematicsRecord::target_mount_T_target, "One 4x4 transform.")
+        .def_readwrite("camera_sigma", &KinematicsRecord::camera_sigma, "x, y, z mm, rx, ry, rz deg.")
+        .def_readwrite("target_sigma", &KinematicsRecord::target_sigma, "x, y, z mm, rx, ry, rz deg.")
+        .def_readwrite("corrected_flange_poses", &KinematicsRecord::corrected_flange_poses,
+                       "base_T_flange of every view used, through the corrected chain.")
+        .def_readwrite("chi_square", &KinematicsRecord::chi_square)
+        .def_readwrite("chi_square_limit", &KinematicsRecord::chi_square_limit)
+        .def_readwrite("held_out", &KinematicsRecord::held_out, "KinematicPredictionRecord, or None.")
+        .def_readwrite("helps", &KinematicsRecord::helps, "The calibrated chain predicts held-out views better.")
+        .def_readwrite("applied", &KinematicsRecord::applied,
+                       "The record's transforms are those of the calibration through the chain.");
+}
+
 void bindAnnotationRecords(py::module_& io) {
     using velk::io::CheckRecord;
     using velk::io::IntrinsicsUsedRecord;
@@ -132,7 +178,8 @@ void bindAnnotations(py::classh<Record>& record) {
         .def_readwrite("refinement_applied", &Record::refinement_applied, "RefinementAppliedRecord, or None.")
         .def_readwrite("saved_method", &Record::saved_method, "How the saved transform was found, or None.")
         .def_readwrite("image_names", &Record::image_names, "The file name of each frame used, or None.")
-        .def_readwrite("verdict", &Record::verdict, "VerdictRecord, or None.");
+        .def_readwrite("verdict", &Record::verdict, "VerdictRecord, or None.")
+        .def_readwrite("kinematics", &Record::kinematics, "KinematicsRecord, or None.");
 }
 
 void bindHandEyeResultRecord(py::module_& io) {
@@ -276,6 +323,7 @@ void registerIoBindings(py::module_& module) {
     bindTargetScaleRecord(io);
     bindValidationRecord(io);
     bindRefinementRecord(io);
+    bindKinematicsRecord(io);
     bindAnnotationRecords(io);
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);

@@ -15,6 +15,13 @@ struct IsMemberRecord<IntrinsicsUsedRecord> : std::true_type {};
 template <>
 struct IsMemberRecord<RefinementAppliedRecord> : std::true_type {};
 
+template <>
+struct IsMemberRecord<KinematicParameterRecord> : std::true_type {};
+template <>
+struct IsMemberRecord<KinematicPredictionRecord> : std::true_type {};
+template <>
+struct IsMemberRecord<KinematicsRecord> : std::true_type {};
+
 template <typename Visit>
 void members(CheckRecord& record, Visit& visit) {
     visit("name", record.name);
@@ -48,6 +55,46 @@ void members(RefinementAppliedRecord& record, Visit& visit) {
 }
 
 template <typename Visit>
+void members(KinematicParameterRecord& record, Visit& visit) {
+    visit("name", record.name);
+    visit("unit", record.unit);
+    visit("value", record.value);
+    visit("sigma", record.sigma, kNullWhenAbsent);
+    visit("estimated", record.estimated);
+    visit("held", record.held);
+}
+
+template <typename Visit>
+void members(KinematicPredictionRecord& record, Visit& visit) {
+    visit("folds", record.folds);
+    visit("nominal_px", record.nominal_px);
+    visit("calibrated_px", record.calibrated_px);
+    visit("nominal_mm", record.nominal_mm);
+    visit("calibrated_mm", record.calibrated_mm);
+    visit("nominal_deg", record.nominal_deg);
+    visit("calibrated_deg", record.calibrated_deg);
+}
+
+template <typename Visit>
+void members(KinematicsRecord& record, Visit& visit) {
+    visit("model", record.model);
+    visit("mode", record.mode);
+    visit("base_frame", record.base_frame);
+    visit("flange_frame", record.flange_frame);
+    visit("parameters", record.parameters);
+    visit("camera_mount_T_camera", record.camera_mount_T_camera);
+    visit("target_mount_T_target", record.target_mount_T_target);
+    visit("camera_sigma", record.camera_sigma);
+    visit("target_sigma", record.target_sigma);
+    visit("corrected_flange_poses", record.corrected_flange_poses);
+    visit("chi_square", record.chi_square);
+    visit("chi_square_limit", record.chi_square_limit);
+    visit("held_out", record.held_out);
+    visit("helps", record.helps);
+    visit("applied", record.applied);
+}
+
+template <typename Visit>
 void members(RecordAnnotations& record, Visit& visit) {
     visit("units", record.units, kOmittedWhenEmpty);
     visit("intrinsics_used", record.intrinsics_used);
@@ -55,6 +102,7 @@ void members(RecordAnnotations& record, Visit& visit) {
     visit("saved_method", record.saved_method);
     visit("image_names", record.image_names);
     visit("verdict", record.verdict);
+    visit("kinematics", record.kinematics);
 }
 
 void writeAnnotations(const RecordAnnotations& annotations, json& document) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 
 #include "io/json_file_reader.hpp"
 
@@ -43,6 +44,50 @@ struct RefinementAppliedRecord {
     std::optional<double> rms_px;  // written as null when not refined
 };
 
+// One correction of the arm's kinematic chain: estimated with its 1-sigma, or held at nominal and why.
+struct KinematicParameterRecord {
+    std::string name;
+    std::string unit;  // "rad" or "m"
+    double value = 0.0;
+    std::optional<double> sigma;  // written as null when held
+    bool estimated = false;
+    std::string held;  // why the pictures do not determine it; empty when estimated
+};
+
+// The views left out of the fit, predicted with the nominal chain and with the calibrated one: RMS corner
+// error over every predicted corner and the median board position and orientation error.
+struct KinematicPredictionRecord {
+    int folds = 0;
+    double nominal_px = 0.0;
+    double calibrated_px = 0.0;
+    double nominal_mm = 0.0;
+    double calibrated_mm = 0.0;
+    double nominal_deg = 0.0;
+    double calibrated_deg = 0.0;
+};
+
+// A hand-eye calibration through the arm's kinematic chain: the nominal model it started from, the
+// corrections, the mounts it found with their 1-sigma ([x, y, z] mm then [rx, ry, rz] deg), the flange
+// pose of every view through the corrected chain, the held-out prediction and whether the corrected chain
+// predicts better than the nominal one (then the record's transforms are the chain calibration's).
+struct KinematicsRecord {
+    std::string model;
+    std::string mode;  // "offsets" or "full"
+    std::string base_frame;
+    std::string flange_frame;
+    std::vector<KinematicParameterRecord> parameters;
+    std::vector<cv::Mat> camera_mount_T_camera;  // one transform; a list so that it is stored as poses are
+    std::vector<cv::Mat> target_mount_T_target;
+    std::vector<double> camera_sigma;
+    std::vector<double> target_sigma;
+    std::vector<cv::Mat> corrected_flange_poses;  // base_T_flange per view used
+    double chi_square = 0.0;
+    double chi_square_limit = 0.0;
+    std::optional<KinematicPredictionRecord> held_out;
+    bool helps = false;
+    bool applied = false;
+};
+
 // What a result record says of how its result was obtained and judged, beside the result itself. Every
 // member is optional: it is written only when set, and a file without it (an older one) loads with it unset.
 struct RecordAnnotations {
@@ -52,6 +97,7 @@ struct RecordAnnotations {
     std::optional<std::string> saved_method;
     std::optional<std::vector<std::string>> image_names;  // the file name of each frame used
     std::optional<VerdictRecord> verdict;
+    std::optional<KinematicsRecord> kinematics;  // hand-eye results calibrated through the arm's chain
 };
 
 // Adds the annotations that are set to a record's JSON object.

@@ -138,14 +138,14 @@ def pairing_problems(indices, pose_count: int) -> list[str]:
     return problems
 
 
-def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False) -> HandEyeData:
+def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False, poses=None) -> HandEyeData:
     """Images and robot poses of a hand-eye dataset, paired by the index in the picture names (image_<k> with
     pose k). A numbering that starts at 1, a missing picture or a picture without a pose is an error naming
     the files, unless ``allow_gaps``: then the pictures that have a pose are used and the others named in a
-    warning."""
+    warning. ``poses`` (pose k for image_<k>) stands in for the folder's pose file when given."""
     folder = Path(folder)
     _require_folder(folder)
-    poses = load_poses(folder)
+    poses = load_poses(folder) if poses is None else list(poses)
     pictures = numbered_pictures(folder)
     if not pictures:
         raise InputError(f"no image_<k>.png files for the {len(poses)} poses in {folder}")

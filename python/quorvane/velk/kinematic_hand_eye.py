@@ -177,3 +177,63 @@ def held_out_prediction(chain, joints, object_points, image_points, K, D, *, eye
             for k, pose in zip(test, poses):
                 predicted[name][k] = pose
     return {name: prediction_errors(poses, object_points, image_points, K, D) for name, poses in predicted.items()}
+
+
+#: The calibrated chain is taken over the nominal one when it predicts the corners of held-out pictures with
+#: at most this share of the nominal chain's RMS error: a smaller gain is within what the fit adapts to noise.
+HELPS_FACTOR = 0.9
+
+
+def model_helps(result: _kinematics.KinematicHandEyeResult, held_out: dict[str, PredictionErrors]) -> bool:
+    """Whether the calibrated chain is worth its corrections: some were kept and held-out pictures are predicted
+    clearly better with them than with the nominal chain."""
+    kept = any(p.estimated for p in result.parameters)
+    return kept and held_out["calibrated"].rms_px <= HELPS_FACTOR * held_out["nominal"].rms_px
+
+
+#: Reported flange poses that differ from the chain's by more than this, beyond one constant tool offset,
+#: were not computed by the same model (another chain, another joint order, a controller's own calibration).
+FLANGE_AGREEMENT_MM = 1.0
+FLANGE_AGREEMENT_DEG = 0.1
+
+
+@dataclass
+class FlangePoseAgreement:
+    """Reported flange poses against the chain's: the constant offset flange_T_tcp between them (a tool
+    frame) and the largest difference beyond it."""
+
+    flange_T_tcp: np.ndarray
+    max_mm: float
+    max_deg: float
+
+    @property
+    def agrees(self) -> bool:
+        return self.max_mm <= FLANGE_AGREEMENT_MM and self.max_deg <= FLANGE_AGREEMENT_DEG
+
+    def sentence(self, base_frame: str, flange_frame: str) -> str:
+        offset = self.flange_T_tcp
+        tool = (f"a tool offset of {1000 * np.linalg.norm(offset[:3, 3]):.1f} mm and "
+                f"{np.degrees(np.linalg.norm(cv2.Rodrigues(offset[:3, :3])[0])):.2f} deg")
+        if self.agrees:
+            return f"the robot poses equal the model's {base_frame}_T_{flange_frame} up to {tool}"
+        return (f"the robot poses differ from the model's {base_frame}_T_{flange_frame} by up to {self.max_mm:.2f} mm "
+                f"and {self.max_deg:.3f} deg beyond {tool}: check the model, its base and flange links and the "
+                "joint order (or the controller runs a calibrated model of its own); the calibration uses the "
+                "model's poses")
+
+
+def flange_pose_agreement(chain_poses, reported_poses) -> FlangePoseAgreement:
+    """The constant flange_T_tcp that best maps the chain's flange poses onto the reported ones (the mean
+    rotation by projection onto the rotations, the mean translation) and the largest difference left."""
+    offsets = [np.linalg.inv(np.asarray(c)) @ np.asarray(r) for c, r in zip(chain_poses, reported_poses)]
+    u, _, vt = np.linalg.svd(sum(o[:3, :3] for o in offsets))
+    rotation = u @ np.diag([1.0, 1.0, np.linalg.det(u @ vt)]) @ vt
+    offset = np.eye(4)
+    offset[:3, :3] = rotation
+    offset[:3, 3] = np.mean([o[:3, 3] for o in offsets], axis=0)
+    worst_mm, worst_deg = 0.0, 0.0
+    for chain, reported in zip(chain_poses, reported_poses):
+        difference = np.linalg.inv(np.asarray(chain) @ offset) @ np.asarray(reported)
+        worst_mm = max(worst_mm, 1000.0 * float(np.linalg.norm(difference[:3, 3])))
+        worst_deg = max(worst_deg, float(np.degrees(np.linalg.norm(cv2.Rodrigues(difference[:3, :3])[0]))))
+    return FlangePoseAgreement(offset, worst_mm, worst_deg)

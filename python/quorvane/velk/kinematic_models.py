@@ -234,8 +234,9 @@ def parameter_arrays(result) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
             np.array([p.estimated for p in parameters], dtype=bool))
 
 
-def write_corrections_yaml(path, result, mode: str) -> None:
-    """The corrections (value, 1-sigma or why held), the corrected zero offsets and the two transforms."""
+def write_corrections_yaml(path, result, mode: str, transforms: dict | None = None) -> None:
+    """The corrections (value, 1-sigma or why held), the corrected zero offsets and the two transforms
+    (``transforms`` by name, or the result's own mount and carrier)."""
     parameters = {}
     for p in result.parameters:
         entry = {"unit": "rad" if p.angular else "m", "estimated": bool(p.estimated), "value": float(p.value)}
@@ -249,9 +250,10 @@ def write_corrections_yaml(path, result, mode: str) -> None:
         "mode": mode,
         "parameters": parameters,
         "zero_offsets": {(link.name or f"joint {k + 1}"): float(link.zero_offset) for k, link in enumerate(links)},
-        result.mount_name: np.asarray(result.mount).tolist(),
-        result.carrier_name: np.asarray(result.carrier).tolist(),
     }
+    if transforms is None:
+        transforms = {result.mount_name: result.mount, result.carrier_name: result.carrier}
+    content.update({name: np.asarray(matrix).tolist() for name, matrix in transforms.items()})
     with open(path, "w", encoding="utf-8") as stream:
         _yaml().safe_dump(content, stream, sort_keys=False)
 

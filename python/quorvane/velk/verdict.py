@@ -254,6 +254,14 @@ def held_out_check(validation) -> Check:
                  f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")
 
 
+def chain_held_out_check(prediction) -> Check:
+    """The held-out error of a result solved through the calibrated kinematic chain (a KinematicPredictionRecord)."""
+    mm, deg = prediction.calibrated_mm, prediction.calibrated_deg
+    return Check("held-out error", mm <= MAX_HELD_OUT_MM and deg <= MAX_HELD_OUT_DEG,
+                 f"median {mm:.2f} mm, {deg:.3f} deg, {prediction.calibrated_px:.2f} px RMS through the calibrated "
+                 "chain", f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")
+
+
 # --- likely causes ----------------------------------------------------------------------------------------------
 
 def _reordered(poses, order) -> list:
@@ -519,13 +527,13 @@ def _rms_of(result) -> float | None:
 
 def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None, method_results=None,
                    rms_px: float | None = None, pose_numbers=None, intrinsics_comparison=None,
-                   intrinsics_source: str = "the given intrinsics", scale_length=None) -> Verdict:
+                   intrinsics_source: str = "the given intrinsics", scale_length=None, kinematics=None) -> Verdict:
     """The verdict on a hand-eye (or eye-to-hand) result calibrated from ``robot_T_tcp_list`` (all poses passed
     to the calibration, in order; ``pose_numbers`` their numbers in the pose file); ``method_results`` is a method
     comparison when one was run, ``rms_px`` the reprojection RMS when the result was not refined,
     ``intrinsics_comparison`` the given intrinsics (named ``intrinsics_source``) against the pictures' own when
     intrinsics were given, ``scale_length`` the target file's (name, length in m) of the length the board's
-    size is judged by."""
+    size is judged by, ``kinematics`` the KinematicsRecord of a calibration through the arm's chain."""
     verdict = Verdict(subject="eye-to-hand" if eye_to_hand else "hand-eye")
     cameras = list(result.camera_T_target_list)
     distances = list(result.consistency.distances_m) if result.has_consistency else [
@@ -542,13 +550,16 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
     if method_results is not None:
         verdict.checks.append(solver_check(method_results))
     verdict.checks.append(robot_noise_check(result.refinement))
-    verdict.checks.append(held_out_check(result.validation))
+    applied = kinematics is not None and kinematics.applied
+    verdict.checks.append(chain_held_out_check(kinematics.held_out) if applied else held_out_check(result.validation))
     if scale_length is not None:
         size = board_size_check(result.refinement, scale_length)
         verdict.checks.append(size)
         if size.passed is False:
             verdict.causes.append(board_size_cause(result.refinement, scale_length))
     _judge_given_intrinsics(verdict, intrinsics_comparison, intrinsics_source)
+    if kinematics is not None:
+        verdict.checks.append(kinematic_model_check(kinematics))
     if not verdict.ok:
         causes = unit_causes(distances, robot_T_tcp_list, result.intrinsic_matrix)
         if not causes and len(cameras) == len(result.image_indices):
@@ -556,6 +567,19 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
                                   pose_numbers)
         verdict.causes += causes
     return verdict
+
+
+def kinematic_model_check(kinematics) -> Check:
+    """Whether the calibrated chain predicts held-out pictures clearly better than the nominal one: a pass when
+    it does (the saved result is solved through it), nothing judged when it does not (the nominal chain's result
+    is saved, as without the model)."""
+    held_out = kinematics.held_out
+    estimated = sum(1 for p in kinematics.parameters if p.estimated)
+    figures = (f"held-out {held_out.calibrated_px:.3f} px with the calibrated chain ({estimated} corrections), "
+               f"{held_out.nominal_px:.3f} px with the nominal one")
+    if kinematics.helps:
+        return Check("kinematic model", True, f"helps: {figures}")
+    return Check("kinematic model", None, f"does not help: {figures}; the nominal chain's result is saved")
 
 
 def _judge_given_intrinsics(verdict: Verdict, comparison, source: str) -> None:

@@ -14,7 +14,7 @@ from .. import records
 from ..datasets import load_hand_eye_folder
 from ..given_intrinsics import compare_given_intrinsics
 from ..verdict import judge_hand_eye
-from . import common, library_log
+from . import common, hand_eye_kinematics, library_log
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -73,6 +73,7 @@ def add_parser(commands, common_options) -> None:
                         help="solve at the board size the robot's motion measures rather than the target file's "
                              "(the record states the measured size); without it a board whose measured size "
                              "differs from the file's fails the verdict")
+    hand_eye_kinematics.add_options(parser)
     parser.set_defaults(run=run)
 
 
@@ -171,10 +172,16 @@ def _frame_label(result, k: int, used: bool = False) -> str:
     return f"frame {picture_label(result, k)}"
 
 
-def saved_transforms(result, eye_to_hand: bool):
-    """The transforms the record holds, with their 1-sigma when refined."""
+def saved_transforms(result, eye_to_hand: bool, chain=None):
+    """The transforms the record holds, with their 1-sigma when refined; ``chain`` (a calibration through the arm's
+    chain whose transforms the record holds instead) gives them in its place."""
     from ..report.summary import SavedTransform
 
+    if chain is not None:
+        fit = chain.result.refinement
+        names = ("robot_T_camera", "tcp_T_target") if eye_to_hand else ("tcp_T_camera", "world_T_target")
+        return [SavedTransform(names[0], fit.camera_mount_T_camera, fit.camera_sigma),
+                SavedTransform(names[1], fit.target_mount_T_target, fit.target_sigma)]
     refinement = result.refinement
     refined = result.refined and refinement is not None and refinement.refined
     camera_sigma = refinement.camera_sigma if refined else None
@@ -193,8 +200,9 @@ def overall_rms(views) -> tuple[float, int]:
     return (float(np.sqrt(sum(squares) / corners)) if corners else float("nan")), corners
 
 
-def summary_of(result, views, threshold: float, eye_to_hand: bool):
-    """What the report can judge by itself: the RMS against the threshold, the refinement, the figures."""
+def summary_of(result, views, threshold: float, eye_to_hand: bool, chain=None):
+    """What the report can judge by itself: the RMS against the threshold, the refinement, the figures; ``chain``
+    is the calibration through the arm's chain when the record holds its transforms."""
     from ..report.summary import Check, Summary
 
     refinement = result.refinement
@@ -203,7 +211,9 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool):
     if refined:
         rms, corners = refinement.rms_px, refinement.corner_count
     model = "refined model" if refined else "closed-form result, not refined"
-    summary = Summary(saved_transforms(result, eye_to_hand), rms, f"over {corners} corners ({model})")
+    if chain is not None:
+        rms, corners, model = chain.result.refinement.rms_px, chain.result.refinement.corner_count, "calibrated chain"
+    summary = Summary(saved_transforms(result, eye_to_hand, chain), rms, f"over {corners} corners ({model})")
     if rms == rms:
         summary.checks.append(Check("Reprojection RMS", rms <= threshold,
                                     f"{rms:.3f} px over {corners} corners; per-view threshold {threshold:g} px"))
@@ -242,8 +252,12 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool):
     return summary
 
 
-def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None):
-    """The report: summary first (with ``verdict`` when one is given), the plots, the console text last."""
+def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
+                    kinematics=None):
+    """The report: summary first (with ``verdict`` when one is given), the plots, the console text last;
+    ``kinematics`` (record, calibration) is the calibration through the arm's chain, whose transforms the summary
+    shows when the record holds them."""
+    chain = kinematics[1] if kinematics is not None and kinematics[0].applied else None
     from ..report import sections
     from ..report.summary import SavedTransform
 
@@ -253,7 +267,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     aligned = len(result.camera_T_target_list) == len(images)
     detections, views = frame_views(target, options, result, eye_to_hand) if aligned else (None, None)
     threshold = options.per_view_error_threshold
-    summary = summary_of(result, views, threshold, eye_to_hand)
+    summary = summary_of(result, views, threshold, eye_to_hand, chain)
     parts = [sections.summary_section(summary, verdict)]
     camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
     if views is not None and views.frames:
@@ -279,6 +293,11 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     validation = result.validation
     if validation is not None and validation.validated:
         parts.append(sections.held_out_section(validation, lambda frame: _frame_label(result, frame)))
+    if kinematics is not None:
+        calibration = kinematics[1]
+        labels = [_frame_label(result, k) for k in calibration.frames]
+        parts.append(sections.kinematic_section(kinematics[0], calibration.held_out["nominal"].position_mm,
+                                                calibration.held_out["calibrated"].position_mm, labels))
     if comparison is not None:
         saved = summary.transforms[0]
         saved_name = f"saved ({'refined' if saved.sigma is not None else 'closed form'})"
@@ -324,8 +343,15 @@ def closed_form_rms(target, options, result):
     return (rms, corners) if corners else None
 
 
-def summary_sentences(result) -> list[str]:
-    """The robot's estimated pose error and the held-out accuracy, which --quiet keeps in the summary."""
+def summary_sentences(result, chain=None) -> list[str]:
+    """The robot's estimated pose error and the held-out accuracy, which --quiet keeps in the summary; those of
+    ``chain`` (a (KinematicsRecord, calibration) whose transforms the record holds) in their place."""
+    if chain is not None:
+        prediction = chain[0].held_out
+        return [chain[1].result.refinement.robot_noise_sentence(),
+                f"Predicts pictures it did not see to {prediction.calibrated_px:.2f} px RMS, "
+                f"{prediction.calibrated_mm:.2f} mm / {prediction.calibrated_deg:.3f} deg (median), through the "
+                "calibrated chain"]
     sentences = []
     refinement = result.refinement
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
@@ -336,17 +362,18 @@ def summary_sentences(result) -> list[str]:
     return sentences
 
 
-def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
-    """The saved transform in mm and deg with its 1-sigma, the reprojection RMS in pixels."""
-    saved = saved_transforms(result, eye_to_hand)[0]
+def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=None) -> str:
+    """The saved transform in mm and deg with its 1-sigma, the reprojection RMS in pixels; ``chain`` is the
+    calibration through the arm's chain when the record holds its transforms."""
+    saved = saved_transforms(result, eye_to_hand, chain)[0]
     name, sigma = saved.name, saved.sigma
     pose = _velk.tf.transformation_matrix_to_pose(np.asarray(saved.matrix))
-    lines = [f"Saved {name} ({saved_method(result, method)}):",
+    lines = [f"Saved {name} ({saved_method(result, method, chain)}):",
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
              + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
              "  rx, ry, rz = " + ", ".join(f"{v:.3f}" for v in pose[3:]) + " deg"
              + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else "")]
-    refinement = result.refinement
+    refinement = chain.result.refinement if chain is not None else result.refinement
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
     elif closed_form is not None:
@@ -354,16 +381,18 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None) -> str:
     return "\n".join(lines) + "\n"
 
 
-def saved_method(result, method: str) -> str:
+def saved_method(result, method: str, chain=None) -> str:
+    if chain is not None:
+        return f"{method} closed form, refined over all corners through the calibrated kinematic chain"
     refinement = result.refinement
     if refinement is not None and refinement.refined:
         return f"{method} closed form, refined over all corners"
     return f"{method} closed form"
 
 
-def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict:
+def record_members(result, method: str, intrinsics_given: bool, verdict, kinematics=None) -> dict:
     """The annotations hand_eye.json and eye_to_hand.json carry beside the result: what it was solved with and how
-    it was judged."""
+    it was judged, and ``kinematics`` (a KinematicsRecord) when it was also calibrated through the arm's chain."""
     refinement = result.refinement
     refined = refinement is not None and bool(refinement.refined)
     what = []
@@ -375,6 +404,8 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
             what.append("robot pose errors")
         if refinement.target_scale_applied:
             what.append("target size")
+        if kinematics is not None and kinematics.applied:
+            what.append("kinematic corrections")
     intrinsics = _velk.io.IntrinsicsUsedRecord()
     intrinsics.source = "given" if intrinsics_given else "calibrated from the pictures"
     intrinsics.camera_matrix = records.matrix_list(result.intrinsic_matrix)
@@ -384,7 +415,7 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
     applied.refined, applied.what = refined, what
     applied.reason = "" if refined else str(result.refinement_reason)
     applied.rms_px = float(refinement.rms_px) if refined else None
-    return {
+    members = {
         "units": {"translation": "m", "rotation": "3 x 3 rotation matrix", "angles": "deg", "pixels": "px"},
         "intrinsics_used": intrinsics,
         "refinement_applied": applied,
@@ -392,16 +423,42 @@ def record_members(result, method: str, intrinsics_given: bool, verdict) -> dict
         "image_names": [result.image_names[k] for k in result.image_indices] if len(result.image_names) else [],
         "verdict": verdict,
     }
+    if kinematics is not None:
+        members["kinematics"] = kinematics
+        if kinematics.applied:
+            members["saved_method"] = saved_method(result, method, kinematics)
+    return members
 
 
-def save_record(args, result, method: str, total_images: int, output_path: Path, verdict) -> Path:
-    """Writes hand_eye.json or eye_to_hand.json once, with the result, how it was obtained and its verdict."""
+def save_record(args, result, method: str, total_images: int, output_path: Path, verdict, chain=None) -> Path:
+    """Writes hand_eye.json or eye_to_hand.json once, with the result, how it was obtained and its verdict; with
+    ``chain`` (kinematics record, calibration), what the calibration through the arm's chain found, whose
+    transforms the record holds when its chain predicts better."""
     setup = setup_of(args)
+    kinematics = chain[0] if chain is not None else None
     record = records.annotated(setup.record_of(result, method, total_images),
-                               record_members(result, method, bool(args.intrinsics), verdict))
+                               record_members(result, method, bool(args.intrinsics), verdict, kinematics))
+    if kinematics is not None and kinematics.applied:
+        hand_eye_kinematics.apply_to_record(record, args.eye_to_hand, chain[1])
     # A record that fails its checks is saved, but not reported as a success.
     with library_log.held(args.quiet, success=verdict.ok):
         return setup.save(output_path, record)
+
+
+def calibrate_chain(args, chain_inputs, target, data, result):
+    """(KinematicsRecord, calibration) of the calibration through the arm's chain, its lines printed (the helps
+    sentence also with --quiet) and its files written; None without --model."""
+    if chain_inputs is None:
+        return None
+    options = common.intrinsic_options(args, names=data.image_names)
+    # The held-out fits repeat the refinement's lines once per fold: only the figures are shown.
+    with library_log.dropped():
+        calibration = hand_eye_kinematics.calibrate(args, chain_inputs, target, options, result, data)
+    lines = hand_eye_kinematics.lines(args, calibration)
+    print("\n".join(lines[-1:] if args.quiet else lines))
+    for line in hand_eye_kinematics.write_outputs(args, chain_inputs, calibration):
+        print(line)
+    return hand_eye_kinematics.kinematics_record(args, chain_inputs, calibration), calibration
 
 
 def run(args) -> int:
@@ -409,7 +466,9 @@ def run(args) -> int:
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)
     chosen_refinement = refinement_options(args)
-    data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps)
+    chain_inputs = hand_eye_kinematics.load_inputs(args)
+    data = load_hand_eye_folder(args.dataset, progress, allow_gaps=args.allow_gaps,
+                                poses=chain_inputs.robot_T_flange_list if chain_inputs else None)
     check_intrinsics_size(args, data.images)
     output_path = Path(args.output) if args.output else Path(args.dataset)
     method = "TSAI" if args.compare else args.method
@@ -435,16 +494,19 @@ def run(args) -> int:
     refined = result.refinement is not None and result.refinement.refined
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
+    chain = calibrate_chain(args, chain_inputs, target, data, result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,
                              data.capture_indices, intrinsics, args.intrinsics,
-                             scale_length=printed.scale_length())
-    record = save_record(args, result, method, len(data.images), output_path, verdict)
+                             scale_length=printed.scale_length(), kinematics=chain[0] if chain else None)
+    record = save_record(args, result, method, len(data.images), output_path, verdict, chain)
     if not args.intrinsics:
         print(common.distortion_model_line(choice, args))
-    print(headline(result, args.eye_to_hand, method, closed_form), end="")
+    applied = chain[1] if chain is not None and chain[0].applied else None
+    print(headline(result, args.eye_to_hand, method, closed_form, applied), end="")
     if args.quiet:
-        print("".join(f"  {sentence}\n" for sentence in summary_sentences(result)), end="")
+        print("".join(f"  {sentence}\n" for sentence in summary_sentences(result, chain if applied else None)),
+              end="")
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
@@ -452,5 +514,5 @@ def run(args) -> int:
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
                             report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
-                                            verdict))
+                                            verdict, chain))
     return verdict.code

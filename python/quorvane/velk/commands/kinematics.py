@@ -50,7 +50,8 @@ def _guesses_path(args) -> Path:
     return folder / GUESSES_FILE
 
 
-def _parameter_line(parameter) -> str:
+def parameter_line(parameter) -> str:
+    """A correction with its 1-sigma, in deg or mm."""
     unit, scale = ("deg", np.degrees(1.0)) if parameter.angular else ("mm", 1000.0)
     return f"  {parameter.name}: {parameter.value * scale:+.4f} {unit} +- {parameter.sigma * scale:.4f} {unit}"
 
@@ -85,7 +86,7 @@ def run(args) -> int:
     held = [p for p in result.parameters if not p.estimated]
     print("Estimated corrections (1-sigma):" if estimated else "Estimated corrections: none")
     for parameter in estimated:
-        print(_parameter_line(parameter))
+        print(parameter_line(parameter))
     if held:
         print("Undetermined, held at their nominal values:")
         for parameter in held:

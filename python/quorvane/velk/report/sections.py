@@ -12,6 +12,7 @@ from . import (
     distortion,
     fisheye_mapping,
     held_out,
+    kinematic_corrections,
     method_table,
     plan_sigma,
     plan_sketch,
@@ -153,6 +154,23 @@ def held_out_section(validation, label=None) -> Section:
     body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
                                validation.median_px, set(validation.worst_frames), [label(f) for f in frames])
     return Section("held-out", "Held-out prediction per picture", body, note)
+
+
+def kinematic_section(record, nominal_mm, calibrated_mm, labels) -> Section:
+    """A calibration through the arm's chain (its KinematicsRecord): the corrections it estimated and every
+    picture's board predicted without it through both chains."""
+    estimated = [p for p in record.parameters if p.estimated]
+    held = [p for p in record.parameters if not p.estimated]
+    prediction = record.held_out
+    note = (f"Held out, the calibrated chain predicts the pictures to {prediction.calibrated_px:.3f} px RMS "
+            f"({prediction.calibrated_mm:.2f} mm median), the nominal one to {prediction.nominal_px:.3f} px "
+            f"({prediction.nominal_mm:.2f} mm): "
+            + ("the saved transforms are solved through the calibrated chain." if record.applied else
+               "the calibrated chain does not predict clearly better; the saved transforms are the nominal chain's."))
+    if held:
+        note += " Held at nominal: " + "; ".join(f"{p.name} ({p.held})" for p in held) + "."
+    body = kinematic_corrections.figure_svg(estimated, nominal_mm, calibrated_mm, labels)
+    return Section("kinematics", f"Kinematic corrections ({record.mode})", body, note)
 
 
 def held_out_views_section(validation, labels=None) -> Section:
