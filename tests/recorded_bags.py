@@ -8,7 +8,10 @@ there and while it moves to the next stop, and the recording holds:
 * the flange through an intermediate frame: ``base_link -> link_1 -> tool0`` on ``/tf`` at 50 Hz, the two
   links in separate messages 7 ms apart, both moving between stops (smooth start and stop); the static
   ``world -> base_link`` and ``tool0 -> camera_link`` on ``/tf_static``;
-* or, with ``pose_topic``, the flange pose in ``base_link`` as PoseStamped at the same rate instead of /tf.
+* or, with ``pose_topic``, the flange pose in ``base_link`` as PoseStamped at the same rate instead of /tf;
+* with ``joints``, the readings of a three-joint arm on a JointState topic (:class:`JointPublishing`): a first
+  message naming every joint, then partial messages of two controllers, each with its own joints, order and rate.
+  The joints stand still at the stops and move smoothly between them, as the flange does.
 
 A picture is still when its exposure lies in a stop with ``STILL_MARGIN_S`` to spare on both sides; the
 others are taken while moving or so close to a move that the flange turns within the importer's window.
@@ -36,6 +39,7 @@ EDGE_OFFSET = 0.86
 MOVING_OFFSETS = (0.3, 0.7)  # within a move (s from its start)
 TF_PERIOD_NS = 20_000_000
 IMAGE_TOPIC = "/camera/image"
+JOINT_NAMES = ("shoulder", "elbow", "wrist")  # the arm's order
 
 
 @dataclass
@@ -117,6 +121,68 @@ def make_recording(flange_poses, stop_images, still_offsets=STILL_OFFSETS, movin
     return recording
 
 
+@dataclass
+class JointPublishing:
+    """How the joint readings are published: ``controllers`` holds (joint names in message order, period ns,
+    delay ns of the first message after the recording's start)."""
+
+    topic: str = "/joint_states"
+    # A message naming every joint 0.05 s before the first stop, after the controllers' first partial ones.
+    first: tuple = ("wrist", "shoulder", "elbow")
+    controllers: tuple = ((("elbow", "shoulder"), 20_000_000, 3_000_000), (("wrist",), 25_000_000, 11_000_000))
+    silent: tuple | None = None  # (controller, from ns, to ns): that controller publishes nothing then
+    clock_offset_ns: int = 0  # readings stamped this much later than the time the joints held their values
+
+
+def stop_joints(count: int) -> np.ndarray:
+    """The joint values (rad, in JOINT_NAMES order) at each of ``count`` stops."""
+    k = np.arange(count, dtype=np.float64)[:, None]
+    return np.array([0.2, -1.0, 0.4]) + k * np.array([0.5, 0.3, -0.6])
+
+
+def joints_at(recording: Recording, time_ns) -> np.ndarray:
+    """The true joint values (JOINT_NAMES order) at a time: still at the stops, smooth moves in between."""
+    stops = stop_joints(len(recording.flange_poses))
+    cycle = (STOP_S + MOVE_S) * NS
+    k = min(max(int((time_ns - START_NS) // cycle), 0), len(stops) - 1)
+    into = (time_ns - START_NS - k * cycle) / NS - STOP_S
+    s = float(_smooth(into / MOVE_S)) if into > 0 else 0.0
+    return (1 - s) * stops[k] + s * stops[min(k + 1, len(stops) - 1)]
+
+
+def _joint_messages(typestore, recording: Recording, publishing: JointPublishing):
+    """(record time ns, topic, type, message) of the joint readings."""
+    msgtype = "sensor_msgs/msg/JointState"
+    JointState = typestore.types[msgtype]
+
+    def message(time_ns, names):
+        values = dict(zip(JOINT_NAMES, joints_at(recording, time_ns)))
+        stamp = time_ns + publishing.clock_offset_ns
+        return (stamp + 2_000_000, publishing.topic, msgtype,
+                JointState(header=_header(typestore, stamp, ""), name=list(names),
+                           position=np.array([values[n] for n in names]), velocity=np.zeros(0), effort=np.zeros(0)))
+
+    start = START_NS - NS // 10
+    messages = [message(START_NS - NS // 20, publishing.first)]
+    for index, (names, period, delay) in enumerate(publishing.controllers):
+        for time in range(start + delay, recording.end_ns + NS // 10, period):
+            silent = publishing.silent
+            if silent is None or silent[0] != index or not silent[1] <= time < silent[2]:
+                messages.append(message(time, names))
+    return messages
+
+
+SMALL_POSES = [_velk.tf.pose_to_transformation_matrix(v) for v in
+               ([0.40, -0.10, 0.30, 180.0, 0.0, 30.0], [0.45, 0.05, 0.28, 170.0, 10.0, -20.0],
+                [0.38, 0.12, 0.35, -165.0, -15.0, 75.0])]
+
+
+def small_recording() -> Recording:
+    """Three stops with tiny flat pictures: quick to write and import."""
+    pictures = [np.full((12, 16, 3), 40 * (k + 1), np.uint8) for k in range(len(SMALL_POSES))]
+    return make_recording(SMALL_POSES, pictures)
+
+
 def _stamp(typestore, time_ns):
     Time = typestore.types["builtin_interfaces/msg/Time"]
     return Time(sec=int(time_ns // NS), nanosec=int(time_ns % NS))
@@ -158,10 +224,11 @@ def picture_message(typestore, time_ns, image, encoding):
 
 def write_bag(path: Path, recording: Recording, ros_version: int = 2, encoding: str = "mono8",
               storage: str = "sqlite3", pose_topic: str | None = None, image_topic: str = IMAGE_TOPIC,
-              leave_out: str | None = None) -> Path:
+              leave_out: str | None = None, joints: JointPublishing | None = None) -> Path:
     """Writes the recording as a ROS 1 .bag file or a ROS 2 folder (sqlite3 or mcap); returns its path.
 
-    ``leave_out`` names a frame whose moving transform to its parent is not recorded (a broken chain)."""
+    ``leave_out`` names a frame whose moving transform to its parent is not recorded (a broken chain);
+    ``joints`` adds the arm's joint readings."""
     from rosbags.typesys import Stores, get_typestore
 
     typestore = get_typestore(Stores.ROS1_NOETIC if ros_version == 1 else Stores.ROS2_HUMBLE)
@@ -201,6 +268,8 @@ def write_bag(path: Path, recording: Recording, ros_version: int = 2, encoding: 
                              t["geometry_msgs/msg/PoseStamped"](header=_header(typestore, time, "base_link"),
                                                                 pose=pose)))
         time += TF_PERIOD_NS
+    if joints is not None:
+        messages += _joint_messages(typestore, recording, joints)
     picture_type = "sensor_msgs/msg/CompressedImage" if encoding == "png" else "sensor_msgs/msg/Image"
     # Pictures are serialized as they are written, one at a time; a stop's pictures share their pixels.
     pixels = {}

@@ -108,25 +108,15 @@ def test_at_times_keep_the_nearest_pictures_still_or_not(imported, tmp_path, cap
 
 # ---- small recordings: pose topics and bad input ------------------------------------------------------------
 
-SMALL_POSES = [_velk.tf.pose_to_transformation_matrix(v) for v in
-               ([0.40, -0.10, 0.30, 180.0, 0.0, 30.0], [0.45, 0.05, 0.28, 170.0, 10.0, -20.0],
-                [0.38, 0.12, 0.35, -165.0, -15.0, 75.0])]
-
-
-def small_recording():
-    pictures = [np.full((12, 16, 3), 40 * (k + 1), np.uint8) for k in range(len(SMALL_POSES))]
-    return rb.make_recording(SMALL_POSES, pictures)
-
-
 @pytest.fixture(scope="module")
 def small_bag(tmp_path_factory):
     folder = tmp_path_factory.mktemp("small")
-    return rb.write_bag(folder / "small", small_recording())
+    return rb.write_bag(folder / "small", rb.small_recording())
 
 
 @pytest.mark.parametrize("version, storage", [(2, "mcap"), (1, None)])
 def test_pose_topic_instead_of_transforms(tmp_path, version, storage):
-    recording = small_recording()
+    recording = rb.small_recording()
     bag = rb.write_bag(tmp_path / ("poses.bag" if version == 1 else "poses"), recording, version, "bgr8",
                        storage or "sqlite3", pose_topic="/robot/flange_pose")
     summary = import_bag(bag, tmp_path / "data", rb.IMAGE_TOPIC, "base_link", "tool0",
@@ -169,6 +159,12 @@ BAD_INPUT = {
                       "no picture of the 15 read from {bag} was kept"),
     "times file": (["{bag}", "/camera/image", "--base", "base_link", "--flange", "tool0", "--at", "{tmp}/notes.txt"],
                    "notes.txt: line 1 is not a time in seconds: 'not a bag'"),
+    "joint state topic": (["{bag}", "/camera/image", "--base", "base_link", "--flange", "tool0", "--joint-states"],
+                          "the bag has no joint state topic '/joint_states'; its topics: /camera/image "
+                          "(sensor_msgs/msg/Image), /tf (tf2_msgs/msg/TFMessage), /tf_static (tf2_msgs/msg/TFMessage)"),
+    "joint state type": (["{bag}", "/camera/image", "--base", "base_link", "--flange", "tool0", "--joint-states",
+                          "/tf"],
+                         "joint state topic '/tf' carries tf2_msgs/msg/TFMessage, not sensor_msgs/msg/JointState"),
     "window": (["{bag}", "/camera/image", "--base", "base_link", "--flange", "tool0", "--window", "-1"],
                "argument --window: must be a finite number of 0 or more, got -1"),
 }
@@ -181,7 +177,7 @@ def test_bad_input_is_one_error_line_naming_what_the_bag_has(small_bag, tmp_path
     (tmp_path / "damaged.bag").write_bytes(b"#ROSBAG V2.0\n" + bytes(64))
     names = {"bag": small_bag, "tmp": tmp_path, "broken": small_bag.parent / "broken"}
     if case == "missing link" and not names["broken"].exists():
-        rb.write_bag(names["broken"], small_recording(), leave_out="link_1")
+        rb.write_bag(names["broken"], rb.small_recording(), leave_out="link_1")
     arguments = [a.format(**names) for a in arguments] + ["-o", str(tmp_path / "data"), "--quiet"]
     assert cli.main(["import-bag", *arguments]) == 2
     error = capsys.readouterr().err
@@ -191,7 +187,7 @@ def test_bad_input_is_one_error_line_naming_what_the_bag_has(small_bag, tmp_path
 
 
 def test_existing_dataset_is_not_overwritten(small_bag, tmp_path, capsys):
-    _velk.io.save_robot_poses(tmp_path, SMALL_POSES)
+    _velk.io.save_robot_poses(tmp_path, rb.SMALL_POSES)
     assert cli.main(["import-bag", str(small_bag), rb.IMAGE_TOPIC, "--base", "base_link", "--flange", "tool0",
                      "-o", str(tmp_path)]) == 2
     assert "already holds a dataset" in capsys.readouterr().err

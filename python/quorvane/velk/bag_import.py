@@ -15,6 +15,14 @@ Which pictures are kept:
 * with ``at_times`` (seconds, the clock of the message time stamps), the picture nearest to each of
   those times, within ``at_tolerance_s``, whether the robot was still or not.
 
+With ``joint_topic`` (a ``sensor_msgs/JointState`` topic) the arm's joint readings are recorded too: each
+joint's readings, by name, are interpolated linearly to the picture's time stamp from the two around it
+(:mod:`quorvane.velk.bag_joints`). A picture is then kept only when every joint has a reading before and one
+after its time stamp within half of ``still_window_s``, and, when kept for standing still, when no joint's
+readings over that window stray from its value at the time stamp by the limit of
+:func:`~quorvane.velk.bag_joints.joint_motion_limit`. The readings of the kept pictures go into ``joints.csv``
+(:mod:`quorvane.velk.joint_table`), row k for ``image_<k>``.
+
 The pictures are converted to 8-bit BGR (:mod:`quorvane.velk.bag_pictures`) and written as
 ``image_<k>.png`` while the bag is read, with the poses in ``calibration_data.npz`` at the end: the
 folder ``velk poses import`` and the library's dataset loaders use. The returned
@@ -33,9 +41,11 @@ import numpy as np
 
 import _velk
 
+from .bag_joints import JOINT_STATE_TYPE, JointReadings, JointReadingsError, joint_motion_limit
 from .bag_pictures import IMAGE_TYPES, PictureError, message_to_bgr
 from .datasets import POSE_FILE, capture_paths
 from .geometry import rotation_angles_deg
+from .joint_table import JOINT_FILE, write_joint_table
 from .transform_chain import ChainError, TransformBuffer, TransformChain
 
 TF_TYPE = "tf2_msgs/msg/TFMessage"
@@ -47,6 +57,8 @@ SKIP_NO_POSE = "no flange pose at its time (outside the recorded transforms)"
 SKIP_WINDOW = "the transforms do not cover its still window"
 SKIP_NOT_REQUESTED = "not the nearest picture to a requested time"
 SKIP_UNREADABLE = "unreadable picture"
+SKIP_NO_JOINTS = "no joint readings just before and after its time within the window"
+SKIP_JOINTS_MOVING = "arm joints moving"
 
 _NS = 1_000_000_000
 
@@ -74,6 +86,7 @@ class PictureRecord:
     detail: str = ""
     motion_mm: float | None = None  # flange motion over the still window, when the transforms cover it
     motion_deg: float | None = None
+    joint_motion: float | None = None  # the largest change of a joint reading over the still window (rad or m)
 
     @property
     def kept(self) -> bool:
@@ -95,6 +108,10 @@ class BagImportSummary:
     stamps_from_bag_time: int = 0  # pictures without a header stamp, timed by their recording time
     criterion: str = ""
     robot_T_tcp_list: list = field(default_factory=list)  # base_T_flange of each kept picture, in file order
+    joint_topic: str | None = None  # the JointState topic, when the joint readings are recorded
+    joint_names: list = field(default_factory=list)  # the columns of joint_values
+    joint_values: list = field(default_factory=list)  # each kept picture's joint readings (rad, m), in file order
+    joint_file: Path | None = None  # the joint table written
 
     @property
     def read(self) -> int:
@@ -116,6 +133,9 @@ class BagImportSummary:
         lines = [f"Read {self.read} pictures on {self.image_topic} from {self.bag}",
                  f"  flange poses from {self.pose_source}: {' -> '.join(self.chain_frames)}",
                  f"  kept {len(self.kept)} ({self.criterion})"]
+        if self.joint_topic:
+            lines.insert(2, f"  joint readings from {self.joint_topic}: {len(self.joint_names)} joints "
+                            f"({', '.join(self.joint_names)})")
         for reason, count in self.skipped.items():
             details = sorted({p.detail for p in self.pictures if p.reason == reason and p.detail})
             more = f" ({'; '.join(details[:3])}{'; ...' if len(details) > 3 else ''})" if details else ""
@@ -126,6 +146,8 @@ class BagImportSummary:
             lines.append(f"  no picture near the requested time {time:.6f} s")
         if self.kept:
             lines.append(f"Wrote {len(self.kept)} pictures and {POSE_FILE} to {self.output_dir}")
+        if self.joint_file is not None:
+            lines.append(f"Wrote the readings of {len(self.joint_names)} joints at each picture to {self.joint_file}")
         return "\n".join(lines)
 
 
@@ -284,24 +306,41 @@ class _PictureWriter:
             self.pool.shutdown(wait=True, cancel_futures=True)
 
 
-def _check_output(output_dir: Path) -> None:
+def _read_joints(reader, joint_topic: str) -> JointReadings:
+    """Every joint's readings on the JointState topic, timed by the header stamps."""
+    connections = _connections(reader, joint_topic, (JOINT_STATE_TYPE,), "joint state")
+    readings = JointReadings(joint_topic)
+    try:
+        for _, timestamp, msg in _messages(reader, connections):
+            readings.add(_stamp_ns(msg.header, timestamp)[0], msg.name, msg.position)
+    except JointReadingsError as error:
+        raise BagImportError(str(error)) from None
+    if not readings.names:
+        raise BagImportError(f"joint state topic '{joint_topic}' holds no joint positions")
+    return readings
+
+
+def _check_output(output_dir: Path, joints: bool) -> None:
     if output_dir.exists() and not output_dir.is_dir():
         raise BagImportError(f"output {output_dir} is a file, not a folder")
-    if output_dir.is_dir() and ((output_dir / POSE_FILE).exists() or capture_paths(output_dir)):
-        raise BagImportError(f"{output_dir} already holds a dataset ({POSE_FILE} or image_<k>.png); "
+    if output_dir.is_dir() and ((output_dir / POSE_FILE).exists() or capture_paths(output_dir)
+                                or (joints and (output_dir / JOINT_FILE).exists())):
+        raise BagImportError(f"{output_dir} already holds a dataset ({POSE_FILE}, {JOINT_FILE} or image_<k>.png); "
                              "import into a new folder")
 
 
 def import_bag(bag_path, output_dir, image_topic: str, base_frame: str, flange_frame: str,
                tf_topics=("/tf", "/tf_static"), pose_topic: str | None = None, still_translation_mm: float = 0.2,
                still_rotation_deg: float = 0.02, still_window_s: float = 0.2, at_times=None,
-               at_tolerance_s: float = 0.05, progress=None) -> BagImportSummary:
+               at_tolerance_s: float = 0.05, joint_topic: str | None = None, progress=None) -> BagImportSummary:
     """Writes the pictures of ``image_topic`` kept from the bag, and the flange pose ``base_T_flange`` at each, into
     ``output_dir`` as a hand-eye dataset; returns the summary.
 
     The flange poses come from ``tf_topics`` (the transform tree) or, when ``pose_topic`` is given, from its
     PoseStamped messages (poses of the flange in the base frame). Pictures are kept when the robot stood still
     (see the module's description) or, with ``at_times`` (seconds), when nearest to one of those times.
+    With ``joint_topic`` (a JointState topic) the joint readings at each kept picture go into ``joints.csv``, and
+    pictures without readings of every joint around them, or taken while a joint moved, are skipped.
     ``progress`` is a :class:`quorvane.velk.progress.Progress` (none by default).
 
     Raises :class:`BagImportError` for a bag that cannot be read, a missing topic or frame (the message names
@@ -313,18 +352,18 @@ def import_bag(bag_path, output_dir, image_topic: str, base_frame: str, flange_f
                         ("still_window_s", still_window_s), ("at_tolerance_s", at_tolerance_s)):
         if not (math.isfinite(value) and value >= 0):
             raise BagImportError(f"{name} must be a finite number of 0 or more, got {value}")
-    _check_output(output_dir)
+    _check_output(output_dir, joint_topic is not None)
     reader = _open_reader(bag_path)
     try:
         return _import(reader, bag_path, output_dir, image_topic, base_frame.lstrip("/"), flange_frame.lstrip("/"),
                        tuple(tf_topics), pose_topic, still_translation_mm, still_rotation_deg, still_window_s,
-                       at_times, at_tolerance_s, progress)
+                       at_times, at_tolerance_s, joint_topic, progress)
     finally:
         reader.close()
 
 
 def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame, tf_topics, pose_topic,
-            still_translation_mm, still_rotation_deg, still_window_s, at_times, at_tolerance_s, progress):
+            still_translation_mm, still_rotation_deg, still_window_s, at_times, at_tolerance_s, joint_topic, progress):
     from .progress import Progress
 
     progress = progress or Progress(False)
@@ -336,6 +375,10 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
         raise BagImportError(str(error)) from None
     judge = _StillJudge(chain, still_window_s)
     summary = BagImportSummary(bag_path, output_dir, image_topic, source, chain.frames)
+    readings = _read_joints(reader, joint_topic) if joint_topic is not None else None
+    joint_limit = joint_motion_limit(still_translation_mm, still_rotation_deg)
+    if readings is not None:
+        summary.joint_topic, summary.joint_names = joint_topic, list(readings.names)
 
     wanted = None
     if at_times is not None:
@@ -346,8 +389,10 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
     else:
         summary.criterion = (f"the flange moved less than {still_translation_mm:g} mm and {still_rotation_deg:g} deg "
                              f"over {still_window_s:g} s")
+        if readings is not None:
+            summary.criterion += f", every joint less than {joint_limit:g} rad or m"
 
-    poses, writer = [], None
+    poses, joint_rows, writer = [], [], None
     total = sum(c.msgcount for c in image_connections)
     try:
         with progress.bar(total, "Reading pictures") as advance:
@@ -374,6 +419,16 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
                     if motion[0] >= still_translation_mm or motion[1] >= still_rotation_deg:
                         record.reason = SKIP_MOVING
                         continue
+                if readings is not None:
+                    joints, missing = readings.at(stamp, judge.half_window)
+                    if joints is None:
+                        record.reason, record.detail = SKIP_NO_JOINTS, ", ".join(missing)
+                        continue
+                    if wanted is None:
+                        record.joint_motion, joint = readings.motion(stamp, judge.half_window, joints)
+                        if record.joint_motion >= joint_limit:
+                            record.reason, record.detail = SKIP_JOINTS_MOVING, joint
+                            continue
                 try:
                     picture = message_to_bgr(msg, connection.msgtype)
                 except PictureError as error:
@@ -383,6 +438,8 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
                     writer = _PictureWriter(output_dir)
                 record.file = writer.write(len(poses), picture)
                 poses.append(pose)
+                if readings is not None:
+                    joint_rows.append(joints)
     finally:
         if writer is not None:
             writer.close()
@@ -390,4 +447,7 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
         raise NothingKeptError(f"no picture of the {summary.read} read from {bag_path} was kept", summary)
     _velk.io.save_robot_poses(output_dir, poses)
     summary.robot_T_tcp_list = poses
+    if readings is not None:
+        summary.joint_values = joint_rows
+        summary.joint_file = write_joint_table(output_dir / JOINT_FILE, joint_rows, summary.joint_names)
     return summary

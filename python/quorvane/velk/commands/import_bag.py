@@ -20,7 +20,15 @@ and /tf_static (every link in between composed), or the PoseStamped messages of 
 interpolated to the picture's time stamp (linear in translation, slerp in rotation). A picture is
 kept when the flange moved less than --still-mm and turned less than --still-deg over --window
 seconds around its time stamp, or, with --at, when it is the nearest to one of the listed times.
-A summary tells how many pictures were read, kept and skipped, and why."""
+A summary tells how many pictures were read, kept and skipped, and why.
+
+With --joint-states the arm's joint readings at each kept picture are recorded too, from a
+sensor_msgs/JointState topic (/joint_states unless named; partial messages of several controllers
+are merged by joint name), interpolated linearly to the picture's time stamp, and written to
+joints.csv (row k for image_k, the joint names as header, radians and metres). A picture is then
+kept only when every joint has a reading just before and just after its time stamp within half of
+--window, and, unless picked with --at, when no joint reading over the window strays by more than
+the smaller of --still-deg (in radians) and --still-mm (in metres)."""
 
 
 def _non_negative(text: str) -> float:
@@ -58,6 +66,9 @@ def add_parser(commands, common) -> None:
                              "seconds per line, the clock of the message stamps; # comments)")
     parser.add_argument("--at-tolerance", type=_non_negative, default=0.05, metavar="SECONDS",
                         help="largest distance of a picture from its --at time (default: %(default)g)")
+    parser.add_argument("--joint-states", nargs="?", const="/joint_states", metavar="TOPIC",
+                        help="record the joint readings at each picture from this sensor_msgs/JointState topic "
+                             "(default topic: /joint_states) into joints.csv")
     parser.add_argument("-o", "--output", required=True, metavar="DATASET_DIR", help="new dataset folder")
     parser.set_defaults(run=run)
 
@@ -92,7 +103,7 @@ def run(args) -> int:
                              tf_topics=tuple(args.tf_topics), pose_topic=args.pose_topic,
                              still_translation_mm=args.still_mm, still_rotation_deg=args.still_deg,
                              still_window_s=args.window, at_times=at_times, at_tolerance_s=args.at_tolerance,
-                             progress=progress_for(args))
+                             joint_topic=args.joint_states, progress=progress_for(args))
     except NothingKeptError as error:
         print(error.summary.format())
         raise UsageError(str(error)) from None
