@@ -145,3 +145,17 @@ def intrinsic_capture():
         return _CAPTURE_CACHE[name]
 
     return capture
+
+
+@pytest.fixture(scope="session")
+def eye_to_hand_photo_dataset(tmp_path_factory):
+    """The real eye-to-hand photographs as a dataset folder with their target file: (folder, target). Commands
+    run on it write their results elsewhere (-o)."""
+    import cli_data
+    import eye_to_hand_photos
+
+    photos = eye_to_hand_photos.load()
+    root = tmp_path_factory.mktemp("eye_to_hand_photos")
+    folder = cli_data.write_hand_eye_dataset(root / "data", photos.images, photos.robot_T_tcp_list)
+    target = cli_data.write_target(root / "target.json", photos.target)
+    return folder, target

@@ -5,23 +5,12 @@ import json
 
 import pytest
 
-import cli_data
-import eye_to_hand_photos
 from quorvane.velk import cli
 
 
-@pytest.fixture(scope="module")
-def real_dataset(tmp_path_factory):
-    photos = eye_to_hand_photos.load()
-    root = tmp_path_factory.mktemp("board_size")
-    folder = cli_data.write_hand_eye_dataset(root / "data", photos.images, photos.robot_T_tcp_list)
-    target = cli_data.write_target(root / "target.json", photos.target)
-    return folder, target
-
-
 @pytest.mark.parametrize("stretch", [1.0, 1.05])
-def test_real_board_is_judged_by_its_measured_size(real_dataset, tmp_path, capfd, stretch):
-    folder, target = real_dataset
+def test_real_board_is_judged_by_its_measured_size(eye_to_hand_photo_dataset, tmp_path, capfd, stretch):
+    folder, target = eye_to_hand_photo_dataset
     document = json.loads(target.read_text())
     document["square_length"] *= stretch
     document["marker_length"] *= stretch

@@ -28,15 +28,12 @@ def verdict_line(out):
 
 
 @pytest.fixture(scope="module")
-def photographs(tmp_path_factory):
+def photographs(eye_to_hand_photo_dataset, tmp_path_factory):
     """The eye-to-hand photographs as a dataset folder, with their target and the intrinsics given with them."""
     photos = eye_to_hand_photos.load()
-    root = tmp_path_factory.mktemp("photographs")
-    folder = cli_data.write_hand_eye_dataset(root / "data", photos.images, photos.robot_T_tcp_list)
-    target = cli_data.write_target(root / "target.json", photos.target)
-    given = write_intrinsics(root / "given.json", photos.camera_matrix, photos.distortion,
-                             eye_to_hand_photos.IMAGE_SIZE)
-    return folder, target, given
+    given = write_intrinsics(tmp_path_factory.mktemp("photographs") / "given.json", photos.camera_matrix,
+                             photos.distortion, eye_to_hand_photos.IMAGE_SIZE)
+    return (*eye_to_hand_photo_dataset, given)
 
 
 @pytest.mark.parametrize("command", ["hand-eye", "check"])
