@@ -106,6 +106,13 @@ ARM_CAMERA_K = np.array([[900.0, 0.0, 639.5], [0.0, 900.0, 479.5], [0.0, 0.0, 1.
 ARM_CAMERA_D = np.zeros(5)
 
 
+def ur_like_model() -> str:
+    """The UR-like arm as a DH table, as velk reads a model file."""
+    rows = "".join(f"  - {{name: j{k + 1}, type: revolute, d: {d!r}, theta: 0, r: {r!r}, alpha: {alpha!r}}}\n"
+                   for k, (d, r, alpha) in enumerate(UR_LIKE_DH))
+    return "convention: dh\njoints:\n" + rows
+
+
 def ur_like_chain():
     links = [kinematics.dh_link(f"j{k + 1}", "revolute", False, d, 0.0, r, alpha)
              for k, (d, r, alpha) in enumerate(UR_LIKE_DH)]
