@@ -18,7 +18,7 @@ what remains of each) and reported as undetermined with the reason rather than w
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 
 import numpy as np
 
@@ -74,7 +74,6 @@ class KinematicPlan:
     parameters: list[PlannedParameter]
     camera_sigma: PoseSigmas  # tcp_T_camera (eye-in-hand) or robot_T_camera (eye-to-hand)
     target_sigma: PoseSigmas  # world_T_target (eye-in-hand) or tcp_T_target (eye-to-hand)
-    criterion: list[float] = field(default_factory=list)  # after each added configuration
 
 
 @dataclass
@@ -287,19 +286,18 @@ def _criterion(information_stack, scales, columns, weighed) -> np.ndarray:
     return np.trace(covariance[:, weighed][:, :, weighed], axis1=1, axis2=2)
 
 
-def choose_greedily(informations, count: int, scales, columns, weighed) -> tuple[list[int], list[float]]:
+def choose_greedily(informations, count: int, scales, columns, weighed) -> list[int]:
     """``count`` candidates, each the one that most lowers the criterion after those chosen before."""
     stack = np.array([v.information for v in informations])
     total = np.zeros_like(stack[0])
-    chosen, criteria = [], []
+    chosen = []
     for _ in range(min(count, len(stack))):
         values = _criterion(total[None] + stack, scales, columns, weighed)
         values[chosen] = np.inf
         best = int(np.argmin(values))
         chosen.append(best)
-        criteria.append(float(values[best]))
         total = total + stack[best]
-    return chosen, criteria
+    return chosen
 
 
 def _pose_sigmas(covariance) -> PoseSigmas:
@@ -324,19 +322,18 @@ def predicted_sigmas(informations, perturbations: _Perturbations, eye_to_hand: b
     return parameters, _pose_sigmas(mounts[:6, :6]), _pose_sigmas(mounts[6:, 6:])
 
 
-def predict(chain, scene, joints, mode: str = "offsets", tolerance: float | None = None):
-    """The predicted corrections and mounts' 1-sigma of a calibration from these configurations (those
-    that see too few corners count for nothing): (parameters, camera sigma, target sigma)."""
-    perturbations = _Perturbations(chain, mode)
-    tolerance = _kinematics.KinematicHandEyeOptions().rank_tolerance if tolerance is None else tolerance
-    informations = []
-    for q, pose in zip(joints, flange_poses(chain, joints)):
-        corners = corners_in_view(scene, pose)
-        if corners:
-            informations.append(view_information(scene, perturbations, q, corners))
-    if len(informations) < 3:
-        raise ValueError(f"only {len(informations)} configurations see enough of the board; at least 3 are needed")
-    return predicted_sigmas(informations, perturbations, scene.eye_to_hand, tolerance)
+def _choose(informations, count: int, perturbations: _Perturbations, scene, tolerance: float) -> list[int]:
+    """The greedy choice over the corrections that all candidates together determine and the two mounts,
+    weighing the corrections and the camera's mount."""
+    names = perturbations.names
+    total = sum(v.information for v in informations)
+    squares = sum(v.column_squares for v in informations)
+    determinable, _ = determined_corrections(total, squares, len(names), tolerance, names, scene.eye_to_hand)
+    columns = determinable + list(range(len(names), len(names) + _MOUNT_COLUMNS))
+    weighed = list(range(len(determinable) + 6))
+    scales = _unit_scales(perturbations.angular, math.radians(scene.robot_rotation_noise_deg),
+                          scene.robot_translation_noise_mm / 1000.0)
+    return choose_greedily(informations, count, scales, columns, weighed)
 
 
 def plan_configurations(chain, scene, low, high, count: int, mode: str = "offsets", candidates: int = 400,
@@ -351,23 +348,15 @@ def plan_configurations(chain, scene, low, high, count: int, mode: str = "offset
     tolerance = _kinematics.KinematicHandEyeOptions().rank_tolerance if tolerance is None else tolerance
     perturbations = _Perturbations(chain, mode)
     drawn = draw_configurations(low, high, candidates, seed)
-    poses = flange_poses(chain, drawn)
-    usable = [(q, pose, corners) for q, pose in zip(drawn, poses) if (corners := corners_in_view(scene, pose))]
+    usable = [(q, pose, corners) for q, pose in zip(drawn, flange_poses(chain, drawn))
+              if (corners := corners_in_view(scene, pose))]
     if len(usable) < count:
         raise ValueError(f"only {len(usable)} of {candidates} drawn configurations see enough of the board; "
                          f"{count} are needed (widen the joint ranges or draw more)")
     informations = [view_information(scene, perturbations, q, corners) for q, _, corners in usable]
-    names = perturbations.names
-    total = sum(v.information for v in informations)
-    squares = sum(v.column_squares for v in informations)
-    determinable, _ = determined_corrections(total, squares, len(names), tolerance, names, scene.eye_to_hand)
-    columns = determinable + list(range(len(names), len(names) + _MOUNT_COLUMNS))
-    weighed = list(range(len(determinable) + 6))  # the corrections and the camera's mount
-    scales = _unit_scales(perturbations.angular, math.radians(scene.robot_rotation_noise_deg),
-                          scene.robot_translation_noise_mm / 1000.0)
-    chosen, criteria = choose_greedily(informations, count, scales, columns, weighed)
+    chosen = _choose(informations, count, perturbations, scene, tolerance)
     parameters, camera_sigma, target_sigma = predicted_sigmas([informations[k] for k in chosen], perturbations,
                                                               scene.eye_to_hand, tolerance)
     return KinematicPlan(np.array([usable[k][0] for k in chosen]), [usable[k][1] for k in chosen],
                          [len(usable[k][2]) for k in chosen], candidates, len(usable), parameters, camera_sigma,
-                         target_sigma, criteria)
+                         target_sigma)
