@@ -1,8 +1,8 @@
 """Planning the joint configurations of a hand-eye calibration through the arm's kinematic chain.
 
 Candidate configurations are drawn about a home configuration within per-joint ranges (seeded, so a plan
-repeats), kept where the board is well in view through the nominal chain (the plan scene's visibility and
-corner share, as :mod:`planning` uses them), and chosen greedily by the information their corners carry on
+repeats), kept where the board is well in view through the nominal chain (the plan scene's visibility limits and
+corner share, as the plan of flange poses judges them), and chosen greedily by the information their corners carry on
 the chain's corrections (the joints' zero offsets, or with ``mode="full"`` every link value) and the two
 mounts.
 
@@ -146,13 +146,14 @@ def _corner_pixels(scene, camera_T_target_stack, corners) -> np.ndarray:
     return np.asarray(pixels).reshape(len(stack), len(corners), 2)
 
 
-class _Perturbations:
-    """The chains with one correction moved by -+ the step, made once for every candidate."""
+class Perturbations:
+    """The chain's corrections (names, whether angles) and the chains with one correction moved by -+ the
+    finite-difference step, made once for every candidate."""
 
     def __init__(self, chain, mode: str):
         self.chain = _chain(chain)
         self.names = list(_kinematics.correction_names(self.chain, mode))
-        self.angular = self._angular(mode)
+        self.angular = self._angular()
         self.moved = []
         for k in range(len(self.names)):
             for sign in (-1.0, 1.0):
@@ -160,7 +161,7 @@ class _Perturbations:
                 corrections[k] = sign * _STEP
                 self.moved.append(_kinematics.corrected_chain(self.chain, mode, corrections.tolist()))
 
-    def _angular(self, mode: str) -> list[bool]:
+    def _angular(self) -> list[bool]:
         # The zero offsets come first, one per joint: an angle for a revolute joint. Full mode's link values
         # follow, named by what they are: theta, alpha and an origin's roll, pitch, yaw are angles.
         links = list(self.chain.links)
@@ -170,7 +171,7 @@ class _Perturbations:
         return offsets + values
 
 
-def view_information(scene, perturbations: _Perturbations, joints, corners) -> ViewInformation:
+def view_information(scene, perturbations: Perturbations, joints, corners) -> ViewInformation:
     """The information of one configuration's corners on [corrections, camera mount, target mount]."""
     q = list(map(float, joints))
     eye_to_hand = scene.eye_to_hand
@@ -305,7 +306,7 @@ def _pose_sigmas(covariance) -> PoseSigmas:
     return PoseSigmas(1000.0 * sigma[3:], np.degrees(sigma[:3]))
 
 
-def predicted_sigmas(informations, perturbations: _Perturbations, eye_to_hand: bool, tolerance: float):
+def predicted_sigmas(informations, perturbations: Perturbations, eye_to_hand: bool, tolerance: float):
     """The corrections (determined with their 1-sigma, or not with the reason) and the mounts' 1-sigma
     after the views together."""
     information = sum(v.information for v in informations)
@@ -322,7 +323,7 @@ def predicted_sigmas(informations, perturbations: _Perturbations, eye_to_hand: b
     return parameters, _pose_sigmas(mounts[:6, :6]), _pose_sigmas(mounts[6:, 6:])
 
 
-def _choose(informations, count: int, perturbations: _Perturbations, scene, tolerance: float) -> list[int]:
+def _choose(informations, count: int, perturbations: Perturbations, scene, tolerance: float) -> list[int]:
     """The greedy choice over the corrections that all candidates together determine and the two mounts,
     weighing the corrections and the camera's mount."""
     names = perturbations.names
@@ -346,7 +347,7 @@ def plan_configurations(chain, scene, low, high, count: int, mode: str = "offset
     if count < 3:
         raise ValueError("a plan needs at least 3 configurations")
     tolerance = _kinematics.KinematicHandEyeOptions().rank_tolerance if tolerance is None else tolerance
-    perturbations = _Perturbations(chain, mode)
+    perturbations = Perturbations(chain, mode)
     drawn = draw_configurations(low, high, candidates, seed)
     usable = [(q, pose, corners) for q, pose in zip(drawn, flange_poses(chain, drawn))
               if (corners := corners_in_view(scene, pose))]
