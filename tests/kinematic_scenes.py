@@ -9,8 +9,10 @@ from dataclasses import dataclass
 import cv2
 import numpy as np
 
+import _velk
 from _velk import kinematics
 from conftest import SHARED_DATA
+from quorvane.velk import planning
 from quorvane.velk.geometry import rotation_from_rotvec, transform
 from quorvane.velk.kinematic_models import MeasuredPoses, transform_from_xyz_rpy
 
@@ -108,6 +110,13 @@ ARM_CAMERA_K = np.array([[900.0, 0.0, 639.5], [0.0, 900.0, 479.5], [0.0, 0.0, 1.
 ARM_CAMERA_D = np.zeros(5)
 
 
+def ur_like_model() -> str:
+    """The UR-like arm as a DH table, as velk reads a model file."""
+    rows = "".join(f"  - {{name: j{k + 1}, type: revolute, d: {d!r}, theta: 0, r: {r!r}, alpha: {alpha!r}}}\n"
+                   for k, (d, r, alpha) in enumerate(UR_LIKE_DH))
+    return "convention: dh\njoints:\n" + rows
+
+
 def ur_like_chain():
     links = [kinematics.dh_link(f"j{k + 1}", "revolute", False, d, 0.0, r, alpha)
              for k, (d, r, alpha) in enumerate(UR_LIKE_DH)]
@@ -124,22 +133,26 @@ class ArmPictures:
     target_mount_T_target: np.ndarray  # world_T_target or tcp_T_target
 
 
+def arm_mounts(chain, eye_to_hand: bool = False) -> tuple[np.ndarray, np.ndarray]:
+    """The camera's and the board's mounts of the pictures: the camera on the flange (or fixed, watching the
+    board the flange holds) sees the board's centre 0.6 m ahead with the arm at UR_LIKE_HOME."""
+    ahead = transform(rotation_from_rotvec(np.radians([10.0, 5.0, 0.0])))
+    ahead[:3, 3] = [0.0, 0.0, 0.6] - ahead[:3, :3] @ BOARD_GRID.mean(axis=0)
+    home = np.asarray(kinematics.forward_kinematics(chain, UR_LIKE_HOME.tolist()))
+    fixed = transform_from_xyz_rpy([0.03, -0.05, 0.08], np.radians([2.0, -3.0, 80.0]))
+    if eye_to_hand:
+        return home @ fixed @ np.linalg.inv(ahead), fixed
+    return fixed, home @ fixed @ ahead
+
+
 def arm_pictures(offsets_rad, seed: int, count: int, eye_to_hand: bool = False, noise_px: float = 0.3,
                  spread_deg: float = 35.0) -> ArmPictures:
     """Pictures of the board from joint readings spread about UR_LIKE_HOME, taken where the arm with the
     given joint zero offsets truly stands; the camera on the flange (or fixed, watching the board the flange
     holds) sees the board's centre 0.6 m ahead at home."""
     rng = np.random.default_rng(seed)
-    chain = ur_like_chain()
-    truth = kinematics.corrected_chain(chain, "offsets", list(offsets_rad))
-    ahead = transform(rotation_from_rotvec(np.radians([10.0, 5.0, 0.0])))
-    ahead[:3, 3] = [0.0, 0.0, 0.6] - ahead[:3, :3] @ BOARD_GRID.mean(axis=0)
-    home = np.asarray(kinematics.forward_kinematics(truth, UR_LIKE_HOME.tolist()))
-    fixed = transform_from_xyz_rpy([0.03, -0.05, 0.08], np.radians([2.0, -3.0, 80.0]))
-    if eye_to_hand:
-        mount, carrier = home @ fixed @ np.linalg.inv(ahead), fixed
-    else:
-        mount, carrier = fixed, home @ fixed @ ahead
+    truth = kinematics.corrected_chain(ur_like_chain(), "offsets", list(offsets_rad))
+    mount, carrier = arm_mounts(truth, eye_to_hand)
     pictures = ArmPictures([], [], [], [], mount, carrier)
     while len(pictures.joints) < count:
         q = UR_LIKE_HOME + rng.uniform(-1.0, 1.0, 6) * np.radians(spread_deg)
@@ -154,5 +167,40 @@ def arm_pictures(offsets_rad, seed: int, count: int, eye_to_hand: bool = False, 
         pictures.joints.append(q)
         pictures.object_points.append(BOARD_GRID[inside])
         pictures.image_points.append(pixels[inside] + rng.normal(0.0, noise_px, (int(inside.sum()), 2)))
+        pictures.camera_T_target.append(pose)
+    return pictures
+
+
+def arm_plan_scene(eye_to_hand: bool = False, noise_px: float = 0.3, robot_noise=(0.2, 0.02)):
+    """The plan scene of the arm's pictures: its camera, the board and the mounts with the nominal chain."""
+    camera, target = arm_mounts(ur_like_chain(), eye_to_hand)
+    return planning.make_scene(ARM_CAMERA_K, ARM_CAMERA_D, (1280, 960), BOARD_GRID, eye_to_hand, camera, target,
+                               noise_px, robot_noise, free_intrinsics=False)
+
+
+def pictures_at(scene, joints, offsets_rad, seed: int | None) -> ArmPictures:
+    """Pictures at given joint readings, taken where the arm with the given zero offsets truly stands, of the
+    corners the scene expects each to see; with the scene's corner noise and the arm's repeatability (a
+    random error of the flange pose per picture at the scene's levels), or exact with seed None."""
+    rng = np.random.default_rng(seed)
+    truth = kinematics.corrected_chain(ur_like_chain(), "offsets", list(offsets_rad))
+    mount, carrier = np.asarray(scene.camera_mount_T_camera), np.asarray(scene.target_mount_T_target)
+    pictures = ArmPictures([], [], [], [], mount, carrier)
+    rotation, translation = np.radians(scene.robot_rotation_noise_deg), scene.robot_translation_noise_mm / 1000.0
+    for q in joints:
+        nominal = np.asarray(kinematics.forward_kinematics(ur_like_chain(), list(q)))
+        seen = list(_velk.plan_visible_corners(scene, nominal))
+        flange = np.asarray(kinematics.forward_kinematics(truth, list(q)))
+        error = np.eye(4)
+        if seed is not None:
+            error = transform(rotation_from_rotvec(rng.normal(0.0, rotation, 3)), rng.normal(0.0, translation, 3))
+        known = flange @ error if scene.eye_to_hand else error @ np.linalg.inv(flange)
+        pose = np.linalg.inv(mount) @ known @ carrier
+        pixels = np.asarray(_velk.project_points(BOARD_GRID[seen], pose, ARM_CAMERA_K, ARM_CAMERA_D))
+        if seed is not None:
+            pixels = pixels + rng.normal(0.0, scene.pixel_noise_px, pixels.shape)
+        pictures.joints.append(np.asarray(q))
+        pictures.object_points.append(BOARD_GRID[seen])
+        pictures.image_points.append(pixels)
         pictures.camera_T_target.append(pose)
     return pictures

@@ -166,3 +166,64 @@ def test_a_fisheye_intrinsics_record_is_refused_by_the_planner(tmp_path, target_
     captured = capsys.readouterr()
     assert status != 0
     assert "fisheye camera" in captured.out + captured.err
+
+
+def joint_plan_arguments(tmp_path, output, *extra, eye_to_hand=False):
+    import _velk
+    import kinematic_scenes as scenes
+
+    model = scenes.write_model(tmp_path / "arm.yaml", scenes.ur_like_model())
+    camera, target = scenes.arm_mounts(scenes.ur_like_chain(), eye_to_hand)
+    fixed, hand_eye = (camera, target) if eye_to_hand else (target, camera)
+    board = tmp_path / "board.json"
+    board.write_text(json.dumps({"kind": "chessboard", "cols": 8, "rows": 6, "square_size": 0.04}))
+    return ["plan", "--target", str(board), "--fov", "70", "--model", str(model),
+            "--fixed", *map(str, _velk.tf.transformation_matrix_to_pose(fixed)),
+            "--hand-eye", *map(str, _velk.tf.transformation_matrix_to_pose(hand_eye)),
+            "--home", *map(str, np.degrees(scenes.UR_LIKE_HOME)), "--joint-units", "deg", "--joint-spread", "35",
+            "--poses", "10", "--candidates", "250", "-o", str(output), *["--eye-to-hand"] * eye_to_hand, *extra]
+
+
+@pytest.mark.parametrize("mode, eye_to_hand", [("offsets", False), ("full", True)])
+def test_a_plan_of_joint_configurations_writes_a_joint_table_and_the_flange_poses(tmp_path, capsys, mode, eye_to_hand):
+    import kinematic_scenes as scenes
+    from _velk import kinematics
+    from quorvane.velk.joint_table import joint_values, read_joint_table
+
+    output = tmp_path / "plan" / "joints.csv"
+    status = cli.main(joint_plan_arguments(tmp_path, output, "--kinematics", mode, eye_to_hand=eye_to_hand))
+    out = capsys.readouterr().out
+    assert status == 0, out
+    chain = scenes.ur_like_chain()
+    joints = joint_values(read_joint_table(output), chain)
+    assert joints.shape == (10, 6) and np.all(np.abs(joints - scenes.UR_LIKE_HOME) <= np.radians(35.0) + 1e-9)
+    poses = read_pose_file(tmp_path / "plan" / "joints-flange-poses.csv", "xyz-quat")
+    for q, pose in zip(joints, poses, strict=True):
+        np.testing.assert_allclose(pose, kinematics.forward_kinematics(chain, q.tolist()), atol=1e-6)
+    rows = {name: out.split(f"  {name}", 1)[1].splitlines()[0].strip()
+            for name in kinematics.correction_names(chain, mode)}
+    base = "robot_T_camera" if eye_to_hand else "world_T_target"
+    assert rows["joint j1 zero offset"] == f"not determined: absorbed by {base}"
+    for k in (2, 3, 4, 5):
+        assert re.fullmatch(r"0\.0\d{3} deg", rows[f"joint j{k} zero offset"]), rows
+    assert re.search(r"^  tcp_T_\w+: translation [\d. ]+ mm \| rotation [\d. ]+ deg$", out, re.MULTILINE)
+
+
+@pytest.mark.parametrize("extra, reason", [
+    (["--home", "0", "0", "0"], "--home takes one value per joint of the chain (6), got 3"),
+    (["--joint-spread", "10", "20"], "--joint-spread takes one value or one per joint"),
+    (["--predict", "poses.csv"], "--predict plans flange poses"),
+    (["--home", "-162.8", "-108.9", "108.9", "-91.7", "-90.0", "11.5"], "see enough of the board"),
+])
+def test_a_plan_of_joint_configurations_that_cannot_work_is_refused(tmp_path, capsys, extra, reason):
+    output = tmp_path / "joints.csv"
+    assert cli.main(joint_plan_arguments(tmp_path, output, *extra)) == 2
+    assert reason in capsys.readouterr().err
+    assert not output.exists()
+
+
+def test_a_plan_whose_joints_barely_move_says_that_no_correction_is_determined(tmp_path, capsys):
+    assert cli.main(joint_plan_arguments(tmp_path, tmp_path / "joints.csv", "--joint-spread", "0.01")) == 0
+    out = capsys.readouterr().out
+    assert out.count("not determined: absorbed by") == 6
+    assert "No correction of the chain is determined" in out

@@ -2,6 +2,7 @@
 
 A new plan chooses N poses from candidates spread over the workspace (or read from a file of
 reachable poses); ``--next K DATASET_DIR`` chooses the K poses that best continue a capture.
+With ``--model`` the plan is one of joint configurations through the arm's chain (:mod:`.plan_kinematics`).
 """
 
 from __future__ import annotations
@@ -16,7 +17,7 @@ from .. import planning
 from ..datasets import load_poses
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
 from ..records import load_camera
-from . import common
+from . import common, plan_kinematics
 from .errors import UsageError
 
 
@@ -54,8 +55,11 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--predict", metavar="POSES_FILE",
                         help="predict the 1-sigma of the flange poses in this file (read as --candidate-file is) "
                              "instead of planning")
-    parser.add_argument("-o", "--output", metavar="POSES_CSV", help="file for the planned poses (required to plan)")
+    parser.add_argument("-o", "--output", metavar="POSES_CSV",
+                        help="file for the planned poses (required to plan); with --model, the joint table, the "
+                             "flange poses beside it as <name>-flange-poses.csv")
     common.add_report_option(parser)
+    plan_kinematics.add_options(parser)
     parser.set_defaults(run=run)
 
 
@@ -147,6 +151,8 @@ def predict(args, scene) -> int:
 def run(args) -> int:
     """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
     scene = build_scene(args)
+    if args.model:
+        return plan_kinematics.run(args, scene)
     if args.predict:
         return predict(args, scene)
     if not args.output:
