@@ -9,6 +9,7 @@ import pytest
 import _velk
 from _velk import tf
 from quorvane.velk import logs, verdict
+from quorvane.velk.verdict import likely_causes
 
 
 def solved(rz, x=0.03):
@@ -66,7 +67,7 @@ def test_the_likely_cause_is_named(fault, words):
     elif fault == "inverted":
         robots = [np.linalg.inv(r) for r in robots]
     elif fault == "metres as mm":
-        robots = verdict._scaled_translations(robots, 0.001)
+        robots = likely_causes._scaled_translations(robots, 0.001)
     elif fault == "eye-to-hand":
         # A stationary camera seeing a board on the flange, judged as if the camera were on the flange.
         robot_T_camera = np.asarray(tf.pose_to_transformation_matrix([0.6, 0.1, 1.2, 150, 10, 10]))
@@ -74,7 +75,7 @@ def test_the_likely_cause_is_named(fault, words):
         cameras = [np.linalg.inv(robot_T_camera) @ r @ tcp_T_target for r in robots]
     else:
         order = (1, 2, 3, 0) if fault == "xyzw" else (3, 0, 1, 2)
-        robots = verdict._reordered(robots, order)
+        robots = likely_causes._reordered(robots, order)
     names = [f"image_{k}.png" for k in range(10)]
     causes = verdict.pose_causes(robots, cameras, list(range(10)), eye_to_hand, names)
     assert len(causes) == 1 and words in causes[0], causes

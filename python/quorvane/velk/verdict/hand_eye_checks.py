@@ -1,0 +1,151 @@
+"""The checks of a hand-eye result: reprojection, consistency, distance, rotations, solvers, robot noise,
+held-out error and the board's size."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+
+from ..geometry import (
+    rotation_angle_deg,
+)
+from .judgement import Check
+from .limits import (
+    CONSISTENCY_FACTOR,
+    MAX_HELD_OUT_DEG,
+    MAX_HELD_OUT_MM,
+    MAX_PLAUSIBLE_DISTANCE_M,
+    MAX_RMS_PX,
+    MAX_ROBOT_NOISE_DEG,
+    MAX_ROBOT_NOISE_MM,
+    MAX_SOLVER_SPREAD_DEG,
+    MAX_SOLVER_SPREAD_MM,
+    MIN_AXIS_SPAN_RATIO,
+    NOMINAL_ROBOT_NOISE_DEG,
+    NOMINAL_ROBOT_NOISE_MM,
+)
+
+
+def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
+    if rms_px is None or not math.isfinite(rms_px):
+        return Check(what, None, "not measured")
+    return Check(what, rms_px <= MAX_RMS_PX, f"{rms_px:.3f} px", f"{MAX_RMS_PX:g} px")
+
+
+def rotation_check(stats) -> Check:
+    if stats is None:
+        return Check("rotation variety", False, "no rotation between the views", f"ratio {MIN_AXIS_SPAN_RATIO:g}")
+    return Check("rotation variety", stats.axis_span_ratio >= MIN_AXIS_SPAN_RATIO,
+                 f"axis-spread ratio {stats.axis_span_ratio:.3f}, mean turn {stats.angle_mean_deg:.1f} deg",
+                 f"ratio {MIN_AXIS_SPAN_RATIO:g}")
+
+
+def _solved_transform(result) -> np.ndarray:
+    """The camera transform a solver of a method comparison found, either set-up: from its pose vector."""
+    from _velk import tf
+
+    return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
+
+
+def solver_check(method_results) -> Check:
+    """Agreement of the solvers of a method comparison (None entries are failed solves). The solver closest to
+    all others is the centre; a solver farther from it than the limits (translation, rotation angle) is an
+    outlier, and more than one outlier is no consensus, as the comparison's own verdict reads it."""
+    solved = {name: _solved_transform(r) for name, r in method_results.items() if r is not None}
+    failed = [name for name, r in method_results.items() if r is None]
+    if len(solved) < 2:
+        return Check("solver agreement", False, f"{len(solved)} solver(s) gave a result", "2 solvers")
+    transforms = list(solved.values())
+
+    def distance(a, b):
+        return (np.linalg.norm(a[:3, 3] - b[:3, 3]) * 1000.0 / MAX_SOLVER_SPREAD_MM
+                + rotation_angle_deg(a, b) / MAX_SOLVER_SPREAD_DEG)
+
+    centre = min(transforms, key=lambda a: sum(distance(a, b) for b in transforms))
+    off_mm = np.array([np.linalg.norm(t[:3, 3] - centre[:3, 3]) * 1000.0 for t in transforms])
+    off_deg = np.array([rotation_angle_deg(t, centre) for t in transforms])
+    outliers = [name for name, mm, deg in zip(solved, off_mm, off_deg)
+                if not (mm <= MAX_SOLVER_SPREAD_MM and deg <= MAX_SOLVER_SPREAD_DEG)]
+    figures = (f"largest distance from the consensus {off_mm.max():.2f} mm, {off_deg.max():.3f} deg over "
+               f"{len(solved)} solvers; outliers: {', '.join(outliers) or 'none'}")
+    if failed:
+        figures += f"; failed: {', '.join(failed)}"
+    return Check("solver agreement", len(outliers) <= 1 and len(solved) - len(outliers) >= 2, figures,
+                 f"{MAX_SOLVER_SPREAD_MM:g} mm, {MAX_SOLVER_SPREAD_DEG:g} deg, at most one outlier")
+
+
+def explained_spread_mm(distances_m) -> float:
+    """Mean target-position spread (mm) a robot with the nominal noise explains at these camera distances:
+    the flange's own error plus its rotation error times the lever arm, over three axes."""
+    distance = float(np.mean(distances_m)) if len(distances_m) else 0.5
+    return math.sqrt(3.0) * (NOMINAL_ROBOT_NOISE_MM + distance * 1000.0 * math.radians(NOMINAL_ROBOT_NOISE_DEG))
+
+
+def consistency_check(consistency) -> Check:
+    explained = explained_spread_mm(consistency.distances_m)
+    mean_mm = consistency.mean_translation_m * 1000.0
+    limit = CONSISTENCY_FACTOR * explained
+    return Check("target consistency", mean_mm <= limit,
+                 f"mean spread {mean_mm:.2f} mm, {consistency.mean_rotation_deg:.3f} deg; the robot noise "
+                 f"explains about {explained:.1f} mm", f"{limit:.1f} mm")
+
+
+def distance_check(distances_m) -> Check:
+    distance = float(np.median(distances_m)) if len(distances_m) else float("nan")
+    return Check("camera distance", math.isfinite(distance) and distance <= MAX_PLAUSIBLE_DISTANCE_M,
+                 f"median {distance:.3f} m", f"{MAX_PLAUSIBLE_DISTANCE_M:g} m")
+
+
+def robot_noise_check(refinement) -> Check:
+    if refinement is None or not refinement.refined or not refinement.noise_estimated:
+        return Check("estimated robot noise", None, "not estimated")
+    mm, deg = refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg
+    return Check("estimated robot noise", mm <= MAX_ROBOT_NOISE_MM and deg <= MAX_ROBOT_NOISE_DEG,
+                 f"{mm:.2f} mm, {deg:.3f} deg per axis", f"{MAX_ROBOT_NOISE_MM:g} mm, {MAX_ROBOT_NOISE_DEG:g} deg")
+
+
+def board_size_sentence(refinement, scale_length) -> str:
+    """"The board's squares measure 23.61 +- 0.05 mm in these pictures; the target file says 25.00 mm", from the
+    size the refinement measured and the target file's (name, length in m)."""
+    what, length_m = scale_length
+    measured_mm = refinement.target_scale * length_m * 1000
+    sigma_mm = refinement.target_scale_sigma * length_m * 1000
+    return (f"The board's {what} measure {measured_mm:.2f} +- {sigma_mm:.2f} mm in these pictures; "
+            f"the target file says {length_m * 1000:.2f} mm")
+
+
+def board_size_check(refinement, scale_length) -> Check:
+    """The board's size the robot's motion measured against the target file's: off by more than 3 sigma (the robot's
+    own length scale, good to about 0.2 %, included) and more than 0.3 % fails, unless the result was solved at the
+    measured size (--fit-board-scale)."""
+    if refinement is None or not refinement.refined or not refinement.target_scale_measured or scale_length is None:
+        reason = refinement.target_scale_reason if refinement is not None else ""
+        return Check("board size", None, "not measured" + (f": {reason}" if reason else ""))
+    figures = board_size_sentence(refinement, scale_length)
+    if refinement.target_scale_applied:
+        return Check("board size", True, figures + "; the result is solved at the measured size")
+    return Check("board size", not refinement.target_scale_differs, figures,
+                 "3 sigma with 0.2 % for the robot's own lengths, and 0.3 % of the target file's size")
+
+
+def board_size_cause(refinement, scale_length) -> str:
+    return (board_size_sentence(refinement, scale_length) + ": correct the target file (measure a printed square "
+            "with a ruler) or solve at the measured size with --fit-board-scale")
+
+
+def held_out_check(validation) -> Check:
+    if validation is None or not validation.validated:
+        return Check("held-out error", None, "not validated")
+    mm, deg = validation.median_mm, validation.median_deg
+    return Check("held-out error", mm <= MAX_HELD_OUT_MM and deg <= MAX_HELD_OUT_DEG,
+                 f"median {mm:.2f} mm, {deg:.3f} deg, {validation.median_px:.2f} px",
+                 f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")
+
+
+def chain_held_out_check(prediction) -> Check:
+    """The held-out error of a result solved through the calibrated kinematic chain (a KinematicPredictionRecord)."""
+    mm, deg = prediction.calibrated_mm, prediction.calibrated_deg
+    return Check("held-out error", mm <= MAX_HELD_OUT_MM and deg <= MAX_HELD_OUT_DEG,
+                 f"median {mm:.2f} mm, {deg:.3f} deg, {prediction.calibrated_px:.2f} px RMS through the calibrated "
+                 "chain", f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")

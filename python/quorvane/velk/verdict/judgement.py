@@ -1,0 +1,76 @@
+"""A judged figure and the judgement of one calibration."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+from .limits import EXIT_NOT_TRUSTWORTHY, EXIT_OK
+
+
+@dataclass
+class Check:
+    """One judged figure: ``passed`` is None when the figure was not measured."""
+
+    name: str
+    passed: bool | None
+    figures: str
+    limit: str = ""
+
+    @property
+    def detail(self) -> str:
+        """The figures with the limit they are held to, as the report's table shows them."""
+        return self.figures + (f" (limit {self.limit})" if self.limit else "")
+
+    def line(self) -> str:
+        mark = {True: "pass", False: "FAIL", None: "n/a"}[self.passed]
+        return f"  [{mark}] {self.name}: {self.figures}" + (f" (limit {self.limit})" if self.limit else "")
+
+    def to_json(self) -> dict:
+        return {"name": self.name, "passed": self.passed, "figures": self.figures, "limit": self.limit}
+
+
+@dataclass
+class Verdict:
+    """The judgement of one calibration: ``code`` is the exit code, ``text`` the verdict line."""
+
+    checks: list = field(default_factory=list)
+    causes: list = field(default_factory=list)
+    subject: str = "calibration"
+
+    @property
+    def ok(self) -> bool:
+        return not self.failed()
+
+    @property
+    def code(self) -> int:
+        return EXIT_OK if self.ok else EXIT_NOT_TRUSTWORTHY
+
+    def failed(self) -> list:
+        return [check for check in self.checks if check.passed is False]
+
+    def _noun(self) -> str:
+        return "the dataset" if self.subject == "dataset" else f"the {self.subject} result"
+
+    def reason(self) -> str:
+        """The failed checks and the likely cause, without the verdict's opening words."""
+        reason = "failed checks: " + ", ".join(check.name for check in self.failed())
+        return reason + ("; likely cause: " + "; ".join(self.causes) if self.causes else "")
+
+    @property
+    def text(self) -> str:
+        judged = [check for check in self.checks if check.passed is not None]
+        if self.ok:
+            return f"Verdict: PASS - {self._noun()} passes all {len(judged)} checks"
+        failed = ", ".join(check.name for check in self.failed())
+        line = f"Verdict: FAIL - {self._noun()} is not trustworthy ({failed})"
+        if self.causes:
+            line += "; likely cause: " + "; ".join(self.causes)
+        return line
+
+    def summary(self) -> str:
+        """The checks, one a line, then the verdict line."""
+        return "\n".join([check.line() for check in self.checks] + [self.text]) + "\n"
+
+    def to_json(self) -> dict:
+        return {"passed": self.ok, "text": self.text, "causes": list(self.causes),
+                "checks": [check.to_json() for check in self.checks]}
