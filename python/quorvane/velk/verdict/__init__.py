@@ -21,13 +21,13 @@ from .hand_eye_checks import solver_check
 from .intrinsics import held_out_ratio, judge_intrinsics
 from .judgement import Check, Verdict
 from .kinematics import judge_kinematics
+from .likely_causes import pairing_spread_mm, pose_causes, unit_causes
 from .limits import (
     EXIT_NOT_TRUSTWORTHY,
     EXIT_OK,
     MAX_EXTRAPOLATION_GROWTH,
     MAX_HELD_OUT_OVER_FITTED,
 )
-from .likely_causes import pairing_spread_mm, pose_causes, unit_causes
 from .rig import judge_rig
 
 __all__ = [

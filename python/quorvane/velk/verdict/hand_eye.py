@@ -21,8 +21,8 @@ from .hand_eye_checks import (
     solver_check,
 )
 from .judgement import Check, Verdict
-from .limits import CONSISTENCY_FACTOR
 from .likely_causes import pose_causes, unit_causes
+from .limits import CONSISTENCY_FACTOR
 
 
 def _rms_of(result) -> float | None:
