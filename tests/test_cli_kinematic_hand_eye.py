@@ -3,6 +3,7 @@ chain finds the joint offsets the pictures determine, saves its transforms only 
 pictures better, stores what it found in the record and checks reported flange poses against the model."""
 
 import json
+import shutil
 
 import numpy as np
 import pytest
@@ -37,7 +38,7 @@ def write_scene(root, offsets, eye_to_hand=False, seed=21):
 
 def run_hand_eye(folder, model, target, *extra):
     return cli.main(["hand-eye", str(folder), "--target", str(target), "--model", str(model), "--quiet",
-                     "--intrinsics", str(folder.parent / "intrinsics.json"), *extra])
+                     "--intrinsics", str(model.parent / "intrinsics.json"), *extra])
 
 
 @pytest.fixture(scope="module", params=[False, True], ids=["eye_in_hand", "eye_to_hand"])
@@ -76,12 +77,18 @@ def test_joint_offsets_are_calibrated_and_their_transforms_saved(offsets_run):
         estimated["joint j3 zero offset"].value)
 
 
-def test_exact_kinematics_keep_the_nominal_result(tmp_path, capsys):
-    pictures, folder, model, target = write_scene(tmp_path, np.zeros(6), seed=22)
-    assert run_hand_eye(folder, model, target) == 0
+@pytest.fixture(scope="module")
+def exact_scene(tmp_path_factory):
+    """A scene of the arm with exact kinematics; tests that change it work on a copy or name their own files."""
+    return write_scene(tmp_path_factory.mktemp("exact-kinematics"), np.zeros(6), seed=22)
+
+
+def test_exact_kinematics_keep_the_nominal_result(exact_scene, tmp_path, capsys):
+    pictures, folder, model, target = exact_scene
+    assert run_hand_eye(folder, model, target, "-o", str(tmp_path)) == 0
     out = capsys.readouterr().out
     assert "does not predict held-out pictures clearly better" in out
-    record = _velk.io.load_hand_eye_result(str(folder / "hand_eye.json"))
+    record = _velk.io.load_hand_eye_result(str(tmp_path / "hand_eye.json"))
     assert not record.kinematics.applied and not any(p.estimated for p in record.kinematics.parameters)
     check = {c.name: c for c in record.verdict.checks}["kinematic model"]
     assert check.passed is None and record.verdict.passed
@@ -90,8 +97,9 @@ def test_exact_kinematics_keep_the_nominal_result(tmp_path, capsys):
 
 
 @pytest.mark.parametrize("reported, warned", [("tool offset", False), ("swapped joints", True)])
-def test_reported_flange_poses_are_checked_against_the_model(tmp_path, capsys, reported, warned):
-    pictures, folder, model, target = write_scene(tmp_path, np.zeros(6), seed=23)
+def test_reported_flange_poses_are_checked_against_the_model(exact_scene, tmp_path, capsys, reported, warned):
+    pictures, folder, model, target = exact_scene
+    folder = shutil.copytree(folder, tmp_path / "dataset")
     tool = np.eye(4)
     tool[:3, 3] = [0.0, 0.0, 0.12]
     joints = np.asarray(pictures.joints)
@@ -100,24 +108,32 @@ def test_reported_flange_poses_are_checked_against_the_model(tmp_path, capsys, r
     chain = scenes.ur_like_chain()
     poses = [np.asarray(_velk.kinematics.forward_kinematics(chain, q.tolist())) @ tool for q in joints]
     _velk.io.save_robot_poses(folder, poses)
-    run_hand_eye(folder, model, target, "--no-validate")
+    assert run_hand_eye(folder, model, target, "--no-validate") == 0
     err = capsys.readouterr().err
     assert ("the robot poses differ from the model's" in err) is warned
 
 
-@pytest.mark.parametrize("change, message", [
-    (lambda folder: (folder / "joints.csv").unlink(), "no joint readings at"),
-    (lambda folder: (folder / "joints.csv").write_text("j1,j2\n0.1,0.2\n"), "2 joint columns"),
-    (lambda folder: (folder / "joints.csv").write_text("10 20 30 40 50 60\n" * VIEWS), "in degrees"),
+@pytest.mark.parametrize("table, message", [
+    (None, "no joint readings at"),
+    ("j1,j2\n0.1,0.2\n", "2 joint columns"),
+    ("10 20 30 40 50 60\n" * VIEWS, "in degrees"),
 ])
-def test_unusable_joint_readings_are_refused_before_calibrating(tmp_path, capsys, change, message):
-    _, folder, model, target = write_scene(tmp_path, np.zeros(6), seed=24)
-    change(folder)
-    assert run_hand_eye(folder, model, target) == 2
+def test_unusable_joint_readings_are_refused_before_calibrating(exact_scene, tmp_path, capsys, table, message):
+    _, folder, model, target = exact_scene
+    joints = tmp_path / "joints.csv"
+    if table is not None:
+        joints.write_text(table)
+    assert run_hand_eye(folder, model, target, "--joints", str(joints)) == 2
     assert message in capsys.readouterr().err
 
 
-def test_chain_options_need_a_model(tmp_path, capsys):
-    _, folder, _, target = write_scene(tmp_path, np.zeros(6), seed=25)
-    code = cli.main(["hand-eye", str(folder), "--target", str(target), "--joints", str(folder / "joints.csv")])
-    assert code == 2 and "--joints needs --model" in capsys.readouterr().err
+@pytest.mark.parametrize("options, message", [
+    (["--joints", "joints.csv"], "--joints needs --model"),
+    (["--model", "arm.yaml", "--no-refine"], "leave out --no-refine"),
+    (["--model", "arm.yaml", "--fit-board-scale"], "--fit-board-scale and --model cannot be combined"),
+])
+def test_chain_options_that_cannot_work_are_refused(exact_scene, capsys, options, message):
+    _, folder, _, target = exact_scene
+    options = [str(folder.parent / o) if o.endswith((".csv", ".yaml")) else o for o in options]
+    code = cli.main(["hand-eye", str(folder), "--target", str(target), *options])
+    assert code == 2 and message in capsys.readouterr().err

@@ -70,6 +70,12 @@ def check_options(args) -> None:
             raise UsageError(f"hand-eye: --{given[0].replace('_', '-')} needs --model (the arm's nominal chain)")
     elif args.urdf_output and Path(args.model).suffix.lower() in (".yaml", ".yml"):
         raise UsageError("hand-eye: --urdf-output needs a URDF model")
+    elif not args.refine:
+        raise UsageError("hand-eye: --model calibrates the chain with the hand-eye by refinement over every corner; "
+                         "leave out --no-refine")
+    elif getattr(args, "fit_board_scale", False):
+        raise UsageError("hand-eye: --fit-board-scale and --model cannot be combined: the calibration through the "
+                         "chain solves at the target file's size (correct the target file instead)")
 
 
 def load_inputs(args) -> ChainInputs | None:
@@ -140,8 +146,12 @@ def calibrate(args, inputs: ChainInputs, target, options, result, data) -> Chain
     refinement = result.refinement
     start = refinement.camera_mount_T_camera if result.refined and refinement is not None else (
         result.robot_T_camera if args.eye_to_hand else result.tcp_T_camera)
+    options = _kinematics.KinematicHandEyeOptions()
+    options.mode = args.kinematics
+    if args.robot_noise is not None:
+        options.refinement.robot_translation_sigma_mm, options.refinement.robot_rotation_sigma_deg = args.robot_noise
     fit = khe.calibrate(inputs.chain, joints, objects, pixels, K, D, eye_to_hand=args.eye_to_hand,
-                        mode=args.kinematics, camera_mount_T_camera=start, view_frames=positions, log=False)
+                        options=options, camera_mount_T_camera=start, view_frames=positions, log=False)
     folds = len(joints) if len(joints) <= MAX_LEAVE_ONE_OUT else 10
     held_out = khe.held_out_prediction(inputs.chain, joints, objects, pixels, K, D, eye_to_hand=args.eye_to_hand,
                                        mode=args.kinematics, folds=folds)
