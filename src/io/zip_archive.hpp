@@ -10,7 +10,9 @@ namespace velk::io {
 
 // Where one entry lies, as its central directory record says.
 struct ZipEntryLocation {
+    std::string name;
     std::uint16_t method = 0;
+    std::uint32_t crc32 = 0;  // of the uncompressed bytes
     std::uint32_t compressed_size = 0;
     std::uint32_t uncompressed_size = 0;
     std::uint32_t local_header_offset = 0;
@@ -25,7 +27,8 @@ ZipEntryLocation find_zip_entry(const Bytes& archive, const std::string& entry_n
 // The entry's bytes: stored (method 0) or raw-deflated (method 8), with the sizes
 // of the central directory; the local header only gives where the data starts.
 // Throws std::runtime_error "npz: ..." for data outside the archive, other methods,
-// or a deflate stream that does not give exactly the declared size.
+// a deflate stream that does not give exactly the declared size, or bytes whose CRC-32
+// differs from the directory's (a corrupt archive).
 Bytes extract_zip_entry(const Bytes& archive, const ZipEntryLocation& location);
 
 // Writes an archive holding only this entry, stored, with a fixed time stamp, so the

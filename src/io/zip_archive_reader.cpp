@@ -66,6 +66,17 @@ Bytes inflateEntry(const std::uint8_t* compressed, const ZipEntryLocation& locat
     return output;
 }
 
+// A flipped bit in a stored entry still parses as numbers: only the checksum tells.
+void checkCrc(const Bytes& entry, const ZipEntryLocation& location) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes the length as a 32-bit count; ZIP entries here are below 4 GiB (the directory's sizes are 32-bit).
+    crc = crc32(crc, entry.empty() ? Z_NULL : entry.data(), static_cast<uInt>(entry.size()));
+    if (static_cast<std::uint32_t>(crc) != location.crc32) {
+        throw std::runtime_error("npz: entry '" + location.name +
+                                 "' fails its CRC-32 check: the archive is corrupt (write it again)");
+    }
+}
+
 }  // namespace
 
 ZipEntryLocation find_zip_entry(const Bytes& archive, const std::string& entry_name) {
@@ -88,7 +99,9 @@ ZipEntryLocation find_zip_entry(const Bytes& archive, const std::string& entry_n
         const auto name = archive.begin() + static_cast<std::ptrdiff_t>(record + kDirectoryRecordSize);
         if (nameLength == entry_name.size() && std::equal(entry_name.begin(), entry_name.end(), name)) {
             ZipEntryLocation location;
+            location.name = entry_name;
             location.method = readUint16(archive, record + 10);
+            location.crc32 = readUint32(archive, record + 16);
             location.compressed_size = readUint32(archive, record + 20);
             location.uncompressed_size = readUint32(archive, record + 24);
             location.local_header_offset = readUint32(archive, record + 42);
@@ -112,11 +125,14 @@ Bytes extract_zip_entry(const Bytes& archive, const ZipEntryLocation& location) 
         throw std::runtime_error("npz: ZIP entry data runs past end of file");
     }
     const auto data = archive.begin() + static_cast<std::ptrdiff_t>(dataStart);
+    Bytes entry;
     switch (location.method) {
-        case kMethodStored: return Bytes(data, data + static_cast<std::ptrdiff_t>(location.compressed_size));
-        case kMethodDeflated: return inflateEntry(archive.data() + dataStart, location);
+        case kMethodStored: entry = Bytes(data, data + static_cast<std::ptrdiff_t>(location.compressed_size)); break;
+        case kMethodDeflated: entry = inflateEntry(archive.data() + dataStart, location); break;
         default: throw std::runtime_error("npz: unsupported ZIP compression method " + std::to_string(location.method));
     }
+    checkCrc(entry, location);
+    return entry;
 }
 
 }  // namespace velk::io

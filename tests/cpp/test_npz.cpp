@@ -418,6 +418,15 @@ INSTANTIATE_TEST_SUITE_P(
                          "npz: unsupported ZIP compression method 12"},
         MalformedArchive{"StoredDataDeclaredDeflated", changingEntry([](TestEntry& e) { e.method_override = 8; }),
                          kInflateFailed},
+        MalformedArchive{"StoredPoseWithAFlippedBit",
+                         [] {
+                             Bytes file = validArchive();
+                             // The last byte of the blob, a pose value: it still parses, only its checksum tells.
+                             file[30 + kPoseEntry.size() + poseBlob(2).size() - 1] ^= 0x10;
+                             return file;
+                         },
+                         "npz: entry 'robot_T_tcp_list.npy' fails its CRC-32 check: the archive is corrupt (write it "
+                         "again)"},
         MalformedArchive{"DeflatedSizeDeclaredTooSmall",
                          [] {
                              return withPoseEntry([](TestArchive&, TestEntry& e) {
