@@ -102,6 +102,24 @@ UR_LIKE_DH = [(0.1625, 0.0, np.pi / 2), (0.0, -0.425, 0.0), (0.0, -0.3922, 0.0),
 UR_LIKE_MODEL = "convention: dh\nangle_unit: deg\njoints:\n" + "".join(
     f"  - {{name: j{k + 1}, type: revolute, d: {d}, theta: 0, r: {r}, alpha: {np.degrees(alpha):g}}}\n"
     for k, (d, r, alpha) in enumerate(UR_LIKE_DH))
+
+
+def ur_like_urdf() -> str:
+    """The same arm as a URDF from base_link to tool0: joint k's origin is the previous link's a and alpha, then
+    its own d, turning about its z axis."""
+    joints, a, alpha = [], 0.0, 0.0
+    for k, (d, r, twist) in enumerate(UR_LIKE_DH):
+        xyz = (a, -d * np.sin(alpha), d * np.cos(alpha))
+        joints.append(f'<joint name="j{k + 1}" type="revolute"><parent link="l{k}"/><child link="l{k + 1}"/>'
+                      f'<origin xyz="{xyz[0]:.10g} {xyz[1]:.10g} {xyz[2]:.10g}" rpy="{alpha:.10g} 0 0"/>'
+                      '<axis xyz="0 0 1"/><limit lower="-6.3" upper="6.3" effort="1" velocity="1"/></joint>')
+        a, alpha = r, twist
+    joints.append(f'<joint name="flange" type="fixed"><parent link="l6"/><child link="tool0"/>'
+                  f'<origin xyz="{a:.10g} 0 0" rpy="{alpha:.10g} 0 0"/></joint>')
+    links = '<link name="l0"/>' + "".join(f'<link name="l{k}"/>' for k in range(1, 7)) + '<link name="tool0"/>'
+    return f'<robot name="ur_like">{links}{"".join(joints)}</robot>\n'.replace('"l0"', '"base_link"')
+
+
 #: Where its pictures are taken about: the flange looking down in front of the base.
 UR_LIKE_HOME = np.array([0.3, -1.9, 1.9, -1.6, -1.57, 0.2])
 #: The board's inner corners (8 x 6, 4 cm) and the camera that sees them.

@@ -14,6 +14,7 @@ import cli_data
 import kinematic_scenes as scenes
 from quorvane.velk import cli, synthetic
 from quorvane.velk.joint_table import write_joint_table
+from quorvane.velk.kinematic_models import load_model
 
 OFFSETS_RAD = np.radians([0.05, -0.08, 0.07, 0.09, -0.06, 0.05])
 VIEWS = 14
@@ -46,8 +47,14 @@ def offsets_run(request, tmp_path_factory):
     eye_to_hand = request.param
     root = tmp_path_factory.mktemp("kinematic-cli")
     pictures, folder, model, target = write_scene(root, OFFSETS_RAD, eye_to_hand)
-    extra = ["--eye-to-hand"] if eye_to_hand else []
-    code = run_hand_eye(folder, model, target, *extra, "--kinematics-output", str(root / "corrections.yaml"))
+    extra = ["--kinematics-output", str(root / "corrections.yaml")]
+    if eye_to_hand:
+        extra.append("--eye-to-hand")
+    else:
+        # Eye-in-hand reads the arm from a URDF and writes it back corrected.
+        model = scenes.write_model(root / "arm.urdf", scenes.ur_like_urdf())
+        extra += ["--base-link", "base_link", "--flange-link", "tool0", "--urdf-output", str(root / "corrected.urdf")]
+    code = run_hand_eye(folder, model, target, *extra)
     name = "eye_to_hand.json" if eye_to_hand else "hand_eye.json"
     return eye_to_hand, pictures, root, code, folder / name
 
@@ -75,6 +82,15 @@ def test_joint_offsets_are_calibrated_and_their_transforms_saved(offsets_run):
     written = yaml.safe_load((root / "corrections.yaml").read_text())
     assert written["parameters"]["joint j3 zero offset"]["value"] == pytest.approx(
         estimated["joint j3 zero offset"].value)
+    if not eye_to_hand:
+        # The corrected URDF's flange poses are those of the arm's truth, up to the offsets the mounts absorb.
+        corrected = load_model(root / "corrected.urdf", "base_link", "tool0").chain
+        truth = _velk.kinematics.corrected_chain(scenes.ur_like_chain(), "offsets",
+                                                 [0.0, *OFFSETS_RAD[1:5], 0.0])
+        for q in pictures.joints[:3]:
+            difference = (np.asarray(_velk.kinematics.forward_kinematics(corrected, q.tolist()))
+                          - np.asarray(_velk.kinematics.forward_kinematics(truth, q.tolist())))
+            assert np.abs(difference[:3, 3]).max() < 2e-4
 
 
 @pytest.fixture(scope="module")
