@@ -70,7 +70,10 @@ def test_check_gives_the_verdicts(hand_eye_dataset, tmp_path, capsys):
     out = capsys.readouterr().out
     assert "ROTATION VARIETY OF CAPTURED CAMERA POSES" in out and "HAND-EYE CROSS-METHOD COMPARISON" in out
     assert "All 5 methods agree" in out
-    assert '<section id="rotation-variety">' in report.read_text()
+    page = report.read_text()
+    assert '<section id="rotation-variety">' in page and "Verdict: PASS" in page and '<tr class="check">' in page
+    # No saved result: no columns measured from one.
+    assert "from saved" not in page
 
 
 def test_check_fails_on_poses_rotating_about_one_axis(eye_in_hand_scene, tmp_path, capsys):
@@ -88,9 +91,13 @@ def test_check_fails_on_poses_rotating_about_one_axis(eye_in_hand_scene, tmp_pat
                                               scene.image_size, seed=k).image)
     folder = cli_data.write_hand_eye_dataset(tmp_path / "flat", images, robots)
     target = cli_data.write_target(tmp_path / "t.json", scene.target)
-    assert cli.main(["check", str(folder), "--target", str(target), "--quiet"]) == 1
+    report = tmp_path / "check.html"
+    assert cli.main(["check", str(folder), "--target", str(target), "--quiet", "--report", str(report)]) == 1
     out = capsys.readouterr().out
     assert ">>> POOR rotation variety" in out and "Calibration failed:" in out
+    # A failing check still writes its report, with the verdict that failed it.
+    page = report.read_text()
+    assert "Verdict: FAIL" in page and "rotation variety" in page
 
 
 def test_hand_eye_without_the_target_in_view_fails_with_exit_code_1(tmp_path, capsys, eye_in_hand_scene):

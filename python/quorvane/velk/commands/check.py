@@ -35,6 +35,18 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
         distortion_coefficients=distortion, validate=validate, print_report=False)
 
 
+def write_report(path, verdict, cameras, stats, variety, methods, comparison, validation) -> None:
+    """The check's report: its verdict and checks first, then the rotations, the solvers and the held-out views."""
+    from ..report import sections
+    from ..report.summary import Summary
+
+    parts = [sections.summary_section(Summary(), verdict), sections.rotation_section(cameras, stats, variety),
+             sections.method_section(methods, comparison)]
+    if validation is not None and validation.validated:
+        parts.append(sections.held_out_section(validation))
+    common.write_report(path, "Hand-eye data check", parts)
+
+
 def run(args) -> int:
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
@@ -73,13 +85,6 @@ def run(args) -> int:
     validation = views.validation
     for line in common.held_out_lines(validation, data.image_names):
         print(f"TSAI, held out: {line}")
-    if args.report:
-        from ..report import sections
-
-        parts = [sections.rotation_section(cameras, stats, variety), sections.method_section(methods, comparison)]
-        if validation is not None and validation.validated:
-            parts.append(sections.held_out_section(validation))
-        common.write_report(args.report, "Hand-eye data check", parts)
     consistency = views.consistency if views.has_consistency else None
     spread_mm = consistency.mean_translation_m * 1000.0 if consistency is not None else None
     distances = list(consistency.distances_m) if consistency is not None else [
@@ -89,6 +94,8 @@ def run(args) -> int:
                           list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix,
                           data.capture_indices, intrinsics, args.intrinsics)
     print(verdict.summary(), end="")
+    if args.report:
+        write_report(args.report, verdict, cameras, stats, variety, methods, comparison, validation)
     if not verdict.ok:
         common.fail("the captured poses and pictures do not determine the hand-eye transform well "
                     f"({verdict.reason()})")

@@ -42,7 +42,8 @@ def table_html(method_results, verdict_text: str, saved=None, matrix_name: str =
                     f"{_cells(reference, reference[3:])}<td>0.00</td><td>0.000</td></tr>")
     for name, result in method_results.items():
         if result is None:
-            cells = f'<td class="name">{html.escape(name)}</td><td colspan="8">failed</td>'
+            columns = 8 if saved is not None else 6
+            cells = f'<td class="name">{html.escape(name)}</td><td colspan="{columns}">failed</td>'
         else:
             x, y, z, rx, ry, rz = result.pose_deg
             pose = [x * 1000.0, y * 1000.0, z * 1000.0, rx, ry, rz]
@@ -52,10 +53,12 @@ def table_html(method_results, verdict_text: str, saved=None, matrix_name: str =
             if saved is not None and matrix.shape == (4, 4):
                 translation, rotation = distance_from(matrix, saved.matrix)
                 cells += f"<td>{translation:.2f}</td><td>{rotation:.3f}</td>"
-            else:
+            elif saved is not None:
                 cells += "<td></td><td></td>"
         rows.append(f'<tr class="method-row">{cells}</tr>')
+    # Without a saved result (velk check) there is nothing to measure the solvers from.
+    distances = "<th>from saved [mm]</th><th>from saved [deg]</th>" if saved is not None else ""
     header = ("<tr><th>Method</th><th>x [mm]</th><th>y [mm]</th><th>z [mm]</th><th>rx [deg]</th>"
-              "<th>ry [deg]</th><th>rz [deg]</th><th>from saved [mm]</th><th>from saved [deg]</th></tr>")
+              f"<th>ry [deg]</th><th>rz [deg]</th>{distances}</tr>")
     return (f'<table class="methods" id="method-comparison">{header}{"".join(rows)}</table>'
             f"<pre>{html.escape(verdict_text)}</pre>")
