@@ -13,6 +13,7 @@ import _velk
 import cli_data
 import kinematic_scenes as scenes
 from quorvane.velk import cli, synthetic
+from quorvane.velk.geometry import rotation_from_quaternion, rotation_from_rotvec
 from quorvane.velk.joint_table import write_joint_table
 from quorvane.velk.kinematic_models import load_model
 
@@ -110,6 +111,14 @@ def test_exact_kinematics_keep_the_nominal_result(exact_scene, tmp_path, capsys)
     assert check.passed is None and record.verdict.passed
     mm = 1000 * np.linalg.norm(record.tcp_T_camera_list[0][:3, 3] - pictures.camera_mount_T_camera[:3, 3])
     assert mm < 1.0
+    # The saved rotation is also printed as a quaternion and a rotation vector.
+    forms = {line.split(" = ")[0].strip(): line.split(" = ")[1] for line in out.splitlines()
+             if line.startswith(("  quaternion", "  rotation vector"))}
+    quaternion = np.array(forms["quaternion w, x, y, z"].split(", "), dtype=float)
+    vector = np.array(forms["rotation vector"].removesuffix(" rad").split(", "), dtype=float)
+    rotation = np.asarray(record.tcp_T_camera_list[0])[:3, :3]
+    np.testing.assert_allclose(rotation_from_quaternion(quaternion), rotation, atol=1e-5)
+    np.testing.assert_allclose(rotation_from_rotvec(vector), rotation, atol=1e-5)
 
 
 @pytest.mark.parametrize("reported, warned", [("tool offset", False), ("swapped joints", True)])

@@ -12,6 +12,7 @@ import _velk
 
 from .. import records
 from ..datasets import load_hand_eye_folder
+from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
 from ..verdict import judge_hand_eye
 from . import common, hand_eye_kinematics, library_log
@@ -372,13 +373,23 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=Non
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
              + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
              "  rx, ry, rz = " + ", ".join(f"{v:.3f}" for v in pose[3:]) + " deg"
-             + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else "")]
+             + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else ""),
+             *rotation_forms(saved.matrix)]
     refinement = chain.result.refinement if chain is not None else result.refinement
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
     elif closed_form is not None:
         lines.append(f"  Reprojection RMS: {closed_form[0]:.3f} px over {closed_form[1]} corners")
     return "\n".join(lines) + "\n"
+
+
+def rotation_forms(matrix) -> list[str]:
+    """The saved rotation also as a unit quaternion and a rotation vector, for tools that take those."""
+    rotation = np.asarray(matrix)[:3, :3]
+    quaternion = quaternion_from_rotation(rotation)
+    vector = rotvec_from_rotation(rotation)
+    return ["  quaternion w, x, y, z = " + ", ".join(f"{v:.6f}" for v in quaternion),
+            "  rotation vector = " + ", ".join(f"{v:.6f}" for v in vector) + " rad"]
 
 
 def saved_method(result, method: str, chain=None) -> str:
