@@ -156,6 +156,7 @@ def test_unusable_joint_readings_are_refused_before_calibrating(exact_scene, tmp
     (["--joints", "joints.csv"], "--joints needs --model"),
     (["--model", "arm.yaml", "--no-refine"], "leave out --no-refine"),
     (["--model", "arm.yaml", "--fit-board-scale"], "--fit-board-scale and --model cannot be combined"),
+    (["--model", "arm.yaml", "--camera-model", "fisheye"], "--model takes pinhole cameras for now"),
 ])
 def test_chain_options_that_cannot_work_are_refused(exact_scene, capsys, options, message):
     _, folder, _, target = exact_scene

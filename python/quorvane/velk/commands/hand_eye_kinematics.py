@@ -73,6 +73,9 @@ def check_options(args) -> None:
     elif not args.refine:
         raise UsageError("hand-eye: --model calibrates the chain with the hand-eye by refinement over every corner; "
                          "leave out --no-refine")
+    elif getattr(args, "camera_model", None) == "fisheye":
+        raise UsageError("hand-eye: --model takes pinhole cameras for now; a fisheye lens cannot be calibrated "
+                         "through the chain yet")
     elif getattr(args, "fit_board_scale", False):
         raise UsageError("hand-eye: --fit-board-scale and --model cannot be combined: the calibration through the "
                          "chain solves at the target file's size (correct the target file instead)")
