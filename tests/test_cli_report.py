@@ -235,6 +235,15 @@ def test_distortion_plot_marks_and_warns_about_the_extrapolated_region(spread, d
     assert "x [px]" in svg and "y [px]" in svg
 
 
+@pytest.mark.parametrize("dist, scale_shown", [([0.0] * 5, False), ([-0.1, 0.02, 0, 0, 0], True)])
+def test_distortion_plot_has_a_colour_scale_only_for_a_lens_that_distorts(dist, scale_shown):
+    from quorvane.velk.report import distortion
+
+    camera = np.array([[800.0, 0, 640], [0, 800, 480], [0, 0, 1]])
+    svg = distortion.figure_svg(camera, np.array(dist), (1280, 960))
+    assert ("displacement [px]" in svg) == scale_shown and ('id="distortion-none"' in svg) != scale_shown
+
+
 def test_intrinsic_report_headline_is_the_rms_over_every_corner(intrinsic_report):
     """Not the per-view mean of the error norm over the corner count (result.reprojection_error)."""
     report, result, detections, _ = intrinsic_report

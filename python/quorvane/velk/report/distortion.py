@@ -19,6 +19,8 @@ from ..distortion_field import (  # noqa: F401  (the report's names of the field
 )
 from .figure import new_figure, to_svg
 
+#: Below this largest displacement the field is drawn as no distortion, without a colour scale.
+NEGLIGIBLE_PX = 1e-6
 #: Longest arrow drawn, as a multiple of the longest arrow inside the observed corners.
 CAPPED_LENGTH = 1.5
 
@@ -50,7 +52,12 @@ def figure_svg(camera_matrix, distortion, image_size, points_per_view=None, name
     arrows = axes.quiver(points[:, 0], points[:, 1], drawn[:, 0], drawn[:, 1], magnitude,
                          angles="xy", scale_units="xy", scale=1, cmap="plasma", width=0.004, zorder=2)
     arrows.set_gid("distortion-field")
-    figure.colorbar(arrows, ax=axes, label="displacement [px]", shrink=0.8)
+    if magnitude.max() >= NEGLIGIBLE_PX:
+        figure.colorbar(arrows, ax=axes, label="displacement [px]", shrink=0.8)
+    else:
+        # A lens without distortion: a colour scale would only show rounding (1e-14 px).
+        axes.text(0.5 * width, 0.5 * height, "no distortion", ha="center", va="center", fontsize=12,
+                  color="#444444", gid="distortion-none")
     axes.set_xlim(-0.05 * width, 1.05 * width)
     axes.set_ylim(1.05 * height, -0.05 * height)
     axes.set_aspect("equal")
