@@ -102,8 +102,11 @@ def exact_scene(tmp_path_factory):
 
 def test_exact_kinematics_keep_the_nominal_result(exact_scene, tmp_path, capsys):
     pictures, folder, model, target = exact_scene
-    assert run_hand_eye(folder, model, target, "-o", str(tmp_path)) == 0
+    report = tmp_path / "report.html"
+    assert run_hand_eye(folder, model, target, "-o", str(tmp_path), "--report", str(report)) == 0
     out = capsys.readouterr().out
+    # Given intrinsics are held, and the report's residuals say so.
+    assert "the intrinsics (held fixed)" in report.read_text()
     assert "does not predict held-out pictures clearly better" in out
     record = _velk.io.load_hand_eye_result(str(tmp_path / "hand_eye.json"))
     assert not record.kinematics.applied and not any(p.estimated for p in record.kinematics.parameters)

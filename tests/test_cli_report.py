@@ -134,6 +134,10 @@ def test_per_view_chart_shows_the_per_view_rms_the_library_prints(eye_in_hand_sc
     # Bar heights are proportional to the printed values (to the SVG's coordinate rounding).
     ratios = np.array(heights) / np.array(printed)
     np.testing.assert_allclose(ratios, ratios.mean(), rtol=2e-3)
+    # The chart's source says whether the refinement refined the intrinsics, as the record does.
+    load = _velk.io.load_eye_to_hand_result if eye_to_hand else _velk.io.load_hand_eye_result
+    record = load(str(folder / ("eye_to_hand.json" if eye_to_hand else "hand_eye.json")))
+    assert ("refined intrinsics" in page) == ("intrinsics" in record.refinement_applied.what)
     # The residual arrows are those of the worst view of the chart, under the same model: the same RMS.
     worst = int(np.argmax(printed))
     title = re.search(r"frame (\d+)(?: \(image_\d+\.png\))? \(largest error\): residuals x [\d.]+ \(RMS ([\d.]+) px, largest", page)

@@ -65,7 +65,8 @@ def hand_eye_views(result, detections, eye_to_hand: bool) -> ViewResiduals:
     refinement = result.refinement
     solved = _solver_projections(refinement, frames, detected)
     if solved is not None:
-        source = ("the refined model: refined intrinsics and each view's pose from the refined transforms and its "
+        intrinsics = "refined intrinsics" if refinement.intrinsics_refined else "the intrinsics (held fixed)"
+        source = (f"the refined model: {intrinsics} and each view's pose from the refined transforms and its "
                   "robot pose" + (" (as corrected by the refinement)" if refinement.robot_error_modelled else ""))
         return ViewResiduals([f for f, _, _ in solved], [d for _, d, _ in solved], [p for _, _, p in solved], source,
                              solved_rms=list(refinement.per_view_rms_px))
@@ -102,7 +103,8 @@ def rig_views(refinement, detections_per_camera, camera_model: str = "pinhole") 
     """The views of a refined rig: the corners each camera's detection found in frame f, and where the refinement's
     solver projected them through camera k's refined intrinsics and the rig's lens model (camera_model, the one the
     solver used) with camera_k_T_target_f = inv(reference_T_camera_k) * reference_T_target_f."""
-    views = ViewResiduals(source="the refined rig: refined intrinsics, camera poses and board poses",
+    intrinsics = "refined intrinsics" if refinement.intrinsics_refined else "the intrinsics (held fixed)"
+    views = ViewResiduals(source=f"the refined rig: {intrinsics}, camera poses and board poses",
                           solved_rms=list(refinement.per_view_rms_px))
     for camera, frame, projected in zip(refinement.view_cameras, refinement.view_frames,
                                         refinement.projected_corners):
