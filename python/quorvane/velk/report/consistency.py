@@ -18,7 +18,8 @@ def figure_svg(consistency) -> str:
     top.axhline(float(consistency.mean_translation_m) * 1000.0, color="#444444", linestyle="--", linewidth=1,
                 label="mean")
     top.set_ylabel("translation [mm]")
-    top.legend(fontsize=8)
+    # Above the axes, clear of the bars.
+    top.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=3, fontsize=8, frameon=False)
     for k, bar in enumerate(bottom.bar(frames, rotations, color="#e08214")):
         bar.set_gid(f"consistency-rotation-{k}")
     bottom.axhline(float(consistency.mean_rotation_deg), color="#444444", linestyle="--", linewidth=1)

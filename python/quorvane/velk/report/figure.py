@@ -25,5 +25,5 @@ def to_svg(figure, name: str) -> str:
     svg = text.getvalue()
     svg = svg[svg.index("<svg"):]  # without the XML declaration and doctype
     # Internal ids (clip paths, images) are prefixed so that several figures can share one page.
-    return re.sub(r'(id="|url\(#|href="#)(?!view-|coverage-|residual|distortion|rotation-|consistency-|rig-|robot-correction-|held-out-|plan-)',
+    return re.sub(r'(id="|url\(#|href="#)(?!view-|coverage-|residual|distortion|rotation-|consistency-|rig-|robot-correction-|held-out-|plan-|kinematic-)',
                   lambda m: m.group(1) + name + "-", svg)

@@ -29,5 +29,6 @@ def figure_svg(frames, held_out, fitted, median: float, worst, labels=None) -> s
     axes.set_xticklabels(labels, rotation=60, ha="right", fontsize=7)
     axes.set_ylabel("RMS corner error [px]")
     axes.set_ylim(0.0, 1.25 * max(max(held_out, default=0.0), max(fitted, default=0.0), 1e-9))
-    axes.legend(loc="upper right", fontsize=8)
+    # Above the axes, clear of the bars.
+    axes.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=3, fontsize=8, frameon=False)
     return to_svg(figure, "held-out")

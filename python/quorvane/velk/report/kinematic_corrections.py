@@ -38,7 +38,8 @@ def _prediction_panel(axes, nominal_mm, calibrated_mm, labels) -> None:
     axes.set_xticklabels(labels, rotation=60, ha="right", fontsize=7)
     axes.set_ylabel("held-out board position [mm]")
     axes.set_ylim(0.0, 1.35 * max(max(nominal_mm, default=0.0), max(calibrated_mm, default=0.0), 1e-9))
-    axes.legend(loc="upper right", fontsize=8)
+    # Above the axes, clear of the bars.
+    axes.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=3, fontsize=8, frameon=False)
 
 
 def figure_svg(estimated, nominal_mm, calibrated_mm, labels) -> str:

@@ -33,5 +33,6 @@ def figure_svg(corrections, suspects, translation_sigma_mm: float, rotation_sigm
         axes.set_ylabel(f"{name} [{unit}]")
         axes.set_xticks(positions)
         axes.set_xticklabels(labels if row == 1 else [], rotation=60, ha="right", fontsize=7)
-        axes.legend(loc="upper right", fontsize=8)
+        # Above the axes, clear of the bars.
+        axes.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=3, fontsize=8, frameon=False)
     return to_svg(figure, "robot-corrections")

@@ -26,5 +26,6 @@ def figure_svg(errors, threshold: float, labels) -> str:
     axes.set_xlabel("picture")
     axes.set_ylabel("RMS reprojection error [px]")
     axes.set_ylim(0.0, 1.2 * max(max(errors, default=0.0), threshold, 1e-9))
-    axes.legend(loc="upper right", fontsize=8)
+    # Above the axes, clear of the bars.
+    axes.legend(loc="lower right", bbox_to_anchor=(1.0, 1.0), ncol=3, fontsize=8, frameon=False)
     return to_svg(figure, "view-errors")
