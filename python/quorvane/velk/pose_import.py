@@ -57,7 +57,7 @@ class PoseImportError(ValueError):
     """A pose file that cannot be read; the message names the file and the row."""
 
 
-class _RowReader:
+class RowReader:
     """Turns the numbers of one row into a pose matrix, with the row's name in every error."""
 
     def __init__(self, fmt: str, units: str, quat_order: str | None, euler_order: str = "xyz"):
@@ -311,7 +311,7 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
                     is_json: bool = False, notes: list | None = None, euler_order: str = "xyz") -> list[np.ndarray]:
     """The poses of a file's contents (see :func:`read_pose_file`); ``name`` names the file in errors, and
     ``is_json`` reads it as JSON whatever it starts with."""
-    reader = _RowReader(fmt, units, quat_order, euler_order)
+    reader = RowReader(fmt, units, quat_order, euler_order)
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError:
@@ -322,11 +322,11 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
     if not poses:
         raise PoseImportError(f"poses: no poses in {name}")
     if notes is not None and reader.long_rotvecs:
-        notes.append(_degrees_note(reader.long_rotvecs, len(poses)))
+        notes.append(degrees_note(reader.long_rotvecs, len(poses)))
     return poses
 
 
-def _degrees_note(long_rotvecs, count: int) -> str:
+def degrees_note(long_rotvecs, count: int) -> str:
     longest = max(length for _, length in long_rotvecs)
     return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}, first at "
             f"{long_rotvecs[0][0]}): a rotation vector in radians is at most 3.14 long, so these look like degrees "
