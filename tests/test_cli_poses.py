@@ -263,3 +263,26 @@ def test_format_given_where_it_does_not_apply_or_missing_where_it_does(tmp_path,
              "table": write_csv(tmp_path / "p.csv", rows_for("matrix")), "empty": tmp_path / "nothing*.yaml"}
     assert run_import(paths[source], fmt, tmp_path / "data") == 2
     assert message in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("source", ["table", "files"])
+def test_rotation_vectors_that_look_like_degrees_are_named_row_by_row(tmp_path, capsys, source):
+    rows = rows_for("xyz-rotvec")
+    rows[0], rows[2] = (row[:3] + list(np.degrees(row[3:])) for row in (rows[0], rows[2]))
+    if source == "table":
+        path, named = write_csv(tmp_path / "poses.csv", rows), "at poses.csv: row 1, row 3:"
+    else:
+        path, named = tmp_path / "poses", "at pose_0.json, pose_2.json:"
+        path.mkdir()
+        for k, row in enumerate(rows):
+            (path / f"pose_{k}.json").write_text(json.dumps({"t": row[:3], "rotvec": row[3:]}))
+    assert run_import(path, None if source == "files" else "xyz-rotvec", tmp_path / "data") == 0
+    err = capsys.readouterr().err
+    assert "2 of 3 rotation vectors are longer than pi" in err and named in err
+    assert "the format reads radians" in err
+
+
+def test_the_help_says_rotation_vectors_are_in_radians(capsys):
+    with pytest.raises(SystemExit):
+        cli.main(["poses", "import", "--help"])
+    assert "xyz-rotvec (rotation vector in radians)" in " ".join(capsys.readouterr().out.split())

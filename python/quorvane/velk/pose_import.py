@@ -326,8 +326,24 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
     return poses
 
 
+#: Most rows a note names one by one.
+NAMED_ROWS = 10
+
+
+def _row_names(wheres: list[str]) -> str:
+    """The rows, their common file named once: "poses.csv: row 2, row 5 and 3 more"."""
+    prefix = wheres[0].split(": ")[0] + ": " if ": " in wheres[0] else ""
+    if prefix and all(where.startswith(prefix) for where in wheres):
+        names = [where[len(prefix):] for where in wheres]
+    else:
+        prefix, names = "", wheres
+    more = f" and {len(names) - NAMED_ROWS} more" if len(names) > NAMED_ROWS else ""
+    return prefix + ", ".join(names[:NAMED_ROWS]) + more
+
+
 def degrees_note(long_rotvecs, count: int) -> str:
+    """The note on rotation vectors in radians longer than pi (a half turn): they look like degrees."""
     longest = max(length for _, length in long_rotvecs)
-    return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}, first at "
-            f"{long_rotvecs[0][0]}): a rotation vector in radians is at most 3.14 long, so these look like degrees "
-            "(import with --format xyz-rotvec-deg)")
+    return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}) at "
+            f"{_row_names([where for where, _ in long_rotvecs])}: the format reads radians, and a rotation vector "
+            "in radians is at most 3.14 long, so these look like degrees (import with --format xyz-rotvec-deg)")
