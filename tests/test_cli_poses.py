@@ -237,7 +237,7 @@ def test_a_folder_of_pose_files_reaches_the_archive_in_numeric_order(tmp_path, c
     ({"position": [0.1, 0.2, 0.3], "translation": [0, 0, 0], "rotvec": [0, 0, 0]},
      "pose_1.yaml: position and translation both give the translation"),
     ({"position": [0.1, 0.2, 0.3], "orientation": {"x": 0.5, "y": 0.5, "z": 0.0, "w": 0.2}},
-     "pose_1.yaml: quaternion norm 0.7348 is far from 1"),
+     "pose_1.yaml: quaternion norm 0.7348 is far from 1\n"),
     ({"position": [0.1, 0.2], "rotvec": [0, 0, 0]}, "pose_1.yaml: position holds 2 numbers, not 3"),
     ({"position": [0.1, 0.2, 0.3], "rotation": [0, 0, 0, 1, 0]}, "pose_1.yaml: rotation holds 5 numbers"),
     ({"position": [0.1, "a", 0.3], "rotvec": [0, 0, 0]}, "pose_1.yaml: position holds 'a', not a number"),

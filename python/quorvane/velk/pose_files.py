@@ -32,6 +32,8 @@ ROTATION_KEYS = ("orientation", "rotation", "quaternion", "quat", "q", "rotvec",
                  "rotation_matrix")
 MATRIX_KEYS = ("matrix", "transform", "T", "pose")
 SUFFIXES = (".yaml", ".yml", ".json")
+#: The quaternion order of a rotation given by component names.
+NAMED = "named"
 _QUATERNION_NAMES = (("w", "x", "y", "z"), ("qw", "qx", "qy", "qz"))
 _VECTOR_NAMES = (("x", "y", "z"), ("rx", "ry", "rz"))
 
@@ -130,11 +132,12 @@ def _translation(value, where: str, key: str) -> tuple[list[float], str]:
 
 
 def _rotation(value, where: str, key: str, quat_order: str | None) -> tuple[str, list[float], str | None, str]:
-    """(format of the row reader, its rotation values, quaternion order, description) of a rotation entry."""
+    """(format of the row reader, its rotation values, quaternion order or NAMED, description) of a rotation
+    entry."""
     if isinstance(value, dict):
         quaternion = _named(value, _QUATERNION_NAMES, where, key)
         if quaternion is not None:
-            return "xyz-quat", quaternion[0], "wxyz", f"{key} {{{', '.join(quaternion[1])}}} quaternion"
+            return "xyz-quat", quaternion[0], NAMED, f"{key} {{{', '.join(quaternion[1])}}} quaternion"
         vector = _named(value, _VECTOR_NAMES, where, key)
         if vector is None:
             raise PoseImportError(f"{where}: {key} needs x, y, z and w (a quaternion) or x, y and z (a rotation "
@@ -173,7 +176,9 @@ class _Readers:
         if fmt == "xyz-rotvec" and self.rotvec_degrees:
             fmt = "xyz-rotvec-deg"
         if (fmt, order) not in self.readers:
-            self.readers[(fmt, order)] = RowReader(fmt, self.units, order)
+            reader = RowReader(fmt, self.units, None if order == NAMED else order)
+            reader.named = order == NAMED  # the values arrive as w, x, y, z, whatever the file's order
+            self.readers[(fmt, order)] = reader
         return self.readers[(fmt, order)]
 
     def long_rotvecs(self) -> list:

@@ -115,8 +115,8 @@ class RowReader:
         quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
         norm = float(np.linalg.norm(quaternion))
         if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
-            raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1 "
-                                  f"(is --quat-order {self.quat_order} right?)")
+            hint = "" if self.named else f" (is --quat-order {self.quat_order} right?)"
+            raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1{hint}")
         return geometry.rotation_from_quaternion(quaternion)
 
     def _matrix_pose(self, numbers: np.ndarray, where: str) -> np.ndarray:
