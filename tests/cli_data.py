@@ -51,3 +51,27 @@ def copy_photographs(folder, paths):
 
 def identity_poses(count):
     return [np.eye(4) for _ in range(count)]
+
+
+def write_ros_camera_info(path, matrix, distortion, model="plumb_bob", image_size=None):
+    """A camera_info YAML as ROS camera calibration writes it."""
+    distortion = np.ravel(distortion)
+    lines = [f"image_width: {image_size[0]}", f"image_height: {image_size[1]}"] if image_size else []
+    lines += ["camera_name: wrist_camera", "camera_matrix:", "  rows: 3", "  cols: 3",
+              f"  data: {np.ravel(matrix).tolist()}", f"distortion_model: {model}", "distortion_coefficients:",
+              "  rows: 1", f"  cols: {distortion.size}", f"  data: {distortion.tolist()}",
+              "rectification_matrix:", "  rows: 3", "  cols: 3", "  data: [1, 0, 0, 0, 1, 0, 0, 0, 1]"]
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+def write_opencv_camera(path, entries):
+    """An OpenCV FileStorage file (YAML or XML by its suffix) holding ``entries`` in their order: arrays as
+    opencv-matrix nodes, numbers and text as scalars."""
+    import cv2
+
+    storage = cv2.FileStorage(str(path), cv2.FILE_STORAGE_WRITE)
+    for name, value in entries.items():
+        storage.write(name, np.asarray(value, dtype=np.float64) if isinstance(value, list | np.ndarray) else value)
+    storage.release()
+    return path

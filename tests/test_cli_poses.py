@@ -62,7 +62,8 @@ def write_csv(path, rows, header="", separator=","):
 
 
 def run_import(path, fmt, out, *extra):
-    return cli.main(["poses", "import", str(path), "--format", fmt, "-o", str(out), *extra])
+    chosen = ["--format", fmt] if fmt else []
+    return cli.main(["poses", "import", str(path), *chosen, "-o", str(out), *extra])
 
 
 @pytest.mark.parametrize("fmt", ["xyz-quat", "xyz-rotvec", "xyz-euler-deg", "matrix"])
@@ -166,3 +167,122 @@ def test_rotation_vectors_in_degrees(tmp_path, capsys, fmt, warned, code):
     if not warned:
         for got, want in zip(_velk.io.load_robot_poses(tmp_path / "data"), TRUTH):
             np.testing.assert_allclose(got, want, atol=1e-9)
+
+
+# Eleven flange poses, so that pose_10 must come after pose_9 and not after pose_1.
+ELEVEN = [pose.copy() for pose in TRUTH * 4][:11]
+for _k, _pose in enumerate(ELEVEN):
+    _pose[:3, 3] += 0.01 * _k
+
+
+def _xyz(pose):
+    return dict(zip("xyz", pose[:3, 3].tolist()))
+
+
+def _rotvec(pose):
+    import cv2
+
+    return cv2.Rodrigues(pose[:3, :3])[0].ravel().tolist()
+
+
+POSE_FILE_LAYOUTS = {
+    "position and named quaternion": (".yaml", lambda p: {"position": _xyz(p), "orientation": dict(
+        zip("wxyz", quaternion_wxyz(p[:3, :3]).tolist()))}, (), "position {x, y, z}, orientation {w, x, y, z} "
+        "quaternion"),
+    "quaternion list in xyzw": (".json", lambda p: {"translation": p[:3, 3].tolist(), "rotation": list(
+        quaternion_wxyz(p[:3, :3])[[1, 2, 3, 0]])}, ("--quat-order", "xyzw"), "translation [3], rotation [4] "
+        "quaternion xyzw"),
+    "rotation vector": (".yml", lambda p: {"t": p[:3, 3].tolist(), "rotvec": _rotvec(p)}, (),
+                        "t [3], rotvec [3] rotation vector"),
+    "rotation matrix": (".json", lambda p: {"xyz": p[:3, 3].tolist(), "R": p[:3, :3].tolist()}, (),
+                        "xyz [3], R [3 x 3] rotation matrix"),
+    "4 x 4 under a key": (".yaml", lambda p: {"stamp": 12.5, "matrix": p.tolist()}, (), "matrix [4 x 4] matrix"),
+    "4 x 4 as the file": (".json", lambda p: p.tolist(), (), "the file [4 x 4] matrix"),
+    "nested in pose": (".yaml", lambda p: {"pose": {"position": p[:3, 3].tolist(), "orientation": dict(
+        zip("wxyz", quaternion_wxyz(p[:3, :3]).tolist()))}}, (), "position [3], orientation {w, x, y, z} quaternion"),
+}
+
+
+def write_pose_files(folder, layout, poses, units="m"):
+    import yaml
+
+    suffix, document, _, _ = POSE_FILE_LAYOUTS[layout]
+    folder.mkdir(parents=True, exist_ok=True)
+    for k, pose in enumerate(poses):
+        scaled = pose.copy()
+        scaled[:3, 3] *= 1000.0 if units == "mm" else 1.0
+        content = document(scaled)
+        text = json.dumps(content) if suffix == ".json" else yaml.safe_dump(content)
+        (folder / f"pose_{k}{suffix}").write_text(text)
+    return folder
+
+
+@pytest.mark.parametrize("layout", sorted(POSE_FILE_LAYOUTS))
+@pytest.mark.parametrize("source", ["folder", "glob"])
+def test_a_folder_of_pose_files_reaches_the_archive_in_numeric_order(tmp_path, capsys, layout, source):
+    folder = write_pose_files(tmp_path / "poses", layout, ELEVEN, units="mm")
+    (folder / "notes.txt").write_text("not a pose")
+    given = folder if source == "folder" else folder / f"pose_*{POSE_FILE_LAYOUTS[layout][0]}"
+    assert run_import(given, None, tmp_path / "data", "--units", "mm", *POSE_FILE_LAYOUTS[layout][2]) == 0
+    loaded = _velk.io.load_robot_poses(tmp_path / "data")
+    assert len(loaded) == len(ELEVEN)
+    for got, want in zip(loaded, ELEVEN):
+        np.testing.assert_allclose(got, want, atol=1e-9)
+    assert f"Keys used: {POSE_FILE_LAYOUTS[layout][3]} (11 of 11 files)" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("document, message", [
+    ({"position": [0.1, 0.2, 0.3]}, "pose_1.yaml: needs a translation (position, translation, t, xyz, pos) with a "
+                                    "rotation"),
+    ({"position": [0.1, 0.2, 0.3], "translation": [0, 0, 0], "rotvec": [0, 0, 0]},
+     "pose_1.yaml: position and translation both give the translation"),
+    ({"position": [0.1, 0.2, 0.3], "orientation": {"x": 0.5, "y": 0.5, "z": 0.0, "w": 0.2}},
+     "pose_1.yaml: quaternion norm 0.7348 is far from 1\n"),
+    ({"position": [0.1, 0.2], "rotvec": [0, 0, 0]}, "pose_1.yaml: position holds 2 numbers, not 3"),
+    ({"position": [0.1, 0.2, 0.3], "rotation": [0, 0, 0, 1, 0]}, "pose_1.yaml: rotation holds 5 numbers"),
+    ({"position": [0.1, "a", 0.3], "rotvec": [0, 0, 0]}, "pose_1.yaml: position holds 'a', not a number"),
+    ({"matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 2, 0], [0, 0, 0, 1]]}, "pose_1.yaml: the top-left 3 x 3 block"),
+])
+def test_bad_pose_files_are_named(tmp_path, capsys, document, message):
+    import yaml
+
+    folder = write_pose_files(tmp_path / "poses", "rotation vector", TRUTH[:1])
+    (folder / "pose_1.yaml").write_text(yaml.safe_dump(document))
+    assert run_import(folder, None, tmp_path / "data") == 2
+    assert message in capsys.readouterr().err
+    assert not (tmp_path / "data").exists()
+
+
+@pytest.mark.parametrize("source, fmt, message", [
+    ("folder", "matrix", "pose files tell their rotation by its shape"),
+    ("table", None, "--format is needed for a pose table"),
+    ("empty", None, "no pose files (.yaml, .yml, .json) in"),
+])
+def test_format_given_where_it_does_not_apply_or_missing_where_it_does(tmp_path, capsys, source, fmt, message):
+    paths = {"folder": write_pose_files(tmp_path / "poses", "rotation vector", TRUTH),
+             "table": write_csv(tmp_path / "p.csv", rows_for("matrix")), "empty": tmp_path / "nothing*.yaml"}
+    assert run_import(paths[source], fmt, tmp_path / "data") == 2
+    assert message in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("source", ["table", "files"])
+def test_rotation_vectors_that_look_like_degrees_are_named_row_by_row(tmp_path, capsys, source):
+    rows = rows_for("xyz-rotvec")
+    rows[0], rows[2] = (row[:3] + list(np.degrees(row[3:])) for row in (rows[0], rows[2]))
+    if source == "table":
+        path, named = write_csv(tmp_path / "poses.csv", rows), "at poses.csv: row 1, row 3:"
+    else:
+        path, named = tmp_path / "poses", "at pose_0.json, pose_2.json:"
+        path.mkdir()
+        for k, row in enumerate(rows):
+            (path / f"pose_{k}.json").write_text(json.dumps({"t": row[:3], "rotvec": row[3:]}))
+    assert run_import(path, None if source == "files" else "xyz-rotvec", tmp_path / "data") == 0
+    err = capsys.readouterr().err
+    assert "2 of 3 rotation vectors are longer than pi" in err and named in err
+    assert "the format reads radians" in err
+
+
+def test_the_help_says_rotation_vectors_are_in_radians(capsys):
+    with pytest.raises(SystemExit):
+        cli.main(["poses", "import", "--help"])
+    assert "xyz-rotvec (rotation vector in radians)" in " ".join(capsys.readouterr().out.split())

@@ -57,7 +57,7 @@ class PoseImportError(ValueError):
     """A pose file that cannot be read; the message names the file and the row."""
 
 
-class _RowReader:
+class RowReader:
     """Turns the numbers of one row into a pose matrix, with the row's name in every error."""
 
     def __init__(self, fmt: str, units: str, quat_order: str | None, euler_order: str = "xyz"):
@@ -115,8 +115,8 @@ class _RowReader:
         quaternion = values if self.named or self.quat_order == "wxyz" else values[[3, 0, 1, 2]]
         norm = float(np.linalg.norm(quaternion))
         if abs(norm - 1.0) > QUATERNION_NORM_TOLERANCE:
-            raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1 "
-                                  f"(is --quat-order {self.quat_order} right?)")
+            hint = "" if self.named else f" (is --quat-order {self.quat_order} right?)"
+            raise PoseImportError(f"{where}: quaternion norm {norm:.4f} is far from 1{hint}")
         return geometry.rotation_from_quaternion(quaternion)
 
     def _matrix_pose(self, numbers: np.ndarray, where: str) -> np.ndarray:
@@ -311,7 +311,7 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
                     is_json: bool = False, notes: list | None = None, euler_order: str = "xyz") -> list[np.ndarray]:
     """The poses of a file's contents (see :func:`read_pose_file`); ``name`` names the file in errors, and
     ``is_json`` reads it as JSON whatever it starts with."""
-    reader = _RowReader(fmt, units, quat_order, euler_order)
+    reader = RowReader(fmt, units, quat_order, euler_order)
     try:
         text = data.decode("utf-8-sig")
     except UnicodeDecodeError:
@@ -322,12 +322,28 @@ def read_pose_bytes(data: bytes, name: str, fmt: str, units: str = "m", quat_ord
     if not poses:
         raise PoseImportError(f"poses: no poses in {name}")
     if notes is not None and reader.long_rotvecs:
-        notes.append(_degrees_note(reader.long_rotvecs, len(poses)))
+        notes.append(degrees_note(reader.long_rotvecs, len(poses)))
     return poses
 
 
-def _degrees_note(long_rotvecs, count: int) -> str:
+#: Most rows a note names one by one.
+NAMED_ROWS = 10
+
+
+def _row_names(wheres: list[str]) -> str:
+    """The rows, their common file named once: "poses.csv: row 2, row 5 and 3 more"."""
+    prefix = wheres[0].split(": ")[0] + ": " if ": " in wheres[0] else ""
+    if prefix and all(where.startswith(prefix) for where in wheres):
+        names = [where[len(prefix):] for where in wheres]
+    else:
+        prefix, names = "", wheres
+    more = f" and {len(names) - NAMED_ROWS} more" if len(names) > NAMED_ROWS else ""
+    return prefix + ", ".join(names[:NAMED_ROWS]) + more
+
+
+def degrees_note(long_rotvecs, count: int) -> str:
+    """The note on rotation vectors in radians longer than pi (a half turn): they look like degrees."""
     longest = max(length for _, length in long_rotvecs)
-    return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}, first at "
-            f"{long_rotvecs[0][0]}): a rotation vector in radians is at most 3.14 long, so these look like degrees "
-            "(import with --format xyz-rotvec-deg)")
+    return (f"{len(long_rotvecs)} of {count} rotation vectors are longer than pi (up to {longest:.1f}) at "
+            f"{_row_names([where for where, _ in long_rotvecs])}: the format reads radians, and a rotation vector "
+            "in radians is at most 3.14 long, so these look like degrees (import with --format xyz-rotvec-deg)")

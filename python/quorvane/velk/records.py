@@ -8,6 +8,8 @@ from pathlib import Path
 
 import numpy as np
 
+from . import intrinsics_files
+
 RECORD_NAME = "intrinsics.json"
 
 
@@ -68,8 +70,23 @@ def save_intrinsics(output, result, image_size, image_names, target_document, me
     return path
 
 
+def _camera_file(path):
+    """The intrinsics of a ROS camera_info or OpenCV FileStorage file, None for any other file."""
+    try:
+        return intrinsics_files.read_camera_file(path)
+    except intrinsics_files.CameraFileError as error:
+        raise RecordError(str(error)) from None
+
+
 def record_image_size(path) -> tuple[int, int] | None:
-    """The picture size (width, height) an intrinsics record was calibrated at, None when it does not say."""
+    """The picture size (width, height) an intrinsics record or camera file was calibrated at, None when it does
+    not say."""
+    try:
+        given = _camera_file(path)
+    except RecordError:
+        return None
+    if given is not None:
+        return given.image_size
     try:
         size = json.loads(Path(path).read_text(encoding="utf-8")).get("image_size")
     except (OSError, ValueError, AttributeError):
@@ -88,8 +105,12 @@ def load_intrinsics(path) -> tuple[np.ndarray, np.ndarray]:
 
 def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
     """Camera matrix (3 x 3), distortion coefficients (one row) and lens model ("pinhole" or "fisheye") of an
-    intrinsics record; a record without "camera_model" is a pinhole record."""
+    intrinsics record, a ROS camera_info YAML or an OpenCV FileStorage file (YAML or XML); a record without
+    "camera_model" is a pinhole record."""
     path = Path(path)
+    given = _camera_file(path)
+    if given is not None:
+        return checked_camera(path, given.matrix, given.distortion, given.model)
     try:
         document = json.loads(path.read_text(encoding="utf-8"))
         matrix = np.array(document["camera_matrix"], dtype=np.float64)
@@ -102,6 +123,11 @@ def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
     if model not in CAMERA_MODELS:
         raise RecordError(f"intrinsics: {path} has an unknown camera_model {model!r} (it must be 'pinhole' or "
                           "'fisheye')")
+    return checked_camera(path, matrix, distortion, model)
+
+
+def checked_camera(path, matrix, distortion, model) -> tuple[np.ndarray, np.ndarray, str]:
+    """The camera as given, or a RecordError naming ``path`` when the numbers do not fit its lens model."""
     if matrix.shape != (3, 3) or distortion.size not in (4, 5, 8, 12, 14) or not (
             np.all(np.isfinite(matrix)) and np.all(np.isfinite(distortion))):
         raise RecordError(f"intrinsics: {path} needs a finite 3 x 3 camera_matrix and 4, 5, 8, 12 or 14 "

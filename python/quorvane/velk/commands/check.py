@@ -18,7 +18,8 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("dataset", metavar="DATASET_DIR")
     common.add_target_option(parser)
     add_setup_option(parser)
-    parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics")
+    parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics, a ROS "
+                        "camera_info YAML or an OpenCV FileStorage YAML/XML")
     common.add_camera_model_option(parser)
     common.add_distortion_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)

@@ -57,8 +57,9 @@ def add_parser(commands, common_options) -> None:
     choice.add_argument("--method", default="TSAI", choices=METHODS, help="hand-eye solver (default: TSAI)")
     choice.add_argument("--compare", action="store_true",
                         help="calibrate with TSAI and compare all five solvers on the same data")
-    parser.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json written by velk intrinsics "
-                        "(any target kind; without it the intrinsics are calibrated from the images)")
+    parser.add_argument("--intrinsics", metavar="FILE",
+                        help="intrinsics.json written by velk intrinsics (any target kind), a ROS camera_info YAML or "
+                             "an OpenCV FileStorage YAML/XML; without it the intrinsics are calibrated from the images")
     common.add_camera_model_option(parser)
     common.add_distortion_model_option(parser)
     common.add_threshold_option(parser, _velk.IntrinsicOptions().per_view_error_threshold)

@@ -28,7 +28,8 @@ def add_parser(commands, common_options) -> None:
     common.add_target_option(parser)
     parser.add_argument("--eye-to-hand", action="store_true", help="stationary camera, board on the flange")
     camera = parser.add_mutually_exclusive_group(required=True)
-    camera.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json of the camera")
+    camera.add_argument("--intrinsics", metavar="FILE",
+                        help="intrinsics.json of the camera, a ROS camera_info YAML or an OpenCV FileStorage YAML/XML")
     camera.add_argument("--fov", type=float, metavar="DEG", help="horizontal field of view of a guessed camera")
     parser.add_argument("--image-size", type=int, nargs=2, metavar=("W", "H"), default=(1280, 960),
                         help="image size in pixels (default: 1280 960)")

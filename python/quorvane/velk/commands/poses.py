@@ -10,6 +10,7 @@ import _velk
 
 from ..datasets import camera_folders, capture_paths, warn
 from ..geometry import EULER_ORDERS
+from ..pose_files import is_pose_folder, read_pose_folder
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
 from .errors import UsageError
 
@@ -18,9 +19,16 @@ def add_parser(commands, common) -> None:
     parser = commands.add_parser("poses", parents=[common], help="robot poses")
     actions = parser.add_subparsers(dest="action", required=True)
     importer = actions.add_parser("import", parents=[common],
-                                  help="read a CSV or JSON pose export into DATASET_DIR/calibration_data.npz")
-    importer.add_argument("file", help="CSV or JSON file, one flange pose robot_T_tcp per row")
-    importer.add_argument("--format", required=True, choices=FORMATS)
+                                  help="read a CSV or JSON pose export, or a folder of pose files, into "
+                                       "DATASET_DIR/calibration_data.npz")
+    importer.add_argument("file", help="CSV or JSON file, one flange pose robot_T_tcp per row; or a folder (or a "
+                                       "quoted glob such as 'poses/pose_*.yaml') of YAML or JSON files, one pose per "
+                                       "picture, taken in the order of the number in their names")
+    importer.add_argument("--format", choices=FORMATS,
+                          help="what a row holds (needed for a CSV or JSON export): xyz-quat, xyz-rotvec (rotation "
+                               "vector in radians), xyz-rotvec-deg (in degrees), xyz-euler-deg, matrix; pose files "
+                               "tell their rotation by its shape, and take only xyz-rotvec-deg (their rotation "
+                               "vectors in degrees)")
     importer.add_argument("--units", default="m", choices=tuple(UNITS), help="translation units (default: m)")
     importer.add_argument("--quat-order", default=None, choices=QUATERNION_ORDERS,
                           help="quaternion component order of xyz-quat (default: the order a CSV header names, "
@@ -43,12 +51,29 @@ def _image_count(folder: Path, cameras: list) -> int | None:
     return len(capture_paths(folder))
 
 
-def run_import(args) -> int:
+def _read_table(args) -> tuple[list, list]:
     notes = []
+    if args.format is None:
+        raise UsageError("poses import: --format is needed for a pose table (CSV or JSON export)")
     if args.euler_order != "xyz" and args.format != "xyz-euler-deg":
         raise UsageError("poses import: --euler-order applies to --format xyz-euler-deg only")
     poses = read_pose_file(args.file, args.format, args.units, args.quat_order, notes=notes,
                            euler_order=args.euler_order)
+    return poses, notes
+
+
+def _read_folder(args) -> tuple[list, list]:
+    if args.format not in (None, "xyz-rotvec-deg") or args.euler_order != "xyz":
+        raise UsageError("poses import: pose files tell their rotation by its shape; of --format they take only "
+                         "xyz-rotvec-deg (rotation vectors in degrees), and no --euler-order")
+    read = read_pose_folder(args.file, args.units, args.quat_order, rotvec_degrees=args.format == "xyz-rotvec-deg")
+    for keys in read.keys_summary():
+        print(f"Keys used: {keys}")
+    return read.poses, read.notes
+
+
+def run_import(args) -> int:
+    poses, notes = _read_folder(args) if is_pose_folder(args.file) else _read_table(args)
     if args.invert:
         poses = [np.linalg.inv(pose) for pose in poses]
     folder = Path(args.output)
