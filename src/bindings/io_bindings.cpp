@@ -97,7 +97,7 @@ void bindKinematicsRecord(py::module_& io) {
     using velk::io::KinematicsRecord;
     py::classh<KinematicParameterRecord>(io, "KinematicParameterRecord",
                                          "One correction of the arm's chain: estimated with its 1-sigma, or held.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty correction (held, value 0).")
         .def_readwrite("name", &KinematicParameterRecord::name)
         .def_readwrite("unit", &KinematicParameterRecord::unit, "'rad' or 'm'.")
         .def_readwrite("value", &KinematicParameterRecord::value)
@@ -107,7 +107,7 @@ void bindKinematicsRecord(py::module_& io) {
     py::classh<KinematicPredictionRecord>(io, "KinematicPredictionRecord",
                                           "Views left out of the fit, predicted by the nominal and the calibrated "
                                           "chain: RMS px, median board mm and deg.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty prediction (no folds).")
         .def_readwrite("folds", &KinematicPredictionRecord::folds)
         .def_readwrite("nominal_px", &KinematicPredictionRecord::nominal_px)
         .def_readwrite("calibrated_px", &KinematicPredictionRecord::calibrated_px)
@@ -117,7 +117,7 @@ void bindKinematicsRecord(py::module_& io) {
         .def_readwrite("calibrated_deg", &KinematicPredictionRecord::calibrated_deg);
     py::classh<KinematicsRecord>(io, "KinematicsRecord",
                                  "A hand-eye calibration through the arm's kinematic chain, as a record stores it.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty record: no corrections, not applied.")
         .def_readwrite("model", &KinematicsRecord::model)
         .def_readwrite("mode", &KinematicsRecord::mode, "'offsets' or 'full'.")
         .def_readwrite("base_frame", &KinematicsRecord::base_frame)
