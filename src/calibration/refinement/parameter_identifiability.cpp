@@ -72,6 +72,13 @@ Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::v
     if (judged == 0) {
         return result;
     }
+    // Every step below depends on the columns' inner products alone, which the triangular factor of
+    // the scaled jacobian keeps: it stands in for the jacobian with as many rows as columns instead
+    // of one per residual, which makes the projections and the fits of the held columns cheap.
+    if (scaled.rows() > columns) {
+        const Eigen::HouseholderQR<Eigen::MatrixXd> reduced(scaled);
+        scaled = reduced.matrixQR().topRows(columns).template triangularView<Eigen::Upper>();
+    }
     // What of each judged column the kept ones cannot reproduce.
     const Eigen::MatrixXd keptColumns = scaled.leftCols(kept_columns);
     Eigen::MatrixXd remaining = scaled.rightCols(judged);
