@@ -98,10 +98,6 @@ def perturbed(pose: np.ndarray, seed: int) -> np.ndarray:
 #: A UR-like 6-axis arm, standard DH (d, r, alpha) in metres and radians.
 UR_LIKE_DH = [(0.1625, 0.0, np.pi / 2), (0.0, -0.425, 0.0), (0.0, -0.3922, 0.0), (0.1333, 0.0, np.pi / 2),
               (0.0997, 0.0, -np.pi / 2), (0.0996, 0.0, 0.0)]
-#: The same arm as a DH table file.
-UR_LIKE_MODEL = "convention: dh\nangle_unit: deg\njoints:\n" + "".join(
-    f"  - {{name: j{k + 1}, type: revolute, d: {d}, theta: 0, r: {r}, alpha: {np.degrees(alpha):g}}}\n"
-    for k, (d, r, alpha) in enumerate(UR_LIKE_DH))
 
 
 def ur_like_urdf() -> str:
@@ -135,10 +131,27 @@ def ur_like_model() -> str:
     return "convention: dh\njoints:\n" + rows
 
 
+#: A redundant 7-joint arm, modified DH (alpha, a before the joint; d after it) in metres and radians: 0.3 m
+#: shoulder height, 0.3 m upper arm and forearm with small elbow offsets, the flange 0.1 m past the last joint.
+SEVEN_JOINT_MDH = [(0.30, 0.0, 0.0), (0.0, 0.0, -np.pi / 2), (0.30, 0.0, np.pi / 2), (0.0, 0.06, np.pi / 2),
+                   (0.30, -0.06, -np.pi / 2), (0.0, 0.0, np.pi / 2), (0.0, 0.08, np.pi / 2)]
+SEVEN_JOINT_FLANGE_M = 0.10
+#: Its home: elbow bent, the flange looking down in front of the base.
+SEVEN_JOINT_HOME = np.array([0.0, 0.4, 0.0, -1.9, 0.0, 2.3, 0.8])
+
+
 def ur_like_chain():
     links = [kinematics.dh_link(f"j{k + 1}", "revolute", False, d, 0.0, r, alpha)
              for k, (d, r, alpha) in enumerate(UR_LIKE_DH)]
     return kinematics.KinematicChain(links, np.eye(4), np.eye(4))
+
+
+def seven_joint_chain():
+    links = [kinematics.dh_link(f"j{k + 1}", "revolute", True, d, 0.0, a, alpha)
+             for k, (d, a, alpha) in enumerate(SEVEN_JOINT_MDH)]
+    flange = np.eye(4)
+    flange[2, 3] = SEVEN_JOINT_FLANGE_M
+    return kinematics.KinematicChain(links, np.eye(4), flange)
 
 
 @dataclass
@@ -151,29 +164,32 @@ class ArmPictures:
     target_mount_T_target: np.ndarray  # world_T_target or tcp_T_target
 
 
-def arm_mounts(chain, eye_to_hand: bool = False) -> tuple[np.ndarray, np.ndarray]:
+def arm_mounts(chain, eye_to_hand: bool = False, home=UR_LIKE_HOME) -> tuple[np.ndarray, np.ndarray]:
     """The camera's and the board's mounts of the pictures: the camera on the flange (or fixed, watching the
-    board the flange holds) sees the board's centre 0.6 m ahead with the arm at UR_LIKE_HOME."""
+    board the flange holds) sees the board's centre 0.6 m ahead with the arm at home."""
     ahead = transform(rotation_from_rotvec(np.radians([10.0, 5.0, 0.0])))
     ahead[:3, 3] = [0.0, 0.0, 0.6] - ahead[:3, :3] @ BOARD_GRID.mean(axis=0)
-    home = np.asarray(kinematics.forward_kinematics(chain, UR_LIKE_HOME.tolist()))
+    at_home = np.asarray(kinematics.forward_kinematics(chain, np.asarray(home, np.float64).tolist()))
     fixed = transform_from_xyz_rpy([0.03, -0.05, 0.08], np.radians([2.0, -3.0, 80.0]))
     if eye_to_hand:
-        return home @ fixed @ np.linalg.inv(ahead), fixed
-    return fixed, home @ fixed @ ahead
+        return at_home @ fixed @ np.linalg.inv(ahead), fixed
+    return fixed, at_home @ fixed @ ahead
 
 
-def arm_pictures(offsets_rad, seed: int, count: int, eye_to_hand: bool = False, noise_px: float = 0.3,
-                 spread_deg: float = 35.0) -> ArmPictures:
-    """Pictures of the board from joint readings spread about UR_LIKE_HOME, taken where the arm with the
-    given joint zero offsets truly stands; the camera on the flange (or fixed, watching the board the flange
-    holds) sees the board's centre 0.6 m ahead at home."""
+def arm_pictures(corrections, seed: int, count: int, eye_to_hand: bool = False, noise_px: float = 0.3,
+                 spread_deg: float = 35.0, chain=None, home=UR_LIKE_HOME, mode: str = "offsets") -> ArmPictures:
+    """Pictures of the board from joint readings spread about home, taken where the arm (the UR-like one
+    unless chain is given) with the given corrections (the joint zero offsets, or in mode "full" every
+    correction in the order of kinematics.correction_names) truly stands; the camera on the flange (or
+    fixed, watching the board the flange holds) sees the board's centre 0.6 m ahead at home."""
     rng = np.random.default_rng(seed)
-    truth = kinematics.corrected_chain(ur_like_chain(), "offsets", list(offsets_rad))
-    mount, carrier = arm_mounts(truth, eye_to_hand)
+    chain = ur_like_chain() if chain is None else chain
+    truth = kinematics.corrected_chain(chain, mode, list(map(float, corrections)))
+    home = np.asarray(home, np.float64)
+    mount, carrier = arm_mounts(truth, eye_to_hand, home)
     pictures = ArmPictures([], [], [], [], mount, carrier)
     while len(pictures.joints) < count:
-        q = UR_LIKE_HOME + rng.uniform(-1.0, 1.0, 6) * np.radians(spread_deg)
+        q = home + rng.uniform(-1.0, 1.0, len(home)) * np.radians(spread_deg)
         flange = np.asarray(kinematics.forward_kinematics(truth, q.tolist()))
         known = flange if eye_to_hand else np.linalg.inv(flange)
         pose = np.linalg.inv(mount) @ known @ carrier

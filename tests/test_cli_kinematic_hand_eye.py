@@ -30,7 +30,7 @@ def write_scene(root, offsets, eye_to_hand=False, seed=21):
                                         noise_sigma=2.0, seed=k).image
         _velk.io.save_hand_eye_image(folder, k, image)
     write_joint_table(folder / "joints.csv", np.asarray(pictures.joints), [f"j{k + 1}" for k in range(6)])
-    model = scenes.write_model(root / "arm.yaml", scenes.UR_LIKE_MODEL)
+    model = scenes.write_model(root / "arm.yaml", scenes.ur_like_model())
     target = cli_data.write_target(root / "target.json", TARGET)
     intrinsics = root / "intrinsics.json"
     intrinsics.write_text(json.dumps({"camera_matrix": scenes.ARM_CAMERA_K.tolist(),

@@ -122,3 +122,15 @@ def test_full_corrections_hold_what_the_mounts_and_parallel_joints_take_up(calib
         errors[name] = np.sqrt(np.mean([np.sum((p[:3, 3] - t[:3, 3]) ** 2)
                                         for p, t in zip(predicted, pictures.camera_T_target[CALIBRATION_VIEWS:])]))
     assert errors["full"] < 0.7 * errors["nominal"]
+
+
+@pytest.mark.parametrize("seed", [1, 2, 4])
+def test_parallel_joints_keep_the_first_d_on_every_capture(seed):
+    # The three parallel joints' d values are equivalent: which one carries them must not change from one
+    # capture to the next with the rounding of equal remainders.
+    pictures = scenes.arm_pictures(OFFSETS_RAD, seed=seed, count=CALIBRATION_VIEWS, noise_px=NOISE_PX)
+    result = khe.calibrate(scenes.ur_like_chain(), pictures.joints, pictures.object_points, pictures.image_points,
+                           scenes.ARM_CAMERA_K, scenes.ARM_CAMERA_D, mode="full", log=False)
+    held = {p.name: p.held_reason for p in result.parameters if p.name in ("joint j2 d", "joint j3 d", "joint j4 d")
+            and not p.estimated}
+    assert held == {"joint j3 d": "absorbed by joint j2 d", "joint j4 d": "absorbed by joint j2 d"}

@@ -4,6 +4,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <Eigen/Dense>
 
@@ -43,6 +44,44 @@ std::vector<int> absorbingGroups(const Eigen::MatrixXd& scaled, const std::vecto
     return groups;
 }
 
+// Remainders that differ by less than this share are equal but for rounding.
+constexpr double kTiedShare = 1e-6;
+
+// The columns in the order a rank-revealing QR with column pivoting takes them, each with what remains
+// of it after the ones before (the QR's diagonal element): the largest remainder first, and of remainders
+// equal but for rounding the earlier column, so that equivalent columns (the d values of parallel joints)
+// are told apart the same way whatever the data and the machine.
+std::vector<std::pair<int, double>> pivotOrder(Eigen::MatrixXd remaining) {
+    const int count = static_cast<int>(remaining.cols());
+    std::vector<std::pair<int, double>> order;
+    std::vector<bool> taken(count, false);
+    for (int step = 0; step < count; ++step) {
+        int best = -1;
+        double bestNorm = 0.0;
+        for (int c = 0; c < count; ++c) {
+            const double norm = remaining.col(c).norm();
+            if (!taken[c] && (best < 0 || norm > bestNorm * (1.0 + kTiedShare))) {
+                best = c;
+                bestNorm = norm;
+            }
+        }
+        taken[best] = true;
+        order.emplace_back(best, bestNorm);
+        if (bestNorm > 0.0) {
+            const Eigen::VectorXd unit = remaining.col(best) / bestNorm;
+            for (int pass = 0; pass < 2; ++pass) {  // twice, for orthogonality to rounding
+                for (int c = 0; c < count; ++c) {
+                    if (!taken[c]) {
+                        remaining.col(c) -= unit * unit.dot(remaining.col(c));
+                    }
+                }
+            }
+        }
+        remaining.col(best).setZero();
+    }
+    return order;
+}
+
 }  // namespace
 
 Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::vector<int>& column_groups,
@@ -72,6 +111,13 @@ Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::v
     if (judged == 0) {
         return result;
     }
+    // Every step below depends on the columns' inner products alone, which the triangular factor of
+    // the scaled jacobian keeps: it stands in for the jacobian with as many rows as columns instead
+    // of one per residual, which makes the projections and the fits of the held columns cheap.
+    if (scaled.rows() > columns) {
+        const Eigen::HouseholderQR<Eigen::MatrixXd> reduced(scaled);
+        scaled = reduced.matrixQR().topRows(columns).template triangularView<Eigen::Upper>();
+    }
     // What of each judged column the kept ones cannot reproduce.
     const Eigen::MatrixXd keptColumns = scaled.leftCols(kept_columns);
     Eigen::MatrixXd remaining = scaled.rightCols(judged);
@@ -80,17 +126,13 @@ Identifiability analyseIdentifiability(const DenseMatrix& jacobian, const std::v
         const Eigen::MatrixXd q = keptQr.householderQ() * Eigen::MatrixXd::Identity(scaled.rows(), kept_columns);
         remaining -= q * (q.transpose() * remaining);
     }
-    const Eigen::ColPivHouseholderQR<Eigen::MatrixXd> pivoted(remaining);
-    const Eigen::MatrixXd r = pivoted.matrixR().template triangularView<Eigen::Upper>();
-    const auto& order = pivoted.colsPermutation().indices();
     std::vector<int> kept;
     for (int c = 0; c < kept_columns; ++c) {
         kept.push_back(c);
     }
     bool ranked = true;
-    for (int i = 0; i < judged; ++i) {
-        const int column = kept_columns + order(i);
-        const double share = i < r.rows() ? std::abs(r(i, i)) : 0.0;
+    for (const auto& [judgedColumn, share] : pivotOrder(remaining)) {
+        const int column = kept_columns + judgedColumn;
         result.remaining_share[column] = share;
         ranked = ranked && share > tolerance && !result.not_excited[column];
         result.determined[column] = ranked;
