@@ -17,6 +17,7 @@ from pathlib import Path
 
 import _velk
 
+from . import safe_files
 from .progress import Progress
 
 IMAGE_SUFFIXES = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
@@ -42,6 +43,15 @@ def read_image(path: Path):
     if image is None:
         raise InputError(f"cannot read image {path}")
     return image
+
+
+def save_robot_poses(folder, poses) -> Path:
+    """Writes ``folder``/calibration_data.npz (the library's archive) whole: it replaces the old archive in one
+    step, so that a write that fails leaves the poses that were there."""
+    folder = Path(folder)
+    with safe_files.staged_folder(folder) as stage:
+        _velk.io.save_robot_poses(stage, poses)
+    return folder / POSE_FILE
 
 
 def _read_all(paths, progress: Progress, description: str) -> list:

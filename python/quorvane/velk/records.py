@@ -8,6 +8,8 @@ from pathlib import Path
 
 import numpy as np
 
+from . import safe_files
+
 RECORD_NAME = "intrinsics.json"
 
 
@@ -64,7 +66,7 @@ def save_intrinsics(output, result, image_size, image_names, target_document, me
     if result.validation is not None:
         document["validation"] = validation_document(result.validation)
     document.update(members or {})
-    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    safe_files.write_text(path, json.dumps(document, indent=2) + "\n")
     return path
 
 
@@ -123,7 +125,7 @@ def add_record_members(path, members: dict) -> Path:
     path = Path(path)
     document = json.loads(path.read_text(encoding="utf-8"))
     document.update(members)
-    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    safe_files.write_text(path, json.dumps(document, indent=2) + "\n")
     return path
 
 

@@ -6,9 +6,7 @@ from pathlib import Path
 
 import numpy as np
 
-import _velk
-
-from ..datasets import camera_folders, capture_paths, warn
+from ..datasets import camera_folders, capture_paths, save_robot_poses, warn
 from ..geometry import EULER_ORDERS
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
 from .errors import UsageError
@@ -54,12 +52,8 @@ def run_import(args) -> int:
     folder = Path(args.output)
     cameras = camera_folders(folder) if folder.is_dir() else []
     images = _image_count(folder, cameras)
-    if cameras:
-        # A rig dataset keeps the same poses in every camera folder.
-        _velk.io.save_multi_camera_robot_poses(folder, poses, len(cameras))
-        written = ", ".join(str(camera / "calibration_data.npz") for camera in cameras)
-    else:
-        written = str(_velk.io.save_robot_poses(folder, poses))
+    # A rig dataset keeps the same poses in every camera folder.
+    written = ", ".join(str(save_robot_poses(target, poses)) for target in (cameras or [folder]))
     print(f"Imported {len(poses)} poses from {args.file} into {written}")
     for note in notes:
         warn(note)
