@@ -10,9 +10,9 @@ import _velk
 
 from ..datasets import image_paths, load_images
 from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
-from ..records import save_intrinsics
+from ..records import record_path, save_intrinsics
 from ..verdict import judge_intrinsics
-from . import common, library_log
+from . import common, library_log, output_paths
 from .errors import UsageError
 
 
@@ -116,8 +116,10 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
 
 def run(args) -> int:
     printed, target = common.load_target(args)
-    progress = common.progress_for(args)
     paths = image_paths(args.images)
+    output_paths.check_outputs("intrinsics", {"-o": record_path(args.output), "--report": args.report},
+                               {"a picture given": paths, "the --target file": args.target})
+    progress = common.progress_for(args)
     images = load_images(paths, progress)
     names = [p.name for p in paths]
     sizes = {image.shape[1::-1] for image in images}

@@ -17,7 +17,7 @@ from .. import planning
 from ..datasets import load_poses
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
 from ..records import load_camera
-from . import common, plan_kinematics
+from . import common, output_paths, plan_kinematics
 from .errors import UsageError
 
 
@@ -29,12 +29,14 @@ def add_parser(commands, common_options) -> None:
     parser.add_argument("--eye-to-hand", action="store_true", help="stationary camera, board on the flange")
     camera = parser.add_mutually_exclusive_group(required=True)
     camera.add_argument("--intrinsics", metavar="FILE", help="intrinsics.json of the camera")
-    camera.add_argument("--fov", type=float, metavar="DEG", help="horizontal field of view of a guessed camera")
+    camera.add_argument("--fov", type=float, metavar="DEG",
+                        help="horizontal field of view of a guessed camera")
     parser.add_argument("--image-size", type=int, nargs=2, metavar=("W", "H"), default=(1280, 960),
                         help="image size in pixels (default: 1280 960)")
     parser.add_argument("--given-intrinsics", action="store_true",
                         help="the calibration will use these intrinsics as exact (default: estimated with it)")
-    parser.add_argument("--fixed", type=float, nargs=6, required=True, metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
+    parser.add_argument("--fixed", type=float, nargs=6, required=True,
+                        metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
                         help="approximate pose (m, deg) of the board in the robot base frame (eye-in-hand) or of "
                              "the camera in the robot base frame (eye-to-hand)")
     parser.add_argument("--hand-eye", type=float, nargs=6, default=(0, 0, 0, 0, 0, 0),
@@ -148,8 +150,21 @@ def predict(args, scene) -> int:
     return 0
 
 
+def check_outputs(args) -> None:
+    """Refuses outputs that would overwrite an input or each other, before any work."""
+    outputs = {"-o": args.output, "--report": args.report}
+    if args.model and args.output:
+        outputs["-o (its flange poses)"] = plan_kinematics.flange_pose_file(args.output)
+    inputs = {"the --target file": args.target, "the --intrinsics file": args.intrinsics,
+              "the --noise-from record": args.noise_from, "the --predict file": args.predict,
+              "the --candidate-file": args.candidate_file, "the --model file": args.model,
+              "a file of the --next dataset": output_paths.dataset_files(args.next[1]) if args.next else None}
+    output_paths.check_outputs("plan", outputs, inputs)
+
+
 def run(args) -> int:
     """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
+    check_outputs(args)
     scene = build_scene(args)
     if args.model:
         return plan_kinematics.run(args, scene)

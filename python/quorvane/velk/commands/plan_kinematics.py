@@ -103,12 +103,18 @@ def _print_plan(plan, eye_to_hand: bool, mode: str) -> None:
         print("No correction of the chain is determined by these configurations: widen --joint-spread")
 
 
+def flange_pose_file(table) -> Path:
+    """The flange poses written beside the joint table ``table``."""
+    table = Path(table)
+    return table.with_name(f"{table.stem}-flange-poses.csv")
+
+
 def _write(args, chain, plan) -> None:
     table = Path(args.output)
     table.parent.mkdir(parents=True, exist_ok=True)
     names = [link.name for link in chain.links]
     write_joint_table(table, plan.joints, names if all(names) else None)
-    poses = planning.write_poses(table.with_name(f"{table.stem}-flange-poses.csv"), plan.robot_T_tcp, args.format)
+    poses = planning.write_poses(flange_pose_file(table), plan.robot_T_tcp, args.format)
     print(f"Joint table written to {table} (row k pairs with image_k; revolute joints in rad)")
     print(f"Flange poses through the nominal chain written to {poses} (velk poses import {poses} --format "
           f"{args.format} -o DATASET_DIR)")

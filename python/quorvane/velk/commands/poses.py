@@ -6,9 +6,10 @@ from pathlib import Path
 
 import numpy as np
 
-from ..datasets import camera_folders, capture_paths, save_robot_poses, warn
+from ..datasets import POSE_FILE, camera_folders, capture_paths, save_robot_poses, warn
 from ..geometry import EULER_ORDERS
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
+from . import output_paths
 from .errors import UsageError
 
 
@@ -30,6 +31,9 @@ def add_parser(commands, common) -> None:
     importer.add_argument("--invert", action="store_true",
                           help="the file holds the base in the flange frame (tcp_T_robot): import each pose inverted")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
+    importer.add_argument("--force", action="store_true",
+                          help="replace the robot poses the dataset already holds (without it they are kept and "
+                               "the import refused)")
     importer.set_defaults(run=run_import)
 
 
@@ -41,7 +45,20 @@ def _image_count(folder: Path, cameras: list) -> int | None:
     return len(capture_paths(folder))
 
 
+def check_outputs(args, archives: list[Path]) -> None:
+    """Refuses, before reading the pose file, to overwrite it or (without --force) poses the dataset holds."""
+    outputs = {f"-o ({path.parent.name}/{path.name})": path for path in archives}
+    output_paths.check_outputs("poses import", outputs, {"the pose file": args.file})
+    held = [str(path) for path in archives if path.exists()]
+    if held and not args.force:
+        raise UsageError(f"poses import: {', '.join(held)} already holds robot poses; give --force to replace them "
+                         "(the pictures pair with the poses by index)")
+
+
 def run_import(args) -> int:
+    folder = Path(args.output)
+    cameras = camera_folders(folder) if folder.is_dir() else []
+    check_outputs(args, [place / POSE_FILE for place in (cameras or [folder])])
     notes = []
     if args.euler_order != "xyz" and args.format != "xyz-euler-deg":
         raise UsageError("poses import: --euler-order applies to --format xyz-euler-deg only")
@@ -49,8 +66,6 @@ def run_import(args) -> int:
                            euler_order=args.euler_order)
     if args.invert:
         poses = [np.linalg.inv(pose) for pose in poses]
-    folder = Path(args.output)
-    cameras = camera_folders(folder) if folder.is_dir() else []
     images = _image_count(folder, cameras)
     # A rig dataset keeps the same poses in every camera folder.
     written = ", ".join(str(save_robot_poses(target, poses)) for target in (cameras or [folder]))
