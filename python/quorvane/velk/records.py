@@ -73,9 +73,13 @@ def save_intrinsics(output, result, image_size, image_names, target_document, me
 def record_image_size(path) -> tuple[int, int] | None:
     """The picture size (width, height) an intrinsics record was calibrated at, None when it does not say."""
     try:
-        size = json.loads(Path(path).read_text(encoding="utf-8")).get("image_size")
-    except (OSError, ValueError, AttributeError):
+        return _image_size(json.loads(Path(path).read_text(encoding="utf-8")))
+    except (OSError, ValueError):
         return None
+
+
+def _image_size(document) -> tuple[int, int] | None:
+    size = document.get("image_size") if isinstance(document, dict) else None
     if (isinstance(size, list) and len(size) == 2 and all(isinstance(v, int) and not isinstance(v, bool) and v > 0
                                                           for v in size)):
         return size[0], size[1]
@@ -111,7 +115,34 @@ def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
     if model == "fisheye" and distortion.size != 4:
         raise RecordError(f"intrinsics: {path} is a fisheye record and needs its 4 distortion coefficients "
                           f"(k1, k2, k3, k4), not {distortion.size}")
+    problem = _camera_problem(document, matrix)
+    if problem:
+        raise RecordError(f"intrinsics: {path} {problem}")
     return matrix, distortion, model
+
+
+def _has_boolean(value) -> bool:
+    if isinstance(value, list):
+        return any(_has_boolean(v) for v in value)
+    return isinstance(value, bool)
+
+
+def _camera_problem(document: dict, matrix: np.ndarray) -> str | None:
+    """What makes a readable camera matrix unusable, None when nothing does: booleans among the numbers, a focal
+    length that is not above 0, a bottom row other than [0, 0, 1], a principal point outside the picture."""
+    for member in ("camera_matrix", "distortion_coefficients"):
+        if _has_boolean(document[member]):
+            return f"holds true or false in {member}, where numbers belong"
+    (fx, _, cx), (_, fy, cy), bottom = matrix
+    if not (fx > 0 and fy > 0):
+        return f"has focal lengths fx {fx:g}, fy {fy:g} px; both must be above 0"
+    if list(bottom) != [0.0, 0.0, 1.0]:
+        return f"has the camera matrix's bottom row [{', '.join(f'{v:g}' for v in bottom)}]; it must be [0, 0, 1]"
+    size = _image_size(document)
+    if size is not None and not (0 <= cx <= size[0] and 0 <= cy <= size[1]):
+        return (f"puts the principal point at ({cx:g}, {cy:g}) px, outside its {size[0]} x {size[1]} picture "
+                "(image_size)")
+    return None
 
 
 #: Members the commands add to the records the library writes (hand_eye.json, eye_to_hand.json,

@@ -14,7 +14,7 @@ from .. import records
 from ..datasets import load_hand_eye_folder
 from ..given_intrinsics import compare_given_intrinsics
 from ..verdict import judge_hand_eye
-from . import common, hand_eye_kinematics, library_log, output_paths
+from . import common, hand_eye_kinematics, library_log, numbers, output_paths
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -66,7 +66,7 @@ def add_parser(commands, common_options) -> None:
     common.add_report_option(parser)
     common.add_refine_option(parser)
     common.add_validate_option(parser)
-    parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
+    parser.add_argument("--robot-noise", nargs=2, type=numbers.non_negative, metavar=("MM", "DEG"),
                         help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
                              "0 0 takes the robot poses as exact (default: estimated from the data)")
     parser.add_argument("--fit-board-scale", action="store_true",
