@@ -85,6 +85,19 @@ def load_images(paths, progress: Progress) -> list:
     return _read_all(list(paths), progress, "Loading images")
 
 
+def require_one_size(images, paths, where: str) -> None:
+    """Refuses pictures of more than one size, naming each size and its pictures, largest group first: a camera
+    calibration holds pixels of one picture size."""
+    by_size: dict[tuple, list] = {}
+    for image, path in zip(images, paths):
+        by_size.setdefault(tuple(image.shape[1::-1]), []).append(Path(path).name)
+    if len(by_size) > 1:
+        groups = sorted(by_size.items(), key=lambda item: -len(item[1]))
+        sizes = "; ".join(f"{w} x {h}: {_name_list(names)}" for (w, h), names in groups)
+        raise InputError(f"{where}: the pictures are not all one size ({sizes}); a camera is calibrated at one "
+                         "picture size: leave out or retake the others")
+
+
 @dataclass
 class HandEyeData:
     """Pictures and the robot poses they pair with; ``image_names`` and ``capture_indices`` name every kept
@@ -170,6 +183,7 @@ def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False, p
         raise InputError(f"none of the pictures in {folder} has a robot pose")
     paths = [pictures[k] for k in indices]
     images = _read_all(paths, progress, "Loading images")
+    require_one_size(images, paths, str(folder))
     return HandEyeData(images, [poses[k] for k in indices], [p.name for p in paths], len(poses), indices)
 
 
@@ -214,5 +228,7 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
     images = _read_all(flat, progress, "Loading images")
     count = len(per_camera[0])
     image_lists = [images[i * count:(i + 1) * count] for i in range(len(cameras))]
+    for camera, pictures, paths in zip(cameras, image_lists, per_camera):
+        require_one_size(pictures, paths, str(camera))
     return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder),
                    [p.name for p in per_camera[0]])

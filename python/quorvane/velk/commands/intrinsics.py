@@ -8,12 +8,11 @@ import numpy as np
 
 import _velk
 
-from ..datasets import image_paths, load_images
+from ..datasets import image_paths, load_images, require_one_size
 from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
 from ..records import record_path, save_intrinsics
 from ..verdict import judge_intrinsics
 from . import common, library_log, output_paths
-from .errors import UsageError
 
 
 def add_parser(commands, common_options) -> None:
@@ -122,10 +121,8 @@ def run(args) -> int:
     progress = common.progress_for(args)
     images = load_images(paths, progress)
     names = [p.name for p in paths]
-    sizes = {image.shape[1::-1] for image in images}
-    if len(sizes) != 1:
-        raise UsageError("intrinsics: all images must have the same size")
-    image_size = sizes.pop()
+    require_one_size(images, paths, "intrinsics")
+    image_size = images[0].shape[1::-1]
     common.check_distortion_model(args, "intrinsics")
     hint = common.marker_hint(printed, images)
     if hint:
