@@ -10,6 +10,7 @@ are missing; rig captures and their poses are those of ``_velk.io.load_multi_cam
 
 from __future__ import annotations
 
+import os
 import re
 import sys
 from dataclasses import dataclass, field
@@ -36,10 +37,16 @@ def warn(message: str) -> None:
 
 
 def read_image(path: Path):
-    """An image file as 8-bit BGR, the way the library's dataset loaders read it."""
+    """An image file as 8-bit BGR, the way the library's dataset loaders read it. The file is read as bytes and
+    decoded from memory, so that any path the system holds opens, one whose name is not UTF-8 included."""
     import cv2
+    import numpy as np
 
-    image = cv2.imread(str(path), cv2.IMREAD_COLOR)
+    try:
+        data = np.fromfile(os.fsencode(path), dtype=np.uint8)
+    except OSError as error:
+        raise InputError(f"cannot read image {path}: {error.strerror or error}") from None
+    image = cv2.imdecode(data, cv2.IMREAD_COLOR) if data.size else None
     if image is None:
         raise InputError(f"cannot read image {path}")
     return image
@@ -52,6 +59,12 @@ def save_robot_poses(folder, poses) -> Path:
     with safe_files.staged_folder(folder) as stage:
         _velk.io.save_robot_poses(stage, poses)
     return folder / POSE_FILE
+
+
+def picture_name(path) -> str:
+    """A picture's file name as the printed lines, the library and the records show it: the bytes of a name that
+    is not UTF-8 as \\xNN escapes."""
+    return os.fsencode(Path(path).name).decode("utf-8", "backslashreplace")
 
 
 def _read_all(paths, progress: Progress, description: str) -> list:
@@ -90,7 +103,7 @@ def require_one_size(images, paths, where: str) -> None:
     calibration holds pixels of one picture size."""
     by_size: dict[tuple, list] = {}
     for image, path in zip(images, paths):
-        by_size.setdefault(tuple(image.shape[1::-1]), []).append(Path(path).name)
+        by_size.setdefault(tuple(image.shape[1::-1]), []).append(picture_name(path))
     if len(by_size) > 1:
         groups = sorted(by_size.items(), key=lambda item: -len(item[1]))
         sizes = "; ".join(f"{w} x {h}: {_name_list(names)}" for (w, h), names in groups)
@@ -184,7 +197,7 @@ def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False, p
     paths = [pictures[k] for k in indices]
     images = _read_all(paths, progress, "Loading images")
     require_one_size(images, paths, str(folder))
-    return HandEyeData(images, [poses[k] for k in indices], [p.name for p in paths], len(poses), indices)
+    return HandEyeData(images, [poses[k] for k in indices], [picture_name(p) for p in paths], len(poses), indices)
 
 
 def camera_folders(folder: Path) -> list[Path]:

@@ -8,7 +8,7 @@ import numpy as np
 
 import _velk
 
-from ..datasets import image_paths, load_images, require_one_size
+from ..datasets import image_paths, load_images, picture_name, require_one_size
 from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
 from ..records import record_path, save_intrinsics
 from ..verdict import judge_intrinsics
@@ -120,7 +120,7 @@ def run(args) -> int:
                                {"a picture given": paths, "the --target file": args.target})
     progress = common.progress_for(args)
     images = load_images(paths, progress)
-    names = [p.name for p in paths]
+    names = [picture_name(p) for p in paths]
     require_one_size(images, paths, "intrinsics")
     image_size = images[0].shape[1::-1]
     common.check_distortion_model(args, "intrinsics")

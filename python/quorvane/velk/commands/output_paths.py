@@ -52,8 +52,19 @@ def _nearest_existing(path: Path) -> Path:
     return Path(path.absolute().anchor)
 
 
+def _is_utf8(path: Path) -> bool:
+    try:
+        str(path).encode("utf-8")
+    except UnicodeEncodeError:  # bytes the system's file name decoding could not read, kept as surrogates
+        return False
+    return True
+
+
 def _place_problem(path: Path) -> str | None:
     """Why no file can be written at ``path``, None when one can."""
+    if not _is_utf8(path):
+        return "has a name that is not valid UTF-8, which the records and the printed lines cannot hold: give an " \
+               "output path in UTF-8 (the inputs may stay where they are)"
     if path.is_dir():
         return "is a folder; name a file"
     folder = _nearest_existing(path)
