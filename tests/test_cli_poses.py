@@ -144,7 +144,7 @@ def test_bad_json_row_is_named_by_its_position(tmp_path, capsys, entry, message)
 def test_pose_count_differing_from_the_images_is_warned_about(tmp_path, capsys):
     _velk.io.save_hand_eye_dataset(tmp_path / "data", [np.zeros((4, 4, 3), np.uint8)] * 2, TRUTH[:2])
     source = write_csv(tmp_path / "p.csv", rows_for("xyz-euler-deg"))
-    assert run_import(source, "xyz-euler-deg", tmp_path / "data") == 0
+    assert run_import(source, "xyz-euler-deg", tmp_path / "data", "--force") == 0
     assert "holds 2 images but 3 poses were imported" in capsys.readouterr().err
     assert len(_velk.io.load_robot_poses(tmp_path / "data")) == 3
 

@@ -125,10 +125,10 @@ def test_a_header_names_the_quaternion_order(scene_data, tmp_path, capsys):
     root, images, poses, target, _ = scene_data
     folder = dataset(tmp_path, "data", images, poses)
     source = write_csv(tmp_path / "poses.csv", poses, "xyzw")
-    assert cli.main(["poses", "import", str(source), "--format", "xyz-quat", "-o", str(folder)]) == 0
+    assert cli.main(["poses", "import", str(source), "--format", "xyz-quat", "-o", str(folder), "--force"]) == 0
     assert hand_eye(folder, target) == 0
     assert cli.main(["poses", "import", str(source), "--format", "xyz-quat", "--quat-order", "wxyz",
-                     "-o", str(folder)]) == 2
+                     "-o", str(folder), "--force"]) == 2
     error = capsys.readouterr().err.strip().splitlines()
     assert error[-1].startswith("velk: error: poses.csv: row 1: the header puts the quaternion in xyzw order")
 

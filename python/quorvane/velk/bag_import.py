@@ -43,7 +43,7 @@ import _velk
 
 from .bag_joints import JOINT_STATE_TYPE, JointReadings, JointReadingsError, joint_motion_limit
 from .bag_pictures import IMAGE_TYPES, PictureError, message_to_bgr
-from .datasets import POSE_FILE, capture_paths
+from .datasets import POSE_FILE, capture_paths, save_robot_poses
 from .geometry import rotation_angles_deg
 from .joint_table import JOINT_FILE, write_joint_table
 from .transform_chain import ChainError, TransformBuffer, TransformChain
@@ -445,7 +445,7 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
             writer.close()
     if not poses:
         raise NothingKeptError(f"no picture of the {summary.read} read from {bag_path} was kept", summary)
-    _velk.io.save_robot_poses(output_dir, poses)
+    save_robot_poses(output_dir, poses)
     summary.robot_T_tcp_list = poses
     if readings is not None:
         summary.joint_values = joint_rows

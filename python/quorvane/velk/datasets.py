@@ -10,6 +10,7 @@ are missing; rig captures and their poses are those of ``_velk.io.load_multi_cam
 
 from __future__ import annotations
 
+import os
 import re
 import sys
 from dataclasses import dataclass, field
@@ -17,6 +18,7 @@ from pathlib import Path
 
 import _velk
 
+from . import safe_files
 from .progress import Progress
 
 IMAGE_SUFFIXES = (".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff")
@@ -35,13 +37,34 @@ def warn(message: str) -> None:
 
 
 def read_image(path: Path):
-    """An image file as 8-bit BGR, the way the library's dataset loaders read it."""
+    """An image file as 8-bit BGR, the way the library's dataset loaders read it. The file is read as bytes and
+    decoded from memory, so that any path the system holds opens, one whose name is not UTF-8 included."""
     import cv2
+    import numpy as np
 
-    image = cv2.imread(str(path), cv2.IMREAD_COLOR)
+    try:
+        data = np.fromfile(os.fsencode(path), dtype=np.uint8)
+    except OSError as error:
+        raise InputError(f"cannot read image {path}: {error.strerror or error}") from None
+    image = cv2.imdecode(data, cv2.IMREAD_COLOR) if data.size else None
     if image is None:
         raise InputError(f"cannot read image {path}")
     return image
+
+
+def save_robot_poses(folder, poses) -> Path:
+    """Writes ``folder``/calibration_data.npz (the library's archive) whole: it replaces the old archive in one
+    step, so that a write that fails leaves the poses that were there."""
+    folder = Path(folder)
+    with safe_files.staged_folder(folder) as stage:
+        _velk.io.save_robot_poses(stage, poses)
+    return folder / POSE_FILE
+
+
+def picture_name(path) -> str:
+    """A picture's file name as the printed lines, the library and the records show it: the bytes of a name that
+    is not UTF-8 as \\xNN escapes."""
+    return os.fsencode(Path(path).name).decode("utf-8", "backslashreplace")
 
 
 def _read_all(paths, progress: Progress, description: str) -> list:
@@ -73,6 +96,19 @@ def image_paths(arguments) -> list[Path]:
 
 def load_images(paths, progress: Progress) -> list:
     return _read_all(list(paths), progress, "Loading images")
+
+
+def require_one_size(images, paths, where: str) -> None:
+    """Refuses pictures of more than one size, naming each size and its pictures, largest group first: a camera
+    calibration holds pixels of one picture size."""
+    by_size: dict[tuple, list] = {}
+    for image, path in zip(images, paths):
+        by_size.setdefault(tuple(image.shape[1::-1]), []).append(picture_name(path))
+    if len(by_size) > 1:
+        groups = sorted(by_size.items(), key=lambda item: -len(item[1]))
+        sizes = "; ".join(f"{w} x {h}: {_name_list(names)}" for (w, h), names in groups)
+        raise InputError(f"{where}: the pictures are not all one size ({sizes}); a camera is calibrated at one "
+                         "picture size: leave out or retake the others")
 
 
 @dataclass
@@ -160,7 +196,8 @@ def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False, p
         raise InputError(f"none of the pictures in {folder} has a robot pose")
     paths = [pictures[k] for k in indices]
     images = _read_all(paths, progress, "Loading images")
-    return HandEyeData(images, [poses[k] for k in indices], [p.name for p in paths], len(poses), indices)
+    require_one_size(images, paths, str(folder))
+    return HandEyeData(images, [poses[k] for k in indices], [picture_name(p) for p in paths], len(poses), indices)
 
 
 def camera_folders(folder: Path) -> list[Path]:
@@ -204,5 +241,7 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
     images = _read_all(flat, progress, "Loading images")
     count = len(per_camera[0])
     image_lists = [images[i * count:(i + 1) * count] for i in range(len(cameras))]
+    for camera, pictures, paths in zip(cameras, image_lists, per_camera):
+        require_one_size(pictures, paths, str(camera))
     return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder),
                    [p.name for p in per_camera[0]])

@@ -14,6 +14,8 @@ from pathlib import Path
 
 import numpy as np
 
+from . import safe_files
+
 JOINT_FILE = "joints.csv"
 ANGLE_UNITS = {"rad": 1.0, "deg": np.pi / 180.0}
 # Above this a revolute reading in radians is almost surely in degrees (a joint turning more than a turn
@@ -130,5 +132,5 @@ def write_joint_table(path, values_rad, names=None) -> Path:
     if names:
         lines.append(",".join(names))
     lines += [",".join(repr(float(v)) for v in row) for row in values]
-    path.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    safe_files.write_text(path, "\n".join(lines) + "\n")
     return path

@@ -27,6 +27,7 @@ import numpy as np
 
 from _velk import kinematics as _kinematics
 
+from . import safe_files
 from .geometry import euler_deg_from_rotation, rotation_from_euler_deg, rotation_from_quaternion, transform
 
 MEASUREMENTS_FILE = "measurements.yaml"
@@ -254,8 +255,7 @@ def write_corrections_yaml(path, result, mode: str, transforms: dict | None = No
     if transforms is None:
         transforms = {result.mount_name: result.mount, result.carrier_name: result.carrier}
     content.update({name: np.asarray(matrix).tolist() for name, matrix in transforms.items()})
-    with open(path, "w", encoding="utf-8") as stream:
-        _yaml().safe_dump(content, stream, sort_keys=False)
+    safe_files.write_text(path, _yaml().safe_dump(content, sort_keys=False))
 
 
 def _joint_motion(link) -> np.ndarray:
@@ -276,4 +276,6 @@ def write_corrected_urdf(path, urdf_chain: UrdfChain, corrected_chain) -> None:
         values = np.asarray(link.values, dtype=np.float64)
         merged = transform_from_xyz_rpy(values[:3], values[3:]) @ _joint_motion(link)
         joints[name].origin = np.linalg.inv(prefix) @ merged
-    robot.write_xml_file(str(path))
+    from lxml import etree
+
+    safe_files.write_bytes(path, etree.tostring(robot.write_xml(), xml_declaration=True, pretty_print=True))

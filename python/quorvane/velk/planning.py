@@ -20,7 +20,7 @@ import numpy as np
 
 import _velk
 
-from . import geometry
+from . import geometry, safe_files
 from .synthetic import look_at_pose
 
 #: Default expected noise: corners (px) and robot pose per flange axis (mm, deg).
@@ -189,7 +189,7 @@ def write_poses(path, robot_T_tcp_list, fmt: str = "xyz-quat") -> Path:
         lines.append(",".join(f"{v:.9g}" for v in values))
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    safe_files.write_text(path, "\n".join(lines) + "\n")
     return path
 
 

@@ -8,7 +8,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import intrinsics_files
+from . import intrinsics_files, safe_files
 
 RECORD_NAME = "intrinsics.json"
 
@@ -66,7 +66,7 @@ def save_intrinsics(output, result, image_size, image_names, target_document, me
     if result.validation is not None:
         document["validation"] = validation_document(result.validation)
     document.update(members or {})
-    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    safe_files.write_text(path, json.dumps(document, indent=2) + "\n")
     return path
 
 
@@ -88,9 +88,13 @@ def record_image_size(path) -> tuple[int, int] | None:
     if given is not None:
         return given.image_size
     try:
-        size = json.loads(Path(path).read_text(encoding="utf-8")).get("image_size")
-    except (OSError, ValueError, AttributeError):
+        return _image_size(json.loads(Path(path).read_text(encoding="utf-8")))
+    except (OSError, ValueError):
         return None
+
+
+def _image_size(document) -> tuple[int, int] | None:
+    size = document.get("image_size") if isinstance(document, dict) else None
     if (isinstance(size, list) and len(size) == 2 and all(isinstance(v, int) and not isinstance(v, bool) and v > 0
                                                           for v in size)):
         return size[0], size[1]
@@ -110,7 +114,7 @@ def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
     path = Path(path)
     given = _camera_file(path)
     if given is not None:
-        return checked_camera(path, given.matrix, given.distortion, given.model)
+        return checked_camera(path, given.matrix, given.distortion, given.model, image_size=given.image_size)
     try:
         document = json.loads(path.read_text(encoding="utf-8"))
         matrix = np.array(document["camera_matrix"], dtype=np.float64)
@@ -123,11 +127,14 @@ def load_camera(path) -> tuple[np.ndarray, np.ndarray, str]:
     if model not in CAMERA_MODELS:
         raise RecordError(f"intrinsics: {path} has an unknown camera_model {model!r} (it must be 'pinhole' or "
                           "'fisheye')")
-    return checked_camera(path, matrix, distortion, model)
+    return checked_camera(path, matrix, distortion, model, document)
 
 
-def checked_camera(path, matrix, distortion, model) -> tuple[np.ndarray, np.ndarray, str]:
-    """The camera as given, or a RecordError naming ``path`` when the numbers do not fit its lens model."""
+def checked_camera(path, matrix, distortion, model, document=None, image_size=None) -> tuple[np.ndarray, np.ndarray,
+                                                                                             str]:
+    """The camera as given, or a RecordError naming ``path`` when the numbers do not fit its lens model or make no
+    usable camera; ``document`` is the intrinsics record's JSON, ``image_size`` the picture size a camera file
+    gives."""
     if matrix.shape != (3, 3) or distortion.size not in (4, 5, 8, 12, 14) or not (
             np.all(np.isfinite(matrix)) and np.all(np.isfinite(distortion))):
         raise RecordError(f"intrinsics: {path} needs a finite 3 x 3 camera_matrix and 4, 5, 8, 12 or 14 "
@@ -135,7 +142,35 @@ def checked_camera(path, matrix, distortion, model) -> tuple[np.ndarray, np.ndar
     if model == "fisheye" and distortion.size != 4:
         raise RecordError(f"intrinsics: {path} is a fisheye record and needs its 4 distortion coefficients "
                           f"(k1, k2, k3, k4), not {distortion.size}")
+    problem = _camera_problem(document, matrix, image_size)
+    if problem:
+        raise RecordError(f"intrinsics: {path} {problem}")
     return matrix, distortion, model
+
+
+def _has_boolean(value) -> bool:
+    if isinstance(value, list):
+        return any(_has_boolean(v) for v in value)
+    return isinstance(value, bool)
+
+
+def _camera_problem(document: dict | None, matrix: np.ndarray, image_size=None) -> str | None:
+    """What makes a readable camera matrix unusable, None when nothing does: booleans among the numbers (of a JSON
+    record), a focal length that is not above 0, a bottom row other than [0, 0, 1], a principal point outside the
+    picture."""
+    for member in ("camera_matrix", "distortion_coefficients") if document is not None else ():
+        if _has_boolean(document[member]):
+            return f"holds true or false in {member}, where numbers belong"
+    (fx, _, cx), (_, fy, cy), bottom = matrix
+    if not (fx > 0 and fy > 0):
+        return f"has focal lengths fx {fx:g}, fy {fy:g} px; both must be above 0"
+    if list(bottom) != [0.0, 0.0, 1.0]:
+        return f"has the camera matrix's bottom row [{', '.join(f'{v:g}' for v in bottom)}]; it must be [0, 0, 1]"
+    size = image_size if image_size is not None else (_image_size(document) if document is not None else None)
+    if size is not None and not (0 <= cx <= size[0] and 0 <= cy <= size[1]):
+        return (f"puts the principal point at ({cx:g}, {cy:g}) px, outside its {size[0]} x {size[1]} picture "
+                "(image_size)")
+    return None
 
 
 #: Members the commands add to the records the library writes (hand_eye.json, eye_to_hand.json,
@@ -149,7 +184,7 @@ def add_record_members(path, members: dict) -> Path:
     path = Path(path)
     document = json.loads(path.read_text(encoding="utf-8"))
     document.update(members)
-    path.write_text(json.dumps(document, indent=2) + "\n", encoding="utf-8")
+    safe_files.write_text(path, json.dumps(document, indent=2) + "\n")
     return path
 
 

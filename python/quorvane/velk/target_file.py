@@ -32,6 +32,7 @@ from pathlib import Path
 
 import _velk
 
+from . import safe_files
 from .input_values import is_finite as _finite
 from .input_values import short_repr as _short
 
@@ -248,5 +249,5 @@ def target_from_bytes(data: bytes, name: str = "target file") -> PrintedTarget:
 
 def save_target_file(path, printed: PrintedTarget) -> Path:
     path = Path(path)
-    path.write_text(json.dumps(printed.to_json(), indent=2) + "\n", encoding="utf-8")
+    safe_files.write_text(path, json.dumps(printed.to_json(), indent=2) + "\n")
     return path

@@ -6,6 +6,7 @@ from pathlib import Path
 
 from ..printing.page import choose_paper, output_format, render_page, vector_page, write_page
 from ..target_file import DEFAULT_DICTIONARY, PrintedTarget, printed_from_json, save_target_file
+from . import output_paths
 
 
 def _add_output_options(parser) -> None:
@@ -80,8 +81,9 @@ def run(args) -> int:
         raise UsageError(f"board: --dpi must lie between 50 and 2400, got {args.dpi:g}")
     output = Path(args.output)
     output_format(output)
-    printed = printed_from_arguments(args)
     target_path = output.with_suffix(".json")
+    output_paths.check_outputs("board", {"-o": output, "its target file": target_path}, {})
+    printed = printed_from_arguments(args)
     paper = choose_paper(args.paper, printed)
     vector = output_format(output) == "pdf"
     page = (vector_page(printed, paper, target_path.name) if vector

@@ -8,8 +8,15 @@ import _velk
 
 from ..datasets import load_hand_eye_folder
 from ..verdict import judge_check
-from . import common, library_log
-from .hand_eye import add_setup_option, check_intrinsics_size, compare_intrinsics, given_intrinsics, setup_of
+from . import common, library_log, output_paths
+from .hand_eye import (
+    add_setup_option,
+    check_intrinsics_size,
+    compare_intrinsics,
+    dataset_inputs,
+    given_intrinsics,
+    setup_of,
+)
 
 
 def add_parser(commands, common_options) -> None:
@@ -49,6 +56,7 @@ def write_report(path, verdict, cameras, stats, variety, methods, comparison, va
 
 
 def run(args) -> int:
+    output_paths.check_outputs("check", {"--report": args.report}, dataset_inputs(args))
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args, "check")

@@ -17,6 +17,7 @@ from ..distortion_model_choice import (
 )
 from ..progress import Progress
 from ..target_file import load_target_file
+from . import numbers
 from .errors import CalibrationFailed, UsageError
 
 
@@ -26,7 +27,7 @@ def add_target_option(parser) -> None:
 
 
 def add_threshold_option(parser, default: float) -> None:
-    parser.add_argument("--per-view-error-threshold", type=float, default=default, metavar="PX",
+    parser.add_argument("--per-view-error-threshold", type=numbers.positive, default=default, metavar="PX",
                         help="views above this reprojection error are not used (default: %(default)g px)")
 
 

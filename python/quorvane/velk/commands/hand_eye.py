@@ -15,7 +15,7 @@ from ..datasets import load_hand_eye_folder
 from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
 from ..verdict import judge_hand_eye
-from . import common, hand_eye_kinematics, library_log
+from . import common, hand_eye_kinematics, library_log, numbers, output_paths
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -68,7 +68,7 @@ def add_parser(commands, common_options) -> None:
     common.add_report_option(parser)
     common.add_refine_option(parser)
     common.add_validate_option(parser)
-    parser.add_argument("--robot-noise", nargs=2, type=float, metavar=("MM", "DEG"),
+    parser.add_argument("--robot-noise", nargs=2, type=numbers.non_negative, metavar=("MM", "DEG"),
                         help="hold the robot's pose error at MM and DEG per axis (1-sigma) in the refinement; "
                              "0 0 takes the robot poses as exact (default: estimated from the data)")
     parser.add_argument("--fit-board-scale", action="store_true",
@@ -473,7 +473,23 @@ def calibrate_chain(args, chain_inputs, target, data, result):
     return hand_eye_kinematics.kinematics_record(args, chain_inputs, calibration), calibration
 
 
+def dataset_inputs(args) -> dict:
+    """The files a hand-eye run reads, for the output checks."""
+    return {"a file of the dataset": output_paths.dataset_files(args.dataset), "the --target file": args.target,
+            "the --intrinsics file": args.intrinsics, "the --model file": getattr(args, "model", None),
+            "the --joints file": getattr(args, "joints", None)}
+
+
+def check_outputs(args) -> None:
+    """Refuses outputs that would overwrite an input or each other, before any work."""
+    name = "eye_to_hand.json" if args.eye_to_hand else "hand_eye.json"
+    output_paths.check_outputs("hand-eye", {
+        "-o": output_paths.result_file(args.output or args.dataset, name), "--report": args.report,
+        "--kinematics-output": args.kinematics_output, "--urdf-output": args.urdf_output}, dataset_inputs(args))
+
+
 def run(args) -> int:
+    check_outputs(args)
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     intrinsic_matrix, distortion = given_intrinsics(args)

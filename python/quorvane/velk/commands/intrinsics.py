@@ -8,12 +8,11 @@ import numpy as np
 
 import _velk
 
-from ..datasets import image_paths, load_images
+from ..datasets import image_paths, load_images, picture_name, require_one_size
 from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
-from ..records import save_intrinsics
+from ..records import record_path, save_intrinsics
 from ..verdict import judge_intrinsics
-from . import common, library_log
-from .errors import UsageError
+from . import common, library_log, output_paths
 
 
 def add_parser(commands, common_options) -> None:
@@ -116,14 +115,14 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
 
 def run(args) -> int:
     printed, target = common.load_target(args)
-    progress = common.progress_for(args)
     paths = image_paths(args.images)
+    output_paths.check_outputs("intrinsics", {"-o": record_path(args.output), "--report": args.report},
+                               {"a picture given": paths, "the --target file": args.target})
+    progress = common.progress_for(args)
     images = load_images(paths, progress)
-    names = [p.name for p in paths]
-    sizes = {image.shape[1::-1] for image in images}
-    if len(sizes) != 1:
-        raise UsageError("intrinsics: all images must have the same size")
-    image_size = sizes.pop()
+    names = [picture_name(p) for p in paths]
+    require_one_size(images, paths, "intrinsics")
+    image_size = images[0].shape[1::-1]
     common.check_distortion_model(args, "intrinsics")
     hint = common.marker_hint(printed, images)
     if hint:

@@ -9,6 +9,7 @@ import numpy as np
 
 from ..kinematic_models import (
     GUESSES_FILE,
+    MEASUREMENTS_FILE,
     UrdfChain,
     calibrate,
     load_measured_poses,
@@ -18,6 +19,7 @@ from ..kinematic_models import (
     write_corrections_yaml,
 )
 from ..verdict import judge_kinematics
+from . import output_paths
 from .errors import UsageError
 
 
@@ -72,7 +74,17 @@ def _error_rows(result) -> list[str]:
     return rows
 
 
+def check_outputs(args) -> None:
+    """Refuses outputs that would overwrite an input or each other, before any work."""
+    measurements = Path(args.measurements)
+    folder = measurements if measurements.is_dir() else measurements.parent
+    inputs = {"the measurements": folder / MEASUREMENTS_FILE if measurements.is_dir() else measurements,
+              "the --model file": args.model, "the starting values": args.guesses or folder / GUESSES_FILE}
+    output_paths.check_outputs("kinematics", {"-o": args.output, "--urdf-output": args.urdf_output}, inputs)
+
+
 def run(args) -> int:
+    check_outputs(args)
     if args.urdf_output and Path(args.model).suffix.lower() in (".yaml", ".yml"):
         raise UsageError("--urdf-output needs a URDF model")
     model = load_model(args.model, args.base_link, args.flange_link)

@@ -17,7 +17,7 @@ from .. import planning
 from ..datasets import load_poses
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
 from ..records import load_camera
-from . import common, plan_kinematics
+from . import common, numbers, output_paths, plan_kinematics
 from .errors import UsageError
 
 
@@ -30,20 +30,22 @@ def add_parser(commands, common_options) -> None:
     camera = parser.add_mutually_exclusive_group(required=True)
     camera.add_argument("--intrinsics", metavar="FILE",
                         help="intrinsics.json of the camera, a ROS camera_info YAML or an OpenCV FileStorage YAML/XML")
-    camera.add_argument("--fov", type=float, metavar="DEG", help="horizontal field of view of a guessed camera")
+    camera.add_argument("--fov", type=numbers.positive, metavar="DEG",
+                        help="horizontal field of view of a guessed camera")
     parser.add_argument("--image-size", type=int, nargs=2, metavar=("W", "H"), default=(1280, 960),
                         help="image size in pixels (default: 1280 960)")
     parser.add_argument("--given-intrinsics", action="store_true",
                         help="the calibration will use these intrinsics as exact (default: estimated with it)")
-    parser.add_argument("--fixed", type=float, nargs=6, required=True, metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
+    parser.add_argument("--fixed", type=numbers.finite, nargs=6, required=True,
+                        metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
                         help="approximate pose (m, deg) of the board in the robot base frame (eye-in-hand) or of "
                              "the camera in the robot base frame (eye-to-hand)")
-    parser.add_argument("--hand-eye", type=float, nargs=6, default=(0, 0, 0, 0, 0, 0),
+    parser.add_argument("--hand-eye", type=numbers.finite, nargs=6, default=(0, 0, 0, 0, 0, 0),
                         metavar=("X", "Y", "Z", "RX", "RY", "RZ"),
                         help="approximate tcp_T_camera (eye-in-hand) or tcp_T_target (eye-to-hand) (default: identity)")
-    parser.add_argument("--pixel-noise", type=float, default=planning.DEFAULT_PIXEL_NOISE_PX, metavar="PX",
+    parser.add_argument("--pixel-noise", type=numbers.finite, default=planning.DEFAULT_PIXEL_NOISE_PX, metavar="PX",
                         help="expected corner noise (default: %(default)g px)")
-    parser.add_argument("--robot-noise", type=float, nargs=2, default=planning.DEFAULT_ROBOT_NOISE,
+    parser.add_argument("--robot-noise", type=numbers.finite, nargs=2, default=planning.DEFAULT_ROBOT_NOISE,
                         metavar=("MM", "DEG"), help="expected robot pose noise per axis (default: 0.3 mm 0.03 deg)")
     parser.add_argument("--noise-from", metavar="RESULT_JSON",
                         help="take both noise levels from an earlier refined calibration instead")
@@ -66,15 +68,15 @@ def add_parser(commands, common_options) -> None:
 
 def _add_workspace_options(parser) -> None:
     parser.add_argument("--candidates", type=int, default=400, help="candidate poses to choose from (default: 400)")
-    parser.add_argument("--distance", type=float, nargs=2, default=(0.3, 0.8), metavar=("MIN", "MAX"),
+    parser.add_argument("--distance", type=numbers.positive, nargs=2, default=(0.3, 0.8), metavar=("MIN", "MAX"),
                         help="camera distance from the board centre in m (default: 0.3 0.8)")
-    parser.add_argument("--tilt", type=float, nargs=2, default=(10.0, 45.0), metavar=("MIN", "MAX"),
+    parser.add_argument("--tilt", type=numbers.finite, nargs=2, default=(10.0, 45.0), metavar=("MIN", "MAX"),
                         help="tilt of the line of sight from the board normal in deg (default: 10 45)")
-    parser.add_argument("--roll", type=float, default=25.0, metavar="DEG",
+    parser.add_argument("--roll", type=numbers.finite, default=25.0, metavar="DEG",
                         help="largest turn about the optical axis (default: 25 deg)")
-    parser.add_argument("--box", type=float, nargs=6, metavar=("XMIN", "YMIN", "ZMIN", "XMAX", "YMAX", "ZMAX"),
+    parser.add_argument("--box", type=numbers.finite, nargs=6, metavar=("XMIN", "YMIN", "ZMIN", "XMAX", "YMAX", "ZMAX"),
                         help="flange positions allowed, in the robot base frame (m)")
-    parser.add_argument("--flange-tilt", type=float, metavar="DEG",
+    parser.add_argument("--flange-tilt", type=numbers.finite, metavar="DEG",
                         help="largest angle of the flange's z axis from straight down (the robot base's -z)")
     parser.add_argument("--candidate-file", metavar="FILE",
                         help="reachable flange poses to choose from instead (CSV or JSON, as velk poses import reads)")
@@ -149,8 +151,21 @@ def predict(args, scene) -> int:
     return 0
 
 
+def check_outputs(args) -> None:
+    """Refuses outputs that would overwrite an input or each other, before any work."""
+    outputs = {"-o": args.output, "--report": args.report}
+    if args.model and args.output:
+        outputs["-o (its flange poses)"] = plan_kinematics.flange_pose_file(args.output)
+    inputs = {"the --target file": args.target, "the --intrinsics file": args.intrinsics,
+              "the --noise-from record": args.noise_from, "the --predict file": args.predict,
+              "the --candidate-file": args.candidate_file, "the --model file": args.model,
+              "a file of the --next dataset": output_paths.dataset_files(args.next[1]) if args.next else None}
+    output_paths.check_outputs("plan", outputs, inputs)
+
+
 def run(args) -> int:
     """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
+    check_outputs(args)
     scene = build_scene(args)
     if args.model:
         return plan_kinematics.run(args, scene)

@@ -14,6 +14,7 @@ import numpy as np
 from .. import kinematic_planning, planning
 from ..joint_table import ANGLE_UNITS, write_joint_table
 from ..kinematic_models import UrdfChain, load_model
+from . import numbers
 from .errors import UsageError
 
 DEFAULT_SPREAD_DEG = 30.0
@@ -27,11 +28,11 @@ def add_options(parser) -> None:
                             "(with --base-link, --flange-link)")
     group.add_argument("--base-link", help="URDF link the chain starts from")
     group.add_argument("--flange-link", help="URDF link the chain ends at")
-    group.add_argument("--home", type=float, nargs="+", metavar="Q",
+    group.add_argument("--home", type=numbers.finite, nargs="+", metavar="Q",
                        help="the configuration the pictures are taken about, one value per joint")
     group.add_argument("--joint-units", default="rad", choices=tuple(ANGLE_UNITS),
                        help="units of the revolute joints in --home (prismatic joints in m; default: rad)")
-    group.add_argument("--joint-spread", type=float, nargs="+", default=[DEFAULT_SPREAD_DEG], metavar="DEG",
+    group.add_argument("--joint-spread", type=numbers.positive, nargs="+", default=[DEFAULT_SPREAD_DEG], metavar="DEG",
                        help="how far each joint moves either way from home: one value or one per joint, deg for "
                             "a revolute joint, mm for a prismatic one (default: %(default)s)")
     group.add_argument("--kinematics", default="offsets", choices=("offsets", "full"),
@@ -103,12 +104,18 @@ def _print_plan(plan, eye_to_hand: bool, mode: str) -> None:
         print("No correction of the chain is determined by these configurations: widen --joint-spread")
 
 
+def flange_pose_file(table) -> Path:
+    """The flange poses written beside the joint table ``table``."""
+    table = Path(table)
+    return table.with_name(f"{table.stem}-flange-poses.csv")
+
+
 def _write(args, chain, plan) -> None:
     table = Path(args.output)
     table.parent.mkdir(parents=True, exist_ok=True)
     names = [link.name for link in chain.links]
     write_joint_table(table, plan.joints, names if all(names) else None)
-    poses = planning.write_poses(table.with_name(f"{table.stem}-flange-poses.csv"), plan.robot_T_tcp, args.format)
+    poses = planning.write_poses(flange_pose_file(table), plan.robot_T_tcp, args.format)
     print(f"Joint table written to {table} (row k pairs with image_k; revolute joints in rad)")
     print(f"Flange poses through the nominal chain written to {poses} (velk poses import {poses} --format "
           f"{args.format} -o DATASET_DIR)")

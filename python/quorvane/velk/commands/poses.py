@@ -6,12 +6,11 @@ from pathlib import Path
 
 import numpy as np
 
-import _velk
-
-from ..datasets import camera_folders, capture_paths, warn
+from ..datasets import POSE_FILE, camera_folders, capture_paths, save_robot_poses, warn
 from ..geometry import EULER_ORDERS
 from ..pose_files import is_pose_folder, read_pose_folder
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
+from . import output_paths
 from .errors import UsageError
 
 
@@ -40,6 +39,9 @@ def add_parser(commands, common) -> None:
     importer.add_argument("--invert", action="store_true",
                           help="the file holds the base in the flange frame (tcp_T_robot): import each pose inverted")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
+    importer.add_argument("--force", action="store_true",
+                          help="replace the robot poses the dataset already holds (without it they are kept and "
+                               "the import refused)")
     importer.set_defaults(run=run_import)
 
 
@@ -49,6 +51,16 @@ def _image_count(folder: Path, cameras: list) -> int | None:
     if not folder.is_dir():
         return None
     return len(capture_paths(folder))
+
+
+def check_outputs(args, archives: list[Path]) -> None:
+    """Refuses, before reading the pose file, to overwrite it or (without --force) poses the dataset holds."""
+    outputs = {f"-o ({path.parent.name}/{path.name})": path for path in archives}
+    output_paths.check_outputs("poses import", outputs, {"the pose file": args.file})
+    held = [str(path) for path in archives if path.exists()]
+    if held and not args.force:
+        raise UsageError(f"poses import: {', '.join(held)} already holds robot poses; give --force to replace them "
+                         "(the pictures pair with the poses by index)")
 
 
 def _read_table(args) -> tuple[list, list]:
@@ -73,18 +85,15 @@ def _read_folder(args) -> tuple[list, list]:
 
 
 def run_import(args) -> int:
+    folder = Path(args.output)
+    cameras = camera_folders(folder) if folder.is_dir() else []
+    check_outputs(args, [place / POSE_FILE for place in (cameras or [folder])])
     poses, notes = _read_folder(args) if is_pose_folder(args.file) else _read_table(args)
     if args.invert:
         poses = [np.linalg.inv(pose) for pose in poses]
-    folder = Path(args.output)
-    cameras = camera_folders(folder) if folder.is_dir() else []
     images = _image_count(folder, cameras)
-    if cameras:
-        # A rig dataset keeps the same poses in every camera folder.
-        _velk.io.save_multi_camera_robot_poses(folder, poses, len(cameras))
-        written = ", ".join(str(camera / "calibration_data.npz") for camera in cameras)
-    else:
-        written = str(_velk.io.save_robot_poses(folder, poses))
+    # A rig dataset keeps the same poses in every camera folder.
+    written = ", ".join(str(save_robot_poses(target, poses)) for target in (cameras or [folder]))
     print(f"Imported {len(poses)} poses from {args.file} into {written}")
     for note in notes:
         warn(note)

@@ -12,7 +12,7 @@ import _velk
 from .. import records
 from ..datasets import load_rig_folder
 from ..verdict import judge_rig
-from . import common, library_log
+from . import common, library_log, output_paths
 from .errors import UsageError
 
 
@@ -115,6 +115,10 @@ def report_sections(calibrator, result, data, target, options, verdict=None):
 
 
 def run(args) -> int:
+    output_paths.check_outputs("rig", {
+        "-o": output_paths.result_file(args.output or args.dataset, "multi_camera_calibration.json"),
+        "--report": args.report},
+        {"a file of the dataset": output_paths.dataset_files(args.dataset), "the --target file": args.target})
     printed, target = common.load_target(args)
     progress = common.progress_for(args)
     data = load_rig_folder(args.dataset, progress)

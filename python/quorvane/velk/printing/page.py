@@ -10,6 +10,7 @@ from pathlib import Path
 
 import numpy as np
 
+from .. import safe_files
 from ..target_file import PrintedTarget
 from .board_image import METRES_PER_INCH, pattern_image, pattern_size_m, quiet_zone_m
 
@@ -196,14 +197,14 @@ def output_format(path: Path) -> str:
 def write_page(page, path: Path, dpi: float) -> None:
     """Writes a page of render_page (PNG, SVG) or of vector_page (PDF)."""
     kind = output_format(path)
-    if kind == "pdf":
-        if hasattr(page, "rectangles"):
-            from .vector_pdf import pdf_bytes
+    if kind == "pdf" and hasattr(page, "rectangles"):
+        from .vector_pdf import pdf_bytes
 
-            path.write_bytes(pdf_bytes(page))
-        else:  # a raster page still makes a valid, if pixelated, PDF
-            page.save(path, format="PDF", resolution=float(dpi))
-    elif kind == "png":
-        page.save(path, format="PNG", dpi=(dpi, dpi))
-    else:
-        path.write_text(_svg_document(page, dpi), encoding="ascii")
+        safe_files.write_bytes(path, pdf_bytes(page))
+    elif kind == "svg":
+        safe_files.write_text(path, _svg_document(page, dpi), encoding="ascii")
+    else:  # a raster page still makes a valid, if pixelated, PDF
+        encoded = io.BytesIO()
+        page.save(encoded, **({"format": "PDF", "resolution": float(dpi)} if kind == "pdf"
+                              else {"format": "PNG", "dpi": (dpi, dpi)}))
+        safe_files.write_bytes(path, encoded.getvalue())

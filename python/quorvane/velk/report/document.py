@@ -7,6 +7,8 @@ import html
 from dataclasses import dataclass
 from pathlib import Path
 
+from .. import safe_files
+
 _STYLE = """
 body { font-family: sans-serif; margin: 2em auto; max-width: 1000px; color: #222; background: #fff; }
 h1 { font-size: 1.5em; border-bottom: 2px solid #2b7bba; padding-bottom: .3em; }
@@ -59,5 +61,5 @@ def render_document(title: str, sections) -> str:
 
 def write_document(path: Path, title: str, sections) -> Path:
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(render_document(title, sections), encoding="utf-8")
+    safe_files.write_text(path, render_document(title, sections))
     return path
