@@ -150,11 +150,18 @@ def compare_methods(target, result, threshold: float, setup: str):
     return results, _velk.diagnostics.format_method_comparison(results)
 
 
-def frame_views(target, options, result, eye_to_hand: bool = False):
-    """Detections of the frames used and their corners under the model behind the saved result."""
+def used_detections(target, options, result):
+    """The corners found again in the frames the result used (the result keeps its poses, not its corners)."""
+    return _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list, annotate=False)
+
+
+def frame_views(target, options, result, eye_to_hand: bool = False, detections=None):
+    """Detections of the frames used (found again unless given) and their corners under the model behind the
+    saved result."""
     from ..report.view_model import hand_eye_views
 
-    detections = _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list, annotate=False)
+    if detections is None:
+        detections = used_detections(target, options, result)
     return detections, hand_eye_views(result, detections, eye_to_hand)
 
 
@@ -255,7 +262,7 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool, chain=None):
 
 
 def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
-                    kinematics=None):
+                    kinematics=None, detections=None):
     """The report: summary first (with ``verdict`` when one is given), the plots, the console text last;
     ``kinematics`` (record, calibration) is the calibration through the arm's chain, whose transforms the summary
     shows when the record holds them."""
@@ -267,7 +274,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     image_size = images[0].shape[1::-1]
     # Frames whose pose estimation failed leave the image list longer than the pose list.
     aligned = len(result.camera_T_target_list) == len(images)
-    detections, views = frame_views(target, options, result, eye_to_hand) if aligned else (None, None)
+    detections, views = frame_views(target, options, result, eye_to_hand, detections) if aligned else (None, None)
     threshold = options.per_view_error_threshold
     summary = summary_of(result, views, threshold, eye_to_hand, chain)
     parts = [sections.summary_section(summary, verdict)]
@@ -457,15 +464,15 @@ def save_record(args, result, method: str, total_images: int, output_path: Path,
         return setup.save(output_path, record)
 
 
-def calibrate_chain(args, chain_inputs, target, data, result):
-    """(KinematicsRecord, calibration) of the calibration through the arm's chain, its lines printed (the helps
-    sentence also with --quiet) and its files written; None without --model."""
+def calibrate_chain(args, chain_inputs, detections, data, result):
+    """(KinematicsRecord, calibration) of the calibration through the arm's chain from the corners ``detections``
+    found in the frames the result used, its lines printed (the helps sentence also with --quiet) and its files
+    written; None without --model."""
     if chain_inputs is None:
         return None
-    options = common.intrinsic_options(args, names=data.image_names)
     # The held-out fits repeat the refinement's lines once per fold: only the figures are shown.
     with library_log.dropped():
-        calibration = hand_eye_kinematics.calibrate(args, chain_inputs, target, options, result, data)
+        calibration = hand_eye_kinematics.calibrate(args, chain_inputs, detections, result, data)
     lines = hand_eye_kinematics.lines(args, calibration)
     print("\n".join(lines[-1:] if args.quiet else lines))
     for line in hand_eye_kinematics.write_outputs(args, chain_inputs, calibration):
@@ -522,7 +529,12 @@ def run(args) -> int:
     refined = result.refinement is not None and result.refinement.refined
     closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
     intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
-    chain = calibrate_chain(args, chain_inputs, target, data, result)
+    # The chain calibration and the report both need the used frames' corners: they are found once.
+    detections = None
+    if chain_inputs is not None:
+        with library_log.dropped():
+            detections = used_detections(target, common.intrinsic_options(args, names=data.image_names), result)
+    chain = calibrate_chain(args, chain_inputs, detections, data, result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,
                              data.capture_indices, intrinsics, args.intrinsics,
@@ -542,5 +554,5 @@ def run(args) -> int:
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
                             report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
-                                            verdict, chain))
+                                            verdict, chain, detections))
     return verdict.code

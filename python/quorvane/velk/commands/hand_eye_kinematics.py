@@ -129,18 +129,18 @@ class ChainCalibration:
     frames: list  # the positions in the dataset's pictures of the views used
 
 
-def _used_corners(target, options, result):
-    detections = _velk.IntrinsicCalibrator(target, options).find_corners(result.valid_image_list, annotate=False)
+def _used_corners(detections, result):
     found = list(detections.successful_indices)
     points = {k: (o, np.asarray(i).reshape(-1, 2))
               for k, o, i in zip(found, detections.object_points, detections.image_points)}
     return [k for k in range(len(result.valid_image_list)) if k in points], points
 
 
-def calibrate(args, inputs: ChainInputs, target, options, result, data) -> ChainCalibration:
-    """The chain's corrections with the hand-eye from the corners of the views ``result`` used, started from its
-    transforms, and every view predicted from fits without it (a tenth at a time beyond 20 views)."""
-    used, points = _used_corners(target, options, result)
+def calibrate(args, inputs: ChainInputs, detections, result, data) -> ChainCalibration:
+    """The chain's corrections with the hand-eye from the corners ``detections`` found in the views ``result``
+    used, started from its transforms, and every view predicted from fits without it (a tenth at a time beyond 20
+    views)."""
+    used, points = _used_corners(detections, result)
     positions = [list(result.image_indices)[k] for k in used]
     joints = [inputs.joints[data.capture_indices[p]] for p in positions]
     objects = [points[k][0] for k in used]
