@@ -79,6 +79,9 @@ void bindTargetDetections(py::module_& module) {
         .def_readonly("image_points", &TargetDetections::image_points)
         .def_readonly("object_points", &TargetDetections::object_points)
         .def_readonly("point_ids", &TargetDetections::point_ids)
+        .def_readonly("found_by", &TargetDetections::found_by,
+                      "How the target was found in each successful image, for the target kinds that have "
+                      "more than one way; empty for the others.")
         .def_readonly("annotated_images", &TargetDetections::annotated_images)
         .def_readonly("skipped_indices", &TargetDetections::skipped_indices,
                       "Positions in the input list of the images in which the target was not found, ascending.")

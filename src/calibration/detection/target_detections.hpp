@@ -14,6 +14,9 @@ struct TargetDetections {
     std::vector<cv::Mat> image_points;    // N x 1 CV_32FC2
     std::vector<cv::Mat> object_points;   // N x 3 CV_32F
     std::vector<cv::Mat> point_ids;       // N x 1 CV_32S
+    // How each successful image's target was found, for the kinds that have more than one way
+    // (empty for the others); one entry per successful image when filled.
+    std::vector<std::string> found_by;
     std::vector<cv::Mat> annotated_images;
     // The images in which the target was not found: their positions in the input list, ascending, and
     // what was missing ("Chessboard not found", "Not enough ChArUco corners", ...).
