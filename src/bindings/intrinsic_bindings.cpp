@@ -123,6 +123,11 @@ void bindIntrinsicResult(py::module_& module) {
         .def_readonly("per_view_errors", &IntrinsicResult::per_view_errors)
         .def_readonly("std_deviations_intrinsics", &IntrinsicResult::std_deviations_intrinsics)
         .def_readonly("std_deviations_extrinsics", &IntrinsicResult::std_deviations_extrinsics)
+        .def_readonly("undetermined_parameters", &IntrinsicResult::undetermined_parameters,
+                      "Free parameters the pictures do not determine apart from the others, by name ('k4', "
+                      "...): their 1-sigma in std_deviations_intrinsics reads inf, and the other parameters' "
+                      "1-sigma is that with them held at their values. Empty when every free parameter is "
+                      "determined.")
         .def_readonly("validation", &IntrinsicResult::validation,
                       "HeldOutViews when calibrate ran with validate, else None.");
 }

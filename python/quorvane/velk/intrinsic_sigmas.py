@@ -102,7 +102,10 @@ def _fisheye_shift_px(camera_matrix, parameter: Parameter, image_size) -> float:
 
 
 def corner_shift_px(result, parameter: Parameter, image_size) -> float:
-    """How far (px) a change of the distortion term by its 1-sigma moves a point seen in the picture's corners."""
+    """How far (px) a change of the distortion term by its 1-sigma moves a point seen in the picture's corners (inf
+    for a term the pictures do not determine)."""
+    if not np.isfinite(parameter.sigma):
+        return float("inf")
     if result.camera_model == "fisheye":
         return _fisheye_shift_px(result.intrinsic_matrix, parameter, image_size)
     distortion = np.ravel(np.asarray(result.distortion_coefficients, np.float64))

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <opencv2/calib3d.hpp>
+
+#include "calibration/intrinsic/determined_parameters.hpp"
 
 namespace velk::calibration {
 namespace {
@@ -126,9 +129,40 @@ cv::Mat fullInverseDiagonal(const NormalBlocks& blocks) {
     return inverse.diag().clone();
 }
 
+// The inverse of a symmetric positive definite matrix through its unit-diagonal scaling, so that
+// Cholesky's test of its pivots is made on the shares of information, not on their units; an empty
+// matrix when a pivot is not positive.
+cv::Mat scaledInverse(const cv::Mat& information) {
+    cv::Mat scale(information.rows, 1, CV_64F);
+    for (int k = 0; k < information.rows; ++k) {
+        scale.at<double>(k) = 1.0 / std::sqrt(information.at<double>(k, k));
+    }
+    const cv::Mat scaling = scale * scale.t();
+    cv::Mat inverse;
+    if (cv::invert(information.mul(scaling), inverse, cv::DECOMP_CHOLESKY) == 0.0) {
+        return cv::Mat();
+    }
+    return inverse.mul(scaling);
+}
+
+// The rows (and columns) of a matrix at the given positions.
+cv::Mat keptRows(const cv::Mat& matrix, const std::vector<int>& kept) {
+    cv::Mat rows(static_cast<int>(kept.size()), matrix.cols, CV_64F);
+    for (size_t k = 0; k < kept.size(); ++k) {
+        matrix.row(kept[k]).copyTo(rows.row(static_cast<int>(k)));
+    }
+    return rows;
+}
+
+cv::Mat keptBlock(const cv::Mat& matrix, const std::vector<int>& kept) {
+    return cv::Mat(keptRows(cv::Mat(keptRows(matrix, kept).t()), kept).t());
+}
+
 // The diagonal of the inverse through the Schur complement of the pose blocks, or an empty
-// matrix when a block is not positive definite.
-cv::Mat blockInverseDiagonal(const NormalBlocks& blocks) {
+// matrix when a pose block is not positive definite. Intrinsic parameters the complement does not
+// determine (determinedInOrder) read +inf, and the others' entries are those of the parameters
+// determined with them held at their values.
+cv::Mat blockInverseDiagonal(const NormalBlocks& blocks, std::vector<int>& undetermined) {
     const int freeCount = blocks.intrinsics.rows;
     std::vector<cv::Mat> poseInverses(blocks.views.size());
     cv::Mat schur = blocks.intrinsics.clone();
@@ -138,19 +172,30 @@ cv::Mat blockInverseDiagonal(const NormalBlocks& blocks) {
         }
         schur -= blocks.views[v].coupling * poseInverses[v] * blocks.views[v].coupling.t();
     }
+    const std::vector<bool> determined = determinedInOrder(schur);
+    std::vector<int> kept;
+    for (int k = 0; k < freeCount; ++k) {
+        (determined[static_cast<size_t>(k)] ? kept : undetermined).push_back(k);
+    }
     cv::Mat intrinsicCovariance;
-    if (freeCount > 0 && cv::invert(schur, intrinsicCovariance, cv::DECOMP_CHOLESKY) == 0.0) {
-        return cv::Mat();
+    if (!kept.empty()) {
+        intrinsicCovariance = scaledInverse(keptBlock(schur, kept));
+        if (intrinsicCovariance.empty()) {
+            return cv::Mat();
+        }
     }
 
     cv::Mat diagonal(freeCount + kPoseCount * static_cast<int>(blocks.views.size()), 1, CV_64F);
-    if (freeCount > 0) {
-        intrinsicCovariance.diag().copyTo(diagonal.rowRange(0, freeCount));
+    for (int k : undetermined) {
+        diagonal.at<double>(k) = std::numeric_limits<double>::infinity();
+    }
+    for (size_t k = 0; k < kept.size(); ++k) {
+        diagonal.at<double>(kept[k]) = intrinsicCovariance.at<double>(static_cast<int>(k), static_cast<int>(k));
     }
     for (size_t v = 0; v < blocks.views.size(); ++v) {
         cv::Mat poseCovariance = poseInverses[v].clone();
-        if (freeCount > 0) {
-            const cv::Mat spread = blocks.views[v].coupling * poseInverses[v];  // free x 6
+        if (!kept.empty()) {
+            const cv::Mat spread = keptRows(blocks.views[v].coupling, kept) * poseInverses[v];  // kept x 6
             poseCovariance += spread.t() * intrinsicCovariance * spread;
         }
         const int at = freeCount + kPoseCount * static_cast<int>(v);
@@ -233,8 +278,10 @@ NormalBlocks fisheyeNormalBlocks(const std::vector<cv::Mat>& objectPoints, const
 // entries outside `reported` are dropped.
 CalibrationDeviations deviationsFromBlocks(const NormalBlocks& blocks, const std::vector<int>& freeIndices,
                                            int reported) {
-    cv::Mat diagonal = blockInverseDiagonal(blocks);
+    std::vector<int> undetermined;
+    cv::Mat diagonal = blockInverseDiagonal(blocks, undetermined);
     if (diagonal.empty()) {
+        undetermined.clear();
         diagonal = fullInverseDiagonal(blocks);
     }
     const int freeCount = static_cast<int>(freeIndices.size());
@@ -250,6 +297,13 @@ CalibrationDeviations deviationsFromBlocks(const NormalBlocks& blocks, const std
             deviations.intrinsics.at<double>(index) = std::sqrt(diagonal.at<double>(k) * variance);
         }
     }
+    for (int k : undetermined) {
+        const int index = freeIndices[static_cast<size_t>(k)];
+        deviations.undetermined.push_back(index);
+        if (index < reported) {
+            deviations.intrinsics.at<double>(index) = std::numeric_limits<double>::infinity();
+        }
+    }
     for (int j = 0; j < kPoseCount * views; ++j) {
         deviations.extrinsics.at<double>(j) = std::sqrt(diagonal.at<double>(freeCount + j) * variance);
     }
@@ -257,10 +311,6 @@ CalibrationDeviations deviationsFromBlocks(const NormalBlocks& blocks, const std
 }
 
 }  // namespace
-
-bool deviationsFromNormalBlocks(int flags) {
-    return !(flags & cv::CALIB_DISABLE_SCHUR_COMPLEMENT);
-}
 
 CalibrationDeviations calibrationDeviations(const std::vector<cv::Mat>& objectPoints,
                                             const std::vector<cv::Mat>& imagePoints, const cv::Mat& cameraMatrix,

@@ -64,6 +64,41 @@ bool fisheyeDetermined(const cv::Mat& cameraMatrix, const cv::Mat& sigmas, const
     return false;
 }
 
+// Names of the intrinsic parameters at the positions of CalibrationDeviations' layout.
+std::vector<std::string> parameterNames(const std::vector<int>& positions, CameraModel model) {
+    static const char* const pinhole[] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2",    "k3",
+                                          "k4", "k5", "k6", "s1", "s2", "s3", "s4", "tau_x", "tau_y"};
+    static const char* const fisheye[] = {"fx", "fy", "cx", "cy", "k1", "k2", "k3", "k4", "skew"};
+    const char* const* names = model == CameraModel::Fisheye ? fisheye : pinhole;
+    const int count = model == CameraModel::Fisheye ? 9 : 18;
+    std::vector<std::string> named;
+    for (int position : positions) {
+        named.push_back(position >= 0 && position < count ? names[position] : "parameter " + std::to_string(position));
+    }
+    return named;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (size_t k = 0; k < names.size(); ++k) {
+        text += (k == 0 ? "" : k + 1 == names.size() ? " and " : ", ") + names[k];
+    }
+    return text;
+}
+
+void warnUndetermined(const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return;
+    }
+    logMessage(LogLevel::Warning,
+               "[IntrinsicCalibrator] The pictures do not determine " + joined(names) +
+                   " apart from the other parameters: " + (names.size() == 1 ? "its" : "their") +
+                   " 1-sigma is reported as infinite, and the other parameters' 1-sigma as if " +
+                   (names.size() == 1 ? "it were" : "they were") +
+                   " fixed. A distortion model with fewer terms, or more pictures with corners near the picture's "
+                   "edges and corners, determines them.");
+}
+
 std::string fixedSix(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.6f", value);
@@ -133,6 +168,7 @@ IntrinsicResult IntrinsicCalibrator::calibrate(const std::vector<cv::Mat>& image
         return result;
     }
 
+    warnUndetermined(result.undetermined_parameters);
     result.per_view_errors = perViewErrors;
     result.low_view_error_indices = lowErrorPositions(perViewErrors, options_.per_view_error_threshold);
     if (result.low_view_error_indices.empty()) {
@@ -170,24 +206,22 @@ double IntrinsicCalibrator::solve(const cv::Size& imageSize, cv::Mat& cameraMatr
 }
 
 // calibrateCamera finds its deviations by pseudo-inverting the whole normal matrix, whose cost
-// grows with the cube of the views (most of a 300-view calibration); where the solver's block
-// structure allows, they are computed from the blocks instead, with the same result.
+// grows with the cube of the views (most of a 300-view calibration), and whose result on a nearly
+// singular model depends on rounding; they are computed from the solver's block structure instead,
+// equal to calibrateCamera's where the problem is well conditioned.
 double IntrinsicCalibrator::solveStandard(const cv::Size& imageSize, cv::Mat& cameraMatrix, cv::Mat& distortion,
                                           IntrinsicResult& result, cv::Mat& perViewErrorMatrix) {
     const int flags = options_.calibrate_camera_flags;
-    const bool fromBlocks = deviationsFromNormalBlocks(flags);
-    const cv::_OutputArray none;
     const double rms = cv::calibrateCamera(detections_.object_points, detections_.image_points, imageSize, cameraMatrix,
-                                           distortion, rotation_vectors_, translation_vectors_,
-                                           fromBlocks ? none : cv::_OutputArray(result.std_deviations_intrinsics),
-                                           fromBlocks ? none : cv::_OutputArray(result.std_deviations_extrinsics),
-                                           perViewErrorMatrix, flags, options_.criteria);
-    if (fromBlocks && rms > 0.0) {
+                                           distortion, rotation_vectors_, translation_vectors_, cv::noArray(),
+                                           cv::noArray(), perViewErrorMatrix, flags, options_.criteria);
+    if (rms > 0.0) {
         CalibrationDeviations deviations =
             calibrationDeviations(detections_.object_points, detections_.image_points, cameraMatrix, distortion,
                                   rotation_vectors_, translation_vectors_, flags);
         result.std_deviations_intrinsics = deviations.intrinsics;
         result.std_deviations_extrinsics = deviations.extrinsics;
+        result.undetermined_parameters = parameterNames(deviations.undetermined, CameraModel::Pinhole);
     }
     return rms;
 }
@@ -238,6 +272,7 @@ double IntrinsicCalibrator::solveFisheye(const cv::Size& imageSize, cv::Mat& cam
     }
     result.std_deviations_intrinsics = deviations.intrinsics;
     result.std_deviations_extrinsics = deviations.extrinsics;
+    result.undetermined_parameters = parameterNames(deviations.undetermined, CameraModel::Fisheye);
     return rms;
 }
 

@@ -23,6 +23,9 @@ struct IntrinsicResult {
     std::vector<double> per_view_errors;
     cv::Mat std_deviations_intrinsics;
     cv::Mat std_deviations_extrinsics;
+    // Free parameters the pictures do not determine apart from the others ("k4", ...): their
+    // 1-sigma reads +inf, the others' is that with them held at their values.
+    std::vector<std::string> undetermined_parameters;
     // Leave-one-view-out validation, when asked for.
     std::optional<HeldOutViews> validation;
 };

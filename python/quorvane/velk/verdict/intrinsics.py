@@ -9,7 +9,7 @@ import numpy as np
 from ..capture_spread import board_tilts_deg, corner_reach
 from ..distortion_field import EXTRAPOLATION_WARNING_PX, extrapolation
 from ..distortion_model_choice import simpler_model_without
-from ..intrinsic_sigmas import camera_parameters, corner_shift_px, distortion_parameters
+from ..intrinsic_sigmas import CAMERA_TERMS, camera_parameters, corner_shift_px, distortion_parameters
 from .hand_eye_checks import rms_check
 from .judgement import Check, Verdict
 from .limits import (
@@ -88,8 +88,12 @@ def distortion_terms_check(result, image_size) -> Check:
         # near zero on most lenses: each term alone is loose while the distortion they make together is fitted
         # well, so the held-out and extrapolation checks judge it.
         model = "fisheye" if result.camera_model == "fisheye" else "rational"
+        apart = [name for name in getattr(result, "undetermined_parameters", ()) if name not in CAMERA_TERMS]
+        held = (f"; the pictures do not determine {', '.join(apart)} apart from the other terms (held at "
+                f"{'its' if len(apart) == 1 else 'their'} value{'' if len(apart) == 1 else 's'} for the 1-sigma)"
+                if apart else "")
         return Check("distortion terms", True, f"{model} model: its terms are judged together by the held-out "
-                     "error and the growth beyond the observed corners")
+                     f"error and the growth beyond the observed corners{held}")
     undetermined = undetermined_terms(result, image_size)
     if undetermined:
         figures = "; ".join(f"{p.text()}: the pictures do not determine it (1-sigma moves the picture's corners "
