@@ -29,6 +29,9 @@ void appendDetection(TargetDetections& detections, int index, ImageDetection& de
     if (!detection.point_ids.empty()) {
         detections.point_ids.push_back(std::move(detection.point_ids));
     }
+    if (!detection.found_by.empty()) {
+        detections.found_by.push_back(std::move(detection.found_by));
+    }
     if (!detection.annotated_image.empty()) {
         detections.annotated_images.push_back(std::move(detection.annotated_image));
     }

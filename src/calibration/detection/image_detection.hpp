@@ -20,6 +20,7 @@ struct ImageDetection {
     cv::Mat image_points;   // N x 1 CV_32FC2
     cv::Mat object_points;  // N x 3 CV_32F
     cv::Mat point_ids;      // N x 1 CV_32S, ChArUco only
+    std::string found_by;   // chessboard only: the search that found it (chessboardSearchName)
     cv::Mat annotated_image;
 };
 
