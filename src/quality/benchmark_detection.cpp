@@ -7,6 +7,7 @@
 #include <opencv2/objdetect/aruco_detector.hpp>
 #include <opencv2/objdetect/charuco_detector.hpp>
 
+#include "calibration/detection/chessboard_searches.hpp"
 #include "calibration/detection/parallel_detection.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/marker_detection_parameters.hpp"
@@ -21,10 +22,20 @@ TargetPoints fromVectors(const std::vector<cv::Point2f>& image, const std::vecto
     return {cv::Mat(image, true).reshape(2, rows), cv::Mat(object, true).reshape(1, rows)};
 }
 
+// The board by the adaptive search, or else by the searches tried after it (chessboardSearches).
+bool findChessboard(const cv::Mat& grey, cv::Size size, std::vector<cv::Point2f>& corners) {
+    constexpr int kFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE;
+    for (const calibration::ChessboardSearchKind kind : calibration::chessboardSearches(kFlags, true)) {
+        if (calibration::runChessboardSearch(grey, size, kFlags, kind, corners)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<TargetPoints> detectChessboard(const cv::Mat& grey, const ChessboardTarget& target) {
     std::vector<cv::Point2f> corners;
-    if (!cv::findChessboardCorners(grey, target.size, corners,
-                                   cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE)) {
+    if (!findChessboard(grey, target.size, corners)) {
         return std::nullopt;
     }
     cv::cornerSubPix(grey, corners, cv::Size(11, 11), cv::Size(-1, -1),

@@ -16,7 +16,9 @@ struct TargetPoints {
 };
 
 // Finds the target in a BGR or BGRA image with fixed detector settings (independent of
-// any calibration options); nothing when the target or too few of its points are seen.
+// any calibration options); nothing when the target or too few of its points are seen. A
+// chessboard is searched with adaptive threshold and normalisation, and then by the sector-based
+// search when that finds nothing.
 std::optional<TargetPoints> detectBenchmarkTarget(const cv::Mat& image, const TargetVariant& target);
 
 // detectBenchmarkTarget for each image, searched in parallel on OpenCV's thread pool; entry k

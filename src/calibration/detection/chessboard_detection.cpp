@@ -1,15 +1,19 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/detection/chessboard_searches.hpp"
 #include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
+#include "core/log.hpp"
+#include "core/picture_names.hpp"
 #include "targets/annotation.hpp"
 
 namespace velk::calibration {
@@ -43,19 +47,30 @@ struct ChessboardSearch {
     Annotation annotation;
 };
 
-bool findCorners(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+// The searches the Default finder tries in turn; the Sector Based finder searches once, with the
+// caller's flags.
+std::vector<ChessboardSearchKind> searchesOf(const ChessboardSearch& search) {
+    const bool fallback = search.finder == CornerFinder::Default && search.options.chessboard_fallback_searches;
+    return chessboardSearches(search.options.chessboard_flags, fallback);
+}
+
+bool findCorners(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
+                 std::vector<cv::Point2f>& corners) {
     const int flags = search.options.chessboard_flags;
     return search.finder == CornerFinder::Default
-               ? cv::findChessboardCorners(grey, search.target.size, corners, flags)
+               ? runChessboardSearch(grey, search.target.size, flags, kind, corners)
                : cv::findChessboardCornersSB(grey, search.target.size, corners, flags);
 }
 
-// Corners of the full-resolution picture: found as they are, refined when the Default finder found them.
-bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
-    if (!findCorners(grey, search, corners)) {
+// Corners of the full-resolution picture: found as they are, refined when the Default finder's
+// quad searches found them. The sector-based search locates its corners on the picture itself,
+// more closely on a degraded picture than the corner refinement started from them does.
+bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
+                          std::vector<cv::Point2f>& corners) {
+    if (!findCorners(grey, search, kind, corners)) {
         return false;
     }
-    if (search.finder == CornerFinder::Default) {
+    if (search.finder == CornerFinder::Default && kind != ChessboardSearchKind::Sector) {
         const int window = search.options.sub_pixel_detection_window_size;
         const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
         cv::cornerSubPix(grey, corners, cv::Size(window, window), cv::Size(zeroZone, zeroZone),
@@ -64,10 +79,15 @@ bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, s
     return true;
 }
 
-// The board on a grey picture, by the quick structural check and then the search, so that a
-// picture without the board is rejected without the costly search.
-bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& found) {
-    return cv::checkChessboard(grey, search.target.size) && findCorners(grey, search, found);
+// The board on a grey picture. The plain search comes after the quick structural check, so that a
+// picture without the board is rejected without the costly search; the searches tried after it
+// are meant for pictures the check can misjudge (uneven light, low contrast) and go without it.
+bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
+                  std::vector<cv::Point2f>& found) {
+    if (kind == ChessboardSearchKind::Plain && !cv::checkChessboard(grey, search.target.size)) {
+        return false;
+    }
+    return findCorners(grey, search, kind, found);
 }
 
 // Corners the Default finder found on a reduced picture, refined there with a small window
@@ -87,21 +107,22 @@ void refineWhereFound(const cv::Mat& grey, const ChessboardSearch& search, std::
 // Default finder first glances at the picture reduced twice as much as the reduced copy, which
 // reads a quarter of the rows and finds a board with large squares at a quarter of the search's
 // cost; only a board that the glance does not show (small squares, or none at all) is looked for
-// on the reduced copy.
-bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+// on the reduced copy. The searches after the plain one look at the reduced copy only.
+bool findReduced(const cv::Mat& image, const ChessboardSearch& search, ChessboardSearchKind kind,
+                 std::vector<cv::Point2f>& corners) {
     const int factor = reductionFactor(image.size(), search.options.detection_max_side);
     std::vector<cv::Point2f> found;
-    if (search.finder == CornerFinder::Default) {
+    if (search.finder == CornerFinder::Default && kind == ChessboardSearchKind::Plain) {
         const ReducedPicture glance = glanceAtGrey(image, 2 * factor);
         if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide &&
-            checkAndFind(glance.grey, search, found)) {
+            checkAndFind(glance.grey, search, kind, found)) {
             refineWhereFound(glance.grey, search, found);
             corners = mapToFullResolution(found, glance.factor);
             return true;
         }
     }
     const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
-    if (!checkAndFind(reduced.grey, search, found)) {
+    if (!checkAndFind(reduced.grey, search, kind, found)) {
         return false;
     }
     refineWhereFound(reduced.grey, search, found);
@@ -154,24 +175,45 @@ void refineAtFullResolution(const cv::Mat& image, const ChessboardSearch& search
 
 // Corners found on a reduced grey copy of the caller's picture and refined on the full-resolution
 // picture; no full-size grey copy is made.
-bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
-    if (!findReduced(image, search, corners)) {
+bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, ChessboardSearchKind kind,
+                        std::vector<cv::Point2f>& corners) {
+    if (!findReduced(image, search, kind, corners)) {
         return false;
     }
     refineAtFullResolution(image, search, corners);
     return true;
 }
 
+// The corners of the board by the first search (of searchesOf) that finds it, and that search;
+// nullopt when none does.
+std::optional<ChessboardSearchKind> findBoard(const cv::Mat& image, const ChessboardSearch& search,
+                                              std::vector<cv::Point2f>& corners) {
+    const bool reduced = searchesReduced(image.size(), search.options.detection_max_side);
+    const cv::Mat grey = reduced ? cv::Mat() : toGrey(image);
+    for (const ChessboardSearchKind kind : searchesOf(search)) {
+        corners.clear();
+        if (reduced ? findAtReducedScale(image, search, kind, corners)
+                    : findAtFullResolution(grey, search, kind, corners)) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
 ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {
     std::vector<cv::Point2f> corners;
-    const bool found = searchesReduced(image.size(), search.options.detection_max_side)
-                           ? findAtReducedScale(image, search, corners)
-                           : findAtFullResolution(toGrey(image), search, corners);
-    if (!found) {
+    const std::optional<ChessboardSearchKind> foundBy = findBoard(image, search, corners);
+    if (!foundBy) {
         return skippedImage("IntrinsicCalibrator", "Chessboard not found");
+    }
+    const std::string searchName = chessboardSearchName(*foundBy);
+    if (*foundBy != ChessboardSearchKind::Plain) {
+        logMessage(LogLevel::Info, "[IntrinsicCalibrator] Chessboard found by the " + searchName + " search in image " +
+                                       pictureLabel(search.options.image_names, index));
     }
     ImageDetection detection;
     detection.found = true;
+    detection.found_by = searchName;
     if (search.annotation == Annotation::Draw) {
         detection.annotated_image = annotatedCopy(
             image, [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, search.target.size, corners, true); });

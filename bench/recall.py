@@ -1,0 +1,238 @@
+"""Recall of chessboard detection on hard pictures: the library's default search (with the searches it
+falls back on), the library with chessboard_fallback_searches off, cv2.findChessboardCorners with its
+own default flags (adaptive threshold and normalisation, then cornerSubPix with the library's window)
+and cv2.findChessboardCornersSB with its default flags.
+
+Rendered pictures: VIEWS views of a 9 x 6 chessboard at 1280 x 960, each degraded in turn:
+
+- clean: as rendered (blur 0.5 px, grey noise 1);
+- uneven light: the picture multiplied by a gradient falling 4:1 across the board;
+- glare: a saturated blob over about 5 % of the board;
+- low contrast: black at 35 % and white at 65 % of full scale;
+- blur: Gaussian, sigma 1.5 px;
+- noise: grey, sigma 8.
+
+- all of these but the glare together.
+
+For each, the fraction of pictures found, the median corner error against the rendered truth (px;
+the median over pictures of each picture's median, its corners matched to the truth in the best of
+the four row orders) and how many pictures came in another corner order than the truth's (the
+order of findChessboardCorners). Real pictures: every photograph of
+the stereo chessboard set as it is (640 x 480), and enlarged 4 times (2560 x 1920, cubic) and
+searched at full resolution (detection_max_side = 0); fraction found only (no truth). Finally,
+which search found which picture in the library's default.
+
+    .venv/bin/python bench/recall.py [--views 12]
+"""
+
+from __future__ import annotations
+
+import argparse
+import collections
+from pathlib import Path
+
+import cv2
+import numpy as np
+
+import _velk
+from quorvane.velk import synthetic
+
+PATTERN = (9, 6)
+SQUARE = 0.03
+SIZE = (1280, 960)
+K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
+DIST = np.array([-0.1, 0.0, 0.0, 0.0, 0.0])
+DEFAULT_MAX_SIDE = _velk.IntrinsicOptions().detection_max_side
+WRONG_ORDER_PX = 5.0  # a picture whose median error in the order found exceeds this came in another order
+SUBPIX_CRITERIA = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 30, 0.001)
+
+
+def stereo_folder() -> Path:
+    """The shared data folder sits beside the checkout (or beside the folder holding worktrees)."""
+    parents = Path(__file__).resolve().parents
+    return next((p / "shared" / "data" / "stereo-chessboard" for p in parents
+                 if (p / "shared" / "data" / "stereo-chessboard").is_dir()), parents[1] / "stereo-chessboard")
+
+
+def views(count, seed=7):
+    """Oblique views (distance 0.45-0.7 m, tilt 10-40 degrees) with any roll, so that the board shows
+    in every orientation."""
+    target = _velk.ChessboardTarget(PATTERN, SQUARE)
+    rng = np.random.default_rng(seed)
+    centre = synthetic.board_center(target)
+    rendered = []
+    for k in range(count):
+        distance, tilt = rng.uniform(0.45, 0.7), np.radians(rng.uniform(10.0, 40.0))
+        azimuth = 2 * np.pi * k / count
+        eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
+                                            -np.cos(tilt)])
+        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-180, 180)])
+        pose = roll @ synthetic.look_at_pose(eye, centre)
+        rendered.append(synthetic.render_target(target, K, DIST, pose, SIZE, noise_sigma=1.0, blur_sigma=0.5,
+                                                seed=100 + k, supersample=2))
+    return target, rendered
+
+
+def board_mask(view):
+    """The board's printed area (the hull of its outer corners pushed out by one square)."""
+    corners = view.corners.reshape(PATTERN[1], PATTERN[0], 2)
+    outer = np.array([corners[0, 0], corners[0, -1], corners[-1, -1], corners[-1, 0]])
+    centre = outer.mean(axis=0)
+    outer = centre + (outer - centre) * np.array([(PATTERN[0] + 1) / (PATTERN[0] - 1),
+                                                  (PATTERN[1] + 1) / (PATTERN[1] - 1)]).mean()
+    mask = np.zeros(view.image.shape[:2], np.uint8)
+    cv2.fillConvexPoly(mask, np.round(outer).astype(np.int32), 1)
+    return mask.astype(bool), centre
+
+
+def uneven_light(view, rng):
+    mask, _ = board_mask(view)
+    xs = np.flatnonzero(mask.any(axis=0))
+    ramp = np.interp(np.arange(view.image.shape[1]), [xs[0], xs[-1]], [1.0, 0.25])
+    return np.clip(view.image * ramp[None, :, None], 0, 255).astype(np.uint8)
+
+
+def glare(view, rng):
+    mask, centre = board_mask(view)
+    radius = np.sqrt(0.05 * mask.sum() / np.pi)
+    inside = np.argwhere(mask)
+    y, x = inside[rng.integers(len(inside))]
+    yy, xx = np.mgrid[:mask.shape[0], :mask.shape[1]]
+    distance = np.hypot(xx - x, yy - y)
+    level = np.clip((radius * 1.3 - distance) / (radius * 0.6), 0.0, 1.0)  # saturated core, soft rim
+    return np.maximum(view.image, (255 * level)[:, :, None]).astype(np.uint8)
+
+
+def low_contrast(view, rng):
+    black, white = synthetic.BLACK_LEVEL, synthetic.WHITE_LEVEL
+    scaled = 0.35 * 255 + (view.image.astype(np.float64) - black) * (0.30 * 255) / (white - black)
+    return np.clip(np.round(scaled), 0, 255).astype(np.uint8)
+
+
+def blur(view, rng):
+    return cv2.GaussianBlur(view.image, (0, 0), 1.5)
+
+
+def noise(view, rng):
+    grey = rng.normal(0.0, 8.0, view.image.shape[:2])[:, :, None]
+    return np.clip(np.round(view.image + grey), 0, 255).astype(np.uint8)
+
+
+def everything_but_glare(view, rng):
+    degraded = view
+    for step in (uneven_light, low_contrast, blur, noise):
+        degraded = synthetic.RenderedView(**{**vars(degraded), "image": step(degraded, rng)})
+    return degraded.image
+
+
+CONDITIONS = {"clean": lambda view, rng: view.image, "uneven light": uneven_light, "glare": glare,
+              "low contrast": low_contrast, "blur": blur, "noise": noise,
+              "light + contrast + blur + noise": everything_but_glare}
+
+
+def library(images, fallback=True, max_side=DEFAULT_MAX_SIDE):
+    options = _velk.IntrinsicOptions()
+    options.chessboard_fallback_searches = fallback
+    options.detection_max_side = max_side
+    found = _velk.IntrinsicCalibrator(_velk.ChessboardTarget(PATTERN, SQUARE), options).find_corners(
+        images, annotate=False)
+    points = [None] * len(images)
+    for index, corners in zip(found.successful_indices, found.image_points):
+        points[index] = corners.reshape(-1, 2)
+    return points, dict(zip(found.successful_indices, found.found_by))
+
+
+def cv2_default(images):
+    points = []
+    window = _velk.IntrinsicOptions().sub_pixel_detection_window_size
+    for image in images:
+        grey = cv2.cvtColor(image, cv2.COLOR_BGR2GRAY)
+        ok, corners = cv2.findChessboardCorners(grey, PATTERN)
+        if ok:
+            corners = cv2.cornerSubPix(grey, corners, (window, window), (-1, -1), SUBPIX_CRITERIA)
+        points.append(corners.reshape(-1, 2) if ok else None)
+    return points
+
+
+def cv2_sector(images):
+    points = []
+    for image in images:
+        ok, corners = cv2.findChessboardCornersSB(cv2.cvtColor(image, cv2.COLOR_BGR2GRAY), PATTERN)
+        points.append(corners.reshape(-1, 2) if ok else None)
+    return points
+
+
+def summary(points, truths):
+    count = f"{sum(p is not None for p in points)}/{len(points)}"
+    if truths is None:
+        return count, "", ""
+    found = [(p, t) for p, t in zip(points, truths) if p is not None]
+    if not found:
+        return count, "-", "0"
+    in_order = [float(np.median(np.linalg.norm(p - t, axis=1))) for p, t in found]
+    best = [min(float(np.median(np.linalg.norm(row_order(p, order) - t, axis=1))) for order in ROW_ORDERS)
+            for p, t in found]
+    return count, f"{np.median(best):.3f}", str(sum(m > WRONG_ORDER_PX for m in in_order))
+
+
+ROW_ORDERS = [(False, False), (True, True), (True, False), (False, True)]
+
+
+def row_order(points, order):
+    """The corners with their rows, or the corners within each row, read in reverse."""
+    grid = points.reshape(PATTERN[1], PATTERN[0], 2)
+    grid = grid[::-1] if order[0] else grid
+    grid = grid[:, ::-1] if order[1] else grid
+    return grid.reshape(-1, 2)
+
+
+METHODS = ("library", "library, one search", "cv2 default flags", "cv2 SB")
+
+
+def run_methods(images, max_side=DEFAULT_MAX_SIDE):
+    library_points, found_by = library(images, True, max_side)
+    return {"library": library_points, "library, one search": library(images, False, max_side)[0],
+            "cv2 default flags": cv2_default(images), "cv2 SB": cv2_sector(images)}, found_by
+
+
+def print_table(rows):
+    header = ["condition"] + [f"{m}: {c}" for m in METHODS for c in ("found", "err px", "other order")]
+    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
+    for row in [header] + rows:
+        print(" | ".join(str(cell).rjust(width) for cell, width in zip(row, widths)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--views", type=int, default=12)
+    args = parser.parse_args()
+    _, rendered = views(args.views)
+    truths = [view.corners for view in rendered]
+    rows, searches = [], collections.defaultdict(collections.Counter)
+    for name, degrade in CONDITIONS.items():
+        rng = np.random.default_rng(1)
+        images = [degrade(view, rng) for view in rendered]
+        results, found_by = run_methods(images)
+        searches[name].update(found_by.values())
+        rows.append([name] + [cell for m in METHODS for cell in summary(results[m], truths)])
+        print(" | ".join(map(str, rows[-1])), flush=True)
+    photos = sorted(stereo_folder().glob("*.jpg"))
+    real = [cv2.imread(str(p)) for p in photos]
+    enlarged = [cv2.resize(p, None, fx=4, fy=4, interpolation=cv2.INTER_CUBIC) for p in real]
+    for name, images, max_side in (("real 640x480", real, DEFAULT_MAX_SIDE),
+                                   ("real enlarged x4, full res", enlarged, 0)):
+        results, found_by = run_methods(images, max_side)
+        searches[name].update(found_by.values())
+        rows.append([name] + [cell for m in METHODS for cell in summary(results[m], None)])
+        for index, search in sorted(found_by.items()):
+            if search != "plain":
+                print(f"{name}: {photos[index].name} found by the {search} search")
+    print()
+    print_table(rows)
+    print()
+    for name, counts in searches.items():
+        print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
+
+
+if __name__ == "__main__":
+    main()
