@@ -10,4 +10,5 @@ cmake -S tests/cpp -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/
 cmake --build build/cpp-tests
 ctest --test-dir build/cpp-tests --output-on-failure
 
-python -m pytest "$@"
+# One pytest worker per core; a test file's tests run in one worker, in order, sharing its fixtures.
+python -m pytest -n "${VELK_TEST_WORKERS:-auto}" --dist loadfile "$@"
