@@ -1,5 +1,5 @@
 """Recall of chessboard detection on hard pictures: the library's default search (with the searches it
-falls back on), the library with chessboard_fallback_searches off, cv2.findChessboardCorners with its
+falls back on), the library with fallback_searches off, cv2.findChessboardCorners with its
 own default flags (adaptive threshold and normalisation, then cornerSubPix with the library's window)
 and cv2.findChessboardCornersSB with its default flags.
 
@@ -74,15 +74,16 @@ def views(count, seed=7):
 
 
 def board_mask(view):
-    """The board's printed area (the hull of its outer corners pushed out by one square)."""
-    corners = view.corners.reshape(PATTERN[1], PATTERN[0], 2)
-    outer = np.array([corners[0, 0], corners[0, -1], corners[-1, -1], corners[-1, 0]])
-    centre = outer.mean(axis=0)
-    outer = centre + (outer - centre) * np.array([(PATTERN[0] + 1) / (PATTERN[0] - 1),
-                                                  (PATTERN[1] + 1) / (PATTERN[1] - 1)]).mean()
+    """The board's printed area, any target kind: the hull of its corners in the picture, grown by one
+    corner spacing all round; and its centre."""
+    corners = view.corners[np.all(np.isfinite(view.corners), axis=1)].astype(np.float32)
+    distances = np.linalg.norm(corners[:, None] - corners[None], axis=2)
+    np.fill_diagonal(distances, np.inf)
+    spacing = int(round(float(np.median(distances.min(axis=1)))))
     mask = np.zeros(view.image.shape[:2], np.uint8)
-    cv2.fillConvexPoly(mask, np.round(outer).astype(np.int32), 1)
-    return mask.astype(bool), centre
+    cv2.fillConvexPoly(mask, np.round(cv2.convexHull(corners)).astype(np.int32), 1)
+    mask = cv2.dilate(mask, cv2.getStructuringElement(cv2.MORPH_ELLIPSE, (2 * spacing + 1, 2 * spacing + 1)))
+    return mask.astype(bool), corners.mean(axis=0)
 
 
 def uneven_light(view, rng):
@@ -132,7 +133,7 @@ CONDITIONS = {"clean": lambda view, rng: view.image, "uneven light": uneven_ligh
 
 def library(images, fallback=True, max_side=DEFAULT_MAX_SIDE):
     options = _velk.IntrinsicOptions()
-    options.chessboard_fallback_searches = fallback
+    options.fallback_searches = fallback
     options.detection_max_side = max_side
     found = _velk.IntrinsicCalibrator(_velk.ChessboardTarget(PATTERN, SQUARE), options).find_corners(
         images, annotate=False)

@@ -16,7 +16,7 @@ DEFAULT_MAX_SIDE = IntrinsicOptions().detection_max_side
 
 def options_with(fallback, max_side=DEFAULT_MAX_SIDE):
     options = IntrinsicOptions()
-    options.chessboard_fallback_searches = fallback
+    options.fallback_searches = fallback
     options.detection_max_side = max_side
     return options
 
@@ -32,7 +32,7 @@ def enlarged_right02(right_photos):
 
 
 def test_fallback_is_on_by_default():
-    assert IntrinsicOptions().chessboard_fallback_searches is True
+    assert IntrinsicOptions().fallback_searches is True
 
 
 def test_enlarged_photograph_missed_by_the_plain_search_is_found_in_its_corner_order(enlarged_right02,

@@ -52,7 +52,7 @@ def test_default_options():
     plain = _velk.IntrinsicOptions()
     assert (options.criteria.type, options.criteria.max_count, options.criteria.epsilon) == (3, 30, 1e-6)
     assert options.per_view_error_threshold == 3.0
-    for field in ("chessboard_corner_detector", "chessboard_flags", "chessboard_fallback_searches",
+    for field in ("chessboard_corner_detector", "chessboard_flags", "fallback_searches",
                   "sub_pixel_detection_window_size",
                   "sub_pixel_detection_zero_zone_size", "calibrate_camera_method", "calibrate_camera_flags",
                   "index_of_fixed_3d_point", "intrinsic_matrix_guess", "distortion_coefficients_guess"):

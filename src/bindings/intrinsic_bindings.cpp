@@ -42,11 +42,14 @@ void bindIntrinsicOptions(py::module_& module) {
         .def_readwrite("criteria", &IntrinsicOptions::criteria)
         .def_readwrite("chessboard_corner_detector", &IntrinsicOptions::chessboard_corner_detector)
         .def_readwrite("chessboard_flags", &IntrinsicOptions::chessboard_flags)
-        .def_readwrite("chessboard_fallback_searches", &IntrinsicOptions::chessboard_fallback_searches,
-                       "True (default): when the Default detector's search with chessboard_flags finds no "
-                       "chessboard, it searches again with adaptive threshold and normalisation added, then "
-                       "with the sector-based search; the corners found so are refined and ordered as the "
-                       "first search's. False: that one search only.")
+        .def_readwrite("fallback_searches", &IntrinsicOptions::fallback_searches,
+                       "True (default): a picture in which the first search finds no target is searched "
+                       "again. Chessboards (Default detector): with adaptive threshold and normalisation added "
+                       "to chessboard_flags, then with the sector-based search, the corners ordered as the "
+                       "first search's. ChArUco and ArUco boards: markers thresholded over a wider range of "
+                       "window sizes, smaller markers accepted and (ChArUco) markers completed against the "
+                       "board. A picture the first search finds keeps its corners; found_by says which "
+                       "search found each picture. False: the first search only.")
         .def_readwrite("sub_pixel_detection_window_size", &IntrinsicOptions::sub_pixel_detection_window_size)
         .def_readwrite("sub_pixel_detection_zero_zone_size", &IntrinsicOptions::sub_pixel_detection_zero_zone_size)
         .def_readwrite("calibrate_camera_method", &IntrinsicOptions::calibrate_camera_method)
@@ -87,7 +90,8 @@ void bindTargetDetections(py::module_& module) {
         .def_readonly("found_by", &TargetDetections::found_by,
                       "How the target was found in each successful image, for the target kinds that have "
                       "more than one way, empty for the others. Chessboards: the search, 'plain' "
-                      "(chessboard_flags as given, or the Sector Based detector), 'adaptive' or 'sector'.")
+                      "(chessboard_flags as given, or the Sector Based detector), 'adaptive' or 'sector'. "
+                      "ChArUco and ArUco boards: 'plain' or 'wider' (see fallback_searches).")
         .def_readonly("annotated_images", &TargetDetections::annotated_images)
         .def_readonly("skipped_indices", &TargetDetections::skipped_indices,
                       "Positions in the input list of the images in which the target was not found, ascending.")

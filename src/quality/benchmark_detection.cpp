@@ -22,33 +22,43 @@ TargetPoints fromVectors(const std::vector<cv::Point2f>& image, const std::vecto
     return {cv::Mat(image, true).reshape(2, rows), cv::Mat(object, true).reshape(1, rows)};
 }
 
-// The board by the adaptive search, or else by the searches tried after it (chessboardSearches).
-bool findChessboard(const cv::Mat& grey, cv::Size size, std::vector<cv::Point2f>& corners) {
+// The board by the adaptive search, or else by the searches tried after it (chessboardSearches);
+// the search that found it, or nullopt.
+std::optional<calibration::ChessboardSearchKind> findChessboard(const cv::Mat& grey, cv::Size size,
+                                                                std::vector<cv::Point2f>& corners) {
     constexpr int kFlags = cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE;
     for (const calibration::ChessboardSearchKind kind : calibration::chessboardSearches(kFlags, true)) {
         if (calibration::runChessboardSearch(grey, size, kFlags, kind, corners)) {
-            return true;
+            return kind;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
+// The quad searches' corners are refined; the sector-based search places its own.
 std::optional<TargetPoints> detectChessboard(const cv::Mat& grey, const ChessboardTarget& target) {
     std::vector<cv::Point2f> corners;
-    if (!findChessboard(grey, target.size, corners)) {
+    const std::optional<calibration::ChessboardSearchKind> kind = findChessboard(grey, target.size, corners);
+    if (!kind) {
         return std::nullopt;
     }
-    cv::cornerSubPix(grey, corners, cv::Size(11, 11), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001));
+    if (*kind != calibration::ChessboardSearchKind::Sector) {
+        cv::cornerSubPix(grey, corners, cv::Size(11, 11), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001));
+    }
     const int rows = static_cast<int>(corners.size());
     return TargetPoints{cv::Mat(corners, true).reshape(2, rows), target.objectPoints()};
 }
 
+// The board by the default detector, or else by the wider one.
 std::optional<TargetPoints> detectCharuco(const cv::Mat& grey, const CharucoTarget& target) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
     std::vector<cv::Point2f> corners;
     std::vector<int> ids;
     detector.detectBoard(grey, corners, ids);
+    if (static_cast<int>(corners.size()) < kMinimumCorners) {
+        target.createWiderDetector().detectBoard(grey, corners, ids);
+    }
     if (static_cast<int>(corners.size()) < kMinimumCorners) {
         return std::nullopt;
     }
@@ -56,13 +66,9 @@ std::optional<TargetPoints> detectCharuco(const cv::Mat& grey, const CharucoTarg
 }
 
 // Markers of the dictionary that are not on this board have no board corners and are left out.
-std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarget& target) {
-    const cv::aruco::GridBoard board = target.createBoard();
-    const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
-                                            markerRefineParameters());
-    std::vector<std::vector<cv::Point2f>> markerCorners;
-    std::vector<int> ids;
-    detector.detectMarkers(grey, markerCorners, ids);
+std::optional<TargetPoints> markerPoints(const ArucoTarget& target, const cv::aruco::GridBoard& board,
+                                         const std::vector<std::vector<cv::Point2f>>& markerCorners,
+                                         const std::vector<int>& ids) {
     const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
     std::vector<cv::Point2f> imagePoints;
     std::vector<cv::Point3f> objectPoints;
@@ -82,6 +88,24 @@ std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarg
         return std::nullopt;
     }
     return fromVectors(imagePoints, objectPoints);
+}
+
+// The markers by the default parameters, or else by the wider ones.
+std::optional<TargetPoints> detectArucoGrid(const cv::Mat& grey, const ArucoTarget& target) {
+    const cv::aruco::GridBoard board = target.createBoard();
+    std::optional<TargetPoints> found;
+    for (const cv::aruco::DetectorParameters& parameters :
+         {cv::aruco::DetectorParameters(), widerMarkerSearchParameters()}) {
+        const cv::aruco::ArucoDetector detector(target.createDictionary(), parameters, markerRefineParameters());
+        std::vector<std::vector<cv::Point2f>> markerCorners;
+        std::vector<int> ids;
+        detector.detectMarkers(grey, markerCorners, ids);
+        found = markerPoints(target, board, markerCorners, ids);
+        if (found) {
+            break;
+        }
+    }
+    return found;
 }
 
 std::optional<TargetPoints> detectCircleGrid(const cv::Mat& grey, const CircleGridTarget& target) {

@@ -57,6 +57,15 @@ cv::aruco::CharucoDetector CharucoTarget::createDetector() const {
                                       markerRefineParameters());
 }
 
+cv::aruco::CharucoDetector CharucoTarget::createWiderDetector() const {
+    cv::aruco::CharucoParameters charucoParameters;
+    charucoParameters.minMarkers = 2;
+    charucoParameters.tryRefineMarkers = true;
+    charucoParameters.checkMarkers = true;
+    return cv::aruco::CharucoDetector(createBoard(), charucoParameters, widerMarkerSearchParameters(),
+                                      markerRefineParameters());
+}
+
 std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) const {
     const cv::aruco::CharucoDetector detector = createDetector();
     cv::Mat grey;

@@ -41,6 +41,9 @@ struct CharucoTarget {
     cv::aruco::CharucoBoard createBoard() const;
     // A detector for this board with the parameter sets every calibrator shares.
     cv::aruco::CharucoDetector createDetector() const;
+    // The detector of the search after the first (widerMarkerSearchParameters), which also completes
+    // the markers found against the board.
+    cv::aruco::CharucoDetector createWiderDetector() const;
     // Detects the ChArUco corners in a BGR image and draws markers (green) and
     // corners (blue) on a deep copy; returns the copy and the number of corners.
     std::pair<cv::Mat, int> detectAndAnnotate(const cv::Mat& image) const;

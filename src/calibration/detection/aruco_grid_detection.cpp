@@ -7,6 +7,7 @@
 
 #include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/later_searches.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/annotation.hpp"
@@ -111,26 +112,40 @@ MarkerPoints pairMarkerCorners(const ArucoTarget& target, const std::vector<std:
     return {cv::Mat(imagePoints, true).reshape(2, rows), cv::Mat(objectPoints, true).reshape(1, rows)};
 }
 
-// Each image gets its own board and detector, as detection runs on several threads at once.
+FoundMarkers findWith(const cv::aruco::DetectorParameters& parameters, const cv::aruco::GridBoard& board,
+                      const ArucoTarget& target, const cv::Mat& image, const IntrinsicOptions& options) {
+    const cv::aruco::ArucoDetector detector(target.createDictionary(), parameters, markerRefineParameters());
+    return searchesReduced(image.size(), options.detection_max_side)
+               ? findOnReducedCopy(detector, board, target, image, options.detection_max_side, options.criteria)
+               : findAtFullResolution(detector, board, target, toGrey(image));
+}
+
+// Each image gets its own board and detector, as detection runs on several threads at once. A
+// picture the default parameters find too few markers in is searched again with wider ones, when
+// the options allow.
 ImageDetection detectArucoGridImage(const cv::Mat& image, int index, const ArucoTarget& target, Annotation annotation,
                                     const IntrinsicOptions& options) {
     const cv::aruco::GridBoard board = target.createBoard();
-    const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
-                                            markerRefineParameters());
     const std::vector<std::vector<cv::Point3f>>& boardMarkers = board.getObjPoints();
-    const FoundMarkers found =
-        searchesReduced(image.size(), options.detection_max_side)
-            ? findOnReducedCopy(detector, board, target, image, options.detection_max_side, options.criteria)
-            : findAtFullResolution(detector, board, target, toGrey(image));
+    FoundMarkers found = findWith(cv::aruco::DetectorParameters(), board, target, image, options);
+    std::string foundBy = kFirstSearchName;
+    if (countBoardMarkers(found.ids, target) < minimumMarkers(target) && options.fallback_searches) {
+        found = findWith(widerMarkerSearchParameters(), board, target, image, options);
+        foundBy = kWiderMarkerSearchName;
+    }
     const std::vector<std::vector<cv::Point2f>>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     if (countBoardMarkers(ids, target) < minimumMarkers(target)) {
         return skippedImage("ArucoIntrinsicCalibrator", "Not enough ArUco markers");
     }
+    if (foundBy != kFirstSearchName) {
+        logFoundByLaterSearch("ArucoIntrinsicCalibrator", "ArUco board", foundBy, options, index);
+    }
     MarkerPoints points = pairMarkerCorners(target, boardMarkers, corners, ids);
 
     ImageDetection detection;
     detection.found = true;
+    detection.found_by = foundBy;
     if (annotation == Annotation::Draw) {
         detection.annotated_image = annotatedCopy(
             image, [&](cv::Mat& canvas) { cv::aruco::drawDetectedMarkers(canvas, corners, ids, kMarkerColour); });

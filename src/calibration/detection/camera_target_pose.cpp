@@ -85,11 +85,18 @@ FramePoses charucoPoses(const CharucoTarget& target, const PoseContext& context)
 FramePoses arucoGridPoses(const ArucoTarget& target, const PoseContext& context) {
     return posesInParallel(context, [&](const cv::Mat& image, int p) {
         const cv::aruco::GridBoard board = target.createBoard();
-        const cv::aruco::ArucoDetector detector(target.createDictionary(), cv::aruco::DetectorParameters(),
-                                                markerRefineParameters());
+        const cv::Mat grey = toGrey(image);
         std::vector<std::vector<cv::Point2f>> corners;
         std::vector<int> ids;
-        detector.detectMarkers(toGrey(image), corners, ids);
+        // As the detection does: the wider search where the default one finds too few markers.
+        for (const cv::aruco::DetectorParameters& parameters :
+             {cv::aruco::DetectorParameters(), widerMarkerSearchParameters()}) {
+            const cv::aruco::ArucoDetector detector(target.createDictionary(), parameters, markerRefineParameters());
+            detector.detectMarkers(grey, corners, ids);
+            if (static_cast<int>(ids.size()) >= target.markersNeededPerPicture()) {
+                break;
+            }
+        }
         if (static_cast<int>(ids.size()) < target.markersNeededPerPicture()) {
             return ImagePose{std::nullopt, "[" + context.component + "] ArUco re-detection failed for image " +
                                                std::to_string(p) + ", skipping."};
@@ -145,9 +152,14 @@ std::optional<cv::Mat> estimateCameraTTarget(const cv::Mat& objectPoints, const 
 CharucoPose findCharucoPose(const CharucoTarget& target, const cv::Mat& image, const cv::Mat& intrinsicMatrix,
                             const cv::Mat& distortion, CameraModel model) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
+    const cv::Mat grey = toGrey(image);
     std::vector<cv::Point2f> corners;
     std::vector<int> ids;
-    detector.detectBoard(toGrey(image), corners, ids);
+    detector.detectBoard(grey, corners, ids);
+    if (static_cast<int>(corners.size()) < kMinimumPoints) {
+        // As the detection does: the wider search where the default one finds too little.
+        target.createWiderDetector().detectBoard(grey, corners, ids);
+    }
     if (static_cast<int>(corners.size()) < kMinimumPoints) {
         return {};
     }

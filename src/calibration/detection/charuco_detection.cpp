@@ -6,6 +6,7 @@
 
 #include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/later_searches.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
 #include "targets/annotation.hpp"
@@ -65,24 +66,42 @@ CharucoCorners detectAtFullResolution(const cv::aruco::CharucoDetector& detector
     return found;
 }
 
+CharucoCorners detectWith(const cv::aruco::CharucoDetector& detector, const cv::Mat& image,
+                          const IntrinsicOptions& options) {
+    return searchesReduced(image.size(), options.detection_max_side)
+               ? detectAtReducedScale(detector, image, options.detection_max_side, options.criteria)
+               : detectAtFullResolution(detector, toGrey(image));
+}
+
+bool enoughCorners(const CharucoCorners& found) {
+    return static_cast<int>(found.corners.size()) >= kMinimumCharucoCorners;
+}
+
 // Each image gets its own detector: detection runs on several threads at once, and a detector
-// is cheap to build next to the search itself.
+// is cheap to build next to the search itself. A picture the first detector finds too little in
+// is searched again with the wider one, when the options allow.
 ImageDetection detectCharucoImage(const cv::Mat& image, int index, const CharucoTarget& target, Annotation annotation,
                                   const IntrinsicOptions& options) {
     const cv::aruco::CharucoDetector detector = target.createDetector();
-    const CharucoCorners found =
-        searchesReduced(image.size(), options.detection_max_side)
-            ? detectAtReducedScale(detector, image, options.detection_max_side, options.criteria)
-            : detectAtFullResolution(detector, toGrey(image));
+    CharucoCorners found = detectWith(detector, image, options);
+    std::string foundBy = kFirstSearchName;
+    if (!enoughCorners(found) && options.fallback_searches) {
+        found = detectWith(target.createWiderDetector(), image, options);
+        foundBy = kWiderMarkerSearchName;
+    }
     const std::vector<cv::Point2f>& corners = found.corners;
     const std::vector<int>& ids = found.ids;
     const std::vector<std::vector<cv::Point2f>>& markerCorners = found.markerCorners;
     const std::vector<int>& markerIds = found.markerIds;
-    if (static_cast<int>(corners.size()) < kMinimumCharucoCorners) {
+    if (!enoughCorners(found)) {
         return skippedImage("CharucoIntrinsicCalibrator", "Not enough ChArUco corners");
+    }
+    if (foundBy != kFirstSearchName) {
+        logFoundByLaterSearch("CharucoIntrinsicCalibrator", "ChArUco board", foundBy, options, index);
     }
     ImageDetection detection;
     detection.found = true;
+    detection.found_by = foundBy;
     if (annotation == Annotation::Draw) {
         detection.annotated_image = annotatedCopy(image, [&](cv::Mat& canvas) {
             if (!markerCorners.empty()) {

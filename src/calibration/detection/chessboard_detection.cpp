@@ -10,10 +10,9 @@
 #include "calibration/detection/chessboard_searches.hpp"
 #include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
+#include "calibration/detection/later_searches.hpp"
 #include "calibration/detection/reduced_scale.hpp"
 #include "calibration/detection/target_detection.hpp"
-#include "core/log.hpp"
-#include "core/picture_names.hpp"
 #include "targets/annotation.hpp"
 
 namespace velk::calibration {
@@ -50,7 +49,7 @@ struct ChessboardSearch {
 // The searches the Default finder tries in turn; the Sector Based finder searches once, with the
 // caller's flags.
 std::vector<ChessboardSearchKind> searchesOf(const ChessboardSearch& search) {
-    const bool fallback = search.finder == CornerFinder::Default && search.options.chessboard_fallback_searches;
+    const bool fallback = search.finder == CornerFinder::Default && search.options.fallback_searches;
     return chessboardSearches(search.options.chessboard_flags, fallback);
 }
 
@@ -208,8 +207,7 @@ ImageDetection detectChessboardImage(const cv::Mat& image, int index, const Ches
     }
     const std::string searchName = chessboardSearchName(*foundBy);
     if (*foundBy != ChessboardSearchKind::Plain) {
-        logMessage(LogLevel::Info, "[IntrinsicCalibrator] Chessboard found by the " + searchName + " search in image " +
-                                       pictureLabel(search.options.image_names, index));
+        logFoundByLaterSearch("IntrinsicCalibrator", "Chessboard", searchName, search.options, index);
     }
     ImageDetection detection;
     detection.found = true;

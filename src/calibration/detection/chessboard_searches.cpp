@@ -39,8 +39,10 @@ std::vector<ChessboardSearchKind> chessboardSearches(int flags, bool fallback) {
     return searches;
 }
 
-bool runChessboardSearch(const cv::Mat& grey, cv::Size size, int flags, ChessboardSearchKind kind,
-                         std::vector<cv::Point2f>& corners) {
+namespace {
+
+bool runSearch(const cv::Mat& grey, cv::Size size, int flags, ChessboardSearchKind kind,
+               std::vector<cv::Point2f>& corners) {
     switch (kind) {
         case ChessboardSearchKind::Plain: return cv::findChessboardCorners(grey, size, corners, flags);
         case ChessboardSearchKind::Adaptive:
@@ -54,6 +56,24 @@ bool runChessboardSearch(const cv::Mat& grey, cv::Size size, int flags, Chessboa
             return true;
     }
     return false;
+}
+
+}  // namespace
+
+// The searches after the plain one refuse some pictures the plain search merely finds nothing in
+// (the adaptive threshold of a picture a few pixels across has no valid window): a board they
+// cannot look for is a board they did not find.
+bool runChessboardSearch(const cv::Mat& grey, cv::Size size, int flags, ChessboardSearchKind kind,
+                         std::vector<cv::Point2f>& corners) {
+    if (kind == ChessboardSearchKind::Plain) {
+        return runSearch(grey, size, flags, kind, corners);
+    }
+    try {
+        return runSearch(grey, size, flags, kind, corners);
+    } catch (const cv::Exception&) {
+        corners.clear();
+        return false;
+    }
 }
 
 }  // namespace velk::calibration

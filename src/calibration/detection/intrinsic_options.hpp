@@ -18,10 +18,13 @@ struct IntrinsicOptions {
     cv::TermCriteria criteria{cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.001};
     std::string chessboard_corner_detector = "Default";  // "Default" or "Sector Based"
     int chessboard_flags = 0;
-    // When the Default detector's search with chessboard_flags finds no board, it searches again with
-    // adaptive threshold and normalisation added, then with the sector-based search; a board found so
-    // has its corners refined and ordered as the first search's. false: that one search only.
-    bool chessboard_fallback_searches = true;
+    // When the first search finds no target, the picture is searched again. Chessboards (the Default
+    // detector): with adaptive threshold and normalisation added to chessboard_flags, then with the
+    // sector-based search; the corners come ordered as the first search's. ChArUco and ArUco boards:
+    // markers thresholded over a wider range of window sizes, smaller markers accepted, and (ChArUco)
+    // markers completed against the board. A picture the first search finds keeps its corners.
+    // false: the first search only.
+    bool fallback_searches = true;
     int sub_pixel_detection_window_size = 11;         // half side of the cornerSubPix window
     int sub_pixel_detection_zero_zone_size = -1;      // -1: no zero zone
     std::string calibrate_camera_method = "Default";  // "Default" or "Release Object"

@@ -17,7 +17,7 @@ struct TargetDetections {
     // How each successful image's target was found, for the kinds that have more than one way
     // (empty for the others); one entry per successful image when filled. Chessboards: the search,
     // "plain" (chessboard_flags as given, or the Sector Based detector when chosen), "adaptive" or
-    // "sector" (see chessboardSearches).
+    // "sector" (see chessboardSearches); ChArUco and ArUco boards: "plain" or "wider".
     std::vector<std::string> found_by;
     std::vector<cv::Mat> annotated_images;
     // The images in which the target was not found: their positions in the input list, ascending, and
