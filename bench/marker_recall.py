@@ -21,10 +21,10 @@ from pathlib import Path
 
 import cv2
 import numpy as np
-from recall import CONDITIONS
 
 import _velk
 from quorvane.velk import synthetic
+from recall import CONDITIONS
 
 SIZE = (1280, 960)
 K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
