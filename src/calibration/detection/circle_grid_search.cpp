@@ -47,6 +47,9 @@ int gridFlags(const CircleGridTarget& target) {
 // again with the clustering search, which tolerates more foreshortening.
 bool findGridAmong(const std::vector<cv::Point2f>& candidates, const CircleGridTarget& target,
                    std::vector<cv::Point2f>& centres) {
+    if (static_cast<int>(candidates.size()) < target.size.area()) {
+        return false;  // too few blobs for the grid (and the finder refuses an empty list)
+    }
     const int flags = gridFlags(target);
     const cv::Ptr<cv::FeatureDetector> pointsGiven;
     if (cv::findCirclesGrid(candidates, target.size, centres, flags, pointsGiven)) {
