@@ -16,25 +16,24 @@ constexpr float kMinimumCircleArea = 12.0f;
 const char* const kGridNotFound = "Circle grid not found";
 const char* const kOriginNotFound = "Circle grid found but not its larger origin circle";
 
-// Area of the largest circle over that of the others: 1 without a marked origin.
-double largestCircleAreaRatio(const CircleGridTarget& target) {
-    if (!target.marksOrigin()) {
-        return 1.0;
-    }
-    const double ratio = target.origin_circle_diameter / target.circle_diameter;
-    return ratio * ratio;
+// How many times the picture's share per circle the largest circle may cover: its area over that of a
+// square of one spacing, at least 1. Every circle without a marked origin fits the share (its diameter
+// is below the spacing), so this is 1 but for an origin circle wider than about 1.13 spacings.
+double largestCircleShare(const CircleGridTarget& target) {
+    const double diameter = std::max(target.circle_diameter, target.origin_circle_diameter);
+    return std::max(1.0, CV_PI * diameter * diameter / (4.0 * target.spacing * target.spacing));
 }
 
 // Blobs of one polarity from kMinimumCircleArea up to the picture's area shared among the grid's
-// circles, the most one circle can cover when all are in view (times the origin circle's larger area
-// on a marked grid). OpenCV's default stops at 5000 px^2 (a circle of 80 px), too small for close
-// views; a bound far above the share lets the grid finder fail on some clean oblique views.
+// circles, the most one circle can cover when all are in view. OpenCV's default stops at 5000 px^2 (a
+// circle of 80 px), too small for close views; a bound far above the share lets the grid finder fail
+// on some clean oblique views, and lets blobs larger than a circle swallow a circle next to them.
 cv::Ptr<cv::SimpleBlobDetector> circleFinder(const cv::Size& picture, const CircleGridTarget& target,
                                              CirclePolarity polarity) {
     cv::SimpleBlobDetector::Params params;
     params.minArea = kMinimumCircleArea;
     const double share = static_cast<double>(picture.area()) / std::max(1, target.size.area());
-    params.maxArea = static_cast<float>(std::max(share * largestCircleAreaRatio(target), 4.0 * kMinimumCircleArea));
+    params.maxArea = static_cast<float>(std::max(share * largestCircleShare(target), 4.0 * kMinimumCircleArea));
     params.blobColor = polarity == CirclePolarity::Light ? 255 : 0;
     return cv::SimpleBlobDetector::create(params);
 }
