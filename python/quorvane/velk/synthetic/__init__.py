@@ -58,7 +58,7 @@ import numpy as np  # noqa: F401  (RenderedView's annotations say np.ndarray and
 from ._camera_model import fisheye_matrix, pinhole_matrix
 from ._look_at import look_at_pose
 from ._render import BACKGROUND_LEVEL, BLACK_LEVEL, WHITE_LEVEL, RenderedView, render_target
-from ._target_layout import board_center, sheet_bounds
+from ._target_layout import board_center, printed_face_side, sheet_bounds
 
 __all__ = [
     "BACKGROUND_LEVEL",
@@ -69,6 +69,7 @@ __all__ = [
     "fisheye_matrix",
     "look_at_pose",
     "pinhole_matrix",
+    "printed_face_side",
     "render_target",
     "sheet_bounds",
 ]
@@ -76,6 +77,7 @@ __all__ = [
 # The public classes and functions present themselves as members of this package, where they
 # are documented, pickled and have their annotations resolved, not of the private module that
 # defines them.
-for _public in (RenderedView, board_center, fisheye_matrix, look_at_pose, pinhole_matrix, render_target, sheet_bounds):
+for _public in (RenderedView, board_center, fisheye_matrix, look_at_pose, pinhole_matrix, printed_face_side,
+                render_target, sheet_bounds):
     _public.__module__ = __name__
 del _public

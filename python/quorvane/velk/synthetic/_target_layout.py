@@ -105,6 +105,12 @@ def sheet_bounds(target) -> tuple[float, float, float, float]:
     return (x0 - margin, y0 - margin, x1 + margin, y1 + margin)
 
 
+def printed_face_side(target) -> float:
+    """The sign of the board-frame z on the side a camera sees the printed face from: -1, but +1 for a circle grid
+    with a marked origin, whose frame has +z out of the printed face."""
+    return 1.0 if _target_kind(target) == "circle_grid" and _origin_circle_diameter(target) > 0.0 else -1.0
+
+
 def board_center(target) -> np.ndarray:
     """Board-frame position (3,) [m] of the centre of the printed pattern.
 
@@ -175,7 +181,7 @@ def _layout(cv2, target) -> _Layout:
         light = _light_circles(target)
         # A light-circle plate is dark all over; the printed face of a grid with a marked origin looks along +z.
         ground = np.array([sheet], dtype=np.float64) if light else np.zeros((0, 4))
-        normal = np.array([0.0, 0.0, -1.0 if _origin_circle_diameter(target) > 0.0 else 1.0])
+        normal = np.array([0.0, 0.0, -printed_face_side(target)])
         return _Layout(centres, np.arange(len(centres), dtype=np.int64), *empty_markers, ground, sheet, normal,
                        _circles(target), light)
 
