@@ -18,8 +18,13 @@ def target_document(target):
                 "square_length": target.square_length, "marker_length": target.marker_length, "dictionary": name}
     if isinstance(target, _velk.CircleGridTarget):
         cols, rows = target.size
-        return {"kind": "circle_grid", "cols": cols, "rows": rows, "spacing": target.spacing,
-                "circle_diameter": target.circle_diameter, "asymmetric": target.asymmetric}
+        document = {"kind": "circle_grid", "cols": cols, "rows": rows, "spacing": target.spacing,
+                    "circle_diameter": target.circle_diameter, "asymmetric": target.asymmetric}
+        if target.polarity != "either":
+            document["polarity"] = target.polarity
+        if target.marks_origin():
+            document["origin_circle_diameter"] = target.origin_circle_diameter
+        return document
     name = {v: k for k, v in _velk.aruco_dictionary_id_map().items()}[target.aruco_dict_id]
     return {"kind": "aruco", "markers_x": target.board_size[0], "markers_y": target.board_size[1],
             "marker_length": target.marker_length, "marker_separation": target.marker_separation, "dictionary": name,

@@ -200,6 +200,8 @@ POSE_FILE_LAYOUTS = {
     "4 x 4 as the file": (".json", lambda p: p.tolist(), (), "the file [4 x 4] matrix"),
     "nested in pose": (".yaml", lambda p: {"pose": {"position": p[:3, 3].tolist(), "orientation": dict(
         zip("wxyz", quaternion_wxyz(p[:3, :3]).tolist()))}}, (), "position [3], orientation {w, x, y, z} quaternion"),
+    "plain keys side by side": (".yaml", lambda p: dict(zip(("x", "y", "z"), p[:3, 3].tolist()), **dict(zip(
+        ("qw", "qx", "qy", "qz"), quaternion_wxyz(p[:3, :3]).tolist()))), (), "x, y, z, qx, qy, qz, qw quaternion"),
 }
 
 

@@ -15,10 +15,12 @@ TARGETS = {
     # One printed AprilTag of 48 mm with id 10: four corners per picture.
     "single marker": lambda: ArucoTarget((1, 1), 0.048, 0.01, "DICT_APRILTAG_36H11", 10),
     "circle grid": lambda: CircleGridTarget((4, 11), 0.02, True),
+    # Light circles on a dark plate, a larger circle marking the origin of the symmetric grid.
+    "marked light circle grid": lambda: CircleGridTarget((7, 6), 0.03, False, 0.012, "light", 0.024),
 }
 # Largest camera-transform error allowed: millimetres, degrees.
 BOUNDS = {"chessboard": (0.5, 0.05), "aruco grid": (0.5, 0.05), "single marker": (3.0, 0.3),
-          "circle grid": (0.5, 0.05)}
+          "circle grid": (0.5, 0.05), "marked light circle grid": (0.5, 0.05)}
 SETUPS = {
     "eye-in-hand": (demo.simulate_eye_in_hand, EyeInHandCalibrator, "tcp_T_camera"),
     "eye-to-hand": (demo.simulate_eye_to_hand, EyeToHandCalibrator, "robot_T_camera"),
@@ -126,12 +128,13 @@ def test_cli_hand_eye_with_given_intrinsics(kind, tmp_path, capfd):
     assert ("WARNING: The target gives only 4 corners per picture" in text) == (kind == "single marker")
 
 
-@pytest.mark.parametrize("asymmetric", [False, True])
-def test_symmetric_circle_grids_are_named_as_ambiguous_for_hand_eye(asymmetric, capfd):
-    target = CircleGridTarget((4, 5), 0.02, asymmetric)
+@pytest.mark.parametrize("asymmetric, origin_circle_diameter", [(False, 0.0), (True, 0.0), (False, 0.015)])
+def test_symmetric_circle_grids_are_named_as_ambiguous_for_hand_eye(asymmetric, origin_circle_diameter, capfd):
+    target = CircleGridTarget((4, 5), 0.02, asymmetric, 0.01, "either", origin_circle_diameter)
     blank = [np.full((120, 160, 3), 200, np.uint8)] * 4
     result = EyeToHandCalibrator(target).calibrate([np.eye(4)] * 4, blank, "TSAI", intrinsic_matrix=np.eye(3),
                                                    distortion_coefficients=np.zeros((1, 5)))
     assert not result.ok
     err = capfd.readouterr().err
-    assert ("[EyeToHandCalibrator] A symmetric circle grid looks the same turned half a turn" in err) != asymmetric
+    ambiguous = not asymmetric and not origin_circle_diameter  # a larger origin circle tells the ends apart
+    assert ("[EyeToHandCalibrator] A symmetric circle grid looks the same turned half a turn" in err) == ambiguous

@@ -96,26 +96,53 @@ void bindArucoTarget(py::module_& module) {
         });
 }
 
+std::string circleGridRepr(const CircleGridTarget& target) {
+    std::string text = "CircleGridTarget(size=" + sizeText(target.size) +
+                       ", spacing=" + std::to_string(target.spacing) +
+                       ", asymmetric=" + (target.asymmetric ? "True" : "False") +
+                       ", circle_diameter=" + std::to_string(target.circle_diameter);
+    if (target.polarity != CirclePolarity::Either) {
+        text += ", polarity='" + circlePolarityName(target.polarity) + "'";
+    }
+    if (target.marksOrigin()) {
+        text += ", origin_circle_diameter=" + std::to_string(target.origin_circle_diameter);
+    }
+    return text + ")";
+}
+
 void bindCircleGridTarget(py::module_& module) {
     py::classh<CircleGridTarget>(module, "CircleGridTarget",
-                                 "Grid of black circles (symmetric or asymmetric); the centres are the points.")
-        .def(py::init<cv::Size, double, bool, double>(), py::arg("size"), py::arg("spacing"),
-             py::arg("asymmetric") = false, py::arg("circle_diameter") = 0.0,
+                                 "Grid of circles, dark on light or light on dark (symmetric or asymmetric, a "
+                                 "symmetric one optionally with a larger circle marking its origin); the centres "
+                                 "are the points.")
+        .def(py::init([](cv::Size size, double spacing, bool asymmetric, double circle_diameter,
+                         const std::string& polarity, double origin_circle_diameter) {
+                 return CircleGridTarget(size, spacing, asymmetric, circle_diameter, circlePolarityFromName(polarity),
+                                         origin_circle_diameter);
+             }),
+             py::arg("size"), py::arg("spacing"), py::arg("asymmetric") = false, py::arg("circle_diameter") = 0.0,
+             py::arg("polarity") = "either", py::arg("origin_circle_diameter") = 0.0,
              "size: (circles per row, rows); spacing: centre distance in metres (asymmetric: rows are spacing "
              "apart and shifted by one spacing, neighbours in a row two spacings apart); circle_diameter: metres, "
-             "0 for half the spacing.")
+             "0 for half the spacing; polarity: \"dark\" (dark circles on a light ground), \"light\" (light "
+             "circles on a dark ground) or \"either\" (dark looked for first); origin_circle_diameter: metres, the "
+             "larger circle that marks the origin of a symmetric grid (bottom left as printed, +x along the bottom "
+             "row, +y up, +z out of the board, points numbered from the top-left circle row by row), 0 for none.")
         .def_readwrite("size", &CircleGridTarget::size)
         .def_readwrite("spacing", &CircleGridTarget::spacing)
         .def_readwrite("asymmetric", &CircleGridTarget::asymmetric)
         .def_readwrite("circle_diameter", &CircleGridTarget::circle_diameter)
+        .def_property(
+            "polarity", [](const CircleGridTarget& target) { return circlePolarityName(target.polarity); },
+            [](CircleGridTarget& target, const std::string& name) { target.polarity = circlePolarityFromName(name); },
+            "\"dark\", \"light\" or \"either\": the circles detection looks for.")
+        .def_readwrite("origin_circle_diameter", &CircleGridTarget::origin_circle_diameter,
+                       "Diameter in metres of the larger circle marking the origin; 0 for a grid without one.")
+        .def("marks_origin", &CircleGridTarget::marksOrigin, "True when a larger circle marks the grid's origin.")
         .def("validate", &CircleGridTarget::validate, kValidateDoc)
         .def("object_points", &CircleGridTarget::objectPoints,
              "Board-frame 3D coordinates of all circle centres in detection order, (N, 3) float32.")
-        .def("__repr__", [](const CircleGridTarget& target) {
-            return "CircleGridTarget(size=" + sizeText(target.size) + ", spacing=" + std::to_string(target.spacing) +
-                   ", asymmetric=" + (target.asymmetric ? "True" : "False") +
-                   ", circle_diameter=" + std::to_string(target.circle_diameter) + ")";
-        });
+        .def("__repr__", &circleGridRepr);
 }
 
 }  // namespace

@@ -23,6 +23,26 @@ void requireCircleCounts(const cv::Size& size) {
     }
 }
 
+void requireUsableOriginCircle(const CircleGridTarget& target) {
+    const double diameter = target.origin_circle_diameter;
+    requireBoardLength(kOwner, "origin_circle_diameter", diameter);
+    if (target.asymmetric) {
+        throw std::invalid_argument(std::string(kOwner) +
+                                    ": origin_circle_diameter marks the origin of a symmetric grid; an asymmetric "
+                                    "grid has no second circle size");
+    }
+    if (diameter <= target.circle_diameter) {
+        throw std::invalid_argument(std::string(kOwner) + ": origin_circle_diameter " + lengthText(diameter) +
+                                    " must be larger than circle_diameter (" + lengthText(target.circle_diameter) +
+                                    ")");
+    }
+    if ((diameter + target.circle_diameter) / 2.0 >= target.spacing) {
+        throw std::invalid_argument(std::string(kOwner) + ": origin_circle_diameter " + lengthText(diameter) +
+                                    " makes the origin circle touch its neighbours (spacing " +
+                                    lengthText(target.spacing) + ")");
+    }
+}
+
 }  // namespace
 
 void CircleGridTarget::validate() const {
@@ -33,6 +53,9 @@ void CircleGridTarget::validate() const {
         throw std::invalid_argument(std::string(kOwner) + ": circle_diameter " + lengthText(circle_diameter) +
                                     " must be smaller than the distance between neighbouring centres (" +
                                     lengthText(nearestCentreDistance()) + ")");
+    }
+    if (marksOrigin()) {
+        requireUsableOriginCircle(*this);
     }
 }
 
@@ -52,8 +75,9 @@ cv::Mat CircleGridTarget::objectPoints() const {
         for (int j = 0; j < cols; ++j) {
             auto* point = points.ptr<float>(i * cols + j);
             const int column = asymmetric ? 2 * j + i % 2 : j;
+            const int up = marksOrigin() ? rows - 1 - i : i;
             point[0] = static_cast<float>(column * spacing);
-            point[1] = static_cast<float>(i * spacing);
+            point[1] = static_cast<float>(up * spacing);
         }
     }
     return points;

@@ -153,9 +153,9 @@ def _camera_poses(target, count, rng, distance_range=(0.4, 0.7), tilt_range_deg=
         distance = rng.uniform(*distance_range)
         tilt = math.radians(rng.uniform(*tilt_range_deg))
         azimuth = 2.0 * math.pi * k / count + rng.uniform(-0.3, 0.3)
-        # The printed face looks towards board-frame -z.
+        # The printed face looks towards board-frame -z (+z for a circle grid with a marked origin).
         offset = distance * np.array([math.sin(tilt) * math.cos(azimuth), math.sin(tilt) * math.sin(azimuth),
-                                      -math.cos(tilt)])
+                                      synthetic.printed_face_side(target) * math.cos(tilt)])
         look = synthetic.look_at_pose(centre + offset, centre + rng.uniform(-0.02, 0.02, 3) * [1, 1, 0])
         roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-25.0, 25.0)])
         if off_axis_deg > 0.0:

@@ -22,6 +22,7 @@ import _velk
 
 from . import geometry, safe_files
 from .synthetic import look_at_pose
+from .synthetic import printed_face_side as synthetic_face_side
 
 #: Default expected noise: corners (px) and robot pose per flange axis (mm, deg).
 DEFAULT_PIXEL_NOISE_PX = 0.2
@@ -75,6 +76,12 @@ def target_corners(printed) -> np.ndarray:
     return np.array(corners)
 
 
+def printed_face_side(printed) -> float:
+    """The sign of the board-frame z on the side a camera sees a target file's printed face from (see
+    :func:`quorvane.velk.synthetic.printed_face_side`)."""
+    return synthetic_face_side(printed.build())
+
+
 def make_scene(camera_matrix, distortion, image_size, corners, eye_to_hand: bool, camera_mount_T_camera,
                target_mount_T_target, pixel_noise_px=DEFAULT_PIXEL_NOISE_PX, robot_noise=DEFAULT_ROBOT_NOISE,
                free_intrinsics=True) -> _velk.HandEyePlanScene:
@@ -94,18 +101,20 @@ def make_scene(camera_matrix, distortion, image_size, corners, eye_to_hand: bool
     return scene
 
 
-def _camera_pose(centre, distance, tilt_deg, azimuth_rad, roll_deg) -> np.ndarray:
-    """camera_T_target of a camera on the printed side (board-frame z < 0) looking at the centre."""
+def _camera_pose(centre, distance, tilt_deg, azimuth_rad, roll_deg, face_side=-1.0) -> np.ndarray:
+    """camera_T_target of a camera on the printed side (board-frame z of the sign ``face_side``, see
+    :func:`printed_face_side`) looking at the centre."""
     tilt = math.radians(tilt_deg)
     offset = distance * np.array([math.sin(tilt) * math.cos(azimuth_rad), math.sin(tilt) * math.sin(azimuth_rad),
-                                  -math.cos(tilt)])
+                                  face_side * math.cos(tilt)])
     roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, roll_deg])
     return roll @ look_at_pose(centre + offset, centre)
 
 
-def spread_camera_poses(corners, workspace: Workspace, count: int) -> list:
+def spread_camera_poses(corners, workspace: Workspace, count: int, face_side: float = -1.0) -> list:
     """About ``count`` camera_T_target spread over the workspace: view directions on a sphere cap (a Fibonacci
-    spiral between the tilt limits), each at three distances and three turns about the optical axis."""
+    spiral between the tilt limits), each at three distances and three turns about the optical axis; the cap lies
+    on the board's printed side (``face_side``, see :func:`printed_face_side`)."""
     centre = np.asarray(corners, dtype=np.float64).mean(axis=0)
     distances = np.linspace(*workspace.distance_m, 3)
     rolls = np.linspace(-workspace.roll_deg, workspace.roll_deg, 3)
@@ -119,15 +128,17 @@ def spread_camera_poses(corners, workspace: Workspace, count: int) -> list:
         for d, distance in enumerate(distances):
             for r, roll in enumerate(rolls):
                 azimuth = golden * k + 2.0 * math.pi * (d * len(rolls) + r) / (len(distances) * len(rolls) * 7)
-                poses.append(_camera_pose(centre, distance, tilt, azimuth, roll))
+                poses.append(_camera_pose(centre, distance, tilt, azimuth, roll, face_side))
     return poses[:max(count, 1)]
 
 
-def drawn_camera_poses(corners, workspace: Workspace, count: int, rng) -> list:
-    """``count`` camera_T_target drawn uniformly from the workspace's distance, tilt, azimuth and roll ranges."""
+def drawn_camera_poses(corners, workspace: Workspace, count: int, rng, face_side: float = -1.0) -> list:
+    """``count`` camera_T_target drawn uniformly from the workspace's distance, tilt, azimuth and roll ranges, on
+    the board's printed side (``face_side``)."""
     centre = np.asarray(corners, dtype=np.float64).mean(axis=0)
     return [_camera_pose(centre, rng.uniform(*workspace.distance_m), rng.uniform(*workspace.tilt_deg),
-                         rng.uniform(0.0, 2.0 * math.pi), rng.uniform(-workspace.roll_deg, workspace.roll_deg))
+                         rng.uniform(0.0, 2.0 * math.pi), rng.uniform(-workspace.roll_deg, workspace.roll_deg),
+                         face_side)
             for _ in range(count)]
 
 
@@ -156,9 +167,10 @@ def within_flange_tilt(robot_T_tcp_list, limit_deg) -> list:
     return [p for p in robot_T_tcp_list if -p[2, 2] >= math.cos(math.radians(limit_deg))]
 
 
-def workspace_candidates(scene, workspace: Workspace, count: int) -> list:
-    """Candidate flange poses: spread camera poses whose flange lies inside the workspace box and tilt limit."""
-    poses = flange_poses(scene, spread_camera_poses(scene.object_points, workspace, count))
+def workspace_candidates(scene, workspace: Workspace, count: int, face_side: float = -1.0) -> list:
+    """Candidate flange poses: spread camera poses on the printed side (``face_side``) whose flange lies inside the
+    workspace box and tilt limit."""
+    poses = flange_poses(scene, spread_camera_poses(scene.object_points, workspace, count, face_side))
     return within_flange_tilt(inside_box(poses, workspace.box), workspace.flange_tilt_deg)
 
 

@@ -7,6 +7,7 @@ A file holds a mapping (optionally under ``pose``) with
   :data:`ROTATION_KEYS`, told apart by its shape: 3 numbers or {x, y, z} a rotation vector (radians, degrees with
   ``rotvec_degrees``), 4 numbers a quaternion in ``quat_order`` (wxyz unless given) or {x, y, z, w} one whose
   names give the order, 9 numbers or 3 rows a rotation matrix; or
+* the plain keys ``x``, ``y``, ``z`` with the quaternion ``qx``, ``qy``, ``qz``, ``qw`` side by side; or
 * a 4 x 4 matrix (16 numbers, 4 rows, or 12 numbers / 3 rows without the last) under one of :data:`MATRIX_KEYS`,
   or as the whole file.
 
@@ -190,6 +191,15 @@ def _matrix_pose(value, where: str, key: str, readers: _Readers) -> tuple[np.nda
     return readers.get("matrix", None).pose(numbers, where), f"{key} [{shape}] matrix"
 
 
+def _plain_keys_pose(document: dict, where: str, readers: _Readers) -> tuple[np.ndarray, str] | None:
+    """A pose written as plain keys side by side (x, y, z, qx, qy, qz, qw); None when they are not all there."""
+    xyz = _named(document, _VECTOR_NAMES[:1], where, "the file")
+    quaternion = _named(document, _QUATERNION_NAMES[1:], where, "the file")
+    if xyz is None or quaternion is None:
+        return None
+    return readers.get("xyz-quat", NAMED).pose(xyz[0] + quaternion[0], where), "x, y, z, qx, qy, qz, qw quaternion"
+
+
 def _file_pose(document, where: str, quat_order: str | None, readers: _Readers) -> tuple[np.ndarray, str]:
     if isinstance(document, dict) and isinstance(document.get("pose"), dict):
         document = document["pose"]
@@ -202,10 +212,14 @@ def _file_pose(document, where: str, quat_order: str | None, readers: _Readers) 
     matrix_key = _single(document, MATRIX_KEYS, where, "matrix")
     if matrix_key is not None and translation_key is None and rotation_key is None:
         return _matrix_pose(document[matrix_key], where, matrix_key, readers)
+    plain = None if translation_key or rotation_key or matrix_key else _plain_keys_pose(document, where, readers)
+    if plain is not None:
+        return plain
     if translation_key is None or rotation_key is None or matrix_key is not None:
         raise PoseImportError(
             f"{where}: needs a translation ({', '.join(TRANSLATION_KEYS)}) with a rotation "
-            f"({', '.join(ROTATION_KEYS)}), or a 4 x 4 matrix ({', '.join(MATRIX_KEYS)}); it holds: "
+            f"({', '.join(ROTATION_KEYS)}), a 4 x 4 matrix ({', '.join(MATRIX_KEYS)}), or x, y, z with qx, qy, qz, "
+            f"qw; it holds: "
             f"{', '.join(map(str, document)) or 'nothing'}")
     xyz, translation_text = _translation(document[translation_key], where, translation_key)
     fmt, rotation, order, rotation_text = _rotation(document[rotation_key], where, rotation_key, quat_order)

@@ -14,12 +14,17 @@ calibration command reads one with ``--target``. Examples::
      "marker_separation": 0.01, "dictionary": "DICT_APRILTAG_36H11", "first_marker_id": 10}
     {"kind": "circle_grid", "cols": 4, "rows": 11, "spacing": 0.02, "circle_diameter": 0.01,
      "asymmetric": true}
+    {"kind": "circle_grid", "cols": 10, "rows": 10, "spacing": 0.0254, "circle_diameter": 0.01,
+     "asymmetric": false, "origin_circle_diameter": 0.02, "polarity": "dark"}
 
 ``cols`` and ``rows`` of a chessboard count inner corners, as the library's
 ``ChessboardTarget`` does. An ArUco grid's markers carry the ids ``first_marker_id``
 (0 when the field is absent), ``first_marker_id + 1``, ... row by row. ``cols`` of a circle
 grid counts the circles in one row, ``rows`` the rows; ``spacing`` is the library's
-``CircleGridTarget`` spacing.
+``CircleGridTarget`` spacing. A circle grid's optional ``polarity`` says which circles it has: "dark" (on a
+light ground), "light" (on a dark ground) or "either" (the default: detection looks for both, and the board
+printer draws dark ones). A symmetric grid's optional ``origin_circle_diameter`` gives the larger circle that
+marks its origin (bottom left as printed), which fixes the grid's frame and the numbering of its points.
 """
 
 from __future__ import annotations
@@ -37,6 +42,8 @@ from .input_values import is_finite as _finite
 from .input_values import short_repr as _short
 
 KINDS = ("chessboard", "charuco", "aruco", "circle_grid")
+#: The circles a circle grid may have (``polarity``); "either" lets detection find both kinds.
+POLARITIES = ("either", "dark", "light")
 #: Most squares, corners or markers along one side of a board.
 MAX_COUNT = 1000
 DEFAULT_DICTIONARY = "DICT_4X4_1000"
@@ -77,6 +84,8 @@ class PrintedTarget:
     spacing: float = 0.0
     circle_diameter: float = 0.0
     asymmetric: bool = False
+    polarity: str = "either"
+    origin_circle_diameter: float = 0.0
 
     def to_json(self) -> dict:
         """The target file's document: the kind, its own fields and, for marker boards, the dictionary."""
@@ -92,6 +101,10 @@ class PrintedTarget:
             document["first_marker_id"] = self.first_marker_id
         if self.kind == "circle_grid":
             document["asymmetric"] = self.asymmetric
+            if self.polarity != "either":
+                document["polarity"] = self.polarity
+            if self.origin_circle_diameter:
+                document["origin_circle_diameter"] = self.origin_circle_diameter
         return document
 
     def build(self):
@@ -102,7 +115,8 @@ class PrintedTarget:
             return _velk.CharucoTarget(self.squares_x, self.squares_y, self.square_length, self.marker_length,
                                        self.dictionary)
         if self.kind == "circle_grid":
-            return _velk.CircleGridTarget((self.cols, self.rows), self.spacing, self.asymmetric, self.circle_diameter)
+            return _velk.CircleGridTarget((self.cols, self.rows), self.spacing, self.asymmetric, self.circle_diameter,
+                                          self.polarity, self.origin_circle_diameter)
         return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.marker_separation,
                                  self.dictionary, self.first_marker_id)
 
@@ -129,8 +143,11 @@ class PrintedTarget:
                     f"marker {self.marker_length * 1000:.2f} mm, {self.dictionary}{legacy}")
         if self.kind == "circle_grid":
             layout = "asymmetric" if self.asymmetric else "symmetric"
+            origin = (f", origin circle {self.origin_circle_diameter * 1000:.2f} mm" if self.origin_circle_diameter
+                      else "")
+            ground = {"dark": ", dark circles on light", "light": ", light circles on dark"}.get(self.polarity, "")
             return (f"{layout} circle grid {self.cols} x {self.rows} circles, spacing {self.spacing * 1000:.2f} mm, "
-                    f"circle {self.circle_diameter * 1000:.2f} mm")
+                    f"circle {self.circle_diameter * 1000:.2f} mm{origin}{ground}")
         return (f"ArUco grid {self.markers_x} x {self.markers_y} markers, marker {self.marker_length * 1000:.2f} mm, "
                 f"gap {self.marker_separation * 1000:.2f} mm, {self.dictionary}, first id {self.first_marker_id}")
 
@@ -195,6 +212,17 @@ def _flag(document: dict, name: str) -> bool:
     return value
 
 
+def _polarity(document: dict) -> str:
+    value = document.get("polarity", "either")
+    if value not in POLARITIES:
+        raise TargetFileError(f"target: 'polarity' must be one of {', '.join(POLARITIES)}, got {_short(value)}")
+    return value
+
+
+def _origin_circle_diameter(document: dict) -> float:
+    return _field_value(document, "origin_circle_diameter", float) if "origin_circle_diameter" in document else 0.0
+
+
 def _first_marker_id(document: dict) -> int:
     value = document.get("first_marker_id", 0)
     if isinstance(value, bool) or not isinstance(value, int) or value < 0:
@@ -219,6 +247,8 @@ def printed_from_json(document) -> PrintedTarget:
         values["first_marker_id"] = _first_marker_id(document)
     if kind == "circle_grid":
         values["asymmetric"] = _flag(document, "asymmetric")
+        values["polarity"] = _polarity(document)
+        values["origin_circle_diameter"] = _origin_circle_diameter(document)
     printed = PrintedTarget(kind=kind, legacy_pattern=legacy if kind == "charuco" else False, **values)
     _check_geometry(printed)
     return printed

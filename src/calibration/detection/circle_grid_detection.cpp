@@ -1,65 +1,58 @@
-#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/features2d.hpp>
 
+#include "calibration/detection/circle_grid_search.hpp"
 #include "calibration/detection/image_detection.hpp"
 #include "calibration/detection/target_detection.hpp"
+#include "core/log.hpp"
+#include "core/picture_names.hpp"
 #include "targets/annotation.hpp"
 
 namespace velk::calibration {
 namespace {
 
-// Smallest blob area accepted as a circle, px^2 (a circle of about 4 px across).
-constexpr float kMinimumCircleArea = 12.0f;
+const char* const kComponent = "IntrinsicCalibrator";
 
-// Blobs from kMinimumCircleArea up to the picture's area shared among the grid's circles, the
-// most one circle can cover when all are in view. OpenCV's default stops at 5000 px^2 (a circle
-// of 80 px), too small for close views; a bound far above the share lets the grid finder fail
-// on some clean oblique views.
-cv::Ptr<cv::FeatureDetector> circleFinder(const cv::Size& picture, const CircleGridTarget& target) {
-    cv::SimpleBlobDetector::Params params;
-    params.minArea = kMinimumCircleArea;
-    const double share = static_cast<double>(picture.area()) / std::max(1, target.size.area());
-    params.maxArea = static_cast<float>(std::max(share, 4.0 * kMinimumCircleArea));
-    return cv::SimpleBlobDetector::create(params);
-}
-
-int gridFlags(const CircleGridTarget& target) {
-    return target.asymmetric ? cv::CALIB_CB_ASYMMETRIC_GRID : cv::CALIB_CB_SYMMETRIC_GRID;
+// A grid found with light circles where dark ones were looked for first is named in the log, so that a
+// user sees which kind of board the pictures show.
+void noteOtherPolarity(const CircleGridTarget& target, const CircleGridSearch& search, const std::string& picture) {
+    if (target.polarity == CirclePolarity::Either && search.polarity == CirclePolarity::Light) {
+        logMessage(LogLevel::Info, std::string("[") + kComponent +
+                                       "] Circle grid found as light circles on a dark ground (no dark circles "
+                                       "found) in image " +
+                                       picture);
+    }
 }
 
 ImageDetection detectCircleGridImage(const cv::Mat& image, int index, const CircleGridTarget& target,
-                                     const cv::Mat& objectPoints, Annotation annotation) {
-    std::vector<cv::Point2f> centres;
-    if (!findCircleCentres(toGrey(image), target, centres)) {
-        return skippedImage("IntrinsicCalibrator", "Circle grid not found");
+                                     const cv::Mat& objectPoints, Annotation annotation,
+                                     const std::vector<std::string>& names) {
+    const CircleGridSearch search = searchCircleGrid(toGrey(image), target);
+    if (!search.found) {
+        return skippedImage(kComponent, search.missing);
     }
+    noteOtherPolarity(target, search, pictureLabel(names, index));
     ImageDetection detection;
     detection.found = true;
     if (annotation == Annotation::Draw) {
         detection.annotated_image = annotatedCopy(
-            image, [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, target.size, centres, true); });
+            image, [&](cv::Mat& canvas) { cv::drawChessboardCorners(canvas, target.size, search.centres, true); });
     }
-    detection.image_points = cv::Mat(centres, true).reshape(2, static_cast<int>(centres.size()));
+    detection.image_points = cv::Mat(search.centres, true).reshape(2, static_cast<int>(search.centres.size()));
     detection.object_points = objectPoints.clone();
+    detection.found_by = circlePolarityName(search.polarity);
     return detection;
 }
 
 }  // namespace
 
-// The grid finder is tried as a plain grid first and, for a strongly tilted view where that
-// fails, again with the clustering search, which tolerates more foreshortening.
 bool findCircleCentres(const cv::Mat& grey, const CircleGridTarget& target, std::vector<cv::Point2f>& centres) {
-    const cv::Ptr<cv::FeatureDetector> finder = circleFinder(grey.size(), target);
-    const int flags = gridFlags(target);
-    if (cv::findCirclesGrid(grey, target.size, centres, flags, finder)) {
-        return true;
-    }
-    centres.clear();
-    return cv::findCirclesGrid(grey, target.size, centres, flags | cv::CALIB_CB_CLUSTERING, finder);
+    CircleGridSearch search = searchCircleGrid(grey, target);
+    centres = std::move(search.centres);
+    return search.found;
 }
 
 TargetDetections detectCircleGrid(const std::vector<cv::Mat>& images, const CircleGridTarget& target,
@@ -68,7 +61,9 @@ TargetDetections detectCircleGrid(const std::vector<cv::Mat>& images, const Circ
     const cv::Mat objectPoints = target.objectPoints();
     return detectBatch(
         images,
-        [&](const cv::Mat& image, int i) { return detectCircleGridImage(image, i, target, objectPoints, annotation); },
+        [&](const cv::Mat& image, int i) {
+            return detectCircleGridImage(image, i, target, objectPoints, annotation, options.image_names);
+        },
         options);
 }
 

@@ -256,7 +256,7 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
                    "[" + calibratorName(setup_) + "] " + fewPointsText(run.target_points_per_picture));
     }
     const auto* circles = std::get_if<CircleGridTarget>(&target_);
-    if (!inputs.image_list.empty() && circles != nullptr && !circles->asymmetric) {
+    if (!inputs.image_list.empty() && circles != nullptr && !circles->asymmetric && !circles->marksOrigin()) {
         logMessage(LogLevel::Warning,
                    "[" + calibratorName(setup_) +
                        "] A symmetric circle grid looks the same turned half a turn, so its pose may flip between "

@@ -5,7 +5,7 @@ from __future__ import annotations
 from pathlib import Path
 
 from ..printing.page import choose_paper, output_format, render_page, vector_page, write_page
-from ..target_file import DEFAULT_DICTIONARY, PrintedTarget, printed_from_json, save_target_file
+from ..target_file import DEFAULT_DICTIONARY, POLARITIES, PrintedTarget, printed_from_json, save_target_file
 from . import output_paths
 
 
@@ -43,13 +43,20 @@ def add_parser(commands, common) -> None:
     aruco.add_argument("--first-id", type=int, default=0,
                        help="id of the first marker, the others follow row by row (default: %(default)s)")
 
-    circles = kinds.add_parser("circle-grid", help="grid of black circles (symmetric or asymmetric)")
+    circles = kinds.add_parser("circle-grid", help="grid of circles, dark on light or light on dark (symmetric or "
+                                                   "asymmetric, a symmetric one optionally with a marked origin)")
     circles.add_argument("--cols", type=int, required=True, help="circles per row")
     circles.add_argument("--rows", type=int, required=True, help="rows of circles")
     circles.add_argument("--spacing", type=float, required=True,
                          help="centre spacing, metres (asymmetric: between rows; two spacings along a row)")
     circles.add_argument("--diameter", type=float, default=None, help="circle diameter, metres (default: spacing / 2)")
     circles.add_argument("--asymmetric", action="store_true", help="every other row shifted by one spacing")
+    circles.add_argument("--polarity", choices=POLARITIES, default="either",
+                         help="dark circles on light, light circles on a dark plate, or either (detection looks for "
+                              "both; printed dark) (default: %(default)s)")
+    circles.add_argument("--origin-diameter", type=float, default=None,
+                         help="diameter, metres, of a larger circle marking the origin of a symmetric grid (bottom "
+                              "left as printed); it fixes the board's frame in every picture")
 
     for kind in (chessboard, charuco, aruco, circles):
         _add_output_options(kind)
@@ -66,7 +73,9 @@ def printed_from_arguments(args) -> PrintedTarget:
     elif args.kind == "circle-grid":
         diameter = args.spacing / 2.0 if args.diameter is None else args.diameter
         document = {"kind": "circle_grid", "cols": args.cols, "rows": args.rows, "spacing": args.spacing,
-                    "circle_diameter": diameter, "asymmetric": args.asymmetric}
+                    "circle_diameter": diameter, "asymmetric": args.asymmetric, "polarity": args.polarity}
+        if args.origin_diameter is not None:
+            document["origin_circle_diameter"] = args.origin_diameter
     else:
         document = {"kind": "aruco", "markers_x": args.markers_x, "markers_y": args.markers_y,
                     "marker_length": args.marker, "marker_separation": args.separation,

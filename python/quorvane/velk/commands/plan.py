@@ -123,7 +123,8 @@ def candidate_poses(args, scene) -> list:
                               args.candidate_quat_order)
     box = None if args.box is None else (tuple(args.box[:3]), tuple(args.box[3:]))
     workspace = planning.Workspace(tuple(args.distance), tuple(args.tilt), args.roll, box, args.flange_tilt)
-    poses = planning.workspace_candidates(scene, workspace, args.candidates)
+    printed, _ = common.load_target(args)
+    poses = planning.workspace_candidates(scene, workspace, args.candidates, planning.printed_face_side(printed))
     if not poses:
         raise UsageError("plan: no candidate pose puts the flange inside the --box and --flange-tilt")
     return poses

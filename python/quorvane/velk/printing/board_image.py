@@ -20,9 +20,7 @@ def pattern_size_m(printed: PrintedTarget) -> tuple[float, float]:
     if printed.kind == "charuco":
         return printed.squares_x * printed.square_length, printed.squares_y * printed.square_length
     if printed.kind == "circle_grid":
-        columns = 2 * printed.cols if printed.asymmetric else printed.cols  # shifted rows reach one column further
-        return ((columns - 1) * printed.spacing + printed.circle_diameter,
-                (printed.rows - 1) * printed.spacing + printed.circle_diameter)
+        return circle_pattern_size_m(printed)
     return (printed.markers_x * printed.marker_length + (printed.markers_x - 1) * printed.marker_separation,
             printed.markers_y * printed.marker_length + (printed.markers_y - 1) * printed.marker_separation)
 
@@ -50,21 +48,55 @@ def _chessboard(printed: PrintedTarget, ppm: float) -> np.ndarray:
     return image
 
 
-def _circle_grid(printed, ppm: float) -> np.ndarray:
-    # Each pixel takes the share of its area inside a circle, from its centre's distance to the rim.
-    width_m, height_m = pattern_size_m(printed)
-    image = np.full((int(round(height_m * ppm)), int(round(width_m * ppm))), 255.0)
-    radius = printed.circle_diameter / 2.0 * ppm
+def light_circles(printed: PrintedTarget) -> bool:
+    """True when the board is printed as light circles on a dark plate; "dark" and "either" print dark circles."""
+    return printed.polarity == "light"
+
+
+def _plate_border_m(printed: PrintedTarget) -> float:
+    """Dark ground kept around light circles, one spacing; none around dark circles on the white page."""
+    return printed.spacing if light_circles(printed) else 0.0
+
+
+def printed_circles(printed: PrintedTarget) -> list[tuple[float, float, float]]:
+    """Centre x, y and radius of every circle of a circle grid, metres from the pattern's top left (y down). The
+    larger origin circle of a marked grid is the first of the bottom row."""
+    small = printed.circle_diameter / 2.0
+    large = max(small, printed.origin_circle_diameter / 2.0)
+    border = _plate_border_m(printed)
+    circles = []
     for row in range(printed.rows):
         for col in range(printed.cols):
             column = 2 * col + row % 2 if printed.asymmetric else col
-            u = (column * printed.spacing + printed.circle_diameter / 2.0) * ppm
-            v = (row * printed.spacing + printed.circle_diameter / 2.0) * ppm
-            c0, c1 = max(int(u - radius) - 1, 0), min(int(u + radius) + 2, image.shape[1])
-            r0, r1 = max(int(v - radius) - 1, 0), min(int(v + radius) + 2, image.shape[0])
-            cc, rr = np.meshgrid(np.arange(c0, c1) + 0.5, np.arange(r0, r1) + 0.5)
-            cover = np.clip(radius - np.hypot(cc - u, rr - v) + 0.5, 0.0, 1.0)
-            image[r0:r1, c0:c1] = np.minimum(image[r0:r1, c0:c1], 255.0 * (1.0 - cover))
+            origin = printed.origin_circle_diameter > 0.0 and row == printed.rows - 1 and col == 0
+            circles.append((border + large + column * printed.spacing, border + small + row * printed.spacing,
+                            large if origin else small))
+    return circles
+
+
+def circle_pattern_size_m(printed: PrintedTarget) -> tuple[float, float]:
+    """Width and height of a circle grid's pattern: its circles and, for light circles, the dark plate around them."""
+    small = printed.circle_diameter / 2.0
+    large = max(small, printed.origin_circle_diameter / 2.0)
+    columns = 2 * printed.cols if printed.asymmetric else printed.cols  # shifted rows reach one column further
+    border = 2.0 * _plate_border_m(printed)
+    return (border + (columns - 1) * printed.spacing + small + large,
+            border + (printed.rows - 1) * printed.spacing + small + large)
+
+
+def _circle_grid(printed, ppm: float) -> np.ndarray:
+    # Each pixel takes the share of its area inside a circle, from its centre's distance to the rim.
+    width_m, height_m = pattern_size_m(printed)
+    light = light_circles(printed)
+    image = np.full((int(round(height_m * ppm)), int(round(width_m * ppm))), 0.0 if light else 255.0)
+    for x_m, y_m, radius_m in printed_circles(printed):
+        u, v, radius = x_m * ppm, y_m * ppm, radius_m * ppm
+        c0, c1 = max(int(u - radius) - 1, 0), min(int(u + radius) + 2, image.shape[1])
+        r0, r1 = max(int(v - radius) - 1, 0), min(int(v + radius) + 2, image.shape[0])
+        cc, rr = np.meshgrid(np.arange(c0, c1) + 0.5, np.arange(r0, r1) + 0.5)
+        cover = np.clip(radius - np.hypot(cc - u, rr - v) + 0.5, 0.0, 1.0)
+        patch = image[r0:r1, c0:c1]
+        patch[...] = np.maximum(patch, 255.0 * cover) if light else np.minimum(patch, 255.0 * (1.0 - cover))
     return np.rint(image).astype(np.uint8)
 
 

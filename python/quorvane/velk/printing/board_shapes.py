@@ -6,7 +6,7 @@ from __future__ import annotations
 import numpy as np
 
 from ..target_file import PrintedTarget
-from .board_image import pattern_size_m
+from .board_image import light_circles, pattern_size_m, printed_circles
 
 #: One black rectangle: left, top, width, height in millimetres.
 Rectangle = tuple[float, float, float, float]
@@ -67,14 +67,25 @@ def _charuco_squares(printed: PrintedTarget, board) -> list[Rectangle]:
 
 
 def pattern_rectangles(printed: PrintedTarget) -> list[Rectangle]:
-    """The black parts of the printed pattern, without its quiet zone."""
+    """The black rectangles of the printed pattern, without its quiet zone (a circle grid's circles are
+    pattern_circles)."""
     if printed.kind == "chessboard":
         return _chessboard(printed)
+    if printed.kind == "circle_grid":
+        width_mm, height_mm = pattern_size_mm(printed)
+        return [(0.0, 0.0, width_mm, height_mm)] if light_circles(printed) else []
     from .board_image import _opencv_board
 
     board = _opencv_board(printed)
     squares = _charuco_squares(printed, board) if printed.kind == "charuco" else []
     return squares + _markers(printed, board)
+
+
+def pattern_circles(printed: PrintedTarget) -> list[tuple[float, float, float]]:
+    """A circle grid's circles as centre x, centre y and radius in millimetres (empty for other boards)."""
+    if printed.kind != "circle_grid":
+        return []
+    return [(x * 1000.0, y * 1000.0, r * 1000.0) for x, y, r in printed_circles(printed)]
 
 
 def pattern_size_mm(printed: PrintedTarget) -> tuple[float, float]:

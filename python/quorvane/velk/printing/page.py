@@ -12,7 +12,7 @@ import numpy as np
 
 from .. import safe_files
 from ..target_file import PrintedTarget
-from .board_image import METRES_PER_INCH, pattern_image, pattern_size_m, quiet_zone_m
+from .board_image import METRES_PER_INCH, light_circles, pattern_image, pattern_size_m, quiet_zone_m
 
 PAPER_SIZES_MM = {"A4": (210.0, 297.0), "A3": (297.0, 420.0), "letter": (215.9, 279.4), "A2": (420.0, 594.0),
                   "A1": (594.0, 841.0), "A0": (841.0, 1189.0)}
@@ -111,12 +111,13 @@ def page_layout(printed: PrintedTarget, paper: Paper) -> Layout:
 
 def vector_page(printed: PrintedTarget, paper: Paper, target_file_name: str):
     """The page as exact rectangles and text, for the PDF."""
-    from .board_shapes import pattern_rectangles
+    from .board_shapes import pattern_circles, pattern_rectangles
     from .vector_pdf import VectorPage
 
     layout = page_layout(printed, paper)
     page = VectorPage(layout.page_w, layout.page_h)
     page.add_rectangles(pattern_rectangles(printed), layout.pattern_left, layout.pattern_top)
+    page.add_circles(pattern_circles(printed), light_circles(printed), layout.pattern_left, layout.pattern_top)
     size = 0.6 * CAPTION_LINE_MM
     for k, line in enumerate(caption_lines(printed, target_file_name)):
         page.add_text(layout.text_left, layout.caption_top + k * CAPTION_LINE_MM + size, size, line)

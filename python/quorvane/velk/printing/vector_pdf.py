@@ -17,9 +17,13 @@ class VectorPage:
     height_mm: float
     rectangles: list = field(default_factory=list)  # (left, top, width, height) in mm, filled black
     texts: list = field(default_factory=list)  # (left, baseline, size, text) in mm
+    circles: list = field(default_factory=list)  # (centre x, centre y, radius, white) in mm, over the rectangles
 
     def add_rectangles(self, rectangles, left: float = 0.0, top: float = 0.0) -> None:
         self.rectangles += [(left + x, top + y, w, h) for x, y, w, h in rectangles]
+
+    def add_circles(self, circles, white: bool, left: float = 0.0, top: float = 0.0) -> None:
+        self.circles += [(left + x, top + y, r, white) for x, y, r in circles]
 
     def add_text(self, left: float, baseline: float, size_mm: float, text: str) -> None:
         self.texts.append((left, baseline, size_mm, text))
@@ -36,6 +40,31 @@ def _pdf_string(text: str) -> str:
     return "(" + encoded.replace("\\", "\\\\").replace("(", "\\(").replace(")", "\\)") + ")"
 
 
+# Distance of the control points from the ends of a quarter circle drawn as one cubic Bezier curve, in radii.
+_QUARTER_ARC = 0.5522847498
+
+
+def _circle_path(x: float, y: float, r: float) -> list[str]:
+    """A closed path of four Bezier quarters around (x, y)."""
+    k = _QUARTER_ARC * r
+    n = _number
+    return [f"{n(x + r)} {n(y)} m",
+            f"{n(x + r)} {n(y + k)} {n(x + k)} {n(y + r)} {n(x)} {n(y + r)} c",
+            f"{n(x - k)} {n(y + r)} {n(x - r)} {n(y + k)} {n(x - r)} {n(y)} c",
+            f"{n(x - r)} {n(y - k)} {n(x - k)} {n(y - r)} {n(x)} {n(y - r)} c",
+            f"{n(x + k)} {n(y - r)} {n(x + r)} {n(y - k)} {n(x + r)} {n(y)} c", "h"]
+
+
+def _circle_fills(page: VectorPage) -> list[str]:
+    """The circles, black ones then white ones, each colour one filled path."""
+    lines = []
+    for white, grey in ((False, "0 g"), (True, "1 g")):
+        paths = [line for x, y, r, w in page.circles if w == white for line in _circle_path(x, y, r)]
+        if paths:
+            lines += [grey, *paths, "f"]
+    return lines
+
+
 def content_stream(page: VectorPage) -> bytes:
     height_pt = page.height_mm * POINTS_PER_MM
     scale = _number(POINTS_PER_MM)
@@ -44,6 +73,7 @@ def content_stream(page: VectorPage) -> bytes:
     lines += [f"{_number(x)} {_number(y)} {_number(w)} {_number(h)} re" for x, y, w, h in page.rectangles]
     if page.rectangles:
         lines.append("f")
+    lines += _circle_fills(page)
     lines.append("Q")
     for left, baseline, size, text in page.texts:
         lines.append(f"BT /F1 {_number(size * POINTS_PER_MM)} Tf 1 0 0 1 {_number(left * POINTS_PER_MM)} "

@@ -35,13 +35,19 @@ classes have exactly these, but any object with them will do):
   ``circle_diameter`` [m] and ``asymmetric``. Circle (row i, column j) is
   centred at (j * s, i * s, 0), or ((2 j + i % 2) * s, i * s, 0) when
   asymmetric. The truth is the projected centre of each circle (not the centre
-  of the ellipse it images to).
+  of the ellipse it images to). Optional ``polarity``: "light" draws light
+  circles on a dark sheet, anything else dark circles on white. Optional
+  ``origin_circle_diameter`` > 0 (symmetric grids): the bottom-left circle is
+  that large and is the origin; circle (row i from the top, column j) is then
+  centred at (j * s, (rows - 1 - i) * s, 0), and the printed face is seen from
+  the positive z side.
 
 Every board is printed on a white sheet that leaves a quiet zone of one square
 (chessboard, ChArUco), one marker length (ArUco grid) or one spacing (circle
 grid) around the pattern; see
 :func:`sheet_bounds`. The printed face is seen from the board frame's negative
-z side; a camera behind the sheet sees blank paper.
+z side (a circle grid with a marked origin: the positive z side); a camera behind
+the sheet sees blank paper.
 
 All lengths are in metres, all poses are 4x4 homogeneous matrices. The module
 needs numpy and, for rendering, OpenCV for Python (``opencv-python-headless``).
@@ -52,7 +58,7 @@ import numpy as np  # noqa: F401  (RenderedView's annotations say np.ndarray and
 from ._camera_model import fisheye_matrix, pinhole_matrix
 from ._look_at import look_at_pose
 from ._render import BACKGROUND_LEVEL, BLACK_LEVEL, WHITE_LEVEL, RenderedView, render_target
-from ._target_layout import board_center, sheet_bounds
+from ._target_layout import board_center, printed_face_side, sheet_bounds
 
 __all__ = [
     "BACKGROUND_LEVEL",
@@ -63,6 +69,7 @@ __all__ = [
     "fisheye_matrix",
     "look_at_pose",
     "pinhole_matrix",
+    "printed_face_side",
     "render_target",
     "sheet_bounds",
 ]
@@ -70,6 +77,7 @@ __all__ = [
 # The public classes and functions present themselves as members of this package, where they
 # are documented, pickled and have their annotations resolved, not of the private module that
 # defines them.
-for _public in (RenderedView, board_center, fisheye_matrix, look_at_pose, pinhole_matrix, render_target, sheet_bounds):
+for _public in (RenderedView, board_center, fisheye_matrix, look_at_pose, pinhole_matrix, printed_face_side,
+                render_target, sheet_bounds):
     _public.__module__ = __name__
 del _public

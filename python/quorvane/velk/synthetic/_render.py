@@ -151,14 +151,15 @@ def _build_texture(layout: _Layout, front: bool, origin, ppm: float, shape) -> n
     if mixed.size:
         texture[mixed] = np.clip(np.rint(ay[mixed] @ by_cell_row), 0, 255).astype(np.uint8)
     if front:
-        _paint_circles(texture, layout.circles, origin, ppm)
+        _paint_circles(texture, layout.circles, origin, ppm, layout.light_circles)
     return texture
 
 
-def _paint_circles(texture: np.ndarray, circles: np.ndarray, origin, ppm: float) -> None:
-    """Black circles on the white sheet. A texel takes the share of its area the circle covers,
-    from its centre's signed distance to the rim (exact for a rim that is straight across the
-    texel, which it is to well under a texel at the texture's resolution)."""
+def _paint_circles(texture: np.ndarray, circles: np.ndarray, origin, ppm: float, light: bool = False) -> None:
+    """Black circles on the white sheet, or white ones on a black sheet (``light``). A texel takes the
+    share of its area the circle covers, from its centre's signed distance to the rim (exact for a rim
+    that is straight across the texel, which it is to well under a texel at the texture's resolution)."""
+    ground, ink = (BLACK_LEVEL, WHITE_LEVEL) if light else (WHITE_LEVEL, BLACK_LEVEL)
     rows, cols = texture.shape
     for cx, cy, radius in circles:
         u, v, r = (cx - origin[0]) * ppm, (cy - origin[1]) * ppm, radius * ppm
@@ -168,7 +169,7 @@ def _paint_circles(texture: np.ndarray, circles: np.ndarray, origin, ppm: float)
             continue
         cc, rr = np.meshgrid(np.arange(c0, c1) + 0.5, np.arange(r0, r1) + 0.5)
         cover = np.clip(r - np.hypot(cc - u, rr - v) + 0.5, 0.0, 1.0)
-        level = WHITE_LEVEL + (BLACK_LEVEL - WHITE_LEVEL) * cover
+        level = ground + (ink - ground) * cover
         patch = texture[r0:r1, c0:c1]
         patch[...] = np.where(cover > 0.0, np.clip(np.rint(level), 0, 255), patch).astype(np.uint8)
 

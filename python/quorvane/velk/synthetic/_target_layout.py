@@ -52,23 +52,46 @@ def _pattern_and_margin(target) -> tuple[tuple[float, float, float, float], floa
         length = _positive(target.square_length, "square_length")
         return (0.0, 0.0, sx * length, sy * length), length
     if kind == "circle_grid":
-        centres = _circle_centres(target)
-        r = _positive(target.circle_diameter, "circle_diameter") / 2.0
-        (x0, y0), (x1, y1) = centres[:, :2].min(axis=0), centres[:, :2].max(axis=0)
-        return (x0 - r, y0 - r, x1 + r, y1 + r), float(target.spacing)
+        circles = _circles(target)
+        (x0, y0), (x1, y1) = (circles[:, :2] - circles[:, 2:]).min(axis=0), (circles[:, :2] + circles[:, 2:]).max(0)
+        return (x0, y0, x1, y1), float(target.spacing)
     mx, my = _count_pair(target.board_size, "board_size", 1)
     length = _positive(target.marker_length, "marker_length")
     sep = _positive(target.marker_separation, "marker_separation")
     return (0.0, 0.0, mx * length + (mx - 1) * sep, my * length + (my - 1) * sep), length
 
 
+def _origin_circle_diameter(target) -> float:
+    """The diameter of the larger circle marking a circle grid's origin, 0 without one."""
+    return float(getattr(target, "origin_circle_diameter", 0.0))
+
+
+def _light_circles(target) -> bool:
+    """True for light circles on a dark ground; a grid of "either" polarity is drawn dark on light."""
+    return getattr(target, "polarity", "dark") == "light"
+
+
 def _circle_centres(target) -> np.ndarray:
-    """(N, 3) board-frame circle centres in the library's object-point order."""
+    """(N, 3) board-frame circle centres in the library's object-point order.
+
+    A grid with a marked origin has its frame at the larger circle, bottom left as printed, with +y up the
+    page: its rows, numbered from the top, lie at decreasing y."""
     cols, rows = _count_pair(target.size, "size", 3)
     s = _positive(target.spacing, "spacing")
     ii, jj = np.meshgrid(np.arange(rows), np.arange(cols), indexing="ij")
     columns = 2 * jj + ii % 2 if bool(target.asymmetric) else jj
-    return np.stack([columns.ravel() * s, ii.ravel() * s, np.zeros(rows * cols)], axis=1)
+    ups = rows - 1 - ii if _origin_circle_diameter(target) > 0.0 else ii
+    return np.stack([columns.ravel() * s, ups.ravel() * s, np.zeros(rows * cols)], axis=1)
+
+
+def _circles(target) -> np.ndarray:
+    """(N, 3) x, y, radius of every printed circle, the larger origin circle at the board's origin."""
+    centres = _circle_centres(target)
+    radii = np.full(len(centres), _positive(target.circle_diameter, "circle_diameter") / 2.0)
+    origin = _origin_circle_diameter(target)
+    if origin > 0.0:
+        radii[np.flatnonzero((np.abs(centres[:, :2]) < 1e-12).all(axis=1))] = origin / 2.0
+    return np.column_stack([centres[:, :2], radii])
 
 
 def sheet_bounds(target) -> tuple[float, float, float, float]:
@@ -80,6 +103,12 @@ def sheet_bounds(target) -> tuple[float, float, float, float]:
     """
     (x0, y0, x1, y1), margin = _pattern_and_margin(target)
     return (x0 - margin, y0 - margin, x1 + margin, y1 + margin)
+
+
+def printed_face_side(target) -> float:
+    """The sign of the board-frame z on the side a camera sees the printed face from: -1, but +1 for a circle grid
+    with a marked origin, whose frame has +z out of the printed face."""
+    return 1.0 if _target_kind(target) == "circle_grid" and _origin_circle_diameter(target) > 0.0 else -1.0
 
 
 def board_center(target) -> np.ndarray:
@@ -101,7 +130,8 @@ class _Layout:
     black_rects: np.ndarray  # (K, 4) x0, y0, x1, y1 of black squares
     sheet: tuple  # x0, y0, x1, y1
     normal: np.ndarray  # (3,) points away from a viewer of the printed face
-    circles: np.ndarray = None  # (C, 3) x, y, radius of black circles
+    circles: np.ndarray = None  # (C, 3) x, y, radius of the circles
+    light_circles: bool = False  # light circles on a dark sheet rather than black ones on white
 
     def __post_init__(self):
         if self.circles is None:
@@ -148,9 +178,12 @@ def _layout(cv2, target) -> _Layout:
         radius = float(target.circle_diameter) / 2.0
         if not radius * 2.0 < (math.sqrt(2.0) if target.asymmetric else 1.0) * float(target.spacing):
             raise ValueError("circle_diameter must be smaller than the distance between neighbouring centres")
-        circles = np.column_stack([centres[:, :2], np.full(len(centres), radius)])
-        return _Layout(centres, np.arange(len(centres), dtype=np.int64), *empty_markers, np.zeros((0, 4)), sheet,
-                       np.array([0.0, 0.0, 1.0]), circles)
+        light = _light_circles(target)
+        # A light-circle plate is dark all over; the printed face of a grid with a marked origin looks along +z.
+        ground = np.array([sheet], dtype=np.float64) if light else np.zeros((0, 4))
+        normal = np.array([0.0, 0.0, -printed_face_side(target)])
+        return _Layout(centres, np.arange(len(centres), dtype=np.int64), *empty_markers, ground, sheet, normal,
+                       _circles(target), light)
 
     dictionary = _dictionary(cv2, target)
     ids_arg = _marker_ids_argument(target)
