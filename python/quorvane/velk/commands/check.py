@@ -7,6 +7,7 @@ import numpy as np
 import _velk
 
 from ..datasets import load_hand_eye_folder
+from ..solver_table import comparison_text
 from ..verdict import judge_check
 from . import common, library_log, output_paths
 from .hand_eye import (
@@ -85,7 +86,7 @@ def run(args) -> int:
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
             views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
             camera_model=views.camera_model, print_reports=False)
-    comparison = _velk.diagnostics.format_method_comparison(methods)
+    comparison = comparison_text(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     if not args.intrinsics:
         print(common.distortion_model_line(choice, args))

@@ -14,6 +14,7 @@ from .. import records
 from ..datasets import load_hand_eye_folder
 from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
+from ..solver_table import comparison_text
 from ..verdict import judge_hand_eye
 from . import common, hand_eye_kinematics, library_log, numbers, output_paths
 from .errors import UsageError
@@ -147,7 +148,7 @@ def compare_methods(target, result, threshold: float, setup: str):
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
         result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
         camera_model=result.camera_model, print_reports=False)
-    return results, _velk.diagnostics.format_method_comparison(results)
+    return results, comparison_text(results)
 
 
 def used_detections(target, options, result):
@@ -330,7 +331,7 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
     choosing = not args.intrinsics and common.chooses_distortion_model(args)
     total = len(data.images) * (1 + (common.distortion_candidates(args) if choosing else 0))
     with progress.detection(common.intrinsic_options(args, names=data.image_names), total) as options:
-        with library_log.held(args.quiet):
+        with library_log.held(args.quiet) as records:
             choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
             calibrator = calibrator_class(target, options)
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
@@ -338,7 +339,17 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
                                           output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
                                           print_report=False)
+            if not args.quiet:
+                # The result's text, printed next, carries its robot noise warning.
+                library_log.without_messages(records, [printed_warning(result)])
     return calibrator, result, choice
+
+
+def printed_warning(result) -> str:
+    """The warning on the robot's noise that the result's text states (empty when none)."""
+    refinement = result.refinement
+    shown = refinement is not None and refinement.refined and refinement.robot_error_modelled
+    return str(refinement.noise_warning) if shown else ""
 
 
 def closed_form_rms(target, options, result):
