@@ -90,6 +90,17 @@ def model_fits(object_points, image_points, image_size) -> dict:
     return fits
 
 
+#: The other lens model fits clearly better when its RMS is this many times smaller.
+BETTER_FIT_FACTOR = 1.5
+
+
+def better_model(fits: dict, used: str) -> str | None:
+    """The other lens model of model_fits when it fits the corners clearly better than the one used, else None."""
+    other = "pinhole" if used == "fisheye" else "fisheye"
+    mine, theirs = fits.get(used), fits.get(other)
+    return other if mine is not None and theirs is not None and theirs < mine / BETTER_FIT_FACTOR else None
+
+
 def model_fit_text(fits: dict, used: str) -> str:
     """One sentence comparing the fits of model_fits with the model the calibration used."""
     def shown(model):
@@ -99,7 +110,7 @@ def model_fit_text(fits: dict, used: str) -> str:
     text = f"fisheye {shown('fisheye')}, pinhole (rational) {shown('pinhole')} RMS on the same corners"
     other = "pinhole" if used == "fisheye" else "fisheye"
     mine, theirs = fits.get(used), fits.get(other)
-    if mine is not None and theirs is not None and theirs < mine / 1.5:
+    if better_model(fits, used):
         text += f"; the {other} model fits this lens {mine / theirs:.1f}x better: calibrate with --camera-model {other}"
     elif mine is not None and (theirs is None or theirs > mine):
         text += f"; the {used} model used fits best"

@@ -262,11 +262,36 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool, chain=None):
     return summary
 
 
+def gallery_section(result, views, given_images=None):
+    """A tile for every picture given (``given_images``, default the ones used), named as the other plots name it:
+    its corners and RMS, or why the calibration did not use it."""
+    from ..report import sections
+
+    if given_images is None:
+        images, used, skipped = list(result.valid_image_list), list(result.image_indices), {}
+    else:
+        images, used = list(given_images), list(result.image_indices)
+        # The result lists a used picture among the skipped ones too ("not used"): only the unused are taken.
+        skipped = {int(s.index): str(s.reason) for s in result.skipped_pictures if int(s.index) not in used}
+    by_frame = dict(zip(views.frames, views.detected))
+    errors = dict(zip(views.frames, views.rms()))
+    corners, captions = [], []
+    for position in range(len(images)):
+        given = position if given_images is not None else used[position]
+        frame = used.index(given) if given in used else None
+        corners.append(by_frame.get(frame))
+        name = f"frame {picture_label(result, given)}"
+        captions.append(f"{name}: {errors[frame]:.2f} px RMS" if frame in errors
+                        else f"{name}: not used - {skipped.get(given, 'target not found')}")
+    unused = [(picture_label(result, k), why) for k, why in sorted(skipped.items())]
+    return sections.thumbnail_section(images, corners, captions, unused)
+
+
 def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
-                    kinematics=None, detections=None):
+                    kinematics=None, detections=None, given_images=None):
     """The report: summary first (with ``verdict`` when one is given), the plots, the console text last;
     ``kinematics`` (record, calibration) is the calibration through the arm's chain, whose transforms the summary
-    shows when the record holds them."""
+    shows when the record holds them; ``given_images`` (every picture given) gives the gallery a tile for each."""
     chain = kinematics[1] if kinematics is not None and kinematics[0].applied else None
     from ..report import sections
     from ..report.summary import SavedTransform
@@ -282,7 +307,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
     if views is not None and views.frames:
         errors = views.rms()
-        labels = [_frame_label(result, k) for k in views.frames]
+        labels = [_frame_label(result, k, used=True) for k in views.frames]
         worst = sections.worst_view(errors)
         parts += [sections.view_error_section(errors, threshold, labels, views.source),
                   sections.residual_vector_section(images[views.frames[worst]], views.detected[worst],
@@ -295,7 +320,8 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     parts.append(sections.rotation_section(result.camera_T_target_list, stats,
                                            _velk.diagnostics.format_rotation_variety(stats)))
     if result.has_consistency:
-        parts.append(sections.consistency_section(result))
+        count = len(result.consistency.translation_deviations_m)
+        parts.append(sections.consistency_section(result, [_frame_label(result, k, used=True) for k in range(count)]))
     refinement = result.refinement
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
         labels = [_frame_label(result, k, used=True) for k in range(len(refinement.robot_pose_corrections))]
@@ -314,11 +340,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
         parts.append(sections.method_section(*comparison, saved=SavedTransform(saved_name, saved.matrix),
                                              matrix_name=saved.name))
     if views is not None and views.frames:
-        by_frame = dict(zip(views.frames, views.detected))
-        errors = dict(zip(views.frames, views.rms()))
-        captions = [f"frame {k}: " + (f"{errors[k]:.2f} px RMS" if k in errors else "target not found")
-                    for k in range(len(images))]
-        parts.append(sections.thumbnail_section(images, [by_frame.get(k) for k in range(len(images))], captions))
+        parts.append(gallery_section(result, views, given_images))
     parts.append(sections.report_text_section(report_text))
     return parts
 
@@ -565,5 +587,5 @@ def run(args) -> int:
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
                             report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
-                                            verdict, chain, detections))
+                                            verdict, chain, detections, data.images))
     return verdict.code
