@@ -35,7 +35,7 @@ def agreement_sentence(agreement: SolverAgreement) -> str:
     count = len(agreement.solved)
     if count < 2:
         return f"Only {count} solver(s) gave a result: the solver agreement check fails."
-    figures = (f"largest distance from the consensus {agreement.largest_mm:.2f} mm, {agreement.largest_deg:.3f} deg "
+    figures = (f"largest distance from the consensus {agreement.largest_mm:.2f} mm, {agreement.largest_deg:.3f} deg"
                f"; limit {SOLVER_LIMIT}")
     if not agreement.passed:
         return (f"The solvers do not agree (outliers: {', '.join(agreement.outliers)}; {figures}): the solver "

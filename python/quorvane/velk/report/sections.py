@@ -133,6 +133,16 @@ def thumbnail_section(images, corners, captions, skipped=()) -> Section:
                    warnings)
 
 
+def unused_pictures_section(skipped, total: int) -> Section:
+    """The pictures a command did not use ((name, why) each), for reports without a gallery."""
+    skipped = list(skipped)
+    items = "".join(f"<li>{html.escape(name)}: {html.escape(why)}</li>" for name, why in skipped)
+    body = f"<ul>{items}</ul>" if skipped else f"<p>All {total} pictures were used.</p>"
+    warnings = [f"Pictures: {len(skipped)} of {total} not used: "
+                + "; ".join(f"{name} ({why})" for name, why in skipped)] if skipped else []
+    return Section("pictures", "Pictures not used", body, "", warnings)
+
+
 def rotation_section(camera_T_target_list, stats, text: str) -> Section:
     body = rotation_variety.figure_svg(camera_T_target_list, stats) + f"<pre>{html.escape(text)}</pre>"
     return Section("rotation-variety", "Rotation variety of the captured views", body,
