@@ -270,8 +270,10 @@ def worst_view(errors) -> int:
     return int(np.argmax(errors)) if len(errors) else 0
 
 
-def plan_sections(scene, captured, planned, steps) -> list:
-    """A capture plan: its predicted 1-sigma against the number of pictures and a sketch of its camera poses."""
+def plan_sections(scene, captured, planned, steps, corners_seen=None, noise_note: str = "", warnings=()) -> list:
+    """A capture plan: its predicted 1-sigma per axis against the number of pictures, the planned poses in a table
+    and a sketch of their camera poses; ``noise_note`` says where the noise levels came from, ``warnings`` what
+    the user should change."""
     import _velk
 
     from ..planning import sigma_text
@@ -279,10 +281,39 @@ def plan_sections(scene, captured, planned, steps) -> list:
     last = steps[-1] if steps else None
     note = (f"After {len(captured) + len(steps)} pictures: {sigma_text(last.camera_sigma)}."
             if last is not None and last.determined else "The poses do not yet determine the hand-eye transform.")
+    note += (" " + noise_note) if noise_note else ""
     cameras = [_velk.plan_camera_T_target(scene, pose) for pose in planned]
     before = [_velk.plan_camera_T_target(scene, pose) for pose in captured]
-    return [Section("plan-sigma", "Predicted 1-sigma against the number of pictures",
-                    plan_sigma.figure_svg(steps, len(captured) + 1), note),
+    headline = (f'<p class="rms" id="plan-headline">{len(planned)} poses planned'
+                + (f" after the {len(captured)} captured" if captured else "") + f". {html.escape(note)}</p>")
+    return [Section("summary", "Summary", headline,
+                    render=lambda lifted: summary.warnings_html(lifted) + headline),
+            Section("plan-sigma", "Predicted 1-sigma per axis against the number of pictures",
+                    plan_sigma.figure_svg(steps, len(captured) + 1), note, list(warnings)),
+            Section("plan-poses", "Planned poses", plan_pose_table(planned, steps, len(captured), corners_seen),
+                    "Flange poses in the robot base frame, in the order planned, each with the picture it is to "
+                    "be paired with and the predicted 1-sigma of the hand-eye transform once it is taken."),
             Section("plan-sketch", "Planned camera poses around the board",
                     plan_sketch.figure_svg(scene.object_points, cameras, before),
                     "Cameras in the board frame, numbered in the order planned; grey: already captured.")]
+
+
+def plan_pose_table(planned, steps, first: int, corners_seen=None) -> str:
+    """One row per planned flange pose: the picture it pairs with, x y z [mm], rx ry rz [deg], the corners the
+    camera sees there and the predicted translation and rotation 1-sigma per axis after it."""
+    from .summary import pose_mm_deg
+
+    rows = []
+    for k, (pose, step) in enumerate(zip(planned, steps)):
+        values = pose_mm_deg(pose)
+        cells = "".join(f"<td>{v:.1f}</td>" for v in values[:3]) + "".join(f"<td>{v:.2f}</td>" for v in values[3:])
+        seen = f"<td>{corners_seen[k]}</td>" if corners_seen is not None else "<td></td>"
+        sigma = (" ".join(f"{v:.3f}" for v in step.camera_sigma.translation_mm) + " mm | "
+                 + " ".join(f"{v:.4f}" for v in step.camera_sigma.rotation_deg) + " deg") if step.determined \
+            else "not yet determined"
+        rows.append(f'<tr class="planned-pose"><td>{k + 1}</td><td class="name">image_{first + k}</td>{cells}{seen}'
+                    f'<td class="detail">{sigma}</td></tr>')
+    header = ("<tr><th>#</th><th>picture</th><th>x [mm]</th><th>y [mm]</th><th>z [mm]</th><th>rx [deg]</th>"
+              "<th>ry [deg]</th><th>rz [deg]</th><th>corners seen</th>"
+              "<th>1-sigma after it (x y z | rx ry rz)</th></tr>")
+    return f'<table class="plan" id="planned-poses">{header}{"".join(rows)}</table>'
