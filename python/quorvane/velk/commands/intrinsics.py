@@ -148,7 +148,11 @@ def run(args) -> int:
     verdict = judge_intrinsics(result, len(images), printed.scale_length()[1], image_size,
                                calibrator.detections().object_points)
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
-                              {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
+                              {"units": {"camera_matrix": "px",
+                                         "reprojection_error": "px (mean over views of the error norm over the "
+                                                               "view's corner count)",
+                                         "rms_px": "px (RMS over every corner)"},
+                               "rms_px": rms,
                                "distortion_model": _model_document(result, choice, args),
                                "verdict": verdict.to_json()})
     print(verdict.summary(), end="")
