@@ -143,8 +143,16 @@ def unused_pictures_section(skipped, total: int) -> Section:
     return Section("pictures", "Pictures not used", body, "", warnings)
 
 
-def rotation_section(camera_T_target_list, stats, text: str) -> Section:
-    body = rotation_variety.figure_svg(camera_T_target_list, stats) + f"<pre>{html.escape(text)}</pre>"
+def rotation_section(camera_T_target_list, stats, text: str = "") -> Section:
+    """The rotation axes of the motions and the figures the rotation variety check reads (``text``, the console's
+    wording of them, is not repeated)."""
+    figures = [("Motions between views", f"{stats.num_motions}"),
+               ("Mean / largest turn", f"{stats.angle_mean_deg:.1f} / {stats.angle_max_deg:.1f} deg"),
+               ("Singular values of the rotation vectors", ", ".join(f"{v:.3f}" for v in stats.singular_values)),
+               ("Axis-spread ratio (smallest / largest)", f"{stats.axis_span_ratio:.3f}")]
+    rows = "".join(f'<tr><td class="name">{html.escape(name)}</td><td>{value}</td></tr>' for name, value in figures)
+    body = (rotation_variety.figure_svg(camera_T_target_list, stats)
+            + f'<table class="figures" id="rotation-figures">{rows}</table>')
     return Section("rotation-variety", "Rotation variety of the captured views", body,
                    "Unit axes of the rotations between consecutive views, seen along each axis; "
                    "points spread over the circles mean well-observed hand-eye rotation.")
