@@ -57,7 +57,7 @@ def test_check_never_says_all_methods_agree_beside_an_outlier(noisy_robot_datase
     assert f"outlier: {outliers}" in out or f"outliers: {outliers}" in out.split(">>>")[1]
 
 
-def test_the_robot_noise_warning_is_printed_once(tmp_path, capfd):
+def test_the_robot_noise_warning_and_outlier_views_are_printed_once(tmp_path, capfd):
     scene = demo.simulate_eye_in_hand(num_poses=8, seed=2, robot_error=(15.0, 0.5))
     data = cli_data.write_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
     target = cli_data.write_target(tmp_path / "target.json", scene.target)
@@ -66,6 +66,8 @@ def test_the_robot_noise_warning_is_printed_once(tmp_path, capfd):
     captured = capfd.readouterr()
     warning = "The robot poses disagree with the pictures by"
     assert (captured.out + captured.err).count(warning) == 1
+    outliers = re.search(r"Outlier views \(kept\): (.+)", captured.out).group(1)
+    assert outliers != "none" and (captured.out + captured.err).count(f"(kept): {outliers}") == 1
     cli.main(["hand-eye", str(data), "--target", str(target), "--no-validate", "--quiet"])
     captured = capfd.readouterr()
     assert (captured.out + captured.err).count(warning) == 1  # --quiet drops the text, not the warning

@@ -362,16 +362,21 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
                                           refinement_options=chosen_refinement, validate=args.validate,
                                           print_report=False)
             if not args.quiet:
-                # The result's text, printed next, carries its robot noise warning.
-                library_log.without_messages(records, [printed_warning(result)])
+                # The result's text, printed next, states these warnings itself.
+                library_log.without_messages(records, printed_warnings(result))
     return calibrator, result, choice
 
 
-def printed_warning(result) -> str:
-    """The warning on the robot's noise that the result's text states (empty when none)."""
+def printed_warnings(result) -> list[str]:
+    """The ends of the warnings the result's text states as well: the robot noise warning and the list of
+    outlier views (the text's "Outlier views (kept)")."""
     refinement = result.refinement
-    shown = refinement is not None and refinement.refined and refinement.robot_error_modelled
-    return str(refinement.noise_warning) if shown else ""
+    if refinement is None or not refinement.refined:
+        return []
+    labels = list(refinement.view_labels)
+    outliers = [labels[k] if 0 <= k < len(labels) else str(k) for k in refinement.outlier_views]
+    return ([str(refinement.noise_warning)] if refinement.robot_error_modelled else []) + (
+        [": " + ", ".join(outliers)] if outliers else [])
 
 
 def closed_form_rms(target, options, result):
