@@ -20,7 +20,7 @@ pre { background: #f6f6f6; padding: .8em; overflow-x: auto; font-size: .85em; }
 table { border-collapse: collapse; font-size: .9em; }
 td, th { border: 1px solid #ccc; padding: .25em .6em; text-align: right; }
 td.name { text-align: left; font-weight: bold; }
-td.detail { text-align: left; } table.checks th { text-align: left; }
+td.detail { text-align: left; } table.checks th, table.plan th:last-child { text-align: left; }
 td.pass { color: #1a7f37; font-weight: bold; } td.fail { color: #c62828; font-weight: bold; } td.info { color: #777; }
 tr.sigma td { color: #555; } tr.saved-row td { background: #eef5fb; }
 p.verdict { font-size: 1.15em; font-weight: bold; padding: .5em .8em; border-left: 6px solid #1a7f37; background: #f0f8f1; }
