@@ -182,3 +182,32 @@ def test_first_ids_past_the_dictionary_are_refused(tmp_path, capsys, extra, mess
                      "0.01", *extra, "-o", str(out)]) == 2
     assert message in capsys.readouterr().err
     assert not out.exists()
+
+
+@pytest.mark.parametrize("arguments, document", [
+    (["aruco", "--markers-x", "1", "--markers-y", "1", "--marker", "0.05"],
+     {"kind": "aruco", "markers_x": 1, "markers_y": 1, "marker_length": 0.05, "dictionary": "DICT_4X4_1000"}),
+    (["charuco", "--squares-x", "5", "--squares-y", "7", "--square", "0.036195", "--marker", "0.018256",
+      "--dictionary", "DICT_6X6_250"],
+     {"kind": "charuco", "squares_x": 5, "squares_y": 7, "square_length": 0.036195, "marker_length": 0.018256,
+      "dictionary": "DICT_6X6_250", "legacy_pattern": False}),
+])
+def test_target_writes_the_target_file_alone(tmp_path, capsys, arguments, document):
+    out = tmp_path / "target.json"
+    assert cli.main(["target", *arguments, "-o", str(out)]) == 0
+    assert json.loads(out.read_text()) == document
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["target.json"]  # no page drawn
+    assert load_target_file(out).build() is not None
+
+
+def test_a_single_tag_needs_no_separation_and_a_grid_does(tmp_path, capsys):
+    cv2 = pytest.importorskip("cv2")
+    out = tmp_path / "tag.png"
+    assert cli.main(["board", "aruco", "--markers-x", "1", "--markers-y", "1", "--marker", "0.048", "-o", str(out),
+                     "--dpi", "150"]) == 0
+    assert "marker_separation" not in json.loads((tmp_path / "tag.json").read_text())
+    detector = cv2.aruco.ArucoDetector(cv2.aruco.getPredefinedDictionary(cv2.aruco.DICT_4X4_1000))
+    assert detector.detectMarkers(cv2.imread(str(out)))[1].ravel().tolist() == [0]
+    assert cli.main(["target", "aruco", "--markers-x", "2", "--markers-y", "1", "--marker", "0.05", "-o",
+                     str(tmp_path / "grid.json")]) == 2
+    assert "--separation is needed for a grid of 2 x 1 markers" in capsys.readouterr().err

@@ -227,3 +227,75 @@ def test_a_plan_whose_joints_barely_move_says_that_no_correction_is_determined(t
     out = capsys.readouterr().out
     assert out.count("not determined: absorbed by") == 6
     assert "No correction of the chain is determined" in out
+
+
+@pytest.fixture
+def captured_dataset(tmp_path, target_file, capsys):
+    """A dataset of 5 planned poses and their pictures image_0 ... image_4 (blank: only the numbering matters)."""
+    first = tmp_path / "first.csv"
+    assert cli.main(plan_arguments(target_file, first, "--poses", "5")) == 0
+    dataset = tmp_path / "dataset"
+    assert cli.main(["poses", "import", str(first), "--format", "xyz-quat", "-o", str(dataset)]) == 0
+    for k in range(5):
+        (dataset / f"image_{k}.png").write_bytes(b"")
+    capsys.readouterr()
+    return dataset
+
+
+def test_next_prints_a_command_that_appends_and_the_noise_to_plan_with(tmp_path, target_file, captured_dataset,
+                                                                       capsys):
+    import shlex
+
+    import _velk
+
+    held = _velk.io.load_robot_poses(captured_dataset)
+    record = _velk.io.HandEyeResultRecord()
+    record.tcp_T_camera_list = [np.eye(4)]
+    refinement, noise = _velk.io.RefinementRecord(), _velk.io.RobotNoiseRecord()
+    noise.estimated, noise.translation_mm, noise.rotation_deg, noise.pixel_px = True, 3.0, 0.3, 0.4
+    refinement.refined, refinement.robot_noise = True, noise
+    record.refinement = refinement
+    _velk.io.save_hand_eye_result(captured_dataset, record)
+    following, report = tmp_path / "next.csv", tmp_path / "plan.html"
+    assert cli.main(plan_arguments(target_file, following, "--next", "3", str(captured_dataset),
+                                   "--report", str(report))) == 0
+    out = capsys.readouterr().out
+    suggestion = f"--noise-from {captured_dataset / 'hand_eye.json'}"
+    assert "the default) and corner noise" in out and suggestion in out and "10.0 x the 0.3 mm" in out
+    command = shlex.split(re.search(r"\((velk poses import [^)]*)\)", out).group(1))
+    assert command[-3:] == ["--append", "-o", str(captured_dataset)]
+    assert cli.main(command[1:]) == 0
+    poses = _velk.io.load_robot_poses(captured_dataset)
+    assert len(poses) == 8 and np.allclose(poses[:5], held)
+    page = report.read_text()
+    rows = re.findall(r'<tr class="planned-pose"><td>(\d)</td><td class="name">(image_\d)</td>((?:<td>[^<]*</td>){6})',
+                      page)
+    assert [(n, name) for n, name, _ in rows] == [("1", "image_5"), ("2", "image_6"), ("3", "image_7")]
+    first_row = [float(v) for v in re.findall(r"<td>([^<]*)</td>", rows[0][2])]
+    np.testing.assert_allclose(first_row[:3], poses[5][:3, 3] * 1000.0, atol=0.051)
+    for axis in ("x", "y", "z", "rx", "ry", "rz"):
+        assert [f"plan-sigma-{axis}-{n}" in page for n in (6, 7, 8)] == [True] * 3, axis
+    summary = re.search(r'<section id="summary">.*?</section>', page, re.S).group(0)
+    assert suggestion in summary
+
+
+@pytest.mark.parametrize("pictures, appended, message", [
+    ([0, 1, 2, 3, 4, 5], 3, None),  # a picture of the first appended pose already taken
+    ([0, 1, 3, 4], 3, "no picture image_2"),
+    ([0, 1, 2, 3, 4, 9], 3, "image_9 lie(s) beyond the last pose"),
+    ([0, 1, 2, 3, 4, 6], 3, "run on from image_5 without a gap"),
+])
+def test_append_checks_the_picture_numbering(tmp_path, target_file, captured_dataset, capsys, pictures, appended,
+                                             message):
+    import _velk
+
+    for path in captured_dataset.glob("image_*.png"):
+        path.unlink()
+    for k in pictures:
+        (captured_dataset / f"image_{k}.png").write_bytes(b"")
+    more = tmp_path / "more.csv"
+    assert cli.main(plan_arguments(target_file, more, "--poses", str(appended))) == 0
+    code = cli.main(["poses", "import", str(more), "--format", "xyz-quat", "--append", "-o", str(captured_dataset)])
+    err = capsys.readouterr().err
+    assert code == (0 if message is None else 2) and (message is None or message in err)
+    assert len(_velk.io.load_robot_poses(captured_dataset)) == (5 + appended if message is None else 5)

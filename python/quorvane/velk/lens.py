@@ -63,22 +63,35 @@ def pixels_of_normalized(points, camera_matrix, distortion, camera_model: str = 
     return project_points(rays, np.zeros(3), np.zeros(3), camera_matrix, distortion, camera_model)
 
 
+def _pinhole_fit(objects, points, size) -> float | None:
+    """The smaller RMS of the pinhole model with rational distortion and with k1 k2 p1 p2 k3: the rational fit
+    alone can settle in a poor minimum on a lens of little distortion and make the pinhole model look worse than
+    it is. None when neither could be fitted."""
+    import cv2
+
+    found = []
+    for flags in (cv2.CALIB_RATIONAL_MODEL, 0):
+        try:
+            rms, *_ = cv2.calibrateCamera([o.astype(np.float32) for o in objects],
+                                          [p.astype(np.float32) for p in points], size, None, None, flags=flags)
+        except cv2.error:
+            continue
+        if np.isfinite(rms):
+            found.append(float(rms))
+    return min(found) if found else None
+
+
 def model_fits(object_points, image_points, image_size) -> dict:
     """RMS reprojection error (px, over every corner) of the same detections fitted by each lens model: the
-    pinhole model with its rational distortion (k1..k6, p1, p2) and the fisheye model; None where the model
+    pinhole model with its rational distortion (k1..k6, p1, p2) or k1 k2 p1 p2 k3, whichever fits better, and the
+    fisheye model; None where the model
     could not be fitted. Tells users which model describes their lens."""
     import cv2
 
     objects = [np.asarray(o, np.float64).reshape(-1, 1, 3) for o in object_points]
     points = [np.asarray(p, np.float64).reshape(-1, 1, 2) for p in image_points]
     size = (int(image_size[0]), int(image_size[1]))
-    fits = {}
-    try:
-        rms, *_ = cv2.calibrateCamera([o.astype(np.float32) for o in objects], [p.astype(np.float32) for p in points],
-                                      size, None, None, flags=cv2.CALIB_RATIONAL_MODEL)
-        fits["pinhole"] = float(rms) if np.isfinite(rms) else None
-    except cv2.error:
-        fits["pinhole"] = None
+    fits = {"pinhole": _pinhole_fit(objects, points, size)}
     try:
         criteria = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 100, np.finfo(float).eps)
         rms, *_ = cv2.fisheye.calibrate(objects, points, size, None, None,
@@ -90,6 +103,17 @@ def model_fits(object_points, image_points, image_size) -> dict:
     return fits
 
 
+#: The other lens model fits clearly better when its RMS is this many times smaller.
+BETTER_FIT_FACTOR = 1.5
+
+
+def better_model(fits: dict, used: str) -> str | None:
+    """The other lens model of model_fits when it fits the corners clearly better than the one used, else None."""
+    other = "pinhole" if used == "fisheye" else "fisheye"
+    mine, theirs = fits.get(used), fits.get(other)
+    return other if mine is not None and theirs is not None and theirs < mine / BETTER_FIT_FACTOR else None
+
+
 def model_fit_text(fits: dict, used: str) -> str:
     """One sentence comparing the fits of model_fits with the model the calibration used."""
     def shown(model):
@@ -99,7 +123,7 @@ def model_fit_text(fits: dict, used: str) -> str:
     text = f"fisheye {shown('fisheye')}, pinhole (rational) {shown('pinhole')} RMS on the same corners"
     other = "pinhole" if used == "fisheye" else "fisheye"
     mine, theirs = fits.get(used), fits.get(other)
-    if mine is not None and theirs is not None and theirs < mine / 1.5:
+    if better_model(fits, used):
         text += f"; the {other} model fits this lens {mine / theirs:.1f}x better: calibrate with --camera-model {other}"
     elif mine is not None and (theirs is None or theirs > mine):
         text += f"; the {used} model used fits best"

@@ -93,6 +93,8 @@ class PrintedTarget:
         values = asdict(self)
         for name in _FIELDS[self.kind]:
             document[name] = values[name]
+        if self.kind == "aruco" and not self.marker_separation:
+            del document["marker_separation"]  # a single tag's, which it needs not
         if self.kind in _MARKER_KINDS:
             document["dictionary"] = self.dictionary
         if self.kind == "charuco":
@@ -117,8 +119,14 @@ class PrintedTarget:
         if self.kind == "circle_grid":
             return _velk.CircleGridTarget((self.cols, self.rows), self.spacing, self.asymmetric, self.circle_diameter,
                                           self.polarity, self.origin_circle_diameter)
-        return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.marker_separation,
+        return _velk.ArucoTarget((self.markers_x, self.markers_y), self.marker_length, self.grid_separation,
                                  self.dictionary, self.first_marker_id)
+
+    @property
+    def grid_separation(self) -> float:
+        """The gap between markers as a grid board takes it: a single tag has no gap, and the library's grid
+        board, which needs a positive one, is given the marker's side (it places no second marker by it)."""
+        return self.marker_separation or self.marker_length
 
     def scale_length(self) -> tuple[str, float]:
         """The length a user measures on the printed board to check its scale, with what it is called in the
@@ -232,6 +240,11 @@ def _first_marker_id(document: dict) -> int:
     return value
 
 
+def _single_tag(document: dict) -> bool:
+    """An ArUco "board" of one marker (markers_x and markers_y both 1)."""
+    return document.get("kind") == "aruco" and document.get("markers_x") == 1 and document.get("markers_y") == 1
+
+
 def printed_from_json(document) -> PrintedTarget:
     """Checks a parsed target file and returns its description."""
     if not isinstance(document, dict):
@@ -239,7 +252,14 @@ def printed_from_json(document) -> PrintedTarget:
     kind = document.get("kind")
     if not isinstance(kind, str) or kind not in KINDS:
         raise TargetFileError(f"target: 'kind' must be one of {', '.join(KINDS)}, got {_short(kind)}")
-    values = {name: _field_value(document, name, kind_of_value) for name, kind_of_value in _FIELDS[kind].items()}
+    fields = dict(_FIELDS[kind])
+    # One tag has no neighbour to keep apart from: its separation is 0 unless given.
+    untold = _single_tag(document) and "marker_separation" not in document
+    if untold:
+        del fields["marker_separation"]
+    values = {name: _field_value(document, name, kind_of_value) for name, kind_of_value in fields.items()}
+    if untold:
+        values["marker_separation"] = 0.0
     if kind in _MARKER_KINDS:
         values["dictionary"] = _dictionary(document)
     legacy = _flag(document, "legacy_pattern")

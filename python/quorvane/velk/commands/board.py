@@ -19,6 +19,19 @@ def _add_output_options(parser) -> None:
 
 def add_parser(commands, common) -> None:
     parser = commands.add_parser("board", parents=[common], help="draw a printable board and its target file")
+    for kind in add_kind_parsers(parser):
+        _add_output_options(kind)
+    parser.set_defaults(run=run)
+    target = commands.add_parser("target", parents=[common],
+                                 help="write the target file of a board without drawing it (a board printed "
+                                      "elsewhere, measured)")
+    for kind in add_kind_parsers(target):
+        kind.add_argument("-o", "--output", required=True, help="target file to write (target.json)")
+    target.set_defaults(run=run_target)
+
+
+def add_kind_parsers(parser) -> list:
+    """The board kinds as sub-commands of ``parser``, each with the options that describe it."""
     kinds = parser.add_subparsers(dest="kind", required=True)
 
     chessboard = kinds.add_parser("chessboard", help="plain chessboard")
@@ -38,7 +51,8 @@ def add_parser(commands, common) -> None:
     aruco.add_argument("--markers-x", type=int, required=True)
     aruco.add_argument("--markers-y", type=int, required=True)
     aruco.add_argument("--marker", type=float, required=True, help="marker edge, metres")
-    aruco.add_argument("--separation", type=float, required=True, help="gap between markers, metres")
+    aruco.add_argument("--separation", type=float, default=None,
+                       help="gap between markers, metres (not needed for a single tag, 1 x 1)")
     aruco.add_argument("--dictionary", default=DEFAULT_DICTIONARY)
     aruco.add_argument("--first-id", type=int, default=0,
                        help="id of the first marker, the others follow row by row (default: %(default)s)")
@@ -58,9 +72,7 @@ def add_parser(commands, common) -> None:
                          help="diameter, metres, of a larger circle marking the origin of a symmetric grid (bottom "
                               "left as printed); it fixes the board's frame in every picture")
 
-    for kind in (chessboard, charuco, aruco, circles):
-        _add_output_options(kind)
-    parser.set_defaults(run=run)
+    return [chessboard, charuco, aruco, circles]
 
 
 def printed_from_arguments(args) -> PrintedTarget:
@@ -78,9 +90,27 @@ def printed_from_arguments(args) -> PrintedTarget:
             document["origin_circle_diameter"] = args.origin_diameter
     else:
         document = {"kind": "aruco", "markers_x": args.markers_x, "markers_y": args.markers_y,
-                    "marker_length": args.marker, "marker_separation": args.separation,
-                    "dictionary": args.dictionary, "first_marker_id": args.first_id}
+                    "marker_length": args.marker, "dictionary": args.dictionary, "first_marker_id": args.first_id}
+        if args.separation is not None:
+            document["marker_separation"] = args.separation
+        elif (args.markers_x, args.markers_y) != (1, 1):
+            from .errors import UsageError
+
+            raise UsageError(f"{args.command}: --separation is needed for a grid of {args.markers_x} x "
+                             f"{args.markers_y} markers (only a single tag, 1 x 1, goes without)")
     return printed_from_json(document)
+
+
+def run_target(args) -> int:
+    """Writes the target file of the board the options describe; nothing is drawn."""
+    output = Path(args.output)
+    output_paths.check_outputs("target", {"-o": output}, {})
+    printed = printed_from_arguments(args)
+    output.parent.mkdir(parents=True, exist_ok=True)
+    save_target_file(output, printed)
+    print(f"Target: {printed.describe()}")
+    print(f"Wrote the target file {output}")
+    return 0
 
 
 def run(args) -> int:

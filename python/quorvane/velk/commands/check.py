@@ -7,6 +7,7 @@ import numpy as np
 import _velk
 
 from ..datasets import load_hand_eye_folder
+from ..solver_table import comparison_text
 from ..verdict import judge_check
 from . import common, library_log, output_paths
 from .hand_eye import (
@@ -43,7 +44,8 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
         distortion_coefficients=distortion, validate=validate, print_report=False)
 
 
-def write_report(path, verdict, cameras, stats, variety, methods, comparison, validation) -> None:
+def write_report(path, verdict, cameras, stats, variety, methods, comparison, validation, image_names=(),
+                 skipped=()) -> None:
     """The check's report: its verdict and checks first, then the rotations, the solvers and the held-out views."""
     from ..report import sections
     from ..report.summary import Summary
@@ -51,7 +53,11 @@ def write_report(path, verdict, cameras, stats, variety, methods, comparison, va
     parts = [sections.summary_section(Summary(), verdict), sections.rotation_section(cameras, stats, variety),
              sections.method_section(methods, comparison)]
     if validation is not None and validation.validated:
-        parts.append(sections.held_out_section(validation))
+        names = list(image_names)
+        parts.append(sections.held_out_section(validation, lambda f: f"frame {_velk.picture_label(names, f)}"))
+    names = list(image_names)
+    unused = [(f"frame {_velk.picture_label(names, int(s.index))}", str(s.reason)) for s in skipped]
+    parts.append(sections.unused_pictures_section(unused, len(names)))
     common.write_report(path, "Hand-eye data check", parts)
 
 
@@ -85,7 +91,7 @@ def run(args) -> int:
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
             views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
             camera_model=views.camera_model, print_reports=False)
-    comparison = _velk.diagnostics.format_method_comparison(methods)
+    comparison = comparison_text(methods)
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     if not args.intrinsics:
         print(common.distortion_model_line(choice, args))
@@ -104,7 +110,9 @@ def run(args) -> int:
                           data.capture_indices, intrinsics, args.intrinsics)
     print(verdict.summary(), end="")
     if args.report:
-        write_report(args.report, verdict, cameras, stats, variety, methods, comparison, validation)
+        used = set(views.image_indices)
+        write_report(args.report, verdict, cameras, stats, variety, methods, comparison, validation,
+                     data.image_names, [s for s in views.skipped_pictures if int(s.index) not in used])
     if not verdict.ok:
         common.fail("the captured poses and pictures do not determine the hand-eye transform well "
                     f"({verdict.reason()})")

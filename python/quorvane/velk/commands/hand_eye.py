@@ -14,6 +14,7 @@ from .. import records
 from ..datasets import load_hand_eye_folder
 from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
+from ..solver_table import comparison_text
 from ..verdict import judge_hand_eye
 from . import common, hand_eye_kinematics, library_log, numbers, output_paths
 from .errors import UsageError
@@ -147,7 +148,7 @@ def compare_methods(target, result, threshold: float, setup: str):
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
         result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
         camera_model=result.camera_model, print_reports=False)
-    return results, _velk.diagnostics.format_method_comparison(results)
+    return results, comparison_text(results)
 
 
 def used_detections(target, options, result):
@@ -261,11 +262,36 @@ def summary_of(result, views, threshold: float, eye_to_hand: bool, chain=None):
     return summary
 
 
+def gallery_section(result, views, given_images=None):
+    """A tile for every picture given (``given_images``, default the ones used), named as the other plots name it:
+    its corners and RMS, or why the calibration did not use it."""
+    from ..report import sections
+
+    if given_images is None:
+        images, used, skipped = list(result.valid_image_list), list(result.image_indices), {}
+    else:
+        images, used = list(given_images), list(result.image_indices)
+        # The result lists a used picture among the skipped ones too ("not used"): only the unused are taken.
+        skipped = {int(s.index): str(s.reason) for s in result.skipped_pictures if int(s.index) not in used}
+    by_frame = dict(zip(views.frames, views.detected))
+    errors = dict(zip(views.frames, views.rms()))
+    corners, captions = [], []
+    for position in range(len(images)):
+        given = position if given_images is not None else used[position]
+        frame = used.index(given) if given in used else None
+        corners.append(by_frame.get(frame))
+        name = f"frame {picture_label(result, given)}"
+        captions.append(f"{name}: {errors[frame]:.2f} px RMS" if frame in errors
+                        else f"{name}: not used - {skipped.get(given, 'target not found')}")
+    unused = [(picture_label(result, k), why) for k, why in sorted(skipped.items())]
+    return sections.thumbnail_section(images, corners, captions, unused)
+
+
 def report_sections(target, options, result, report_text, comparison, eye_to_hand: bool = False, verdict=None,
-                    kinematics=None, detections=None):
+                    kinematics=None, detections=None, given_images=None):
     """The report: summary first (with ``verdict`` when one is given), the plots, the console text last;
     ``kinematics`` (record, calibration) is the calibration through the arm's chain, whose transforms the summary
-    shows when the record holds them."""
+    shows when the record holds them; ``given_images`` (every picture given) gives the gallery a tile for each."""
     chain = kinematics[1] if kinematics is not None and kinematics[0].applied else None
     from ..report import sections
     from ..report.summary import SavedTransform
@@ -281,7 +307,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     camera_matrix, distortion = result.intrinsic_matrix, result.distortion_coefficients
     if views is not None and views.frames:
         errors = views.rms()
-        labels = [_frame_label(result, k) for k in views.frames]
+        labels = [_frame_label(result, k, used=True) for k in views.frames]
         worst = sections.worst_view(errors)
         parts += [sections.view_error_section(errors, threshold, labels, views.source),
                   sections.residual_vector_section(images[views.frames[worst]], views.detected[worst],
@@ -294,7 +320,8 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
     parts.append(sections.rotation_section(result.camera_T_target_list, stats,
                                            _velk.diagnostics.format_rotation_variety(stats)))
     if result.has_consistency:
-        parts.append(sections.consistency_section(result))
+        count = len(result.consistency.translation_deviations_m)
+        parts.append(sections.consistency_section(result, [_frame_label(result, k, used=True) for k in range(count)]))
     refinement = result.refinement
     if refinement is not None and refinement.refined and refinement.robot_error_modelled:
         labels = [_frame_label(result, k, used=True) for k in range(len(refinement.robot_pose_corrections))]
@@ -313,11 +340,7 @@ def report_sections(target, options, result, report_text, comparison, eye_to_han
         parts.append(sections.method_section(*comparison, saved=SavedTransform(saved_name, saved.matrix),
                                              matrix_name=saved.name))
     if views is not None and views.frames:
-        by_frame = dict(zip(views.frames, views.detected))
-        errors = dict(zip(views.frames, views.rms()))
-        captions = [f"frame {k}: " + (f"{errors[k]:.2f} px RMS" if k in errors else "target not found")
-                    for k in range(len(images))]
-        parts.append(sections.thumbnail_section(images, [by_frame.get(k) for k in range(len(images))], captions))
+        parts.append(gallery_section(result, views, given_images))
     parts.append(sections.report_text_section(report_text))
     return parts
 
@@ -330,7 +353,7 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
     choosing = not args.intrinsics and common.chooses_distortion_model(args)
     total = len(data.images) * (1 + (common.distortion_candidates(args) if choosing else 0))
     with progress.detection(common.intrinsic_options(args, names=data.image_names), total) as options:
-        with library_log.held(args.quiet):
+        with library_log.held(args.quiet) as records:
             choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
             calibrator = calibrator_class(target, options)
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
@@ -338,7 +361,22 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
                                           output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
                                           print_report=False)
+            if not args.quiet:
+                # The result's text, printed next, states these warnings itself.
+                library_log.without_messages(records, printed_warnings(result))
     return calibrator, result, choice
+
+
+def printed_warnings(result) -> list[str]:
+    """The ends of the warnings the result's text states as well: the robot noise warning and the list of
+    outlier views (the text's "Outlier views (kept)")."""
+    refinement = result.refinement
+    if refinement is None or not refinement.refined:
+        return []
+    labels = list(refinement.view_labels)
+    outliers = [labels[k] if 0 <= k < len(labels) else str(k) for k in refinement.outlier_views]
+    return ([str(refinement.noise_warning)] if refinement.robot_error_modelled else []) + (
+        [": " + ", ".join(outliers)] if outliers else [])
 
 
 def closed_form_rms(target, options, result):
@@ -554,5 +592,5 @@ def run(args) -> int:
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
         common.write_report(args.report, title,
                             report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
-                                            verdict, chain, detections))
+                                            verdict, chain, detections, data.images))
     return verdict.code

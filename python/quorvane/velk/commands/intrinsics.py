@@ -92,7 +92,9 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
     worst = sections.worst_view(errors)
     by_picture = dict(zip(result.successful_indices, detections.image_points))
     rms = dict(zip(result.successful_indices, errors))
-    captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms else "target not found")
+    skipped = dict(zip(detections.skipped_indices, detections.skipped_reasons))
+    captions = [f"{name}: " + (f"{rms[k]:.2f} px RMS" if k in rms
+                               else f"not used - {skipped.get(k, 'target not found')}")
                 for k, name in enumerate(names)]
     validation = result.validation
     held_out = ([sections.held_out_views_section(validation, names)]
@@ -107,7 +109,8 @@ def report_sections(result, detections, images, image_size, threshold, names, ve
         sections.coverage_section(detections.image_points, image_size),
         sections.distortion_section(result.intrinsic_matrix, result.distortion_coefficients, image_size,
                                     detections.image_points, camera_model=result.camera_model),
-        sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions),
+        sections.thumbnail_section(images, [by_picture.get(k) for k in range(len(images))], captions,
+                                   [(names[k], why) for k, why in sorted(skipped.items())]),
         sections.report_text_section(_summary(result, names, corner_rms(errors, _corner_counts(detections)),
                                               model_line)),
     ]
@@ -145,7 +148,11 @@ def run(args) -> int:
     verdict = judge_intrinsics(result, len(images), printed.scale_length()[1], image_size,
                                calibrator.detections().object_points)
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
-                              {"units": {"camera_matrix": "px", "reprojection_error": "px (RMS)"},
+                              {"units": {"camera_matrix": "px",
+                                         "reprojection_error": "px (mean over views of the error norm over the "
+                                                               "view's corner count)",
+                                         "rms_px": "px (RMS over every corner)"},
+                               "rms_px": rms,
                                "distortion_model": _model_document(result, choice, args),
                                "verdict": verdict.to_json()})
     print(verdict.summary(), end="")

@@ -66,6 +66,15 @@ def held(quiet: bool, success: bool = True):
         sys.stderr.flush()
 
 
+def without_messages(records, messages) -> None:
+    """Removes from ``records`` (the list :func:`held` yields) the warnings whose message ends with one of
+    ``messages``: warnings a result carries as a field and the command prints with it, so that they are shown
+    once."""
+    messages = [m for m in messages if m]
+    records[:] = [r for r in records
+                  if r.levelno != logging.WARNING or not any(r.getMessage().endswith(m) for m in messages)]
+
+
 @contextlib.contextmanager
 def dropped():
     """Keeps the library's lines of the block from the console for good: for a second pass over pictures whose

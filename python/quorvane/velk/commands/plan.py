@@ -96,6 +96,43 @@ def _noise(args):
     return noise.pixel_px, (noise.translation_mm, noise.rotation_deg)
 
 
+def previous_record(args) -> Path | None:
+    """The calibration record of the --next dataset (hand_eye.json or eye_to_hand.json, by the set-up) that holds
+    an estimate of the robot's noise, else None."""
+    if args.next is None:
+        return None
+    path = Path(args.next[1]) / ("eye_to_hand.json" if args.eye_to_hand else "hand_eye.json")
+    if not path.is_file():
+        return None
+    load = _velk.io.load_eye_to_hand_result if args.eye_to_hand else _velk.io.load_hand_eye_result
+    try:
+        refinement = load(str(path)).refinement
+    except (RuntimeError, ValueError):
+        return None
+    return path if refinement is not None and refinement.robot_noise is not None else None
+
+
+def noise_notes(args) -> tuple[str, list[str]]:
+    """Where the plan's noise levels come from, and (as warnings) a calibration record of the dataset whose
+    estimate of the robot's noise the plan did not use."""
+    pixel, (mm, deg) = _noise(args)
+    if args.noise_from:
+        return (f"Noise levels from {args.noise_from}: robot {mm:.2f} mm / {deg:.3f} deg per axis, corners "
+                f"{pixel:.2f} px."), []
+    given = tuple(args.robot_noise) != tuple(planning.DEFAULT_ROBOT_NOISE)
+    note = (f"Robot noise {mm:g} mm / {deg:g} deg per axis ({'as given' if given else 'the default'}) and corner noise "
+            f"{pixel:g} px are assumptions: the predicted 1-sigma grows with them.")
+    record = previous_record(args)
+    if record is None:
+        return note, []
+    load = _velk.io.load_eye_to_hand_result if args.eye_to_hand else _velk.io.load_hand_eye_result
+    noise = load(str(record)).refinement.robot_noise
+    ratio = max(noise.translation_mm / mm, noise.rotation_deg / deg)
+    return note, [f"Robot noise: {record} estimated this robot's noise at {noise.translation_mm:.2f} mm / "
+                  f"{noise.rotation_deg:.3f} deg per axis ({ratio:.1f} x the {mm:g} mm / {deg:g} deg assumed): plan "
+                  f"with --noise-from {record}"]
+
+
 def build_scene(args):
     """The plan scene of the command line."""
     printed, _ = common.load_target(args)
@@ -192,10 +229,23 @@ def run(args) -> int:
         text = planning.sigma_text(step.camera_sigma) if step.determined else "not yet determined"
         print(f"  {total:3d} poses: {text} ({plan.corners_seen[step.candidate]} corners seen)")
     written = planning.write_poses(args.output, chosen, args.format)
-    print(f"Planned poses written to {written} (velk poses import {written} --format {args.format} -o DATASET_DIR)")
+    print(f"Planned poses written to {written} ({import_command(args, written)})")
+    note, warnings = noise_notes(args)
+    print(note)
+    for warning in warnings:
+        print(f"WARNING: {warning}")
     if args.report:
         from ..report import sections
 
+        corners = [plan.corners_seen[step.candidate] for step in plan.steps]
         common.write_report(args.report, "Hand-eye capture plan",
-                            sections.plan_sections(scene, captured, chosen, plan.steps))
+                            sections.plan_sections(scene, captured, chosen, plan.steps, corners, note, warnings))
     return 0
+
+
+def import_command(args, written: Path) -> str:
+    """The command that brings the planned poses into a dataset: appended to the --next capture (never replacing
+    it), or into a new dataset folder."""
+    if args.next is not None:
+        return f"velk poses import {written} --format {args.format} --append -o {args.next[1]}"
+    return f"velk poses import {written} --format {args.format} -o NEW_DATASET_DIR"

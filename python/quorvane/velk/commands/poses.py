@@ -6,7 +6,16 @@ from pathlib import Path
 
 import numpy as np
 
-from ..datasets import POSE_FILE, camera_folders, capture_paths, save_robot_poses, warn
+from ..datasets import (
+    POSE_FILE,
+    InputError,
+    camera_folders,
+    capture_paths,
+    load_poses,
+    numbered_pictures,
+    save_robot_poses,
+    warn,
+)
 from ..geometry import EULER_ORDERS
 from ..pose_files import is_pose_folder, read_pose_folder
 from ..pose_import import FORMATS, QUATERNION_ORDERS, UNITS, read_pose_file
@@ -39,9 +48,14 @@ def add_parser(commands, common) -> None:
     importer.add_argument("--invert", action="store_true",
                           help="the file holds the base in the flange frame (tcp_T_robot): import each pose inverted")
     importer.add_argument("-o", "--output", required=True, metavar="DATASET_DIR")
-    importer.add_argument("--force", action="store_true",
-                          help="replace the robot poses the dataset already holds (without it they are kept and "
-                               "the import refused)")
+    held = importer.add_mutually_exclusive_group()
+    held.add_argument("--force", action="store_true",
+                      help="replace the robot poses the dataset already holds (without it they are kept and "
+                           "the import refused)")
+    held.add_argument("--append", action="store_true",
+                      help="add the poses after those the dataset holds (a capture continued, such as the poses "
+                           "velk plan --next chose): pose k pairs with picture image_<k>, so the pictures must run "
+                           "image_0 ... without a gap and none may be numbered beyond the last pose")
     importer.set_defaults(run=run_import)
 
 
@@ -58,7 +72,11 @@ def check_outputs(args, archives: list[Path]) -> None:
     outputs = {f"-o ({path.parent.name}/{path.name})": path for path in archives}
     output_paths.check_outputs("poses import", outputs, {"the pose file": args.file})
     held = [str(path) for path in archives if path.exists()]
-    if held and not args.force:
+    if args.append and len(held) < len(archives):
+        missing = ", ".join(str(path) for path in archives if not path.exists())
+        raise UsageError(f"poses import: --append continues the poses a dataset holds, but there is no {missing}; "
+                         "import without --append")
+    if held and not args.force and not args.append:
         raise UsageError(f"poses import: {', '.join(held)} already holds robot poses; give --force to replace them "
                          "(the pictures pair with the poses by index)")
 
@@ -84,6 +102,39 @@ def _read_folder(args) -> tuple[list, list]:
     return read.poses, read.notes
 
 
+def numbering_problems(picture_numbers, held: int, total: int) -> list[str]:
+    """What is wrong with the pictures numbered ``picture_numbers`` for a dataset whose ``held`` poses are continued
+    to ``total``: a gap among image_0 ... (pose k pairs with image_<k>), a picture beyond the last pose."""
+    numbers = sorted(picture_numbers)
+    problems = []
+    # A dataset without pictures yet (poses planned ahead) has no numbering to break.
+    gaps = [k for k in range(held) if k not in set(numbers)] if numbers else []
+    if gaps:
+        problems.append("no picture " + ", ".join(f"image_{k}" for k in gaps[:6]) + f" for the {held} poses held: "
+                        "pictures taken at the appended poses would pair with the wrong poses")
+    beyond = [k for k in numbers if k >= total]
+    if beyond:
+        problems.append(", ".join(f"image_{k}" for k in beyond[:6]) + f" lie(s) beyond the last pose ({total - 1} "
+                        "after the append): pictures are numbered by the pose they were taken at")
+    later = [k for k in numbers if k >= held]
+    if later and later != list(range(held, held + len(later))):
+        problems.append("the pictures of the appended poses must run on from image_" + str(held) + " without a gap")
+    return problems
+
+
+def _appended(args, folder: Path, cameras: list, poses: list) -> list:
+    """The poses the dataset holds followed by ``poses``, once the pictures' numbering is checked."""
+    held = load_poses(cameras[0] if cameras else folder)
+    try:
+        numbers = list(numbered_pictures(cameras[0] if cameras else folder))
+    except InputError as error:
+        raise UsageError(f"poses import: {error}") from None
+    problems = numbering_problems(numbers, len(held), len(held) + len(poses))
+    if problems:
+        raise UsageError(f"poses import: cannot append to {folder}: " + "; ".join(problems))
+    return list(held) + list(poses)
+
+
 def run_import(args) -> int:
     folder = Path(args.output)
     cameras = camera_folders(folder) if folder.is_dir() else []
@@ -91,13 +142,21 @@ def run_import(args) -> int:
     poses, notes = _read_folder(args) if is_pose_folder(args.file) else _read_table(args)
     if args.invert:
         poses = [np.linalg.inv(pose) for pose in poses]
+    imported = len(poses)
+    if args.append:
+        poses = _appended(args, folder, cameras, poses)
     images = _image_count(folder, cameras)
     # A rig dataset keeps the same poses in every camera folder.
     written = ", ".join(str(save_robot_poses(target, poses)) for target in (cameras or [folder]))
-    print(f"Imported {len(poses)} poses from {args.file} into {written}")
+    if args.append:
+        first = len(poses) - imported
+        print(f"Appended {imported} poses from {args.file} to the {first} held in {written}: take pictures "
+              f"image_{first} ... image_{len(poses) - 1} at them")
+    else:
+        print(f"Imported {len(poses)} poses from {args.file} into {written}")
     for note in notes:
         warn(note)
-    if images and images != len(poses):
+    if images and images != len(poses) and not args.append:
         warn(f"{folder} holds {images} images but {len(poses)} poses were imported; "
              "picture image_<k> pairs with pose k")
     return 0

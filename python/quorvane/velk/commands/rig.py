@@ -69,6 +69,24 @@ def summary_of(result, names, threshold: float):
     return summary
 
 
+def _gallery(data, detections):
+    """A tile for every camera's picture of every frame; one without the board says why."""
+    from ..report import sections
+
+    images, corners, captions, skipped = [], [], [], []
+    for k, name in enumerate(data.camera_names):
+        found = dict(zip(detections[k].successful_indices, detections[k].image_points))
+        reasons = dict(zip(detections[k].skipped_indices, detections[k].skipped_reasons))
+        for frame, image in enumerate(data.image_lists[k]):
+            images.append(image)
+            corners.append(found.get(frame))
+            label = f"{name} frame {frame}"
+            if frame not in found:
+                skipped.append((label, reasons.get(frame, "target not found")))
+            captions.append(label + ("" if frame in found else f": not used - {skipped[-1][1]}"))
+    return sections.thumbnail_section(images, corners, captions, skipped)
+
+
 def report_sections(calibrator, result, data, target, options, verdict=None):
     """Summary first (with ``verdict`` when given), the per-view errors and residuals of the refinement, the rig,
     each camera's distortion, the pictures, the console text last."""
@@ -102,14 +120,7 @@ def report_sections(calibrator, result, data, target, options, verdict=None):
             parts.append(sections.distortion_section(result.intrinsic_matrices[k], result.distortion_coefficients[k],
                                                      image_size, detections[k].image_points, name,
                                                      camera_model=result.camera_model))
-    images, corners, captions = [], [], []
-    for k, name in enumerate(names):
-        found = dict(zip(detections[k].successful_indices, detections[k].image_points))
-        for frame, image in enumerate(data.image_lists[k]):
-            images.append(image)
-            corners.append(found.get(frame))
-            captions.append(f"{name} frame {frame}" + ("" if frame in found else ": target not found"))
-    parts.append(sections.thumbnail_section(images, corners, captions))
+    parts.append(_gallery(data, detections))
     parts.append(sections.report_text_section(calibrator.format_results()))
     return parts
 

@@ -111,7 +111,7 @@ def _opencv_board(printed: PrintedTarget):
         return board
     markers = printed.markers_x * printed.markers_y
     ids = np.arange(printed.first_marker_id, printed.first_marker_id + markers, dtype=np.int32)
-    return cv2.aruco.GridBoard((printed.markers_x, printed.markers_y), printed.marker_length, printed.marker_separation,
+    return cv2.aruco.GridBoard((printed.markers_x, printed.markers_y), printed.marker_length, printed.grid_separation,
                                dictionary, ids)
 
 

@@ -7,7 +7,8 @@ import numpy as np
 from .figure import new_figure, to_svg
 
 
-def figure_svg(consistency) -> str:
+def figure_svg(consistency, labels=None) -> str:
+    """labels: the name of each frame's picture, as the other plots name it (default: its position)."""
     translations = np.asarray(consistency.translation_deviations_m, np.float64) * 1000.0
     rotations = np.asarray(consistency.rotation_deviations_deg, np.float64)
     frames = list(range(len(translations)))
@@ -24,7 +25,9 @@ def figure_svg(consistency) -> str:
         bar.set_gid(f"consistency-rotation-{k}")
     bottom.axhline(float(consistency.mean_rotation_deg), color="#444444", linestyle="--", linewidth=1)
     bottom.set_ylabel("rotation [deg]")
-    bottom.set_xlabel("frame")
+    bottom.set_xlabel("picture")
     bottom.set_xticks(frames)
+    if labels is not None:
+        bottom.set_xticklabels(labels, rotation=60, ha="right", fontsize=7)
     top.set_title("Deviation of each frame's target pose from the mean target pose", fontsize=9)
     return to_svg(figure, "consistency")

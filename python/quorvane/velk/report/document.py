@@ -4,7 +4,8 @@ from __future__ import annotations
 
 import datetime
 import html
-from dataclasses import dataclass
+from collections.abc import Callable
+from dataclasses import dataclass, field
 from pathlib import Path
 
 from .. import safe_files
@@ -19,11 +20,14 @@ pre { background: #f6f6f6; padding: .8em; overflow-x: auto; font-size: .85em; }
 table { border-collapse: collapse; font-size: .9em; }
 td, th { border: 1px solid #ccc; padding: .25em .6em; text-align: right; }
 td.name { text-align: left; font-weight: bold; }
-td.detail { text-align: left; } table.checks th { text-align: left; }
+td.detail { text-align: left; } table.checks th, table.plan th:last-child { text-align: left; }
 td.pass { color: #1a7f37; font-weight: bold; } td.fail { color: #c62828; font-weight: bold; } td.info { color: #777; }
 tr.sigma td { color: #555; } tr.saved-row td { background: #eef5fb; }
 p.verdict { font-size: 1.15em; font-weight: bold; padding: .5em .8em; border-left: 6px solid #1a7f37; background: #f0f8f1; }
 p.verdict.fail { border-left-color: #c62828; background: #fdf0f0; }
+p.verdict.warn { border-left-color: #d98e04; background: #fff7e6; }
+div.warnings { border: 1px solid #d98e04; background: #fffaf0; padding: .2em 1em; margin: .8em 0; }
+div.warnings li { margin: .3em 0; }
 p.verdict .code { font-weight: normal; color: #555; font-size: .8em; }
 p.rms { font-size: 1.05em; }
 div.gallery { display: flex; flex-wrap: wrap; gap: 8px; }
@@ -34,12 +38,24 @@ figure.thumb img { width: 300px; border: 1px solid #ccc; }
 
 @dataclass
 class Section:
-    """A heading, an optional explanation and the section's body (HTML: an inline SVG, a table, a <pre>)."""
+    """A heading, an optional explanation and the section's body (HTML: an inline SVG, a table, a <pre>).
+    ``warnings``: what the section found that the user must act on, which the summary lists at the top of the page;
+    ``render``, when given, builds the body from every section's warnings (the summary's)."""
 
     key: str
     heading: str
     body: str
     note: str = ""
+    warnings: list = field(default_factory=list)
+    render: Callable | None = None
+
+
+def lifted_warnings(sections) -> list[str]:
+    """Every section's warnings in page order, each once."""
+    found = []
+    for section in sections:
+        found += [w for w in section.warnings if w not in found]
+    return found
 
 
 def text_section(key: str, heading: str, text: str, note: str = "") -> Section:
@@ -51,10 +67,13 @@ def render_document(title: str, sections) -> str:
     parts = [f'<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">'
              f"<title>{html.escape(title)}</title><style>{_STYLE}</style></head><body>",
              f"<h1>{html.escape(title)}</h1><p class=\"note\">Written {stamp} by velk.</p>"]
+    sections = list(sections)
+    warnings = lifted_warnings(sections)
     for section in sections:
         note = f'<p class="note">{html.escape(section.note)}</p>' if section.note else ""
+        body = section.render(warnings) if section.render is not None else section.body
         parts.append(f'<section id="{section.key}"><h2>{html.escape(section.heading)}</h2>{note}'
-                     f"{section.body}</section>")
+                     f"{body}</section>")
     parts.append("</body></html>\n")
     return "\n".join(parts)
 

@@ -30,9 +30,13 @@ def _cells(pose_mm_deg, reference_deg) -> str:
     return "".join(f"<td>{v:.2f}</td>" for v in (x, y, z)) + "".join(f"<td>{v:.2f}</td>" for v in angles)
 
 
-def table_html(method_results, verdict_text: str, saved=None, matrix_name: str = "tcp_T_camera") -> str:
+def table_html(method_results, verdict_text: str = "", saved=None, matrix_name: str = "tcp_T_camera") -> str:
     """method_results: solver name -> result (pose_deg in metres and deg, and the 4x4 ``matrix_name``) or None;
-    saved: the transform the record holds (a summary.SavedTransform), shown first and compared with."""
+    saved: the transform the record holds (a summary.SavedTransform), shown first and compared with. The table is
+    followed by the sentence on the solvers' agreement, read from the same figures as the solver agreement check
+    (verdict_text, the console's text of the comparison, is not repeated: the table holds its rows)."""
+    from ..solver_table import agreement_sentence
+    from ..verdict.hand_eye_checks import solver_agreement
     from .summary import pose_mm_deg
 
     reference = pose_mm_deg(saved.matrix) if saved is not None else None
@@ -60,5 +64,6 @@ def table_html(method_results, verdict_text: str, saved=None, matrix_name: str =
     distances = "<th>from saved [mm]</th><th>from saved [deg]</th>" if saved is not None else ""
     header = ("<tr><th>Method</th><th>x [mm]</th><th>y [mm]</th><th>z [mm]</th><th>rx [deg]</th>"
               f"<th>ry [deg]</th><th>rz [deg]</th>{distances}</tr>")
+    sentence = agreement_sentence(solver_agreement(method_results))
     return (f'<table class="methods" id="method-comparison">{header}{"".join(rows)}</table>'
-            f"<pre>{html.escape(verdict_text)}</pre>")
+            f'<p class="agreement" id="solver-agreement">{html.escape(sentence)}</p>')

@@ -76,17 +76,33 @@ def _check_rows(checks) -> str:
             f'{"".join(rows)}</table>')
 
 
-def _verdict_html(verdict) -> str:
+def _verdict_html(verdict, warning_count: int = 0) -> str:
+    """The verdict line; a passing verdict with warnings to act on says so in the line itself."""
     code = int(getattr(verdict, "code", 0))
     kind = "pass" if code == 0 else "fail"
-    return (f'<p class="verdict {kind}" id="verdict">{html.escape(str(verdict.text))} '
+    text = str(verdict.text)
+    if code == 0 and warning_count:
+        kind = "warn"
+        text = (verdict.text_with_warnings(warning_count) if hasattr(verdict, "text_with_warnings")
+                else f"{text}, with {warning_count} warning(s) to act on")
+    return (f'<p class="verdict {kind}" id="verdict">{html.escape(text)} '
             f'<span class="code">(exit code {code})</span></p>')
 
 
-def summary_html(summary: Summary, verdict=None) -> str:
+def warnings_html(warnings) -> str:
+    """The warnings of the page's sections, listed at the top."""
+    if not warnings:
+        return ""
+    items = "".join(f'<li class="warning">{html.escape(w)}</li>' for w in warnings)
+    return f'<div class="warnings" id="warnings"><b>Warnings to act on</b><ul>{items}</ul></div>'
+
+
+def summary_html(summary: Summary, verdict=None, warnings=()) -> str:
     """The summary's body. A verdict (anything with text, code and checks of (name, passed, detail)) leads it and
-    its checks replace the ones the report computed itself."""
-    parts = [_verdict_html(verdict)] if verdict is not None else []
+    its checks replace the ones the report computed itself; ``warnings`` (of every section) follow it."""
+    warnings = list(warnings)
+    parts = [_verdict_html(verdict, len(warnings))] if verdict is not None else []
+    parts.append(warnings_html(warnings))
     if summary.transforms:
         parts.append(_transform_rows(summary.transforms))
         if all(t.sigma is None for t in summary.transforms):

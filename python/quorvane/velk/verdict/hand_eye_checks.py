@@ -4,6 +4,7 @@ held-out error and the board's size."""
 from __future__ import annotations
 
 import math
+from dataclasses import dataclass
 
 import numpy as np
 
@@ -48,14 +49,30 @@ def _solved_transform(result) -> np.ndarray:
     return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
 
 
-def solver_check(method_results) -> Check:
+@dataclass
+class SolverAgreement:
+    """How the solvers of a method comparison agree: the solvers that gave a result, those farther from the
+    consensus than the limits (outliers), those that failed, and the largest distances from the consensus."""
+
+    solved: list
+    outliers: list
+    failed: list
+    largest_mm: float = float("nan")
+    largest_deg: float = float("nan")
+
+    @property
+    def passed(self) -> bool:
+        return len(self.solved) >= 2 and len(self.outliers) <= 1 and len(self.solved) - len(self.outliers) >= 2
+
+
+def solver_agreement(method_results) -> SolverAgreement:
     """Agreement of the solvers of a method comparison (None entries are failed solves). The solver closest to
     all others is the centre; a solver farther from it than the limits (translation, rotation angle) is an
-    outlier, and more than one outlier is no consensus, as the comparison's own verdict reads it."""
+    outlier, and more than one outlier is no consensus."""
     solved = {name: _solved_transform(r) for name, r in method_results.items() if r is not None}
     failed = [name for name, r in method_results.items() if r is None]
     if len(solved) < 2:
-        return Check("solver agreement", False, f"{len(solved)} solver(s) gave a result", "2 solvers")
+        return SolverAgreement(list(solved), [], failed)
     transforms = list(solved.values())
 
     def distance(a, b):
@@ -67,12 +84,22 @@ def solver_check(method_results) -> Check:
     off_deg = np.array([rotation_angle_deg(t, centre) for t in transforms])
     outliers = [name for name, mm, deg in zip(solved, off_mm, off_deg)
                 if not (mm <= MAX_SOLVER_SPREAD_MM and deg <= MAX_SOLVER_SPREAD_DEG)]
-    figures = (f"largest distance from the consensus {off_mm.max():.2f} mm, {off_deg.max():.3f} deg over "
-               f"{len(solved)} solvers; outliers: {', '.join(outliers) or 'none'}")
-    if failed:
-        figures += f"; failed: {', '.join(failed)}"
-    return Check("solver agreement", len(outliers) <= 1 and len(solved) - len(outliers) >= 2, figures,
-                 f"{MAX_SOLVER_SPREAD_MM:g} mm, {MAX_SOLVER_SPREAD_DEG:g} deg, at most one outlier")
+    return SolverAgreement(list(solved), outliers, failed, float(off_mm.max()), float(off_deg.max()))
+
+
+SOLVER_LIMIT = f"{MAX_SOLVER_SPREAD_MM:g} mm, {MAX_SOLVER_SPREAD_DEG:g} deg, at most one outlier"
+
+
+def solver_check(method_results) -> Check:
+    """The solver agreement of a method comparison as a check (see :func:`solver_agreement`)."""
+    agreement = solver_agreement(method_results)
+    if len(agreement.solved) < 2:
+        return Check("solver agreement", False, f"{len(agreement.solved)} solver(s) gave a result", "2 solvers")
+    figures = (f"largest distance from the consensus {agreement.largest_mm:.2f} mm, {agreement.largest_deg:.3f} deg "
+               f"over {len(agreement.solved)} solvers; outliers: {', '.join(agreement.outliers) or 'none'}")
+    if agreement.failed:
+        figures += f"; failed: {', '.join(agreement.failed)}"
+    return Check("solver agreement", agreement.passed, figures, SOLVER_LIMIT)
 
 
 def explained_spread_mm(distances_m) -> float:

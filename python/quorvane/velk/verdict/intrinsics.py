@@ -33,7 +33,7 @@ def judge_intrinsics(result, image_count: int, square_size_m: float | None = Non
     the pictures determine it (see :func:`determinacy_checks`). ``object_points`` (the detections' board points of
     the result's views) let the likely cause say how far the pictures tilt the board."""
     verdict = Verdict(subject="intrinsic")
-    verdict.checks.append(rms_check(float(result.reprojection_error)))
+    verdict.checks.append(_reprojection_check(result, object_points))
     used = len(result.low_view_error_indices)
     verdict.checks.append(Check("views used", used >= MIN_INTRINSIC_VIEWS,
                                 f"{used} of {image_count} pictures", f"at least {MIN_INTRINSIC_VIEWS}"))
@@ -47,6 +47,26 @@ def judge_intrinsics(result, image_count: int, square_size_m: float | None = Non
         if any(check.passed is False for check in checks):
             verdict.causes += determinacy_causes(result, image_size, object_points)
     return verdict
+
+
+def corner_rms_px(result, object_points) -> float | None:
+    """RMS over every corner of the result's views, from their per-view RMS and corner counts (``object_points``:
+    the board points of each view); None without them."""
+    errors = np.asarray(result.per_view_errors, np.float64)
+    if object_points is None or len(object_points) != len(errors) or not len(errors):
+        return None
+    counts = np.array([len(np.asarray(points).reshape(-1, 3)) for points in object_points], np.float64)
+    return float(np.sqrt(np.sum(errors ** 2 * counts) / counts.sum())) if counts.sum() else None
+
+
+def _reprojection_check(result, object_points) -> Check:
+    """The reprojection RMS over every corner, the figure the console and the report name so; without the views'
+    corners, the library's reprojection_error (the mean over views of the error norm over the corner count), under
+    its own name."""
+    rms = corner_rms_px(result, object_points)
+    if rms is not None:
+        return rms_check(rms)
+    return rms_check(float(result.reprojection_error), "reprojection_error (mean over views of |e|/N)")
 
 
 def focal_check(camera) -> Check:

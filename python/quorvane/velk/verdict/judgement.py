@@ -67,6 +67,15 @@ class Verdict:
             line += "; likely cause: " + "; ".join(self.causes)
         return line
 
+    def text_with_warnings(self, count: int) -> str:
+        """The verdict line when the result passes but ``count`` warnings need acting on: it does not read as a
+        plain PASS. The exit code stays the verdict's."""
+        if not self.ok or not count:
+            return self.text
+        judged = [check for check in self.checks if check.passed is not None]
+        return (f"Verdict: PASS with {count} warning{'s' if count > 1 else ''} - {self._noun()} passes all "
+                f"{len(judged)} checks, but act on the warning{'s' if count > 1 else ''} below")
+
     def summary(self) -> str:
         """The checks, one a line, then the verdict line."""
         return "\n".join([check.line() for check in self.checks] + [self.text]) + "\n"
