@@ -76,6 +76,7 @@ def test_the_pictures_a_calibration_did_not_use_are_fields_of_its_result(eye_in_
     assert list(result.image_names) == options.image_names
     used = set(result.image_indices) | {s.index for s in result.skipped_pictures}
     assert used == set(range(len(images)))
+    assert not set(result.image_indices) & {s.index for s in result.skipped_pictures}
 
 
 def test_detection_names_the_pictures_it_skipped_as_data():

@@ -276,11 +276,11 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
         return run;
     }
     checkAlignment(frames);
-    noteSkippedPictures(inputs.image_list.size(), run);
     run.valid_robot_T_tcp_list = frames.robots;
     run.valid_image_list = frames.images;
     run.camera_T_target_list = frames.cameras;
     run.image_indices = frames.indices;
+    noteSkippedPictures(inputs.image_list.size(), run);
     if (frames.robots.size() < kMinimumFrames) {
         logMessage(LogLevel::Error, "Not enough valid poses for hand-eye calibration after filtering. Got " +
                                         std::to_string(frames.robots.size()) + ", need at least 4.");
