@@ -4,7 +4,7 @@ disagree."""
 
 from __future__ import annotations
 
-from .verdict.hand_eye_checks import SOLVER_LIMIT, SolverAgreement, solver_agreement
+from .solver_agreement import SOLVER_LIMIT, SolverAgreement, solver_agreement, wrap_near
 
 _BAR = "=" * 60
 _COLUMNS = ("x [mm]", "y [mm]", "z [mm]", "rx [deg]", "ry [deg]", "rz [deg]")
@@ -21,8 +21,6 @@ def _reference_angles(method_results) -> list[float] | None:
 
 
 def _row(name: str, result, reference) -> str:
-    from .report.method_table import wrap_near
-
     if result is None:
         return f"  {name:<{_NAME_WIDTH}}(failed)"
     x, y, z, *angles = result.pose_deg

@@ -11,11 +11,7 @@ import html
 import numpy as np
 
 from ..geometry import rotation_angle_deg
-
-
-def wrap_near(angle_deg: float, reference_deg: float) -> float:
-    """The angle plus or minus whole turns, within half a turn of the reference."""
-    return reference_deg + (angle_deg - reference_deg + 180.0) % 360.0 - 180.0
+from ..solver_agreement import wrap_near
 
 
 def distance_from(matrix, reference) -> tuple[float, float]:
@@ -35,8 +31,8 @@ def table_html(method_results, verdict_text: str = "", saved=None, matrix_name: 
     saved: the transform the record holds (a summary.SavedTransform), shown first and compared with. The table is
     followed by the sentence on the solvers' agreement, read from the same figures as the solver agreement check
     (verdict_text, the console's text of the comparison, is not repeated: the table holds its rows)."""
+    from ..solver_agreement import solver_agreement
     from ..solver_table import agreement_sentence
-    from ..verdict.hand_eye_checks import solver_agreement
     from .summary import pose_mm_deg
 
     reference = pose_mm_deg(saved.matrix) if saved is not None else None

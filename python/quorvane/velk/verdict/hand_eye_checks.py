@@ -4,13 +4,10 @@ held-out error and the board's size."""
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
 
 import numpy as np
 
-from ..geometry import (
-    rotation_angle_deg,
-)
+from ..solver_agreement import SOLVER_LIMIT, SolverAgreement, solver_agreement  # noqa: F401 (re-exported)
 from .judgement import Check
 from .limits import (
     CONSISTENCY_FACTOR,
@@ -20,8 +17,6 @@ from .limits import (
     MAX_RMS_PX,
     MAX_ROBOT_NOISE_DEG,
     MAX_ROBOT_NOISE_MM,
-    MAX_SOLVER_SPREAD_DEG,
-    MAX_SOLVER_SPREAD_MM,
     MIN_AXIS_SPAN_RATIO,
     NOMINAL_ROBOT_NOISE_DEG,
     NOMINAL_ROBOT_NOISE_MM,
@@ -40,54 +35,6 @@ def rotation_check(stats) -> Check:
     return Check("rotation variety", stats.axis_span_ratio >= MIN_AXIS_SPAN_RATIO,
                  f"axis-spread ratio {stats.axis_span_ratio:.3f}, mean turn {stats.angle_mean_deg:.1f} deg",
                  f"ratio {MIN_AXIS_SPAN_RATIO:g}")
-
-
-def _solved_transform(result) -> np.ndarray:
-    """The camera transform a solver of a method comparison found, either set-up: from its pose vector."""
-    from _velk import tf
-
-    return np.asarray(tf.pose_to_transformation_matrix(list(result.pose_deg)), dtype=np.float64)
-
-
-@dataclass
-class SolverAgreement:
-    """How the solvers of a method comparison agree: the solvers that gave a result, those farther from the
-    consensus than the limits (outliers), those that failed, and the largest distances from the consensus."""
-
-    solved: list
-    outliers: list
-    failed: list
-    largest_mm: float = float("nan")
-    largest_deg: float = float("nan")
-
-    @property
-    def passed(self) -> bool:
-        return len(self.solved) >= 2 and len(self.outliers) <= 1 and len(self.solved) - len(self.outliers) >= 2
-
-
-def solver_agreement(method_results) -> SolverAgreement:
-    """Agreement of the solvers of a method comparison (None entries are failed solves). The solver closest to
-    all others is the centre; a solver farther from it than the limits (translation, rotation angle) is an
-    outlier, and more than one outlier is no consensus."""
-    solved = {name: _solved_transform(r) for name, r in method_results.items() if r is not None}
-    failed = [name for name, r in method_results.items() if r is None]
-    if len(solved) < 2:
-        return SolverAgreement(list(solved), [], failed)
-    transforms = list(solved.values())
-
-    def distance(a, b):
-        return (np.linalg.norm(a[:3, 3] - b[:3, 3]) * 1000.0 / MAX_SOLVER_SPREAD_MM
-                + rotation_angle_deg(a, b) / MAX_SOLVER_SPREAD_DEG)
-
-    centre = min(transforms, key=lambda a: sum(distance(a, b) for b in transforms))
-    off_mm = np.array([np.linalg.norm(t[:3, 3] - centre[:3, 3]) * 1000.0 for t in transforms])
-    off_deg = np.array([rotation_angle_deg(t, centre) for t in transforms])
-    outliers = [name for name, mm, deg in zip(solved, off_mm, off_deg)
-                if not (mm <= MAX_SOLVER_SPREAD_MM and deg <= MAX_SOLVER_SPREAD_DEG)]
-    return SolverAgreement(list(solved), outliers, failed, float(off_mm.max()), float(off_deg.max()))
-
-
-SOLVER_LIMIT = f"{MAX_SOLVER_SPREAD_MM:g} mm, {MAX_SOLVER_SPREAD_DEG:g} deg, at most one outlier"
 
 
 def solver_check(method_results) -> Check:

@@ -21,8 +21,8 @@ MAX_HELD_OUT_DEG = 1.0
 #: Smallest axis-spread ratio of the rotations between views (below it one axis is unobserved).
 MIN_AXIS_SPAN_RATIO = 0.15
 #: Largest spread of the solvers' results (rz in deg after wrapping, translation in mm).
-MAX_SOLVER_SPREAD_DEG = 1.5
-MAX_SOLVER_SPREAD_MM = 10.0
+from ..solver_agreement import MAX_SOLVER_SPREAD_DEG, MAX_SOLVER_SPREAD_MM  # noqa: F401,E402 (its home)
+
 #: Camera-to-target distances beyond this (m) mean lengths in the wrong unit.
 MAX_PLAUSIBLE_DISTANCE_M = 20.0
 #: A focal length beyond this many picture widths means intrinsics the pictures could not determine.
