@@ -5,8 +5,8 @@ default parameters (cv2.aruco.CharucoDetector.detectBoard; cv2.aruco.ArucoDetect
 Rendered pictures: VIEWS views of each board at 1280 x 960, degraded as in bench/recall.py (clean,
 uneven light 4:1, glare over about 5 % of the board, low contrast 35 % to 65 %, blur sigma 1.5 px, grey
 noise sigma 8, all but the glare together), plus the board partly out of the picture (moved so that
-35 % of its width leaves the frame) and the board far away (markers 8 to 10 px across). A picture counts as found as the library counts it: at least 4
-ChArUco corners, or at least 4 markers of the board (1 for a single marker). The corner error is the
+35 % of its width leaves the frame) and the board far away (markers 8 to 10 px across). A picture counts
+as found as the library counts it: at least 4 ChArUco corners, or at least 4 markers of the board (1 for a single marker). The corner error is the
 median over pictures of each picture's median distance to the nearest rendered corner (px). Real
 pictures: every picture of the ChArUco set in ../shared/data (fraction found).
 
@@ -24,7 +24,7 @@ import numpy as np
 
 import _velk
 from quorvane.velk import synthetic
-from recall import CONDITIONS
+from recall import CONDITIONS, print_results
 
 SIZE = (1280, 960)
 K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
@@ -135,14 +135,11 @@ METHODS = ("library", "library, one search", "cv2 default")
 def run_methods(kind, target, images):
     points, found_by = library(target, images, True)
     theirs = cv2_charuco(target, images) if kind == "charuco" else cv2_aruco(target, images)
-    return {"library": points, "library, one search": library(target, images, False)[0], "cv2 default": theirs}, found_by
+    one_search = library(target, images, False)[0]
+    return {"library": points, "library, one search": one_search, "cv2 default": theirs}, found_by
 
 
-def print_table(rows):
-    header = ["board", "condition"] + [f"{m}: {c}" for m in METHODS for c in ("found", "err px")]
-    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
-    for row in [header] + rows:
-        print(" | ".join(str(cell).rjust(width) for cell, width in zip(row, widths)))
+HEADER = ["board", "condition"] + [f"{m}: {c}" for m in METHODS for c in ("found", "err px")]
 
 
 # The real ChArUco set in ../shared/data and its board, as its README gives it.
@@ -181,11 +178,7 @@ def main():
             rows.append([kind, name] + [cell for m in METHODS for cell in summary(results[m], truths)])
             print(" | ".join(map(str, rows[-1])), flush=True)
     rows += real_rows(searches)
-    print()
-    print_table(rows)
-    print()
-    for name, counts in searches.items():
-        print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
+    print_results(rows, searches, HEADER)
 
 
 if __name__ == "__main__":

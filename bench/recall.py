@@ -196,11 +196,20 @@ def run_methods(images, max_side=DEFAULT_MAX_SIDE):
             "cv2 default flags": cv2_default(images), "cv2 SB": cv2_sector(images)}, found_by
 
 
-def print_table(rows):
-    header = ["condition"] + [f"{m}: {c}" for m in METHODS for c in ("found", "err px", "other order")]
+def print_table(rows, header=None):
+    header = header or ["condition"] + [f"{m}: {c}" for m in METHODS for c in ("found", "err px", "other order")]
     widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
     for row in [header] + rows:
         print(" | ".join(str(cell).rjust(width) for cell, width in zip(row, widths)))
+
+
+def print_results(rows, searches, header=None):
+    """The table, then which search found how many pictures under each condition."""
+    print()
+    print_table(rows, header)
+    print()
+    for name, counts in searches.items():
+        print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
 
 
 def main():
@@ -228,11 +237,7 @@ def main():
         for index, search in sorted(found_by.items()):
             if search != "plain":
                 print(f"{name}: {photos[index].name} found by the {search} search")
-    print()
-    print_table(rows)
-    print()
-    for name, counts in searches.items():
-        print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
+    print_results(rows, searches)
 
 
 if __name__ == "__main__":
