@@ -6,9 +6,10 @@ Rendered pictures: VIEWS views of each board at 1280 x 960, degraded as in bench
 uneven light 4:1, glare over about 5 % of the board, low contrast 35 % to 65 %, blur sigma 1.5 px, grey
 noise sigma 8, all but the glare together), plus the board partly out of the picture (moved so that
 35 % of its width leaves the frame) and the board far away (markers 8 to 10 px across). A picture counts
-as found as the library counts it: at least 4 ChArUco corners, or at least 4 markers of the board (1 for a single marker). The corner error is the
-median over pictures of each picture's median distance to the nearest rendered corner (px). Real
-pictures: every picture of the ChArUco set in ../shared/data (fraction found).
+as found as the library counts it: at least 4 ChArUco corners, or at least 4 markers of the board (1 for a
+single marker). The corner error is the median over pictures of each picture's median distance to the
+nearest rendered corner (px). Real pictures: every picture of the ChArUco set in ../shared/data (fraction
+found).
 
     .venv/bin/python bench/marker_recall.py [--views 12]
 """
@@ -23,8 +24,7 @@ import cv2
 import numpy as np
 
 import _velk
-from quorvane.velk import synthetic
-from recall import CONDITIONS, print_results
+from recall import CONDITIONS, print_results, rendered_views
 
 SIZE = (1280, 960)
 K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
@@ -44,19 +44,7 @@ FAR_M = {"charuco": (2.3, 2.7), "aruco": (3.6, 4.2)}
 
 def views(target, count, seed=7, distances=(0.5, 0.8)):
     """Oblique views (distance 0.5-0.8 m unless given, tilt 10-40 degrees) with any roll."""
-    rng = np.random.default_rng(seed)
-    centre = synthetic.board_center(target)
-    rendered = []
-    for k in range(count):
-        distance, tilt = rng.uniform(*distances), np.radians(rng.uniform(10.0, 40.0))
-        azimuth = 2 * np.pi * k / count
-        eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
-                                            -np.cos(tilt)])
-        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-180, 180)])
-        pose = roll @ synthetic.look_at_pose(eye, centre)
-        rendered.append(synthetic.render_target(target, K, DIST, pose, SIZE, noise_sigma=1.0, blur_sigma=0.5,
-                                                seed=100 + k, supersample=2))
-    return rendered
+    return rendered_views(target, count, seed, distances)
 
 
 def partly_out(view, rng):

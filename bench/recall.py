@@ -54,15 +54,14 @@ def stereo_folder() -> Path:
                  if (p / "shared" / "data" / "stereo-chessboard").is_dir()), parents[1] / "stereo-chessboard")
 
 
-def views(count, seed=7):
-    """Oblique views (distance 0.45-0.7 m, tilt 10-40 degrees) with any roll, so that the board shows
-    in every orientation."""
-    target = _velk.ChessboardTarget(PATTERN, SQUARE)
+def rendered_views(target, count, seed=7, distances=(0.45, 0.7)):
+    """Oblique views of any target (distance in the given range, tilt 10-40 degrees) with any roll, so that
+    the board shows in every orientation."""
     rng = np.random.default_rng(seed)
     centre = synthetic.board_center(target)
     rendered = []
     for k in range(count):
-        distance, tilt = rng.uniform(0.45, 0.7), np.radians(rng.uniform(10.0, 40.0))
+        distance, tilt = rng.uniform(*distances), np.radians(rng.uniform(10.0, 40.0))
         azimuth = 2 * np.pi * k / count
         eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
                                             -np.cos(tilt)])
@@ -70,7 +69,13 @@ def views(count, seed=7):
         pose = roll @ synthetic.look_at_pose(eye, centre)
         rendered.append(synthetic.render_target(target, K, DIST, pose, SIZE, noise_sigma=1.0, blur_sigma=0.5,
                                                 seed=100 + k, supersample=2))
-    return target, rendered
+    return rendered
+
+
+def views(count, seed=7):
+    """The chessboard's views (rendered_views)."""
+    target = _velk.ChessboardTarget(PATTERN, SQUARE)
+    return target, rendered_views(target, count, seed)
 
 
 def board_mask(view):
