@@ -48,22 +48,25 @@ cv::aruco::CharucoBoard CharucoTarget::createBoard() const {
                                    static_cast<float>(marker_length), predefinedDictionary(aruco_dict_id, kOwner));
 }
 
-cv::aruco::CharucoDetector CharucoTarget::createDetector() const {
+namespace {
+
+cv::aruco::CharucoDetector charucoDetector(const cv::aruco::CharucoBoard& board,
+                                           const cv::aruco::DetectorParameters& markerParameters, bool refineMarkers) {
     cv::aruco::CharucoParameters charucoParameters;
     charucoParameters.minMarkers = 2;
-    charucoParameters.tryRefineMarkers = false;
+    charucoParameters.tryRefineMarkers = refineMarkers;
     charucoParameters.checkMarkers = true;
-    return cv::aruco::CharucoDetector(createBoard(), charucoParameters, cv::aruco::DetectorParameters(),
-                                      markerRefineParameters());
+    return cv::aruco::CharucoDetector(board, charucoParameters, markerParameters, markerRefineParameters());
+}
+
+}  // namespace
+
+cv::aruco::CharucoDetector CharucoTarget::createDetector() const {
+    return charucoDetector(createBoard(), cv::aruco::DetectorParameters(), false);
 }
 
 cv::aruco::CharucoDetector CharucoTarget::createWiderDetector() const {
-    cv::aruco::CharucoParameters charucoParameters;
-    charucoParameters.minMarkers = 2;
-    charucoParameters.tryRefineMarkers = true;
-    charucoParameters.checkMarkers = true;
-    return cv::aruco::CharucoDetector(createBoard(), charucoParameters, widerMarkerSearchParameters(),
-                                      markerRefineParameters());
+    return charucoDetector(createBoard(), widerMarkerSearchParameters(), true);
 }
 
 std::pair<cv::Mat, int> CharucoTarget::detectAndAnnotate(const cv::Mat& image) const {
