@@ -2,6 +2,7 @@
 
 import errno
 import os
+import stat
 
 import numpy as np
 import pytest
@@ -89,3 +90,13 @@ def test_a_new_file_takes_the_usual_permissions_and_a_replaced_one_keeps_its_own
     os.umask(mask)
     assert (fresh.stat().st_mode & 0o777, kept.stat().st_mode & 0o777) == (0o666 & ~mask, 0o640)
     assert kept.read_text() == "new"
+
+
+def test_a_link_stays_a_link_and_a_device_is_written_into_not_replaced(tmp_path):
+    target, link = tmp_path / "record.json", tmp_path / "latest.json"
+    safe_files.write_text(target, "first")
+    link.symlink_to(target)
+    assert safe_files.write_text(link, "second") == link
+    assert link.is_symlink() and target.read_text() == "second"
+    safe_files.write_text("/dev/null", "discarded")
+    assert stat.S_ISCHR(os.stat("/dev/null").st_mode)

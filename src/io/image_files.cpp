@@ -4,6 +4,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "io/replaced_file.hpp"
+
 namespace fs = std::filesystem;
 
 namespace velk::io {
@@ -13,7 +15,15 @@ fs::path imagePath(const fs::path& folder, long long index, const std::string& e
 }
 
 void writeImage(const fs::path& path, const cv::Mat& image) {
-    if (!cv::imwrite(path.string(), image)) {
+    // Encoded in memory first, so that the picture replaces any earlier one whole.
+    std::vector<uchar> encoded;
+    bool encodedOk = false;
+    try {
+        encodedOk = cv::imencode(path.extension().string(), image, encoded);
+    } catch (const cv::Exception&) {
+        encodedOk = false;
+    }
+    if (!encodedOk || replaceFile(path, encoded.data(), encoded.size()) != Replacement::Done) {
         throw std::runtime_error("io: cv::imwrite failed for " + path.string());
     }
 }

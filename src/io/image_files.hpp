@@ -14,7 +14,7 @@ std::filesystem::path imagePath(const std::filesystem::path& folder, long long i
 inline const char* const kPlainImageEnding = ".png";
 inline const char* const kAnnotatedImageEnding = "_annotated.png";
 
-// imwrite with default parameters; throws std::runtime_error "io: cv::imwrite failed for <path>".
+// Encoded as its ending says (default parameters) and written whole (replaceFile); throws std::runtime_error "io: cv::imwrite failed for <path>".
 void writeImage(const std::filesystem::path& path, const cv::Mat& image);
 
 // imread as 3-channel 8-bit BGR; throws std::runtime_error

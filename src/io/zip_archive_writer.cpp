@@ -1,9 +1,9 @@
-#include <fstream>
 #include <limits>
 #include <stdexcept>
 
 #include <zlib.h>
 
+#include "io/replaced_file.hpp"
 #include "io/zip_archive.hpp"
 #include "io/zip_signatures.hpp"
 
@@ -85,14 +85,10 @@ void write_single_entry_zip(const fs::path& path, const std::string& entry_name,
     appendUint32(file, directoryOffset);
     appendUint16(file, 0);  // comment length
 
-    std::ofstream out(path, std::ios::binary | std::ios::out | std::ios::trunc);
-    if (!out) {
-        throw std::runtime_error("npz: cannot open " + path.string() + " for writing");
-    }
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    out.close();
-    if (!out) {
-        throw std::runtime_error("npz: cannot write " + path.string());
+    switch (replaceFile(path, file.data(), file.size())) {
+        case Replacement::Done: return;
+        case Replacement::NotOpened: throw std::runtime_error("npz: cannot open " + path.string() + " for writing");
+        case Replacement::NotWritten: throw std::runtime_error("npz: cannot write " + path.string());
     }
 }
 

@@ -10,6 +10,7 @@ from __future__ import annotations
 import contextlib
 import os
 import shutil
+import stat
 import tempfile
 from pathlib import Path
 
@@ -46,9 +47,29 @@ def _temporary_beside(path: Path) -> tuple[int, Path]:
     return descriptor, Path(name)
 
 
+def _is_special(path: Path) -> bool:
+    """A device, pipe or socket (/dev/null, /dev/stdout): renaming a file over it would replace the device."""
+    try:
+        kind = path.stat().st_mode
+    except OSError:
+        return False
+    return not (stat.S_ISREG(kind) or stat.S_ISDIR(kind))
+
+
+def _write_in_place(path: Path, data: bytes) -> None:
+    with open(path, "wb") as stream:
+        stream.write(data)
+
+
 def write_bytes(path, data: bytes) -> Path:
-    """Replaces the file at ``path`` by ``data`` in one step; its folder must exist. Returns the path."""
-    path = Path(path)
+    """Replaces the file at ``path`` by ``data`` in one step; its folder must exist. Returns the path. A link is
+    followed and the file it names replaced; a device, pipe or socket is written into as it is."""
+    given = path = Path(path)
+    if path.is_symlink():
+        path = Path(os.path.realpath(path))
+    if _is_special(path):
+        _write_in_place(path, bytes(data))
+        return given
     mode = path.stat().st_mode & 0o7777 if path.is_file() else _new_file_mode()
     descriptor, temporary = _temporary_beside(path)
     try:
@@ -63,7 +84,7 @@ def write_bytes(path, data: bytes) -> Path:
         temporary.unlink(missing_ok=True)
         raise
     _sync_folder(path.parent)
-    return path
+    return given
 
 
 def write_text(path, text: str, encoding: str = "utf-8") -> Path:
