@@ -10,7 +10,7 @@ from __future__ import annotations
 import argparse
 import sys
 
-from .commands import errors
+from .commands import errors, output_locks
 
 EXIT_OK = 0
 EXIT_FAILED = errors.EXIT_FAILED
@@ -88,6 +88,8 @@ def main(argv=None) -> int:
             raise
         print(f"velk: error: {error}", file=sys.stderr)
         return EXIT_USAGE
+    finally:
+        output_locks.release_all()
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 from pathlib import Path
 
+from . import output_locks
 from .common import progress_for
 from .errors import UsageError
 
@@ -98,6 +99,9 @@ def run(args) -> int:
     from ..bag_import import NothingKeptError, import_bag
 
     at_times = read_times(args.at) if args.at else None
+    output = Path(args.output)
+    if output.is_dir() or not output.exists():  # a file in its place is refused by the import itself
+        output_locks.lock_folder_of("import-bag", output / output_locks.ANY_FILE)
     try:
         summary = import_bag(args.bag, args.output, args.image_topic, args.base, args.flange,
                              tf_topics=tuple(args.tf_topics), pose_topic=args.pose_topic,

@@ -13,6 +13,7 @@ from pathlib import Path
 from ..datasets import IMAGE_SUFFIXES, POSE_FILE, camera_folders
 from ..joint_table import JOINT_FILE
 from .errors import UsageError
+from .output_locks import lock_folder_of
 
 
 def result_file(output, default_name: str) -> Path:
@@ -85,7 +86,9 @@ def _input_files(inputs: dict):
 
 def check_outputs(command: str, outputs: dict, inputs: dict) -> None:
     """Refuses, with a UsageError naming both, an output that is one of the run's inputs or the same file as
-    another output, and an output whose place cannot take a file. ``outputs`` maps each output's option to the
+    another output, and an output whose place cannot take a file; then takes this run's lock on the folders the
+    outputs go to, refusing when another run writes there (the command line drops the locks when the command
+    ends). ``outputs`` maps each output's option to the
     file it writes (None when not given); ``inputs`` maps a description of each input to a path or a list of
     them (None when not given)."""
     given = {option: Path(path) for option, path in outputs.items() if path is not None}
@@ -103,3 +106,5 @@ def check_outputs(command: str, outputs: dict, inputs: dict) -> None:
             if _same_file(given[option], given[other]):
                 raise UsageError(f"{command}: {option} and {other} both name {given[option]}; give each output a "
                                  "file of its own")
+    for path in given.values():
+        lock_folder_of(command, path)
