@@ -2,15 +2,17 @@
 
 import os
 import shutil
+import struct
 import subprocess
 import sys
+import zlib
 
 import numpy as np
 import pytest
 
 import _velk
 from cli_data import write_target
-from quorvane.velk import cli
+from quorvane.velk import cli, datasets
 
 BOARD = '{"kind": "chessboard", "cols": 5, "rows": 4, "square_size": 0.02}'
 
@@ -45,6 +47,26 @@ def test_pictures_of_different_sizes_are_refused_naming_the_sizes_and_pictures(m
     error = capsys.readouterr().err
     assert "not all one size" in error
     assert "60 x 40: image_0.png, image_1.png" in error and "50 x 30: image_2.png" in error
+
+
+def _png_header_only(path, width, height):
+    """A PNG that declares width x height and holds no pixels: only a reader of headers can learn its size."""
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    chunks = [(b"IHDR", header), (b"IEND", b"")]
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(data)) + kind + data
+                                                       + struct.pack(">I", zlib.crc32(kind + data)) for kind, data in
+                                                       chunks))
+
+
+@pytest.mark.parametrize("argv", [MIXED["hand-eye"], MIXED["rig"], MIXED["intrinsics"]],
+                         ids=["hand-eye", "rig", "intrinsics"])
+def test_a_far_larger_picture_is_refused_from_its_header_before_any_picture_is_decoded(mixed_sizes, argv, capsys,
+                                                                                        monkeypatch):
+    for folder in (mixed_sizes / "data", mixed_sizes / "rig" / "cam_1"):
+        _png_header_only(folder / "image_2.png", 20000, 20000)
+    monkeypatch.setattr(datasets, "read_image", lambda path: pytest.fail(f"{path} decoded"))
+    assert cli.main([a.format(root=mixed_sizes) for a in argv]) == 2
+    assert "20000 x 20000: image_2.png" in capsys.readouterr().err
 
 
 @pytest.fixture(scope="module")

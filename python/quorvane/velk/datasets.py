@@ -98,12 +98,38 @@ def load_images(paths, progress: Progress) -> list:
     return _read_all(list(paths), progress, "Loading images")
 
 
+def header_size(path) -> tuple[int, int] | None:
+    """A picture's (width, height) as its file header gives it, without decoding the pixels; None when the header
+    cannot be read (the decoder then says what is wrong)."""
+    from PIL import Image
+
+    limit, Image.MAX_IMAGE_PIXELS = Image.MAX_IMAGE_PIXELS, None  # only the header is read: no pixels to bound
+    try:
+        with open(os.fsencode(path), "rb") as stream, Image.open(stream) as picture:
+            return tuple(picture.size)
+    except (OSError, ValueError, SyntaxError):
+        return None
+    finally:
+        Image.MAX_IMAGE_PIXELS = limit
+
+
+def require_one_header_size(paths, where: str) -> None:
+    """Refuses pictures whose headers give more than one size before any is decoded, so that a picture far larger
+    than the others costs nothing; pictures whose header cannot be read are left to the decoder."""
+    sized = [(size, path) for path in paths if (size := header_size(path)) is not None]
+    _refuse_mixed_sizes([size for size, _ in sized], [path for _, path in sized], where)
+
+
 def require_one_size(images, paths, where: str) -> None:
     """Refuses pictures of more than one size, naming each size and its pictures, largest group first: a camera
     calibration holds pixels of one picture size."""
+    _refuse_mixed_sizes([tuple(image.shape[1::-1]) for image in images], paths, where)
+
+
+def _refuse_mixed_sizes(sizes, paths, where: str) -> None:
     by_size: dict[tuple, list] = {}
-    for image, path in zip(images, paths):
-        by_size.setdefault(tuple(image.shape[1::-1]), []).append(picture_name(path))
+    for size, path in zip(sizes, paths):
+        by_size.setdefault(size, []).append(picture_name(path))
     if len(by_size) > 1:
         groups = sorted(by_size.items(), key=lambda item: -len(item[1]))
         sizes = "; ".join(f"{w} x {h}: {_name_list(names)}" for (w, h), names in groups)
@@ -195,6 +221,7 @@ def load_hand_eye_folder(folder, progress: Progress, allow_gaps: bool = False, p
     if not indices:
         raise InputError(f"none of the pictures in {folder} has a robot pose")
     paths = [pictures[k] for k in indices]
+    require_one_header_size(paths, str(folder))
     images = _read_all(paths, progress, "Loading images")
     require_one_size(images, paths, str(folder))
     return HandEyeData(images, [poses[k] for k in indices], [picture_name(p) for p in paths], len(poses), indices)
@@ -237,6 +264,8 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
     if len({len(paths) for paths in per_camera}) != 1:
         counts = ", ".join(f"{c.name}: {len(p)}" for c, p in zip(cameras, per_camera))
         raise InputError(f"all cameras must hold the same number of synchronized captures ({counts})")
+    for camera, paths in zip(cameras, per_camera):
+        require_one_header_size(paths, str(camera))
     flat = [path for paths in per_camera for path in paths]
     images = _read_all(flat, progress, "Loading images")
     count = len(per_camera[0])

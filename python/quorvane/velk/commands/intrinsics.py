@@ -8,7 +8,7 @@ import numpy as np
 
 import _velk
 
-from ..datasets import image_paths, load_images, picture_name, require_one_size
+from ..datasets import image_paths, load_images, picture_name, require_one_header_size, require_one_size
 from ..distortion_model_choice import DEFAULT_MODEL, distortion_model
 from ..records import record_path, save_intrinsics
 from ..verdict import judge_intrinsics
@@ -122,6 +122,7 @@ def run(args) -> int:
     output_paths.check_outputs("intrinsics", {"-o": record_path(args.output), "--report": args.report},
                                {"a picture given": paths, "the --target file": args.target})
     progress = common.progress_for(args)
+    require_one_header_size(paths, "intrinsics")
     images = load_images(paths, progress)
     names = [picture_name(p) for p in paths]
     require_one_size(images, paths, "intrinsics")
