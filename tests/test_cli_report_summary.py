@@ -2,7 +2,9 @@
 as a plain PASS, every picture keeps its name in every plot and has a tile, and the console text closes the page
 folded. On the real eye-to-hand photographs with one picture that shows no board."""
 
+import contextlib
 import html
+import io
 import json
 import re
 import shutil
@@ -31,10 +33,12 @@ def blank_picture_run(eye_to_hand_photo_dataset, tmp_path_factory):
     picture = cv2.imread(str(folder / f"image_{BLANK}.png"))
     cv2.imwrite(str(folder / f"image_{BLANK}.png"), np.full_like(picture, 128))
     report, out = folder.parent / "report.html", folder.parent / "out"
-    code = cli.main(["hand-eye", str(folder), "--target", str(target), "--eye-to-hand", "--distortion-model", "k1k2",
-                     "--no-validate", "-o", str(out), "--report", str(report)])
+    console = io.StringIO()
+    with contextlib.redirect_stdout(console):
+        code = cli.main(["hand-eye", str(folder), "--target", str(target), "--eye-to-hand", "--distortion-model",
+                         "k1k2", "--no-validate", "-o", str(out), "--report", str(report)])
     assert code == 0  # the exit code stays the verdict's
-    return report.read_text(), json.loads((out / "eye_to_hand.json").read_text())
+    return report.read_text(), json.loads((out / "eye_to_hand.json").read_text()), console.getvalue()
 
 
 def figure_texts(page, key):
@@ -43,16 +47,21 @@ def figure_texts(page, key):
 
 
 def test_a_warning_is_lifted_above_the_checks_and_the_pass(blank_picture_run):
-    page, _ = blank_picture_run
+    page, record, console = blank_picture_run
     verdict = re.search(r'<p class="verdict (\w+)" id="verdict">([^<]*)', page)
     assert verdict.group(1) == "warn" and verdict.group(2).startswith("Verdict: PASS with 1 warning")
-    warnings = re.findall(r'<li class="warning">([^<]*)</li>', page)
+    warnings = [html.unescape(w) for w in re.findall(r'<li class="warning">([^<]*)</li>', page)]
     assert warnings == [f"Pictures: 1 of 16 not used: {BLANK} (image_{BLANK}.png) (Not enough ChArUco corners)"]
     assert page.index('id="verdict"') < page.index('id="warnings"') < page.index('id="checks"')
+    # The console and the record state the same verdict line and warnings as the page.
+    assert html.unescape(verdict.group(2)).strip() in console.splitlines()
+    assert f"  warning: {warnings[0]}" in console.splitlines()
+    assert record["verdict"]["text"] == html.unescape(verdict.group(2)).strip()
+    assert record["verdict"]["warnings"] == warnings
 
 
 def test_every_picture_has_a_tile_and_one_name_in_every_plot(blank_picture_run):
-    page, record = blank_picture_run
+    page, record, _ = blank_picture_run
     captions = [html.unescape(c) for c in re.findall(r"<figcaption>([^<]*)<br>", page)]
     assert [c.split(":")[0] for c in captions] == [f"frame {k} (image_{k}.png)" for k in range(16)]
     assert captions[BLANK].endswith("not used - Not enough ChArUco corners")

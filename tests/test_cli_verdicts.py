@@ -197,8 +197,10 @@ def test_compare_and_check_print_the_result_once(scene_data, tmp_path, capsys):
     assert cli.main(["hand-eye", str(folder), "--target", str(target), "--quiet"]) == 0
     quiet = capsys.readouterr()
     assert "HAND-EYE RESULTS" not in quiet.out and "[INFO]" not in quiet.err
+    # The rendered lens is seen only near the picture's centre: the console states the report's warning too.
     assert [line for line in quiet.out.splitlines() if line.startswith("Verdict: ")] == [
-        "Verdict: PASS - the hand-eye result passes all 7 checks"]
+        "Verdict: PASS with 1 warning - the hand-eye result passes all 7 checks, but act on the warning below"]
+    assert "  warning: Distortion: outside the observed corners" in quiet.out
 
 
 def test_check_names_shifted_poses(scene_data, tmp_path, capsys):
@@ -269,7 +271,10 @@ def test_eye_to_hand_is_judged_alike(eye_to_hand_data, tmp_path, capsys, fault):
     record = json.loads((folder / "eye_to_hand.json").read_text())
     assert record["verdict"]["text"] == verdict[0]
     if fault == "none":
-        assert code == 0 and verdict[0] == "Verdict: PASS - the eye-to-hand result passes all 8 checks"
+        # The rendered board is seen near the picture's centre: the distortion's extrapolation is the warning.
+        assert code == 0 and verdict[0] == ("Verdict: PASS with 1 warning - the eye-to-hand result passes all 8 "
+                                            "checks, but act on the warning below")
+        assert record["verdict"]["warnings"][0].startswith("Distortion: outside the observed corners")
     else:
         assert code == 1 and ("shifted by 1 picture" if fault == "shifted" else "--quat-order xyzw") in verdict[0]
 
@@ -300,7 +305,9 @@ def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
     if millimetres:
         assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]
     else:
-        assert code == 0 and verdict[0] == "Verdict: PASS - the intrinsic result passes all 7 checks"
+        assert code == 0 and verdict[0] == ("Verdict: PASS with 1 warning - the intrinsic result passes all 7 "
+                                            "checks, but act on the warning below")
+        assert "  warning: Distortion: outside the observed corners" in out
 
 
 def test_intrinsics_the_pictures_do_not_determine_fail_naming_the_parameter(intrinsic_capture, tmp_path,

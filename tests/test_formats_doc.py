@@ -43,7 +43,7 @@ def annotated(record):
     kinematics.parameters, kinematics.held_out = [io.KinematicParameterRecord()], io.KinematicPredictionRecord()
     record.kinematics = kinematics
     verdict = io.VerdictRecord()
-    verdict.checks = [io.CheckRecord()]
+    verdict.checks, verdict.warnings = [io.CheckRecord()], ["a warning"]
     record.verdict = verdict
     record.intrinsics_used, record.refinement_applied = io.IntrinsicsUsedRecord(), io.RefinementAppliedRecord()
     record.saved_method, record.image_names = "TSAI", ["image_0.png"]

@@ -153,7 +153,9 @@ void bindAnnotationRecords(py::module_& io) {
         .def_readwrite("passed", &VerdictRecord::passed)
         .def_readwrite("text", &VerdictRecord::text, "The verdict line.")
         .def_readwrite("causes", &VerdictRecord::causes, "Likely causes of a failure.")
-        .def_readwrite("checks", &VerdictRecord::checks, "Every check (CheckRecord).");
+        .def_readwrite("checks", &VerdictRecord::checks, "Every check (CheckRecord).")
+        .def_readwrite("warnings", &VerdictRecord::warnings,
+                       "What a passing result leaves to act on (extrapolated distortion, unused pictures, ...).");
     py::classh<IntrinsicsUsedRecord>(io, "IntrinsicsUsedRecord",
                                      "The intrinsics a hand-eye result was solved with (pixels).")
         .def(py::init<>(), "An empty record of the intrinsics used.")

@@ -36,6 +36,7 @@ void members(VerdictRecord& record, Visit& visit) {
     visit("text", record.text);
     visit("causes", record.causes);
     visit("checks", record.checks);
+    visit("warnings", record.warnings, kOmittedWhenEmpty);
 }
 
 template <typename Visit>

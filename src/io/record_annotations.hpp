@@ -20,12 +20,14 @@ struct CheckRecord {
     std::string limit;
 };
 
-// The judgement of a result: passed, the verdict line, the likely causes of a failure and every check.
+// The judgement of a result: passed, the verdict line, the likely causes of a failure, every check and the
+// warnings a passing result leaves to act on (left out of the file when there are none).
 struct VerdictRecord {
     bool passed = false;
     std::string text;
     std::vector<std::string> causes;
     std::vector<CheckRecord> checks;
+    std::vector<std::string> warnings;
 };
 
 // The intrinsics a hand-eye result was solved with and where they came from.

@@ -207,13 +207,14 @@ def verdict_record(verdict):
     import _velk
 
     record = _velk.io.VerdictRecord()
-    record.passed, record.text, record.causes = bool(verdict.ok), verdict.text, list(verdict.causes)
+    record.passed, record.text, record.causes = bool(verdict.ok), verdict.line, list(verdict.causes)
     checks = []
     for check in verdict.checks:
         entry = _velk.io.CheckRecord()
         entry.name, entry.passed, entry.figures, entry.limit = check.name, check.passed, check.figures, check.limit
         checks.append(entry)
     record.checks = checks
+    record.warnings = list(verdict.warnings)
     return record
 
 

@@ -44,8 +44,8 @@ def hand_eye_views(calibrator_class, target, options, data, intrinsic_matrix, di
         distortion_coefficients=distortion, validate=validate, print_report=False)
 
 
-def write_report(path, verdict, cameras, stats, variety, methods, comparison, validation, image_names=(),
-                 skipped=()) -> None:
+def report_sections(verdict, cameras, stats, variety, methods, comparison, validation, image_names=(),
+                    skipped=()) -> list:
     """The check's report: its verdict and checks first, then the rotations, the solvers and the held-out views."""
     from ..report import sections
     from ..report.summary import Summary
@@ -58,7 +58,7 @@ def write_report(path, verdict, cameras, stats, variety, methods, comparison, va
     names = list(image_names)
     unused = [(f"frame {_velk.picture_label(names, int(s.index))}", str(s.reason)) for s in skipped]
     parts.append(sections.unused_pictures_section(unused, len(names)))
-    common.write_report(path, "Hand-eye data check", parts)
+    return parts
 
 
 def run(args) -> int:
@@ -108,11 +108,13 @@ def run(args) -> int:
     verdict = judge_check(stats, methods, spread_mm, distances, data.robot_T_tcp_list, cameras,
                           list(views.image_indices), args.eye_to_hand, data.image_names, views.intrinsic_matrix,
                           data.capture_indices, intrinsics, args.intrinsics)
+    used = set(views.image_indices)
+    parts = report_sections(verdict, cameras, stats, variety, methods, comparison, validation, data.image_names,
+                            [s for s in views.skipped_pictures if int(s.index) not in used])
+    common.take_warnings(verdict, parts)
     print(verdict.summary(), end="")
     if args.report:
-        used = set(views.image_indices)
-        write_report(args.report, verdict, cameras, stats, variety, methods, comparison, validation,
-                     data.image_names, [s for s in views.skipped_pictures if int(s.index) not in used])
+        common.write_report(args.report, "Hand-eye data check", parts)
     if not verdict.ok:
         common.fail("the captured poses and pictures do not determine the hand-eye transform well "
                     f"({verdict.reason()})")

@@ -173,6 +173,14 @@ def fail(verdict: str) -> None:
     raise CalibrationFailed(verdict)
 
 
+def take_warnings(verdict, sections) -> None:
+    """Gives ``verdict`` the warnings of the report's ``sections`` (built whether or not a report is written;
+    their figures are drawn only for one), so that the console, the record and the report state one verdict."""
+    from ..report.document import lifted_warnings
+
+    verdict.warnings = lifted_warnings(sections)
+
+
 def write_report(path, title: str, sections) -> None:
     from ..report.document import write_document
 

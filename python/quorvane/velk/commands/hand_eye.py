@@ -577,6 +577,9 @@ def run(args) -> int:
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,
                              data.capture_indices, intrinsics, args.intrinsics,
                              scale_length=printed.scale_length(), kinematics=chain[0] if chain else None)
+    parts = report_sections(target, common.intrinsic_options(args), result, report_text, comparison,
+                            args.eye_to_hand, verdict, chain, detections, data.images)
+    common.take_warnings(verdict, parts)
     record = save_record(args, result, method, len(data.images), output_path, verdict, chain)
     if not args.intrinsics:
         print(common.distortion_model_line(choice, args))
@@ -588,9 +591,6 @@ def run(args) -> int:
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
-        options = common.intrinsic_options(args)
         title = "Eye-to-hand calibration" if args.eye_to_hand else "Eye-in-hand calibration"
-        common.write_report(args.report, title,
-                            report_sections(target, options, result, report_text, comparison, args.eye_to_hand,
-                                            verdict, chain, detections, data.images))
+        common.write_report(args.report, title, parts)
     return verdict.code

@@ -148,6 +148,9 @@ def run(args) -> int:
         print("".join(f"  {line}\n" for line in lines), end="")
     verdict = judge_intrinsics(result, len(images), printed.scale_length()[1], image_size,
                                calibrator.detections().object_points)
+    parts = report_sections(result, calibrator.detections(), images, image_size, args.per_view_error_threshold,
+                            names, verdict, model_line)
+    common.take_warnings(verdict, parts)
     written = save_intrinsics(args.output, result, image_size, names, printed.to_json(),
                               {"units": {"camera_matrix": "px",
                                          "reprojection_error": "px (mean over views of the error norm over the "
@@ -159,9 +162,7 @@ def run(args) -> int:
     print(verdict.summary(), end="")
     print(f"Result written to {written}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
-        common.write_report(args.report, "Intrinsic calibration",
-                            report_sections(result, calibrator.detections(), images, image_size,
-                                            args.per_view_error_threshold, names, verdict, model_line))
+        common.write_report(args.report, "Intrinsic calibration", parts)
     return verdict.code
 
 

@@ -158,6 +158,8 @@ def run(args) -> int:
     if not args.quiet:
         print(f"Camera positions are in the target's lengths: {common.scale_note(printed)}")
     verdict = judge_rig(result, list(result.pair_reprojection_errors))
+    parts = report_sections(calibrator, result, data, target, common.intrinsic_options(args, base), verdict)
+    common.take_warnings(verdict, parts)
     annotated = records.annotated(_velk.io.multi_camera_calibration_record(result),
                                   {"units": {"translation": "m", "pixels": "px"}, "verdict": verdict})
     # A record that fails its checks is saved, but not reported as a success.
@@ -166,7 +168,5 @@ def run(args) -> int:
     print(verdict.summary(), end="")
     print(f"Result written to {record}" + ("" if verdict.ok else " (marked as failing its checks)"))
     if args.report:
-        common.write_report(args.report, "Multi-camera rig calibration",
-                            report_sections(calibrator, result, data, target, common.intrinsic_options(args, base),
-                                            verdict))
+        common.write_report(args.report, "Multi-camera rig calibration", parts)
     return verdict.code

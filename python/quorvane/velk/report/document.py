@@ -38,16 +38,23 @@ figure.thumb img { width: 300px; border: 1px solid #ccc; }
 
 @dataclass
 class Section:
-    """A heading, an optional explanation and the section's body (HTML: an inline SVG, a table, a <pre>).
-    ``warnings``: what the section found that the user must act on, which the summary lists at the top of the page;
-    ``render``, when given, builds the body from every section's warnings (the summary's)."""
+    """A heading, an optional explanation and the section's body (HTML: an inline SVG, a table, a <pre>; or a
+    function drawing it, called only when the page is written, so that a command can learn the sections' warnings
+    without drawing a figure). ``warnings``: what the section found that the user must act on, which the summary
+    lists at the top of the page and the console beneath the verdict; ``render``, when given, builds the body from
+    every section's warnings (the summary's)."""
 
     key: str
     heading: str
-    body: str
+    body: str | Callable[[], str]
     note: str = ""
     warnings: list = field(default_factory=list)
     render: Callable | None = None
+
+    def body_html(self, warnings) -> str:
+        if self.render is not None:
+            return self.render(warnings)
+        return self.body() if callable(self.body) else self.body
 
 
 def lifted_warnings(sections) -> list[str]:
@@ -71,7 +78,7 @@ def render_document(title: str, sections) -> str:
     warnings = lifted_warnings(sections)
     for section in sections:
         note = f'<p class="note">{html.escape(section.note)}</p>' if section.note else ""
-        body = section.render(warnings) if section.render is not None else section.body
+        body = section.body_html(warnings)
         parts.append(f'<section id="{section.key}"><h2>{html.escape(section.heading)}</h2>{note}'
                      f"{body}</section>")
     parts.append("</body></html>\n")

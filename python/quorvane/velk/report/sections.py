@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import html
+from functools import partial
 
 import numpy as np
 
@@ -42,14 +43,14 @@ def view_error_section(errors, threshold: float, labels, source: str = "") -> Se
     note = f"{len(errors)} views, {above} above the {threshold:g} px threshold (red)."
     if source:
         note += f" Computed from {source}."
-    return Section("view-errors", "Reprojection error per view", view_errors.figure_svg(errors, threshold, labels),
-                   note)
+    return Section("view-errors", "Reprojection error per view",
+                   partial(view_errors.figure_svg, errors, threshold, labels), note)
 
 
 def residual_vector_section(image, detected, projected, label: str) -> Section:
     """Residual arrows of one view from corners already projected by the model the chart uses."""
     return Section("residuals", f"Residual vectors of {label}",
-                   residuals.figure_svg(image, np.asarray(detected), np.asarray(projected), label),
+                   partial(residuals.figure_svg, image, np.asarray(detected), np.asarray(projected), label),
                    "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
 
 
@@ -57,13 +58,13 @@ def residual_section(image, object_points, image_points, camera_matrix, dist, la
                      camera_model: str = "pinhole") -> Section:
     detected, projected = residuals.view_residuals(object_points, image_points, camera_matrix, dist, camera_model)
     return Section("residuals", f"Residual vectors of {label}",
-                   residuals.figure_svg(image, detected, projected, label),
+                   partial(residuals.figure_svg, image, detected, projected, label),
                    "Arrows point from each detected corner to where the calibrated model puts it, magnified.")
 
 
 def coverage_section(points_per_view, image_size) -> Section:
     counts = coverage.coverage_grid(points_per_view, image_size)
-    return Section("coverage", "Corner coverage of the image area", coverage.figure_svg(counts, image_size),
+    return Section("coverage", "Corner coverage of the image area", partial(coverage.figure_svg, counts, image_size),
                    "Blank cells saw no corner; distortion there is extrapolated, not measured.")
 
 
@@ -83,7 +84,8 @@ def distortion_section(camera_matrix, dist, image_size, points_per_view=None, ca
             note += " " + warning
             warnings.append(_lifted("Distortion" + (f" of {camera}" if camera else ""), warning))
     return Section(key, f"Distortion field of {camera}" if camera else "Distortion field",
-                   distortion.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note, warnings)
+                   partial(distortion.figure_svg, camera_matrix, dist, image_size, points_per_view, key), note,
+                   warnings)
 
 
 def _lifted(where: str, warning: str) -> str:
@@ -104,7 +106,7 @@ def _fisheye_mapping_section(camera_matrix, dist, image_size, points_per_view, c
             note += " " + warning
             warnings.append(_lifted("Fisheye lens mapping" + (f" of {camera}" if camera else ""), warning))
     return Section(key, f"Fisheye lens mapping of {camera}" if camera else "Fisheye lens mapping",
-                   fisheye_mapping.figure_svg(camera_matrix, dist, image_size, points_per_view, key), note,
+                   partial(fisheye_mapping.figure_svg, camera_matrix, dist, image_size, points_per_view, key), note,
                    warnings)
 
 
@@ -128,7 +130,8 @@ def thumbnail_section(images, corners, captions, skipped=()) -> Section:
     skipped = list(skipped)
     warnings = [f"Pictures: {len(skipped)} of {len(images)} not used: "
                 + "; ".join(f"{name} ({why})" for name, why in skipped)] if skipped else []
-    return Section("pictures", "Pictures and their detected corners", thumbnails.gallery_html(images, corners, captions),
+    return Section("pictures", "Pictures and their detected corners",
+                   partial(thumbnails.gallery_html, images, corners, captions),
                    "Every picture with the corners found in it (green dots); a picture without them says why.",
                    warnings)
 
@@ -151,8 +154,11 @@ def rotation_section(camera_T_target_list, stats, text: str = "") -> Section:
                ("Singular values of the rotation vectors", ", ".join(f"{v:.3f}" for v in stats.singular_values)),
                ("Axis-spread ratio (smallest / largest)", f"{stats.axis_span_ratio:.3f}")]
     rows = "".join(f'<tr><td class="name">{html.escape(name)}</td><td>{value}</td></tr>' for name, value in figures)
-    body = (rotation_variety.figure_svg(camera_T_target_list, stats)
-            + f'<table class="figures" id="rotation-figures">{rows}</table>')
+    table = f'<table class="figures" id="rotation-figures">{rows}</table>'
+
+    def body() -> str:
+        return rotation_variety.figure_svg(camera_T_target_list, stats) + table
+
     return Section("rotation-variety", "Rotation variety of the captured views", body,
                    "Unit axes of the rotations between consecutive views, seen along each axis; "
                    "points spread over the circles mean well-observed hand-eye rotation.")
@@ -164,7 +170,8 @@ def consistency_section(result, labels=None) -> Section:
         note = "With a correct robot_T_camera every frame puts the target at the same place on the flange."
     else:
         note = "With a correct tcp_T_camera every frame puts the target at the same place in the robot base frame."
-    return Section("consistency", "Per-frame hand-eye consistency", consistency.figure_svg(result.consistency, labels),
+    return Section("consistency", "Per-frame hand-eye consistency",
+                   partial(consistency.figure_svg, result.consistency, labels),
                    note)
 
 
@@ -181,9 +188,8 @@ def robot_correction_section(refinement, labels) -> Section:
     if refinement.noise_warning:
         note += " WARNING: " + refinement.noise_warning
         warnings.append(_lifted("Robot poses", refinement.noise_warning))
-    body = robot_corrections.figure_svg(refinement.robot_pose_corrections, suspects,
-                                        refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg,
-                                        labels)
+    body = partial(robot_corrections.figure_svg, refinement.robot_pose_corrections, suspects,
+                   refinement.robot_translation_noise_mm, refinement.robot_rotation_noise_deg, labels)
     return Section("robot-corrections", "Robot pose corrections", body, note, warnings)
 
 
@@ -198,8 +204,8 @@ def held_out_section(validation, label=None) -> Section:
         note += f"; observed/predicted {validation.observed_over_predicted:.1f}"
     note += (". Worst: " + ", ".join(label(f) for f in validation.worst_frames) +
              ". Expect about the held-out error at new robot poses; the fitted residual flatters.")
-    body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
-                               validation.median_px, set(validation.worst_frames), [label(f) for f in frames])
+    body = partial(held_out.figure_svg, frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
+                   validation.median_px, set(validation.worst_frames), [label(f) for f in frames])
     return Section("held-out", "Held-out prediction per picture", body, note,
                    held_out_warnings(validation, [label(f) for f in frames]))
 
@@ -234,7 +240,7 @@ def kinematic_section(record, nominal_mm, calibrated_mm, labels) -> Section:
                "the calibrated chain does not predict clearly better; the saved transforms are the nominal chain's."))
     if held:
         note += " Held at nominal: " + "; ".join(f"{p.name} ({p.held})" for p in held) + "."
-    body = kinematic_corrections.figure_svg(estimated, nominal_mm, calibrated_mm, labels)
+    body = partial(kinematic_corrections.figure_svg, estimated, nominal_mm, calibrated_mm, labels)
     return Section("kinematics", f"Kinematic corrections ({record.mode})", body, note)
 
 
@@ -249,8 +255,8 @@ def held_out_views_section(validation, labels=None) -> Section:
     worst = [labels[f] if labels and not many else f"frame {f}" for f in validation.worst_frames]
     note = (validation.sentence() + ". Worst: " + ", ".join(worst) +
             ". Expect about the held-out error on new pictures; the fitted residual flatters.")
-    body = held_out.figure_svg(frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
-                               validation.median_px, set(validation.worst_frames), labels=names)
+    body = partial(held_out.figure_svg, frames, list(validation.held_out_rms_px), list(validation.fitted_rms_px),
+                   validation.median_px, set(validation.worst_frames), labels=names)
     return Section("held-out", "Held-out prediction per picture", body, note, held_out_warnings(validation, names))
 
 
@@ -263,7 +269,8 @@ def method_section(method_results, text: str, saved=None, matrix_name: str = "tc
 
 def rig_section(result, camera_names, triangulation=None) -> Section:
     points = triangulation.points_3d if triangulation is not None else None
-    return Section("rig", "Rig top view", rig_top_view.figure_svg(result.reference_T_camera_list, camera_names, points))
+    return Section("rig", "Rig top view",
+                   partial(rig_top_view.figure_svg, result.reference_T_camera_list, camera_names, points))
 
 
 def report_text_section(text: str) -> Section:
@@ -297,12 +304,12 @@ def plan_sections(scene, captured, planned, steps, corners_seen=None, noise_note
     return [Section("summary", "Summary", headline,
                     render=lambda lifted: summary.warnings_html(lifted) + headline),
             Section("plan-sigma", "Predicted 1-sigma per axis against the number of pictures",
-                    plan_sigma.figure_svg(steps, len(captured) + 1), note, list(warnings)),
+                    partial(plan_sigma.figure_svg, steps, len(captured) + 1), note, list(warnings)),
             Section("plan-poses", "Planned poses", plan_pose_table(planned, steps, len(captured), corners_seen),
                     "Flange poses in the robot base frame, in the order planned, each with the picture it is to "
                     "be paired with and the predicted 1-sigma of the hand-eye transform once it is taken."),
             Section("plan-sketch", "Planned camera poses around the board",
-                    plan_sketch.figure_svg(scene.object_points, cameras, before),
+                    partial(plan_sketch.figure_svg, scene.object_points, cameras, before),
                     "Cameras in the board frame, numbered in the order planned; grey: already captured.")]
 
 

@@ -31,11 +31,14 @@ class Check:
 
 @dataclass
 class Verdict:
-    """The judgement of one calibration: ``code`` is the exit code, ``text`` the verdict line."""
+    """The judgement of one calibration: ``code`` is the exit code, ``text`` the verdict on the checks alone and
+    ``line`` the verdict as the console, the report and the record state it, which says when a passing result has
+    ``warnings`` to act on (what the report's sections found: extrapolated distortion, unused pictures, ...)."""
 
     checks: list = field(default_factory=list)
     causes: list = field(default_factory=list)
     subject: str = "calibration"
+    warnings: list = field(default_factory=list)
 
     @property
     def ok(self) -> bool:
@@ -76,10 +79,15 @@ class Verdict:
         return (f"Verdict: PASS with {count} warning{'s' if count > 1 else ''} - {self._noun()} passes all "
                 f"{len(judged)} checks, but act on the warning{'s' if count > 1 else ''} below")
 
+    @property
+    def line(self) -> str:
+        return self.text_with_warnings(len(self.warnings))
+
     def summary(self) -> str:
-        """The checks, one a line, then the verdict line."""
-        return "\n".join([check.line() for check in self.checks] + [self.text]) + "\n"
+        """The checks, one a line, then the verdict line; under a passing verdict, the warnings to act on."""
+        listed = [f"  warning: {warning}" for warning in self.warnings] if self.ok else []
+        return "\n".join([check.line() for check in self.checks] + [self.line] + listed) + "\n"
 
     def to_json(self) -> dict:
-        return {"passed": self.ok, "text": self.text, "causes": list(self.causes),
-                "checks": [check.to_json() for check in self.checks]}
+        return {"passed": self.ok, "text": self.line, "causes": list(self.causes),
+                "checks": [check.to_json() for check in self.checks], "warnings": list(self.warnings)}
