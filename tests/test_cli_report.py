@@ -146,7 +146,7 @@ def test_per_view_chart_shows_the_per_view_rms_the_library_prints(eye_in_hand_sc
     # The summary opens the page, the console text closes it.
     sections = re.findall(r'<section id="([^"]+)">', page)
     assert sections[0] == "summary" and sections[-1] == "console"
-    assert "RMS reprojection error: <b>" in page and "1-sigma" in page
+    assert "Reprojection RMS: <b>" in page and "1-sigma" in page
 
 
 def test_summary_shows_the_saved_transform_in_mm_and_deg(hand_eye_report_run):
@@ -156,7 +156,7 @@ def test_summary_shows_the_saved_transform_in_mm_and_deg(hand_eye_report_run):
     pose = _velk.tf.transformation_matrix_to_pose(np.asarray(record.tcp_T_camera_list[0]))
     np.testing.assert_allclose(values[:3], np.array(pose[:3]) * 1000.0, atol=0.006)
     np.testing.assert_allclose(values[3:], pose[3:], atol=0.0006)
-    rms = float(re.search(r"RMS reprojection error: <b>([\d.]+) px</b>", page).group(1))
+    rms = float(re.search(r"Reprojection RMS: <b>([\d.]+) px</b>", page).group(1))
     assert 0.05 < rms < 2.0
     assert page.count('class="saved-row"') == 1 and page.count('class="method-row"') == 5
     assert 'id="pictures"' in page and page.count('class="thumb"') == record.num_frames_used
@@ -252,7 +252,7 @@ def test_intrinsic_report_headline_is_the_rms_over_every_corner(intrinsic_report
     """Not the per-view mean of the error norm over the corner count (result.reprojection_error)."""
     report, result, detections, _ = intrinsic_report
     page = report.read_text()
-    headline = float(re.search(r"RMS reprojection error: <b>([\d.]+) px</b>", page).group(1))
+    headline = float(re.search(r"Reprojection RMS: <b>([\d.]+) px</b>", page).group(1))
     counts = np.array([len(np.asarray(p).reshape(-1, 2)) for p in detections.image_points])
     errors = np.asarray(result.per_view_errors)
     assert headline == pytest.approx(np.sqrt(np.sum(counts * errors ** 2) / counts.sum()), abs=6e-4)

@@ -300,7 +300,7 @@ def test_intrinsics_are_judged(scene_data, tmp_path, capsys, millimetres):
                      str(tmp_path), "--quiet"])
     out = capsys.readouterr().out
     verdict = [line for line in out.splitlines() if line.startswith("Verdict:")]
-    assert out.startswith("RMS reprojection error: ") and len(verdict) == 1
+    assert out.startswith("Reprojection RMS: ") and len(verdict) == 1
     assert json.loads((tmp_path / "intrinsics.json").read_text())["verdict"]["passed"] is not millimetres
     if millimetres:
         assert code == 1 and "target lengths" in verdict[0] and "millimetres" in verdict[0]

@@ -115,15 +115,15 @@ def test_summary_figures_are_the_consoles(report_run):
         verdict = re.search(r"^Verdict: (PASS|FAIL)", out, re.M).group(1)
         assert re.search(rf'id="verdict">Verdict: {verdict}', summary)
     if kind == "intrinsics":
-        printed = float(re.search(r"RMS reprojection error: ([\d.]+) px over every corner", out).group(1))
-        assert re.search(r"RMS reprojection error: <b>([\d.]+) px", summary).group(1) == f"{printed:.3f}"
+        printed = float(re.search(r"Reprojection RMS: ([\d.]+) px over every corner", out).group(1))
+        assert re.search(r"Reprojection RMS: <b>([\d.]+) px", summary).group(1) == f"{printed:.3f}"
         # The verdict judges the same RMS and the record keeps it; the library's mean of |e|/N has its own name.
         assert re.search(r"\[\w+\] reprojection RMS: ([\d.]+) px", out).group(1) == f"{printed:.3f}"
         record = json.loads((folder / "intrinsics.json").read_text())
         assert f"{record['rms_px']:.4f}" == f"{printed:.4f}" and record["reprojection_error"] < record["rms_px"]
     if kind in ("eye-in-hand", "eye-to-hand"):
         rms, corners = re.search(r"Reprojection RMS: ([\d.]+) px over (\d+) corners", out).groups()
-        assert f"<b>{rms} px</b> over {corners} corners" in summary
+        assert f"Reprojection RMS: <b>{rms} px</b> over {corners} corners" in summary
         xyz = re.search(r"x, y, z = ([-\d., ]+) mm", out).group(1).split(", ")
         angles = re.search(r"rx, ry, rz = ([-\d., ]+) deg", out).group(1).split(", ")
         row = re.search(r'<tr class="saved-transform">.*?</tr>', summary).group(0)

@@ -35,7 +35,7 @@ def _summary(result, names, rms: float, model_line: str = "", printed=None) -> s
              *([f"  {model_line}"] if model_line else []),
              f"  views with the target: {len(result.successful_indices)} of {len(names)}",
              f"  views within the error threshold: {len(result.low_view_error_indices)}",
-             f"  RMS reprojection error: {rms:.4f} px over every corner",
+             f"  Reprojection RMS: {rms:.4f} px over every corner",
              f"  reprojection_error (mean over views of the error norm per corner): {result.reprojection_error:.4f} px",
              "  camera matrix:"]
     lines += ["    " + "  ".join(f"{v:12.4f}" for v in row) for row in np.asarray(result.intrinsic_matrix)]
@@ -138,11 +138,11 @@ def run(args) -> int:
     if not result.ok:
         common.fail(f"intrinsic calibration found the target in {len(result.successful_indices)} of "
                     f"{len(images)} images; it needs at least one view with the whole target detected")
-    # The summary names the RMS reprojection error in pixels; --quiet keeps that line alone.
+    # The summary names the reprojection RMS in pixels; --quiet keeps that line alone.
     rms = corner_rms(result.per_view_errors, _corner_counts(calibrator.detections()))
     model_line = common.distortion_model_line(choice, args)
     print(_summary(result, names, rms, model_line, printed) if not args.quiet
-          else f"RMS reprojection error: {rms:.4f} px over every corner")
+          else f"Reprojection RMS: {rms:.4f} px over every corner")
     if args.quiet:
         lines = [model_line, *common.held_out_lines(result.validation, names)]
         print("".join(f"  {line}\n" for line in lines), end="")

@@ -110,7 +110,7 @@ def summary_html(summary: Summary, verdict=None, warnings=()) -> str:
         else:
             parts.append('<p class="note">1-sigma of the rotation is about the parent frame\'s x, y and z axes.</p>')
     if summary.rms_px == summary.rms_px:  # not NaN
-        parts.append(f'<p class="rms" id="rms">RMS reprojection error: <b>{summary.rms_px:.3f} px</b>'
+        parts.append(f'<p class="rms" id="rms">Reprojection RMS: <b>{summary.rms_px:.3f} px</b>'
                      f'{" " + html.escape(summary.rms_detail) if summary.rms_detail else ""}</p>')
     checks = list(verdict.checks) if verdict is not None else summary.checks
     if checks:
