@@ -19,10 +19,13 @@ the median over pictures of each picture's median, its corners matched to the tr
 the four row orders) and how many pictures came in another corner order than the truth's (the
 order of findChessboardCorners). Real pictures: every photograph of
 the stereo chessboard set as it is (640 x 480), and enlarged 4 times (2560 x 1920, cubic) and
-searched at full resolution (detection_max_side = 0); fraction found only (no truth). Finally,
-which search found which picture in the library's default.
+searched at full resolution (detection_max_side = 0); fraction found only (no truth). Then
+which search found which picture in the library's default. Finally, the time per picture without
+the chessboard (the library with and without the later searches, best of 3, one picture at a time),
+at 1280 x 960 and at 4000 x 3000: the empty scene (the camera looking past the board: flat grey
+and sensor noise), a ChArUco board and an ArUco grid.
 
-    .venv/bin/python bench/recall.py [--views 12]
+    .venv/bin/python bench/recall.py [--views 12] [--no-board-only]
 """
 
 from __future__ import annotations
@@ -30,15 +33,17 @@ from __future__ import annotations
 import argparse
 import collections
 import sys
+import time
 from pathlib import Path
 
 import cv2
 import numpy as np
 
 import _velk
+from quorvane.velk import synthetic
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
-from degraded_views import CONDITIONS, rendered_views  # noqa: E402
+from degraded_views import CONDITIONS, DIST, rendered_views  # noqa: E402
 
 PATTERN = (9, 6)
 SQUARE = 0.03
@@ -141,10 +146,57 @@ def print_results(rows, searches, header=None):
         print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
 
 
+NO_BOARD_SIZES = ((1280, 960), (4000, 3000))
+
+
+def no_board_pictures(size):
+    """The pictures without the chessboard at one size, by name."""
+    k = synthetic.pinhole_matrix(1000.0 * size[0] / 1280.0, size)
+    chessboard = _velk.ChessboardTarget(PATTERN, SQUARE)
+    charuco, aruco = _velk.CharucoTarget(5, 7, 0.04, 0.03), _velk.ArucoTarget((6, 5), 0.04, 0.01)
+    centre = synthetic.board_center(chessboard)
+    poses = {
+        "empty scene": (chessboard, synthetic.look_at_pose(centre + [0.0, 0.0, -0.6], centre + [3.0, 0.0, 0.0])),
+        "ChArUco board": (charuco, synthetic.look_at_pose(synthetic.board_center(charuco) + [0.05, 0.1, -0.5],
+                                                          synthetic.board_center(charuco))),
+        "ArUco grid": (aruco, synthetic.look_at_pose(synthetic.board_center(aruco) + [0.1, -0.05, -0.5],
+                                                     synthetic.board_center(aruco))),
+    }
+    return {name: synthetic.render_target(target, k, DIST, pose, size, noise_sigma=1.0, blur_sigma=0.5, seed=3).image
+            for name, (target, pose) in poses.items()}
+
+
+def seconds_without_board(image, fallback, repeats=3):
+    options = _velk.IntrinsicOptions()
+    options.fallback_searches = fallback
+    calibrator = _velk.IntrinsicCalibrator(_velk.ChessboardTarget(PATTERN, SQUARE), options)
+    best = np.inf
+    for _ in range(repeats):
+        start = time.perf_counter()
+        found = calibrator.find_corners([image], annotate=False)
+        best = min(best, time.perf_counter() - start)
+        assert not found.successful_indices, "a chessboard was found where none is"
+    return best
+
+
+def print_no_board_times():
+    rows = []
+    for size in NO_BOARD_SIZES:
+        for name, image in no_board_pictures(size).items():
+            rows.append([f"{name}, {size[0]} x {size[1]}"]
+                        + [f"{seconds_without_board(image, fallback):.3f}" for fallback in (True, False)])
+    print()
+    print_table(rows, ["picture without the board", "library: s", "library, one search: s"])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--views", type=int, default=12)
+    parser.add_argument("--no-board-only", action="store_true", help="time the pictures without the board only")
     args = parser.parse_args()
+    if args.no_board_only:
+        print_no_board_times()
+        return
     _, rendered = views(args.views)
     truths = [view.corners for view in rendered]
     rows, searches = [], collections.defaultdict(collections.Counter)
@@ -167,6 +219,7 @@ def main():
             if search != "plain":
                 print(f"{name}: {photos[index].name} found by the {search} search")
     print_results(rows, searches)
+    print_no_board_times()
 
 
 if __name__ == "__main__":
