@@ -186,15 +186,12 @@ bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, st
 std::optional<ChessboardSearchKind> findLaterAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search,
                                                               const std::vector<ChessboardSearchKind>& later,
                                                               std::vector<cv::Point2f>& corners) {
-    const std::optional<LaterSearchFind> find =
+    const std::optional<ChessboardSearchKind> kind =
         findByLaterSearches(grey, search.target.size, search.options.chessboard_flags, later, corners);
-    if (!find) {
-        return std::nullopt;
-    }
-    if (find->refine) {
+    if (kind && *kind != ChessboardSearchKind::Sector) {
         refineOnGrey(grey, search, corners);
     }
-    return find->kind;
+    return kind;
 }
 
 // The later searches on the reduced grey copy; their corners refined there and on the
@@ -204,15 +201,15 @@ std::optional<ChessboardSearchKind> findLaterAtReducedScale(const cv::Mat& image
                                                             std::vector<cv::Point2f>& corners) {
     const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
     std::vector<cv::Point2f> found;
-    const std::optional<LaterSearchFind> find =
+    const std::optional<ChessboardSearchKind> kind =
         findByLaterSearches(reduced.grey, search.target.size, search.options.chessboard_flags, later, found);
-    if (!find) {
+    if (!kind) {
         return std::nullopt;
     }
     refineWhereFound(reduced.grey, search, found);
     corners = mapToFullResolution(found, reduced.factor);
     refineAtFullResolution(image, search, corners);
-    return find->kind;
+    return kind;
 }
 
 // The corners of the board by the first search that finds it (the first one, then the later ones),

@@ -86,50 +86,39 @@ bool foundAgain(const cv::Mat& grey, cv::Size size, int flags, ChessboardSearchK
     return sameBoard(corners, expected);
 }
 
-// The searches on the coarse copy, each found board looked for again at the search scale.
-std::optional<LaterSearchFind> searchCoarseCopy(const cv::Mat& grey, const ReducedPicture& coarse, cv::Size size,
-                                                int flags, const std::vector<ChessboardSearchKind>& kinds,
-                                                std::vector<cv::Point2f>& corners) {
-    std::optional<LaterSearchFind> first;
-    std::vector<cv::Point2f> firstCorners;
+// The searches on the coarse copy, each board found there looked for again at the search scale;
+// the first search that finds it twice.
+std::optional<ChessboardSearchKind> searchCoarseCopy(const cv::Mat& grey, const ReducedPicture& coarse, cv::Size size,
+                                                     int flags, const std::vector<ChessboardSearchKind>& kinds,
+                                                     std::vector<cv::Point2f>& corners) {
     for (const ChessboardSearchKind kind : kinds) {
-        std::vector<cv::Point2f> found;
-        if (!runChessboardSearch(coarse.grey, size, flags, kind, found)) {
+        if (!runChessboardSearch(coarse.grey, size, flags, kind, corners)) {
             continue;
         }
-        const bool ownCorners = kind == ChessboardSearchKind::Sector;
         if (coarse.factor == 1) {
-            corners = std::move(found);
-            return LaterSearchFind{kind, !ownCorners};
+            return kind;
         }
-        const std::vector<cv::Point2f> expected = mapToFullResolution(found, coarse.factor);
+        const std::vector<cv::Point2f> expected = mapToFullResolution(corners, coarse.factor);
         if (foundAgain(grey, size, flags, kind, expected, corners)) {
-            return LaterSearchFind{kind, !ownCorners};
-        }
-        if (!first) {
-            first = LaterSearchFind{kind, true};
-            firstCorners = expected;
+            return kind;
         }
     }
-    if (first) {
-        corners = std::move(firstCorners);
-    }
-    return first;
+    return std::nullopt;
 }
 
-std::optional<LaterSearchFind> search(const cv::Mat& grey, cv::Size size, int flags,
-                                      const std::vector<ChessboardSearchKind>& kinds,
-                                      std::vector<cv::Point2f>& corners) {
+std::optional<ChessboardSearchKind> search(const cv::Mat& grey, cv::Size size, int flags,
+                                           const std::vector<ChessboardSearchKind>& kinds,
+                                           std::vector<cv::Point2f>& corners) {
     const ReducedPicture coarse = reducePicture(grey, kCoarseSearchMaxSide);
     if (!mayShowBoard(coarse.grey, size) || (coarse.factor > 1 && !mayShowBoard(grey, size))) {
         return std::nullopt;
     }
-    if (std::optional<LaterSearchFind> find = searchCoarseCopy(grey, coarse, size, flags, kinds, corners)) {
-        return find;
+    if (const std::optional<ChessboardSearchKind> kind = searchCoarseCopy(grey, coarse, size, flags, kinds, corners)) {
+        return kind;
     }
     const bool sector = std::find(kinds.begin(), kinds.end(), ChessboardSearchKind::Sector) != kinds.end();
     if (coarse.factor > 1 && sector && runChessboardSearch(grey, size, flags, ChessboardSearchKind::Sector, corners)) {
-        return LaterSearchFind{ChessboardSearchKind::Sector, false};
+        return ChessboardSearchKind::Sector;
     }
     return std::nullopt;
 }
@@ -137,20 +126,19 @@ std::optional<LaterSearchFind> search(const cv::Mat& grey, cv::Size size, int fl
 }  // namespace
 
 // A picture too small for the structural check or the searches is a picture without the board.
-std::optional<LaterSearchFind> findByLaterSearches(const cv::Mat& grey, cv::Size size, int flags,
-                                                   const std::vector<ChessboardSearchKind>& kinds,
-                                                   std::vector<cv::Point2f>& corners) {
-    corners.clear();
-    std::optional<LaterSearchFind> find;
+std::optional<ChessboardSearchKind> findByLaterSearches(const cv::Mat& grey, cv::Size size, int flags,
+                                                        const std::vector<ChessboardSearchKind>& kinds,
+                                                        std::vector<cv::Point2f>& corners) {
+    std::optional<ChessboardSearchKind> kind;
     try {
-        find = search(grey, size, flags, kinds, corners);
+        kind = search(grey, size, flags, kinds, corners);
     } catch (const cv::Exception&) {
-        find.reset();
+        kind.reset();
     }
-    if (!find) {
+    if (!kind) {
         corners.clear();
     }
-    return find;
+    return kind;
 }
 
 }  // namespace velk::calibration
