@@ -19,16 +19,21 @@ the median over pictures of each picture's median, its corners matched to the tr
 the four row orders) and how many pictures came in another corner order than the truth's (the
 order of findChessboardCorners). Real pictures: every photograph of
 the stereo chessboard set as it is (640 x 480), and enlarged 4 times (2560 x 1920, cubic) and
-searched at full resolution (detection_max_side = 0); fraction found only (no truth). Finally,
-which search found which picture in the library's default.
+searched at full resolution (detection_max_side = 0); fraction found only (no truth). Then
+which search found which picture in the library's default. Finally, the time per picture without
+the chessboard (the library with and without the later searches, best of 3, one picture at a time),
+at 1280 x 960 and at 4000 x 3000: the empty scene (the camera looking past the board: flat grey
+and sensor noise), a ChArUco board and an ArUco grid.
 
-    .venv/bin/python bench/recall.py [--views 12]
+    .venv/bin/python bench/recall.py [--views 12] [--no-board-only]
 """
 
 from __future__ import annotations
 
 import argparse
 import collections
+import sys
+import time
 from pathlib import Path
 
 import cv2
@@ -37,11 +42,11 @@ import numpy as np
 import _velk
 from quorvane.velk import synthetic
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from degraded_views import CONDITIONS, DIST, rendered_views  # noqa: E402
+
 PATTERN = (9, 6)
 SQUARE = 0.03
-SIZE = (1280, 960)
-K = np.array([[1000.0, 0.0, 639.5], [0.0, 1000.0, 479.5], [0.0, 0.0, 1.0]])
-DIST = np.array([-0.1, 0.0, 0.0, 0.0, 0.0])
 DEFAULT_MAX_SIDE = _velk.IntrinsicOptions().detection_max_side
 WRONG_ORDER_PX = 5.0  # a picture whose median error in the order found exceeds this came in another order
 SUBPIX_CRITERIA = (cv2.TERM_CRITERIA_COUNT + cv2.TERM_CRITERIA_EPS, 30, 0.001)
@@ -54,86 +59,10 @@ def stereo_folder() -> Path:
                  if (p / "shared" / "data" / "stereo-chessboard").is_dir()), parents[1] / "stereo-chessboard")
 
 
-def rendered_views(target, count, seed=7, distances=(0.45, 0.7)):
-    """Oblique views of any target (distance in the given range, tilt 10-40 degrees) with any roll, so that
-    the board shows in every orientation."""
-    rng = np.random.default_rng(seed)
-    centre = synthetic.board_center(target)
-    rendered = []
-    for k in range(count):
-        distance, tilt = rng.uniform(*distances), np.radians(rng.uniform(10.0, 40.0))
-        azimuth = 2 * np.pi * k / count
-        eye = centre + distance * np.array([np.sin(tilt) * np.cos(azimuth), np.sin(tilt) * np.sin(azimuth),
-                                            -np.cos(tilt)])
-        roll = _velk.tf.pose_to_transformation_matrix([0, 0, 0, 0, 0, rng.uniform(-180, 180)])
-        pose = roll @ synthetic.look_at_pose(eye, centre)
-        rendered.append(synthetic.render_target(target, K, DIST, pose, SIZE, noise_sigma=1.0, blur_sigma=0.5,
-                                                seed=100 + k, supersample=2))
-    return rendered
-
-
 def views(count, seed=7):
     """The chessboard's views (rendered_views)."""
     target = _velk.ChessboardTarget(PATTERN, SQUARE)
     return target, rendered_views(target, count, seed)
-
-
-def board_mask(view):
-    """The board's printed area, any target kind: the hull of its corners in the picture, grown by one
-    corner spacing all round; and its centre."""
-    corners = view.corners[np.all(np.isfinite(view.corners), axis=1)].astype(np.float32)
-    distances = np.linalg.norm(corners[:, None] - corners[None], axis=2)
-    np.fill_diagonal(distances, np.inf)
-    spacing = int(round(float(np.median(distances.min(axis=1)))))
-    mask = np.zeros(view.image.shape[:2], np.uint8)
-    cv2.fillConvexPoly(mask, np.round(cv2.convexHull(corners)).astype(np.int32), 1)
-    mask = cv2.dilate(mask, cv2.getStructuringElement(cv2.MORPH_ELLIPSE, (2 * spacing + 1, 2 * spacing + 1)))
-    return mask.astype(bool), corners.mean(axis=0)
-
-
-def uneven_light(view, rng):
-    mask, _ = board_mask(view)
-    xs = np.flatnonzero(mask.any(axis=0))
-    ramp = np.interp(np.arange(view.image.shape[1]), [xs[0], xs[-1]], [1.0, 0.25])
-    return np.clip(view.image * ramp[None, :, None], 0, 255).astype(np.uint8)
-
-
-def glare(view, rng):
-    mask, centre = board_mask(view)
-    radius = np.sqrt(0.05 * mask.sum() / np.pi)
-    inside = np.argwhere(mask)
-    y, x = inside[rng.integers(len(inside))]
-    yy, xx = np.mgrid[:mask.shape[0], :mask.shape[1]]
-    distance = np.hypot(xx - x, yy - y)
-    level = np.clip((radius * 1.3 - distance) / (radius * 0.6), 0.0, 1.0)  # saturated core, soft rim
-    return np.maximum(view.image, (255 * level)[:, :, None]).astype(np.uint8)
-
-
-def low_contrast(view, rng):
-    black, white = synthetic.BLACK_LEVEL, synthetic.WHITE_LEVEL
-    scaled = 0.35 * 255 + (view.image.astype(np.float64) - black) * (0.30 * 255) / (white - black)
-    return np.clip(np.round(scaled), 0, 255).astype(np.uint8)
-
-
-def blur(view, rng):
-    return cv2.GaussianBlur(view.image, (0, 0), 1.5)
-
-
-def noise(view, rng):
-    grey = rng.normal(0.0, 8.0, view.image.shape[:2])[:, :, None]
-    return np.clip(np.round(view.image + grey), 0, 255).astype(np.uint8)
-
-
-def everything_but_glare(view, rng):
-    degraded = view
-    for step in (uneven_light, low_contrast, blur, noise):
-        degraded = synthetic.RenderedView(**{**vars(degraded), "image": step(degraded, rng)})
-    return degraded.image
-
-
-CONDITIONS = {"clean": lambda view, rng: view.image, "uneven light": uneven_light, "glare": glare,
-              "low contrast": low_contrast, "blur": blur, "noise": noise,
-              "light + contrast + blur + noise": everything_but_glare}
 
 
 def library(images, fallback=True, max_side=DEFAULT_MAX_SIDE):
@@ -217,10 +146,57 @@ def print_results(rows, searches, header=None):
         print(f"library's searches, {name}: " + ", ".join(f"{k} {v}" for k, v in sorted(counts.items())))
 
 
+NO_BOARD_SIZES = ((1280, 960), (4000, 3000))
+
+
+def no_board_pictures(size):
+    """The pictures without the chessboard at one size, by name."""
+    k = synthetic.pinhole_matrix(1000.0 * size[0] / 1280.0, size)
+    chessboard = _velk.ChessboardTarget(PATTERN, SQUARE)
+    charuco, aruco = _velk.CharucoTarget(5, 7, 0.04, 0.03), _velk.ArucoTarget((6, 5), 0.04, 0.01)
+    centre = synthetic.board_center(chessboard)
+    poses = {
+        "empty scene": (chessboard, synthetic.look_at_pose(centre + [0.0, 0.0, -0.6], centre + [3.0, 0.0, 0.0])),
+        "ChArUco board": (charuco, synthetic.look_at_pose(synthetic.board_center(charuco) + [0.05, 0.1, -0.5],
+                                                          synthetic.board_center(charuco))),
+        "ArUco grid": (aruco, synthetic.look_at_pose(synthetic.board_center(aruco) + [0.1, -0.05, -0.5],
+                                                     synthetic.board_center(aruco))),
+    }
+    return {name: synthetic.render_target(target, k, DIST, pose, size, noise_sigma=1.0, blur_sigma=0.5, seed=3).image
+            for name, (target, pose) in poses.items()}
+
+
+def seconds_without_board(image, fallback, repeats=3):
+    options = _velk.IntrinsicOptions()
+    options.fallback_searches = fallback
+    calibrator = _velk.IntrinsicCalibrator(_velk.ChessboardTarget(PATTERN, SQUARE), options)
+    best = np.inf
+    for _ in range(repeats):
+        start = time.perf_counter()
+        found = calibrator.find_corners([image], annotate=False)
+        best = min(best, time.perf_counter() - start)
+        assert not found.successful_indices, "a chessboard was found where none is"
+    return best
+
+
+def print_no_board_times():
+    rows = []
+    for size in NO_BOARD_SIZES:
+        for name, image in no_board_pictures(size).items():
+            rows.append([f"{name}, {size[0]} x {size[1]}"]
+                        + [f"{seconds_without_board(image, fallback):.3f}" for fallback in (True, False)])
+    print()
+    print_table(rows, ["picture without the board", "library: s", "library, one search: s"])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--views", type=int, default=12)
+    parser.add_argument("--no-board-only", action="store_true", help="time the pictures without the board only")
     args = parser.parse_args()
+    if args.no_board_only:
+        print_no_board_times()
+        return
     _, rendered = views(args.views)
     truths = [view.corners for view in rendered]
     rows, searches = [], collections.defaultdict(collections.Counter)
@@ -243,6 +219,7 @@ def main():
             if search != "plain":
                 print(f"{name}: {photos[index].name} found by the {search} search")
     print_results(rows, searches)
+    print_no_board_times()
 
 
 if __name__ == "__main__":

@@ -8,48 +8,13 @@
 
 #include "calibration/detection/chessboard_orientation.hpp"
 #include "calibration/detection/chessboard_searches.hpp"
+#include "turned_board.hpp"
 
 namespace {
 
 using namespace velk::calibration;
-
-constexpr int kSquare = 32;  // pixels
-constexpr unsigned char kDark = 30;
-constexpr unsigned char kLight = 220;
-
-// A printed board of `size` inner corners, the outer square at its first corner dark, on a light
-// sheet, turned by `degrees` about the picture's centre and slightly blurred.
-cv::Mat turnedBoard(cv::Size size, double degrees) {
-    const cv::Size picture(640, 640);
-    cv::Mat sheet(picture, CV_8U, cv::Scalar(kLight));
-    const cv::Point origin((picture.width - (size.width + 1) * kSquare) / 2,
-                           (picture.height - (size.height + 1) * kSquare) / 2);
-    for (int row = 0; row <= size.height; ++row) {
-        for (int column = 0; column <= size.width; ++column) {
-            if ((row + column) % 2 == 0) {
-                const cv::Rect square(origin.x + column * kSquare, origin.y + row * kSquare, kSquare, kSquare);
-                sheet(square).setTo(kDark);
-            }
-        }
-    }
-    const cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f(320.f, 320.f), degrees, 1.0);
-    cv::Mat turned;
-    cv::warpAffine(sheet, turned, turn, picture, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(kLight));
-    cv::GaussianBlur(turned, turned, cv::Size(0, 0), 0.8);
-    return turned;
-}
-
-// The grid read with its rows, or the corners within each row, in reverse.
-std::vector<cv::Point2f> reversed(const std::vector<cv::Point2f>& corners, cv::Size size, bool rows, bool columns) {
-    std::vector<cv::Point2f> out(corners.size());
-    for (int r = 0; r < size.height; ++r) {
-        for (int c = 0; c < size.width; ++c) {
-            const int from = (rows ? size.height - 1 - r : r) * size.width + (columns ? size.width - 1 - c : c);
-            out[static_cast<size_t>(r * size.width + c)] = corners[static_cast<size_t>(from)];
-        }
-    }
-    return out;
-}
+using velk::test::reversed;
+using velk::test::turnedBoard;
 
 float largestDistance(const std::vector<cv::Point2f>& a, const std::vector<cv::Point2f>& b) {
     float largest = 0.f;
@@ -75,6 +40,23 @@ TEST_P(ChessboardOrientation, EveryRowOrderIsPutBackInTheQuadSearchOrder) {
         for (bool columns : {false, true}) {
             std::vector<cv::Point2f> corners = reversed(plain, t.size, rows, columns);
             orientLikeQuadSearch(grey, t.size, corners);
+            EXPECT_EQ(corners, plain) << "rows reversed " << rows << ", columns reversed " << columns;
+        }
+    }
+}
+
+// Glare washing out the squares around the first corner leaves the order to the other corners.
+TEST_P(ChessboardOrientation, EveryRowOrderIsPutBackWithTheFirstCornerUnderGlare) {
+    const Turn t = GetParam();
+    const cv::Mat clean = turnedBoard(t.size, t.degrees);
+    std::vector<cv::Point2f> plain;
+    ASSERT_TRUE(cv::findChessboardCorners(clean, t.size, plain));
+    cv::Mat glared = clean.clone();
+    cv::circle(glared, cv::Point(cvRound(plain[0].x), cvRound(plain[0].y)), 32, cv::Scalar(255), cv::FILLED);
+    for (bool rows : {false, true}) {
+        for (bool columns : {false, true}) {
+            std::vector<cv::Point2f> corners = reversed(plain, t.size, rows, columns);
+            orientLikeQuadSearch(glared, t.size, corners);
             EXPECT_EQ(corners, plain) << "rows reversed " << rows << ", columns reversed " << columns;
         }
     }

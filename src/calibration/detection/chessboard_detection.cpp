@@ -7,6 +7,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/detection/chessboard_later_searches.hpp"
 #include "calibration/detection/chessboard_searches.hpp"
 #include "calibration/detection/full_resolution_patches.hpp"
 #include "calibration/detection/image_detection.hpp"
@@ -46,47 +47,46 @@ struct ChessboardSearch {
     Annotation annotation;
 };
 
-// The searches the Default finder tries in turn; the Sector Based finder searches once, with the
-// caller's flags.
-std::vector<ChessboardSearchKind> searchesOf(const ChessboardSearch& search) {
+// The searches the Default finder tries after the plain one, in turn; none for the Sector Based
+// finder, which searches once, with the caller's flags.
+std::vector<ChessboardSearchKind> laterSearchesOf(const ChessboardSearch& search) {
     const bool fallback = search.finder == CornerFinder::Default && search.options.fallback_searches;
-    return chessboardSearches(search.options.chessboard_flags, fallback);
+    std::vector<ChessboardSearchKind> searches = chessboardSearches(search.options.chessboard_flags, fallback);
+    searches.erase(searches.begin());
+    return searches;
 }
 
-bool findCorners(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
-                 std::vector<cv::Point2f>& corners) {
+// The first search: the plain one of the Default finder, or the Sector Based finder's.
+bool findCorners(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
     const int flags = search.options.chessboard_flags;
     return search.finder == CornerFinder::Default
-               ? runChessboardSearch(grey, search.target.size, flags, kind, corners)
+               ? runChessboardSearch(grey, search.target.size, flags, ChessboardSearchKind::Plain, corners)
                : cv::findChessboardCornersSB(grey, search.target.size, corners, flags);
 }
 
-// Corners of the full-resolution picture: found as they are, refined when the Default finder's
-// quad searches found them. The sector-based search locates its corners on the picture itself,
-// more closely on a degraded picture than the corner refinement started from them does.
-bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
-                          std::vector<cv::Point2f>& corners) {
-    if (!findCorners(grey, search, kind, corners)) {
+// cornerSubPix on the full-resolution grey picture with the caller's window.
+void refineOnGrey(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    const int window = search.options.sub_pixel_detection_window_size;
+    const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
+    cv::cornerSubPix(grey, corners, cv::Size(window, window), cv::Size(zeroZone, zeroZone), search.options.criteria);
+}
+
+// Corners of the full-resolution picture by the first search, refined when the Default finder's
+// plain search found them.
+bool findAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    if (!findCorners(grey, search, corners)) {
         return false;
     }
-    if (search.finder == CornerFinder::Default && kind != ChessboardSearchKind::Sector) {
-        const int window = search.options.sub_pixel_detection_window_size;
-        const int zeroZone = search.options.sub_pixel_detection_zero_zone_size;
-        cv::cornerSubPix(grey, corners, cv::Size(window, window), cv::Size(zeroZone, zeroZone),
-                         search.options.criteria);
+    if (search.finder == CornerFinder::Default) {
+        refineOnGrey(grey, search, corners);
     }
     return true;
 }
 
-// The board on a grey picture. The plain search comes after the quick structural check, so that a
-// picture without the board is rejected without the costly search; the searches tried after it
-// are meant for pictures the check can misjudge (uneven light, low contrast) and go without it.
-bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, ChessboardSearchKind kind,
-                  std::vector<cv::Point2f>& found) {
-    if (kind == ChessboardSearchKind::Plain && !cv::checkChessboard(grey, search.target.size)) {
-        return false;
-    }
-    return findCorners(grey, search, kind, found);
+// The board on a grey picture by the first search, after the quick structural check, so that a
+// picture without the board is rejected without the costly search.
+bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, std::vector<cv::Point2f>& found) {
+    return cv::checkChessboard(grey, search.target.size) && findCorners(grey, search, found);
 }
 
 // Corners the Default finder found on a reduced picture, refined there with a small window
@@ -102,26 +102,25 @@ void refineWhereFound(const cv::Mat& grey, const ChessboardSearch& search, std::
     refineCorners(grey, found, halfWindow, -1, search.options.criteria);
 }
 
-// The board's corners in full-resolution pixels, found without a full-size grey copy. The
-// Default finder first glances at the picture reduced twice as much as the reduced copy, which
-// reads a quarter of the rows and finds a board with large squares at a quarter of the search's
-// cost; only a board that the glance does not show (small squares, or none at all) is looked for
-// on the reduced copy. The searches after the plain one look at the reduced copy only.
-bool findReduced(const cv::Mat& image, const ChessboardSearch& search, ChessboardSearchKind kind,
-                 std::vector<cv::Point2f>& corners) {
+// The board's corners in full-resolution pixels by the first search, found without a full-size
+// grey copy. The Default finder first glances at the picture reduced twice as much as the reduced
+// copy, which reads a quarter of the rows and finds a board with large squares at a quarter of the
+// search's cost; only a board that the glance does not show (small squares, or none at all) is
+// looked for on the reduced copy.
+bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
     const int factor = reductionFactor(image.size(), search.options.detection_max_side);
     std::vector<cv::Point2f> found;
-    if (search.finder == CornerFinder::Default && kind == ChessboardSearchKind::Plain) {
+    if (search.finder == CornerFinder::Default) {
         const ReducedPicture glance = glanceAtGrey(image, 2 * factor);
         if (std::min(glance.grey.cols, glance.grey.rows) >= kMinimumGlanceSide &&
-            checkAndFind(glance.grey, search, kind, found)) {
+            checkAndFind(glance.grey, search, found)) {
             refineWhereFound(glance.grey, search, found);
             corners = mapToFullResolution(found, glance.factor);
             return true;
         }
     }
     const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
-    if (!checkAndFind(reduced.grey, search, kind, found)) {
+    if (!checkAndFind(reduced.grey, search, found)) {
         return false;
     }
     refineWhereFound(reduced.grey, search, found);
@@ -172,31 +171,63 @@ void refineAtFullResolution(const cv::Mat& image, const ChessboardSearch& search
     }
 }
 
-// Corners found on a reduced grey copy of the caller's picture and refined on the full-resolution
-// picture; no full-size grey copy is made.
-bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, ChessboardSearchKind kind,
-                        std::vector<cv::Point2f>& corners) {
-    if (!findReduced(image, search, kind, corners)) {
+// Corners found by the first search on a reduced grey copy of the caller's picture and refined on
+// the full-resolution picture; no full-size grey copy is made.
+bool findAtReducedScale(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
+    if (!findReduced(image, search, corners)) {
         return false;
     }
     refineAtFullResolution(image, search, corners);
     return true;
 }
 
-// The corners of the board by the first search (of searchesOf) that finds it, and that search;
-// nullopt when none does.
+// The later searches on the full-resolution grey picture; their corners refined there as the plain
+// search's are, but for the sector search's own.
+std::optional<ChessboardSearchKind> findLaterAtFullResolution(const cv::Mat& grey, const ChessboardSearch& search,
+                                                              const std::vector<ChessboardSearchKind>& later,
+                                                              std::vector<cv::Point2f>& corners) {
+    const std::optional<ChessboardSearchKind> kind =
+        findByLaterSearches(grey, search.target.size, search.options.chessboard_flags, later, corners);
+    if (kind && *kind != ChessboardSearchKind::Sector) {
+        refineOnGrey(grey, search, corners);
+    }
+    return kind;
+}
+
+// The later searches on the reduced grey copy; their corners refined there and on the
+// full-resolution picture as the plain search's are.
+std::optional<ChessboardSearchKind> findLaterAtReducedScale(const cv::Mat& image, const ChessboardSearch& search,
+                                                            const std::vector<ChessboardSearchKind>& later,
+                                                            std::vector<cv::Point2f>& corners) {
+    const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
+    std::vector<cv::Point2f> found;
+    const std::optional<ChessboardSearchKind> kind =
+        findByLaterSearches(reduced.grey, search.target.size, search.options.chessboard_flags, later, found);
+    if (!kind) {
+        return std::nullopt;
+    }
+    refineWhereFound(reduced.grey, search, found);
+    corners = mapToFullResolution(found, reduced.factor);
+    refineAtFullResolution(image, search, corners);
+    return kind;
+}
+
+// The corners of the board by the first search that finds it (the first one, then the later ones),
+// and that search; nullopt when none does.
 std::optional<ChessboardSearchKind> findBoard(const cv::Mat& image, const ChessboardSearch& search,
                                               std::vector<cv::Point2f>& corners) {
     const bool reduced = searchesReduced(image.size(), search.options.detection_max_side);
     const cv::Mat grey = reduced ? cv::Mat() : toGrey(image);
-    for (const ChessboardSearchKind kind : searchesOf(search)) {
-        corners.clear();
-        if (reduced ? findAtReducedScale(image, search, kind, corners)
-                    : findAtFullResolution(grey, search, kind, corners)) {
-            return kind;
-        }
+    if (reduced ? findAtReducedScale(image, search, corners) : findAtFullResolution(grey, search, corners)) {
+        return ChessboardSearchKind::Plain;
     }
-    return std::nullopt;
+    corners.clear();
+    const std::vector<ChessboardSearchKind> later = laterSearchesOf(search);
+    if (later.empty()) {
+        return std::nullopt;
+    }
+    return reduced ? findLaterAtReducedScale(image, search, later, corners)
+                   : findLaterAtFullResolution(grey, search, later, corners);
 }
 
 ImageDetection detectChessboardImage(const cv::Mat& image, int index, const ChessboardSearch& search) {

@@ -2,13 +2,10 @@
 
 #include <array>
 
-#include <opencv2/imgproc.hpp>
+#include "calibration/detection/chessboard_corner_shades.hpp"
 
 namespace velk::calibration {
 namespace {
-
-// Side of the patch averaged where the shade of a square is read.
-constexpr int kShadePatchSide = 3;
 
 struct RowOrder {
     bool reverseRows;
@@ -39,23 +36,21 @@ bool turnsClockwise(const std::vector<cv::Point2f>& corners, cv::Size size) {
     return (p1.x - p0.x) * (p2.y - p1.y) - (p1.y - p0.y) * (p2.x - p1.x) >= 0;
 }
 
-double shadeAt(const cv::Mat& grey, cv::Point2f point) {
-    cv::Mat patch;
-    cv::getRectSubPix(grey, cv::Size(kShadePatchSide, kShadePatchSide), point, patch, CV_32F);
-    return cv::mean(patch)[0];
-}
-
-// Whether the outer square at the first corner is dark: it and the square diagonally opposite
-// across the corner are darker than the other two squares that meet there.
+// Whether the outer square at the first corner is dark, by the vote of every corner: the diagonal
+// squares at corner (row, column) have that square's colour when row + column is even and the
+// other colour when it is odd, so their contrast to the other two squares, its sign turned at odd
+// corners, sums to a negative number when it is dark. A few corners under glare or deep in noise
+// do not turn the sum, where they would turn the reading of the first corner alone.
 bool firstCornerTouchesDarkSquare(const cv::Mat& grey, const std::vector<cv::Point2f>& corners, cv::Size size) {
-    const cv::Point2f p0 = corners[0];
-    const cv::Point2f along = corners[1] - p0;
-    const cv::Point2f across = corners[static_cast<size_t>(size.width)] - p0;
-    const cv::Point2f diagonal = 0.5f * (along + across);
-    const cv::Point2f antiDiagonal = 0.5f * (along - across);
-    const double diagonalShade = shadeAt(grey, p0 - diagonal) + shadeAt(grey, p0 + diagonal);
-    const double otherShade = shadeAt(grey, p0 - antiDiagonal) + shadeAt(grey, p0 + antiDiagonal);
-    return diagonalShade < otherShade;
+    const std::vector<CornerShades> shades = cornerShades(grey, size, corners);
+    double vote = 0.0;
+    for (int r = 0; r < size.height; ++r) {
+        for (int c = 0; c < size.width; ++c) {
+            const double contrast = diagonalContrast(shades[static_cast<size_t>(r * size.width + c)]);
+            vote += (r + c) % 2 == 0 ? contrast : -contrast;
+        }
+    }
+    return vote < 0.0;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <opencv2/calib3d.hpp>
 
+#include "calibration/detection/chessboard_grid_check.hpp"
 #include "calibration/detection/chessboard_orientation.hpp"
 
 namespace velk::calibration {
@@ -41,19 +42,28 @@ std::vector<ChessboardSearchKind> chessboardSearches(int flags, bool fallback) {
 
 namespace {
 
+// The sector-based search, as found and then with the contrast normalised; a grid that does not lie
+// on the board's corners is no board found.
+bool findBySectors(const cv::Mat& grey, cv::Size size, std::vector<cv::Point2f>& corners) {
+    for (const int flags : {kSectorFlags, kNormalisedSectorFlags}) {
+        if (cv::findChessboardCornersSB(grey, size, corners, flags)) {
+            orientLikeQuadSearch(grey, size, corners);
+            if (outerLinesAreBoardCorners(grey, size, corners)) {
+                return true;
+            }
+        }
+    }
+    corners.clear();
+    return false;
+}
+
 bool runSearch(const cv::Mat& grey, cv::Size size, int flags, ChessboardSearchKind kind,
                std::vector<cv::Point2f>& corners) {
     switch (kind) {
         case ChessboardSearchKind::Plain: return cv::findChessboardCorners(grey, size, corners, flags);
         case ChessboardSearchKind::Adaptive:
             return cv::findChessboardCorners(grey, size, corners, flags | kAdaptiveAdditions);
-        case ChessboardSearchKind::Sector:
-            if (!cv::findChessboardCornersSB(grey, size, corners, kSectorFlags) &&
-                !cv::findChessboardCornersSB(grey, size, corners, kNormalisedSectorFlags)) {
-                return false;
-            }
-            orientLikeQuadSearch(grey, size, corners);
-            return true;
+        case ChessboardSearchKind::Sector: return findBySectors(grey, size, corners);
     }
     return false;
 }

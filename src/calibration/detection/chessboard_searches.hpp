@@ -10,7 +10,8 @@ namespace velk::calibration {
 enum class ChessboardSearchKind {
     Plain,     // findChessboardCorners with the caller's flags
     Adaptive,  // findChessboardCorners with adaptive threshold and normalisation added to them
-    Sector,    // findChessboardCornersSB, exhaustive and accurate, its corners put in the Plain order
+    Sector,    // findChessboardCornersSB, exhaustive and accurate, its corners put in the Plain order (a grid
+               // that does not lie on the board's corners refused: outerLinesAreBoardCorners)
 };
 
 // The word results and log lines name a search by: "plain", "adaptive" or "sector".
