@@ -16,46 +16,22 @@ EyeInHandCalibrator.calibrate, detection included, as the closed form, refined, 
 from __future__ import annotations
 
 import argparse
-import contextlib
 import math
-import os
 import sys
-import time
 from pathlib import Path
 
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 import _velk  # noqa: E402
 import projected_corners as pc  # noqa: E402
+from intrinsic import best_time  # noqa: E402
 from quorvane.velk import demo  # noqa: E402
 
 ROBOT_ERROR = (0.5, 0.05)  # mm, deg per axis
 NOISE_PX = 0.3
 BOARDS = {48: (8, 6, 0.04), 200: (20, 10, 0.02), 500: (25, 20, 0.014)}  # corners: columns, rows, spacing (m)
-
-
-@contextlib.contextmanager
-def quiet():
-    """The library's log lines go to standard error; they are silenced while timing."""
-    saved = os.dup(2)
-    with open(os.devnull, "w") as null:
-        os.dup2(null.fileno(), 2)
-        try:
-            yield
-        finally:
-            os.dup2(saved, 2)
-            os.close(saved)
-
-
-def best_seconds(repeats: int, run) -> float:
-    times = []
-    for _ in range(repeats):
-        with quiet():
-            begin = time.perf_counter()
-            run()
-            times.append(time.perf_counter() - begin)
-    return min(times)
 
 
 def projected_scene(views: int, corners: int, seed: int = 3):
@@ -100,8 +76,8 @@ def projected_table(view_counts, repeats):
         for views in view_counts:
             scene = projected_scene(views, corners)
             start = closed_form(scene)
-            t_closed = best_seconds(repeats, lambda: closed_form(scene))
-            t_refined = best_seconds(repeats, lambda: refinement(scene, start))
+            t_closed = best_time(lambda: closed_form(scene), repeats)
+            t_refined = best_time(lambda: refinement(scene, start), repeats)
             refined[views, corners] = t_refined
             print(f"{views:>6} {corners:>8} {t_closed:>14.3f} {t_refined:>13.3f} {t_refined / t_closed:>6.1f}",
                   flush=True)
@@ -127,9 +103,9 @@ def rendered_table(view_counts, repeats):
                                           validate=validate, print_report=False)
             assert result.ok
 
-        closed = best_seconds(repeats, lambda: run(False, False))
-        refined = best_seconds(repeats, lambda: run(True, False))
-        validated = best_seconds(repeats, lambda: run(True, True))
+        closed = best_time(lambda: run(False, False), repeats)
+        refined = best_time(lambda: run(True, False), repeats)
+        validated = best_time(lambda: run(True, True), repeats)
         print(f"{views:>6} {closed:>14.2f} {refined:>10.2f} {validated:>12.2f} "
               f"{100 * (refined / closed - 1):>8.0f}% {(validated - refined) / refined:>10.2f}x", flush=True)
 
