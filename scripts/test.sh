@@ -10,5 +10,8 @@ cmake -S tests/cpp -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/
 cmake --build build/cpp-tests
 ctest --test-dir build/cpp-tests --output-on-failure
 
-# One pytest worker per core; a test file's tests run in one worker, in order, sharing its fixtures.
+# One pytest worker per core; a test file's tests run in one worker, in order, sharing its fixtures. The workers
+# already fill the cores, so the linear algebra runs one thread in each (threads on top of them only contend;
+# results do not depend on the thread count). Set OMP_NUM_THREADS to override.
+export OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}"
 python -m pytest -n "${VELK_TEST_WORKERS:-auto}" --dist loadfile "$@"
