@@ -47,7 +47,7 @@ def _temporary_beside(path: Path) -> tuple[int, Path]:
     return descriptor, Path(name)
 
 
-def _is_special(path: Path) -> bool:
+def is_special(path: Path) -> bool:
     """A device, pipe or socket (/dev/null, /dev/stdout): renaming a file over it would replace the device."""
     try:
         kind = path.stat().st_mode
@@ -67,7 +67,7 @@ def write_bytes(path, data: bytes) -> Path:
     given = path = Path(path)
     if path.is_symlink():
         path = Path(os.path.realpath(path))
-    if _is_special(path):
+    if is_special(path):
         _write_in_place(path, bytes(data))
         return given
     mode = path.stat().st_mode & 0o7777 if path.is_file() else _new_file_mode()

@@ -379,13 +379,14 @@ def printed_warnings(result) -> list[str]:
         [": " + ", ".join(outliers)] if outliers else [])
 
 
-def closed_form_rms(target, options, result):
+def closed_form_rms(target, options, result, detections=None):
     """(RMS px, corner count) of the corners under the closed-form result's camera poses, for a result that was
-    not refined (a refined one carries its own); None when the poses do not line up with the pictures."""
+    not refined (a refined one carries its own); None when the poses do not line up with the pictures.
+    ``detections``: the used frames' corners when they were found already."""
     if len(result.camera_T_target_list) != len(result.valid_image_list) or not result.valid_image_list:
         return None
     with library_log.held(quiet=True):
-        _, views = frame_views(target, options, result)
+        _, views = frame_views(target, options, result, detections=detections)
     rms, corners = overall_rms(views)
     return (rms, corners) if corners else None
 
@@ -564,14 +565,16 @@ def run(args) -> int:
         with library_log.held(args.quiet):
             comparison = compare_methods(target, result, args.per_view_error_threshold, setup)
         print(comparison[1], end="")
-    refined = result.refinement is not None and result.refinement.refined
-    closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result)
-    intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
-    # The chain calibration and the report both need the used frames' corners: they are found once.
+    # The closed form's RMS, the chain calibration and the report's sections all read the used frames' corners:
+    # they are found once.
     detections = None
-    if chain_inputs is not None:
+    aligned = bool(result.valid_image_list) and len(result.camera_T_target_list) == len(result.valid_image_list)
+    if aligned or chain_inputs is not None:
         with library_log.dropped():
             detections = used_detections(target, common.intrinsic_options(args, names=data.image_names), result)
+    refined = result.refinement is not None and result.refinement.refined
+    closed_form = None if refined else closed_form_rms(target, common.intrinsic_options(args), result, detections)
+    intrinsics = compare_intrinsics(args, target, data, intrinsic_matrix, distortion, progress)
     chain = calibrate_chain(args, chain_inputs, detections, data, result)
     verdict = judge_hand_eye(result, data.robot_T_tcp_list, args.eye_to_hand, data.image_names,
                              comparison[0] if comparison else None, closed_form[0] if closed_form else None,

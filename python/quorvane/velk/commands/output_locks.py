@@ -15,11 +15,11 @@ import contextlib
 import fcntl
 import os
 import shutil
-import stat
 import sys
 import time
 from pathlib import Path
 
+from ..safe_files import is_special
 from .errors import UsageError
 
 LOCK_NAME = ".velk-run.lock"
@@ -101,19 +101,11 @@ def _lock_file_for(folder: Path) -> Path:
     return missing.parent / f".velk-run.{missing.name}.lock"
 
 
-def _writes_into_folder(path: Path) -> bool:
-    """Whether writing ``path`` puts a file into its folder (not so for a device such as /dev/null)."""
-    try:
-        return stat.S_ISREG(path.stat().st_mode)
-    except FileNotFoundError:
-        return True
-
-
 def lock_folder_of(command: str, output) -> None:
     """Takes this run's lock on the folder ``output`` goes to, or ends the command with a UsageError naming the
     run that holds it. A folder this process holds already is only told of the new file."""
     output = Path(output)
-    if not _writes_into_folder(output):
+    if is_special(output):  # a device such as /dev/null puts no file into its folder
         return
     folder = Path(os.path.realpath(output.absolute().parent))
     path = _lock_file_for(folder)
