@@ -52,6 +52,19 @@ struct CorrectedReprojectionCost {
     template <typename T, typename Mount>
     bool residualThrough(const Mount& mount, const T* p, const T* camera, const T* target, const T* correction,
                          const T* intrinsics, const T* distortion, T* residual) const {
+        T inCamera[3];
+        toCamera(mount, p, camera, target, correction, inCamera);
+        T pixel[2];
+        projectThroughLens(plain.equidistant, inCamera, intrinsics, distortion, pixel);
+        residual[0] = pixel[0] - T(plain.observed[0]);
+        residual[1] = pixel[1] - T(plain.observed[1]);
+        return true;
+    }
+
+    // The target point p in the camera frame: inv(C) * E * M * G * p (or with E on M's right).
+    template <typename T, typename Mount>
+    void toCamera(const Mount& mount, const T* p, const T* camera, const T* target, const T* correction,
+                  T* inCamera) const {
         // The corner in the target's mounting frame: G * p.
         T based[3], inMount[3];
         ReprojectionCost::rotateByBase(plain.target_base, p, based, false);
@@ -71,15 +84,9 @@ struct CorrectedReprojectionCost {
         // Into the camera: inv(C) * s = R_base^T * exp(-w) * (s - t).
         const T offset[3] = {inCameraMount[0] - camera[3], inCameraMount[1] - camera[4], inCameraMount[2] - camera[5]};
         const T undoUpdate[3] = {-camera[0], -camera[1], -camera[2]};
-        T unrotated[3], inCamera[3];
+        T unrotated[3];
         ceres::AngleAxisRotatePoint(undoUpdate, offset, unrotated);
         ReprojectionCost::rotateByBase(plain.camera_base, unrotated, inCamera, true);
-
-        T pixel[2];
-        projectThroughLens(plain.equidistant, inCamera, intrinsics, distortion, pixel);
-        residual[0] = pixel[0] - T(plain.observed[0]);
-        residual[1] = pixel[1] - T(plain.observed[1]);
-        return true;
     }
 
     // Over the blocks camera pose, target pose, correction, intrinsics and distortion, in that order.

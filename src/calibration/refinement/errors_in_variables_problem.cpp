@@ -11,9 +11,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/refinement/camera_block.hpp"
-#include "calibration/refinement/chain_reprojection_cost.hpp"
 #include "calibration/refinement/corner_rows.hpp"
-#include "calibration/refinement/corrected_reprojection_cost.hpp"
 #include "calibration/refinement/correction_prior_cost.hpp"
 #include "calibration/refinement/group_loss.hpp"
 #include "calibration/refinement/intrinsic_prior_cost.hpp"
@@ -22,6 +20,7 @@
 #include "calibration/refinement/shared_information.hpp"
 #include "calibration/refinement/solver_run.hpp"
 #include "calibration/refinement/variance_components.hpp"
+#include "calibration/refinement/view_corner_cost.hpp"
 #include "calibration/refinement/view_residuals.hpp"
 #include "kinematics/forward_kinematics.hpp"
 
@@ -131,6 +130,8 @@ struct ErrorsInVariablesProblem::State {
     std::vector<int> chain_free;
     std::vector<double> chain_values;  // per free correction
     std::deque<ChainViewMount> chain_mounts;
+    // Each view's camera_T_target, shared by its corners' costs.
+    std::deque<ViewTransform> view_transforms;
 
     std::vector<double*> free_blocks;
     std::map<const double*, BlockColumns> columns;
@@ -400,19 +401,24 @@ struct ErrorsInVariablesProblem::State {
 
         ViewBlocks view;
         view.observed = pixels;
+        const ViewCornerCost::Extra extra = chainMount != nullptr ? ViewCornerCost::Extra::Chain
+                                            : scale_estimated     ? ViewCornerCost::Extra::Scale
+                                                                  : ViewCornerCost::Extra::None;
+        ViewTransform* transform = nullptr;
         for (int p = 0; p < objects.rows; ++p) {
             const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
+            if (transform == nullptr) {
+                transform = &view_transforms.emplace_back(CorrectedReprojectionCost{corner, onLeft}, chainMount);
+            }
             std::vector<double*> blocks = {cameraPose.parameters, targetPose.parameters, correction,
                                            cameraBlock.intrinsics, cameraBlock.distortion};
-            ceres::CostFunction* cost = CorrectedReprojectionCost::Create(corner, onLeft);
-            if (chainMount != nullptr) {
+            if (extra == ViewCornerCost::Extra::Chain) {
                 blocks.push_back(chain_values.data());
-                cost = new ChainReprojectionCost(corner, onLeft, chainMount);
-            } else if (scale_estimated) {
+            } else if (extra == ViewCornerCost::Extra::Scale) {
                 blocks.push_back(&target_scale);
-                cost = ScaledCorrectedReprojectionCost::Create(corner, onLeft);
             }
-            view.corners.push_back(problem->AddResidualBlock(cost, &pixel_loss, blocks));
+            view.corners.push_back(problem->AddResidualBlock(new ViewCornerCost(corner, transform, extra, chainMount),
+                                                             &pixel_loss, blocks));
         }
         // Priors of the correction: zero, weighted by the translation and rotation noise.
         view.rotation_prior = problem->AddResidualBlock(
