@@ -82,7 +82,14 @@ void bindRefinementSummary(py::module_& module) {
         .def_readonly("initial_cost", &RefinementSummary::initial_cost)
         .def_readonly("final_cost", &RefinementSummary::final_cost)
         .def_readonly("converged", &RefinementSummary::converged)
-        .def_readonly("message", &RefinementSummary::message);
+        .def_readonly("message", &RefinementSummary::message)
+        .def_readonly("round_seconds", &RefinementSummary::round_seconds,
+                      "Wall-clock seconds of each noise-level round: its solve and the variance components at its "
+                      "solution.")
+        .def_readonly("final_solve_seconds", &RefinementSummary::final_solve_seconds,
+                      "Wall-clock seconds of the last solve, under the settled noise levels.")
+        .def_readonly("covariance_seconds", &RefinementSummary::covariance_seconds,
+                      "Wall-clock seconds of the covariance at the final solution.");
 }
 
 void bindHandEyeRefinementProblem(py::module_& module) {

@@ -4,6 +4,7 @@
 #include <Eigen/Dense>
 #include <gtest/gtest.h>
 
+#include "calibration/refinement/reduced_variance_components.hpp"
 #include "calibration/refinement/variance_components.hpp"
 
 using velk::calibration::estimateVarianceComponents;
@@ -119,4 +120,64 @@ TEST(VarianceComponents, SingularNormalMatrixIsReportedNotInverted) {
         linearisation(regression.design, Eigen::VectorXd::Zero(50), regression.groups, {1.0, 1.0}));
     EXPECT_FALSE(components.ok);
     EXPECT_TRUE(std::isnan(components.varianceFactor(0)));
+}
+
+TEST(ReducedVarianceComponents, EqualTheFullComputationWithTheLocalBlocksEliminated) {
+    // Columns 0-4 shared, then four local blocks of three; each row holds the shared columns and
+    // at most one local block, as a view's corners and its correction's prior do.
+    constexpr int kShared = 5, kBlocks = 4, kBlockSize = 3, kColumns = kShared + kBlocks * kBlockSize;
+    std::mt19937 engine(5);
+    std::normal_distribution<double> unit(0.0, 1.0);
+    std::vector<int> rowBlocks, groups;
+    for (int block = 0; block < kBlocks; ++block) {
+        for (int r = 0; r < 12; ++r) {
+            rowBlocks.push_back(block);
+            groups.push_back(0);
+        }
+        for (int r = 0; r < kBlockSize; ++r) {
+            rowBlocks.push_back(-1 - block);  // the block's prior: its own columns alone
+            groups.push_back(1);
+        }
+    }
+    for (int r = 0; r < 4; ++r) {
+        rowBlocks.push_back(kBlocks);  // shared columns alone
+        groups.push_back(2);
+    }
+    Eigen::MatrixXd design = Eigen::MatrixXd::Zero(static_cast<int>(rowBlocks.size()), kColumns);
+    Eigen::VectorXd residuals(design.rows());
+    for (int r = 0; r < design.rows(); ++r) {
+        const int block = rowBlocks[r];
+        const int local = block < 0 ? -1 - block : block;
+        for (int c = 0; c < kColumns; ++c) {
+            const bool sharedColumn = c < kShared;
+            const bool ownColumn = !sharedColumn && (c - kShared) / kBlockSize == local && local < kBlocks;
+            if ((sharedColumn && block >= 0) || (ownColumn && (block < 0 || block < kBlocks))) {
+                design(r, c) = unit(engine);
+            }
+        }
+        residuals(r) = unit(engine);
+    }
+    const GroupedLinearisation lin = linearisation(design, residuals, groups, {0.7, 0.2, 1.5});
+    velk::calibration::SharedColumns shared;
+    std::vector<velk::calibration::LocalColumns> local;
+    for (int c = 0; c < kColumns; ++c) {
+        shared.index.push_back(c < kShared ? shared.count++ : -1);
+    }
+    for (int block = 0; block < kBlocks; ++block) {
+        local.push_back({kShared + block * kBlockSize, kBlockSize});
+    }
+    const auto full = estimateVarianceComponents(lin);
+    const auto reduced = velk::calibration::estimateReducedVarianceComponents(lin, shared, local);
+    ASSERT_TRUE(full.ok);
+    ASSERT_TRUE(reduced.ok);
+    for (int g = 0; g < 3; ++g) {
+        EXPECT_NEAR(reduced.weighted_squares[g], full.weighted_squares[g], 1e-9 * full.weighted_squares[g]);
+        EXPECT_NEAR(reduced.redundancies[g], full.redundancies[g], 1e-9) << g;
+    }
+    for (int r = 0; r < kShared; ++r) {
+        for (int c = 0; c < kShared; ++c) {
+            const double expected = full.covariance[r * kColumns + c];
+            EXPECT_NEAR(reduced.covariance[r * kShared + c], expected, 1e-10 * (1.0 + std::abs(expected)));
+        }
+    }
 }

@@ -207,7 +207,27 @@ ChainFit chainFit(const ErrorsInVariablesProblem& solver, const ChainViews& chai
     return fit;
 }
 
+// The inverse of flangeCorrection.
+cv::Mat correctionOfFlange(const std::vector<double>& values, bool eyeToHand) {
+    cv::Mat flange = cv::Mat::eye(4, 4, CV_64F);
+    const cv::Mat rotationVector =
+        (cv::Mat_<double>(3, 1) << values[3] * CV_PI / 180.0, values[4] * CV_PI / 180.0, values[5] * CV_PI / 180.0);
+    cv::Rodrigues(rotationVector, flange(cv::Rect(0, 0, 3, 3)));
+    for (int k = 0; k < 3; ++k) {
+        flange.at<double>(k, 3) = values[k] / 1000.0;
+    }
+    return eyeToHand ? flange : cv::Mat(flange.inv(cv::DECOMP_SVD));
+}
+
 }  // namespace
+
+std::vector<cv::Mat> solvedCorrections(const HandEyeRefinement& result, bool eye_to_hand) {
+    std::vector<cv::Mat> corrections;
+    for (const std::vector<double>& values : result.robot_pose_corrections) {
+        corrections.push_back(correctionOfFlange(values, eye_to_hand));
+    }
+    return corrections;
+}
 
 Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                      const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
@@ -228,7 +248,8 @@ Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, co
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log, bool fit_target_scale,
-                                       const ChainViews* chain, ChainFit* fit) {
+                                       const ChainViews* chain, ChainFit* fit,
+                                       const std::vector<cv::Mat>* warm_corrections) {
     // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
     // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
     // own picture.
@@ -259,7 +280,8 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     }
     const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
     const int targetPose = solver->addPose(targetStart);
-    addViews(*solver, problem, camera, cameraPose, targetPose, warmStart ? std::vector<cv::Mat>() : corrections, chain);
+    const std::vector<cv::Mat> warm = warm_corrections != nullptr ? *warm_corrections : std::vector<cv::Mat>();
+    addViews(*solver, problem, camera, cameraPose, targetPose, warmStart ? warm : corrections, chain);
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <map>
@@ -17,6 +18,7 @@
 #include "calibration/refinement/intrinsic_prior_cost.hpp"
 #include "calibration/refinement/jacobian_layout.hpp"
 #include "calibration/refinement/pose_block.hpp"
+#include "calibration/refinement/reduced_variance_components.hpp"
 #include "calibration/refinement/shared_information.hpp"
 #include "calibration/refinement/solver_run.hpp"
 #include "calibration/refinement/variance_components.hpp"
@@ -135,7 +137,10 @@ struct ErrorsInVariablesProblem::State {
 
     std::vector<double*> free_blocks;
     std::map<const double*, BlockColumns> columns;
+    // Covariance of the shared unknowns (every free block but the views' corrections), in their
+    // shared order; shared.index maps a jacobian column there.
     std::vector<double> covariance;
+    SharedColumns shared;
     int column_count = 0;
 
     void applyWeights() {
@@ -298,12 +303,20 @@ struct ErrorsInVariablesProblem::State {
         setValues(solution);
     }
 
+    // Seconds the last round spent in its solve and in its variance components.
+    double solve_seconds = 0.0;
+    double components_seconds = 0.0;
+
     // One solve under the current levels, then the variance components at its solution.
     bool solveRound(int maxIterations, RefinementSummary& summary, VarianceComponents& components, std::string& reason,
                     double tolerance = kRoundTolerance) {
         applyWeights();
         RefinementSummary round;
+        const auto started = std::chrono::steady_clock::now();
         const bool solved = runSolver(*problem, maxIterations, poses, cameras, round, reason, tolerance);
+        const auto solvedAt = std::chrono::steady_clock::now();
+        solve_seconds = std::chrono::duration<double>(solvedAt - started).count();
+        components_seconds = 0.0;
         summary.iterations += round.iterations;
         summary.initial_cost = round.initial_cost;
         summary.final_cost = round.final_cost;
@@ -320,7 +333,8 @@ struct ErrorsInVariablesProblem::State {
             reason = "the solver left non-finite values";
             return false;
         }
-        components = estimateVarianceComponents(linearisation);
+        components = reducedComponents(linearisation);
+        components_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - solvedAt).count();
         if (!components.ok) {
             reason = "the covariance at the solution is singular";
             return false;
@@ -379,8 +393,16 @@ struct ErrorsInVariablesProblem::State {
         return lin;
     }
 
+    // The variance components with the views' corrections eliminated; remembers the shared columns the
+    // covariance is over.
+    VarianceComponents reducedComponents(const GroupedLinearisation& linearisation) {
+        shared = sharedColumns();
+        return estimateReducedVarianceComponents(linearisation, shared, correctionColumns());
+    }
+
+    // An entry of the covariance by jacobian column; both columns are shared ones.
     double covarianceAt(int row, int column) const {
-        return covariance[static_cast<size_t>(row) * column_count + column];
+        return covariance[static_cast<size_t>(shared.index[row]) * shared.count + shared.index[column]];
     }
 
     // A view of corners through the known transform mount, or through chainMount when it is given.
@@ -670,6 +692,7 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
         if (!s.solveRound(max_iterations, summary, components, reason)) {
             return false;
         }
+        summary.round_seconds.push_back(s.solve_seconds + s.components_seconds);
         s.covariance = components.covariance;
         const ObservationNoise used = s.noise;
         s.settled = s.updateNoise(components);
@@ -692,6 +715,8 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
     if (!s.solveRound(max_iterations, summary, components, reason, anyEstimated ? kFinalTolerance : kRoundTolerance)) {
         return false;
     }
+    summary.final_solve_seconds = s.solve_seconds;
+    summary.covariance_seconds = s.components_seconds;
     s.covariance = components.covariance;
     s.summarizeCosts(start, summary);
     summary.converged = true;
@@ -707,7 +732,7 @@ bool ErrorsInVariablesProblem::evaluateCovariance(std::string& reason) {
         reason = "the problem could not be evaluated at its values";
         return false;
     }
-    const VarianceComponents components = estimateVarianceComponents(linearisation);
+    const VarianceComponents components = s.reducedComponents(linearisation);
     if (!components.ok) {
         reason = "the normal matrix is singular: the views do not determine every unknown";
         return false;

@@ -23,6 +23,12 @@ struct RefinementSummary {
     double final_cost = 0.0;
     bool converged = false;
     std::string message;
+    // Wall-clock seconds of a solve that estimates noise levels: each round (its solve and the
+    // variance components at its solution), the last solve under the settled levels, and the
+    // covariance at that solution. No rounds for a solve that estimates none; zero for other solvers.
+    std::vector<double> round_seconds;
+    double final_solve_seconds = 0.0;
+    double covariance_seconds = 0.0;
 };
 
 // Per-view residuals after a refinement and the views that stand out.
