@@ -16,6 +16,7 @@ namespace {
 using velk::calibration::ChainReprojectionCost;
 using velk::calibration::ChainViewMount;
 using velk::calibration::CorrectedReprojectionCost;
+using velk::calibration::MountedViewCornerCost;
 using velk::calibration::ReprojectionCost;
 using velk::calibration::ScaledCorrectedReprojectionCost;
 using velk::calibration::ViewCornerCost;
@@ -125,6 +126,52 @@ TEST_P(ViewCornerCostTest, ResidualAndJacobiansMatchTheCornerByCornerCost) {
         // New values reach the shared transform: the next point is seen from elsewhere.
         camera[3] += 0.01;
         correction[1] -= 0.002;
+    }
+}
+
+TEST(MountedViewCornerCost, MatchesTheCornerByCornerCostWithoutACorrection) {
+    std::mt19937 random(3);
+    const std::vector<double> base = uniform(random, 6, -0.3, 0.3);
+    ReprojectionCost corner{};
+    corner.camera_base = base.data();
+    corner.target_base = base.data() + 3;
+    for (int k = 0; k < 9; ++k) {
+        corner.mount_rotation[k] = k % 4 == 0 ? 1.0 : 0.0;
+    }
+    corner.mount_translation[2] = 0.8;
+    corner.observed[0] = 500.0;
+    corner.observed[1] = 400.0;
+    std::vector<double> camera = uniform(random, 6, -0.05, 0.05), target = uniform(random, 6, -0.05, 0.05);
+    std::vector<double> intrinsics = {900.0, 880.0, 640.0, 480.0}, distortion = uniform(random, 12, -0.05, 0.05);
+    ViewTransform transform(CorrectedReprojectionCost{corner, true}, nullptr);
+    for (int point = 0; point < 3; ++point) {
+        const std::vector<double> object = uniform(random, 3, -0.2, 0.2);
+        std::copy(object.begin(), object.end(), corner.object);
+        std::unique_ptr<ceres::CostFunction> reference(ReprojectionCost::Create(corner));
+        MountedViewCornerCost shared(corner, &transform);
+        const double* blocks[4] = {camera.data(), target.data(), intrinsics.data(), distortion.data()};
+        const int sizes[4] = {6, 6, 4, 12};
+        std::vector<std::vector<double>> expected(4), actual(4);
+        double* expectedPointers[4];
+        double* actualPointers[4];
+        for (int b = 0; b < 4; ++b) {
+            expected[b].assign(2 * sizes[b], 0.0);
+            actual[b].assign(2 * sizes[b], 0.0);
+            expectedPointers[b] = expected[b].data();
+            actualPointers[b] = actual[b].data();
+        }
+        double expectedResidual[2], actualResidual[2];
+        ASSERT_TRUE(reference->Evaluate(blocks, expectedResidual, expectedPointers));
+        ASSERT_TRUE(shared.Evaluate(blocks, actualResidual, actualPointers));
+        for (int r = 0; r < 2; ++r) {
+            EXPECT_NEAR(actualResidual[r], expectedResidual[r], 1e-9 * (1.0 + std::abs(expectedResidual[r])));
+        }
+        for (int b = 0; b < 4; ++b) {
+            for (size_t k = 0; k < expected[b].size(); ++k) {
+                EXPECT_NEAR(actual[b][k], expected[b][k], 1e-8 * (1.0 + std::abs(expected[b][k]))) << b << " " << k;
+            }
+        }
+        target[4] += 0.01;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "calibration/refinement/pose_block.hpp"
 #include "calibration/refinement/reprojection_cost.hpp"
 #include "calibration/refinement/solver_run.hpp"
+#include "calibration/refinement/view_corner_cost.hpp"
 #include "calibration/refinement/view_residuals.hpp"
 
 namespace velk::calibration {
@@ -43,6 +44,8 @@ struct ReprojectionProblem::State {
     std::deque<CameraBlock> cameras;
     std::vector<int> camera_uses;
     std::vector<ViewBlocks> views;
+    // Each view's camera_T_target, shared by its corners' costs.
+    std::deque<ViewTransform> view_transforms;
     std::map<int, std::array<double, 36>> pose_covariances;
     std::map<int, std::array<double, 16>> intrinsic_covariances;
     double covariance_scale = 0.0;
@@ -107,11 +110,15 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
     PoseBlock& targetPose = state_->poses.at(target_pose);
     ViewBlocks view;
     view.observed = pixels;
+    ViewTransform* transform = nullptr;
     for (int p = 0; p < objects.rows; ++p) {
         const ReprojectionCost corner = cornerCost(objects, pixels, p, m, cameraPose, targetPose, cameraBlock);
-        view.residuals.push_back(state_->problem->AddResidualBlock(ReprojectionCost::Create(corner), &state_->loss,
-                                                                   cameraPose.parameters, targetPose.parameters,
-                                                                   cameraBlock.intrinsics, cameraBlock.distortion));
+        if (transform == nullptr) {
+            transform = &state_->view_transforms.emplace_back(CorrectedReprojectionCost{corner, true}, nullptr);
+        }
+        view.residuals.push_back(state_->problem->AddResidualBlock(
+            new MountedViewCornerCost(corner, transform), &state_->loss, cameraPose.parameters, targetPose.parameters,
+            cameraBlock.intrinsics, cameraBlock.distortion));
     }
     ++state_->camera_uses[camera];
     ++state_->pose_uses[camera_pose];

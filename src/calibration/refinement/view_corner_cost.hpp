@@ -138,4 +138,30 @@ private:
     double observed_[2];
 };
 
+// ReprojectionCost's residual through the view's shared transform, over the blocks camera pose,
+// target pose, intrinsics and distortion: a ViewCornerCost whose view has no correction (it is held
+// at zero, which leaves inv(C) * M * G).
+class MountedViewCornerCost final : public ceres::CostFunction {
+public:
+    MountedViewCornerCost(const ReprojectionCost& corner, ViewTransform* view)
+        : inner_(corner, view, ViewCornerCost::Extra::None, nullptr) {
+        set_num_residuals(2);
+        *mutable_parameter_block_sizes() = {kPoseParameterCount, kPoseParameterCount, kIntrinsicCount,
+                                            kModelledDistortion};
+    }
+
+    bool Evaluate(double const* const* parameters, double* residuals, double** jacobians) const override {
+        static constexpr double kNoCorrection[kPoseParameterCount] = {};
+        const double* inner[5] = {parameters[0], parameters[1], kNoCorrection, parameters[2], parameters[3]};
+        if (jacobians == nullptr) {
+            return inner_.Evaluate(inner, residuals, nullptr);
+        }
+        double* innerJacobians[5] = {jacobians[0], jacobians[1], nullptr, jacobians[2], jacobians[3]};
+        return inner_.Evaluate(inner, residuals, innerJacobians);
+    }
+
+private:
+    ViewCornerCost inner_;
+};
+
 }  // namespace velk::calibration
