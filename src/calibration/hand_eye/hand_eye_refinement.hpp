@@ -42,6 +42,10 @@ struct HandEyeRefinementProblem {
     // The target's size over its description where a solve that fits it starts (a re-solve of a result
     // solved at a measured size).
     double target_scale = 1.0;
+    // With a given target pose: the corrections of the views' robot poses (4 x 4 each, as a refined
+    // result's robot_pose_corrections hold them; see solvedCorrections) the solve starts from instead
+    // of the poses as reported. Empty: as reported.
+    std::vector<cv::Mat> starting_corrections;
 };
 
 struct HandEyeRefinement {

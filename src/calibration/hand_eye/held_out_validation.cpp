@@ -11,6 +11,7 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
+#include "calibration/hand_eye/robot_error_refinement.hpp"
 #include "calibration/refinement/held_out_views.hpp"
 #include "core/parallel_indices.hpp"
 #include "core/picture_names.hpp"
@@ -68,6 +69,11 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
     problem.calibration_flags = in.calibration_flags;
     problem.camera_model = in.camera_model;
     problem.eye_to_hand = in.setup == HandEyeSetup::EyeToHand;
+    // The robot poses start as the full solution corrected them: each re-solve then moves only by what
+    // the one view pulled.
+    if (full.robot_error_modelled) {
+        problem.starting_corrections = without(solvedCorrections(full, problem.eye_to_hand), left_out);
+    }
     // The noise levels the full solution found are held: each re-solve is then a single warm-started
     // solve rather than a new estimation of the levels.
     RefinementOptions options = in.options;

@@ -248,8 +248,7 @@ Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, co
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log, bool fit_target_scale,
-                                       const ChainViews* chain, ChainFit* fit,
-                                       const std::vector<cv::Mat>* warm_corrections) {
+                                       const ChainViews* chain, ChainFit* fit) {
     // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
     // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
     // own picture.
@@ -280,8 +279,10 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     }
     const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
     const int targetPose = solver->addPose(targetStart);
-    const std::vector<cv::Mat> warm = warm_corrections != nullptr ? *warm_corrections : std::vector<cv::Mat>();
-    addViews(*solver, problem, camera, cameraPose, targetPose, warmStart ? warm : corrections, chain);
+    const bool warmCorrections = problem.starting_corrections.size() == problem.object_points.size();
+    const std::vector<cv::Mat> none;
+    addViews(*solver, problem, camera, cameraPose, targetPose,
+             warmStart ? (warmCorrections ? problem.starting_corrections : none) : corrections, chain);
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {

@@ -37,13 +37,11 @@ struct ChainFit {
 // pixel noise; both levels come from the data unless the options give them. view_poses: each
 // view's own camera_T_target (empty where it has none), from which the corrections start.
 // fit_target_scale: the target's size is one more unknown, starting at problem.target_scale; the
-// result then carries it (target_scale_measured). warm_corrections: with a given target pose, the
-// views' corrections (4 x 4 each) to start from instead of the robot poses as reported.
+// result then carries it (target_scale_measured).
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log = true, bool fit_target_scale = false,
-                                       const ChainViews* chain = nullptr, ChainFit* fit = nullptr,
-                                       const std::vector<cv::Mat>* warm_corrections = nullptr);
+                                       const ChainViews* chain = nullptr, ChainFit* fit = nullptr);
 
 // The corrections of a refined result's views (4 x 4 each) as the solver holds them, from the
 // robot pose corrections it reports.

@@ -15,6 +15,7 @@ namespace {
 HandEyeRefinementProblem warmStarted(HandEyeRefinementProblem problem, const HandEyeRefinement& result) {
     problem.camera_mount_T_camera = result.camera_mount_T_camera;
     problem.target_mount_T_target = result.target_mount_T_target;
+    problem.starting_corrections = solvedCorrections(result, problem.eye_to_hand);
     if (result.intrinsics_refined) {
         problem.intrinsic_matrix = result.intrinsic_matrix;
         problem.distortion_coefficients = result.distortion_coefficients;
@@ -79,10 +80,9 @@ HandEyeRefinement withTargetScale(const HandEyeRefinementProblem& problem, const
     }
     if (!result.target_scale_measured) {
         const HandEyeRefinementProblem start = warmStarted(problem, result);
-        const std::vector<cv::Mat> corrections = solvedCorrections(result, problem.eye_to_hand);
-        const HandEyeRefinement fit = refineWithRobotError(
-            start, withLevelsOf(options, result), start.target_mount_T_target, view_poses,
-            startingValues(start, start.target_mount_T_target), false, true, nullptr, nullptr, &corrections);
+        const HandEyeRefinement fit =
+            refineWithRobotError(start, withLevelsOf(options, result), start.target_mount_T_target, view_poses,
+                                 startingValues(start, start.target_mount_T_target), false, true);
         if (fit.refined && fit.target_scale_measured) {
             result.target_scale_measured = true;
             result.target_scale = fit.target_scale;
