@@ -23,16 +23,6 @@ HandEyeRefinementProblem warmStarted(HandEyeRefinementProblem problem, const Han
     return problem;
 }
 
-// The noise levels the result settled on, held: one unknown more among hundreds moves them by far less
-// than their own uncertainty, and the fit with the size free is then one warm-started solve instead
-// of new rounds of variance components.
-RefinementOptions withLevelsOf(RefinementOptions options, const HandEyeRefinement& result) {
-    options.robot_translation_sigma_mm = result.robot_translation_noise_mm;
-    options.robot_rotation_sigma_deg = result.robot_rotation_noise_deg;
-    options.pixel_sigma_px = result.pixel_noise_px;
-    return options;
-}
-
 void logTargetScale(const HandEyeRefinement& result) {
     const std::string component = kHandEyeRefinementComponent;
     if (!result.target_scale_measured) {
@@ -81,7 +71,7 @@ HandEyeRefinement withTargetScale(const HandEyeRefinementProblem& problem, const
     if (!result.target_scale_measured) {
         const HandEyeRefinementProblem start = warmStarted(problem, result);
         const HandEyeRefinement fit =
-            refineWithRobotError(start, withLevelsOf(options, result), start.target_mount_T_target, view_poses,
+            refineWithRobotError(start, options, start.target_mount_T_target, view_poses,
                                  startingValues(start, start.target_mount_T_target), false, true);
         if (fit.refined && fit.target_scale_measured) {
             result.target_scale_measured = true;
