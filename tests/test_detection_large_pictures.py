@@ -193,6 +193,33 @@ def test_chessboard_found_on_the_glance_or_the_reduced_copy_gives_the_full_resol
     assert np.abs(reduced.image_points[0] - full.image_points[0]).max() < tolerance
 
 
+def true_corners(scene, target, index):
+    camera_T_target = np.asarray(scene.camera_T_target_list[index])
+    rotation = cv2.Rodrigues(camera_T_target[:3, :3])[0]
+    points, _ = cv2.projectPoints(np.asarray(target.object_points(), np.float64).reshape(-1, 3), rotation,
+                                  camera_T_target[:3, 3], scene.camera_matrix, scene.distortion)
+    return points.reshape(-1, 2)
+
+
+# Boards of many squares about 20 px apart: 10 px on the halved copy, where the search finds them
+# but the quick structural check (squares of about 12 px and more) does not see them.
+@pytest.mark.parametrize("pattern", [(28, 17), (21, 13)])
+def test_board_of_small_squares_is_found_on_the_reduced_copy(pattern):
+    from quorvane.velk import demo
+
+    target = _velk.ChessboardTarget(pattern, 0.012)
+    scene = demo.simulate_eye_in_hand(num_poses=3, seed=7, image_size=(1280, 960), target=target)
+    halved = [cv2.resize(image, (640, 480), interpolation=cv2.INTER_AREA) for image in scene.images]
+    assert all(cv2.findChessboardCorners(image, pattern)[0] for image in halved)
+    reduced, full = (IntrinsicCalibrator(target, options_with(max_side)).find_corners(scene.images, annotate=False)
+                     for max_side in (HALVING_LIMIT, 0))
+    assert reduced.successful_indices == full.successful_indices == [0, 1, 2]
+    assert list(reduced.found_by) == ["plain"] * 3
+    errors = [[np.linalg.norm(points.reshape(-1, 2) - true_corners(scene, target, index), axis=1)
+               for index, points in enumerate(found.image_points)] for found in (reduced, full)]
+    assert np.median(errors[0]) <= np.median(errors[1]) + 0.01 < 0.1
+
+
 @pytest.mark.parametrize("interpolation", [cv2.INTER_LINEAR, cv2.INTER_CUBIC])
 @pytest.mark.parametrize("photos", ["left_photos", "right_photos"])
 def test_real_photographs_enlarged_give_the_full_resolution_corners(photos, interpolation, request):

@@ -89,6 +89,19 @@ bool checkAndFind(const cv::Mat& grey, const ChessboardSearch& search, std::vect
     return cv::checkChessboard(grey, search.target.size) && findCorners(grey, search, found);
 }
 
+// Whether the quick structural check sees the board on the reduced copy or, failing that, on the
+// picture reduced half as much (the full-resolution one when the copy is halved once). The check
+// counts only squares whose box is at least 10 px after an erosion, about 12 px squares, while the
+// search finds boards whose squares are much smaller: a board of many small squares (28 x 17 corners
+// 20 px apart in a 1928 x 1208 picture, 10 px on its halved copy) passes only at the finer scale.
+bool mayShowBoard(const cv::Mat& image, const ReducedPicture& reduced, const ChessboardSearch& search) {
+    if (cv::checkChessboard(reduced.grey, search.target.size)) {
+        return true;
+    }
+    const ReducedPicture finer = reduceToGrey(image, 2 * search.options.detection_max_side);
+    return cv::checkChessboard(finer.grey, search.target.size);
+}
+
 // Corners the Default finder found on a reduced picture, refined there with a small window
 // (narrowed further to the corner spacing of that picture): the finder's own corners can be a
 // few reduced pixels off, which mapped up is further than the full-resolution window reaches,
@@ -102,11 +115,11 @@ void refineWhereFound(const cv::Mat& grey, const ChessboardSearch& search, std::
     refineCorners(grey, found, halfWindow, -1, search.options.criteria);
 }
 
-// The board's corners in full-resolution pixels by the first search, found without a full-size
-// grey copy. The Default finder first glances at the picture reduced twice as much as the reduced
-// copy, which reads a quarter of the rows and finds a board with large squares at a quarter of the
-// search's cost; only a board that the glance does not show (small squares, or none at all) is
-// looked for on the reduced copy.
+// The board's corners in full-resolution pixels by the first search, found on reduced copies. The
+// Default finder first glances at the picture reduced twice as much as the reduced copy, which reads
+// a quarter of the rows and finds a board with large squares at a quarter of the search's cost; only
+// a board that the glance does not show (small squares, or none at all) is looked for on the reduced
+// copy, once the structural check saw it there or on the copy reduced half as much.
 bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vector<cv::Point2f>& corners) {
     const int factor = reductionFactor(image.size(), search.options.detection_max_side);
     std::vector<cv::Point2f> found;
@@ -120,7 +133,7 @@ bool findReduced(const cv::Mat& image, const ChessboardSearch& search, std::vect
         }
     }
     const ReducedPicture reduced = reduceToGrey(image, search.options.detection_max_side);
-    if (!checkAndFind(reduced.grey, search, found)) {
+    if (!mayShowBoard(image, reduced, search) || !findCorners(reduced.grey, search, found)) {
         return false;
     }
     refineWhereFound(reduced.grey, search, found);
