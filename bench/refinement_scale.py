@@ -41,6 +41,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import _velk  # noqa: E402
 import projected_corners as pc  # noqa: E402
+import rig_scene  # noqa: E402
 from intrinsic import best_time  # noqa: E402
 from quorvane.velk import demo  # noqa: E402
 
@@ -197,6 +198,26 @@ def large_table(repeats, results):
     rendered_row("30 x 476", large_scene(), repeats, results)
 
 
+def rig_row(label, scene, repeats):
+    def run(refine, validate):
+        calibrator = _velk.MultiCameraCalibrator(scene.target, len(scene.images))
+        result = calibrator.calibrate(rig_scene.image_lists(scene), refine=refine, validate=validate,
+                                      print_report=False)
+        assert result.refinement is None or result.refinement.refined or not refine
+        return result
+
+    closed = best_time(lambda: run(False, False), repeats)
+    refined = best_time(lambda: run(True, False), repeats)
+    validated = best_time(lambda: run(True, True), repeats)
+    print(f"{label:>14} {closed:>9.2f} {refined:>9.2f} {validated:>11.2f} {100 * (refined / closed - 1):>8.0f}% "
+          f"{refined / closed:>7.2f}x {(validated - refined) / refined:>10.2f}x", flush=True)
+
+
+def rig_table(repeats):
+    rendered_header("Rendered three-camera rig, ChArUco, 15 frames", repeats)
+    rig_row("3 x 15", rig_scene.render_rig(3, 15), repeats)
+
+
 def compare(old_path, new_path):
     """Largest difference of each figure between two --results files, in units of its sigma."""
     old, new = json.loads(Path(old_path).read_text()), json.loads(Path(new_path).read_text())
@@ -232,6 +253,7 @@ def main():
     parser.add_argument("--views", type=int, nargs="*", default=[15, 30, 60, 120])
     parser.add_argument("--rendered-views", type=int, nargs="*", default=[15, 30, 60])
     parser.add_argument("--large", action="store_true", help="also the 30-picture 476-corner capture")
+    parser.add_argument("--rig", action="store_true", help="also a rendered three-camera rig")
     parser.add_argument("--results", help="write the figures of every scene to this JSON file")
     parser.add_argument("--compare", nargs=2, metavar=("OLD", "NEW"), help="compare two --results files")
     args = parser.parse_args()
@@ -246,6 +268,8 @@ def main():
         rendered_table(args.rendered_views, args.repeats, results)
     if args.large:
         large_table(args.repeats, results)
+    if args.rig:
+        rig_table(args.repeats)
     print(f"\n(whole run {time.perf_counter() - started:.0f} s)")
     if args.results:
         Path(args.results).write_text(json.dumps(results, indent=1))
