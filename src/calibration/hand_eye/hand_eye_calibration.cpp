@@ -16,6 +16,7 @@
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
+#include "calibration/hand_eye/planar_hand_eye.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
 #include "core/fixed_text.hpp"
 #include "core/log.hpp"
@@ -296,7 +297,7 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
     // intrinsics have them detected once, here.
     Frames detected = refine || validate ? withCorners(frames) : Frames();
     if (refine) {
-        applyRefinement(detected, intrinsicsSolvedHere, refinement_options, run);
+        applyRefinement(detected, intrinsicsSolvedHere, refinement_options, options.mount_components, run);
     }
     // A result solved at the target's measured size is judged and validated at that size.
     if (run.refined && run.refinement && run.refinement->target_scale_applied) {
@@ -472,9 +473,30 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
     }
 }
 
+// Motions that turn about one axis leave the general closed forms undefined: the refinement starts from
+// the closed form for such motions instead.
+void HandEyeCalibration::startPlanarMotions(const std::vector<cv::Mat>& motions, const std::vector<cv::Mat>& cameras,
+                                            HandEyeRefinementProblem& problem, HandEyeRun& run) const {
+    if (cameras.size() != motions.size() || !commonTurnAxis(motions)) {
+        return;
+    }
+    const auto planar = solvePlanarHandEye(motions, cameras);
+    if (!planar) {
+        return;
+    }
+    logMessage(LogLevel::Info, "[" + calibratorName(setup_) +
+                                   "] Every turn of the robot is about one axis: the general closed forms are "
+                                   "undefined there, and the refinement starts from the closed form for such motions.");
+    run.camera_transform = planar->camera_transform;
+    run.target_transform = planar->target_transform;
+    problem.camera_mount_T_camera = planar->camera_transform;
+    problem.target_mount_T_target = planar->target_transform;
+}
+
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
 void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsicsSolvedHere,
-                                         const RefinementOptions& options, HandEyeRun& run) const {
+                                         const RefinementOptions& options,
+                                         const std::vector<MountComponent>& mountComponents, HandEyeRun& run) const {
     const std::vector<cv::Mat> motions = handEyeMotions(setup_, detected.robots);
     HandEyeRefinementProblem problem;
     problem.camera_mount_T_camera = run.camera_transform;
@@ -485,6 +507,7 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
     problem.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
     problem.camera_model = model_;
     problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
+    problem.mount_components = mountComponents;
     const std::vector<std::string>& names = intrinsic_calibrator_.options().image_names;
     for (size_t v = 0; v < detected.object_points.size(); ++v) {
         if (!detected.object_points[v].empty()) {
@@ -497,6 +520,7 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
             problem.view_frames.push_back(static_cast<int>(v));
         }
     }
+    startPlanarMotions(motions, detected.cameras, problem, run);
     run.closed_form_camera_transform = run.camera_transform.clone();
     if (problem.object_points.empty() || problem.intrinsic_matrix.empty()) {
         run.refinement_reason = "no detected corners to refine over (poses were given without pictures)";

@@ -103,8 +103,10 @@ private:
     void noteSkippedPictures(size_t pictures, HandEyeRun& run) const;
     // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
     // Both take the frames with their corners (withCorners).
+    void startPlanarMotions(const std::vector<cv::Mat>& motions, const std::vector<cv::Mat>& cameras,
+                            HandEyeRefinementProblem& problem, HandEyeRun& run) const;
     void applyRefinement(const Frames& detected, bool intrinsicsSolvedHere, const RefinementOptions& options,
-                         HandEyeRun& run) const;
+                         const std::vector<MountComponent>& mountComponents, HandEyeRun& run) const;
     // The detected corners of the frames, for frames posed from given intrinsics.
     void detectFrameCorners(Frames& frames) const;
     // The frames with their corners, detected now when they were posed without them.

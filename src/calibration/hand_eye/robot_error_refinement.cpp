@@ -10,6 +10,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/hand_eye/hand_eye_refinement_start.hpp"
+#include "calibration/hand_eye/mount_observability.hpp"
 #include "calibration/hand_eye/robot_noise_text.hpp"
 #include "calibration/refinement/errors_in_variables_problem.hpp"
 #include "calibration/refinement/refinement_log.hpp"
@@ -257,9 +258,29 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     if (fit_target_scale) {
         solver->estimateTargetScale(problem.target_scale);
     }
-    const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
-    const int targetPose = solver->addPose(targetStart);
-    addViews(*solver, problem, camera, cameraPose, targetPose, warmStart ? std::vector<cv::Mat>() : corrections, chain);
+    // Through a chain the views' transforms are the chain's: what they determine is judged there.
+    MountPlan plan;
+    if (chain == nullptr) {
+        try {
+            plan = planMountComponents(problem, options, targetStart, start, estimation);
+        } catch (const std::runtime_error& error) {
+            return keepStartingValues(result, error.what(), log);
+        }
+    } else {
+        plan.camera_start = problem.camera_mount_T_camera;
+        plan.target_start = targetStart;
+    }
+    const int cameraPose = solver->addPose(plan.camera_start);
+    const int targetPose = solver->addPose(plan.target_start);
+    applyMountPlan(plan, *solver, cameraPose, targetPose);
+    HandEyeRefinementProblem moved = problem;
+    moved.camera_mount_T_camera = plan.camera_start;
+    addViews(*solver, problem, camera, cameraPose, targetPose,
+             warmStart ? std::vector<cv::Mat>() : startingCorrections(moved, plan.target_start, view_poses), chain);
+    result.mount_components = mountOutcomes(plan, plan.camera_start, plan.target_start, {});
+    if (log) {
+        logMountComponents(result.mount_components, kComponent);
+    }
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {
@@ -277,6 +298,8 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         result.intrinsic_sigmas = solver->intrinsicSigmas(camera);
     }
     result.joint_covariance = solver->jointCovariance({cameraPose, targetPose}, camera);
+    result.mount_components =
+        mountOutcomes(plan, result.camera_mount_T_camera, result.target_mount_T_target, result.joint_covariance);
     if (fit_target_scale) {
         result.target_scale_measured = true;
         result.target_scale = solver->targetScale();

@@ -16,7 +16,7 @@ from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
 from ..solver_table import comparison_text
 from ..verdict import judge_hand_eye
-from . import common, hand_eye_kinematics, library_log, numbers, output_paths
+from . import common, hand_eye_kinematics, library_log, mount_components, numbers, output_paths
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -76,6 +76,7 @@ def add_parser(commands, common_options) -> None:
                         help="solve at the board size the robot's motion measures rather than the target file's "
                              "(the record states the measured size); without it a board whose measured size "
                              "differs from the file's fails the verdict")
+    mount_components.add_options(parser)
     hand_eye_kinematics.add_options(parser)
     parser.set_defaults(run=run)
 
@@ -356,11 +357,12 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
         with library_log.held(args.quiet) as records:
             choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
             calibrator = calibrator_class(target, options)
+            fix, prior = mount_components.given(args)
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                           intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                           output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
-                                          print_report=False)
+                                          print_report=False, fix=fix, prior=prior)
             if not args.quiet:
                 # The result's text, printed next, states these warnings itself.
                 library_log.without_messages(records, printed_warnings(result))
@@ -423,6 +425,7 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=Non
              + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else ""),
              *rotation_forms(saved.matrix)]
     refinement = chain.result.refinement if chain is not None else result.refinement
+    lines += mount_components.component_lines(refinement)
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
     elif closed_form is not None:

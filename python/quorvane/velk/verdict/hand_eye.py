@@ -15,6 +15,8 @@ from .hand_eye_checks import (
     distance_check,
     explained_spread_mm,
     held_out_check,
+    mount_component_causes,
+    mount_component_check,
     rms_check,
     robot_noise_check,
     rotation_check,
@@ -52,8 +54,16 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
     verdict.checks.append(distance_check(distances))
     from _velk import diagnostics
 
-    verdict.checks.append(rotation_check(diagnostics.analyze_rotation_variety(cameras) if len(cameras) > 1
-                                         else None))
+    rotations = rotation_check(diagnostics.analyze_rotation_variety(cameras) if len(cameras) > 1 else None)
+    mount = mount_component_check(result.refinement)
+    if mount is not None and mount.passed:
+        # The turns about too few axes leave components undetermined; those are given.
+        rotations = Check(rotations.name, None, rotations.figures + "; what the turns leave undetermined is given")
+    verdict.checks.append(rotations)
+    if mount is not None:
+        verdict.checks.append(mount)
+        if not mount.passed:
+            verdict.causes += mount_component_causes(result.refinement)
     if method_results is not None:
         verdict.checks.append(solver_check(method_results))
     verdict.checks.append(robot_noise_check(result.refinement))
