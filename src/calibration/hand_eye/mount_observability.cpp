@@ -190,13 +190,18 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
     plan.camera_start = plan.camera_start.clone();
     plan.target_start = plan.target_start.clone();
     const bool eyeToHand = problem.eye_to_hand;
-    std::vector<int> analysed;
-    const cv::Mat information = viewsInformation(problem, options, target_start, noise, estimation, analysed);
     std::vector<double> limits;
     for (int j = 0; j < kAnalysed; ++j) {
         limits.push_back(limitOf(j));
     }
-    const std::vector<UndeterminedDirection> directions = undeterminedDirections(information, analysed, limits);
+    std::vector<UndeterminedDirection> directions;
+    try {
+        std::vector<int> analysed;
+        const cv::Mat information = viewsInformation(problem, options, target_start, noise, estimation, analysed);
+        directions = undeterminedDirections(information, analysed, limits);
+    } catch (const std::runtime_error&) {
+        // Views that cannot be evaluated at the start (non-finite corners): the solve says why.
+    }
 
     std::vector<int> taken;  // analysed indices of the planned components
     for (const MountComponent& given : problem.mount_components) {

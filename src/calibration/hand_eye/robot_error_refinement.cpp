@@ -261,11 +261,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     // Through a chain the views' transforms are the chain's: what they determine is judged there.
     MountPlan plan;
     if (chain == nullptr) {
-        try {
-            plan = planMountComponents(problem, options, targetStart, start, estimation);
-        } catch (const std::runtime_error& error) {
-            return keepStartingValues(result, error.what(), log);
-        }
+        plan = planMountComponents(problem, options, targetStart, start, estimation);
     } else {
         plan.camera_start = problem.camera_mount_T_camera;
         plan.target_start = targetStart;

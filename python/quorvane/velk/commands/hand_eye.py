@@ -417,14 +417,17 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=Non
     calibration through the arm's chain when the record holds its transforms."""
     saved = saved_transforms(result, eye_to_hand, chain)[0]
     name, sigma = saved.name, saved.sigma
+    refinement = chain.result.refinement if chain is not None else result.refinement
+    held = mount_components.held_axes(refinement, name)
     pose = _velk.tf.transformation_matrix_to_pose(np.asarray(saved.matrix))
+    translation_sigma = mount_components.sigma_texts(sigma.translation_mm, ("tx", "ty", "tz"), held, 2) if sigma else ""
+    rotation_sigma = mount_components.sigma_texts(sigma.rotation_deg, ("rx", "ry", "rz"), held, 3) if sigma else ""
     lines = [f"Saved {name} ({saved_method(result, method, chain)}):",
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
-             + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
+             + (f"  (1-sigma {translation_sigma} mm)" if sigma else ""),
              "  rx, ry, rz = " + ", ".join(f"{v:.3f}" for v in pose[3:]) + " deg"
-             + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else ""),
+             + (f"  (1-sigma {rotation_sigma} deg)" if sigma else ""),
              *rotation_forms(saved.matrix)]
-    refinement = chain.result.refinement if chain is not None else result.refinement
     lines += mount_components.component_lines(refinement)
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")

@@ -74,3 +74,16 @@ def component_lines(refinement) -> list[str]:
     if refinement is None:
         return []
     return [component_line(outcome) for outcome in refinement.mount_components]
+
+
+def held_axes(refinement, transform: str) -> set:
+    """The components of ``transform`` held where the closed form put them ("tx" ... "rz"): their 1-sigma is no
+    measurement."""
+    if refinement is None:
+        return set()
+    return {o.component for o in refinement.mount_components if o.transform == transform and o.source == "held"}
+
+
+def sigma_texts(values, names, held: set, digits: int) -> str:
+    """The 1-sigma of each axis, "not determined" for a held one."""
+    return ", ".join("not determined" if name in held else f"{value:.{digits}f}" for value, name in zip(values, names))
