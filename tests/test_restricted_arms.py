@@ -107,7 +107,7 @@ def scara_dataset(tmp_path_factory):
     return folder, scene
 
 
-@pytest.mark.parametrize("given", [[], ["--fix", "tz=0.06"]])
+@pytest.mark.parametrize("given", [["--compare"], ["--fix", "tz=0.06"]])
 def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_dataset, given, tmp_path, capsys):
     folder, scene = scara_dataset
     code = cli.main(["hand-eye", str(folder / "data"), "--target", str(folder / "board.json"), "--intrinsics",
@@ -116,10 +116,12 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
     tcp_T_camera = np.asarray(_velk.io.load_hand_eye_result(tmp_path / "hand_eye.json").tcp_T_camera_list[0])
     # The planar closed form starts the refinement where the general ones are undefined.
     assert np.max(np.abs(tcp_T_camera[:2, 3] - scene.tcp_T_camera[:2, 3])) < 1e-3
-    if given:
+    if given[0] == "--fix":
         assert code == 0 and tcp_T_camera[2, 3] == pytest.approx(0.06, abs=1e-9)
         assert "tz of tcp_T_camera: fixed at 60.00 mm (given)" in out
     else:
         assert code == 1 and "Verdict: PASS" not in out
         assert "tz of tcp_T_camera" in out and "measure the camera's height above the flange" in out
         assert "--fix tz=" in out
+        # The general closed forms are marked undefined rather than listed.
+        assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out

@@ -65,7 +65,8 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
         if not mount.passed:
             verdict.causes += mount_component_causes(result.refinement)
     if method_results is not None:
-        verdict.checks.append(solver_check(method_results))
+        one_axis = diagnostics.common_turn_axis(list(result.valid_robot_T_tcp_list)) is not None
+        verdict.checks.append(solver_check(method_results, one_axis))
     verdict.checks.append(robot_noise_check(result.refinement))
     applied = kinematics is not None and kinematics.applied
     verdict.checks.append(chain_held_out_check(kinematics.held_out) if applied else held_out_check(result.validation))
@@ -118,7 +119,10 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
     ``intrinsics_source``) fit the pictures."""
     verdict = Verdict(subject="dataset")
     verdict.checks.append(rotation_check(stats))
-    verdict.checks.append(solver_check(method_results))
+    from _velk import diagnostics
+
+    one_axis = diagnostics.common_turn_axis(list(robot_T_tcp_list)) is not None
+    verdict.checks.append(solver_check(method_results, one_axis))
     if consistency_spread_mm is not None and math.isfinite(consistency_spread_mm):
         explained = explained_spread_mm(distances_m)
         limit = CONSISTENCY_FACTOR * explained

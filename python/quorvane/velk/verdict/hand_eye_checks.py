@@ -22,6 +22,9 @@ from .limits import (
     NOMINAL_ROBOT_NOISE_MM,
 )
 
+UNDEFINED_SOLVERS = ("undefined: every turn of the robot is about one axis, where the general closed forms "
+                     "return an arbitrary value along it")
+
 
 def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
     if rms_px is None or not math.isfinite(rms_px):
@@ -37,8 +40,11 @@ def rotation_check(stats) -> Check:
                  f"ratio {MIN_AXIS_SPAN_RATIO:g}")
 
 
-def solver_check(method_results) -> Check:
-    """The solver agreement of a method comparison as a check (see :func:`solver_agreement`)."""
+def solver_check(method_results, one_axis: bool = False) -> Check:
+    """The solver agreement of a method comparison as a check (see :func:`solver_agreement`); not judged when
+    ``one_axis``: every turn of the robot is about one axis, where the general closed forms are undefined."""
+    if one_axis:
+        return Check("solver agreement", None, UNDEFINED_SOLVERS)
     agreement = solver_agreement(method_results)
     if len(agreement.solved) < 2:
         return Check("solver agreement", False, f"{len(agreement.solved)} solver(s) gave a result", "2 solvers")
