@@ -10,6 +10,7 @@ import _velk
 import projected_corners as pc
 from cli_data import write_hand_eye_dataset, write_target
 from quorvane.velk import arm_captures, cli
+from quorvane.velk.pose_import import read_pose_file
 
 SETUPS = ["eye-in-hand", "eye-to-hand"]
 ROBOT_ERROR = (0.2, 0.02)
@@ -125,3 +126,18 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
         assert "--fix tz=" in out
         # The general closed forms are marked undefined rather than listed.
         assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out
+
+
+def test_velk_plan_for_an_arm_that_turns_about_one_axis_plans_for_the_determined_part(tmp_path, capsys):
+    board = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
+    output = tmp_path / "plan.csv"
+    code = cli.main(["plan", "--target", str(write_target(tmp_path / "board.json", board)), "--fov", "65",
+                     "--fixed", *map(str, arm_captures.ARM_WORLD_T_TARGET_POSE),
+                     "--hand-eye", *map(str, arm_captures.ARM_TCP_T_CAMERA_POSE),
+                     "--candidates", "100", "--axes", "z", "--poses", "6", "-o", str(output)])
+    out = capsys.readouterr().out
+    assert code == 0 and "tz of tcp_T_camera is not determined by such poses" in out
+    poses = [np.asarray(p) for p in read_pose_file(output, "xyz-quat", "m", "wxyz")]
+    assert len(poses) == 6 and _velk.diagnostics.common_turn_axis(poses) is not None
+    # With the height taken as measured, the rest is determined from the third pose on.
+    assert out.count(" mm | rotation ") == 4

@@ -103,8 +103,9 @@ def _aim_jitter(rng) -> np.ndarray:
     return np.append(rng.uniform(-_AIM_JITTER_M, _AIM_JITTER_M, 2), 0.0)
 
 
-def _eye_in_hand_flanges(arm, count, rng, tcp_T_camera, world_T_target, centre) -> list:
-    """Commanded flange poses whose camera looks at the board's centre."""
+def eye_in_hand_flanges(arm, count, rng, tcp_T_camera, world_T_target, centre) -> list:
+    """Flange poses the arm reaches whose camera (mounted at ``tcp_T_camera``) looks at the centre (``centre``, in
+    the board frame) of the board lying at ``world_T_target``."""
     aim = (world_T_target @ np.append(centre, 1.0))[:3]
     flanges = []
     for rotation in _view_rotations(arm, count, rng):
@@ -114,8 +115,9 @@ def _eye_in_hand_flanges(arm, count, rng, tcp_T_camera, world_T_target, centre) 
     return flanges
 
 
-def _eye_to_hand_flanges(arm, count, rng, robot_T_camera, tcp_T_target, centre) -> list:
-    """Commanded flange poses that hold the board's centre on the camera's line of sight."""
+def eye_to_hand_flanges(arm, count, rng, robot_T_camera, tcp_T_target, centre) -> list:
+    """Flange poses the arm reaches that hold the centre of the board it carries (at ``tcp_T_target``) on the line
+    of sight of the camera at ``robot_T_camera``."""
     board_centre = (tcp_T_target @ np.append(centre, 1.0))[:3]
     flanges = []
     for rotation in _view_rotations(arm, count, rng):
@@ -138,10 +140,10 @@ def arm_capture(arm: str, setup: str = "eye-in-hand", num_poses: int = 15, seed:
     pose = _velk.tf.pose_to_transformation_matrix
     if setup == "eye-in-hand":
         camera_mount, target_mount = pose(ARM_TCP_T_CAMERA_POSE), pose(ARM_WORLD_T_TARGET_POSE)
-        reported = _eye_in_hand_flanges(arm, num_poses, rng, camera_mount, target_mount, centre)
+        reported = eye_in_hand_flanges(arm, num_poses, rng, camera_mount, target_mount, centre)
     else:
         camera_mount, target_mount = pose(ARM_ROBOT_T_CAMERA_POSE), pose(ARM_TCP_T_TARGET_POSE)
-        reported = _eye_to_hand_flanges(arm, num_poses, rng, camera_mount, target_mount, centre)
+        reported = eye_to_hand_flanges(arm, num_poses, rng, camera_mount, target_mount, centre)
     true = demo.perturb_robot_poses(reported, *robot_error, np.random.default_rng([seed, 1]))
     if setup == "eye-in-hand":
         cameras = [np.linalg.inv(camera_mount) @ np.linalg.inv(flange) @ target_mount for flange in true]
