@@ -56,6 +56,8 @@ def test_the_undetermined_offset_along_the_turning_axis_is_named_held_and_not_me
     flange = "tcp_T_camera" if setup == "eye-in-hand" else "tcp_T_target"
     assert (component.transform, component.component, component.source) == (flange, "tz", "held")
     assert component.undetermined and component.data_sigma > 10.0 and component.sigma == np.inf
+    other = "world_T_target" if setup == "eye-in-hand" else "robot_T_camera"
+    assert (component.coupled_transform, component.coupled_component) == (other, "tz")
     assert "every rotation is about parallel axes" in component.sentence and "height" in component.measurement
     estimate, truth = _flange_side(setup, scene, refinement)
     # Held where it started, the truth's 40 mm away; the determined components are found.

@@ -152,6 +152,10 @@ void bindMountComponents(py::module_& module) {
                       "held.")
         .def_readonly("data_sigma", &MountComponentOutcome::data_sigma,
                       "1-sigma along it from the pictures alone (mm or deg); infinite when they hold nothing.")
+        .def_readonly("coupled_transform", &MountComponentOutcome::coupled_transform,
+                      "The other transform whose component moves with it along the undetermined direction.")
+        .def_readonly("coupled_component", &MountComponentOutcome::coupled_component,
+                      "That component ('tz' ...); empty when none does.")
         .def_readonly("sentence", &MountComponentOutcome::sentence,
                       "'the camera's offset along the flange's z axis (tz of tcp_T_camera) is not determined: every "
                       "rotation is about parallel axes'; empty for a given component the pictures determine.")

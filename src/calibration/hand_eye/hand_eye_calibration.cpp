@@ -480,7 +480,8 @@ void HandEyeCalibration::startPlanarMotions(const std::vector<cv::Mat>& motions,
     if (cameras.size() != motions.size() || !commonTurnAxis(motions)) {
         return;
     }
-    const auto planar = solvePlanarHandEye(motions, cameras);
+    // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's.
+    const auto planar = solvePlanarHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
     if (!planar) {
         return;
     }

@@ -39,8 +39,12 @@ struct MountComponentOutcome {
     double value = 0.0;         // the translation in m (0 for a turn: held where it started)
     double sigma = 0.0;         // m (deg for a turn) as reported: 0 fixed, the prior's, infinite when held
     double data_sigma = 0.0;    // along it from the pictures alone, mm or deg; infinite: no information
-    std::string sentence;       // "the camera's offset along the flange's z axis (tz of tcp_T_camera) is not ..."
-    std::string measurement;    // what would complete it
+    // The other transform's component that moves with it along the undetermined direction (eye-in-hand
+    // tz of world_T_target, eye-to-hand tz of robot_T_camera); empty when none does.
+    std::string coupled_transform;
+    std::string coupled_component;
+    std::string sentence;     // "the camera's offset along the flange's z axis (tz of tcp_T_camera) is not ..."
+    std::string measurement;  // what would complete it
 };
 
 struct HandEyeRefinementProblem {

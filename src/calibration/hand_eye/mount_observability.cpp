@@ -173,6 +173,23 @@ int chosenIndex(const UndeterminedDirection& direction, bool eyeToHand, const st
     return best;
 }
 
+// The other transform's component that takes the largest part in a direction, -1 when none takes part.
+int coupledIndex(const UndeterminedDirection& direction, bool targetPose) {
+    const int first = targetPose ? 0 : kPoseParameterCount;
+    double largest = 0.0;
+    for (double value : direction.direction) {
+        largest = std::max(largest, std::abs(value));
+    }
+    int best = -1;
+    for (int j = first; j < first + kPoseParameterCount; ++j) {
+        const double share = std::abs(direction.direction[j]);
+        if (share >= kTakesPart * largest && (best < 0 || share > std::abs(direction.direction[best]))) {
+            best = j;
+        }
+    }
+    return best;
+}
+
 std::string sigmaText(double value, const char* unit) {
     char text[64];
     std::snprintf(text, sizeof(text), "%.3f %s", value, unit);
@@ -252,6 +269,11 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
         const bool targetPose = index >= kPoseParameterCount;
         const int k = index % kPoseParameterCount;
         outcome.undetermined = true;
+        const int coupled = coupledIndex(direction, targetPose);
+        if (coupled >= 0) {
+            outcome.coupled_transform = transformName(!targetPose, eyeToHand);
+            outcome.coupled_component = kComponentNames[coupled % kPoseParameterCount];
+        }
         const double unit = k < 3 ? kUndeterminedRotationDeg : kUndeterminedTranslationMm;
         outcome.data_sigma = direction.sigma * std::abs(direction.direction[index]) * unit;
         outcome.sentence = componentPhrase(targetPose, k, eyeToHand) + " is not determined: " +

@@ -119,7 +119,8 @@ std::optional<cv::Vec3d> commonTurnAxis(const std::vector<cv::Mat>& motions) {
 }
 
 std::optional<HandEyeSolution> solvePlanarHandEye(const std::vector<cv::Mat>& motions,
-                                                  const std::vector<cv::Mat>& camera_T_target_list) {
+                                                  const std::vector<cv::Mat>& camera_T_target_list,
+                                                  bool zero_target_offset) {
     const std::vector<MotionPair> pairs = turningPairs(motions, camera_T_target_list);
     if (pairs.size() < 2) {
         return std::nullopt;
@@ -179,7 +180,18 @@ std::optional<HandEyeSolution> solvePlanarHandEye(const std::vector<cv::Mat>& mo
     for (size_t i = 0; i < motions.size(); ++i) {
         targets.push_back(asDouble(motions[i]) * camera * asDouble(camera_T_target_list[i]));
     }
-    return HandEyeSolution{camera, averagePose(targets)};
+    cv::Mat target = averagePose(targets);
+    if (zero_target_offset) {
+        // X moved by d along the axis moves Y by d along the axis as the motions turn it, the same for every
+        // view: d takes Y's offset along it to zero.
+        const cv::Mat targetAxis = rotationBlock(asDouble(motions.front())) * cv::Mat(axis);
+        const double offset = column(target).dot(cv::Vec3d(targetAxis));
+        for (int k = 0; k < 3; ++k) {
+            camera.at<double>(k, 3) -= offset * axis[k];
+            target.at<double>(k, 3) -= offset * targetAxis.at<double>(k);
+        }
+    }
+    return HandEyeSolution{camera, target};
 }
 
 }  // namespace velk::calibration

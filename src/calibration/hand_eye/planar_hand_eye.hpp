@@ -18,9 +18,11 @@ std::optional<cv::Vec3d> commonTurnAxis(const std::vector<cv::Mat>& motions);
 // general closed forms are undefined there: the rotations alone leave X's turn about the axis and its
 // offset along it free. The turn is found from the translations (each pair of views, as complex
 // numbers in the plane across the axis: (e^{i theta} - 1) t = e^{i phi} b - a, linear in t and
-// e^{i phi}); X's offset along the axis, which nothing determines, is set to zero. Nothing when the
-// motions do not turn about one axis or do not fix the turn.
+// e^{i phi}); the offset along the axis, which nothing determines, is set to zero in X, or with
+// zero_target_offset in Y (the transform on the flange: the camera's or the board's height on it is zero).
+// Nothing when the motions do not turn about one axis or do not fix the turn.
 std::optional<HandEyeSolution> solvePlanarHandEye(const std::vector<cv::Mat>& motions,
-                                                  const std::vector<cv::Mat>& camera_T_target_list);
+                                                  const std::vector<cv::Mat>& camera_T_target_list,
+                                                  bool zero_target_offset = false);
 
 }  // namespace velk::calibration

@@ -77,11 +77,13 @@ def component_lines(refinement) -> list[str]:
 
 
 def held_axes(refinement, transform: str) -> set:
-    """The components of ``transform`` held where the closed form put them ("tx" ... "rz"): their 1-sigma is no
-    measurement."""
+    """The components of ``transform`` held where the closed form put them ("tx" ... "rz"), or moving with one that
+    is: their 1-sigma is no measurement."""
     if refinement is None:
         return set()
-    return {o.component for o in refinement.mount_components if o.transform == transform and o.source == "held"}
+    held = [o for o in refinement.mount_components if o.source == "held"]
+    return ({o.component for o in held if o.transform == transform}
+            | {o.coupled_component for o in held if o.coupled_transform == transform})
 
 
 def sigma_texts(values, names, held: set, digits: int) -> str:
