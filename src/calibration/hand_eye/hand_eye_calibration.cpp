@@ -416,8 +416,11 @@ bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, 
                                           "] All camera poses have identical orientation! Hand-eye calibration "
                                           "requires varied rotations to solve uniquely.");
     }
-    const auto solution =
-        solveHandEye(handEyeSolverFromName(method), handEyeMotions(setup_, frames.robots), frames.cameras);
+    const std::vector<cv::Mat> motions = handEyeMotions(setup_, frames.robots);
+    auto solution = planarSolution(motions, frames.cameras, method);
+    if (!solution) {
+        solution = solveHandEye(handEyeSolverFromName(method), motions, frames.cameras);
+    }
     if (!solution) {
         return false;
     }
@@ -473,25 +476,22 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
     }
 }
 
-// Motions that turn about one axis leave the general closed forms undefined: the refinement starts from
-// the closed form for such motions instead.
-void HandEyeCalibration::startPlanarMotions(const std::vector<cv::Mat>& motions, const std::vector<cv::Mat>& cameras,
-                                            HandEyeRefinementProblem& problem, HandEyeRun& run) const {
+// Motions that turn about one axis leave the general closed forms undefined: the closed form for such
+// motions stands in for the method; nothing for other motions.
+std::optional<HandEyeSolution> HandEyeCalibration::planarSolution(const std::vector<cv::Mat>& motions,
+                                                                  const std::vector<cv::Mat>& cameras,
+                                                                  const std::string& method) const {
     if (cameras.size() != motions.size() || !commonTurnAxis(motions)) {
-        return;
+        return std::nullopt;
     }
     // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's.
-    const auto planar = solvePlanarHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
-    if (!planar) {
-        return;
+    auto planar = solvePlanarHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
+    if (planar) {
+        logMessage(LogLevel::Info, "[" + calibratorName(setup_) +
+                                       "] Every turn of the robot is about one axis: " + method +
+                                       " is undefined there, and the closed form for such motions stands in for it.");
     }
-    logMessage(LogLevel::Info, "[" + calibratorName(setup_) +
-                                   "] Every turn of the robot is about one axis: the general closed forms are "
-                                   "undefined there, and the refinement starts from the closed form for such motions.");
-    run.camera_transform = planar->camera_transform;
-    run.target_transform = planar->target_transform;
-    problem.camera_mount_T_camera = planar->camera_transform;
-    problem.target_mount_T_target = planar->target_transform;
+    return planar;
 }
 
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
@@ -521,7 +521,6 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
             problem.view_frames.push_back(static_cast<int>(v));
         }
     }
-    startPlanarMotions(motions, detected.cameras, problem, run);
     run.closed_form_camera_transform = run.camera_transform.clone();
     if (problem.object_points.empty() || problem.intrinsic_matrix.empty()) {
         run.refinement_reason = "no detected corners to refine over (poses were given without pictures)";

@@ -123,6 +123,10 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
 
     one_axis = diagnostics.common_turn_axis(list(robot_T_tcp_list)) is not None
     verdict.checks.append(solver_check(method_results, one_axis))
+    if one_axis:
+        flange = "tcp_T_target" if eye_to_hand else "tcp_T_camera"
+        verdict.causes.append(f"every turn of the robot is about one axis, so the offset of {flange} along it "
+                              "cannot be determined: measure it and give it to velk hand-eye with --fix or --prior")
     if consistency_spread_mm is not None and math.isfinite(consistency_spread_mm):
         explained = explained_spread_mm(distances_m)
         limit = CONSISTENCY_FACTOR * explained
