@@ -97,35 +97,45 @@ def test_only_translations_can_be_given(scara):
         _velk.refine_hand_eye(problem)
 
 
-@pytest.fixture(scope="module")
-def scara_dataset(tmp_path_factory):
-    """A rendered SCARA eye-in-hand capture on disk, with its intrinsics and the camera's true height."""
-    scene = arm_captures.render_arm_capture("scara", "eye-in-hand", 10, seed=3, robot_error=ROBOT_ERROR)
+@pytest.fixture(scope="module", params=SETUPS)
+def scara_dataset(request, tmp_path_factory):
+    """A rendered SCARA capture on disk with its intrinsics: (set-up, folder, flange-side transform's truth)."""
+    scene = arm_captures.render_arm_capture("scara", request.param, 10, seed=3, robot_error=ROBOT_ERROR)
     folder = tmp_path_factory.mktemp("scara")
     write_hand_eye_dataset(folder / "data", scene.images, scene.robot_T_tcp_list)
     write_target(folder / "board.json", scene.target)
     (folder / "intrinsics.json").write_text(json.dumps({
         "camera_matrix": np.asarray(scene.camera_matrix).tolist(),
         "distortion_coefficients": np.ravel(scene.distortion).tolist(), "image_size": [1280, 960]}))
-    return folder, scene
+    truth = scene.tcp_T_camera if request.param == "eye-in-hand" else scene.tcp_T_target
+    return request.param, folder, truth
+
+
+def _flange_side_saved(setup, folder):
+    if setup == "eye-in-hand":
+        return np.asarray(_velk.io.load_hand_eye_result(folder / "hand_eye.json").tcp_T_camera_list[0])
+    return np.asarray(_velk.io.load_eye_to_hand_result(folder / "eye_to_hand.json").tcp_T_target)
 
 
 @pytest.mark.parametrize("given", [["--compare"], ["--fix", "tz=0.06"]])
 def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_dataset, given, tmp_path, capsys):
-    folder, scene = scara_dataset
+    setup, folder, truth = scara_dataset
     code = cli.main(["hand-eye", str(folder / "data"), "--target", str(folder / "board.json"), "--intrinsics",
-                     str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), *given])
+                     str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), *given]
+                    + (["--eye-to-hand"] if setup == "eye-to-hand" else []))
     out = capsys.readouterr().out
-    tcp_T_camera = np.asarray(_velk.io.load_hand_eye_result(tmp_path / "hand_eye.json").tcp_T_camera_list[0])
+    saved = _flange_side_saved(setup, tmp_path)
+    flange = "tcp_T_camera" if setup == "eye-in-hand" else "tcp_T_target"
     # The planar closed form starts the refinement where the general ones are undefined.
-    assert np.max(np.abs(tcp_T_camera[:2, 3] - scene.tcp_T_camera[:2, 3])) < 1e-3
+    assert np.max(np.abs(saved[:2, 3] - truth[:2, 3])) < 1e-3
     if given[0] == "--fix":
-        assert code == 0 and tcp_T_camera[2, 3] == pytest.approx(0.06, abs=1e-9)
-        assert "tz of tcp_T_camera: fixed at 60.00 mm (given)" in out
+        assert saved[2, 3] == pytest.approx(0.06, abs=1e-9)
+        assert f"tz of {flange}: fixed at 60.00 mm (given)" in out and "[pass] undetermined components" in out
     else:
         assert code == 1 and "Verdict: PASS" not in out
-        assert "tz of tcp_T_camera" in out and "measure the camera's height above the flange" in out
-        assert "--fix tz=" in out
+        assert f"tz of {flange}: NOT DETERMINED" in out and "--fix tz=" in out
+        assert ("measure the camera's height above the flange" if setup == "eye-in-hand" else
+                "measure the board's height below the flange") in out
         # The general closed forms are marked undefined rather than listed.
         assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out
 
