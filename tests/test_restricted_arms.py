@@ -111,10 +111,13 @@ def scara_dataset(request, tmp_path_factory):
     return request.param, folder, truth
 
 
-def _flange_side_saved(setup, folder):
+def _saved(setup, folder):
+    """(flange-side transform, refinement record) of the saved record."""
     if setup == "eye-in-hand":
-        return np.asarray(_velk.io.load_hand_eye_result(folder / "hand_eye.json").tcp_T_camera_list[0])
-    return np.asarray(_velk.io.load_eye_to_hand_result(folder / "eye_to_hand.json").tcp_T_target)
+        record = _velk.io.load_hand_eye_result(folder / "hand_eye.json")
+        return np.asarray(record.tcp_T_camera_list[0]), record.refinement
+    record = _velk.io.load_eye_to_hand_result(folder / "eye_to_hand.json")
+    return np.asarray(record.tcp_T_target), record.refinement
 
 
 @pytest.mark.parametrize("given", [["--compare"], ["--fix", "tz=0.06"]])
@@ -124,7 +127,7 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
                      str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), *given]
                     + (["--eye-to-hand"] if setup == "eye-to-hand" else []))
     out = capsys.readouterr().out
-    saved = _flange_side_saved(setup, tmp_path)
+    saved, refinement = _saved(setup, tmp_path)
     flange = "tcp_T_camera" if setup == "eye-in-hand" else "tcp_T_target"
     # The planar closed form starts the refinement where the general ones are undefined.
     assert np.max(np.abs(saved[:2, 3] - truth[:2, 3])) < 1e-3
@@ -136,6 +139,9 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
         assert f"tz of {flange}: NOT DETERMINED" in out and "--fix tz=" in out
         assert ("measure the camera's height above the flange" if setup == "eye-in-hand" else
                 "measure the board's height below the flange") in out
+        # The record says so, and keeps no sigma along the undetermined direction, in either transform.
+        assert [(c.component, c.source) for c in refinement.mount_components] == [("tz", "held")]
+        assert np.isnan(refinement.pose_sigmas[0][2]) and np.isnan(refinement.target_pose_sigmas[0][2])
         # The general closed forms are marked undefined rather than listed.
         assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out
 
