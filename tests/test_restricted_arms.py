@@ -123,9 +123,10 @@ def _saved(setup, folder):
 @pytest.mark.parametrize("given", [["--compare"], ["--fix", "tz=0.06"]])
 def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_dataset, given, tmp_path, capsys):
     setup, folder, truth = scara_dataset
+    report = tmp_path / "report.html"
     code = cli.main(["hand-eye", str(folder / "data"), "--target", str(folder / "board.json"), "--intrinsics",
-                     str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), *given]
-                    + (["--eye-to-hand"] if setup == "eye-to-hand" else []))
+                     str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), "--report", str(report),
+                     *given] + (["--eye-to-hand"] if setup == "eye-to-hand" else []))
     out = capsys.readouterr().out
     saved, refinement = _saved(setup, tmp_path)
     flange = "tcp_T_camera" if setup == "eye-in-hand" else "tcp_T_target"
@@ -142,6 +143,7 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
         # The record says so, and keeps no sigma along the undetermined direction, in either transform.
         assert [(c.component, c.source) for c in refinement.mount_components] == [("tz", "held")]
         assert np.isnan(refinement.pose_sigmas[0][2]) and np.isnan(refinement.target_pose_sigmas[0][2])
+        assert "not determined mm)" in out and report.read_text().count("<td>not determined</td>") == 2
         # The general closed forms are marked undefined rather than listed.
         assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out
 

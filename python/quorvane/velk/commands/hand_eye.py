@@ -196,8 +196,10 @@ def saved_transforms(result, eye_to_hand: bool, chain=None):
                 SavedTransform(names[1], fit.target_mount_T_target, fit.target_sigma)]
     refinement = result.refinement
     refined = result.refined and refinement is not None and refinement.refined
-    camera_sigma = refinement.camera_sigma if refined else None
-    target_sigma = refinement.target_sigma if refined else None
+    names = ("robot_T_camera", "tcp_T_target") if eye_to_hand else ("tcp_T_camera", "world_T_target")
+    # No sigma along a component the robot's motions leave undetermined: it is not measured.
+    camera_sigma = mount_components.measured_sigma(refinement, names[0], refinement.camera_sigma) if refined else None
+    target_sigma = mount_components.measured_sigma(refinement, names[1], refinement.target_sigma) if refined else None
     if eye_to_hand:
         return [SavedTransform("robot_T_camera", result.robot_T_camera, camera_sigma),
                 SavedTransform("tcp_T_target", result.tcp_T_target, target_sigma)]
@@ -419,10 +421,9 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=Non
     saved = saved_transforms(result, eye_to_hand, chain)[0]
     name, sigma = saved.name, saved.sigma
     refinement = chain.result.refinement if chain is not None else result.refinement
-    held = mount_components.held_axes(refinement, name)
     pose = _velk.tf.transformation_matrix_to_pose(np.asarray(saved.matrix))
-    translation_sigma = mount_components.sigma_texts(sigma.translation_mm, ("tx", "ty", "tz"), held, 2) if sigma else ""
-    rotation_sigma = mount_components.sigma_texts(sigma.rotation_deg, ("rx", "ry", "rz"), held, 3) if sigma else ""
+    translation_sigma = mount_components.sigma_texts(sigma.translation_mm, 2) if sigma else ""
+    rotation_sigma = mount_components.sigma_texts(sigma.rotation_deg, 3) if sigma else ""
     lines = [f"Saved {name} ({saved_method(result, method, chain)}):",
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
              + (f"  (1-sigma {translation_sigma} mm)" if sigma else ""),

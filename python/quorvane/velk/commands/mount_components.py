@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import math
+from types import SimpleNamespace
 
 from . import numbers
 from .errors import UsageError
@@ -86,6 +87,17 @@ def held_axes(refinement, transform: str) -> set:
             | {o.coupled_component for o in held if o.coupled_transform == transform})
 
 
-def sigma_texts(values, names, held: set, digits: int) -> str:
-    """The 1-sigma of each axis, "not determined" for a held one."""
-    return ", ".join("not determined" if name in held else f"{value:.{digits}f}" for value, name in zip(values, names))
+def measured_sigma(refinement, transform: str, sigma):
+    """``sigma`` (translation_mm and rotation_deg, three each) with NaN along the components of ``transform`` the
+    robot's motions leave undetermined; ``sigma`` itself when there are none."""
+    held = held_axes(refinement, transform)
+    if sigma is None or not held:
+        return sigma
+    return SimpleNamespace(
+        translation_mm=[math.nan if f"t{a}" in held else v for a, v in zip("xyz", sigma.translation_mm)],
+        rotation_deg=[math.nan if f"r{a}" in held else v for a, v in zip("xyz", sigma.rotation_deg)])
+
+
+def sigma_texts(values, digits: int) -> str:
+    """The 1-sigma of each axis, "not determined" for NaN."""
+    return ", ".join(f"{value:.{digits}f}" if math.isfinite(value) else "not determined" for value in values)
