@@ -200,7 +200,7 @@ std::string sigmaText(double value, const char* unit) {
 
 MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                               const cv::Mat& target_start, const ObservationNoise& noise,
-                              const NoiseEstimation& estimation) {
+                              const NoiseEstimation& estimation, double limit_factor) {
     MountPlan plan;
     problem.camera_mount_T_camera.convertTo(plan.camera_start, CV_64F);
     target_start.convertTo(plan.target_start, CV_64F);
@@ -242,6 +242,10 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
     }
     const bool parallel = commonTurnAxis(problem.camera_mount_T_target_mount_list).has_value();
     for (const UndeterminedDirection& direction : directions) {
+        if (direction.sigma < limit_factor) {
+            plan.weak_left_free = true;
+            continue;
+        }
         const double largest = std::abs(direction.direction[chosenIndex(direction, eyeToHand, {})]);
         int index = -1;
         for (size_t t = 0; t < taken.size() && index < 0; ++t) {

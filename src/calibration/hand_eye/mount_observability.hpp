@@ -23,15 +23,19 @@ struct MountPlan {
     std::vector<int> parameters;       // per outcome: its index in [w, t]
     cv::Mat camera_start;
     cv::Mat target_start;
+    // Directions beyond the limits but within limit_factor times them were left free (planMountComponents).
+    bool weak_left_free = false;
 };
 
 // Judges, from the information of the views (each view's robot correction marginalised) at the
 // starting values under the starting noise levels, which components the motions do not determine;
-// names them in the set-up's frames, adds the given components and plans how each is held. Throws
-// std::invalid_argument for a given component that is no translation or given twice.
+// names them in the set-up's frames, adds the given components and plans how each is held. With a
+// limit_factor above one only the directions beyond that many times the limits are held (a start far from
+// the solution makes the others look weaker than they are). Throws std::invalid_argument for a given
+// component that is no translation or given twice.
 MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                               const cv::Mat& target_start, const ObservationNoise& noise,
-                              const NoiseEstimation& estimation);
+                              const NoiseEstimation& estimation, double limit_factor = 1.0);
 
 // Holds and ties the planned parameters in a solver whose camera and target poses were added from the plan.
 void applyMountPlan(const MountPlan& plan, ErrorsInVariablesProblem& solver, int camera_pose, int target_pose);
