@@ -12,7 +12,7 @@ import numpy as np
 
 import _velk
 import rig_scene
-from quorvane.velk import demo
+from quorvane.velk import arm_captures, demo
 
 IMAGE_SIZE = (1280, 960)
 BORDER_PX = 10
@@ -97,6 +97,21 @@ def eye_to_hand_corners(num_views=12, noise_px=0.3, seed=0, robot_error=(0.0, 0.
     true_robot = [robot_T_camera @ c @ np.linalg.inv(tcp_T_target) for c in camera_poses]
     reported = demo.perturb_robot_poses(true_robot, *robot_error, np.random.default_rng([seed, 1]))
     return EyeToHandCorners(objects, pixels, reported, true_robot, camera_poses, robot_T_camera, tcp_T_target)
+
+
+def arm_corners(arm, setup="eye-in-hand", num_views=15, noise_px=0.3, seed=0, robot_error=(0.0, 0.0)):
+    """The corners of an arm_captures capture (a SCARA, a 5-axis or a 6-axis arm) through the eye-in-hand
+    camera, as EyeInHandCorners or EyeToHandCorners."""
+    capture = arm_captures.arm_capture(arm, setup, num_views, seed, robot_error)
+    rng = np.random.default_rng([seed, 3])
+    objects, pixels = [], []
+    for camera_T_target in capture.camera_T_target_list:
+        o, p, _ = project(board_grid(), camera_T_target, EYE_IN_HAND_K, EYE_IN_HAND_D, noise_px, rng)
+        objects.append(o)
+        pixels.append(p)
+    poses = (objects, pixels, capture.robot_T_tcp_list, capture.true_robot_T_tcp_list, capture.camera_T_target_list,
+             capture.camera_mount_T_camera, capture.target_mount_T_target)
+    return EyeInHandCorners(*poses) if setup == "eye-in-hand" else EyeToHandCorners(*poses)
 
 
 def pose_from_vectors(rvec, tvec):

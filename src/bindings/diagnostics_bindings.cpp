@@ -1,6 +1,10 @@
+#include <optional>
+#include <vector>
+
 #include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
+#include "calibration/hand_eye/planar_hand_eye.hpp"
 #include "core/rotation_variety.hpp"
 #include "quality/hand_eye_method_comparison.hpp"
 #include "quality/method_comparison_report.hpp"
@@ -75,6 +79,22 @@ void bindMethodComparisonFunctions(py::module_& diagnostics) {
                     "consensus_threshold_deg degrees.");
 }
 
+void bindCommonTurnAxis(py::module_& diagnostics) {
+    diagnostics.def(
+        "common_turn_axis",
+        [](const std::vector<cv::Mat>& robot_T_tcp_list) -> std::optional<std::vector<double>> {
+            const auto axis = velk::calibration::commonTurnAxis(robot_T_tcp_list);
+            if (!axis) {
+                return std::nullopt;
+            }
+            return std::vector<double>{(*axis)[0], (*axis)[1], (*axis)[2]};
+        },
+        py::arg("robot_T_tcp_list"),
+        "The one axis (unit, in the flange frame) every turn between the flange poses is about, as a SCARA or a "
+        "4-axis arm turns; None when they turn about several axes or too little to tell. The general closed "
+        "forms are undefined on such poses.");
+}
+
 }  // namespace
 
 void registerDiagnosticsBindings(py::module_& module) {
@@ -84,6 +104,7 @@ void registerDiagnosticsBindings(py::module_& module) {
     bindRotationVarietyFunctions(diagnostics);
     bindHandEyeMethodResult(diagnostics);
     bindMethodComparisonFunctions(diagnostics);
+    bindCommonTurnAxis(diagnostics);
 }
 
 }  // namespace velk::bindings

@@ -1,5 +1,7 @@
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
@@ -183,9 +185,20 @@ auto calibrateFromPython(Calibrator& self, const std::vector<cv::Mat>& robot_T_t
                          const std::vector<cv::Mat>& camera_T_target_list, const cv::Mat& intrinsic_matrix,
                          const cv::Mat& distortion_coefficients,
                          const std::optional<std::filesystem::path>& output_path, bool refine,
-                         const RefinementOptions& refinement_options, bool validate, bool print_report) {
-    const HandEyeOptions options{
+                         const RefinementOptions& refinement_options, bool validate, bool print_report,
+                         const std::map<std::string, double>& fix,
+                         const std::map<std::string, std::pair<double, double>>& prior) {
+    HandEyeOptions options{
         method, refine, refinement_options, validate, output_path.value_or(std::filesystem::path()), print_report};
+    for (const auto& [component, value] : fix) {
+        options.mount_components.push_back({component, value, 0.0});
+    }
+    for (const auto& [component, given] : prior) {
+        if (!(given.second > 0.0)) {
+            throw py::value_error("calibrate: the prior of " + component + " needs a positive sigma (metres)");
+        }
+        options.mount_components.push_back({component, given.first, given.second});
+    }
     return self.calibrate(robot_T_tcp_list, image_list, camera_T_target_list, intrinsic_matrix, distortion_coefficients,
                           options);
 }
@@ -211,7 +224,10 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
         " refine: then refine by reprojection error over every corner (refinement_options). "
         "validate: then predict each view from a solve without it (the result's validation). "
         "print_report: write the text report (format_results) on standard output after a "
-        "successful calibration.";
+        "successful calibration. fix: {'tz': metres} holds translations of the flange-side transform "
+        "(eye-in-hand tcp_T_camera, eye-to-hand tcp_T_target) at values measured elsewhere; prior: "
+        "{'tz': (metres, 1-sigma metres)} ties them to such values; both are for what the robot's motions "
+        "do not determine (the refinement's mount_components, robot error modelled).";
     py::classh<Calibrator>(module, texts.name, texts.doc)
         .def(py::init<TargetVariant, IntrinsicOptions>(), py::arg("target"), py::arg("options") = IntrinsicOptions(),
              "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres); options: "
@@ -222,7 +238,8 @@ void bindHandEyeCalibrator(py::module_& module, const HandEyeCalibratorTexts& te
              py::arg_v("distortion_coefficients", cv::Mat(), "numpy.empty((0, 0))"),
              py::arg("output_path") = py::none(), py::arg("refine") = false,
              py::arg("refinement_options") = RefinementOptions(), py::arg("validate") = false,
-             py::arg("print_report") = true, calibrateDoc.c_str())
+             py::arg("print_report") = true, py::arg("fix") = std::map<std::string, double>(),
+             py::arg("prior") = std::map<std::string, std::pair<double, double>>(), calibrateDoc.c_str())
         .def("compute_camera_T_target_list", &Calibrator::computeCameraTTargetList, py::arg("image_list"),
              py::arg("robot_T_tcp_list"), py::arg("intrinsic_matrix"), py::arg("distortion_coefficients"),
              "Estimate camera_T_target (target in the camera frame, metres) for each image with the given "

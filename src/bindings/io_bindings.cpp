@@ -68,6 +68,22 @@ void bindValidationRecord(py::module_& io) {
         .def_readwrite("observed_over_predicted", &ValidationRecord::observed_over_predicted);
 }
 
+void bindMountComponentRecord(py::module_& io) {
+    using velk::io::MountComponentRecord;
+    py::classh<MountComponentRecord>(io, "MountComponentRecord",
+                                     "A component of the hand-eye transforms the robot's motions do not determine, "
+                                     "or one given from outside the pictures.")
+        .def(py::init<>(), "An empty component record.")
+        .def_readwrite("transform", &MountComponentRecord::transform)
+        .def_readwrite("component", &MountComponentRecord::component)
+        .def_readwrite("source", &MountComponentRecord::source, "'fixed', 'prior' or 'held' (not measured).")
+        .def_readwrite("undetermined", &MountComponentRecord::undetermined)
+        .def_readwrite("value", &MountComponentRecord::value, "Metres (0 for a turn).")
+        .def_readwrite("sigma", &MountComponentRecord::sigma, "Metres (degrees for a turn); infinite when held.")
+        .def_readwrite("sentence", &MountComponentRecord::sentence)
+        .def_readwrite("measurement", &MountComponentRecord::measurement);
+}
+
 void bindRefinementRecord(py::module_& io) {
     py::classh<RefinementRecord>(io, "RefinementRecord",
                                  "What a joint refinement adds to a result record (sigmas: mm and deg, pixels).")
@@ -88,7 +104,10 @@ void bindRefinementRecord(py::module_& io) {
         .def_readwrite("converged", &RefinementRecord::converged)
         .def_readwrite("robot_noise", &RefinementRecord::robot_noise)
         .def_readwrite("target_scale", &RefinementRecord::target_scale,
-                       "TargetScaleRecord when the refinement measured the target's size, else None.");
+                       "TargetScaleRecord when the refinement measured the target's size, else None.")
+        .def_readwrite("mount_components", &RefinementRecord::mount_components,
+                       "MountComponentRecord per component the robot's motions leave undetermined or that was "
+                       "given; the sigmas along a held one are NaN (not measured).");
 }
 
 void bindKinematicsRecord(py::module_& io) {
@@ -324,6 +343,7 @@ void registerIoBindings(py::module_& module) {
     bindRobotNoiseRecord(io);
     bindTargetScaleRecord(io);
     bindValidationRecord(io);
+    bindMountComponentRecord(io);
     bindRefinementRecord(io);
     bindKinematicsRecord(io);
     bindAnnotationRecords(io);

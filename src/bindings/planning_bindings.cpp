@@ -53,7 +53,11 @@ void bindHandEyePlanScene(py::module_& module) {
         .def_readwrite("robot_translation_noise_mm", &Scene::robot_translation_noise_mm)
         .def_readwrite("robot_rotation_noise_deg", &Scene::robot_rotation_noise_deg)
         .def_readwrite("visibility", &Scene::visibility)
-        .def_readwrite("min_corner_share", &Scene::min_corner_share);
+        .def_readwrite("min_corner_share", &Scene::min_corner_share)
+        .def_readwrite("known_components", &Scene::known_components,
+                       "Translations ('tx', 'ty', 'tz') of tcp_T_camera (eye-to-hand: tcp_T_target) taken as measured "
+                       "elsewhere: an arm that turns about one axis cannot determine the offset along it; empty "
+                       "(default): none.");
     module.def("plan_camera_T_target", &velk::calibration::planCameraTTarget, py::arg("scene"), py::arg("robot_T_tcp"),
                "camera_T_target of a flange pose under the scene's nominal transforms.");
     module.def("plan_visible_corners", &velk::calibration::planVisibleCorners, py::arg("scene"), py::arg("robot_T_tcp"),

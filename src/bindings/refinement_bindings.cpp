@@ -121,7 +121,52 @@ void bindHandEyeRefinementProblem(py::module_& module) {
         .def_readwrite("view_frames", &Problem::view_frames,
                        "The caller's frame of each view, carried into the result; empty (default): 0, 1, ...")
         .def_readwrite("target_scale", &Problem::target_scale,
-                       "The target's size over its description where a solve that fits it starts (default 1).");
+                       "The target's size over its description where a solve that fits it starts (default 1).")
+        .def_readwrite("mount_components", &Problem::mount_components,
+                       "Translations of the flange-side transform (eye-in-hand camera_mount_T_camera, eye-to-hand "
+                       "target_mount_T_target) known from outside the pictures (MountComponent); empty (default): "
+                       "those the motions do not determine are held at their start and flagged.");
+}
+
+void bindMountComponents(py::module_& module) {
+    using velk::calibration::MountComponent;
+    using velk::calibration::MountComponentOutcome;
+    py::classh<MountComponent>(module, "MountComponent",
+                               "A translation of the flange-side transform known from outside the pictures.")
+        .def(py::init([](const std::string& component, double value, double sigma) {
+                 return MountComponent{component, value, sigma};
+             }),
+             py::arg("component"), py::arg("value"), py::arg("sigma") = 0.0,
+             "component: 'tx', 'ty' or 'tz'; value in metres; sigma: 0 holds it at value, a positive 1-sigma "
+             "(metres) ties it to value.")
+        .def_readwrite("component", &MountComponent::component)
+        .def_readwrite("value", &MountComponent::value)
+        .def_readwrite("sigma", &MountComponent::sigma);
+    py::classh<MountComponentOutcome>(
+        module, "MountComponentOutcome",
+        "A component of the hand-eye transforms the robot's motions do not determine (1-sigma from the pictures "
+        "alone beyond 10 mm or 1 deg), or one given from outside, and how the refinement set it.")
+        .def_readonly("transform", &MountComponentOutcome::transform,
+                      "'tcp_T_camera', 'world_T_target', 'robot_T_camera' or 'tcp_T_target'.")
+        .def_readonly("component", &MountComponentOutcome::component,
+                      "'tx', 'ty', 'tz' (metres) or 'rx', 'ry', 'rz' (a turn about the frame's axis).")
+        .def_readonly("source", &MountComponentOutcome::source,
+                      "'fixed' or 'prior' (given), 'held': kept at its start and not measured.")
+        .def_readonly("undetermined", &MountComponentOutcome::undetermined, "The pictures alone do not determine it.")
+        .def_readonly("value", &MountComponentOutcome::value, "The translation in metres (0 for a turn).")
+        .def_readonly("sigma", &MountComponentOutcome::sigma,
+                      "1-sigma as reported (metres; degrees for a turn): 0 fixed, about the prior's, infinite when "
+                      "held.")
+        .def_readonly("data_sigma", &MountComponentOutcome::data_sigma,
+                      "1-sigma along it from the pictures alone (mm or deg); infinite when they hold nothing.")
+        .def_readonly("coupled_transform", &MountComponentOutcome::coupled_transform,
+                      "The other transform whose component moves with it along the undetermined direction.")
+        .def_readonly("coupled_component", &MountComponentOutcome::coupled_component,
+                      "That component ('tz' ...); empty when none does.")
+        .def_readonly("sentence", &MountComponentOutcome::sentence,
+                      "'the camera's offset along the flange's z axis (tz of tcp_T_camera) is not determined: every "
+                      "rotation is about parallel axes'; empty for a given component the pictures determine.")
+        .def_readonly("measurement", &MountComponentOutcome::measurement, "What would complete it.");
 }
 
 void bindHandEyeRefinement(py::module_& module) {
@@ -177,6 +222,9 @@ void bindHandEyeRefinement(py::module_& module) {
                       "own length scale) and more than 0.3 %.")
         .def_readonly("target_scale_reason", &HandEyeRefinement::target_scale_reason,
                       "Why the size was not measured, when it was asked for.")
+        .def_readonly("mount_components", &HandEyeRefinement::mount_components,
+                      "The components the robot's motions do not determine and those given from outside "
+                      "(MountComponentOutcome); empty when the robot error was not modelled.")
         .def("robot_noise_sentence", &velk::calibration::robotNoiseSentence,
              "The report's sentence on the robot's pose error: 'Robot poses agree with the pictures to 0.42 mm / "
              "0.041 deg RMS per axis (estimated)'.");
@@ -242,6 +290,7 @@ void registerRefinementBindings(py::module_& module) {
     bindRefinementOptions(module);
     bindPoseSigma(module);
     bindRefinementSummary(module);
+    bindMountComponents(module);
     bindHandEyeRefinementProblem(module);
     bindHandEyeRefinement(module);
     bindRefineHandEye(module);

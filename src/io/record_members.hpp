@@ -56,6 +56,13 @@ inline nlohmann::json toJson(const std::vector<double>& values) {
     }
     return list;
 }
+inline nlohmann::json toJson(const std::vector<std::vector<double>>& rows) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const std::vector<double>& row : rows) {
+        list.push_back(toJson(row));
+    }
+    return list;
+}
 inline nlohmann::json toJson(const std::vector<cv::Mat>& matrices) {
     return matrixListToJson(matrices);
 }
@@ -82,6 +89,15 @@ inline void fromJson(const nlohmann::json& value, std::vector<double>& numbers) 
     numbers.clear();
     for (const nlohmann::json& element : value) {
         numbers.push_back(element.is_null() ? std::nan("") : element.get<double>());
+    }
+}
+inline void fromJson(const nlohmann::json& value, std::vector<std::vector<double>>& rows) {
+    if (!value.is_array()) {
+        throw std::runtime_error("must be a list");
+    }
+    rows.clear();
+    for (const nlohmann::json& element : value) {
+        fromJson(element, rows.emplace_back());
     }
 }
 inline void fromJson(const nlohmann::json& value, std::vector<cv::Mat>& matrices) {

@@ -26,6 +26,21 @@ void members(TargetScaleRecord& record, Visit& visit) {
     visit("differs", record.differs);
 }
 
+template <>
+struct IsMemberRecord<MountComponentRecord> : std::true_type {};
+
+template <typename Visit>
+void members(MountComponentRecord& record, Visit& visit) {
+    visit("transform", record.transform);
+    visit("component", record.component);
+    visit("source", record.source);
+    visit("undetermined", record.undetermined);
+    visit("value", record.value);
+    visit("sigma", record.sigma);
+    visit("sentence", record.sentence);
+    visit("measurement", record.measurement);
+}
+
 template <typename Visit>
 void members(RefinementRecord& record, Visit& visit) {
     visit("refined", record.refined);
@@ -42,6 +57,7 @@ void members(RefinementRecord& record, Visit& visit) {
     visit("initial_cost", record.initial_cost);
     visit("final_cost", record.final_cost);
     visit("converged", record.converged);
+    visit("mount_components", record.mount_components, kOmittedWhenEmpty);
 }
 
 json refinementToJson(const RefinementRecord& record) {

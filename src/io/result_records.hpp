@@ -54,6 +54,19 @@ struct ValidationRecord {
     double observed_over_predicted = std::numeric_limits<double>::quiet_NaN();
 };
 
+// A component of the hand-eye transforms the robot's motions do not determine, or one given from outside
+// the pictures (HandEyeRefinement's mount components).
+struct MountComponentRecord {
+    std::string transform;  // "tcp_T_camera", "world_T_target", "robot_T_camera" or "tcp_T_target"
+    std::string component;  // "tx", "ty", "tz" (m) or "rx", "ry", "rz"
+    std::string source;     // "fixed", "prior" or "held" (at its start, not measured)
+    bool undetermined = false;
+    double value = 0.0;                                      // m; 0 for a turn
+    double sigma = std::numeric_limits<double>::infinity();  // m (deg for a turn) as reported; null when held
+    std::string sentence;
+    std::string measurement;
+};
+
 struct RefinementRecord {
     bool refined = false;
     std::string reason;                            // why not, when refined is false
@@ -71,6 +84,9 @@ struct RefinementRecord {
     bool converged = false;
     std::optional<RobotNoiseRecord> robot_noise;    // hand-eye refinements that modelled the robot's error
     std::optional<TargetScaleRecord> target_scale;  // hand-eye refinements that measured the target's size
+    // Hand-eye refinements whose robot motions leave components undetermined, or given ones; the sigmas of
+    // pose_sigmas and target_pose_sigmas along a held one are NaN (null): not measured.
+    std::vector<MountComponentRecord> mount_components;
 };
 
 // What hand_eye.json holds: one tcp_T_camera per camera and how it was obtained. The three result records

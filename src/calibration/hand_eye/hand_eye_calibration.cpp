@@ -16,6 +16,7 @@
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
+#include "calibration/hand_eye/planar_hand_eye.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
 #include "core/fixed_text.hpp"
 #include "core/log.hpp"
@@ -296,7 +297,7 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
     // intrinsics have them detected once, here.
     Frames detected = refine || validate ? withCorners(frames) : Frames();
     if (refine) {
-        applyRefinement(detected, intrinsicsSolvedHere, refinement_options, run);
+        applyRefinement(detected, intrinsicsSolvedHere, refinement_options, options.mount_components, run);
     }
     // A result solved at the target's measured size is judged and validated at that size.
     if (run.refined && run.refinement && run.refinement->target_scale_applied) {
@@ -415,8 +416,11 @@ bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, 
                                           "] All camera poses have identical orientation! Hand-eye calibration "
                                           "requires varied rotations to solve uniquely.");
     }
-    const auto solution =
-        solveHandEye(handEyeSolverFromName(method), handEyeMotions(setup_, frames.robots), frames.cameras);
+    const std::vector<cv::Mat> motions = handEyeMotions(setup_, frames.robots);
+    auto solution = planarSolution(motions, frames.cameras, method);
+    if (!solution) {
+        solution = solveHandEye(handEyeSolverFromName(method), motions, frames.cameras);
+    }
     if (!solution) {
         return false;
     }
@@ -472,9 +476,28 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
     }
 }
 
+// Motions that turn about one axis leave the general closed forms undefined: the closed form for such
+// motions stands in for the method; nothing for other motions.
+std::optional<HandEyeSolution> HandEyeCalibration::planarSolution(const std::vector<cv::Mat>& motions,
+                                                                  const std::vector<cv::Mat>& cameras,
+                                                                  const std::string& method) const {
+    if (cameras.size() != motions.size() || !commonTurnAxis(motions)) {
+        return std::nullopt;
+    }
+    // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's.
+    auto planar = solvePlanarHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
+    if (planar) {
+        logMessage(LogLevel::Info, "[" + calibratorName(setup_) +
+                                       "] Every turn of the robot is about one axis: " + method +
+                                       " is undefined there, and the closed form for such motions stands in for it.");
+    }
+    return planar;
+}
+
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.
 void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsicsSolvedHere,
-                                         const RefinementOptions& options, HandEyeRun& run) const {
+                                         const RefinementOptions& options,
+                                         const std::vector<MountComponent>& mountComponents, HandEyeRun& run) const {
     const std::vector<cv::Mat> motions = handEyeMotions(setup_, detected.robots);
     HandEyeRefinementProblem problem;
     problem.camera_mount_T_camera = run.camera_transform;
@@ -485,6 +508,7 @@ void HandEyeCalibration::applyRefinement(const Frames& detected, bool intrinsics
     problem.calibration_flags = intrinsicsSolvedHere ? intrinsicFlags() : 0;
     problem.camera_model = model_;
     problem.eye_to_hand = setup_ == HandEyeSetup::EyeToHand;
+    problem.mount_components = mountComponents;
     const std::vector<std::string>& names = intrinsic_calibrator_.options().image_names;
     for (size_t v = 0; v < detected.object_points.size(); ++v) {
         if (!detected.object_points[v].empty()) {

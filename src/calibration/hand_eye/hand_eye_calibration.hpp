@@ -13,6 +13,7 @@
 #include "calibration/hand_eye/hand_eye_outcome.hpp"
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
 #include "calibration/hand_eye/hand_eye_setup.hpp"
+#include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/hand_eye_validation.hpp"
 #include "calibration/intrinsic/intrinsic_calibrator.hpp"
 #include "calibration/refinement/refinement_options.hpp"
@@ -103,8 +104,10 @@ private:
     void noteSkippedPictures(size_t pictures, HandEyeRun& run) const;
     // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
     // Both take the frames with their corners (withCorners).
+    std::optional<HandEyeSolution> planarSolution(const std::vector<cv::Mat>& motions,
+                                                  const std::vector<cv::Mat>& cameras, const std::string& method) const;
     void applyRefinement(const Frames& detected, bool intrinsicsSolvedHere, const RefinementOptions& options,
-                         HandEyeRun& run) const;
+                         const std::vector<MountComponent>& mountComponents, HandEyeRun& run) const;
     // The detected corners of the frames, for frames posed from given intrinsics.
     void detectFrameCorners(Frames& frames) const;
     // The frames with their corners, detected now when they were posed without them.

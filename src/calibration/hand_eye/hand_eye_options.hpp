@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "calibration/hand_eye/hand_eye_refinement.hpp"
 #include "calibration/refinement/refinement_options.hpp"
 
 namespace velk::calibration {
@@ -19,6 +21,9 @@ struct HandEyeOptions {
     std::filesystem::path output_path;
     // Write the report on standard output after a successful calibration.
     bool print_report = true;
+    // Translations of the flange-side transform known from outside the pictures (the refinement's
+    // HandEyeRefinementProblem::mount_components).
+    std::vector<MountComponent> mount_components;
 };
 
 }  // namespace velk::calibration

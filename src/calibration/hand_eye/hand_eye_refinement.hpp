@@ -19,6 +19,34 @@ namespace velk::calibration {
 //                target_mount_T_target = world_T_target;
 //   eye-to-hand: camera_mount_T_camera = robot_T_camera, camera_mount_T_target_mount_i = robot_T_tcp_i,
 //                target_mount_T_target = tcp_T_target.
+// A translation of the flange-side transform (eye-in-hand tcp_T_camera, eye-to-hand tcp_T_target) known
+// from outside the pictures: "tx", "ty" or "tz" in metres, held at value (sigma 0) or tied to it with
+// its 1-sigma in metres.
+struct MountComponent {
+    std::string component;
+    double value = 0.0;
+    double sigma = 0.0;
+};
+
+// A component of one of the refinement's two transforms that the robot's motions do not determine (its
+// 1-sigma from the pictures alone beyond 10 mm or 1 deg), or one given from outside, and how it was set.
+struct MountComponentOutcome {
+    std::string transform;  // "tcp_T_camera", "world_T_target", "robot_T_camera" or "tcp_T_target"
+    std::string component;  // "tx", "ty", "tz" (m) or "rx", "ry", "rz" (a turn about the frame's axis)
+    // "fixed" or "prior" (given), or "held": at its start, not measured.
+    std::string source;
+    bool undetermined = false;  // the pictures alone do not determine it
+    double value = 0.0;         // the translation in m (0 for a turn: held where it started)
+    double sigma = 0.0;         // m (deg for a turn) as reported: 0 fixed, the prior's, infinite when held
+    double data_sigma = 0.0;    // along it from the pictures alone, mm or deg; infinite: no information
+    // The other transform's component that moves with it along the undetermined direction (eye-in-hand
+    // tz of world_T_target, eye-to-hand tz of robot_T_camera); empty when none does.
+    std::string coupled_transform;
+    std::string coupled_component;
+    std::string sentence;     // "the camera's offset along the flange's z axis (tz of tcp_T_camera) is not ..."
+    std::string measurement;  // what would complete it
+};
+
 struct HandEyeRefinementProblem {
     cv::Mat camera_mount_T_camera;  // start, from a closed-form solve
     cv::Mat target_mount_T_target;  // start; empty: averaged from per-view solvePnP poses
@@ -46,6 +74,9 @@ struct HandEyeRefinementProblem {
     // result's robot_pose_corrections hold them; see solvedCorrections) the solve starts from instead
     // of the poses as reported. Empty: as reported.
     std::vector<cv::Mat> starting_corrections;
+    // Components of the flange-side transform given from outside (robot error modelled only); those the
+    // motions do not determine and that are not given are held at their start and flagged.
+    std::vector<MountComponent> mount_components;
 };
 
 struct HandEyeRefinement {
@@ -100,6 +131,8 @@ struct HandEyeRefinement {
     // The measured size differs from the description beyond its noise and beyond a printer's tolerance.
     bool target_scale_differs = false;
     std::string target_scale_reason;  // why it was not measured, when it was asked for
+    // The components the motions do not determine and those given from outside (robot error modelled).
+    std::vector<MountComponentOutcome> mount_components;
 };
 
 // Never throws for data that cannot be refined: the result then carries the starting values,

@@ -1,5 +1,8 @@
 #include "calibration/hand_eye/nominal_problem.hpp"
 
+#include <stdexcept>
+#include <string>
+
 #include <opencv2/calib3d.hpp>
 
 namespace velk::calibration {
@@ -23,6 +26,20 @@ cv::Mat projected(const HandEyePlanScene& scene, const cv::Mat& objects, const c
     return pixels.reshape(1, objects.rows);
 }
 
+// A component taken as measured: known to a hundredth of a millimetre, far below what the pictures give.
+constexpr double kKnownComponentSigmaM = 1e-5;
+
+void takeKnownComponents(const HandEyePlanScene& scene, ErrorsInVariablesProblem& problem, int flangePose) {
+    const cv::Mat& transform = scene.eye_to_hand ? scene.target_mount_T_target : scene.camera_mount_T_camera;
+    for (const std::string& name : scene.known_components) {
+        const int axis = name == "tx" ? 0 : name == "ty" ? 1 : name == "tz" ? 2 : -1;
+        if (axis < 0) {
+            throw std::invalid_argument("hand-eye plan: a known component is tx, ty or tz, got '" + name + "'");
+        }
+        problem.addPoseParameterPrior(flangePose, 3 + axis, transform.at<double>(axis, 3), kKnownComponentSigmaM);
+    }
+}
+
 }  // namespace
 
 ObservationNoise planNoise(const HandEyePlanScene& scene) {
@@ -42,6 +59,7 @@ NominalProblem buildNominalProblem(const HandEyePlanScene& scene, const std::vec
                                        scene.calibration_flags);
     nominal.camera_pose = problem.addPose(scene.camera_mount_T_camera);
     nominal.target_pose = problem.addPose(scene.target_mount_T_target);
+    takeKnownComponents(scene, problem, scene.eye_to_hand ? nominal.target_pose : nominal.camera_pose);
     const cv::Mat objects = pointRows(scene.object_points);
     const int fewest = planMinimumCorners(scene);
     for (const cv::Mat& robot_T_tcp : robot_T_tcp_list) {

@@ -31,6 +31,10 @@ struct HandEyePlanScene {
     VisibilityLimits visibility;
     // A pose is usable when it sees at least this share of the corners (and never fewer than six).
     double min_corner_share = 0.5;
+    // Translations of the flange-side transform ("tx", "ty", "tz" of tcp_T_camera, eye-to-hand of tcp_T_target)
+    // taken as measured elsewhere: an arm that turns about one axis cannot determine the offset along it, and
+    // the plan is for the rest.
+    std::vector<std::string> known_components;
 };
 
 // The fewest usable poses a prediction or a plan needs.

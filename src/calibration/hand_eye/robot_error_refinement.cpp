@@ -10,6 +10,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/hand_eye/hand_eye_refinement_start.hpp"
+#include "calibration/hand_eye/mount_observability.hpp"
 #include "calibration/hand_eye/robot_noise_text.hpp"
 #include "calibration/refinement/errors_in_variables_problem.hpp"
 #include "calibration/refinement/refinement_log.hpp"
@@ -28,6 +29,9 @@ constexpr double kSuspectMinimumMadShare = 0.15;
 constexpr double kSuspectMinimumSize = 3.0;
 // Robot poses that disagree with their pictures by this many times an implausible level are not refined.
 constexpr double kUnrefinableFactor = 10.0;
+// From the start, only directions this many times beyond the limits of what the motions determine are held;
+// weaker ones are judged again at the solution.
+constexpr double kWeakDirectionFactor = 100.0;
 
 // The correction that makes a view agree with its own camera_T_target (P) from the start:
 // inv(C) * E * M * G = P (left) or inv(C) * M * E * G = P (right).
@@ -245,10 +249,14 @@ Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, co
     return solver.chainIdentifiability(tolerance);
 }
 
-HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
-                                       const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
-                                       HandEyeRefinement result, bool log, bool fit_target_scale,
-                                       const ChainViews* chain, ChainFit* fit) {
+namespace {
+
+// One solve whose plan holds the directions beyond limit_factor times the limits; weak_left_free tells
+// whether weaker ones beyond the limits were left free.
+HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                             const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
+                             HandEyeRefinement result, bool log, bool fit_target_scale, const ChainViews* chain,
+                             ChainFit* fit, double limit_factor, bool& weak_left_free) {
     // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
     // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
     // own picture.
@@ -277,12 +285,29 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     if (fit_target_scale) {
         solver->estimateTargetScale(problem.target_scale);
     }
-    const int cameraPose = solver->addPose(problem.camera_mount_T_camera);
-    const int targetPose = solver->addPose(targetStart);
+    // Through a chain the views' transforms are the chain's: what they determine is judged there.
+    MountPlan plan;
+    if (chain == nullptr) {
+        plan = planMountComponents(problem, options, targetStart, start, estimation, limit_factor);
+        weak_left_free = plan.weak_left_free;
+    } else {
+        plan.camera_start = problem.camera_mount_T_camera;
+        plan.target_start = targetStart;
+    }
+    const int cameraPose = solver->addPose(plan.camera_start);
+    const int targetPose = solver->addPose(plan.target_start);
+    applyMountPlan(plan, *solver, cameraPose, targetPose);
     const bool warmCorrections = problem.starting_corrections.size() == problem.object_points.size();
-    const std::vector<cv::Mat> none;
+    HandEyeRefinementProblem moved = problem;
+    moved.camera_mount_T_camera = plan.camera_start;
     addViews(*solver, problem, camera, cameraPose, targetPose,
-             warmStart ? (warmCorrections ? problem.starting_corrections : none) : corrections, chain);
+             warmStart ? (warmCorrections ? problem.starting_corrections : std::vector<cv::Mat>())
+                       : startingCorrections(moved, plan.target_start, view_poses),
+             chain);
+    result.mount_components = mountOutcomes(plan, plan.camera_start, plan.target_start, {});
+    if (log) {
+        logMountComponents(result.mount_components, kComponent);
+    }
 
     std::string reason;
     if (!solver->solve(options.max_iterations, result.summary, reason)) {
@@ -300,6 +325,8 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         result.intrinsic_sigmas = solver->intrinsicSigmas(camera);
     }
     result.joint_covariance = solver->jointCovariance({cameraPose, targetPose}, camera);
+    result.mount_components =
+        mountOutcomes(plan, result.camera_mount_T_camera, result.target_mount_T_target, result.joint_covariance);
     if (fit_target_scale) {
         result.target_scale_measured = true;
         result.target_scale = solver->targetScale();
@@ -315,6 +342,34 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         logRobotNoise(result);
     }
     return result;
+}
+
+}  // namespace
+
+HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
+                                       const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
+                                       HandEyeRefinement result, bool log, bool fit_target_scale,
+                                       const ChainViews* chain, ChainFit* fit) {
+    // The first solve holds only what the motions plainly leave free; what merely looks weak from the start
+    // is judged again at its solution, under the noise levels found there.
+    bool weak = false;
+    HandEyeRefinement first = refineOnce(problem, options, targetStart, view_poses, result, log, fit_target_scale,
+                                         chain, fit, kWeakDirectionFactor, weak);
+    if (!weak || !first.refined) {
+        return first;
+    }
+    if (log) {
+        logMessage(LogLevel::Info, kComponent + "Judging again at the solution what the robot's motions determine.");
+    }
+    HandEyeRefinementProblem again = problem;
+    again.camera_mount_T_camera = first.camera_mount_T_camera;
+    again.target_mount_T_target = first.target_mount_T_target;
+    if (first.intrinsics_refined) {
+        again.intrinsic_matrix = first.intrinsic_matrix;
+        again.distortion_coefficients = first.distortion_coefficients;
+    }
+    return refineOnce(again, options, again.target_mount_T_target, view_poses, std::move(result), log, fit_target_scale,
+                      chain, fit, 1.0, weak);
 }
 
 }  // namespace velk::calibration

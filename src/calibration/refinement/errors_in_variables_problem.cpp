@@ -18,6 +18,7 @@
 #include "calibration/refinement/intrinsic_prior_cost.hpp"
 #include "calibration/refinement/jacobian_layout.hpp"
 #include "calibration/refinement/pose_block.hpp"
+#include "calibration/refinement/pose_parameter_prior_cost.hpp"
 #include "calibration/refinement/reduced_variance_components.hpp"
 #include "calibration/refinement/shared_information.hpp"
 #include "calibration/refinement/solver_run.hpp"
@@ -118,6 +119,7 @@ struct ErrorsInVariablesProblem::State {
     std::unique_ptr<ceres::Problem> problem;
     std::deque<PoseBlock> poses;
     std::vector<int> pose_uses;
+    std::vector<std::vector<int>> pose_held;  // per pose, the parameters of [w, t] held at their values
     std::deque<CameraBlock> cameras;
     std::vector<bool> camera_has_prior;
     std::vector<int> camera_uses;
@@ -176,7 +178,7 @@ struct ErrorsInVariablesProblem::State {
         column_count = 0;
         for (size_t p = 0; p < poses.size(); ++p) {
             if (pose_uses[p] > 0) {
-                addFreeBlock(poses[p].parameters, kPoseParameterCount, {});
+                addFreeBlock(poses[p].parameters, kPoseParameterCount, pose_held[p]);
             } else {
                 problem->SetParameterBlockConstant(poses[p].parameters);
             }
@@ -400,6 +402,17 @@ struct ErrorsInVariablesProblem::State {
         return estimateReducedVarianceComponents(linearisation, shared, correctionColumns());
     }
 
+    // The jacobian column of parameter k of a free block; -1 when the block or the parameter is held.
+    int parameterColumn(const double* block, int k) const {
+        const auto found = columns.find(block);
+        if (found == columns.end()) {
+            return -1;
+        }
+        const std::vector<int>& free = found->second.parameters;
+        const auto at = std::find(free.begin(), free.end(), k);
+        return at == free.end() ? -1 : found->second.offset + static_cast<int>(at - free.begin());
+    }
+
     // An entry of the covariance by jacobian column; both columns are shared ones.
     double covarianceAt(int row, int column) const {
         return covariance[static_cast<size_t>(shared.index[row]) * shared.count + shared.index[column]];
@@ -513,7 +526,33 @@ int ErrorsInVariablesProblem::addPose(const cv::Mat& transformation) {
     PoseBlock& pose = state_->poses.emplace_back(PoseBlock::fromMatrix(transformation));
     state_->problem->AddParameterBlock(pose.parameters, kPoseParameterCount);
     state_->pose_uses.push_back(0);
+    state_->pose_held.emplace_back();
     return static_cast<int>(state_->poses.size()) - 1;
+}
+
+void ErrorsInVariablesProblem::holdPoseParameter(int pose, int parameter) {
+    State& s = *state_;
+    if (s.blocks_settled) {
+        throw std::logic_error("ErrorsInVariablesProblem: a pose parameter is held only before the first solve");
+    }
+    if (parameter < 0 || parameter >= kPoseParameterCount) {
+        throw std::invalid_argument("ErrorsInVariablesProblem: a pose has six parameters [w, t]");
+    }
+    std::vector<int>& held = s.pose_held.at(pose);
+    if (std::find(held.begin(), held.end(), parameter) == held.end()) {
+        held.push_back(parameter);
+        std::sort(held.begin(), held.end());
+    }
+}
+
+void ErrorsInVariablesProblem::addPoseParameterPrior(int pose, int parameter, double value, double sigma) {
+    State& s = *state_;
+    if (parameter < 0 || parameter >= kPoseParameterCount || !(sigma > 0.0) || !std::isfinite(value)) {
+        throw std::invalid_argument("ErrorsInVariablesProblem: a pose prior needs a parameter of [w, t] and a sigma");
+    }
+    // Its residual carries its own weight, as an intrinsic prior's does.
+    s.intrinsic_priors.push_back(s.problem->AddResidualBlock(PoseParameterPriorCost::Create(parameter, value, sigma),
+                                                             nullptr, s.poses.at(pose).parameters));
 }
 
 int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat& mount, bool correction_on_left,
@@ -779,13 +818,12 @@ int ErrorsInVariablesProblem::noiseRounds() const {
 
 PoseSigma ErrorsInVariablesProblem::poseSigma(int pose) const {
     const State& s = *state_;
-    const auto found = s.columns.find(s.poses.at(pose).parameters);
+    const double* parameters = s.poses.at(pose).parameters;
     std::array<double, 36> block{};
-    if (found != s.columns.end() && !s.covariance.empty()) {
-        for (int r = 0; r < kPoseParameterCount; ++r) {
-            for (int c = 0; c < kPoseParameterCount; ++c) {
-                block[6 * r + c] = s.covarianceAt(found->second.offset + r, found->second.offset + c);
-            }
+    for (int r = 0; r < kPoseParameterCount && !s.covariance.empty(); ++r) {
+        for (int c = 0; c < kPoseParameterCount; ++c) {
+            const int row = s.parameterColumn(parameters, r), column = s.parameterColumn(parameters, c);
+            block[6 * r + c] = row < 0 || column < 0 ? 0.0 : s.covarianceAt(row, column);
         }
     }
     return poseSigmaFromCovariance(block.data(), 1.0);
@@ -796,9 +834,8 @@ std::vector<double> ErrorsInVariablesProblem::jointCovariance(const std::vector<
     // The covariance column of each requested parameter, -1 where it was held fixed.
     std::vector<int> columns;
     for (int pose : poses) {
-        const auto found = s.columns.find(s.poses.at(pose).parameters);
         for (int k = 0; k < kPoseParameterCount; ++k) {
-            columns.push_back(found == s.columns.end() ? -1 : found->second.offset + k);
+            columns.push_back(s.parameterColumn(s.poses.at(pose).parameters, k));
         }
     }
     const auto intrinsics = s.columns.find(s.cameras.at(camera).intrinsics);

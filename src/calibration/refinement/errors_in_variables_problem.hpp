@@ -87,6 +87,13 @@ public:
     double targetScale() const;       // 1 unless estimated
     double targetScaleSigma() const;  // 1-sigma of the estimate; 0 unless estimated and solved
 
+    // Holds parameter k of a pose's [w, t] at its value (a component the data do not determine).
+    // Only before the first solve or information query; throws std::logic_error after one.
+    void holdPoseParameter(int pose, int parameter);
+    // Ties parameter k of a pose's [w, t] to a value known to sigma (in the parameter's units), as
+    // one more observation beside the views.
+    void addPoseParameterPrior(int pose, int parameter, double value, double sigma);
+
     // Solves and estimates the noise levels; false with the reason when the solver fails, does not
     // converge, leaves non-finite values or the normal matrix is singular.
     bool solve(int max_iterations, RefinementSummary& summary, std::string& reason);

@@ -16,7 +16,7 @@ from ..geometry import quaternion_from_rotation, rotvec_from_rotation
 from ..given_intrinsics import compare_given_intrinsics
 from ..solver_table import comparison_text
 from ..verdict import judge_hand_eye
-from . import common, hand_eye_kinematics, library_log, numbers, output_paths
+from . import common, hand_eye_kinematics, library_log, mount_components, numbers, output_paths
 from .errors import UsageError
 
 #: The library's hand-eye solvers by name, the robot-world ones (which also give the target pose) included.
@@ -76,6 +76,7 @@ def add_parser(commands, common_options) -> None:
                         help="solve at the board size the robot's motion measures rather than the target file's "
                              "(the record states the measured size); without it a board whose measured size "
                              "differs from the file's fails the verdict")
+    mount_components.add_options(parser)
     hand_eye_kinematics.add_options(parser)
     parser.set_defaults(run=run)
 
@@ -148,7 +149,8 @@ def compare_methods(target, result, threshold: float, setup: str):
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
         result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
         camera_model=result.camera_model, print_reports=False)
-    return results, comparison_text(results)
+    one_axis = _velk.diagnostics.common_turn_axis(list(result.valid_robot_T_tcp_list)) is not None
+    return results, comparison_text(results, one_axis)
 
 
 def used_detections(target, options, result):
@@ -194,8 +196,10 @@ def saved_transforms(result, eye_to_hand: bool, chain=None):
                 SavedTransform(names[1], fit.target_mount_T_target, fit.target_sigma)]
     refinement = result.refinement
     refined = result.refined and refinement is not None and refinement.refined
-    camera_sigma = refinement.camera_sigma if refined else None
-    target_sigma = refinement.target_sigma if refined else None
+    names = ("robot_T_camera", "tcp_T_target") if eye_to_hand else ("tcp_T_camera", "world_T_target")
+    # No sigma along a component the robot's motions leave undetermined: it is not measured.
+    camera_sigma = mount_components.measured_sigma(refinement, names[0], refinement.camera_sigma) if refined else None
+    target_sigma = mount_components.measured_sigma(refinement, names[1], refinement.target_sigma) if refined else None
     if eye_to_hand:
         return [SavedTransform("robot_T_camera", result.robot_T_camera, camera_sigma),
                 SavedTransform("tcp_T_target", result.tcp_T_target, target_sigma)]
@@ -356,11 +360,12 @@ def calibrate(args, target, data, method, intrinsic_matrix, distortion, chosen_r
         with library_log.held(args.quiet) as records:
             choice = common.choose_hand_eye_distortion_model(args, target, data.images, options)
             calibrator = calibrator_class(target, options)
+            fix, prior = mount_components.given(args)
             result = calibrator.calibrate(data.robot_T_tcp_list, data.images, method,
                                           intrinsic_matrix=intrinsic_matrix, distortion_coefficients=distortion,
                                           output_path=None, refine=args.refine,
                                           refinement_options=chosen_refinement, validate=args.validate,
-                                          print_report=False)
+                                          print_report=False, fix=fix, prior=prior)
             if not args.quiet:
                 # The result's text, printed next, states these warnings itself.
                 library_log.without_messages(records, printed_warnings(result))
@@ -415,14 +420,17 @@ def headline(result, eye_to_hand: bool, method: str, closed_form=None, chain=Non
     calibration through the arm's chain when the record holds its transforms."""
     saved = saved_transforms(result, eye_to_hand, chain)[0]
     name, sigma = saved.name, saved.sigma
+    refinement = chain.result.refinement if chain is not None else result.refinement
     pose = _velk.tf.transformation_matrix_to_pose(np.asarray(saved.matrix))
+    translation_sigma = mount_components.sigma_texts(sigma.translation_mm, 2) if sigma else ""
+    rotation_sigma = mount_components.sigma_texts(sigma.rotation_deg, 3) if sigma else ""
     lines = [f"Saved {name} ({saved_method(result, method, chain)}):",
              "  x, y, z = " + ", ".join(f"{v * 1000:.2f}" for v in pose[:3]) + " mm"
-             + (f"  (1-sigma {', '.join(f'{v:.2f}' for v in sigma.translation_mm)} mm)" if sigma else ""),
+             + (f"  (1-sigma {translation_sigma} mm)" if sigma else ""),
              "  rx, ry, rz = " + ", ".join(f"{v:.3f}" for v in pose[3:]) + " deg"
-             + (f"  (1-sigma {', '.join(f'{v:.3f}' for v in sigma.rotation_deg)} deg)" if sigma else ""),
+             + (f"  (1-sigma {rotation_sigma} deg)" if sigma else ""),
              *rotation_forms(saved.matrix)]
-    refinement = chain.result.refinement if chain is not None else result.refinement
+    lines += mount_components.component_lines(refinement)
     if refinement is not None and refinement.refined:
         lines.append(f"  Reprojection RMS: {refinement.rms_px:.3f} px over {refinement.corner_count} corners")
     elif closed_form is not None:

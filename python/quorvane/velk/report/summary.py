@@ -4,6 +4,7 @@ reprojection error in pixels and the checks behind the verdict."""
 from __future__ import annotations
 
 import html
+import math
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -17,6 +18,11 @@ class SavedTransform:
     name: str
     matrix: object
     sigma: object = None
+
+
+def _sigma_cell(value: float, digits: int) -> str:
+    """A 1-sigma cell; NaN (a component the robot's motions leave undetermined) reads "not determined"."""
+    return f"<td>&plusmn; {value:.{digits}f}</td>" if math.isfinite(value) else "<td>not determined</td>"
 
 
 @dataclass
@@ -52,8 +58,7 @@ def _transform_rows(transforms) -> str:
         rows.append(f'<tr class="saved-transform"><td class="name">{html.escape(transform.name)}</td>{cells}</tr>')
         if transform.sigma is not None:
             sigma = list(transform.sigma.translation_mm) + list(transform.sigma.rotation_deg)
-            cells = ("".join(f"<td>&plusmn; {v:.2f}</td>" for v in sigma[:3]) +
-                     "".join(f"<td>&plusmn; {v:.3f}</td>" for v in sigma[3:]))
+            cells = ("".join(_sigma_cell(v, 2) for v in sigma[:3]) + "".join(_sigma_cell(v, 3) for v in sigma[3:]))
             rows.append(f'<tr class="sigma"><td class="name">1-sigma</td>{cells}</tr>')
     header = ("<tr><th>Saved transform</th><th>x [mm]</th><th>y [mm]</th><th>z [mm]</th><th>rx [deg]</th>"
               "<th>ry [deg]</th><th>rz [deg]</th></tr>")

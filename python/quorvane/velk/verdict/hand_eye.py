@@ -15,6 +15,8 @@ from .hand_eye_checks import (
     distance_check,
     explained_spread_mm,
     held_out_check,
+    mount_component_causes,
+    mount_component_check,
     rms_check,
     robot_noise_check,
     rotation_check,
@@ -52,10 +54,19 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
     verdict.checks.append(distance_check(distances))
     from _velk import diagnostics
 
-    verdict.checks.append(rotation_check(diagnostics.analyze_rotation_variety(cameras) if len(cameras) > 1
-                                         else None))
+    rotations = rotation_check(diagnostics.analyze_rotation_variety(cameras) if len(cameras) > 1 else None)
+    mount = mount_component_check(result.refinement)
+    if mount is not None and mount.passed:
+        # The turns about too few axes leave components undetermined; those are given.
+        rotations = Check(rotations.name, None, rotations.figures + "; what the turns leave undetermined is given")
+    verdict.checks.append(rotations)
+    if mount is not None:
+        verdict.checks.append(mount)
+        if not mount.passed:
+            verdict.causes += mount_component_causes(result.refinement)
     if method_results is not None:
-        verdict.checks.append(solver_check(method_results))
+        one_axis = diagnostics.common_turn_axis(list(result.valid_robot_T_tcp_list)) is not None
+        verdict.checks.append(solver_check(method_results, one_axis))
     verdict.checks.append(robot_noise_check(result.refinement))
     applied = kinematics is not None and kinematics.applied
     verdict.checks.append(chain_held_out_check(kinematics.held_out) if applied else held_out_check(result.validation))
@@ -108,7 +119,14 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
     ``intrinsics_source``) fit the pictures."""
     verdict = Verdict(subject="dataset")
     verdict.checks.append(rotation_check(stats))
-    verdict.checks.append(solver_check(method_results))
+    from _velk import diagnostics
+
+    one_axis = diagnostics.common_turn_axis(list(robot_T_tcp_list)) is not None
+    verdict.checks.append(solver_check(method_results, one_axis))
+    if one_axis:
+        flange = "tcp_T_target" if eye_to_hand else "tcp_T_camera"
+        verdict.causes.append(f"every turn of the robot is about one axis, so the offset of {flange} along it "
+                              "cannot be determined: measure it and give it to velk hand-eye with --fix or --prior")
     if consistency_spread_mm is not None and math.isfinite(consistency_spread_mm):
         explained = explained_spread_mm(distances_m)
         limit = CONSISTENCY_FACTOR * explained

@@ -22,6 +22,9 @@ from .limits import (
     NOMINAL_ROBOT_NOISE_MM,
 )
 
+UNDEFINED_SOLVERS = ("undefined: every turn of the robot is about one axis, where the general closed forms "
+                     "return an arbitrary value along it")
+
 
 def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
     if rms_px is None or not math.isfinite(rms_px):
@@ -37,8 +40,11 @@ def rotation_check(stats) -> Check:
                  f"ratio {MIN_AXIS_SPAN_RATIO:g}")
 
 
-def solver_check(method_results) -> Check:
-    """The solver agreement of a method comparison as a check (see :func:`solver_agreement`)."""
+def solver_check(method_results, one_axis: bool = False) -> Check:
+    """The solver agreement of a method comparison as a check (see :func:`solver_agreement`); not judged when
+    ``one_axis``: every turn of the robot is about one axis, where the general closed forms are undefined."""
+    if one_axis:
+        return Check("solver agreement", None, UNDEFINED_SOLVERS)
     agreement = solver_agreement(method_results)
     if len(agreement.solved) < 2:
         return Check("solver agreement", False, f"{len(agreement.solved)} solver(s) gave a result", "2 solvers")
@@ -123,3 +129,36 @@ def chain_held_out_check(prediction) -> Check:
     return Check("held-out error", mm <= MAX_HELD_OUT_MM and deg <= MAX_HELD_OUT_DEG,
                  f"median {mm:.2f} mm, {deg:.3f} deg, {prediction.calibrated_px:.2f} px RMS through the calibrated "
                  "chain", f"{MAX_HELD_OUT_MM:g} mm, {MAX_HELD_OUT_DEG:g} deg")
+
+
+def _component_names(outcomes) -> str:
+    return ", ".join(f"{o.component} of {o.transform}" for o in outcomes)
+
+
+def mount_component_check(refinement) -> Check | None:
+    """Whether every component the robot's motions leave undetermined was given (--fix, --prior): a failure while
+    one is held where the closed form put it; None when the motions determine every component."""
+    outcomes = [] if refinement is None else list(refinement.mount_components)
+    undetermined = [o for o in outcomes if o.undetermined]
+    if not undetermined:
+        return None
+    held = [o for o in undetermined if o.source == "held"]
+    if held:
+        return Check("undetermined components", False,
+                     f"{_component_names(held)} not determined by the robot's motions; held where the closed form "
+                     "put it, not measured", "each given with --fix or --prior")
+    return Check("undetermined components", True,
+                 ", ".join(f"{o.component} of {o.transform} {o.source}" for o in undetermined) + " (given)",
+                 "each given with --fix or --prior")
+
+
+def mount_component_causes(refinement) -> list[str]:
+    """What completes each held component: its sentence, the measurement and the option that gives it."""
+    causes = []
+    for o in refinement.mount_components:
+        if o.source != "held":
+            continue
+        option = ("" if o.component.startswith("r") else
+                  f", and give it with --fix {o.component}=M or --prior {o.component}=M:SIGMA (metres)")
+        causes.append(f"{o.sentence}; {o.measurement}{option}")
+    return causes
