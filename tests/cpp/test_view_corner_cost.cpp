@@ -41,6 +41,20 @@ std::vector<double> uniform(std::mt19937& random, int count, double low, double 
     return values;
 }
 
+// A corner whose mount puts the target distance_m ahead of the camera, with base rotations [camera, target].
+ReprojectionCost cornerAhead(const std::vector<double>& base, double distance_m) {
+    ReprojectionCost corner{};
+    corner.camera_base = base.data();
+    corner.target_base = base.data() + 3;
+    for (int k = 0; k < 9; ++k) {
+        corner.mount_rotation[k] = k % 4 == 0 ? 1.0 : 0.0;
+    }
+    corner.mount_translation[2] = distance_m;
+    corner.observed[0] = 300.0;
+    corner.observed[1] = 200.0;
+    return corner;
+}
+
 velk::kinematics::KinematicChain twoJointChain() {
     using velk::kinematics::JointType;
     velk::kinematics::KinematicChain chain;
@@ -54,16 +68,8 @@ TEST_P(ViewCornerCostTest, ResidualAndJacobiansMatchTheCornerByCornerCost) {
     std::mt19937 random(11);
     // The camera sits about a metre from the target: the mount and the poses keep it in front.
     const std::vector<double> base = uniform(random, 6, -0.3, 0.3);
-    ReprojectionCost corner{};
-    corner.camera_base = base.data();
-    corner.target_base = base.data() + 3;
+    ReprojectionCost corner = cornerAhead(base, 1.0);
     corner.equidistant = c.equidistant;
-    for (int k = 0; k < 9; ++k) {
-        corner.mount_rotation[k] = k % 4 == 0 ? 1.0 : 0.0;
-    }
-    corner.mount_translation[2] = 1.0;
-    corner.observed[0] = 300.0;
-    corner.observed[1] = 200.0;
 
     std::vector<double> camera = uniform(random, 6, -0.05, 0.05), target = uniform(random, 6, -0.05, 0.05);
     std::vector<double> correction = uniform(random, 6, -0.01, 0.01);
@@ -132,15 +138,7 @@ TEST_P(ViewCornerCostTest, ResidualAndJacobiansMatchTheCornerByCornerCost) {
 TEST(MountedViewCornerCost, MatchesTheCornerByCornerCostWithoutACorrection) {
     std::mt19937 random(3);
     const std::vector<double> base = uniform(random, 6, -0.3, 0.3);
-    ReprojectionCost corner{};
-    corner.camera_base = base.data();
-    corner.target_base = base.data() + 3;
-    for (int k = 0; k < 9; ++k) {
-        corner.mount_rotation[k] = k % 4 == 0 ? 1.0 : 0.0;
-    }
-    corner.mount_translation[2] = 0.8;
-    corner.observed[0] = 500.0;
-    corner.observed[1] = 400.0;
+    ReprojectionCost corner = cornerAhead(base, 0.8);
     std::vector<double> camera = uniform(random, 6, -0.05, 0.05), target = uniform(random, 6, -0.05, 0.05);
     std::vector<double> intrinsics = {900.0, 880.0, 640.0, 480.0}, distortion = uniform(random, 12, -0.05, 0.05);
     ViewTransform transform(CorrectedReprojectionCost{corner, true}, nullptr);
