@@ -337,7 +337,12 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
     if (chain != nullptr && fit != nullptr) {
         *fit = chainFit(*solver, *chain, problem.eye_to_hand);
     }
-    if (log) {
+    return result;
+}
+
+// The result the refinement returns, logged once: a solve that is judged again is not.
+HandEyeRefinement logged(HandEyeRefinement result, bool log) {
+    if (log && result.refined) {
         logRefinementDone(kComponent, result.summary, result.rms_px, result.outlier_views, result.view_labels);
         logRobotNoise(result);
     }
@@ -356,7 +361,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
     HandEyeRefinement first = refineOnce(problem, options, targetStart, view_poses, result, log, fit_target_scale,
                                          chain, fit, kWeakDirectionFactor, weak);
     if (!weak || !first.refined) {
-        return first;
+        return logged(std::move(first), log);
     }
     if (log) {
         logMessage(LogLevel::Info, kComponent + "Judging again at the solution what the robot's motions determine.");
@@ -368,8 +373,9 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         again.intrinsic_matrix = first.intrinsic_matrix;
         again.distortion_coefficients = first.distortion_coefficients;
     }
-    return refineOnce(again, options, again.target_mount_T_target, view_poses, std::move(result), log, fit_target_scale,
-                      chain, fit, 1.0, weak);
+    return logged(refineOnce(again, options, again.target_mount_T_target, view_poses, std::move(result), log,
+                             fit_target_scale, chain, fit, 1.0, weak),
+                  log);
 }
 
 }  // namespace velk::calibration
