@@ -54,6 +54,29 @@ def test_held_out_error_agrees_with_what_the_model_predicts(imprecise_scene):
     assert validation.p90_px >= validation.median_px
 
 
+@pytest.mark.parametrize("setup, target_scale", [("eye-in-hand", "measured"), ("eye-in-hand", "fitted"),
+                                                  ("eye-to-hand", "measured")])
+def test_one_step_from_the_full_solution_predicts_each_view_as_a_re_solve_does(imprecise_scene, setup,
+                                                                                target_scale):
+    scene = imprecise_scene if setup == "eye-in-hand" else demo.simulate_eye_to_hand(
+        num_poses=12, seed=5, robot_error=(0.5, 0.05))
+    kind = _velk.EyeInHandCalibrator if setup == "eye-in-hand" else _velk.EyeToHandCalibrator
+    runs = []
+    for resolves in (False, True):
+        options = _velk.RefinementOptions()
+        options.target_scale, options.held_out_resolves = target_scale, resolves
+        result = kind(scene.target).calibrate(scene.robot_T_tcp_list, scene.images, "TSAI", refine=True,
+                                              validate=True, refinement_options=options, print_report=False)
+        assert result.ok and result.validation.validated
+        runs.append(result.validation)
+    stepped, resolved = runs
+    assert stepped.frames == resolved.frames
+    np.testing.assert_allclose(stepped.held_out_rms_px, resolved.held_out_rms_px, rtol=0.01)
+    np.testing.assert_allclose(stepped.predicted_rms_px, resolved.predicted_rms_px, rtol=0.01)
+    np.testing.assert_allclose(stepped.translation_mm, resolved.translation_mm, rtol=0.02, atol=0.005)
+    assert stepped.observed_over_predicted == pytest.approx(resolved.observed_over_predicted, rel=0.01)
+
+
 def test_without_refinement_there_is_no_prediction_to_compare_with(imprecise_scene):
     calibrator, result = calibrate(imprecise_scene, refine=False)
     assert result.validation.validated and math.isnan(result.validation.observed_over_predicted)

@@ -65,7 +65,11 @@ void bindRefinementOptions(py::module_& module) {
             "How a hand-eye refinement with the robot error modelled treats the target's true size against its "
             "description, which the robot's translations measure: 'measured' (default) estimates it in a second "
             "solve and reports it beside a result at the described size; 'fitted' solves the result with the size "
-            "as one more unknown; 'fixed' takes the described size.");
+            "as one more unknown; 'fixed' takes the described size.")
+        .def_readwrite("held_out_resolves", &RefinementOptions::held_out_resolves,
+                       "Held-out validation of a refinement that models the robot's error: False (default) predicts "
+                       "each view from one Gauss-Newton step from the full solution without it; True re-solves "
+                       "without each view (slower; the step agrees with it to a small fraction of the noise).");
 }
 
 void bindPoseSigma(py::module_& module) {

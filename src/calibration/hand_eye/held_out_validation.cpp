@@ -5,6 +5,7 @@
 #include <numeric>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <opencv2/calib3d.hpp>
 
@@ -56,29 +57,26 @@ std::vector<cv::Mat> knownTransforms(HandEyeSetup setup, const std::vector<cv::M
     return known;
 }
 
-HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
+// The problem a held-out re-solve starts from: the full solution with the robot poses as it
+// corrected them (each re-solve then moves only by what the one view pulled), and the options that
+// hold the noise levels it found.
+std::pair<HandEyeRefinementProblem, RefinementOptions> atFullSolution(const HeldOutInputs& in) {
     const HandEyeRefinement& full = *in.refinement;
     HandEyeRefinementProblem problem;
     problem.camera_mount_T_camera = full.camera_mount_T_camera;
     problem.target_mount_T_target = full.target_mount_T_target;
-    problem.camera_mount_T_target_mount_list = knownTransforms(in.setup, without(in.robot_T_tcp_list, left_out));
-    problem.object_points = without(in.object_points, left_out);
-    problem.image_points = without(in.image_points, left_out);
+    problem.camera_mount_T_target_mount_list = knownTransforms(in.setup, in.robot_T_tcp_list);
+    problem.object_points = in.object_points;
+    problem.image_points = in.image_points;
     problem.intrinsic_matrix = full.intrinsic_matrix;
     problem.distortion_coefficients = full.distortion_coefficients;
     problem.refine_intrinsics = in.refine_intrinsics;
     problem.calibration_flags = in.calibration_flags;
     problem.camera_model = in.camera_model;
     problem.eye_to_hand = in.setup == HandEyeSetup::EyeToHand;
-    // The robot poses start as the full solution corrected them: each re-solve then moves only by what
-    // the one view pulled.
-    if (full.robot_error_modelled) {
-        problem.starting_corrections = without(solvedCorrections(full, problem.eye_to_hand), left_out);
-    }
-    // The noise levels the full solution found are held: each re-solve is then a single warm-started
-    // solve rather than a new estimation of the levels.
     RefinementOptions options = in.options;
     if (full.robot_error_modelled) {
+        problem.starting_corrections = solvedCorrections(full, problem.eye_to_hand);
         options.robot_translation_sigma_mm = full.robot_translation_noise_mm;
         options.robot_rotation_sigma_deg = full.robot_rotation_noise_deg;
         options.pixel_sigma_px = full.pixel_noise_px;
@@ -87,7 +85,10 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
     // target at that size, so the size starts at 1); a size measured only beside the result is not
     // measured again.
     options.target_scale = full.target_scale_applied ? TargetScale::Fitted : TargetScale::Fixed;
-    const HandEyeRefinement refit = refineHandEyeSilently(problem, options);
+    return {problem, options};
+}
+
+HeldOutSolve heldOutSolve(const HandEyeRefinement& refit) {
     HeldOutSolve solve;
     solve.ok = refit.refined;
     solve.reason = refit.reason;
@@ -100,6 +101,47 @@ HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
     solve.robot_rotation_rad = refit.robot_rotation_noise_deg * CV_PI / 180.0;
     solve.pixel_px = refit.pixel_noise_px;
     return solve;
+}
+
+HeldOutSolve refinedWithout(const HeldOutInputs& in, size_t left_out) {
+    auto [problem, options] = atFullSolution(in);
+    problem.camera_mount_T_target_mount_list = without(problem.camera_mount_T_target_mount_list, left_out);
+    problem.object_points = without(problem.object_points, left_out);
+    problem.image_points = without(problem.image_points, left_out);
+    if (!problem.starting_corrections.empty()) {
+        problem.starting_corrections = without(problem.starting_corrections, left_out);
+    }
+    return heldOutSolve(refineHandEyeSilently(problem, options));
+}
+
+// Whether the held-out solves are one step each from the full solution rather than re-solves.
+bool steppedFromFullSolution(const HeldOutInputs& in) {
+    return in.refinement && in.refinement->robot_error_modelled && !in.options.held_out_resolves;
+}
+
+// Every view's solve without it, one Gauss-Newton step from the full solution under its noise levels.
+std::vector<HeldOutSolve> steppedWithoutEach(const HeldOutInputs& in) {
+    const HandEyeRefinement& full = *in.refinement;
+    const auto [problem, options] = atFullSolution(in);
+    const std::vector<LeftOutSolution> left = leaveEachViewOut(problem, options, full.target_scale_applied);
+    std::vector<HeldOutSolve> solves(left.size());
+    for (size_t v = 0; v < left.size(); ++v) {
+        HeldOutSolve& solve = solves[v];
+        solve.ok = left[v].ok;
+        if (!solve.ok) {
+            solve.reason = "the other views do not determine the result without it";
+            continue;
+        }
+        solve.camera_transform = left[v].poses[0];
+        solve.target_transform = left[v].poses[1];
+        solve.intrinsic_matrix = left[v].intrinsic_matrix;
+        solve.distortion_coefficients = left[v].distortion;
+        solve.joint_covariance = left[v].joint_covariance;
+        solve.robot_translation_m = full.robot_translation_noise_mm / 1000.0;
+        solve.robot_rotation_rad = full.robot_rotation_noise_deg * CV_PI / 180.0;
+        solve.pixel_px = full.pixel_noise_px;
+    }
+    return solves;
 }
 
 HeldOutSolve closedFormWithout(const HeldOutInputs& in, size_t left_out) {
@@ -157,10 +199,12 @@ struct ViewOutcome {
     double predicted_px = 0.0;
 };
 
-ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
+ViewOutcome validateView(const HeldOutInputs& in, size_t view, const HeldOutSolve* stepped) {
     ViewOutcome outcome;
     const std::string name = "frame " + pictureLabel(in.image_names, in.frames[view]);
-    const HeldOutSolve solve = in.refinement ? refinedWithout(in, view) : closedFormWithout(in, view);
+    const HeldOutSolve solve = stepped         ? *stepped
+                               : in.refinement ? refinedWithout(in, view)
+                                               : closedFormWithout(in, view);
     if (!solve.ok) {
         outcome.skipped = name + ": " + solve.reason;
         return outcome;
@@ -193,12 +237,20 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view) {
     return outcome;
 }
 
-// The re-solves are independent: they run side by side, and their figures are gathered in view order.
+// The solves are independent: they run side by side, and their figures are gathered in view order.
 void validateViews(const HeldOutInputs& in, HandEyeValidation& validation) {
     std::vector<ViewOutcome> outcomes(in.object_points.size());
-    forEachIndexInParallel(outcomes.size(), [&in, &outcomes](size_t view) {
+    std::vector<HeldOutSolve> stepped;
+    if (steppedFromFullSolution(in)) {
         try {
-            outcomes[view] = validateView(in, view);
+            stepped = steppedWithoutEach(in);
+        } catch (const std::exception&) {
+            stepped.clear();  // each view is then re-solved, and says why where that fails too
+        }
+    }
+    forEachIndexInParallel(outcomes.size(), [&in, &outcomes, &stepped](size_t view) {
+        try {
+            outcomes[view] = validateView(in, view, stepped.empty() ? nullptr : &stepped[view]);
         } catch (const std::exception& error) {
             outcomes[view].skipped = "frame " + pictureLabel(in.image_names, in.frames[view]) + ": " + error.what();
         }

@@ -251,16 +251,51 @@ Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, co
 
 namespace {
 
+// The two poses a solver estimates and the plan of what the motions determine of them.
+struct PosedViews {
+    MountPlan plan;
+    int camera_pose = 0;
+    int target_pose = 0;
+};
+
+// Adds the camera's and the target's poses, holding what the plan holds, and every view. A given target
+// pose comes with a camera pose that already fits it (a re-solve from an earlier solution): the robot
+// poses then start as reported or at the given starting corrections. Otherwise each view starts
+// agreeing with its own picture.
+PosedViews addPosesAndViews(ErrorsInVariablesProblem& solver, const HandEyeRefinementProblem& problem,
+                            const RefinementOptions& options, const cv::Mat& targetStart,
+                            const std::vector<cv::Mat>& view_poses, const ObservationNoise& start,
+                            const NoiseEstimation& estimation, int camera, const ChainViews* chain,
+                            double limit_factor) {
+    PosedViews posed;
+    MountPlan& plan = posed.plan;
+    // Through a chain the views' transforms are the chain's: what they determine is judged there.
+    if (chain == nullptr) {
+        plan = planMountComponents(problem, options, targetStart, start, estimation, limit_factor);
+    } else {
+        plan.camera_start = problem.camera_mount_T_camera;
+        plan.target_start = targetStart;
+    }
+    posed.camera_pose = solver.addPose(plan.camera_start);
+    posed.target_pose = solver.addPose(plan.target_start);
+    applyMountPlan(plan, solver, posed.camera_pose, posed.target_pose);
+    const bool warmStart = !problem.target_mount_T_target.empty();
+    const bool warmCorrections = problem.starting_corrections.size() == problem.object_points.size();
+    HandEyeRefinementProblem moved = problem;
+    moved.camera_mount_T_camera = plan.camera_start;
+    addViews(solver, problem, camera, posed.camera_pose, posed.target_pose,
+             warmStart ? (warmCorrections ? problem.starting_corrections : std::vector<cv::Mat>())
+                       : startingCorrections(moved, plan.target_start, view_poses),
+             chain);
+    return posed;
+}
+
 // One solve whose plan holds the directions beyond limit_factor times the limits; weak_left_free tells
 // whether weaker ones beyond the limits were left free.
 HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                              const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                              HandEyeRefinement result, bool log, bool fit_target_scale, const ChainViews* chain,
                              ChainFit* fit, double limit_factor, bool& weak_left_free) {
-    // A given target pose comes with a camera pose that already fits it (a re-solve from an earlier
-    // solution): the robot poses then start as reported. Otherwise each view starts agreeing with its
-    // own picture.
-    const bool warmStart = !problem.target_mount_T_target.empty();
     const std::vector<cv::Mat> corrections = startingCorrections(problem, targetStart, view_poses);
     const ObservationNoise disagreement = startingNoise(corrections);
     const auto [start, estimation] = robotNoiseSettings(options, disagreement);
@@ -285,25 +320,12 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
     if (fit_target_scale) {
         solver->estimateTargetScale(problem.target_scale);
     }
-    // Through a chain the views' transforms are the chain's: what they determine is judged there.
-    MountPlan plan;
-    if (chain == nullptr) {
-        plan = planMountComponents(problem, options, targetStart, start, estimation, limit_factor);
-        weak_left_free = plan.weak_left_free;
-    } else {
-        plan.camera_start = problem.camera_mount_T_camera;
-        plan.target_start = targetStart;
-    }
-    const int cameraPose = solver->addPose(plan.camera_start);
-    const int targetPose = solver->addPose(plan.target_start);
-    applyMountPlan(plan, *solver, cameraPose, targetPose);
-    const bool warmCorrections = problem.starting_corrections.size() == problem.object_points.size();
-    HandEyeRefinementProblem moved = problem;
-    moved.camera_mount_T_camera = plan.camera_start;
-    addViews(*solver, problem, camera, cameraPose, targetPose,
-             warmStart ? (warmCorrections ? problem.starting_corrections : std::vector<cv::Mat>())
-                       : startingCorrections(moved, plan.target_start, view_poses),
-             chain);
+    const PosedViews posed = addPosesAndViews(*solver, problem, options, targetStart, view_poses, start, estimation,
+                                              camera, chain, limit_factor);
+    const MountPlan& plan = posed.plan;
+    const int cameraPose = posed.camera_pose;
+    const int targetPose = posed.target_pose;
+    weak_left_free = plan.weak_left_free;
     result.mount_components = mountOutcomes(plan, plan.camera_start, plan.target_start, {});
     if (log) {
         logMountComponents(result.mount_components, kComponent);
@@ -350,6 +372,31 @@ HandEyeRefinement logged(HandEyeRefinement result, bool log) {
 }
 
 }  // namespace
+
+std::vector<LeftOutSolution> leaveEachViewOut(const HandEyeRefinementProblem& solution,
+                                              const RefinementOptions& options, bool fit_target_scale) {
+    if (solution.target_mount_T_target.empty() ||
+        solution.starting_corrections.size() != solution.object_points.size() ||
+        options.robot_translation_sigma_mm < 0.0 || options.robot_rotation_sigma_deg < 0.0 ||
+        !(options.pixel_sigma_px > 0.0)) {
+        throw std::invalid_argument(
+            "leaveEachViewOut: needs a solution (target pose and every view's correction) and its noise levels");
+    }
+    const auto [start, estimation] = robotNoiseSettings(options, ObservationNoise());
+    ErrorsInVariablesProblem solver(options.huber_scale_px, start, estimation);
+    const bool intrinsicPrior = !solution.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
+    const int camera =
+        solver.addCamera(solution.intrinsic_matrix, solution.distortion_coefficients, solution.refine_intrinsics,
+                         solution.calibration_flags,
+                         intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, solution.camera_model);
+    if (fit_target_scale) {
+        solver.estimateTargetScale(solution.target_scale);
+    }
+    // At the solution, what the motions determine is judged at its final limits at once.
+    const PosedViews posed = addPosesAndViews(solver, solution, options, solution.target_mount_T_target, {}, start,
+                                              estimation, camera, nullptr, 1.0);
+    return solver.leaveEachViewOut({posed.camera_pose, posed.target_pose}, camera);
+}
 
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,

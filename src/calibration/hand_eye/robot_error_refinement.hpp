@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/hand_eye/hand_eye_refinement.hpp"
+#include "calibration/refinement/errors_in_variables_problem.hpp"
 #include "calibration/refinement/parameter_identifiability.hpp"
 #include "calibration/refinement/refinement_options.hpp"
 #include "kinematics/chain_corrections.hpp"
@@ -42,6 +43,15 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log = true, bool fit_target_scale = false,
                                        const ChainViews* chain = nullptr, ChainFit* fit = nullptr);
+
+// Each view left out of a refined solution in turn: the solution's poses (camera, then target) and
+// intrinsics one Gauss-Newton step away without the view, with their covariance (see
+// ErrorsInVariablesProblem::leaveEachViewOut). solution: the problem warm-started at the solution
+// (its transforms, intrinsics and starting_corrections); options: its noise levels, all given.
+// fit_target_scale: the target's size is an unknown, at solution.target_scale. Throws
+// std::invalid_argument for a problem that is not at a solution or levels not given.
+std::vector<LeftOutSolution> leaveEachViewOut(const HandEyeRefinementProblem& solution,
+                                              const RefinementOptions& options, bool fit_target_scale);
 
 // The corrections of a refined result's views (4 x 4 each) as the solver holds them, from the
 // robot pose corrections it reports.

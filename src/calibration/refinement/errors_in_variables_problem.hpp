@@ -38,6 +38,16 @@ struct NoiseEstimation {
 // the problem is solved, each group's variance factor (weighted squared residuals over the group's
 // redundancy) rescales its standard deviation, and the two repeat until the levels settle. The
 // covariance of every unknown then comes from the whole problem under those weights.
+// A solved problem without one of its views: what a re-solve without it would give, as far as one
+// step from the solution goes.
+struct LeftOutSolution {
+    bool ok = false;  // false when the other views do not determine the shared unknowns
+    std::vector<cv::Mat> poses;
+    cv::Mat intrinsic_matrix;
+    cv::Mat distortion;
+    std::vector<double> joint_covariance;  // as jointCovariance orders it
+};
+
 class ErrorsInVariablesProblem {
 public:
     ErrorsInVariablesProblem(double huber_scale_px, const ObservationNoise& start, const NoiseEstimation& estimation);
@@ -109,6 +119,12 @@ public:
     cv::Mat sharedPriorInformation();
     // First of a pose's six [w, t] columns among the shared unknowns; -1 when the pose is not free.
     int sharedPoseColumn(int pose);
+
+    // Per view, at the current values (a solution) under the current noise levels: the listed poses and
+    // the camera's intrinsics one Gauss-Newton step away with that view's corners, correction and prior
+    // removed, the other views' corrections following (see leaveOneViewOut), and their covariance
+    // without the view. Leaves the values and the covariance as they were.
+    std::vector<LeftOutSolution> leaveEachViewOut(const std::vector<int>& poses, int camera);
 
     const ObservationNoise& noise() const;  // the levels the final solution was weighted with
     bool noiseSettled() const;

@@ -12,6 +12,7 @@ class GroupLoss : public ceres::LossFunction {
 public:
     explicit GroupLoss(double huber_bound) : huber_bound_(huber_bound) {}
     void setSigma(double sigma) { weight_ = 1.0 / (sigma * sigma); }
+    double huberBound() const { return huber_bound_; }
 
     void Evaluate(double s, double rho[3]) const override;
 

@@ -86,11 +86,6 @@ struct NormalBlocks {
     std::vector<Eigen::MatrixXd> local;
 };
 
-bool positiveDefinite(const Eigen::LDLT<Eigen::MatrixXd>& factor) {
-    return factor.info() == Eigen::Success && factor.isPositive() &&
-           factor.vectorD().minCoeff() > factor.vectorD().maxCoeff() * 1e-15;
-}
-
 }  // namespace
 
 VarianceComponents estimateReducedVarianceComponents(const GroupedLinearisation& lin, const SharedColumns& shared,

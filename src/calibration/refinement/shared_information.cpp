@@ -20,17 +20,26 @@ SplitInformation::SplitInformation(const SharedColumns& shared, LocalColumns loc
       local_(local),
       shared_block_(Eigen::MatrixXd::Zero(shared.count, shared.count)),
       mixed_block_(Eigen::MatrixXd::Zero(shared.count, local.count)),
-      local_block_(Eigen::MatrixXd::Zero(local.count, local.count)) {}
+      local_block_(Eigen::MatrixXd::Zero(local.count, local.count)),
+      shared_gradient_(Eigen::VectorXd::Zero(shared.count)),
+      local_gradient_(Eigen::VectorXd::Zero(local.count)) {}
 
-void SplitInformation::addRows(const GroupedLinearisation& lin, RowRange rows) {
+void SplitInformation::addRows(const GroupedLinearisation& lin, RowRange rows,
+                               const std::vector<double>* gradient_factors) {
     const std::vector<int>& shared = columns_.index;
     for (int r = rows.first; r < rows.end; ++r) {
         const double sigma = lin.group_sigmas[lin.row_groups[r]];
         const double weight = 1.0 / (sigma * sigma);
+        const double pull = weight * lin.residuals[r] * (gradient_factors ? (*gradient_factors)[r] : 1.0);
         for (int i = lin.row_starts[r]; i < lin.row_starts[r + 1]; ++i) {
             const int ci = lin.column_indices[i];
             const double vi = weight * lin.values[i];
             const bool localI = local_.contains(ci);
+            if (localI) {
+                local_gradient_(ci - local_.first) += pull * lin.values[i];
+            } else if (shared[ci] >= 0) {
+                shared_gradient_(shared[ci]) += pull * lin.values[i];
+            }
             for (int j = lin.row_starts[r]; j < lin.row_starts[r + 1]; ++j) {
                 const int cj = lin.column_indices[j];
                 const bool localJ = local_.contains(cj);
@@ -51,9 +60,28 @@ cv::Mat SplitInformation::shared() const {
     return asMat(shared_block_);
 }
 
-cv::Mat SplitInformation::marginal() const {
+Eigen::MatrixXd SplitInformation::reducedInformation() const {
+    if (local_.count == 0) {
+        return shared_block_;
+    }
     const Eigen::MatrixXd schur = shared_block_ - mixed_block_ * local_block_.ldlt().solve(mixed_block_.transpose());
-    return asMat(0.5 * (schur + schur.transpose()));
+    return 0.5 * (schur + schur.transpose());
+}
+
+cv::Mat SplitInformation::marginal() const {
+    return asMat(reducedInformation());
+}
+
+Eigen::VectorXd SplitInformation::reducedGradient() const {
+    if (local_.count == 0) {
+        return shared_gradient_;
+    }
+    return shared_gradient_ - mixed_block_ * local_block_.ldlt().solve(local_gradient_);
+}
+
+bool positiveDefinite(const Eigen::LDLT<Eigen::MatrixXd>& factor) {
+    return factor.info() == Eigen::Success && factor.isPositive() &&
+           factor.vectorD().minCoeff() > factor.vectorD().maxCoeff() * 1e-15;
 }
 
 std::vector<cv::Mat> viewInformation(const GroupedLinearisation& linearisation, const JacobianLayout& layout,

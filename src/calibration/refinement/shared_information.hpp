@@ -29,16 +29,23 @@ struct LocalColumns {
 };
 
 // What some jacobian rows say about the unknowns, each row weighted by 1 / sigma^2 of its group, as
-// the three blocks of their normal matrix: shared x shared, shared x local and local x local.
+// the three blocks of their normal matrix: shared x shared, shared x local and local x local; beside
+// them the gradient of half the weighted squared residuals, shared and local.
 class SplitInformation {
 public:
     SplitInformation(const SharedColumns& shared, LocalColumns local);
 
-    void addRows(const GroupedLinearisation& linearisation, RowRange rows);
+    // gradient_factors: per jacobian row, a factor of the row's weight in the gradient alone (the
+    // robust loss's slope at the residual); nullptr for 1.
+    void addRows(const GroupedLinearisation& linearisation, RowRange rows,
+                 const std::vector<double>* gradient_factors = nullptr);
     // Shared x shared alone: the information about the shared unknowns with the local ones known.
     cv::Mat shared() const;
     // The local unknowns marginalised (the Schur complement of their block), made exactly symmetric.
     cv::Mat marginal() const;
+    Eigen::MatrixXd reducedInformation() const;
+    // The shared gradient with the local unknowns at their best for any shared values.
+    Eigen::VectorXd reducedGradient() const;
 
 private:
     const SharedColumns& columns_;
@@ -46,7 +53,12 @@ private:
     Eigen::MatrixXd shared_block_;
     Eigen::MatrixXd mixed_block_;
     Eigen::MatrixXd local_block_;
+    Eigen::VectorXd shared_gradient_;
+    Eigen::VectorXd local_gradient_;
 };
+
+// Whether an LDLT factor is of a positive definite matrix that is not nearly singular.
+bool positiveDefinite(const Eigen::LDLT<Eigen::MatrixXd>& factor);
 
 // Per view: what its corners and both halves of its correction's prior say about the shared unknowns,
 // its correction (corrections[view]) marginalised. Each is shared x shared (CV_64F).
