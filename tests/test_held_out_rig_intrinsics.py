@@ -46,6 +46,26 @@ def test_rig_predicts_every_other_camera_in_frames_it_did_not_see(rig, refine):
     assert "Predicts pictures it did not see to " in report and "; camera 1 " in report
 
 
+@pytest.mark.parametrize("desynchronized", [False, True], ids=["in step", "one camera a frame late"])
+def test_one_step_from_the_refined_rig_predicts_each_frame_as_a_re_solve_does(rig, desynchronized):
+    lists = rig_scene.image_lists(rig)
+    if desynchronized:  # corners far beyond the robust loss's bound
+        lists[2][DESYNCHRONIZED_FRAME] = lists[2][DESYNCHRONIZED_FRAME + 1]
+    runs = []
+    for resolves in (False, True):
+        options = _velk.RefinementOptions()
+        options.held_out_resolves = resolves
+        runs.append(calibrate_rig(lists, True, refinement_options=options, print_report=False)[1].validation)
+    stepped, resolved = runs
+    assert stepped.validated and stepped.frames == resolved.frames and stepped.cameras == resolved.cameras
+    assert stepped.worst_frames == resolved.worst_frames
+    assert stepped.median_px == pytest.approx(resolved.median_px, rel=0.02)
+    # Leaving the late frame out moves the rig by far more than its noise: one step goes most of the way.
+    kept = [k for k, frame in enumerate(resolved.frames) if not desynchronized or frame != DESYNCHRONIZED_FRAME]
+    np.testing.assert_allclose(np.take(stepped.held_out_rms_px, kept), np.take(resolved.held_out_rms_px, kept),
+                               rtol=0.05 if desynchronized else 0.01)
+
+
 @pytest.mark.parametrize("refine", [True, False])
 def test_a_desynchronized_camera_frame_is_the_worst_held_out_frame(rig, refine):
     lists = rig_scene.image_lists(rig)

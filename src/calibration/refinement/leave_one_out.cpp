@@ -1,5 +1,6 @@
 #include "calibration/refinement/leave_one_out.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <Eigen/Dense>
@@ -26,17 +27,26 @@ std::vector<double> huberFactors(const GroupedLinearisation& lin, const Jacobian
 }
 
 struct ViewPart {
-    Eigen::MatrixXd information;
-    Eigen::VectorXd gradient;
+    Eigen::MatrixXd robust_information;  // as the robust loss weighs the rows: for the step
+    Eigen::VectorXd robust_gradient;
+    Eigen::MatrixXd information;  // of the plain weighted rows: for the covariance
 };
 
 ViewPart viewPart(const GroupedLinearisation& lin, const ViewRows& rows, const SharedColumns& shared,
                   const LocalColumns& correction, const std::vector<double>& factors) {
-    SplitInformation view(shared, correction);
-    view.addRows(lin, rows.corners, &factors);
-    view.addRows(lin, rows.translation_prior);
-    view.addRows(lin, rows.rotation_prior);
-    return {view.reducedInformation(), view.reducedGradient()};
+    const auto information = [&](const std::vector<double>* rowFactors) {
+        SplitInformation view(shared, correction);
+        view.addRows(lin, rows.corners, rowFactors);
+        view.addRows(lin, rows.translation_prior);
+        view.addRows(lin, rows.rotation_prior);
+        return view;
+    };
+    const SplitInformation robust = information(&factors);
+    ViewPart part{robust.reducedInformation(), robust.reducedGradient(), Eigen::MatrixXd()};
+    const bool downweighted = std::any_of(factors.begin() + rows.corners.first, factors.begin() + rows.corners.end,
+                                          [](double f) { return f < 1.0; });
+    part.information = downweighted ? information(nullptr).reducedInformation() : part.robust_information;
+    return part;
 }
 
 }  // namespace
@@ -51,22 +61,25 @@ std::vector<LeftOutStep> leaveOneViewOut(const GroupedLinearisation& lin, const 
     for (const RowRange& range : layout.group_rows.at(kIntrinsicPriorGroup)) {
         priors.addRows(lin, range);
     }
-    Eigen::MatrixXd information = priors.reducedInformation();
+    const Eigen::MatrixXd priorInformation = priors.reducedInformation();
+    Eigen::MatrixXd robustInformation = priorInformation, information = priorInformation;
     Eigen::VectorXd gradient = priors.reducedGradient();
     std::vector<ViewPart> parts;
     for (size_t v = 0; v < layout.views.size(); ++v) {
         parts.push_back(viewPart(lin, layout.views[v], shared, corrections.at(v), factors));
+        robustInformation += parts.back().robust_information;
         information += parts.back().information;
-        gradient += parts.back().gradient;
+        gradient += parts.back().robust_gradient;
     }
     std::vector<LeftOutStep> steps(parts.size());
     for (size_t v = 0; v < parts.size(); ++v) {
-        const Eigen::LDLT<Eigen::MatrixXd> factor(information - parts[v].information);
-        if (!positiveDefinite(factor)) {
+        const Eigen::LDLT<Eigen::MatrixXd> robust(robustInformation - parts[v].robust_information);
+        const Eigen::LDLT<Eigen::MatrixXd> plain(information - parts[v].information);
+        if (!positiveDefinite(robust) || !positiveDefinite(plain)) {
             continue;
         }
-        const Eigen::VectorXd step = -factor.solve(gradient - parts[v].gradient);
-        const Eigen::MatrixXd covariance = factor.solve(Eigen::MatrixXd::Identity(n, n));
+        const Eigen::VectorXd step = -robust.solve(gradient - parts[v].robust_gradient);
+        const Eigen::MatrixXd covariance = plain.solve(Eigen::MatrixXd::Identity(n, n));
         if (!step.allFinite() || !covariance.allFinite()) {
             continue;
         }

@@ -19,10 +19,10 @@ struct LeftOutStep {
 
 // For every view: one Gauss-Newton step of the shared unknowns from the point of the linearisation
 // with the view's rows (its corners and its correction's prior) and its correction removed. The other
-// views' corrections are eliminated, so they follow the step as a solve would move them. In the
-// gradient each corner is weighted as a Huber loss of bound pixel_huber_px (on the corner's residual
-// length) weighs it at the point, so that a robust solution is a stationary point; the information
-// and the covariance are those of the plain weighted rows, as the solve reports its own.
+// views' corrections are eliminated, so they follow the step as a solve would move them. For the step
+// each corner is weighted as a Huber loss of bound pixel_huber_px (on the corner's residual length)
+// weighs it at the point, as reweighted least squares does, so that a robust solution is a stationary
+// point; the covariance is that of the plain weighted rows, as the solve reports its own.
 std::vector<LeftOutStep> leaveOneViewOut(const GroupedLinearisation& linearisation, const JacobianLayout& layout,
                                          const SharedColumns& shared, const std::vector<LocalColumns>& corrections,
                                          double pixel_huber_px);

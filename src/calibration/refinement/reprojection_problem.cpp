@@ -13,6 +13,8 @@
 
 #include "calibration/refinement/camera_block.hpp"
 #include "calibration/refinement/corner_rows.hpp"
+#include "calibration/refinement/jacobian_layout.hpp"
+#include "calibration/refinement/leave_one_out.hpp"
 #include "calibration/refinement/pose_block.hpp"
 #include "calibration/refinement/reprojection_cost.hpp"
 #include "calibration/refinement/solver_run.hpp"
@@ -25,17 +27,27 @@ namespace {
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> residuals;
     cv::Mat observed;  // N x 2 CV_64F pixels, one row per residual block
+    int target_pose = 0;
+};
+
+// A block the solver moves: where its columns start and which of its parameters they are.
+struct FreeBlock {
+    double* values = nullptr;
+    int size = 0;
+    std::vector<int> parameters;
+    int offset = 0;
 };
 
 }  // namespace
 
 struct ReprojectionProblem::State {
-    explicit State(double huberScale) : loss(huberScale) {
+    explicit State(double huberScale) : huber_scale(huberScale), loss(huberScale) {
         ceres::Problem::Options options;
         options.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;
         problem = std::make_unique<ceres::Problem>(options);
     }
 
+    double huber_scale;
     ceres::HuberLoss loss;
     std::unique_ptr<ceres::Problem> problem;
     std::deque<PoseBlock> poses;
@@ -57,6 +69,33 @@ struct ReprojectionProblem::State {
                       !camera.free);
         fixParameters(camera.distortion, kModelledDistortion,
                       camera.free ? camera.fixed_distortion : std::vector<int>{}, !camera.free);
+    }
+
+    // The blocks the solver moves, in column order: the poses, then each camera's intrinsics and distortion.
+    std::vector<FreeBlock> freeBlocks() const {
+        std::vector<FreeBlock> free;
+        int columns = 0;
+        const auto add = [this, &free, &columns](double* block, int size, const std::vector<int>& fixed) {
+            if (problem->IsParameterBlockConstant(block)) {
+                return;
+            }
+            FreeBlock entry{block, size, {}, columns};
+            for (int k = 0; k < size; ++k) {
+                if (std::find(fixed.begin(), fixed.end(), k) == fixed.end()) {
+                    entry.parameters.push_back(k);
+                }
+            }
+            columns += static_cast<int>(entry.parameters.size());
+            free.push_back(std::move(entry));
+        };
+        for (const PoseBlock& pose : poses) {
+            add(const_cast<double*>(pose.parameters), kPoseParameterCount, {});
+        }
+        for (const CameraBlock& camera : cameras) {
+            add(const_cast<double*>(camera.intrinsics), kIntrinsicCount, camera.fixed_intrinsics);
+            add(const_cast<double*>(camera.distortion), kModelledDistortion, camera.fixed_distortion);
+        }
+        return free;
     }
 
     void fixParameters(double* block, int size, const std::vector<int>& fixed, bool allFixed) {
@@ -120,6 +159,7 @@ int ReprojectionProblem::addView(int camera, int camera_pose, const cv::Mat& mou
             new MountedViewCornerCost(corner, transform), &state_->loss, cameraPose.parameters, targetPose.parameters,
             cameraBlock.intrinsics, cameraBlock.distortion));
     }
+    view.target_pose = target_pose;
     ++state_->camera_uses[camera];
     ++state_->pose_uses[camera_pose];
     ++state_->pose_uses[target_pose];
@@ -260,6 +300,85 @@ std::vector<double> ReprojectionProblem::intrinsicSigmas(int camera) const {
         sigmas.push_back(std::sqrt(std::max(0.0, state_->covariance_scale * c[5 * k])));
     }
     return sigmas;
+}
+
+std::vector<LeftOutBundle> ReprojectionProblem::leaveEachTargetPoseOut(const std::vector<int>& target_poses) {
+    State& s = *state_;
+    holdUnusedBlocks();
+    const std::vector<FreeBlock> free = s.freeBlocks();
+    // The rows of each target pose's views together, as one left-out group.
+    JacobianLayout rows;
+    rows.views.resize(target_poses.size());
+    size_t placed = 0;
+    for (size_t g = 0; g < target_poses.size(); ++g) {
+        std::vector<ceres::ResidualBlockId> blocks;
+        for (const ViewBlocks& view : s.views) {
+            if (view.target_pose == target_poses[g]) {
+                blocks.insert(blocks.end(), view.residuals.begin(), view.residuals.end());
+                ++placed;
+            }
+        }
+        rows.views[g].corners = rows.append(*s.problem, blocks, 0);
+    }
+    if (placed != s.views.size()) {
+        throw std::invalid_argument("ReprojectionProblem: every view's target pose must be left out in turn");
+    }
+    // Columns: the target poses' own are local to their group, every other one is shared.
+    int columnCount = 0;
+    std::vector<double*> blockValues;
+    std::vector<LocalColumns> local(target_poses.size());
+    for (const FreeBlock& block : free) {
+        columnCount += static_cast<int>(block.parameters.size());
+        blockValues.push_back(block.values);
+        for (size_t g = 0; g < target_poses.size(); ++g) {
+            if (block.values == s.poses.at(target_poses[g]).parameters) {
+                local[g] = {block.offset, static_cast<int>(block.parameters.size())};
+            }
+        }
+    }
+    SharedColumns shared;
+    shared.index.assign(columnCount, -1);
+    for (int c = 0; c < columnCount; ++c) {
+        const bool own = std::any_of(local.begin(), local.end(), [c](const LocalColumns& l) { return l.contains(c); });
+        shared.index[c] = own ? -1 : shared.count++;
+    }
+    GroupedLinearisation lin;
+    if (!lineariseInLayout(*s.problem, blockValues, columnCount, rows, {1.0, 1.0, 1.0, 1.0}, lin)) {
+        throw std::runtime_error("ReprojectionProblem: the problem could not be evaluated at its values");
+    }
+    const std::vector<LeftOutStep> steps = leaveOneViewOut(lin, rows, shared, local, s.huber_scale);
+
+    std::vector<std::vector<double>> solution;
+    for (const FreeBlock& block : free) {
+        solution.emplace_back(block.values, block.values + block.size);
+    }
+    std::vector<LeftOutBundle> bundles(steps.size());
+    for (size_t g = 0; g < steps.size(); ++g) {
+        if (!steps[g].ok) {
+            continue;
+        }
+        for (const FreeBlock& block : free) {
+            for (size_t k = 0; k < block.parameters.size(); ++k) {
+                const int place = shared.index[block.offset + static_cast<int>(k)];
+                if (place >= 0) {
+                    block.values[block.parameters[k]] += steps[g].step[place];
+                }
+            }
+        }
+        LeftOutBundle& bundle = bundles[g];
+        bundle.ok = true;
+        for (size_t p = 0; p < s.poses.size(); ++p) {
+            bundle.poses.push_back(pose(static_cast<int>(p)));
+        }
+        for (size_t c = 0; c < s.cameras.size(); ++c) {
+            bundle.intrinsic_matrices.push_back(intrinsicMatrix(static_cast<int>(c)));
+            bundle.distortions.push_back(distortion(static_cast<int>(c)));
+        }
+        for (size_t b = 0; b < free.size(); ++b) {
+            std::copy(solution[b].begin(), solution[b].end(), free[b].values);
+        }
+    }
+    return bundles;
 }
 
 cv::Mat ReprojectionProblem::pose(int index) const {

@@ -15,6 +15,15 @@ namespace velk::calibration {
 // A bundle of target corners seen by cameras whose intrinsics and poses are refined together by
 // minimising the robust reprojection error. Each view observes the target through
 // camera_T_target = inv(camera pose) * mount * target pose (see ReprojectionCost).
+// A solved bundle without one of its target poses and the views through it, as far as one step from
+// the solution goes: every pose and camera by index (those held keep their values).
+struct LeftOutBundle {
+    bool ok = false;  // false when the other views do not determine the free unknowns
+    std::vector<cv::Mat> poses;
+    std::vector<cv::Mat> intrinsic_matrices;
+    std::vector<cv::Mat> distortions;
+};
+
 class ReprojectionProblem {
 public:
     explicit ReprojectionProblem(double huber_scale_px);
@@ -46,6 +55,12 @@ public:
     bool computeCovariance(const std::vector<int>& poses, const std::vector<int>& cameras, std::string& reason);
     PoseSigma poseSigma(int pose) const;
     std::vector<double> intrinsicSigmas(int camera) const;  // [fx, fy, cx, cy]
+
+    // Per listed target pose, at the current values (a solution): every pose and camera one Gauss-Newton
+    // step away with that pose and the views through it removed, the other target poses following (see
+    // leaveOneViewOut). The list must hold the target pose of every view; throws std::invalid_argument
+    // otherwise. Leaves the values as they were.
+    std::vector<LeftOutBundle> leaveEachTargetPoseOut(const std::vector<int>& target_poses);
 
     cv::Mat pose(int index) const;
     cv::Mat intrinsicMatrix(int camera) const;

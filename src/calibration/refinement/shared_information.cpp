@@ -24,13 +24,12 @@ SplitInformation::SplitInformation(const SharedColumns& shared, LocalColumns loc
       shared_gradient_(Eigen::VectorXd::Zero(shared.count)),
       local_gradient_(Eigen::VectorXd::Zero(local.count)) {}
 
-void SplitInformation::addRows(const GroupedLinearisation& lin, RowRange rows,
-                               const std::vector<double>* gradient_factors) {
+void SplitInformation::addRows(const GroupedLinearisation& lin, RowRange rows, const std::vector<double>* row_factors) {
     const std::vector<int>& shared = columns_.index;
     for (int r = rows.first; r < rows.end; ++r) {
         const double sigma = lin.group_sigmas[lin.row_groups[r]];
-        const double weight = 1.0 / (sigma * sigma);
-        const double pull = weight * lin.residuals[r] * (gradient_factors ? (*gradient_factors)[r] : 1.0);
+        const double weight = (row_factors ? (*row_factors)[r] : 1.0) / (sigma * sigma);
+        const double pull = weight * lin.residuals[r];
         for (int i = lin.row_starts[r]; i < lin.row_starts[r + 1]; ++i) {
             const int ci = lin.column_indices[i];
             const double vi = weight * lin.values[i];

@@ -35,10 +35,10 @@ class SplitInformation {
 public:
     SplitInformation(const SharedColumns& shared, LocalColumns local);
 
-    // gradient_factors: per jacobian row, a factor of the row's weight in the gradient alone (the
-    // robust loss's slope at the residual); nullptr for 1.
+    // row_factors: per jacobian row, a factor of the row's weight (a robust loss's slope at its
+    // residual, as iteratively reweighted least squares weighs it); nullptr for 1.
     void addRows(const GroupedLinearisation& linearisation, RowRange rows,
-                 const std::vector<double>* gradient_factors = nullptr);
+                 const std::vector<double>* row_factors = nullptr);
     // Shared x shared alone: the information about the shared unknowns with the local ones known.
     cv::Mat shared() const;
     // The local unknowns marginalised (the Schur complement of their block), made exactly symmetric.

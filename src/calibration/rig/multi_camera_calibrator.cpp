@@ -420,7 +420,25 @@ void MultiCameraCalibrator::validateHeldOut(const std::vector<RigCameraView>& vi
             problem.reference_T_target_list.resize(std::max(problem.reference_T_target_list.size(), frame + 1));
             problem.reference_T_target_list[frame] = full.reference_T_target_list[k];
         }
-        inputs.solve_without = [&problem, &inputs, &options](int frame) {
+        // One Gauss-Newton step from the solution per frame, unless the options ask for re-solves.
+        std::vector<RigRefinement> stepped;
+        if (!options.held_out_resolves) {
+            RigRefinementProblem all = problem;
+            all.object_points = inputs.object_points;
+            all.image_points = inputs.image_points;
+            try {
+                stepped = stepRigWithoutEachFrame(all, options);
+            } catch (const std::exception&) {
+                stepped.clear();  // each frame is then re-solved, and says why where that fails too
+            }
+        }
+        inputs.solve_without = [&problem, &inputs, &options, &stepped](int frame) {
+            if (static_cast<size_t>(frame) < stepped.size() &&
+                (stepped[frame].refined || !stepped[frame].reason.empty())) {
+                const RigRefinement& one = stepped[frame];
+                return RigSolveWithout{one.refined, one.reason, one.reference_T_camera_list, one.intrinsic_matrices,
+                                       one.distortion_coefficients};
+            }
             RigRefinementProblem without = problem;
             without.object_points = inputs.object_points;
             without.image_points = inputs.image_points;

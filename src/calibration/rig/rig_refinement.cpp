@@ -89,16 +89,15 @@ RigRefinement startingValues(const RigRefinementProblem& problem) {
     return result;
 }
 
-// What a solve is for: the calibration's own (logged, tight, with its covariance and residuals), or a quiet
-// re-solve of the values alone that starts at a solution and only predicts (validation).
+// What a solve is for: the calibration's own (logged, with its covariance and residuals), or a quiet
+// re-solve of the values alone that starts at a solution and only predicts (validation). Both go to the
+// same tolerance: a re-solve without one frame stopped early leaves much of that frame's pull unworked.
 struct RigSolveMode {
     bool reported;
-    // The rounds' tolerance of the errors-in-variables solve: a quiet re-solve's moves its values by far less
-    // than their uncertainty.
     double function_tolerance;
 };
 constexpr RigSolveMode kCalibrationSolve{true, 1e-10};
-constexpr RigSolveMode kQuietResolve{false, 1e-7};
+constexpr RigSolveMode kQuietResolve{false, 1e-10};
 
 RigRefinement keepStartingValues(const RigRefinementProblem& problem, const std::string& reason,
                                  const RigSolveMode& mode) {
@@ -116,26 +115,23 @@ struct RigBlocks {
     std::map<size_t, int> frames;   // frame -> reference_T_target block
 };
 
-RigRefinement refineRigWith(const RigRefinementProblem& problem, const RefinementOptions& options,
-                            const RigSolveMode& mode) {
-    checkProblem(problem);
-    ReprojectionProblem solver(options.huber_scale_px);
-    RigBlocks blocks;
-    try {
-        for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
-            if (included(problem, k)) {
-                blocks.cameras[k] =
-                    solver.addCamera(problem.intrinsic_matrices[k], problem.distortion_coefficients[k],
-                                     problem.refine_intrinsics, problem.calibration_flags, problem.camera_model);
-                blocks.poses[k] =
-                    solver.addPose(problem.reference_T_camera_list[k], static_cast<int>(k) == problem.reference_index);
-            }
+// Every included camera: its intrinsics and reference_T_camera, the reference's held. Throws
+// std::invalid_argument for a camera the solver cannot represent.
+void addRigCameras(ReprojectionProblem& solver, const RigRefinementProblem& problem, RigBlocks& blocks) {
+    for (size_t k = 0; k < problem.reference_T_camera_list.size(); ++k) {
+        if (included(problem, k)) {
+            blocks.cameras[k] =
+                solver.addCamera(problem.intrinsic_matrices[k], problem.distortion_coefficients[k],
+                                 problem.refine_intrinsics, problem.calibration_flags, problem.camera_model);
+            blocks.poses[k] =
+                solver.addPose(problem.reference_T_camera_list[k], static_cast<int>(k) == problem.reference_index);
         }
-    } catch (const std::invalid_argument& error) {
-        return keepStartingValues(problem, error.what(), mode);
     }
+}
 
-    RigRefinement result = startingValues(problem);
+// Every frame two or more cameras see, its board pose and its views; the result lists them.
+void addRigFrames(ReprojectionProblem& solver, const RigRefinementProblem& problem, RigBlocks& blocks,
+                  RigRefinement& result) {
     for (size_t f = 0; f < frameCount(problem); ++f) {
         const cv::Mat boardPose = startingBoardPose(problem, f);
         if (boardPose.empty()) {
@@ -154,10 +150,27 @@ RigRefinement refineRigWith(const RigRefinementProblem& problem, const Refinemen
             }
         }
     }
+}
+
+std::string tooFewFrames(size_t frames) {
+    return "too few frames seen by two or more cameras (" + std::to_string(frames) + ")";
+}
+
+RigRefinement refineRigWith(const RigRefinementProblem& problem, const RefinementOptions& options,
+                            const RigSolveMode& mode) {
+    checkProblem(problem);
+    ReprojectionProblem solver(options.huber_scale_px);
+    RigBlocks blocks;
+    try {
+        addRigCameras(solver, problem, blocks);
+    } catch (const std::invalid_argument& error) {
+        return keepStartingValues(problem, error.what(), mode);
+    }
+
+    RigRefinement result = startingValues(problem);
+    addRigFrames(solver, problem, blocks, result);
     if (result.frames_used.size() < kMinimumFrames || blocks.poses.size() < 2) {
-        return keepStartingValues(
-            problem, "too few frames seen by two or more cameras (" + std::to_string(result.frames_used.size()) + ")",
-            mode);
+        return keepStartingValues(problem, tooFewFrames(result.frames_used.size()), mode);
     }
 
     std::string reason;
@@ -213,6 +226,45 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
 
 RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options) {
     return refineRigWith(problem, options, kQuietResolve);
+}
+
+std::vector<RigRefinement> stepRigWithoutEachFrame(const RigRefinementProblem& solution,
+                                                   const RefinementOptions& options) {
+    checkProblem(solution);
+    ReprojectionProblem solver(options.huber_scale_px);
+    RigBlocks blocks;
+    addRigCameras(solver, solution, blocks);
+    RigRefinement all = startingValues(solution);
+    addRigFrames(solver, solution, blocks, all);
+    std::vector<RigRefinement> without(frameCount(solution), startingValues(solution));
+    const size_t remaining = all.frames_used.empty() ? 0 : all.frames_used.size() - 1;
+    if (remaining < kMinimumFrames || blocks.poses.size() < 2) {
+        for (RigRefinement& one : without) {
+            one.reason = tooFewFrames(remaining);
+        }
+        return without;
+    }
+    std::vector<int> targetPoses;
+    for (const auto& entry : blocks.frames) {
+        targetPoses.push_back(entry.second);
+    }
+    const std::vector<LeftOutBundle> bundles = solver.leaveEachTargetPoseOut(targetPoses);
+    size_t g = 0;
+    for (const auto& entry : blocks.frames) {
+        const LeftOutBundle& bundle = bundles[g++];
+        RigRefinement& one = without[entry.first];
+        if (!bundle.ok) {
+            one.reason = "the other frames do not determine the rig without it";
+            continue;
+        }
+        one.refined = true;
+        for (const auto& [k, pose] : blocks.poses) {
+            one.reference_T_camera_list[k] = bundle.poses[pose];
+            one.intrinsic_matrices[k] = bundle.intrinsic_matrices[blocks.cameras[k]];
+            one.distortion_coefficients[k] = bundle.distortions[blocks.cameras[k]];
+        }
+    }
+    return without;
 }
 
 }  // namespace velk::calibration

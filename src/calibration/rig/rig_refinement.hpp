@@ -66,4 +66,11 @@ RigRefinement refineRig(const RigRefinementProblem& problem, const RefinementOpt
 // alone, for re-solves that only predict (held-out validation).
 RigRefinement resolveRigQuietly(const RigRefinementProblem& problem, const RefinementOptions& options);
 
+// The rig without each of its frames in turn, one Gauss-Newton step from a solution (the problem warm-
+// started there: its cameras' poses and intrinsics and every frame's reference_T_target): per frame of
+// the problem, the cameras' values then (refined true), or why there are none (refined false; frames
+// fewer than two cameras see have none). Throws std::invalid_argument as refineRig does.
+std::vector<RigRefinement> stepRigWithoutEachFrame(const RigRefinementProblem& solution,
+                                                   const RefinementOptions& options);
+
 }  // namespace velk::calibration
