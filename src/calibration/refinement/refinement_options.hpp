@@ -26,9 +26,10 @@ struct RefinementOptions {
     // 1-sigma [fx, fy, cx, cy] (pixels) of intrinsics that were passed in; empty: they are exact.
     std::vector<double> intrinsic_sigmas_px;
     TargetScale target_scale = TargetScale::Measured;
-    // Held-out validation of a refinement with the robot error modelled re-solves without each view from
-    // the full solution; by default it takes one Gauss-Newton step there instead, which agrees with the
-    // re-solves to a small fraction of the noise at a fraction of their cost.
+    // Held-out validation of a refined rig or of a hand-eye refinement with the robot error modelled
+    // re-solves without each frame or view from the full solution; by default it takes one Gauss-Newton
+    // step there instead, which agrees with the re-solves to a small fraction of the noise at a fraction
+    // of their cost.
     bool held_out_resolves = false;
 };
 
