@@ -4,6 +4,8 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+import render_cache
+
 REPO_ROOT = Path(__file__).resolve().parent.parent
 # The shared data folder sits beside the checkout (or beside the folder holding worktrees).
 SHARED_DATA = next((parent / "shared" / "data" for parent in REPO_ROOT.parents
@@ -99,7 +101,8 @@ def rendered_intrinsic_scene():
     def scene(kind):
         if kind not in _SCENE_CACHE:
             target = intrinsic_targets()[kind]
-            _SCENE_CACHE[kind] = (target, render_views(target, calibration_views(target, 20, seed=11), seed=100))
+            with render_cache.active():
+                _SCENE_CACHE[kind] = (target, render_views(target, calibration_views(target, 20, seed=11), seed=100))
         return _SCENE_CACHE[kind]
 
     return scene
@@ -112,7 +115,8 @@ def rendered_rig():
     sys.path.insert(0, str(Path(__file__).resolve().parent))
     import rig_scene
 
-    return rig_scene.render_rig(3, 15)
+    with render_cache.active():
+        return rig_scene.render_rig(3, 15)
 
 
 @pytest.fixture(scope="session")
@@ -121,7 +125,8 @@ def eye_in_hand_scene():
     pytest.importorskip("cv2")
     from quorvane.velk import demo
 
-    return demo.simulate_eye_in_hand(num_poses=14, seed=5)
+    with render_cache.active():
+        return demo.simulate_eye_in_hand(num_poses=14, seed=5)
 
 
 _CAPTURE_CACHE = {}
@@ -141,7 +146,8 @@ def intrinsic_capture():
 
     def capture(name):
         if name not in _CAPTURE_CACHE:
-            _CAPTURE_CACHE[name] = makers[name]()
+            with render_cache.active():
+                _CAPTURE_CACHE[name] = makers[name]()
         return _CAPTURE_CACHE[name]
 
     return capture
@@ -159,3 +165,31 @@ def eye_to_hand_photo_dataset(tmp_path_factory):
     folder = cli_data.write_hand_eye_dataset(root / "data", photos.images, photos.robot_T_tcp_list)
     target = cli_data.write_target(root / "target.json", photos.target)
     return folder, target
+
+
+# --------------------------------------------------------------------------
+# Order: the longest test files start first
+
+#: The test files that take longest, longest first (each a minute or more of one core). pytest-xdist's
+#: --dist loadfile gives each file to one worker as a whole; a long file started near the end would run alone
+#: while the other worker has nothing left. Started first, the long files end while the short ones still keep
+#: both workers busy. Files not named here follow in their usual order.
+LONGEST_FILES = [
+    "test_wheel.py", "test_cli_interrupted_runs.py", "test_given_intrinsics_targets.py", "test_hand_eye_images.py",
+    "test_fisheye_hand_eye.py", "test_fisheye_rig.py", "test_cli_calibration.py", "test_held_out_validation.py",
+    "test_cli_report.py", "test_cli_verdicts.py", "test_eye_to_hand_images.py", "test_circle_grid.py",
+    "test_fisheye_intrinsics.py", "test_readme_commands.py", "test_hand_eye_refinement.py",
+    "test_cli_kinematic_hand_eye.py", "test_detection_large_pictures.py", "test_hand_eye_plan.py",
+    "test_bag_import.py", "test_cli_console_agreement.py", "test_restricted_arms.py", "test_cli_board_size.py",
+]
+
+
+def pytest_configure(config):
+    # xdist would otherwise hand out the files with the most tests first, whatever their length.
+    if getattr(config.option, "loadscopereorder", False):
+        config.option.loadscopereorder = False
+
+
+def pytest_collection_modifyitems(items):
+    rank = {name: k for k, name in enumerate(LONGEST_FILES)}
+    items.sort(key=lambda item: rank.get(item.path.name, len(rank)))  # stable: a file's tests keep their order

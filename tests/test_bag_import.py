@@ -6,6 +6,7 @@ import pytest
 import _velk
 import cli_data
 import recorded_bags as rb
+import render_cache
 from quorvane.velk import cli, demo
 from quorvane.velk.bag_import import SKIP_MOVING, SKIP_NOT_REQUESTED, BagImportError, import_bag
 
@@ -19,7 +20,8 @@ FORMATS = {"ros2-sqlite3-mono8": (2, "sqlite3", "mono8"), "ros1-png": (1, None, 
 @pytest.fixture(scope="module")
 def scene():
     """Eight robot stops around a ChArUco board, rendered once at 1280 x 960."""
-    return demo.simulate_eye_in_hand(num_poses=8, seed=5)
+    with render_cache.active():
+        return demo.simulate_eye_in_hand(num_poses=8, seed=5)
 
 
 @pytest.fixture(scope="module")

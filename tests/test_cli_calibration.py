@@ -9,6 +9,7 @@ import pytest
 
 import _velk
 import cli_data
+import render_cache
 from conftest import STEREO_DIR
 from quorvane.velk import cli, distortion_model_choice
 from quorvane.velk.demo import transform_error
@@ -207,7 +208,8 @@ def test_installed_command_prints_one_line_and_a_traceback_only_with_debug(tmp_p
 def eye_to_hand_dataset(tmp_path_factory):
     from quorvane.velk import demo
 
-    scene = demo.simulate_eye_to_hand(num_poses=10, seed=4)
+    with render_cache.active():
+        scene = demo.simulate_eye_to_hand(num_poses=10, seed=4)
     folder = tmp_path_factory.mktemp("eye_to_hand") / "data"
     cli_data.write_hand_eye_dataset(folder, scene.images, scene.robot_T_tcp_list)
     return scene, folder, cli_data.write_target(folder.parent / "target.json", scene.target)
@@ -248,7 +250,8 @@ def imprecise_robot_dataset(tmp_path_factory):
     """An eye-in-hand dataset whose robot reports its flange poses with 0.5 mm / 0.05 deg error per axis."""
     from quorvane.velk import demo
 
-    scene = demo.simulate_eye_in_hand(num_poses=12, seed=5, robot_error=(0.5, 0.05))
+    with render_cache.active():
+        scene = demo.simulate_eye_in_hand(num_poses=12, seed=5, robot_error=(0.5, 0.05))
     folder = tmp_path_factory.mktemp("imprecise_robot") / "data"
     cli_data.write_hand_eye_dataset(folder, scene.images, scene.robot_T_tcp_list)
     return scene, folder, cli_data.write_target(folder.parent / "target.json", scene.target)

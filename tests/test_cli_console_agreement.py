@@ -7,6 +7,7 @@ from types import SimpleNamespace
 import pytest
 
 import cli_data
+import render_cache
 from quorvane.velk import cli, demo, verdict
 from quorvane.velk.solver_table import comparison_text
 
@@ -40,7 +41,8 @@ def test_the_agreement_sentence_is_the_solver_checks_reading(poses, sentence):
 def noisy_robot_dataset(tmp_path_factory):
     """Eight pictures whose flange poses are off by 8 mm / 0.3 deg per axis: one closed-form solver lands far from
     the others in translation while every solver's angles agree."""
-    scene = demo.simulate_eye_in_hand(num_poses=8, seed=2, robot_error=(8.0, 0.3))
+    with render_cache.active():
+        scene = demo.simulate_eye_in_hand(num_poses=8, seed=2, robot_error=(8.0, 0.3))
     folder = tmp_path_factory.mktemp("noisy")
     data = cli_data.write_hand_eye_dataset(folder / "data", scene.images, scene.robot_T_tcp_list)
     return data, cli_data.write_target(folder / "target.json", scene.target)
@@ -58,7 +60,8 @@ def test_check_never_says_all_methods_agree_beside_an_outlier(noisy_robot_datase
 
 
 def test_the_robot_noise_warning_and_outlier_views_are_printed_once(tmp_path, capfd):
-    scene = demo.simulate_eye_in_hand(num_poses=8, seed=2, robot_error=(15.0, 0.5))
+    with render_cache.active():
+        scene = demo.simulate_eye_in_hand(num_poses=8, seed=2, robot_error=(15.0, 0.5))
     data = cli_data.write_hand_eye_dataset(tmp_path / "data", scene.images, scene.robot_T_tcp_list)
     target = cli_data.write_target(tmp_path / "target.json", scene.target)
     capfd.readouterr()

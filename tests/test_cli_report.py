@@ -9,6 +9,7 @@ import pytest
 
 import _velk
 import cli_data
+import render_cache
 from quorvane.velk import cli
 from quorvane.velk.report.coverage import coverage_grid
 
@@ -112,7 +113,8 @@ def chart_values(page):
 def eye_to_hand_demo():
     from quorvane.velk import demo
 
-    return demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=(0.3, 0.03))
+    with render_cache.active():
+        return demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=(0.3, 0.03))
 
 
 @pytest.mark.parametrize("eye_to_hand", [False, True], ids=["eye-in-hand", "eye-to-hand"])

@@ -10,6 +10,7 @@ import pytest
 
 import _velk
 import cli_data
+import render_cache
 from quorvane.velk import cli, demo, records
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
@@ -251,7 +252,8 @@ def test_old_records_load_unchanged(tmp_path, seed, loader):
 
 @pytest.fixture(scope="module")
 def eye_to_hand_data(tmp_path_factory):
-    scene = demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=ROBOT_NOISE)
+    with render_cache.active():
+        scene = demo.simulate_eye_to_hand(num_poses=10, seed=4, robot_error=ROBOT_NOISE)
     root = tmp_path_factory.mktemp("eye_to_hand_verdicts")
     return root, scene.images, scene.robot_T_tcp_list, cli_data.write_target(root / "target.json", scene.target)
 

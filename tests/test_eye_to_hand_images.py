@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from _velk import CalibrationBenchmark, EyeInHandCalibrator, EyeToHandCalibrator, IntrinsicOptions, diagnostics, tf
 
 cv2 = pytest.importorskip("cv2")
@@ -17,7 +18,8 @@ _SCENES = {}
 def scene():
     """Fifteen flange poses, ChArUco board, noise of 1 grey level and blur."""
     if "eye-to-hand" not in _SCENES:
-        _SCENES["eye-to-hand"] = demo.simulate_eye_to_hand(num_poses=15, seed=3)
+        with render_cache.active():
+            _SCENES["eye-to-hand"] = demo.simulate_eye_to_hand(num_poses=15, seed=3)
     return _SCENES["eye-to-hand"]
 
 

@@ -12,6 +12,7 @@ cv2 = pytest.importorskip("cv2")
 import _velk  # noqa: E402
 import cli_data  # noqa: E402
 import fisheye_hand_eye_scenes as scenes  # noqa: E402
+import render_cache  # noqa: E402
 from quorvane.velk import cli, planning  # noqa: E402
 
 pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
@@ -27,7 +28,8 @@ _RESULTS = {}
 def scene(setup):
     """The rendered capture of a set-up, once per session (about 25 s)."""
     if setup not in _SCENES:
-        _SCENES[setup] = scenes.render_hand_eye(EYE_TO_HAND[setup], 15, seed=3 if EYE_TO_HAND[setup] else 2)
+        with render_cache.active():
+            _SCENES[setup] = scenes.render_hand_eye(EYE_TO_HAND[setup], 15, seed=3 if EYE_TO_HAND[setup] else 2)
     return _SCENES[setup]
 
 

@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from cli_data import write_target
 from fisheye_scenes import IMAGE_SIZE, board, fisheye_camera, render_views, scene_poses
 from quorvane.velk import lens, records, synthetic
@@ -20,7 +21,8 @@ pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.fixture(scope="session")
 def fisheye_scene():
     """20 training views and 6 further views of the 160-degree lens."""
-    return render_views(scene_poses(26, seed=3), noise_sigma=1.0)
+    with render_cache.active():
+        return render_views(scene_poses(26, seed=3), noise_sigma=1.0)
 
 
 def _fisheye_options(**fields):

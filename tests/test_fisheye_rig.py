@@ -9,6 +9,7 @@ import pytest
 
 import _velk
 import cli_data
+import render_cache
 from _velk import MultiCameraCalibrator
 from quorvane.velk import cli
 from rig_scene import image_lists, log_lines, rotation_error_deg
@@ -23,7 +24,8 @@ def fisheye_rig():
     """14 synchronized frames of the three fisheye cameras (about a minute to render, once)."""
     from fisheye_rig_scene import render_fisheye_rig
 
-    return render_fisheye_rig(14, seed=5)
+    with render_cache.active():
+        return render_fisheye_rig(14, seed=5)
 
 
 def fisheye_options(**fields):

@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from _velk import ArucoTarget, ChessboardTarget, EyeInHandCalibrator
 
 cv2 = pytest.importorskip("cv2")
@@ -17,7 +18,8 @@ def scene(kind="charuco"):
     if kind not in _SCENES:
         target = {"charuco": None, "chessboard": ChessboardTarget((9, 6), 0.035),
                   "aruco": ArucoTarget((6, 5), 0.045, 0.01)}[kind]
-        _SCENES[kind] = demo.simulate_eye_in_hand(num_poses=15 if kind == "charuco" else 12, seed=3, target=target)
+        with render_cache.active():
+            _SCENES[kind] = demo.simulate_eye_in_hand(num_poses=15 if kind == "charuco" else 12, seed=3, target=target)
     return _SCENES[kind]
 
 

@@ -7,6 +7,8 @@ from types import SimpleNamespace
 import numpy as np
 import pytest
 
+import render_cache
+
 cv2 = pytest.importorskip("cv2")
 import _velk  # noqa: E402
 
@@ -281,7 +283,8 @@ def test_demo_refines_unless_told_not_to(tmp_path, capfd, flag, refined):
 def eye_to_hand_scene():
     from quorvane.velk import demo
 
-    return demo.simulate_eye_to_hand(num_poses=12, seed=5)
+    with render_cache.active():
+        return demo.simulate_eye_to_hand(num_poses=12, seed=5)
 
 
 def test_eye_to_hand_calibrator_refines_robot_T_camera_and_tcp_T_target(eye_to_hand_scene, tmp_path):

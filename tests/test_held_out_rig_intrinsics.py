@@ -9,6 +9,8 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+import render_cache
+
 cv2 = pytest.importorskip("cv2")
 import _velk  # noqa: E402
 from quorvane.velk import cli, demo  # noqa: E402
@@ -22,7 +24,8 @@ DESYNCHRONIZED_FRAME = 4
 
 @pytest.fixture(scope="module")
 def rig():
-    return rig_scene.render_rig(3, 9)
+    with render_cache.active():
+        return rig_scene.render_rig(3, 9)
 
 
 def calibrate_rig(lists, refine, **options):
@@ -129,7 +132,8 @@ def test_rig_record_stores_the_validation_and_older_records_load(rig, tmp_path):
 
 @pytest.fixture(scope="module")
 def pictures():
-    return demo.simulate_eye_in_hand(num_poses=10, seed=11)
+    with render_cache.active():
+        return demo.simulate_eye_in_hand(num_poses=10, seed=11)
 
 
 def test_intrinsics_predict_each_picture_from_the_others(pictures):

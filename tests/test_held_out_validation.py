@@ -8,6 +8,8 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+import render_cache
+
 cv2 = pytest.importorskip("cv2")
 import _velk  # noqa: E402
 from quorvane.velk import cli, demo  # noqa: E402
@@ -24,7 +26,8 @@ def calibrate(scene, **options):
 
 @pytest.fixture(scope="module")
 def imprecise_scene():
-    return demo.simulate_eye_in_hand(num_poses=12, seed=5, robot_error=(0.5, 0.05))
+    with render_cache.active():
+        return demo.simulate_eye_in_hand(num_poses=12, seed=5, robot_error=(0.5, 0.05))
 
 
 @pytest.mark.parametrize("refine", [True, False])
