@@ -17,6 +17,7 @@ import fcntl
 import hashlib
 import os
 import pickle
+import shutil
 import tempfile
 from dataclasses import fields
 from functools import cache
@@ -58,6 +59,18 @@ def view_key(target, args, options) -> str:
     return digest.hexdigest()[:32]
 
 
+@cache
+def current_views(root: Path) -> Path:
+    """The store of this renderer's views; the stores of other renderer versions are removed (they would only
+    ever be read again by that older code)."""
+    views = root / code_key()
+    views.mkdir(parents=True, exist_ok=True)
+    for other in root.iterdir():
+        if other.is_dir() and other != views and len(other.name) == len(views.name):
+            shutil.rmtree(other, ignore_errors=True)
+    return views
+
+
 def _load(path: Path):
     from quorvane.velk.synthetic import RenderedView
 
@@ -91,8 +104,7 @@ def cached(render):
         root = folder()
         if root is None:
             return render(target, camera_matrix, dist_coeffs, camera_T_target, image_size, **options)
-        views = root / code_key()
-        views.mkdir(parents=True, exist_ok=True)
+        views = current_views(root)
         key = view_key(target, (camera_matrix, dist_coeffs, camera_T_target, image_size), options)
         path = views / f"{key}.npz"
         with open(views / f"{key}.lock", "w") as lock:
