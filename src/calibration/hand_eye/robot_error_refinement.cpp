@@ -48,6 +48,16 @@ cv::Mat startingCorrection(const cv::Mat& cameraMount, const cv::Mat& mount, con
     return onLeft ? cv::Mat(inner * m.inv(cv::DECOMP_LU)) : cv::Mat(m.inv(cv::DECOMP_LU) * inner);
 }
 
+// The problem's camera: free with its flags, or its given intrinsics tied to their sigmas when the
+// options give them. Throws std::invalid_argument for a camera the solver cannot represent.
+int addProblemCamera(ErrorsInVariablesProblem& solver, const HandEyeRefinementProblem& problem,
+                     const RefinementOptions& options) {
+    const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
+    return solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics,
+                            problem.calibration_flags,
+                            intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, problem.camera_model);
+}
+
 // RMS per axis of the starting corrections' translations [m] and rotations [rad], no smaller than a
 // floor, so that the first solve weighs the robot poses about as the data do.
 ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections) {
@@ -239,10 +249,7 @@ Identifiability chainIdentifiability(const HandEyeRefinementProblem& problem, co
     const ObservationNoise disagreement = startingNoise(startingCorrections(problem, target_start, view_poses));
     const auto [start, estimation] = robotNoiseSettings(options, disagreement);
     ErrorsInVariablesProblem solver(options.huber_scale_px, start, estimation);
-    const bool intrinsicPrior = !problem.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
-    const int camera = solver.addCamera(
-        problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics, problem.calibration_flags,
-        intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, problem.camera_model);
+    const int camera = addProblemCamera(solver, problem, options);
     const int cameraPose = solver.addPose(problem.camera_mount_T_camera);
     const int targetPose = solver.addPose(target_start);
     addViews(solver, problem, camera, cameraPose, targetPose, {}, &chain);
@@ -310,10 +317,7 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
     std::optional<ErrorsInVariablesProblem> solver(std::in_place, options.huber_scale_px, start, estimation);
     int camera = 0;
     try {
-        camera = solver->addCamera(problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics,
-                                   problem.calibration_flags,
-                                   intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{},
-                                   problem.camera_model);
+        camera = addProblemCamera(*solver, problem, options);
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }
@@ -384,11 +388,7 @@ std::vector<LeftOutSolution> leaveEachViewOut(const HandEyeRefinementProblem& so
     }
     const auto [start, estimation] = robotNoiseSettings(options, ObservationNoise());
     ErrorsInVariablesProblem solver(options.huber_scale_px, start, estimation);
-    const bool intrinsicPrior = !solution.refine_intrinsics && !options.intrinsic_sigmas_px.empty();
-    const int camera =
-        solver.addCamera(solution.intrinsic_matrix, solution.distortion_coefficients, solution.refine_intrinsics,
-                         solution.calibration_flags,
-                         intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, solution.camera_model);
+    const int camera = addProblemCamera(solver, solution, options);
     if (fit_target_scale) {
         solver.estimateTargetScale(solution.target_scale);
     }
