@@ -99,13 +99,14 @@ def test_rendered_pictures_judge_the_intrinsics_given(rendered, eye_in_hand_scen
     assert checks["given intrinsics"]["passed"] is (fault is None)
 
 
-def comparison(ratio=1.0, own_px=0.3, share=0.0, sigmas=0.0, effect_px=5.0, compared=True):
+def comparison(ratio=1.0, own_px=0.3, share=0.0, sigmas=0.0, effect_px=5.0, compared=True, plane_turn_deg=30.0):
     """A comparison whose figures sit where the limits are tried."""
     k1 = ParameterComparison("k1", -0.1 + sigmas * 0.01, -0.1, 0.01, effect_px)
     fx = ParameterComparison("fx", 1000.0, 1000.0, 1.0, 0.0)
     return GivenIntrinsicsComparison(compared, "" if compared else "only 5 pictures show the target", views=12,
                                      given_held_out_px=ratio * own_px, own_held_out_px=own_px, radial_share=share,
-                                     radial_px=np.sqrt(share) * 0.5, parameters=[fx, k1])
+                                     radial_px=np.sqrt(share) * 0.5, parameters=[fx, k1],
+                                     board_plane_turn_deg=plane_turn_deg)
 
 
 @pytest.mark.parametrize("figures, passed", [
@@ -118,6 +119,10 @@ def comparison(ratio=1.0, own_px=0.3, share=0.0, sigmas=0.0, effect_px=5.0, comp
     (dict(sigmas=6.0, effect_px=2.0), True),  # a clear difference that moves no corner 3 px
     (dict(sigmas=4.0), True),
     (dict(compared=False), None),
+    # Board planes that hardly turn against one another do not determine the pictures' own parameters; the fit
+    # of the given ones is still judged.
+    (dict(sigmas=6.0, plane_turn_deg=1.0), True),
+    (dict(ratio=1.6, plane_turn_deg=1.0), False),
 ])
 def test_the_check_holds_each_figure_to_its_limit(figures, passed):
     check = verdict.given_intrinsics_check(comparison(**figures), "cam.json")

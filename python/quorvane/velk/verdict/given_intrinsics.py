@@ -45,15 +45,26 @@ def given_intrinsics_check(comparison, source: str) -> Check:
     """The given intrinsics (named ``source``) against the pictures' own (a given_intrinsics comparison)."""
     if not comparison.compared:
         return Check("given intrinsics", None, f"{source} not compared: {comparison.reason}")
-    worst = max(comparison.parameters, key=lambda p: (parameter_differs(p), p.sigmas))
-    passed = not (held_out_worse(comparison) or radial_pattern(comparison) or parameter_differs(worst))
     figures = (f"{source}: held-out {comparison.given_held_out_px:.3f} px against {comparison.own_held_out_px:.3f} px "
                f"with the pictures' own ({comparison.held_out_ratio:.2f}x), radial pattern "
-               f"{100.0 * comparison.radial_share:.1f} % ({comparison.radial_px:.2f} px), largest difference "
-               f"{worst.name} {worst.sigmas:.1f} sigma (moves a corner {worst.effect_px:.1f} px)")
+               f"{100.0 * comparison.radial_share:.1f} % ({comparison.radial_px:.2f} px), ")
+    if comparison.parameters_determined:
+        worst = max(comparison.parameters, key=lambda p: (parameter_differs(p), p.sigmas))
+        figures += f"largest difference {worst.name} {worst.sigmas:.1f} sigma (moves a corner {worst.effect_px:.1f} px)"
+    else:
+        figures += (f"parameters not compared (the board planes turn {comparison.board_plane_turn_deg:.1f} deg "
+                    "against one another)")
+    passed = not (held_out_worse(comparison) or radial_pattern(comparison) or _judged_differences(comparison))
     return Check("given intrinsics", passed, figures,
                  f"{MAX_GIVEN_HELD_OUT_RATIO:g}x and {MIN_GIVEN_HELD_OUT_EXCESS_PX:g} px; {100 * MAX_RADIAL_SHARE:g} % "
                  f"and {MIN_RADIAL_PX:g} px; {MAX_PARAMETER_SIGMAS:g} sigma and {MIN_PARAMETER_EFFECT_PX:g} px")
+
+
+def _judged_differences(comparison) -> list:
+    """The parameters that differ beyond the limits, where the pictures determine their own."""
+    if not comparison.parameters_determined:
+        return []
+    return sorted((p for p in comparison.parameters if parameter_differs(p)), key=lambda p: -p.sigmas)
 
 
 def _against(parameter, source: str) -> str:
@@ -67,7 +78,7 @@ def given_intrinsics_causes(comparison, source: str) -> list[str]:
     if not comparison.compared:
         return []
     fix = "calibrate the intrinsics from the pictures (omit --intrinsics) or give"
-    differing = sorted((p for p in comparison.parameters if parameter_differs(p)), key=lambda p: -p.sigmas)
+    differing = _judged_differences(comparison)
     lens_terms = [p for p in differing if p.name not in CAMERA_MATRIX_NAMES]
     matrix_terms = [p for p in differing if p.name in CAMERA_MATRIX_NAMES]
     # A camera-matrix term far off leaves a pattern of its own in the residuals, part of it radial: named first.
