@@ -8,7 +8,8 @@ calibrates with the true intrinsics given, refined with the robot error modelled
 * nothing given: which components the refinement finds undetermined and names, and the verdict (exit code);
 * each undetermined component fixed at its true value (--fix): the errors of the other components of the
   flange-side transform (tcp_T_camera, eye-to-hand tcp_T_target) and of the camera transform, against their
-  reported 1-sigma (sigma/spread: RMS of the sigmas over RMS of the errors, per component, over the seeds);
+  reported 1-sigma (sigma/spread: RMS of the sigmas over RMS of the errors, per component, over the seeds), and
+  the verdict velk hand-eye gives with the given intrinsics compared with the pictures' own (exit code);
 * each tied to its true value with a 2 mm prior (--prior): the sigma reported for it.
 
 Per seed the figures go to a JSON-lines file as they come (a later run with the same file skips the seeds it
@@ -30,6 +31,7 @@ import numpy as np
 
 import _velk
 from quorvane.velk import arm_captures
+from quorvane.velk.given_intrinsics import compare_given_intrinsics
 from quorvane.velk.verdict import judge_hand_eye
 
 ROBOT_ERROR = (0.2, 0.02)
@@ -92,7 +94,15 @@ def run_seed(arm: str, setup: str, seed: int) -> dict:
     held = [c["component"] for c in record["free"].get("components", []) if c["source"] == "held"]
     truths = {name: float(flange_truth[COMPONENTS.index(name), 3]) for name in held if name.startswith("t")}
     if truths:
-        record["fixed"] = _figures(setup, _calibrate(scene, setup, fix=truths), scene)
+        fixed = _calibrate(scene, setup, fix=truths)
+        record["fixed"] = _figures(setup, fixed, scene)
+        if fixed.ok:
+            comparison = compare_given_intrinsics(scene.target, scene.images, scene.camera_matrix,
+                                                  scene.distortion.reshape(1, -1))
+            verdict = judge_hand_eye(fixed, scene.robot_T_tcp_list, setup == "eye-to-hand",
+                                     intrinsics_comparison=comparison)
+            record["fixed"]["exit_code"] = verdict.code
+            record["fixed"]["verdict"] = verdict.text
         record["prior"] = _figures(setup, _calibrate(scene, setup, prior={k: (v, PRIOR_SIGMA_M)
                                                                           for k, v in truths.items()}), scene)
     return record
@@ -136,6 +146,10 @@ def summarise(records) -> str:
             lines.append(f"  undetermined found: {', '.join(sorted(named))} "
                          f"(in {sum(1 for f in found if f)} of {len(group)} seeds)")
             lines.append(f"  nothing given: exit 1 in {sum(1 for e in exits if e == 1)} of {len(group)} seeds")
+            fixed_exits = [r["fixed"].get("exit_code") for r in group if "fixed" in r]
+            if fixed_exits:
+                lines.append(f"  fixed at the truth: exit 1 in {sum(1 for e in fixed_exits if e == 1)} of "
+                             f"{len(fixed_exits)} seeds (with the given intrinsics compared)")
             fixed = {c.split(" of ")[0] for f in found for c in f if c.endswith(flange)}
             case = "fixed" if any("fixed" in r for r in group) else "free"
             lines.append(f"  {case}: {flange} median |error| (sigma/spread): {_accuracy(group, case, flange, fixed)}")

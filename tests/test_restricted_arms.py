@@ -161,3 +161,60 @@ def test_velk_plan_for_an_arm_that_turns_about_one_axis_plans_for_the_determined
     assert len(poses) == 6 and _velk.diagnostics.common_turn_axis(poses) is not None
     # With the height taken as measured, the rest is determined from the third pose on.
     assert out.count(" mm | rotation ") == 4
+
+
+def _held(refinement):
+    return {(c.transform, c.component) for c in refinement.mount_components if c.undetermined and c.source == "held"}
+
+
+@pytest.mark.parametrize("setup", SETUPS)
+def test_a_gantry_leaves_the_whole_offset_undetermined_and_the_turn_is_found_from_its_translations(setup):
+    scene = pc.arm_corners("gantry", setup, 15, 0.3, seed=6, robot_error=ROBOT_ERROR)
+    assert _velk.diagnostics.restricted_motion(scene.robot_T_tcp_list) == "no turn"
+    problem = _problem(scene, setup)
+    refinement = _velk.refine_hand_eye(problem)
+    flange = "tcp_T_camera" if setup == "eye-in-hand" else "tcp_T_target"
+    assert refinement.refined and _held(refinement) == {(flange, t) for t in ("tx", "ty", "tz")}
+    assert all("is not determined: the robot does not turn" in c.sentence for c in refinement.mount_components)
+    estimate, truth = _flange_side(setup, scene, refinement)
+    assert pc.transform_error(estimate, truth)[1] < 0.1
+    # Given the offset, the rest is calibrated as on any arm.
+    problem.mount_components = [_velk.MountComponent(t, truth[k, 3]) for k, t in enumerate(("tx", "ty", "tz"))]
+    refinement = _velk.refine_hand_eye(problem)
+    assert {c.source for c in refinement.mount_components} == {"fixed"}
+    estimate = _flange_side(setup, scene, refinement)[0]
+    assert np.max(np.abs(estimate[:3, 3] - truth[:3, 3])) < 1e-9 and pc.transform_error(estimate, truth)[1] < 0.1
+
+
+@pytest.fixture(scope="module")
+def gantry_dataset(tmp_path_factory):
+    """A rendered eye-in-hand gantry capture on disk with its intrinsics: (folder, tcp_T_camera's truth)."""
+    scene = arm_captures.render_arm_capture("gantry", "eye-in-hand", 10, seed=3, robot_error=ROBOT_ERROR)
+    folder = tmp_path_factory.mktemp("gantry")
+    write_hand_eye_dataset(folder / "data", scene.images, scene.robot_T_tcp_list)
+    write_target(folder / "board.json", scene.target)
+    (folder / "intrinsics.json").write_text(json.dumps({
+        "camera_matrix": np.asarray(scene.camera_matrix).tolist(),
+        "distortion_coefficients": np.ravel(scene.distortion).tolist(), "image_size": [1280, 960]}))
+    return folder, scene.tcp_T_camera
+
+
+@pytest.mark.parametrize("fixed", [False, True])
+def test_velk_hand_eye_on_a_gantry_starts_from_the_translations_and_fails_until_the_offset_is_given(
+        gantry_dataset, fixed, tmp_path, capsys):
+    folder, truth = gantry_dataset
+    given = [a for k, t in enumerate(("tx", "ty", "tz")) for a in ("--fix", f"{t}={truth[k, 3]:.6f}")]
+    code = cli.main(["hand-eye", str(folder / "data"), "--target", str(folder / "board.json"), "--intrinsics",
+                     str(folder / "intrinsics.json"), "--no-validate", "-o", str(tmp_path), "--compare",
+                     *(given if fixed else [])])
+    out = capsys.readouterr().out
+    saved, refinement = _saved("eye-in-hand", tmp_path)
+    # The closed form for translations starts the refinement: the camera's turn on the flange is found.
+    assert pc.transform_error(saved, truth)[1] < 0.1
+    assert out.count("(undefined when the robot does not turn)") == 5 and "[n/a] solver agreement" in out
+    if fixed:
+        assert code == 0 and np.max(np.abs(saved[:3, 3] - truth[:3, 3])) < 1e-6
+    else:
+        assert code == 1 and "Verdict: PASS" not in out
+        assert all(f"{t} of tcp_T_camera: NOT DETERMINED" in out for t in ("tx", "ty", "tz"))
+        assert sorted(c.component for c in refinement.mount_components) == ["tx", "ty", "tz"]

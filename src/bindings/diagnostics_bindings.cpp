@@ -1,10 +1,12 @@
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "bindings/borrowed_images.hpp"
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/hand_eye/planar_hand_eye.hpp"
+#include "calibration/hand_eye/restricted_motion.hpp"
 #include "core/rotation_variety.hpp"
 #include "quality/hand_eye_method_comparison.hpp"
 #include "quality/method_comparison_report.hpp"
@@ -95,6 +97,23 @@ void bindCommonTurnAxis(py::module_& diagnostics) {
         "forms are undefined on such poses.");
 }
 
+void bindRestrictedMotion(py::module_& diagnostics) {
+    diagnostics.def(
+        "restricted_motion",
+        [](const std::vector<cv::Mat>& robot_T_tcp_list) -> std::optional<std::string> {
+            switch (velk::calibration::restrictedMotion(robot_T_tcp_list)) {
+                case velk::calibration::RestrictedMotion::OneAxis: return "one axis";
+                case velk::calibration::RestrictedMotion::NoTurn: return "no turn";
+                case velk::calibration::RestrictedMotion::None: break;
+            }
+            return std::nullopt;
+        },
+        py::arg("robot_T_tcp_list"),
+        "How the flange poses move where the general closed forms are undefined: 'one axis' when every turn "
+        "between them is about one axis (a SCARA or a 4-axis arm), 'no turn' when they do not turn (a gantry); "
+        "None for poses that turn about several axes.");
+}
+
 }  // namespace
 
 void registerDiagnosticsBindings(py::module_& module) {
@@ -105,6 +124,7 @@ void registerDiagnosticsBindings(py::module_& module) {
     bindHandEyeMethodResult(diagnostics);
     bindMethodComparisonFunctions(diagnostics);
     bindCommonTurnAxis(diagnostics);
+    bindRestrictedMotion(diagnostics);
 }
 
 }  // namespace velk::bindings

@@ -1,11 +1,13 @@
 """Simulated captures of arms that cannot turn about every axis, with the truth.
 
-Three arms move the flange:
+Four arms move the flange:
 
 * ``"6-axis"``: turns about every axis (base yaw, a tilt of the tool and a turn about the tool axis);
 * ``"5-axis"``: no turn about the tool axis: the tool points down, tilted in the arm's vertical plane, and the
   arm's plane turns about the vertical axis;
-* ``"scara"``: x, y, z and a turn about the vertical axis; the tool always points straight down.
+* ``"scara"``: x, y, z and a turn about the vertical axis; the tool always points straight down;
+* ``"gantry"``: x, y and z alone; the tool points straight down and never turns, and the views spread across
+  the board instead.
 
 Eye-in-hand, a camera on a tilted bracket at the flange looks down at a board lying face up on the table;
 eye-to-hand, a camera below the work area looks up at a board the flange holds face down. Each view aims
@@ -27,7 +29,7 @@ import _velk
 
 from . import demo, geometry, synthetic
 
-ARM_KINDS = ("6-axis", "5-axis", "scara")
+ARM_KINDS = ("6-axis", "5-axis", "scara", "gantry")
 SETUPS = ("eye-in-hand", "eye-to-hand")
 
 #: Eye-in-hand: the camera 6 cm down the flange axis and 4 cm aside, tilted 25 degrees off it.
@@ -41,6 +43,8 @@ ARM_TCP_T_TARGET_POSE = demo.TRUE_TCP_T_TARGET_POSE
 
 _DISTANCE_RANGE_M = (0.4, 0.7)
 _AIM_JITTER_M = 0.02
+#: A gantry's views cannot differ in their turns: they differ in where the board lies in the picture.
+_GANTRY_AIM_SPREAD_M = 0.06
 _YAW_SPAN_DEG = 150.0
 _TILT_RANGE_DEG = 30.0
 _TOOL_TURN_RANGE_DEG = 40.0
@@ -70,10 +74,12 @@ def _turn(axis: int, angle_deg: float) -> np.ndarray:
 
 
 def flange_rotation(arm: str, yaw_deg: float, tilt_deg: float, tool_turn_deg: float) -> np.ndarray:
-    """The flange's orientation in the base frame an arm reaches: a yaw about the vertical axis; a tilt of the
-    tool (not on a SCARA); a turn about the tool axis (only on a 6-axis arm)."""
+    """The flange's orientation in the base frame an arm reaches: a yaw about the vertical axis (not on a gantry);
+    a tilt of the tool (not on a SCARA or a gantry); a turn about the tool axis (only on a 6-axis arm)."""
     if arm not in ARM_KINDS:
         raise ValueError(f"flange_rotation: unknown arm {arm!r} (expected one of {', '.join(ARM_KINDS)})")
+    if arm == "gantry":
+        return _TOOL_DOWN.copy()
     rotation = _turn(2, yaw_deg)
     if arm != "scara":
         rotation = rotation @ _turn(1, tilt_deg)
@@ -99,8 +105,9 @@ def _view_rotations(arm: str, count: int, rng) -> list:
     return rotations
 
 
-def _aim_jitter(rng) -> np.ndarray:
-    return np.append(rng.uniform(-_AIM_JITTER_M, _AIM_JITTER_M, 2), 0.0)
+def _aim_jitter(rng, arm: str) -> np.ndarray:
+    spread = _GANTRY_AIM_SPREAD_M if arm == "gantry" else _AIM_JITTER_M
+    return np.append(rng.uniform(-spread, spread, 2), 0.0)
 
 
 def eye_in_hand_flanges(arm, count, rng, tcp_T_camera, world_T_target, centre) -> list:
@@ -110,7 +117,7 @@ def eye_in_hand_flanges(arm, count, rng, tcp_T_camera, world_T_target, centre) -
     flanges = []
     for rotation in _view_rotations(arm, count, rng):
         camera_rotation = rotation @ tcp_T_camera[:3, :3]
-        camera_position = aim + _aim_jitter(rng) - rng.uniform(*_DISTANCE_RANGE_M) * camera_rotation[:, 2]
+        camera_position = aim + _aim_jitter(rng, arm) - rng.uniform(*_DISTANCE_RANGE_M) * camera_rotation[:, 2]
         flanges.append(_transform(rotation, camera_position - rotation @ tcp_T_camera[:3, 3]))
     return flanges
 
@@ -122,7 +129,7 @@ def eye_to_hand_flanges(arm, count, rng, robot_T_camera, tcp_T_target, centre) -
     flanges = []
     for rotation in _view_rotations(arm, count, rng):
         seen_at = robot_T_camera[:3, 3] + rng.uniform(*_DISTANCE_RANGE_M) * robot_T_camera[:3, 2]
-        flanges.append(_transform(rotation, seen_at + _aim_jitter(rng) - rotation @ board_centre))
+        flanges.append(_transform(rotation, seen_at + _aim_jitter(rng, arm) - rotation @ board_centre))
     return flanges
 
 

@@ -44,17 +44,31 @@ def agreement_sentence(agreement: SolverAgreement) -> str:
     return f"All {count} methods agree: {figures}."
 
 
-def comparison_text(method_results, one_axis: bool = False) -> str:
+#: Per kind of restricted motion (``diagnostics.restricted_motion``): the mark of each general solver, the first
+#: line of the sentence under the table and what the closed forms return arbitrarily.
+UNDEFINED_MARKS = {
+    "one axis": ("(undefined on turns about one axis)",
+                 "Every turn of the robot is about one axis: the general closed forms return an arbitrary",
+                 "value along it"),
+    "no turn": ("(undefined when the robot does not turn)",
+                "The robot does not turn between the poses: the general closed forms return an arbitrary",
+                "offset"),
+}
+
+
+def comparison_text(method_results, motion: str | None = None) -> str:
     """The comparison's table (solver name -> result with pose_deg in metres and deg, or None) and its sentence;
-    with ``one_axis`` (every turn of the robot is about one axis) each solver is marked undefined instead."""
+    with ``motion`` "one axis" (every turn of the robot is about one axis) or "no turn" (the robot does not turn)
+    each solver is marked undefined instead."""
     reference = _reference_angles(method_results)
     header = f"  {'Method':<{_NAME_WIDTH}}" + " ".join(f"{c:>{_VALUE_WIDTH}}" for c in _COLUMNS)
     rule = "  " + "-" * (len(header) - 2)
     lines = [_BAR, "HAND-EYE CROSS-METHOD COMPARISON", _BAR, header, rule]
-    if one_axis:
-        lines += [f"  {name:<{_NAME_WIDTH}}(undefined on turns about one axis)" for name in method_results]
-        lines += [rule, "  >>> Every turn of the robot is about one axis: the general closed forms return an arbitrary",
-                  "      value along it, so their outputs are not listed; the refinement starts from the closed form",
+    if motion in UNDEFINED_MARKS:
+        mark, sentence, what = UNDEFINED_MARKS[motion]
+        lines += [f"  {name:<{_NAME_WIDTH}}{mark}" for name in method_results]
+        lines += [rule, f"  >>> {sentence}",
+                  f"      {what}, so their outputs are not listed; the refinement starts from the closed form",
                   "      for such motions."]
         return "\n".join(lines) + "\n"
     lines += [_row(name, result, reference) for name, result in method_results.items()]

@@ -16,7 +16,7 @@
 #include "calibration/hand_eye/hand_eye_report.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
-#include "calibration/hand_eye/planar_hand_eye.hpp"
+#include "calibration/hand_eye/restricted_motion.hpp"
 #include "calibration/hand_eye/target_consistency.hpp"
 #include "core/fixed_text.hpp"
 #include "core/log.hpp"
@@ -417,7 +417,7 @@ bool HandEyeCalibration::solve(const Frames& frames, const std::string& method, 
                                           "requires varied rotations to solve uniquely.");
     }
     const std::vector<cv::Mat> motions = handEyeMotions(setup_, frames.robots);
-    auto solution = planarSolution(motions, frames.cameras, method);
+    auto solution = restrictedSolution(motions, frames.cameras, method);
     if (!solution) {
         solution = solveHandEye(handEyeSolverFromName(method), motions, frames.cameras);
     }
@@ -476,22 +476,25 @@ void HandEyeCalibration::detectFrameCorners(Frames& frames) const {
     }
 }
 
-// Motions that turn about one axis leave the general closed forms undefined: the closed form for such
-// motions stands in for the method; nothing for other motions.
-std::optional<HandEyeSolution> HandEyeCalibration::planarSolution(const std::vector<cv::Mat>& motions,
-                                                                  const std::vector<cv::Mat>& cameras,
-                                                                  const std::string& method) const {
-    if (cameras.size() != motions.size() || !commonTurnAxis(motions)) {
+// Motions that turn about one axis, or not at all, leave the general closed forms undefined: the closed form
+// for such motions stands in for the method; nothing for other motions.
+std::optional<HandEyeSolution> HandEyeCalibration::restrictedSolution(const std::vector<cv::Mat>& motions,
+                                                                      const std::vector<cv::Mat>& cameras,
+                                                                      const std::string& method) const {
+    const RestrictedMotion kind = restrictedMotion(motions);
+    if (cameras.size() != motions.size() || kind == RestrictedMotion::None) {
         return std::nullopt;
     }
-    // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's.
-    auto planar = solvePlanarHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
-    if (planar) {
-        logMessage(LogLevel::Info, "[" + calibratorName(setup_) +
-                                       "] Every turn of the robot is about one axis: " + method +
+    // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's (its
+    // whole offset when the robot does not turn).
+    auto solution = solveRestrictedHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
+    if (solution) {
+        const std::string motion = kind == RestrictedMotion::OneAxis ? "Every turn of the robot is about one axis"
+                                                                     : "The robot does not turn between the poses";
+        logMessage(LogLevel::Info, "[" + calibratorName(setup_) + "] " + motion + ": " + method +
                                        " is undefined there, and the closed form for such motions stands in for it.");
     }
-    return planar;
+    return solution;
 }
 
 // The views follow camera_T_target_i = inv(X) * inv(motion_i) * Y.

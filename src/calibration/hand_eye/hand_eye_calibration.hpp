@@ -104,8 +104,9 @@ private:
     void noteSkippedPictures(size_t pictures, HandEyeRun& run) const;
     // Replaces the closed-form values by the jointly refined ones when the refinement succeeds.
     // Both take the frames with their corners (withCorners).
-    std::optional<HandEyeSolution> planarSolution(const std::vector<cv::Mat>& motions,
-                                                  const std::vector<cv::Mat>& cameras, const std::string& method) const;
+    std::optional<HandEyeSolution> restrictedSolution(const std::vector<cv::Mat>& motions,
+                                                      const std::vector<cv::Mat>& cameras,
+                                                      const std::string& method) const;
     void applyRefinement(const Frames& detected, bool intrinsicsSolvedHere, const RefinementOptions& options,
                          const std::vector<MountComponent>& mountComponents, HandEyeRun& run) const;
     // The detected corners of the frames, for frames posed from given intrinsics.

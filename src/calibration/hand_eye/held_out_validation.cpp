@@ -12,7 +12,7 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
-#include "calibration/hand_eye/planar_hand_eye.hpp"
+#include "calibration/hand_eye/restricted_motion.hpp"
 #include "calibration/hand_eye/robot_error_refinement.hpp"
 #include "calibration/refinement/held_out_views.hpp"
 #include "core/parallel_indices.hpp"
@@ -148,9 +148,9 @@ HeldOutSolve closedFormWithout(const HeldOutInputs& in, size_t left_out) {
     HeldOutSolve solve;
     const std::vector<cv::Mat> motions = handEyeMotions(in.setup, without(in.robot_T_tcp_list, left_out));
     const std::vector<cv::Mat> cameras = without(in.camera_T_target_list, left_out);
-    // Turns about one axis leave the general closed forms undefined (see HandEyeCalibration::planarSolution).
-    auto solution = commonTurnAxis(motions) ? solvePlanarHandEye(motions, cameras, in.setup == HandEyeSetup::EyeToHand)
-                                            : std::nullopt;
+    // Turns about one axis, or none, leave the general closed forms undefined (see
+    // HandEyeCalibration::restrictedSolution).
+    auto solution = solveRestrictedHandEye(motions, cameras, in.setup == HandEyeSetup::EyeToHand);
     if (!solution) {
         solution = solveHandEye(in.solver, motions, cameras);
     }

@@ -9,7 +9,7 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/hand_eye/planar_hand_eye.hpp"
+#include "calibration/hand_eye/restricted_motion.hpp"
 #include "calibration/refinement/pose_block.hpp"
 #include "calibration/refinement/undetermined_directions.hpp"
 #include "core/log.hpp"
@@ -131,40 +131,67 @@ int analysedIndex(bool targetPose, int k) {
     return (targetPose ? kPoseParameterCount : 0) + k;
 }
 
-// Puts a given component at its value: along the undetermined direction it takes part in (so that the
-// views still fit), or alone when it takes part in none.
-void startAtValue(MountPlan& plan, const std::vector<UndeterminedDirection>& directions, bool targetPose, int k,
-                  double value) {
-    const int index = analysedIndex(targetPose, k);
-    cv::Mat& pose = targetPose ? plan.target_start : plan.camera_start;
-    const double change = value - pose.at<double>(k - 3, 3);
-    const UndeterminedDirection* along = nullptr;
-    for (const UndeterminedDirection& direction : directions) {
-        if (std::abs(direction.direction[index]) > kTakesPart &&
-            (along == nullptr || std::abs(direction.direction[index]) > std::abs(along->direction[index]))) {
-            along = &direction;
+// Puts the given components (analysed index, value) at their values: by one step in the span of the
+// undetermined directions (so that the views still fit), the least squares one over the parts of the span the
+// components take part in; a component that takes part in none is set alone.
+void startAtValues(MountPlan& plan, const std::vector<UndeterminedDirection>& directions,
+                   const std::vector<std::pair<int, double>>& givens) {
+    const auto poseOf = [&](int index) -> cv::Mat& {
+        return index >= kPoseParameterCount ? plan.target_start : plan.camera_start;
+    };
+    if (!givens.empty() && !directions.empty()) {
+        // Scaled units: column d is direction d at the given components, the right side each change over its limit.
+        cv::Mat shares(static_cast<int>(givens.size()), static_cast<int>(directions.size()), CV_64F);
+        cv::Mat changes(static_cast<int>(givens.size()), 1, CV_64F);
+        for (size_t g = 0; g < givens.size(); ++g) {
+            const int index = givens[g].first;
+            for (size_t d = 0; d < directions.size(); ++d) {
+                shares.at<double>(static_cast<int>(g), static_cast<int>(d)) = directions[d].direction[index];
+            }
+            const double current = poseOf(index).at<double>(index % kPoseParameterCount - 3, 3);
+            changes.at<double>(static_cast<int>(g)) = (givens[g].second - current) / limitOf(index);
+        }
+        const cv::SVD svd(shares, cv::SVD::MODIFY_A);
+        cv::Mat projected = svd.u.t() * changes;
+        for (int j = 0; j < svd.w.rows; ++j) {
+            const double w = svd.w.at<double>(j);
+            projected.at<double>(j) = w > kTakesPart ? projected.at<double>(j) / w : 0.0;
+        }
+        const cv::Mat steps = svd.vt.t() * projected;
+        std::vector<double> step(kAnalysed, 0.0);
+        for (size_t d = 0; d < directions.size(); ++d) {
+            for (int j = 0; j < kAnalysed; ++j) {
+                step[j] += steps.at<double>(static_cast<int>(d)) * directions[d].direction[j] * limitOf(j);
+            }
+        }
+        moveStarts(plan, step);
+    }
+    for (const auto& [index, value] : givens) {
+        poseOf(index).at<double>(index % kPoseParameterCount - 3, 3) = value;
+    }
+}
+
+// The direction with its parts along the directions already held taken out (Gaussian elimination on their
+// held components), so that each further direction is held by a component of its own.
+std::vector<double> withoutHeld(std::vector<double> direction,
+                                const std::vector<std::pair<int, std::vector<double>>>& held) {
+    for (const auto& [index, pivot] : held) {
+        const double factor = direction[index] / pivot[index];
+        for (size_t j = 0; j < direction.size(); ++j) {
+            direction[j] -= factor * pivot[j];
         }
     }
-    if (along == nullptr) {
-        pose.at<double>(k - 3, 3) = value;
-        return;
-    }
-    const double steps = change / (along->direction[index] * limitOf(index));
-    std::vector<double> step(kAnalysed);
-    for (int j = 0; j < kAnalysed; ++j) {
-        step[j] = steps * along->direction[j] * limitOf(j);
-    }
-    moveStarts(plan, step);
+    return direction;
 }
 
 // The component an undetermined direction is held by: the flange-side transform's, unless it hardly
 // takes part.
-int chosenIndex(const UndeterminedDirection& direction, bool eyeToHand, const std::vector<int>& taken) {
+int chosenIndex(const std::vector<double>& direction, bool eyeToHand, const std::vector<int>& taken) {
     int best = -1;
     double bestWeight = 0.0;
     for (int j = 0; j < kAnalysed; ++j) {
         const bool targetPose = j >= kPoseParameterCount;
-        const double weight = std::abs(direction.direction[j]) * (targetPose == eyeToHand ? 1.0 : kOtherSideWeight);
+        const double weight = std::abs(direction[j]) * (targetPose == eyeToHand ? 1.0 : kOtherSideWeight);
         if (std::find(taken.begin(), taken.end(), j) == taken.end() && weight > bestWeight) {
             best = j;
             bestWeight = weight;
@@ -174,20 +201,29 @@ int chosenIndex(const UndeterminedDirection& direction, bool eyeToHand, const st
 }
 
 // The other transform's component that takes the largest part in a direction, -1 when none takes part.
-int coupledIndex(const UndeterminedDirection& direction, bool targetPose) {
+int coupledIndex(const std::vector<double>& direction, bool targetPose) {
     const int first = targetPose ? 0 : kPoseParameterCount;
     double largest = 0.0;
-    for (double value : direction.direction) {
+    for (double value : direction) {
         largest = std::max(largest, std::abs(value));
     }
     int best = -1;
     for (int j = first; j < first + kPoseParameterCount; ++j) {
-        const double share = std::abs(direction.direction[j]);
-        if (share >= kTakesPart * largest && (best < 0 || share > std::abs(direction.direction[best]))) {
+        const double share = std::abs(direction[j]);
+        if (share >= kTakesPart * largest && (best < 0 || share > std::abs(direction[best]))) {
             best = j;
         }
     }
     return best;
+}
+
+std::string whyUndetermined(RestrictedMotion motion) {
+    switch (motion) {
+        case RestrictedMotion::OneAxis: return "every rotation is about parallel axes";
+        case RestrictedMotion::NoTurn: return "the robot does not turn";
+        case RestrictedMotion::None: break;
+    }
+    return "the robot's motions do not fix it";
 }
 
 std::string sigmaText(double value, const char* unit) {
@@ -221,6 +257,7 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
     }
 
     std::vector<int> taken;  // analysed indices of the planned components
+    std::vector<std::pair<int, double>> givens;
     for (const MountComponent& given : problem.mount_components) {
         const int k = parameterOf(given.component);
         const int index = analysedIndex(eyeToHand, k);
@@ -230,7 +267,7 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
         if (!(given.sigma >= 0.0) || !std::isfinite(given.value) || !std::isfinite(given.sigma)) {
             throw std::invalid_argument("refineHandEye: a given component needs a finite value and sigma >= 0");
         }
-        startAtValue(plan, directions, eyeToHand, k, given.value);
+        givens.emplace_back(index, given.value);
         MountComponentOutcome outcome = outcomeFor(eyeToHand, k, eyeToHand);
         outcome.source = given.sigma > 0.0 ? "prior" : "fixed";
         outcome.value = given.value;
@@ -240,16 +277,28 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
         plan.parameters.push_back(k);
         taken.push_back(index);
     }
-    const bool parallel = commonTurnAxis(problem.camera_mount_T_target_mount_list).has_value();
-    for (const UndeterminedDirection& direction : directions) {
-        if (direction.sigma < limit_factor) {
+    startAtValues(plan, directions, givens);
+    const std::string why = whyUndetermined(restrictedMotion(problem.camera_mount_T_target_mount_list));
+    std::vector<std::pair<int, std::vector<double>>> held;  // (index, reduced direction) of each direction held
+    for (const UndeterminedDirection& undetermined : directions) {
+        if (undetermined.sigma < limit_factor) {
             plan.weak_left_free = true;
             continue;
         }
-        const double largest = std::abs(direction.direction[chosenIndex(direction, eyeToHand, {})]);
+        std::vector<double> direction = withoutHeld(undetermined.direction, held);
+        const double length = cv::norm(direction);
+        if (!(length > kTakesPart)) {
+            continue;  // already held through the directions before it
+        }
+        for (double& value : direction) {
+            value /= length;
+        }
+        const double largest = std::abs(direction[chosenIndex(direction, eyeToHand, {})]);
         int index = -1;
         for (size_t t = 0; t < taken.size() && index < 0; ++t) {
-            if (std::abs(direction.direction[taken[t]]) >= kTakesPart * largest) {
+            const bool holdsOne =
+                std::any_of(held.begin(), held.end(), [&](const auto& h) { return h.first == taken[t]; });
+            if (!holdsOne && std::abs(direction[taken[t]]) >= kTakesPart * largest) {
                 index = taken[t];
             }
         }
@@ -268,6 +317,7 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
             plan.parameters.push_back(k);
             taken.push_back(index);
         }
+        held.emplace_back(index, direction);
         const size_t at = std::find(taken.begin(), taken.end(), index) - taken.begin();
         MountComponentOutcome& outcome = plan.outcomes[at];
         const bool targetPose = index >= kPoseParameterCount;
@@ -279,9 +329,8 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
             outcome.coupled_component = kComponentNames[coupled % kPoseParameterCount];
         }
         const double unit = k < 3 ? kUndeterminedRotationDeg : kUndeterminedTranslationMm;
-        outcome.data_sigma = direction.sigma * std::abs(direction.direction[index]) * unit;
-        outcome.sentence = componentPhrase(targetPose, k, eyeToHand) + " is not determined: " +
-                           (parallel ? "every rotation is about parallel axes" : "the robot's motions do not fix it");
+        outcome.data_sigma = undetermined.sigma * std::abs(direction[index]) * unit;
+        outcome.sentence = componentPhrase(targetPose, k, eyeToHand) + " is not determined: " + why;
     }
     return plan;
 }

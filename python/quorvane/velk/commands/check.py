@@ -91,8 +91,7 @@ def run(args) -> int:
             target, views.valid_robot_T_tcp_list, views.valid_image_list, cameras, views.intrinsic_matrix,
             views.distortion_coefficients, args.per_view_error_threshold, setup=setup,
             camera_model=views.camera_model, print_reports=False)
-    comparison = comparison_text(methods,
-                                 _velk.diagnostics.common_turn_axis(list(views.valid_robot_T_tcp_list)) is not None)
+    comparison = comparison_text(methods, _velk.diagnostics.restricted_motion(list(views.valid_robot_T_tcp_list)))
     # The two tables are the check's summary: --quiet keeps them and drops the library's log lines.
     if not args.intrinsics:
         print(common.distortion_model_line(choice, args))

@@ -149,8 +149,7 @@ def compare_methods(target, result, threshold: float, setup: str):
         target, result.valid_robot_T_tcp_list, result.valid_image_list, result.camera_T_target_list,
         result.intrinsic_matrix, result.distortion_coefficients, threshold, setup=setup,
         camera_model=result.camera_model, print_reports=False)
-    one_axis = _velk.diagnostics.common_turn_axis(list(result.valid_robot_T_tcp_list)) is not None
-    return results, comparison_text(results, one_axis)
+    return results, comparison_text(results, _velk.diagnostics.restricted_motion(list(result.valid_robot_T_tcp_list)))
 
 
 def used_detections(target, options, result):

@@ -148,7 +148,11 @@ def unused_pictures_section(skipped, total: int) -> Section:
 
 def rotation_section(camera_T_target_list, stats, text: str = "") -> Section:
     """The rotation axes of the motions and the figures the rotation variety check reads (``text``, the console's
-    wording of them, is not repeated)."""
+    wording of them, is not repeated); with no ``stats`` (the views do not turn against each other) a sentence
+    says so."""
+    if stats is None:
+        return Section("rotation-variety", "Rotation variety of the captured views",
+                       "<p>The views do not turn against each other: there are no rotation axes to show.</p>", "")
     figures = [("Motions between views", f"{stats.num_motions}"),
                ("Mean / largest turn", f"{stats.angle_mean_deg:.1f} / {stats.angle_max_deg:.1f} deg"),
                ("Singular values of the rotation vectors", ", ".join(f"{v:.3f}" for v in stats.singular_values)),

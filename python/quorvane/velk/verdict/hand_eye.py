@@ -65,8 +65,8 @@ def judge_hand_eye(result, robot_T_tcp_list, eye_to_hand: bool, image_names=None
         if not mount.passed:
             verdict.causes += mount_component_causes(result.refinement)
     if method_results is not None:
-        one_axis = diagnostics.common_turn_axis(list(result.valid_robot_T_tcp_list)) is not None
-        verdict.checks.append(solver_check(method_results, one_axis))
+        motion = diagnostics.restricted_motion(list(result.valid_robot_T_tcp_list))
+        verdict.checks.append(solver_check(method_results, motion))
     verdict.checks.append(robot_noise_check(result.refinement))
     applied = kinematics is not None and kinematics.applied
     verdict.checks.append(chain_held_out_check(kinematics.held_out) if applied else held_out_check(result.validation))
@@ -121,12 +121,15 @@ def judge_check(stats, method_results, consistency_spread_mm: float | None, dist
     verdict.checks.append(rotation_check(stats))
     from _velk import diagnostics
 
-    one_axis = diagnostics.common_turn_axis(list(robot_T_tcp_list)) is not None
-    verdict.checks.append(solver_check(method_results, one_axis))
-    if one_axis:
-        flange = "tcp_T_target" if eye_to_hand else "tcp_T_camera"
+    motion = diagnostics.restricted_motion(list(robot_T_tcp_list))
+    verdict.checks.append(solver_check(method_results, motion))
+    flange = "tcp_T_target" if eye_to_hand else "tcp_T_camera"
+    if motion == "one axis":
         verdict.causes.append(f"every turn of the robot is about one axis, so the offset of {flange} along it "
                               "cannot be determined: measure it and give it to velk hand-eye with --fix or --prior")
+    elif motion == "no turn":
+        verdict.causes.append(f"the robot does not turn, so the offset of {flange} cannot be determined: measure "
+                              "tx, ty and tz and give them to velk hand-eye with --fix or --prior")
     if consistency_spread_mm is not None and math.isfinite(consistency_spread_mm):
         explained = explained_spread_mm(distances_m)
         limit = CONSISTENCY_FACTOR * explained

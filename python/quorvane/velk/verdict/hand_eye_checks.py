@@ -22,8 +22,11 @@ from .limits import (
     NOMINAL_ROBOT_NOISE_MM,
 )
 
-UNDEFINED_SOLVERS = ("undefined: every turn of the robot is about one axis, where the general closed forms "
-                     "return an arbitrary value along it")
+UNDEFINED_SOLVERS = {
+    "one axis": "undefined: every turn of the robot is about one axis, where the general closed forms return an "
+                "arbitrary value along it",
+    "no turn": "undefined: the robot does not turn, where the general closed forms return an arbitrary value",
+}
 
 
 def rms_check(rms_px: float | None, what: str = "reprojection RMS") -> Check:
@@ -40,11 +43,12 @@ def rotation_check(stats) -> Check:
                  f"ratio {MIN_AXIS_SPAN_RATIO:g}")
 
 
-def solver_check(method_results, one_axis: bool = False) -> Check:
+def solver_check(method_results, motion: str | None = None) -> Check:
     """The solver agreement of a method comparison as a check (see :func:`solver_agreement`); not judged when
-    ``one_axis``: every turn of the robot is about one axis, where the general closed forms are undefined."""
-    if one_axis:
-        return Check("solver agreement", None, UNDEFINED_SOLVERS)
+    ``motion`` (``diagnostics.restricted_motion``) is "one axis" (every turn of the robot is about one axis) or
+    "no turn", where the general closed forms are undefined."""
+    if motion in UNDEFINED_SOLVERS:
+        return Check("solver agreement", None, UNDEFINED_SOLVERS[motion])
     agreement = solver_agreement(method_results)
     if len(agreement.solved) < 2:
         return Check("solver agreement", False, f"{len(agreement.solved)} solver(s) gave a result", "2 solvers")

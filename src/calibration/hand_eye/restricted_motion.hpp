@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "calibration/hand_eye/hand_eye_solver.hpp"
+
+namespace velk::calibration {
+
+// Motions on which the general closed forms are undefined: every turn about one axis (SCARA and 4-axis
+// arms), or no turn at all (gantries).
+enum class RestrictedMotion { None, OneAxis, NoTurn };
+
+RestrictedMotion restrictedMotion(const std::vector<cv::Mat>& motions);
+
+// The closed form for the kind of restricted motion (solvePlanarHandEye, solveTranslatingHandEye); nothing
+// for general motions or when it fails.
+std::optional<HandEyeSolution> solveRestrictedHandEye(const std::vector<cv::Mat>& motions,
+                                                      const std::vector<cv::Mat>& camera_T_target_list,
+                                                      bool zero_target_offset);
+
+}  // namespace velk::calibration
