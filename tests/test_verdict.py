@@ -8,7 +8,7 @@ import pytest
 
 import _velk
 from _velk import tf
-from quorvane.velk import logs, verdict
+from quorvane.velk import arm_captures, logs, verdict
 from quorvane.velk.verdict import likely_causes
 
 
@@ -79,6 +79,15 @@ def test_the_likely_cause_is_named(fault, words):
     names = [f"image_{k}.png" for k in range(10)]
     causes = verdict.pose_causes(robots, cameras, list(range(10)), eye_to_hand, names)
     assert len(causes) == 1 and words in causes[0], causes
+
+
+@pytest.mark.parametrize("arm", ["scara", "gantry"])
+def test_a_shifted_pairing_is_named_on_arms_the_general_closed_forms_are_undefined_on(arm):
+    capture = arm_captures.arm_capture(arm, "eye-in-hand", 10, seed=1)
+    robots, cameras = capture.robot_T_tcp_list, capture.camera_T_target_list
+    assert verdict.pose_causes(robots, cameras, list(range(10)), False) == []
+    causes = verdict.pose_causes(robots[1:] + robots[:1], cameras, list(range(10)), False)
+    assert len(causes) == 1 and "shifted by 1 picture" in causes[0], causes
 
 
 def test_units_are_named_from_the_distances_and_the_robot_reach():

@@ -11,6 +11,7 @@
 #include "calibration/hand_eye/hand_eye_setup.hpp"
 #include "calibration/hand_eye/hand_eye_solver.hpp"
 #include "calibration/hand_eye/hand_eye_validation_report.hpp"
+#include "calibration/hand_eye/restricted_motion.hpp"
 
 namespace py = pybind11;
 using velk::calibration::EyeInHandCalibrator;
@@ -38,7 +39,8 @@ void bindSolveHandEye(py::module_& module) {
     module.def(
         "solve_hand_eye",
         [](const std::vector<cv::Mat>& robot_T_tcp_list, const std::vector<cv::Mat>& camera_T_target_list,
-           const std::string& method, const std::string& setup) -> std::optional<std::pair<cv::Mat, cv::Mat>> {
+           const std::string& method, const std::string& setup,
+           bool restricted_motions) -> std::optional<std::pair<cv::Mat, cv::Mat>> {
             if (robot_T_tcp_list.size() != camera_T_target_list.size()) {
                 throw std::invalid_argument(
                     "solve_hand_eye: robot_T_tcp_list and camera_T_target_list must pair "
@@ -46,20 +48,28 @@ void bindSolveHandEye(py::module_& module) {
                     std::to_string(robot_T_tcp_list.size()) + " and " + std::to_string(camera_T_target_list.size()));
             }
             const auto setupKind = velk::calibration::handEyeSetupFromName(setup, "solve_hand_eye");
-            const auto solution = velk::calibration::solveHandEye(
-                velk::calibration::handEyeSolverFromName(method),
-                velk::calibration::handEyeMotions(setupKind, robot_T_tcp_list), camera_T_target_list);
+            const velk::calibration::HandEyeSolver solver = velk::calibration::handEyeSolverFromName(method);
+            const std::vector<cv::Mat> motions = velk::calibration::handEyeMotions(setupKind, robot_T_tcp_list);
+            auto solution = restricted_motions ? velk::calibration::solveRestrictedHandEye(
+                                                     motions, camera_T_target_list,
+                                                     setupKind == velk::calibration::HandEyeSetup::EyeToHand)
+                                               : std::nullopt;
+            if (!solution) {
+                solution = velk::calibration::solveHandEye(solver, motions, camera_T_target_list);
+            }
             if (!solution) {
                 return std::nullopt;
             }
             return std::make_pair(solution->camera_transform, solution->target_transform);
         },
         py::arg("robot_T_tcp_list"), py::arg("camera_T_target_list"), py::arg("method") = "TSAI",
-        py::arg("setup") = "eye-in-hand",
+        py::arg("setup") = "eye-in-hand", py::arg("restricted_motions") = false,
         "The closed-form hand-eye solve of paired poses (4x4, metres), as the calibrators run it: (tcp_T_camera, "
         "world_T_target) for 'eye-in-hand', (robot_T_camera, tcp_T_target) for 'eye-to-hand'; None when the "
-        "poses do not determine them. method: a hand-eye or robot-world/hand-eye method name. Raises "
-        "RuntimeError when the solver refuses the poses (too few of them).");
+        "poses do not determine them. method: a hand-eye or robot-world/hand-eye method name. "
+        "restricted_motions: on poses that turn about one axis only, or not at all, the closed form for such "
+        "motions stands in for the method, as in the calibrators (the offset it cannot determine is zero on the "
+        "flange). Raises RuntimeError when the solver refuses the poses (too few of them).");
 }
 
 void bindHandEyeValidation(py::module_& module) {

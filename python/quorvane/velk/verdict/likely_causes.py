@@ -29,7 +29,8 @@ def _reordered(poses, order) -> list:
 
 def pairing_deviations_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: bool):
     """Each pair's distance (mm) from the mean target position under a closed-form (TSAI) hand-eye solve of these
-    pairs; None if it cannot solve."""
+    pairs, or the closed form for poses that turn about one axis or not at all (the offset it cannot find moves
+    every target alike); None if it cannot solve."""
     import _velk
 
     if len(robot_T_tcp_list) < 3:
@@ -37,7 +38,8 @@ def pairing_deviations_mm(robot_T_tcp_list, camera_T_target_list, eye_to_hand: b
     robots = [np.asarray(p, dtype=np.float64) for p in robot_T_tcp_list]
     cameras = [np.asarray(c, dtype=np.float64) for c in camera_T_target_list]
     try:
-        solution = _velk.solve_hand_eye(robots, cameras, "TSAI", "eye-to-hand" if eye_to_hand else "eye-in-hand")
+        solution = _velk.solve_hand_eye(robots, cameras, "TSAI", "eye-to-hand" if eye_to_hand else "eye-in-hand",
+                                        restricted_motions=True)
     except RuntimeError:  # the solver refuses poses it cannot work with
         return None
     if solution is None:
