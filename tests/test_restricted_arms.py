@@ -148,17 +148,23 @@ def test_velk_hand_eye_fails_until_the_undetermined_height_is_given(scara_datase
         assert out.count("(undefined on turns about one axis)") == 5 and "[n/a] solver agreement" in out
 
 
-def test_velk_plan_for_an_arm_that_turns_about_one_axis_plans_for_the_determined_part(tmp_path, capsys):
+@pytest.mark.parametrize("axes, words, motion", [
+    ("z", "tz of tcp_T_camera is not determined by such poses", "one axis"),
+    ("none", "tx, ty, tz of tcp_T_camera are not determined by such poses", "no turn"),
+])
+def test_velk_plan_for_an_arm_that_turns_about_one_axis_plans_for_the_determined_part(axes, words, motion, tmp_path,
+                                                                                     capsys):
     board = _velk.CharucoTarget(9, 7, 0.04, 0.03, "DICT_5X5_100")
     output = tmp_path / "plan.csv"
     code = cli.main(["plan", "--target", str(write_target(tmp_path / "board.json", board)), "--fov", "65",
                      "--fixed", *map(str, arm_captures.ARM_WORLD_T_TARGET_POSE),
                      "--hand-eye", *map(str, arm_captures.ARM_TCP_T_CAMERA_POSE),
-                     "--candidates", "100", "--axes", "z", "--poses", "6", "-o", str(output)])
+                     "--candidates", "100", "--axes", axes, "--poses", "6", "-o", str(output)])
     out = capsys.readouterr().out
-    assert code == 0 and "tz of tcp_T_camera is not determined by such poses" in out
+    assert code == 0 and words in out
     poses = [np.asarray(p) for p in read_pose_file(output, "xyz-quat", "m", "wxyz")]
-    assert len(poses) == 6 and _velk.diagnostics.common_turn_axis(poses) is not None
+    assert len(poses) == 6 and _velk.diagnostics.restricted_motion(poses) == motion
+    assert (_velk.diagnostics.common_turn_axis(poses) is not None) == (axes == "z")
     # With the height taken as measured, the rest is determined from the third pose on.
     assert out.count(" mm | rotation ") == 4
 

@@ -101,25 +101,29 @@ def make_scene(camera_matrix, distortion, image_size, corners, eye_to_hand: bool
     return scene
 
 
-def one_axis_candidates(scene, count: int, seed: int = 0) -> list:
-    """Flange poses of an arm that turns about the base's vertical axis only (a SCARA: the tool points down),
-    aimed at the board under the scene's nominal transforms."""
+def restricted_candidates(scene, count: int, arm: str = "scara", seed: int = 0) -> list:
+    """Flange poses of an arm that turns about the base's vertical axis only ("scara": the tool points down) or not
+    at all ("gantry"), aimed at the board under the scene's nominal transforms."""
     rng = np.random.default_rng(seed)
     corners = np.asarray(scene.object_points, dtype=np.float64).reshape(-1, 3)
     centre = (corners.min(axis=0) + corners.max(axis=0)) / 2.0
     camera, target = np.asarray(scene.camera_mount_T_camera), np.asarray(scene.target_mount_T_target)
     if scene.eye_to_hand:
-        return arm_captures.eye_to_hand_flanges("scara", count, rng, camera, target, centre)
-    return arm_captures.eye_in_hand_flanges("scara", count, rng, camera, target, centre)
+        return arm_captures.eye_to_hand_flanges(arm, count, rng, camera, target, centre)
+    return arm_captures.eye_in_hand_flanges(arm, count, rng, camera, target, centre)
 
 
-def undetermined_translation(robot_T_tcp_list) -> str | None:
-    """The translation of the flange-side transform ("tx", "ty", "tz") poses that all turn about one axis leave
-    undetermined: the flange axis nearest that axis; None when they turn about several axes."""
-    axis = _velk.diagnostics.common_turn_axis(list(robot_T_tcp_list))
+def undetermined_translations(robot_T_tcp_list) -> list[str]:
+    """The translations of the flange-side transform ("tx", "ty", "tz") the poses leave undetermined: the one along
+    the flange axis nearest the axis every pose turns about, all three when they do not turn, none when they turn
+    about several axes."""
+    poses = list(robot_T_tcp_list)
+    if _velk.diagnostics.restricted_motion(poses) == "no turn":
+        return ["tx", "ty", "tz"]
+    axis = _velk.diagnostics.common_turn_axis(poses)
     if axis is None:
-        return None
-    return "t" + "xyz"[int(np.argmax(np.abs(axis)))]
+        return []
+    return ["t" + "xyz"[int(np.argmax(np.abs(axis)))]]
 
 
 def _camera_pose(centre, distance, tilt_deg, azimuth_rad, roll_deg, face_side=-1.0) -> np.ndarray:

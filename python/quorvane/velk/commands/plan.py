@@ -78,11 +78,12 @@ def _add_workspace_options(parser) -> None:
                         help="flange positions allowed, in the robot base frame (m)")
     parser.add_argument("--flange-tilt", type=numbers.finite, metavar="DEG",
                         help="largest angle of the flange's z axis from straight down (the robot base's -z)")
-    parser.add_argument("--axes", default="xyz", choices=("xyz", "z"),
+    parser.add_argument("--axes", default="xyz", choices=("xyz", "z", "none"),
                         help="the axes the flange turns about: xyz (default) every one; z the vertical one only, as a "
                              "SCARA or 4-axis arm with its tool pointing down (candidates turn about the base's z "
                              "axis; the offset along it, which such poses cannot determine, is taken as measured and "
-                             "the plan is for the rest)")
+                             "the plan is for the rest); none, as a gantry (candidates only translate; the whole "
+                             "offset is taken as measured)")
     parser.add_argument("--candidate-file", metavar="FILE",
                         help="reachable flange poses to choose from instead (CSV or JSON, as velk poses import reads)")
     parser.add_argument("--candidate-format", default="xyz-quat", choices=FORMATS)
@@ -163,8 +164,8 @@ def candidate_poses(args, scene) -> list:
     if args.candidate_file:
         return read_pose_file(args.candidate_file, args.candidate_format, args.candidate_units,
                               args.candidate_quat_order)
-    if args.axes == "z":
-        return planning.one_axis_candidates(scene, args.candidates)
+    if args.axes != "xyz":
+        return planning.restricted_candidates(scene, args.candidates, "scara" if args.axes == "z" else "gantry")
     box = None if args.box is None else (tuple(args.box[:3]), tuple(args.box[3:]))
     workspace = planning.Workspace(tuple(args.distance), tuple(args.tilt), args.roll, box, args.flange_tilt)
     printed, _ = common.load_target(args)
@@ -208,6 +209,18 @@ def check_outputs(args) -> None:
     output_paths.check_outputs("plan", outputs, inputs)
 
 
+def _known_sentence(known, flange: str) -> str:
+    """What the plan takes as measured, and how to give it to velk hand-eye."""
+    fixes = " ".join(f"--fix {k}=M" for k in known)
+    if len(known) == 1:
+        return (f"Every pose turns about one axis: {known[0]} of {flange} is not determined by such poses. The plan "
+                f"takes it as measured and plans for the rest; give it to velk hand-eye with {fixes} or "
+                f"--prior {known[0]}=M:SIGMA.")
+    return (f"No pose turns against another: {', '.join(known)} of {flange} are not determined by such poses. The "
+            f"plan takes them as measured and plans for the rest; give them to velk hand-eye with {fixes} (or "
+            "--prior).")
+
+
 def run(args) -> int:
     """Plans the poses, prints the predicted 1-sigma after each and writes the pose file (and the report)."""
     check_outputs(args)
@@ -222,13 +235,11 @@ def run(args) -> int:
     pool = planning.without_captured(candidate_poses(args, scene), captured)
     if count < 1:
         raise UsageError("plan: the number of poses to plan must be at least 1")
-    known = planning.undetermined_translation(captured + pool)
-    if known is not None:
+    known = planning.undetermined_translations(captured + pool)
+    if known:
         flange = "tcp_T_target" if args.eye_to_hand else "tcp_T_camera"
-        scene.known_components = [known]
-        print(f"Every pose turns about one axis: {known} of {flange} is not determined by such poses. The plan "
-              f"takes it as measured and plans for the rest; give it to velk hand-eye with --fix {known}=M or "
-              f"--prior {known}=M:SIGMA.")
+        scene.known_components = known
+        print(_known_sentence(known, flange))
     plan = _velk.plan_hand_eye(scene, pool, count, captured)
     chosen = [pool[step.candidate] for step in plan.steps]
     print(f"{plan.usable_candidates} of {len(pool)} candidate poses see enough of the board"
