@@ -97,16 +97,22 @@ def test_only_translations_can_be_given(scara):
         _velk.refine_hand_eye(problem)
 
 
-@pytest.fixture(scope="module", params=SETUPS)
-def scara_dataset(request, tmp_path_factory):
-    """A rendered SCARA capture on disk with its intrinsics: (set-up, folder, flange-side transform's truth)."""
-    scene = arm_captures.render_arm_capture("scara", request.param, 10, seed=3, robot_error=ROBOT_ERROR)
-    folder = tmp_path_factory.mktemp("scara")
+def _rendered_dataset(arm, setup, tmp_path_factory):
+    """A rendered capture of 10 views on disk (data/, board.json, intrinsics.json) and its scene."""
+    scene = arm_captures.render_arm_capture(arm, setup, 10, seed=3, robot_error=ROBOT_ERROR)
+    folder = tmp_path_factory.mktemp(arm)
     write_hand_eye_dataset(folder / "data", scene.images, scene.robot_T_tcp_list)
     write_target(folder / "board.json", scene.target)
     (folder / "intrinsics.json").write_text(json.dumps({
         "camera_matrix": np.asarray(scene.camera_matrix).tolist(),
         "distortion_coefficients": np.ravel(scene.distortion).tolist(), "image_size": [1280, 960]}))
+    return folder, scene
+
+
+@pytest.fixture(scope="module", params=SETUPS)
+def scara_dataset(request, tmp_path_factory):
+    """A rendered SCARA capture on disk with its intrinsics: (set-up, folder, flange-side transform's truth)."""
+    folder, scene = _rendered_dataset("scara", request.param, tmp_path_factory)
     truth = scene.tcp_T_camera if request.param == "eye-in-hand" else scene.tcp_T_target
     return request.param, folder, truth
 
@@ -195,13 +201,7 @@ def test_a_gantry_leaves_the_whole_offset_undetermined_and_the_turn_is_found_fro
 @pytest.fixture(scope="module")
 def gantry_dataset(tmp_path_factory):
     """A rendered eye-in-hand gantry capture on disk with its intrinsics: (folder, tcp_T_camera's truth)."""
-    scene = arm_captures.render_arm_capture("gantry", "eye-in-hand", 10, seed=3, robot_error=ROBOT_ERROR)
-    folder = tmp_path_factory.mktemp("gantry")
-    write_hand_eye_dataset(folder / "data", scene.images, scene.robot_T_tcp_list)
-    write_target(folder / "board.json", scene.target)
-    (folder / "intrinsics.json").write_text(json.dumps({
-        "camera_matrix": np.asarray(scene.camera_matrix).tolist(),
-        "distortion_coefficients": np.ravel(scene.distortion).tolist(), "image_size": [1280, 960]}))
+    folder, scene = _rendered_dataset("gantry", "eye-in-hand", tmp_path_factory)
     return folder, scene.tcp_T_camera
 
 
