@@ -278,14 +278,20 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
         taken.push_back(index);
     }
     startAtValues(plan, directions, givens);
-    const std::string why = whyUndetermined(restrictedMotion(problem.camera_mount_T_target_mount_list));
+    const RestrictedMotion motion = restrictedMotion(problem.camera_mount_T_target_mount_list);
+    const std::string why = whyUndetermined(motion);
+    // A gantry leaves the flange-side offset free in all three axes: each of those directions is held by a
+    // component of its own. Elsewhere a direction is held through a component that takes part in it, so
+    // that data that determine little (one robot pose, a loose robot prior) fail or show their large sigma.
+    const bool ownComponents = motion == RestrictedMotion::NoTurn;
     std::vector<std::pair<int, std::vector<double>>> held;  // (index, reduced direction) of each direction held
     for (const UndeterminedDirection& undetermined : directions) {
         if (undetermined.sigma < limit_factor) {
             plan.weak_left_free = true;
             continue;
         }
-        std::vector<double> direction = withoutHeld(undetermined.direction, held);
+        std::vector<double> direction =
+            ownComponents ? withoutHeld(undetermined.direction, held) : undetermined.direction;
         const double length = cv::norm(direction);
         if (!(length > kTakesPart)) {
             continue;  // already held through the directions before it
@@ -296,8 +302,8 @@ MountPlan planMountComponents(const HandEyeRefinementProblem& problem, const Ref
         const double largest = std::abs(direction[chosenIndex(direction, eyeToHand, {})]);
         int index = -1;
         for (size_t t = 0; t < taken.size() && index < 0; ++t) {
-            const bool holdsOne =
-                std::any_of(held.begin(), held.end(), [&](const auto& h) { return h.first == taken[t]; });
+            const bool holdsOne = ownComponents && std::any_of(held.begin(), held.end(),
+                                                               [&](const auto& h) { return h.first == taken[t]; });
             if (!holdsOne && std::abs(direction[taken[t]]) >= kTakesPart * largest) {
                 index = taken[t];
             }

@@ -53,16 +53,22 @@ cv::Mat procrustes(const cv::Matx33d& correlation) {
 }  // namespace
 
 bool onlyTranslates(const std::vector<cv::Mat>& motions) {
-    if (motions.size() < 2) {
+    if (motions.size() < 3) {
         return false;
     }
+    cv::Matx33d scatter = cv::Matx33d::zeros();
     for (size_t i = 1; i < motions.size(); ++i) {
+        const cv::Mat moved = relative(motions.front(), motions[i]);
         // Every pair's turn is at most the sum of both poses' turns from the first.
-        if (turnDeg(relative(motions.front(), motions[i])) >= 0.5 * kVisibleTurnDeg) {
+        if (turnDeg(moved) >= 0.5 * kVisibleTurnDeg) {
             return false;
         }
+        const cv::Vec3d step = column(moved);
+        scatter += step * step.t();
     }
-    return true;
+    cv::Mat spread;
+    cv::SVD::compute(cv::Mat(scatter), spread, cv::SVD::NO_UV);
+    return spread.at<double>(1) > kPlanarSpread * kPlanarSpread * spread.at<double>(0);
 }
 
 std::optional<HandEyeSolution> solveTranslatingHandEye(const std::vector<cv::Mat>& motions,

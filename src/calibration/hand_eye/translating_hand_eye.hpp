@@ -9,8 +9,9 @@
 
 namespace velk::calibration {
 
-// True when no two motions turn against each other by a visible angle, as a gantry moves a tool that
-// never turns; false for fewer than two motions.
+// True when no two motions turn against each other by a visible angle while their translations span a
+// plane, as a gantry moves a tool that never turns; false for fewer than three motions or motions that
+// stand still or move along one line.
 bool onlyTranslates(const std::vector<cv::Mat>& motions);
 
 // X and Y of Y = motion_i * X * camera_T_target_i for motions that translate without turning. The
