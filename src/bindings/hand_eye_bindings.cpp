@@ -50,10 +50,11 @@ void bindSolveHandEye(py::module_& module) {
             const auto setupKind = velk::calibration::handEyeSetupFromName(setup, "solve_hand_eye");
             const velk::calibration::HandEyeSolver solver = velk::calibration::handEyeSolverFromName(method);
             const std::vector<cv::Mat> motions = velk::calibration::handEyeMotions(setupKind, robot_T_tcp_list);
-            auto solution = restricted_motions ? velk::calibration::solveRestrictedHandEye(
-                                                     motions, camera_T_target_list,
-                                                     setupKind == velk::calibration::HandEyeSetup::EyeToHand)
-                                               : std::nullopt;
+            auto solution = restricted_motions
+                                ? velk::calibration::solveRestrictedHandEye(
+                                      velk::calibration::restrictedMotion(motions), motions, camera_T_target_list,
+                                      setupKind == velk::calibration::HandEyeSetup::EyeToHand)
+                                : std::nullopt;
             if (!solution) {
                 solution = velk::calibration::solveHandEye(solver, motions, camera_T_target_list);
             }

@@ -487,7 +487,7 @@ std::optional<HandEyeSolution> HandEyeCalibration::restrictedSolution(const std:
     }
     // The undetermined offset starts at zero on the flange: the camera's height on it, or the board's (its
     // whole offset when the robot does not turn).
-    auto solution = solveRestrictedHandEye(motions, cameras, setup_ == HandEyeSetup::EyeToHand);
+    auto solution = solveRestrictedHandEye(kind, motions, cameras, setup_ == HandEyeSetup::EyeToHand);
     if (solution) {
         const std::string motion = kind == RestrictedMotion::OneAxis ? "Every turn of the robot is about one axis"
                                                                      : "The robot does not turn between the poses";

@@ -150,7 +150,8 @@ HeldOutSolve closedFormWithout(const HeldOutInputs& in, size_t left_out) {
     const std::vector<cv::Mat> cameras = without(in.camera_T_target_list, left_out);
     // Turns about one axis, or none, leave the general closed forms undefined (see
     // HandEyeCalibration::restrictedSolution).
-    auto solution = solveRestrictedHandEye(motions, cameras, in.setup == HandEyeSetup::EyeToHand);
+    auto solution =
+        solveRestrictedHandEye(restrictedMotion(motions), motions, cameras, in.setup == HandEyeSetup::EyeToHand);
     if (!solution) {
         solution = solveHandEye(in.solver, motions, cameras);
     }

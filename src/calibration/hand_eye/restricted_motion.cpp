@@ -12,10 +12,10 @@ RestrictedMotion restrictedMotion(const std::vector<cv::Mat>& motions) {
     return onlyTranslates(motions) ? RestrictedMotion::NoTurn : RestrictedMotion::None;
 }
 
-std::optional<HandEyeSolution> solveRestrictedHandEye(const std::vector<cv::Mat>& motions,
+std::optional<HandEyeSolution> solveRestrictedHandEye(RestrictedMotion kind, const std::vector<cv::Mat>& motions,
                                                       const std::vector<cv::Mat>& camera_T_target_list,
                                                       bool zero_target_offset) {
-    switch (restrictedMotion(motions)) {
+    switch (kind) {
         case RestrictedMotion::OneAxis: return solvePlanarHandEye(motions, camera_T_target_list, zero_target_offset);
         case RestrictedMotion::NoTurn:
             return solveTranslatingHandEye(motions, camera_T_target_list, zero_target_offset);

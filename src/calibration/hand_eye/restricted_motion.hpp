@@ -15,9 +15,9 @@ enum class RestrictedMotion { None, OneAxis, NoTurn };
 
 RestrictedMotion restrictedMotion(const std::vector<cv::Mat>& motions);
 
-// The closed form for the kind of restricted motion (solvePlanarHandEye, solveTranslatingHandEye); nothing
-// for general motions or when it fails.
-std::optional<HandEyeSolution> solveRestrictedHandEye(const std::vector<cv::Mat>& motions,
+// The closed form for the motions' kind (restrictedMotion: solvePlanarHandEye, solveTranslatingHandEye);
+// nothing for general motions or when it fails.
+std::optional<HandEyeSolution> solveRestrictedHandEye(RestrictedMotion kind, const std::vector<cv::Mat>& motions,
                                                       const std::vector<cv::Mat>& camera_T_target_list,
                                                       bool zero_target_offset);
 
