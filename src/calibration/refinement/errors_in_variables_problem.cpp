@@ -47,13 +47,20 @@ constexpr double kMinPixel = 1e-3, kMaxPixel = 1e3;
 constexpr double kMinTranslation = 1e-5, kMaxTranslation = 1.0;
 constexpr double kMinRotation = 1e-5, kMaxRotation = 1.0;
 
-// The residual blocks of one view: its corners and the two halves of its correction's prior.
+// The residual blocks of one view: its corners and the two halves of its correction's prior (null for a view
+// that shares an earlier view's correction: the prior is counted once, with that view).
 struct ViewBlocks {
     std::vector<ceres::ResidualBlockId> corners;
     ceres::ResidualBlockId translation_prior = nullptr;
     ceres::ResidualBlockId rotation_prior = nullptr;
-    cv::Mat observed;  // N x 2 CV_64F pixels, one row per corner block
+    cv::Mat observed;    // N x 2 CV_64F pixels, one row per corner block
+    int correction = 0;  // its correction's place among the corrections
+    bool correction_on_left = true;
 };
+
+std::vector<ceres::ResidualBlockId> presentBlocks(ceres::ResidualBlockId block) {
+    return block == nullptr ? std::vector<ceres::ResidualBlockId>{} : std::vector<ceres::ResidualBlockId>{block};
+}
 
 // Where a free parameter block sits among the jacobian's columns, and which of its parameters
 // each of its columns is (blocks with fixed parameters have fewer columns than parameters).
@@ -124,7 +131,7 @@ struct ErrorsInVariablesProblem::State {
     std::deque<CameraBlock> cameras;
     std::vector<bool> camera_has_prior;
     std::vector<int> camera_uses;
-    std::deque<std::array<double, kPoseParameterCount>> corrections;  // [w, t] of each view's E
+    std::deque<std::array<double, kPoseParameterCount>> corrections;  // [w, t] of each E, one or more views each
     std::vector<ViewBlocks> views;
     std::vector<ceres::ResidualBlockId> intrinsic_priors;
     double target_scale = 1.0;  // the target's true size over its described size
@@ -219,10 +226,12 @@ struct ErrorsInVariablesProblem::State {
             rows.views[v].corners = rows.append(*problem, views[v].corners, kPixelGroup);
         }
         for (size_t v = 0; v < views.size(); ++v) {
-            rows.views[v].translation_prior = rows.append(*problem, {views[v].translation_prior}, kTranslationGroup);
+            rows.views[v].translation_prior =
+                rows.append(*problem, presentBlocks(views[v].translation_prior), kTranslationGroup);
         }
         for (size_t v = 0; v < views.size(); ++v) {
-            rows.views[v].rotation_prior = rows.append(*problem, {views[v].rotation_prior}, kRotationGroup);
+            rows.views[v].rotation_prior =
+                rows.append(*problem, presentBlocks(views[v].rotation_prior), kRotationGroup);
         }
         for (ceres::ResidualBlockId prior : intrinsic_priors) {
             rows.append(*problem, {prior}, kIntrinsicPriorGroup);
@@ -248,7 +257,7 @@ struct ErrorsInVariablesProblem::State {
         if (estimate.pixel) {
             next.pixel_px = rescale(kPixelGroup, noise.pixel_px, kMinPixel, kMaxPixel);
         }
-        // Every view carries both halves of its correction's prior.
+        // Every correction carries both halves of its prior.
         if (estimate.translation && !views.empty()) {
             next.translation_m = rescale(kTranslationGroup, noise.translation_m, kMinTranslation, kMaxTranslation);
         }
@@ -387,7 +396,18 @@ struct ErrorsInVariablesProblem::State {
         }
     }
 
-    // The columns of every view's correction, in view order.
+    bool correctionsShared() const { return corrections.size() != views.size(); }
+
+    // The per-view analyses (each view's information, each view left out) take a view's own correction
+    // with it; a correction shared by several views would be counted once per view.
+    void requireOwnCorrections(const char* what) const {
+        if (correctionsShared()) {
+            throw std::logic_error(std::string("ErrorsInVariablesProblem: ") + what +
+                                   " needs every view to have a correction of its own");
+        }
+    }
+
+    // The columns of every correction, in the order they were added (that of the views when none is shared).
     std::vector<LocalColumns> correctionColumns() const {
         std::vector<LocalColumns> local;
         for (const auto& correction : corrections) {
@@ -435,7 +455,7 @@ struct ErrorsInVariablesProblem::State {
     // A view of corners through the known transform mount, or through chainMount when it is given.
     int addCornerView(int camera, int cameraPoseIndex, const cv::Mat& mount, bool onLeft, int targetPoseIndex,
                       const cv::Mat& objectPoints, const cv::Mat& imagePoints, const cv::Mat& startingCorrection,
-                      ChainViewMount* chainMount) {
+                      ChainViewMount* chainMount, int sharedWith = -1) {
         const cv::Mat objects = asDoubleRows(objectPoints, 3);
         const cv::Mat pixels = asDoubleRows(imagePoints, 2);
         if (objects.rows != pixels.rows) {
@@ -445,11 +465,17 @@ struct ErrorsInVariablesProblem::State {
         CameraBlock& cameraBlock = cameras.at(camera);
         PoseBlock& cameraPose = poses.at(cameraPoseIndex);
         PoseBlock& targetPose = poses.at(targetPoseIndex);
-        double* correction = corrections.emplace_back(correctionParameters(startingCorrection)).data();
-        problem->AddParameterBlock(correction, kPoseParameterCount);
-
         ViewBlocks view;
         view.observed = pixels;
+        view.correction_on_left = onLeft;
+        if (sharedWith < 0) {
+            corrections.emplace_back(correctionParameters(startingCorrection));
+            problem->AddParameterBlock(corrections.back().data(), kPoseParameterCount);
+            view.correction = static_cast<int>(corrections.size()) - 1;
+        } else {
+            view.correction = views.at(sharedWith).correction;
+        }
+        double* correction = corrections[view.correction].data();
         const ViewCornerCost::Extra extra = chainMount != nullptr ? ViewCornerCost::Extra::Chain
                                             : scale_estimated     ? ViewCornerCost::Extra::Scale
                                                                   : ViewCornerCost::Extra::None;
@@ -469,11 +495,13 @@ struct ErrorsInVariablesProblem::State {
             view.corners.push_back(problem->AddResidualBlock(new ViewCornerCost(corner, transform, extra, chainMount),
                                                              &pixel_loss, blocks));
         }
-        // Priors of the correction: zero, weighted by the translation and rotation noise.
-        view.rotation_prior = problem->AddResidualBlock(
-            CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &rotation_loss, correction);
-        view.translation_prior = problem->AddResidualBlock(
-            CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &translation_loss, correction);
+        // Priors of a new correction: zero, weighted by the translation and rotation noise.
+        if (sharedWith < 0) {
+            view.rotation_prior = problem->AddResidualBlock(
+                CorrectionPriorCost::Create(CorrectionPriorCost::Half::Rotation), &rotation_loss, correction);
+            view.translation_prior = problem->AddResidualBlock(
+                CorrectionPriorCost::Create(CorrectionPriorCost::Half::Translation), &translation_loss, correction);
+        }
 
         ++camera_uses[camera];
         ++pose_uses[cameraPoseIndex];
@@ -574,6 +602,20 @@ int ErrorsInVariablesProblem::addView(int camera, int camera_pose, const cv::Mat
                                       const cv::Mat& starting_correction) {
     return state_->addCornerView(camera, camera_pose, mount, correction_on_left, target_pose, object_points,
                                  image_points, starting_correction, nullptr);
+}
+
+int ErrorsInVariablesProblem::addViewSharingCorrection(int earlier_view, int camera, int camera_pose,
+                                                       const cv::Mat& mount, int target_pose,
+                                                       const cv::Mat& object_points, const cv::Mat& image_points) {
+    State& s = *state_;
+    if (earlier_view < 0 || static_cast<size_t>(earlier_view) >= s.views.size()) {
+        throw std::invalid_argument("ErrorsInVariablesProblem: a shared correction belongs to an earlier view");
+    }
+    if (s.blocks_settled) {
+        throw std::logic_error("ErrorsInVariablesProblem: views are added only before the first solve");
+    }
+    return s.addCornerView(camera, camera_pose, mount, s.views[earlier_view].correction_on_left, target_pose,
+                           object_points, image_points, cv::Mat(), nullptr, earlier_view);
 }
 
 void ErrorsInVariablesProblem::setChain(const kinematics::KinematicChain& chain,
@@ -796,6 +838,7 @@ bool ErrorsInVariablesProblem::evaluateCovariance(std::string& reason) {
 
 std::vector<cv::Mat> ErrorsInVariablesProblem::viewInformation() {
     State& s = *state_;
+    s.requireOwnCorrections("each view's information");
     const JacobianLayout rows = s.layout();
     const GroupedLinearisation lin = s.lineariseForInformation(rows);
     return calibration::viewInformation(lin, rows, s.sharedColumns(), s.correctionColumns());
@@ -820,6 +863,7 @@ int ErrorsInVariablesProblem::sharedPoseColumn(int pose) {
 
 std::vector<LeftOutSolution> ErrorsInVariablesProblem::leaveEachViewOut(const std::vector<int>& poses, int camera) {
     State& s = *state_;
+    s.requireOwnCorrections("leaving each view out");
     const JacobianLayout rows = s.layout();
     const GroupedLinearisation lin = s.lineariseForInformation(rows);
     const SharedColumns savedShared = s.shared;
@@ -924,7 +968,7 @@ std::vector<double> ErrorsInVariablesProblem::intrinsicSigmas(int camera) const 
 }
 
 cv::Mat ErrorsInVariablesProblem::correction(int view) const {
-    const auto& c = state_->corrections.at(view);
+    const auto& c = state_->corrections.at(state_->views.at(view).correction);
     cv::Mat rotation;
     cv::Rodrigues(cv::Mat(cv::Vec3d(c[0], c[1], c[2])), rotation);
     cv::Mat transform = cv::Mat::eye(4, 4, CV_64F);
@@ -938,7 +982,8 @@ cv::Mat ErrorsInVariablesProblem::correction(int view) const {
 std::vector<double> ErrorsInVariablesProblem::correctionSizes() const {
     const State& s = *state_;
     std::vector<double> sizes;
-    for (const auto& c : s.corrections) {
+    for (const ViewBlocks& view : s.views) {
+        const auto& c = s.corrections[view.correction];
         const double rotation =
             (c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / (s.noise.rotation_rad * s.noise.rotation_rad);
         const double translation =

@@ -68,6 +68,13 @@ public:
     int addView(int camera, int camera_pose, const cv::Mat& mount, bool correction_on_left, int target_pose,
                 const cv::Mat& object_points, const cv::Mat& image_points,
                 const cv::Mat& starting_correction = cv::Mat());
+    // A view as addView's whose known transform carries the same error as an earlier view's: another
+    // camera's picture taken with the robot at the same pose. It shares that view's correction, on the same
+    // side; the correction's prior is counted once. Throws std::invalid_argument for a view not yet added.
+    // Each view's information and leaveEachViewOut need every view to have a correction of its own
+    // (std::logic_error otherwise).
+    int addViewSharingCorrection(int earlier_view, int camera, int camera_pose, const cv::Mat& mount, int target_pose,
+                                 const cv::Mat& object_points, const cv::Mat& image_points);
 
     // Makes the listed corrections of the chain's layout unknowns that every view added by
     // addChainView shares, starting at zero; the others stay at zero. Only before the first view and
@@ -135,7 +142,7 @@ public:
     // order; zero rows and columns for what was held fixed.
     std::vector<double> jointCovariance(const std::vector<int>& poses, int camera) const;
     std::vector<double> intrinsicSigmas(int camera) const;  // [fx, fy, cx, cy]; zero where held fixed
-    cv::Mat correction(int view) const;                     // E, 4 x 4
+    cv::Mat correction(int view) const;                     // the view's E, 4 x 4
     // Per view: the correction's size in its own noise, sqrt(|t|^2 / s_t^2 + |w|^2 / s_r^2).
     std::vector<double> correctionSizes() const;
     ViewResiduals viewResiduals(double outlier_z_score) const;
