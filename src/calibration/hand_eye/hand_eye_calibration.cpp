@@ -295,7 +295,11 @@ HandEyeRun HandEyeCalibration::run(const HandEyeInputs& inputs, const HandEyeOpt
     }
     // Refinement and validation both need every frame's corners; frames posed from given
     // intrinsics have them detected once, here.
-    Frames detected = refine || validate ? withCorners(frames) : Frames();
+    Frames detected = refine || validate || options.keep_corners ? withCorners(frames) : Frames();
+    if (options.keep_corners) {
+        run.frame_object_points = detected.object_points;
+        run.frame_image_points = detected.image_points;
+    }
     if (refine) {
         applyRefinement(detected, intrinsicsSolvedHere, refinement_options, options.mount_components, run);
     }

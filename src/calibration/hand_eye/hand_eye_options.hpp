@@ -24,6 +24,9 @@ struct HandEyeOptions {
     // Translations of the flange-side transform known from outside the pictures (the refinement's
     // HandEyeRefinementProblem::mount_components).
     std::vector<MountComponent> mount_components;
+    // Keep every used frame's corners in the result (HandEyeOutcome::frame_object_points), for a caller that
+    // solves further with them; they are detected once, as a refinement would.
+    bool keep_corners = false;
 };
 
 }  // namespace velk::calibration

@@ -45,6 +45,11 @@ struct HandEyeOutcome {
     std::vector<cv::Mat> valid_image_list;
     std::vector<cv::Mat> camera_T_target_list;
     std::vector<int> image_indices;  // index in the caller's lists of each frame used
+    // With HandEyeOptions::keep_corners, the corners of each frame used (N x 3 on the board, N x 2 in the
+    // picture, at the target's described size), aligned with image_indices; empty Mats for a frame whose
+    // corners were not found again.
+    std::vector<cv::Mat> frame_object_points;
+    std::vector<cv::Mat> frame_image_points;
     // Spread of the per-frame target estimates around their mean.
     bool has_consistency = false;
     // Most points the target gives in one picture; the report names a target with fewer than 8.

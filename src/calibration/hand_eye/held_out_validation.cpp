@@ -276,7 +276,9 @@ double rootMeanSquare(const std::vector<double>& values) {
     return values.empty() ? std::nan("") : std::sqrt(sum / values.size());
 }
 
-void summarize(HandEyeValidation& validation) {
+}  // namespace
+
+void summarizeHandEyeValidation(HandEyeValidation& validation) {
     validation.median_px = heldOutQuantile(validation.held_out_rms_px, 0.5);
     validation.p90_px = heldOutQuantile(validation.held_out_rms_px, 0.9);
     validation.median_mm = heldOutQuantile(validation.translation_mm, 0.5);
@@ -297,8 +299,6 @@ void summarize(HandEyeValidation& validation) {
     }
 }
 
-}  // namespace
-
 HandEyeValidation validateHeldOut(const HeldOutInputs& in) {
     HandEyeValidation validation;
     const size_t views = in.object_points.size();
@@ -313,7 +313,7 @@ HandEyeValidation validateHeldOut(const HeldOutInputs& in) {
         return validation;
     }
     validation.validated = true;
-    summarize(validation);
+    summarizeHandEyeValidation(validation);
     return validation;
 }
 

@@ -45,4 +45,8 @@ struct HeldOutInputs {
 // that cannot be validated: the record then says why.
 HandEyeValidation validateHeldOut(const HeldOutInputs& inputs);
 
+// Fills the medians, the 90th percentile, the worst frames and the observed over predicted ratio from
+// the per-view lists.
+void summarizeHandEyeValidation(HandEyeValidation& validation);
+
 }  // namespace velk::calibration

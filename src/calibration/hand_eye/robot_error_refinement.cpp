@@ -12,6 +12,7 @@
 #include "calibration/hand_eye/hand_eye_refinement_start.hpp"
 #include "calibration/hand_eye/mount_observability.hpp"
 #include "calibration/hand_eye/robot_noise_text.hpp"
+#include "calibration/hand_eye/robot_pose_corrections.hpp"
 #include "calibration/refinement/errors_in_variables_problem.hpp"
 #include "calibration/refinement/refinement_log.hpp"
 #include "calibration/refinement/robust_outliers.hpp"
@@ -33,21 +34,6 @@ constexpr double kUnrefinableFactor = 10.0;
 // weaker ones are judged again at the solution.
 constexpr double kWeakDirectionFactor = 100.0;
 
-// The correction that makes a view agree with its own camera_T_target (P) from the start:
-// inv(C) * E * M * G = P (left) or inv(C) * M * E * G = P (right).
-cv::Mat startingCorrection(const cv::Mat& cameraMount, const cv::Mat& mount, const cv::Mat& targetPose,
-                           const cv::Mat& viewPose, bool onLeft) {
-    if (viewPose.empty()) {
-        return cv::Mat();
-    }
-    cv::Mat c, m, g;
-    cameraMount.convertTo(c, CV_64F);
-    mount.convertTo(m, CV_64F);
-    targetPose.convertTo(g, CV_64F);
-    const cv::Mat inner = c * viewPose * g.inv(cv::DECOMP_LU);
-    return onLeft ? cv::Mat(inner * m.inv(cv::DECOMP_LU)) : cv::Mat(m.inv(cv::DECOMP_LU) * inner);
-}
-
 // The problem's camera: free with its flags, or its given intrinsics tied to their sigmas when the
 // options give them. Throws std::invalid_argument for a camera the solver cannot represent.
 int addProblemCamera(ErrorsInVariablesProblem& solver, const HandEyeRefinementProblem& problem,
@@ -56,67 +42,6 @@ int addProblemCamera(ErrorsInVariablesProblem& solver, const HandEyeRefinementPr
     return solver.addCamera(problem.intrinsic_matrix, problem.distortion_coefficients, problem.refine_intrinsics,
                             problem.calibration_flags,
                             intrinsicPrior ? options.intrinsic_sigmas_px : std::vector<double>{}, problem.camera_model);
-}
-
-// RMS per axis of the starting corrections' translations [m] and rotations [rad], no smaller than a
-// floor, so that the first solve weighs the robot poses about as the data do.
-ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections) {
-    constexpr double kFloorTranslation = 5e-5, kFloorRotation = 1e-4;
-    double translation = 0.0, rotation = 0.0;
-    int count = 0;
-    for (const cv::Mat& correction : corrections) {
-        if (correction.empty()) {
-            continue;
-        }
-        cv::Mat angleAxis;
-        cv::Rodrigues(correction(cv::Rect(0, 0, 3, 3)).clone(), angleAxis);
-        translation += cv::norm(correction(cv::Rect(3, 0, 1, 3)), cv::NORM_L2SQR);
-        rotation += cv::norm(angleAxis, cv::NORM_L2SQR);
-        ++count;
-    }
-    ObservationNoise start;
-    if (count > 0) {
-        start.translation_m = std::max(kFloorTranslation, std::sqrt(translation / (3.0 * count)));
-        start.rotation_rad = std::max(kFloorRotation, std::sqrt(rotation / (3.0 * count)));
-    }
-    return start;
-}
-
-// Starting levels and which of them the data decide.
-std::pair<ObservationNoise, NoiseEstimation> robotNoiseSettings(const RefinementOptions& options,
-                                                                const ObservationNoise& disagreement) {
-    ObservationNoise start = disagreement;
-    NoiseEstimation estimation;
-    if (options.robot_translation_sigma_mm >= 0.0) {
-        start.translation_m = options.robot_translation_sigma_mm / 1000.0;
-        estimation.translation = false;
-    }
-    if (options.robot_rotation_sigma_deg >= 0.0) {
-        start.rotation_rad = options.robot_rotation_sigma_deg * CV_PI / 180.0;
-        estimation.rotation = false;
-    }
-    if (options.pixel_sigma_px > 0.0) {
-        start.pixel_px = options.pixel_sigma_px;
-        estimation.pixel = false;
-    }
-    return {start, estimation};
-}
-
-// The correction of the reported flange pose in the flange frame, [x, y, z] mm and [rx, ry, rz] deg.
-std::vector<double> flangeCorrection(const cv::Mat& correction, bool eyeToHand) {
-    // Eye-to-hand corrects robot_T_tcp on its right; eye-in-hand corrects tcp_T_robot on its left,
-    // so the flange pose itself moves by the inverse.
-    const cv::Mat flange = eyeToHand ? correction : correction.inv(cv::DECOMP_SVD);
-    cv::Mat rotationVector;
-    cv::Rodrigues(flange(cv::Rect(0, 0, 3, 3)).clone(), rotationVector);
-    std::vector<double> values;
-    for (int k = 0; k < 3; ++k) {
-        values.push_back(flange.at<double>(k, 3) * 1000.0);
-    }
-    for (int k = 0; k < 3; ++k) {
-        values.push_back(rotationVector.at<double>(k) * 180.0 / CV_PI);
-    }
-    return values;
 }
 
 void storeRobotNoise(const ErrorsInVariablesProblem& solver, const NoiseEstimation& estimation, bool eyeToHand,
