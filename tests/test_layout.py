@@ -24,6 +24,7 @@ RANKS = {
     "calibration/hand_eye": (3, 3),
     "calibration/rig": (3, 3),
     "calibration/kinematics": (3, 3),
+    "calibration/cell": (3, 4),
     "quality": (4, 0),
     "bindings": (5, 0),
 }

@@ -57,6 +57,7 @@ void fillModule(py::module_& module) {
     velk::bindings::registerBenchmarkBindings(module);
     velk::bindings::registerIoBindings(module);
     velk::bindings::registerKinematicsBindings(module);
+    velk::bindings::registerCellBindings(module);
 }
 
 int execVelk(PyObject* moduleObject) {

@@ -24,5 +24,7 @@ void registerBenchmarkBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
 // Kinematic chains and their calibration; names PoseSigma.
 void registerKinematicsBindings(pybind11::module_& module);
+// Cells of several cameras around one robot; names PoseSigma and HandEyeValidation.
+void registerCellBindings(pybind11::module_& module);
 
 }  // namespace velk::bindings
