@@ -6,6 +6,7 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/cell/cell_calibrator.hpp"
+#include "calibration/cell/cell_record.hpp"
 
 namespace py = pybind11;
 using velk::calibration::CameraPairTransform;
@@ -88,7 +89,8 @@ void bindCellCameraStart(py::module_& module) {
         .def_property_readonly(
             "skipped_pictures", [](const CellCameraStart& self) { return self.outcome.skipped_pictures; },
             "Pictures it did not use (SkippedPicture; index is the robot pose).")
-        .def_property_readonly("image_names", [](const CellCameraStart& self) { return self.outcome.image_names; });
+        .def_readonly("used_image_names", &CellCameraStart::used_image_names,
+                      "The names of the pictures used (in the order of poses), when names were given.");
 }
 
 void bindCellResult(py::module_& module) {
@@ -96,6 +98,7 @@ void bindCellResult(py::module_& module) {
         .def_readonly("ok", &CellResult::ok)
         .def_readonly("reason", &CellResult::reason)
         .def_readonly("eye_to_hand", &CellResult::eye_to_hand)
+        .def_readonly("method", &CellResult::method)
         .def_readonly("camera_names", &CellResult::camera_names)
         .def_readonly("starts", &CellResult::starts)
         .def_readonly("refinement", &CellResult::refinement)
@@ -163,6 +166,10 @@ void registerCellBindings(py::module_& module) {
     bindCellCameraStart(module);
     bindCellResult(module);
     bindCellCalibrator(module);
+    // After CellResult, which its signature names.
+    py::module_ io = module.attr("io").cast<py::module_>();
+    io.def("cell_calibration_record", &velk::calibration::cellCalibrationRecord, py::arg("result"),
+           "The CellCalibrationRecord cell.json stores of a calibrated cell (CellResult).");
 }
 
 }  // namespace velk::bindings

@@ -2,6 +2,7 @@
 #include "bindings/type_casters.hpp"
 #include "calibration/hand_eye/hand_eye_records.hpp"
 #include "calibration/rig/rig_record.hpp"
+#include "io/cell_record.hpp"
 #include "io/hand_eye_dataset.hpp"
 #include "io/multi_camera_dataset.hpp"
 #include "io/result_record_files.hpp"
@@ -250,6 +251,64 @@ void bindEyeToHandResultRecord(py::module_& io) {
     bindAnnotations(record);
 }
 
+void bindCellCalibrationRecord(py::module_& io) {
+    using velk::io::CameraPairRecord;
+    using velk::io::CellCalibrationRecord;
+    using velk::io::CellCameraRecord;
+    py::classh<CameraPairRecord>(io, "CameraPairRecord", "One camera's pose in another's, as cell.json stores it.")
+        .def(py::init<>())
+        .def_readwrite("first", &CameraPairRecord::first)
+        .def_readwrite("second", &CameraPairRecord::second)
+        .def_readwrite("first_T_second", &CameraPairRecord::first_T_second)
+        .def_readwrite("sigma", &CameraPairRecord::sigma, "[x, y, z] mm, [rx, ry, rz] deg.")
+        .def_readwrite("covariance", &CameraPairRecord::covariance);
+    py::classh<CellCameraRecord>(io, "CellCameraRecord", "What cell.json stores of one camera beyond its poses.")
+        .def(py::init<>())
+        .def_readwrite("name", &CellCameraRecord::name)
+        .def_readwrite("intrinsics_source", &CellCameraRecord::intrinsics_source)
+        .def_readwrite("sigma", &CellCameraRecord::sigma)
+        .def_readwrite("intrinsic_sigmas", &CellCameraRecord::intrinsic_sigmas)
+        .def_readwrite("rms_px", &CellCameraRecord::rms_px)
+        .def_readwrite("poses", &CellCameraRecord::poses)
+        .def_readwrite("image_names", &CellCameraRecord::image_names)
+        .def_readwrite("validation", &CellCameraRecord::validation);
+    py::classh<CellCalibrationRecord> record(
+        io, "CellCalibrationRecord",
+        "A cell calibration as stored in cell.json; the hand-eye reader of its set-up and the rig reader read it "
+        "too. Poses 4x4 in metres.");
+    record.def(py::init<>())
+        .def_readwrite("eye_to_hand", &CellCalibrationRecord::eye_to_hand)
+        .def_readwrite("reference_index", &CellCalibrationRecord::reference_index)
+        .def_readwrite("num_cameras", &CellCalibrationRecord::num_cameras)
+        .def_readwrite("method", &CellCalibrationRecord::method)
+        .def_readwrite("num_frames_used", &CellCalibrationRecord::num_frames_used)
+        .def_readwrite("num_frames_total", &CellCalibrationRecord::num_frames_total)
+        .def_readwrite("camera_model", &CellCalibrationRecord::camera_model)
+        .def_readwrite("robot_T_camera_list", &CellCalibrationRecord::robot_T_camera_list)
+        .def_readwrite("tcp_T_target", &CellCalibrationRecord::tcp_T_target)
+        .def_readwrite("tcp_T_camera_list", &CellCalibrationRecord::tcp_T_camera_list)
+        .def_readwrite("world_T_target", &CellCalibrationRecord::world_T_target)
+        .def_readwrite("target_sigma", &CellCalibrationRecord::target_sigma)
+        .def_readwrite("intrinsic_matrices", &CellCalibrationRecord::intrinsic_matrices)
+        .def_readwrite("distortion_coefficients", &CellCalibrationRecord::distortion_coefficients)
+        .def_readwrite("reference_T_camera_list", &CellCalibrationRecord::reference_T_camera_list)
+        .def_readwrite("intrinsic_reprojection_errors", &CellCalibrationRecord::intrinsic_reprojection_errors)
+        .def_readwrite("cameras", &CellCalibrationRecord::cameras)
+        .def_readwrite("camera_pairs", &CellCalibrationRecord::camera_pairs)
+        .def_readwrite("robot_translation_noise_mm", &CellCalibrationRecord::robot_translation_noise_mm)
+        .def_readwrite("robot_rotation_noise_deg", &CellCalibrationRecord::robot_rotation_noise_deg)
+        .def_readwrite("pixel_noise_px", &CellCalibrationRecord::pixel_noise_px)
+        .def_readwrite("noise_settled", &CellCalibrationRecord::noise_settled)
+        .def_readwrite("robot_pose_corrections", &CellCalibrationRecord::robot_pose_corrections)
+        .def_readwrite("rms_px", &CellCalibrationRecord::rms_px)
+        .def_readwrite("corner_count", &CellCalibrationRecord::corner_count);
+    bindAnnotations(record);
+    io.def("save_cell_calibration", &velk::io::save_cell_calibration, py::arg("output_path"), py::arg("record"),
+           "Write a CellCalibrationRecord as JSON (a folder gets cell.json); returns the file written.");
+    io.def("load_cell_calibration", &velk::io::load_cell_calibration, py::arg("input_path"),
+           "Read a CellCalibrationRecord from cell.json (or a folder holding it).");
+}
+
 void bindMultiCameraCalibrationRecord(py::module_& io) {
     py::classh<MultiCameraCalibrationRecord> record(
         io, "MultiCameraCalibrationRecord",
@@ -350,6 +409,7 @@ void registerIoBindings(py::module_& module) {
     bindHandEyeResultRecord(io);
     bindMultiCameraCalibrationRecord(io);
     bindEyeToHandResultRecord(io);
+    bindCellCalibrationRecord(io);
     bindResultRecordFiles(io);
     bindResultRecordBuilders(io);
     bindDatasetPictures(io);

@@ -66,6 +66,9 @@ inline nlohmann::json toJson(const std::vector<std::vector<double>>& rows) {
 inline nlohmann::json toJson(const std::vector<cv::Mat>& matrices) {
     return matrixListToJson(matrices);
 }
+inline nlohmann::json toJson(const cv::Mat& matrix) {
+    return matrixToJson(matrix);
+}
 template <typename T>
 nlohmann::json toJson(const T& value) {
     if constexpr (IsMemberRecord<T>::value) {
@@ -102,6 +105,9 @@ inline void fromJson(const nlohmann::json& value, std::vector<std::vector<double
 }
 inline void fromJson(const nlohmann::json& value, std::vector<cv::Mat>& matrices) {
     matrices = matrixListFromJson(value);
+}
+inline void fromJson(const nlohmann::json& value, cv::Mat& matrix) {
+    matrix = matrixFromJson(value);
 }
 template <typename T>
 void fromJson(const nlohmann::json& value, T& field) {

@@ -95,6 +95,9 @@ CellCameraStart startOf(const TargetVariant& target, const std::vector<cv::Mat>&
     }
     // The calibration's frames index the pictures taken: back to the cell's robot poses.
     for (int& index : start.outcome.image_indices) {
+        if (taken.names.size() == taken.images.size()) {
+            start.used_image_names.push_back(taken.names.at(index));
+        }
         index = taken.poses.at(index);
     }
     for (SkippedPicture& skipped : start.outcome.skipped_pictures) {
@@ -154,6 +157,7 @@ CellResult CellCalibrator::calibrate(const std::vector<cv::Mat>& robot_T_tcp_lis
     checkInputs(robot_T_tcp_list, cameras);
     CellResult result;
     result.eye_to_hand = options.eye_to_hand;
+    result.method = options.method;
     result.robot_pose_count = static_cast<int>(robot_T_tcp_list.size());
     for (const CellCamera& camera : cameras) {
         result.camera_names.push_back(camera.name);

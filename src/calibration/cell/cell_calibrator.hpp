@@ -38,10 +38,11 @@ struct CellCamera {
 struct CellCameraStart {
     std::string name;
     bool ok = false;
-    std::string reason;        // why not, when ok is false
-    HandEyeOutcome outcome;    // its detections, intrinsics, poses used and pictures skipped
-    cv::Mat camera_transform;  // eye-to-hand robot_T_camera, eye-in-hand tcp_T_camera: the closed form
-    cv::Mat target_transform;  // eye-to-hand tcp_T_target, eye-in-hand world_T_target: the closed form
+    std::string reason;      // why not, when ok is false
+    HandEyeOutcome outcome;  // its detections, intrinsics, poses used (image_indices) and pictures skipped
+    std::vector<std::string> used_image_names;  // the names of the pictures used, when names were given
+    cv::Mat camera_transform;                   // eye-to-hand robot_T_camera, eye-in-hand tcp_T_camera: the closed form
+    cv::Mat target_transform;                   // eye-to-hand tcp_T_target, eye-in-hand world_T_target: the closed form
     bool intrinsics_from_pictures = false;
 };
 
@@ -49,6 +50,7 @@ struct CellResult {
     bool ok = false;
     std::string reason;  // why not, when ok is false
     bool eye_to_hand = true;
+    std::string method;  // the closed form the cameras started from
     std::vector<std::string> camera_names;
     std::vector<CellCameraStart> starts;         // per camera
     CellRefinement refinement;                   // the joint solve; refined false with its reason when it failed
