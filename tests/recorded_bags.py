@@ -222,13 +222,20 @@ def picture_message(typestore, time_ns, image, encoding):
                                       is_bigendian=0, step=width * channels, data=pixels.reshape(-1))
 
 
+@dataclass
+class Camera:
+    topic: str
+    recording: Recording
+
+
 def write_bag(path: Path, recording: Recording, ros_version: int = 2, encoding: str = "mono8",
               storage: str = "sqlite3", pose_topic: str | None = None, image_topic: str = IMAGE_TOPIC,
-              leave_out: str | None = None, joints: JointPublishing | None = None) -> Path:
+              leave_out: str | None = None, joints: JointPublishing | None = None, cameras=()) -> Path:
     """Writes the recording as a ROS 1 .bag file or a ROS 2 folder (sqlite3 or mcap); returns its path.
 
     ``leave_out`` names a frame whose moving transform to its parent is not recorded (a broken chain);
-    ``joints`` adds the arm's joint readings."""
+    ``joints`` adds the arm's joint readings; ``cameras`` holds (image topic, recording) of more cameras, whose
+    recordings give their own picture times and pictures (the flange poses are those of ``recording``)."""
     from rosbags.typesys import Stores, get_typestore
 
     typestore = get_typestore(Stores.ROS1_NOETIC if ros_version == 1 else Stores.ROS2_HUMBLE)
@@ -274,15 +281,17 @@ def write_bag(path: Path, recording: Recording, ros_version: int = 2, encoding: 
     # Pictures are serialized as they are written, one at a time; a stop's pictures share their pixels.
     pixels = {}
 
-    def picture(time_ns, stop):
-        if stop not in pixels:
-            pixels[stop] = picture_message(typestore, 0, recording.stop_images[stop], encoding)
-        message = pixels[stop]
+    def picture(time_ns, camera, stop):
+        if (camera.topic, stop) not in pixels:
+            pixels[camera.topic, stop] = picture_message(typestore, 0, camera.recording.stop_images[stop], encoding)
+        message = pixels[camera.topic, stop]
         return dataclasses.replace(message, header=_header(typestore, time_ns, "camera_link"))
 
-    for time_ns, stop in zip(recording.picture_times_ns, recording.picture_stops):
-        messages.append((time_ns + 5_000_000, image_topic, picture_type,
-                         lambda time_ns=time_ns, stop=stop: picture(time_ns, stop)))
+    for topic, pictures in ((image_topic, recording), *cameras):
+        camera = Camera(topic, pictures)
+        for time_ns, stop in zip(pictures.picture_times_ns, pictures.picture_stops):
+            messages.append((time_ns + 5_000_000, topic, picture_type,
+                             lambda time_ns=time_ns, camera=camera, stop=stop: picture(time_ns, camera, stop)))
     messages.sort(key=lambda m: m[0])
     if ros_version == 1:
         from rosbags.rosbag1 import Writer

@@ -128,6 +128,15 @@ class BagImportSummary:
         """Skipped pictures counted by reason, in order of first appearance."""
         return dict(collections.Counter(p.reason for p in self.pictures if not p.kept))
 
+    def skip_lines(self, indent: str) -> list[str]:
+        """One line per reason for skipping, with the count and up to three of the details."""
+        lines = []
+        for reason, count in self.skipped.items():
+            details = sorted({p.detail for p in self.pictures if p.reason == reason and p.detail})
+            more = f" ({'; '.join(details[:3])}{'; ...' if len(details) > 3 else ''})" if details else ""
+            lines.append(f"{indent}skipped {count}: {reason}{more}")
+        return lines
+
     def format(self) -> str:
         """The summary the command prints: counts kept and skipped by reason, and where the dataset went."""
         lines = [f"Read {self.read} pictures on {self.image_topic} from {self.bag}",
@@ -136,10 +145,7 @@ class BagImportSummary:
         if self.joint_topic:
             lines.insert(2, f"  joint readings from {self.joint_topic}: {len(self.joint_names)} joints "
                             f"({', '.join(self.joint_names)})")
-        for reason, count in self.skipped.items():
-            details = sorted({p.detail for p in self.pictures if p.reason == reason and p.detail})
-            more = f" ({'; '.join(details[:3])}{'; ...' if len(details) > 3 else ''})" if details else ""
-            lines.append(f"  skipped {count}: {reason}{more}")
+        lines += self.skip_lines("  ")
         if self.stamps_from_bag_time:
             lines.append(f"  {self.stamps_from_bag_time} pictures had no header stamp; their recording time was used")
         for time in self.unmatched_times:
@@ -157,7 +163,8 @@ def _stamp_ns(header, fallback_ns: int) -> tuple[int, bool]:
     return (stamp, False) if stamp != 0 else (int(fallback_ns), True)
 
 
-def _open_reader(bag_path: Path):
+def open_reader(bag_path: Path):
+    """The rosbags reader of a ROS 1 .bag file or a ROS 2 bag folder, opened; a BagImportError when it is none."""
     from rosbags.highlevel import AnyReader
     from rosbags.typesys import Stores, get_typestore
 
@@ -249,10 +256,15 @@ class _StillJudge:
     def motion(self, stamp: int) -> tuple[float, float] | None:
         """(mm, deg): the largest distance and turn of the flange from its pose at ``stamp`` over the window,
         at the window's ends and every transform sample inside it; None when the transforms do not cover it."""
-        low, high = stamp - self.half_window, stamp + self.half_window
+        return self.motion_over(stamp, stamp - self.half_window, stamp + self.half_window)
+
+    def motion_over(self, reference: int, low: int, high: int) -> tuple[float, float] | None:
+        """(mm, deg): the largest distance and turn of the flange from its pose at ``reference`` over the times
+        ``low`` to ``high`` (their ends and every transform sample between); None when the transforms do not
+        cover them."""
         inside = self.moving_stamps[np.searchsorted(self.moving_stamps, low, side="left"):
                                     np.searchsorted(self.moving_stamps, high, side="right")]
-        valid, poses = self.chain.at(np.concatenate([[stamp, low, high], inside]))
+        valid, poses = self.chain.at(np.concatenate([[reference, low, high], inside]))
         if not valid.all():
             return None
         shift = np.linalg.norm(poses[:, :3, 3] - poses[0, :3, 3], axis=1).max() * 1000.0
@@ -264,21 +276,28 @@ def _picture_stamps(reader, connections) -> list[tuple[int, bool]]:
     return [_stamp_ns(msg.header, timestamp) for _, timestamp, msg in _messages(reader, connections)]
 
 
-def _nearest_pictures(stamps: list, at_times, tolerance_s: float) -> tuple[set, list]:
-    """Positions of the pictures nearest to each requested time (within the tolerance), and the times without one."""
+def _nearest_positions(stamps: list, at_times, tolerance_s: float) -> list:
+    """For each requested time, the position of the picture nearest to it within the tolerance, or None."""
     order = np.argsort(stamps, kind="stable")
     sorted_stamps = np.asarray(stamps, dtype=np.int64)[order]
-    wanted, unmatched = set(), []
+    matches = []
     for time in at_times:
         target = int(round(float(time) * _NS))
         k = int(np.searchsorted(sorted_stamps, target))
         candidates = [j for j in (k - 1, k) if 0 <= j < len(sorted_stamps)]
         best = min(candidates, key=lambda j: abs(int(sorted_stamps[j]) - target), default=None)
         if best is None or abs(int(sorted_stamps[best]) - target) > tolerance_s * _NS:
-            unmatched.append(float(time))
+            matches.append(None)
         else:
-            wanted.add(int(order[best]))
-    return wanted, unmatched
+            matches.append(int(order[best]))
+    return matches
+
+
+def _nearest_pictures(stamps: list, at_times, tolerance_s: float) -> tuple[set, list]:
+    """Positions of the pictures nearest to each requested time (within the tolerance), and the times without one."""
+    matches = _nearest_positions(stamps, at_times, tolerance_s)
+    wanted = {position for position in matches if position is not None}
+    return wanted, [float(time) for time, position in zip(at_times, matches) if position is None]
 
 
 class _PictureWriter:
@@ -320,13 +339,23 @@ def _read_joints(reader, joint_topic: str) -> JointReadings:
     return readings
 
 
-def _check_output(output_dir: Path, joints: bool) -> None:
+def check_output(output_dir: Path, joints: bool) -> None:
+    """Refuses an output that is a file or a folder that already holds a dataset."""
     if output_dir.exists() and not output_dir.is_dir():
         raise BagImportError(f"output {output_dir} is a file, not a folder")
     if output_dir.is_dir() and ((output_dir / POSE_FILE).exists() or capture_paths(output_dir)
                                 or (joints and (output_dir / JOINT_FILE).exists())):
         raise BagImportError(f"{output_dir} already holds a dataset ({POSE_FILE}, {JOINT_FILE} or image_<k>.png); "
                              "import into a new folder")
+
+
+def check_limits(still_translation_mm: float, still_rotation_deg: float, still_window_s: float,
+                 at_tolerance_s: float) -> None:
+    """Refuses a limit that is not a finite number of 0 or more."""
+    for name, value in (("still_translation_mm", still_translation_mm), ("still_rotation_deg", still_rotation_deg),
+                        ("still_window_s", still_window_s), ("at_tolerance_s", at_tolerance_s)):
+        if not (math.isfinite(value) and value >= 0):
+            raise BagImportError(f"{name} must be a finite number of 0 or more, got {value}")
 
 
 def import_bag(bag_path, output_dir, image_topic: str, base_frame: str, flange_frame: str,
@@ -348,12 +377,9 @@ def import_bag(bag_path, output_dir, image_topic: str, base_frame: str, flange_f
     dataset; :class:`NothingKeptError` when no picture qualifies (nothing is written then).
     """
     bag_path, output_dir = Path(bag_path), Path(output_dir)
-    for name, value in (("still_translation_mm", still_translation_mm), ("still_rotation_deg", still_rotation_deg),
-                        ("still_window_s", still_window_s), ("at_tolerance_s", at_tolerance_s)):
-        if not (math.isfinite(value) and value >= 0):
-            raise BagImportError(f"{name} must be a finite number of 0 or more, got {value}")
-    _check_output(output_dir, joint_topic is not None)
-    reader = _open_reader(bag_path)
+    check_limits(still_translation_mm, still_rotation_deg, still_window_s, at_tolerance_s)
+    check_output(output_dir, joint_topic is not None)
+    reader = open_reader(bag_path)
     try:
         return _import(reader, bag_path, output_dir, image_topic, base_frame.lstrip("/"), flange_frame.lstrip("/"),
                        tuple(tf_topics), pose_topic, still_translation_mm, still_rotation_deg, still_window_s,
@@ -362,49 +388,84 @@ def import_bag(bag_path, output_dir, image_topic: str, base_frame: str, flange_f
         reader.close()
 
 
-def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame, tf_topics, pose_topic,
-            still_translation_mm, still_rotation_deg, still_window_s, at_times, at_tolerance_s, joint_topic, progress):
-    from .progress import Progress
+@dataclass
+class RobotMotion:
+    """What the pictures of a bag are judged against: the flange's motion, and the joint readings when recorded."""
 
-    progress = progress or Progress(False)
-    image_connections = _connections(reader, image_topic, IMAGE_TYPES, "image")
+    judge: _StillJudge
+    pose_source: str
+    chain_frames: list
+    readings: JointReadings | None
+    joint_topic: str | None
+    still_translation_mm: float
+    still_rotation_deg: float
+
+    @property
+    def joint_limit(self) -> float:
+        """The largest change of a joint reading over the still window of a still picture (rad or m)."""
+        return joint_motion_limit(self.still_translation_mm, self.still_rotation_deg)
+
+    def still_criterion(self, still_window_s: float) -> str:
+        """How a still picture is told, as the summaries print it."""
+        criterion = (f"the flange moved less than {self.still_translation_mm:g} mm and "
+                     f"{self.still_rotation_deg:g} deg over {still_window_s:g} s")
+        if self.readings is not None:
+            criterion += f", every joint less than {self.joint_limit:g} rad or m"
+        return criterion
+
+    def summary(self, bag_path: Path, output_dir: Path, image_topic: str) -> BagImportSummary:
+        """An empty summary of one image topic, naming the pose source and the joints."""
+        summary = BagImportSummary(bag_path, output_dir, image_topic, self.pose_source, self.chain_frames)
+        if self.readings is not None:
+            summary.joint_topic, summary.joint_names = self.joint_topic, list(self.readings.names)
+        return summary
+
+
+def read_robot_motion(reader, base_frame: str, flange_frame: str, tf_topics, pose_topic, still_translation_mm: float,
+                      still_rotation_deg: float, still_window_s: float, joint_topic) -> RobotMotion:
+    """The flange's chain of transforms (or pose topic) and the joint readings of the bag."""
     buffer, source = _read_transforms(reader, tf_topics, pose_topic, base_frame, flange_frame)
     try:
         chain = buffer.chain(base_frame, flange_frame)
     except ChainError as error:
         raise BagImportError(str(error)) from None
-    judge = _StillJudge(chain, still_window_s)
-    summary = BagImportSummary(bag_path, output_dir, image_topic, source, chain.frames)
     readings = _read_joints(reader, joint_topic) if joint_topic is not None else None
-    joint_limit = joint_motion_limit(still_translation_mm, still_rotation_deg)
-    if readings is not None:
-        summary.joint_topic, summary.joint_names = joint_topic, list(readings.names)
+    return RobotMotion(_StillJudge(chain, still_window_s), source, chain.frames, readings, joint_topic,
+                       still_translation_mm, still_rotation_deg)
 
-    wanted = None
-    if at_times is not None:
-        at_times = [float(time) for time in at_times]
-        wanted, summary.unmatched_times = _nearest_pictures(
-            [stamp for stamp, _ in _picture_stamps(reader, image_connections)], at_times, at_tolerance_s)
-        summary.criterion = f"nearest to {len(at_times) - len(summary.unmatched_times)} requested times"
-    else:
-        summary.criterion = (f"the flange moved less than {still_translation_mm:g} mm and {still_rotation_deg:g} deg "
-                             f"over {still_window_s:g} s")
-        if readings is not None:
-            summary.criterion += f", every joint less than {joint_limit:g} rad or m"
 
+def image_connections(reader, image_topic: str):
+    """The bag's connections of an image topic; an error naming the bag's topics when it has none."""
+    return _connections(reader, image_topic, IMAGE_TYPES, "image")
+
+
+def nearest_by_time(reader, connections, at_times, tolerance_s: float) -> list:
+    """For each requested time, the position on the image topic of the picture nearest to it within the
+    tolerance, or None."""
+    return _nearest_positions([stamp for stamp, _ in _picture_stamps(reader, connections)], at_times, tolerance_s)
+
+
+def keep_pictures(reader, connections, summary: BagImportSummary, motion: RobotMotion, wanted, folder: Path,
+                  progress) -> tuple[list, list]:
+    """Reads the pictures of one image topic into ``summary.pictures``, writes those kept into ``folder`` as
+    image_0.png, image_1.png, ... in recording order, and returns the flange pose and the joint readings at each.
+
+    ``wanted`` holds the positions of the pictures nearest to the requested times, or is None to keep the
+    pictures taken while the robot stood still."""
+    judge, readings = motion.judge, motion.readings
     poses, joint_rows, writer = [], [], None
-    total = sum(c.msgcount for c in image_connections)
+    total = sum(c.msgcount for c in connections)
     try:
         with progress.bar(total, "Reading pictures") as advance:
-            for position, (connection, timestamp, msg) in enumerate(_messages(reader, image_connections)):
+            for position, (connection, timestamp, msg) in enumerate(_messages(reader, connections)):
                 stamp, from_bag = _stamp_ns(msg.header, timestamp)
                 summary.stamps_from_bag_time += from_bag
                 record = PictureRecord(position, stamp)
                 summary.pictures.append(record)
                 advance(position + 1)
-                motion = judge.motion(stamp)
-                if motion is not None:
-                    record.motion_mm, record.motion_deg = motion
+                moved = judge.motion(stamp)
+                if moved is not None:
+                    record.motion_mm, record.motion_deg = moved
                 pose = judge.pose(stamp)
                 if wanted is not None and position not in wanted:
                     record.reason = SKIP_NOT_REQUESTED
@@ -413,10 +474,10 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
                     record.reason = SKIP_NO_POSE
                     continue
                 if wanted is None:
-                    if motion is None:
+                    if moved is None:
                         record.reason = SKIP_WINDOW
                         continue
-                    if motion[0] >= still_translation_mm or motion[1] >= still_rotation_deg:
+                    if moved[0] >= motion.still_translation_mm or moved[1] >= motion.still_rotation_deg:
                         record.reason = SKIP_MOVING
                         continue
                 if readings is not None:
@@ -426,7 +487,7 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
                         continue
                     if wanted is None:
                         record.joint_motion, joint = readings.motion(stamp, judge.half_window, joints)
-                        if record.joint_motion >= joint_limit:
+                        if record.joint_motion >= motion.joint_limit:
                             record.reason, record.detail = SKIP_JOINTS_MOVING, joint
                             continue
                 try:
@@ -435,7 +496,7 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
                     record.reason, record.detail = SKIP_UNREADABLE, str(error)
                     continue
                 if writer is None:
-                    writer = _PictureWriter(output_dir)
+                    writer = _PictureWriter(folder)
                 record.file = writer.write(len(poses), picture)
                 poses.append(pose)
                 if readings is not None:
@@ -443,11 +504,34 @@ def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame,
     finally:
         if writer is not None:
             writer.close()
+    return poses, joint_rows
+
+
+def _import(reader, bag_path, output_dir, image_topic, base_frame, flange_frame, tf_topics, pose_topic,
+            still_translation_mm, still_rotation_deg, still_window_s, at_times, at_tolerance_s, joint_topic, progress):
+    from .progress import Progress
+
+    progress = progress or Progress(False)
+    connections = image_connections(reader, image_topic)
+    motion = read_robot_motion(reader, base_frame, flange_frame, tf_topics, pose_topic, still_translation_mm,
+                               still_rotation_deg, still_window_s, joint_topic)
+    summary = motion.summary(bag_path, output_dir, image_topic)
+
+    wanted = None
+    if at_times is not None:
+        at_times = [float(time) for time in at_times]
+        wanted, summary.unmatched_times = _nearest_pictures(
+            [stamp for stamp, _ in _picture_stamps(reader, connections)], at_times, at_tolerance_s)
+        summary.criterion = f"nearest to {len(at_times) - len(summary.unmatched_times)} requested times"
+    else:
+        summary.criterion = motion.still_criterion(still_window_s)
+
+    poses, joint_rows = keep_pictures(reader, connections, summary, motion, wanted, output_dir, progress)
     if not poses:
         raise NothingKeptError(f"no picture of the {summary.read} read from {bag_path} was kept", summary)
     save_robot_poses(output_dir, poses)
     summary.robot_T_tcp_list = poses
-    if readings is not None:
+    if motion.readings is not None:
         summary.joint_values = joint_rows
         summary.joint_file = write_joint_table(output_dir / JOINT_FILE, joint_rows, summary.joint_names)
     return summary

@@ -29,7 +29,15 @@ are merged by joint name), interpolated linearly to the picture's time stamp, an
 joints.csv (row k for image_k, the joint names as header, radians and metres). A picture is then
 kept only when every joint has a reading just before and just after its time stamp within half of
 --window, and, unless picked with --at, when no joint reading over the window strays by more than
-the smaller of --still-deg (in radians) and --still-mm (in metres)."""
+the smaller of --still-deg (in radians) and --still-mm (in metres).
+
+With several IMAGE_TOPICs (the cameras of a robot cell) DATASET_DIR becomes a rig folder: the pictures of
+the i-th topic go into DATASET_DIR/cam_<i>, and every camera folder holds the same calibration_data.npz (and
+joints.csv). Pose k is one stand-still of the robot (with --at, one requested time): each camera's pictures
+are picked as above, and of those a camera took during one stand-still the middle one becomes its
+image_<k>.png; the flange pose and joint readings are those at the picture of the first camera that has one.
+A camera without a picture at pose k has no image_<k>.png (a warning names the poses), its other pictures
+keep their numbers; a stand-still no camera pictured is no pose."""
 
 
 def _non_negative(text: str) -> float:
@@ -47,7 +55,8 @@ def add_parser(commands, common) -> None:
         "import-bag", parents=[common], help="pictures and flange poses from a ROS bag into a dataset folder",
         description=_DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("bag", metavar="BAG", help="ROS 1 .bag file or ROS 2 bag folder (metadata.yaml)")
-    parser.add_argument("image_topic", metavar="IMAGE_TOPIC", help="camera topic, e.g. /camera/image_raw")
+    parser.add_argument("image_topic", metavar="IMAGE_TOPIC", nargs="+",
+                        help="camera topic, e.g. /camera/image_raw; several for a camera folder cam_<i> each")
     parser.add_argument("--base", required=True, metavar="FRAME", help="robot base frame, e.g. base_link")
     parser.add_argument("--flange", required=True, metavar="FRAME", help="flange (tool) frame, e.g. tool0")
     source = parser.add_mutually_exclusive_group()
@@ -96,20 +105,29 @@ def read_times(path) -> list[float]:
 
 
 def run(args) -> int:
+    from ..bag_cameras import import_bag_cameras
     from ..bag_import import NothingKeptError, import_bag
+    from ..datasets import warn
 
     at_times = read_times(args.at) if args.at else None
     output = Path(args.output)
     if output.is_dir() or not output.exists():  # a file in its place is refused by the import itself
         output_locks.lock_folder_of("import-bag", output / output_locks.ANY_FILE)
+    topics = args.image_topic
+    options = dict(tf_topics=tuple(args.tf_topics), pose_topic=args.pose_topic, still_translation_mm=args.still_mm,
+                   still_rotation_deg=args.still_deg, still_window_s=args.window, at_times=at_times,
+                   at_tolerance_s=args.at_tolerance, joint_topic=args.joint_states, progress=progress_for(args))
     try:
-        summary = import_bag(args.bag, args.output, args.image_topic, args.base, args.flange,
-                             tf_topics=tuple(args.tf_topics), pose_topic=args.pose_topic,
-                             still_translation_mm=args.still_mm, still_rotation_deg=args.still_deg,
-                             still_window_s=args.window, at_times=at_times, at_tolerance_s=args.at_tolerance,
-                             joint_topic=args.joint_states, progress=progress_for(args))
+        if len(topics) == 1:
+            summary = import_bag(args.bag, args.output, topics[0], args.base, args.flange, **options)
+            warnings = []
+        else:
+            summary = import_bag_cameras(args.bag, args.output, topics, args.base, args.flange, **options)
+            warnings = summary.warnings()
     except NothingKeptError as error:
         print(error.summary.format())
         raise UsageError(str(error)) from None
     print(summary.format())
+    for warning in warnings:
+        warn(warning)
     return 0
