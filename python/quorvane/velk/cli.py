@@ -58,13 +58,13 @@ def _run_demo(args) -> int:
 
 def build_parser() -> argparse.ArgumentParser:
     """The argument parser of the ``velk`` command and all its subcommands."""
-    from .commands import board, check, hand_eye, import_bag, intrinsics, kinematics, plan, poses, rig
+    from .commands import board, cell, check, hand_eye, import_bag, intrinsics, kinematics, plan, poses, rig
 
     parser = _Parser(prog="velk", description="quorvane-velk camera calibration tools.")
     commands = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
     common = _common_options()
     _add_demo(commands, common)
-    for command in (board, poses, import_bag, check, intrinsics, hand_eye, rig, plan, kinematics):
+    for command in (board, poses, import_bag, check, intrinsics, hand_eye, rig, cell, plan, kinematics):
         command.add_parser(commands, common)
     return parser
 

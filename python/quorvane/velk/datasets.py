@@ -274,3 +274,66 @@ def load_rig_folder(folder, progress: Progress) -> RigData:
         require_one_size(pictures, paths, str(camera))
     return RigData(image_lists, [c.name for c in cameras], _velk.io.load_multi_camera_robot_poses(folder),
                    [p.name for p in per_camera[0]])
+
+
+@dataclass
+class CellData:
+    """Every camera's pictures of a cell, one entry per robot pose (None where the camera took none there), the
+    shared robot poses, and every picture's file name (None where there is none)."""
+
+    image_lists: list
+    camera_names: list
+    robot_T_tcp_list: list
+    image_names: list
+
+    def image_size(self, camera: int) -> tuple[int, int]:
+        image = next(image for image in self.image_lists[camera] if image is not None)
+        return int(image.shape[1]), int(image.shape[0])
+
+
+def _cell_poses(folder: Path, cameras: list[Path]) -> list:
+    """The robot poses of a cell: the folder's own pose file, or the one every camera folder holds (they must
+    agree: a picture pairs with the pose of its number)."""
+    if (folder / POSE_FILE).is_file():
+        return list(_velk.io.load_robot_poses(folder))
+    held = [camera for camera in cameras if (camera / POSE_FILE).is_file()]
+    if not held:
+        raise InputError(f"no {POSE_FILE} in {folder} or its camera folders (write one with: velk poses import FILE "
+                         f"-o {folder})")
+    poses = list(_velk.io.load_robot_poses(held[0]))
+    for camera in held[1:]:
+        other = list(_velk.io.load_robot_poses(camera))
+        if len(other) != len(poses) or any(abs(a - b).max() > 1e-9 for a, b in zip(poses, other)):
+            raise InputError(f"the robot poses of {held[0].name} and {camera.name} differ: every camera of a cell "
+                             "pictures the same robot poses (import them once with velk poses import)")
+    return poses
+
+
+def load_cell_folder(folder, progress: Progress) -> CellData:
+    """A cell dataset: cam_0, cam_1, ... each with image_<k>.png taken at robot pose k, and the robot poses shared
+    by the cameras. A camera may lack pictures at some poses; a picture beyond the last pose is an error."""
+    folder = Path(folder)
+    _require_folder(folder)
+    cameras = camera_folders(folder)
+    if not cameras:
+        raise InputError(f"a cell dataset needs camera folders cam_0, cam_1, ... in {folder}")
+    poses = _cell_poses(folder, cameras)
+    pictures = [numbered_pictures(camera) for camera in cameras]
+    for camera, numbered in zip(cameras, pictures):
+        beyond = sorted(k for k in numbered if k >= len(poses))
+        if beyond:
+            raise InputError(f"{camera}: {_name_list(f'image_{k}' for k in beyond)} ha"
+                             f"{'s' if len(beyond) == 1 else 've'} no robot pose (there are {len(poses)}, numbered "
+                             f"0 to {len(poses) - 1})")
+        if not numbered:
+            raise InputError(f"no image_<k> pictures in {camera}")
+        require_one_header_size(list(numbered.values()), str(camera))
+    flat = [numbered[k] for numbered in pictures for k in sorted(numbered)]
+    images = iter(_read_all(flat, progress, "Loading images"))
+    image_lists, names = [], []
+    for camera, numbered in zip(cameras, pictures):
+        read = {k: next(images) for k in sorted(numbered)}
+        require_one_size(list(read.values()), [numbered[k] for k in sorted(numbered)], str(camera))
+        image_lists.append([read.get(k) for k in range(len(poses))])
+        names.append([picture_name(numbered[k]) if k in numbered else None for k in range(len(poses))])
+    return CellData(image_lists, [camera.name for camera in cameras], poses, names)

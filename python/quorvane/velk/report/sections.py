@@ -8,6 +8,7 @@ from functools import partial
 import numpy as np
 
 from . import (
+    cell_top_view,
     consistency,
     coverage,
     distortion,
@@ -275,6 +276,15 @@ def rig_section(result, camera_names, triangulation=None) -> Section:
     points = triangulation.points_3d if triangulation is not None else None
     return Section("rig", "Rig top view",
                    partial(rig_top_view.figure_svg, result.reference_T_camera_list, camera_names, points))
+
+
+def cell_section(mount_T_camera_list, camera_names, board_points, eye_to_hand: bool) -> Section:
+    """The cameras of a cell in their mount frame, with where the board stood at each robot pose."""
+    frame = "robot base" if eye_to_hand else "flange"
+    note = ("Stationary cameras and the board the robot held up to them, seen from above the robot base."
+            if eye_to_hand else "The cameras on the flange, seen from above the flange (looking down its z axis).")
+    return Section("cell", "Cell top view",
+                   partial(cell_top_view.figure_svg, mount_T_camera_list, camera_names, board_points, frame), note)
 
 
 def report_text_section(text: str) -> Section:

@@ -11,10 +11,11 @@ poses shifted by one picture, a swapped quaternion order or a square length in m
 fail every time.
 
 The checks live beside the verdict of each command: ``hand_eye`` (velk hand-eye, velk check) with its checks
-(``hand_eye_checks``) and likely causes (``likely_causes``), ``given_intrinsics``, ``intrinsics``, ``rig`` and
+(``hand_eye_checks``) and likely causes (``likely_causes``), ``given_intrinsics``, ``intrinsics``, ``rig``, ``cell`` and
 ``kinematics``; ``limits`` holds every limit, ``judgement`` the Check and the Verdict.
 """
 
+from .cell import judge_cell
 from .given_intrinsics import MAX_PARAMETER_SIGMAS, given_intrinsics_causes, given_intrinsics_check
 from .hand_eye import judge_check, judge_hand_eye, kinematic_model_check
 from .hand_eye_checks import solver_check
@@ -33,6 +34,6 @@ from .rig import judge_rig
 __all__ = [
     "EXIT_NOT_TRUSTWORTHY", "EXIT_OK", "MAX_EXTRAPOLATION_GROWTH", "MAX_HELD_OUT_OVER_FITTED", "MAX_PARAMETER_SIGMAS",
     "Check", "Verdict", "given_intrinsics_causes", "given_intrinsics_check", "held_out_ratio", "judge_check",
-    "judge_hand_eye", "judge_intrinsics", "judge_kinematics", "judge_rig", "kinematic_model_check",
+    "judge_cell", "judge_hand_eye", "judge_intrinsics", "judge_kinematics", "judge_rig", "kinematic_model_check",
     "pairing_spread_mm", "pose_causes", "solver_check", "unit_causes",
 ]
