@@ -39,6 +39,12 @@ def annotated(record):
     validation = io.ValidationRecord()
     validation.cameras = [0]
     record.validation = validation
+    return with_annotations(record)
+
+
+def with_annotations(record):
+    """``record`` with every annotation set."""
+    io = _velk.io
     kinematics = io.KinematicsRecord()
     kinematics.parameters, kinematics.held_out = [io.KinematicParameterRecord()], io.KinematicPredictionRecord()
     record.kinematics = kinematics
@@ -70,13 +76,26 @@ def rig(path):
     return _velk.io.save_multi_camera_calibration(path, record)
 
 
+def cell(path):
+    io = _velk.io
+    record = with_annotations(io.CellCalibrationRecord())
+    camera, pair = io.CellCameraRecord(), io.CameraPairRecord()
+    camera.image_names, camera.validation = ["image_0.png"], io.ValidationRecord()
+    record.num_cameras, record.cameras, record.camera_pairs = 1, [camera], [pair]
+    record.robot_T_camera_list, record.tcp_T_target = [np.eye(4)], np.eye(4)
+    record.tcp_T_camera_list, record.world_T_target = [np.eye(4)], np.eye(4)
+    record.intrinsic_matrices, record.distortion_coefficients = [np.eye(3)], [[0.0] * 5]
+    record.reference_T_camera_list = [np.eye(4)]
+    return io.save_cell_calibration(path, record)
+
+
 def undocumented(path) -> list[str]:
     text = FORMATS.read_text(encoding="utf-8")
     names = member_names(json.loads(open(path, encoding="utf-8").read()))
     return sorted(name for name in names if f"`{name}`" not in text)
 
 
-@pytest.mark.parametrize("write", [hand_eye, eye_to_hand, rig], ids=["hand_eye", "eye_to_hand", "rig"])
+@pytest.mark.parametrize("write", [hand_eye, eye_to_hand, rig, cell], ids=["hand_eye", "eye_to_hand", "rig", "cell"])
 def test_every_member_of_the_result_records_is_documented(tmp_path, write):
     assert undocumented(write(tmp_path / "record.json")) == []
 
