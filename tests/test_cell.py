@@ -116,3 +116,19 @@ def test_a_cell_dataset_that_does_not_pair_is_refused(calibrated, tmp_path, faul
         _velk.io.save_hand_eye_image(folder / "cam_1", 2, scene.image_lists[1][2])
     with pytest.raises(InputError, match=message):
         load_cell_folder(folder, Progress.for_stderr(True))
+
+
+def test_cameras_that_share_no_pose_still_calibrate_through_the_robot_with_a_larger_sigma(calibrated):
+    scene, shared = calibrated
+    empty = np.empty((0, 0), np.uint8)
+    images = [[image if (k < 5) == (c == 0) else empty for k, image in enumerate(pictures)]
+              for c, pictures in enumerate(scene.image_lists)]
+    result = _velk.CellCalibrator(scene.target).calibrate(scene.robot_T_tcp_list, images,
+                                                          eye_to_hand=scene.eye_to_hand)
+    assert result.ok, result.reason
+    pair = result.refinement.camera_pairs[0]
+    truths = scene.camera_mount_T_camera_list
+    mm, deg = _error(pair.first_T_second, np.linalg.inv(truths[0]) @ truths[1])
+    assert mm < 4.0 * pair.sigma.translation_norm_mm and deg < 4.0 * pair.sigma.rotation_norm_deg
+    assert pair.sigma.translation_norm_mm > 3.0 * shared.refinement.camera_pairs[0].sigma.translation_norm_mm
+    assert set(result.refinement.pose_camera_counts) == {1}
