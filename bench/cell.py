@@ -158,6 +158,12 @@ def print_kind(kind, figures, args):
           f"rotation {ratio_text(cell_pair[1] / own[1], 0.3)}  (target <= 0.3; captures of their own)")
     print(f"  camera pair: cell / rig       translation {ratio_text(cell_pair[0] / rig[0], 1.5)}, "
           f"rotation {ratio_text(cell_pair[1] / rig[1], 1.5)}  (target <= 1.5)")
+    limit = {kind: float(np.sqrt(np.mean(np.sum(np.square(figures.tallies["pair"].sigmas[kind]), axis=1))))
+             for kind in ("translation", "rotation")}
+    chained_rms = np.sqrt(np.mean(np.square(np.array(figures.errors["chained pair"])), axis=0))
+    print(f"  camera pair information limit (RMS of its joint 1-sigma): {limit['translation']:.3f} mm, "
+          f"{limit['rotation']:.4f} deg; 0.3 x the chained RMS error (same pictures): "
+          f"{0.3 * chained_rms[0] * 1000:.3f} mm, {0.3 * chained_rms[1]:.4f} deg")
     for name, tally in figures.tallies.items():
         print(f"  sigma / spread, {name:<7}     translation "
               f"{ratio_text(tally.honesty('translation'), 0.7, 1.3)}, rotation "

@@ -227,10 +227,12 @@ PosedViews addPosesAndViews(ErrorsInVariablesProblem& solver, const HandEyeRefin
 HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                              const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                              HandEyeRefinement result, bool log, bool fit_target_scale, const ChainViews* chain,
-                             ChainFit* fit, double limit_factor, bool& weak_left_free) {
+                             ChainFit* fit, double limit_factor, bool& weak_left_free,
+                             const ObservationNoise* starting_levels) {
     const std::vector<cv::Mat> corrections = startingCorrections(problem, targetStart, view_poses);
     const ObservationNoise disagreement = startingNoise(corrections);
-    const auto [start, estimation] = robotNoiseSettings(options, disagreement);
+    const auto [start, estimation] =
+        robotNoiseSettings(options, starting_levels != nullptr ? *starting_levels : disagreement);
     if (disagreement.translation_m * 1000.0 > kUnrefinableFactor * kImplausibleRobotTranslationMm ||
         disagreement.rotation_rad * 180.0 / CV_PI > kUnrefinableFactor * kImplausibleRobotRotationDeg) {
         return keptWithStartingVerdict(std::move(result),
@@ -326,12 +328,13 @@ std::vector<LeftOutSolution> leaveEachViewOut(const HandEyeRefinementProblem& so
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log, bool fit_target_scale,
-                                       const ChainViews* chain, ChainFit* fit) {
+                                       const ChainViews* chain, ChainFit* fit,
+                                       const ObservationNoise* starting_levels) {
     // The first solve holds only what the motions plainly leave free; what merely looks weak from the start
     // is judged again at its solution, under the noise levels found there.
     bool weak = false;
     HandEyeRefinement first = refineOnce(problem, options, targetStart, view_poses, result, log, fit_target_scale,
-                                         chain, fit, kWeakDirectionFactor, weak);
+                                         chain, fit, kWeakDirectionFactor, weak, starting_levels);
     if (!weak || !first.refined) {
         return logged(std::move(first), log);
     }
@@ -346,7 +349,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         again.distortion_coefficients = first.distortion_coefficients;
     }
     return logged(refineOnce(again, options, again.target_mount_T_target, view_poses, std::move(result), log,
-                             fit_target_scale, chain, fit, 1.0, weak),
+                             fit_target_scale, chain, fit, 1.0, weak, starting_levels),
                   log);
 }
 

@@ -38,11 +38,13 @@ struct ChainFit {
 // pixel noise; both levels come from the data unless the options give them. view_poses: each
 // view's own camera_T_target (empty where it has none), from which the corrections start.
 // fit_target_scale: the target's size is one more unknown, starting at problem.target_scale; the
-// result then carries it (target_scale_measured).
+// result then carries it (target_scale_measured). starting_levels: where the estimated noise levels start
+// (a re-solve from a solution starts at its settled levels); by default at the starting corrections' spread.
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log = true, bool fit_target_scale = false,
-                                       const ChainViews* chain = nullptr, ChainFit* fit = nullptr);
+                                       const ChainViews* chain = nullptr, ChainFit* fit = nullptr,
+                                       const ObservationNoise* starting_levels = nullptr);
 
 // Each view left out of a refined solution in turn: the solution's poses (camera, then target) and
 // intrinsics one Gauss-Newton step away without the view, with their covariance (see

@@ -70,9 +70,12 @@ HandEyeRefinement withTargetScale(const HandEyeRefinementProblem& problem, const
     }
     if (!result.target_scale_measured) {
         const HandEyeRefinementProblem start = warmStarted(problem, result);
-        const HandEyeRefinement fit =
-            refineWithRobotError(start, options, start.target_mount_T_target, view_poses,
-                                 startingValues(start, start.target_mount_T_target), false, true);
+        // The levels start where the result's settled: freeing the size moves them only a little.
+        const ObservationNoise settled{result.pixel_noise_px, result.robot_translation_noise_mm / 1000.0,
+                                       result.robot_rotation_noise_deg * CV_PI / 180.0};
+        const HandEyeRefinement fit = refineWithRobotError(start, options, start.target_mount_T_target, view_poses,
+                                                           startingValues(start, start.target_mount_T_target), false,
+                                                           true, nullptr, nullptr, &settled);
         if (fit.refined && fit.target_scale_measured) {
             result.target_scale_measured = true;
             result.target_scale = fit.target_scale;
