@@ -17,8 +17,6 @@ poses off by a random motion per pose (0.5 mm / 0.05 deg per axis by default), o
 """
 
 import argparse
-import contextlib
-import os
 import sys
 import time
 from pathlib import Path
@@ -29,24 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 import _velk  # noqa: E402
 import projected_corners as pc  # noqa: E402
 from quorvane.velk import cell_captures, demo  # noqa: E402
-
-
-@contextlib.contextmanager
-def quiet():
-    """Silences the library's log lines and reports (file descriptors 1 and 2)."""
-    sys.stdout.flush()
-    sys.stderr.flush()
-    saved = [os.dup(1), os.dup(2)]
-    with open(os.devnull, "w") as null:
-        os.dup2(null.fileno(), 1)
-        os.dup2(null.fileno(), 2)
-        try:
-            yield
-        finally:
-            os.dup2(saved[0], 1)
-            os.dup2(saved[1], 2)
-            for fd in saved:
-                os.close(fd)
+from refinement import quiet  # noqa: E402
 
 
 def timed(run):

@@ -8,6 +8,7 @@
 #include "calibration/hand_eye/hand_eye_calibrator.hpp"
 #include "calibration/hand_eye/hand_eye_options.hpp"
 #include "calibration/hand_eye/hand_eye_result.hpp"
+#include "calibration/hand_eye/robot_pose_corrections.hpp"
 #include "core/camera_projection.hpp"
 #include "core/log.hpp"
 #include "core/pose.hpp"
@@ -16,12 +17,6 @@ namespace velk::calibration {
 namespace {
 
 const std::string kComponent = "[CellCalibrator] ";
-
-cv::Mat knownTransform(const cv::Mat& robot_T_tcp, bool eyeToHand) {
-    cv::Mat pose;
-    robot_T_tcp.convertTo(pose, CV_64F);
-    return eyeToHand ? pose : cv::Mat(pose.inv(cv::DECOMP_LU));
-}
 
 void checkInputs(const std::vector<cv::Mat>& robots, const std::vector<CellCamera>& cameras) {
     if (cameras.empty()) {

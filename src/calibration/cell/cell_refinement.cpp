@@ -66,13 +66,6 @@ std::vector<std::vector<CellView>> viewsByPose(const CellRefinementProblem& prob
     return byPose;
 }
 
-// Eye-to-hand corrects robot_T_tcp on its right; eye-in-hand corrects tcp_T_robot on its left.
-cv::Mat knownTransform(const cv::Mat& robot_T_tcp, bool eyeToHand) {
-    cv::Mat pose;
-    robot_T_tcp.convertTo(pose, CV_64F);
-    return eyeToHand ? pose : cv::Mat(pose.inv(cv::DECOMP_LU));
-}
-
 // Each robot pose's correction starts where its first picture agrees with its own board pose.
 std::vector<cv::Mat> startingPoseCorrections(const CellRefinementProblem& problem,
                                              const std::vector<std::vector<CellView>>& byPose) {

@@ -8,28 +8,15 @@
 #include "calibration/detection/camera_target_pose.hpp"
 #include "calibration/hand_eye/held_out_prediction.hpp"
 #include "calibration/hand_eye/held_out_validation.hpp"
+#include "calibration/hand_eye/robot_pose_corrections.hpp"
 #include "calibration/refinement/held_out_views.hpp"
 #include "core/parallel_indices.hpp"
 
 namespace velk::calibration {
 namespace {
 
-// Fewer cameras' worth of views than this left after one pose is out: that pose is not validated.
+// Fewer robot poses with pictures than this left once one is out: the cell is not validated.
 constexpr int kMinimumRemainingPoses = 3;
-
-cv::Mat knownTransform(const cv::Mat& robot_T_tcp, bool eyeToHand) {
-    cv::Mat pose;
-    robot_T_tcp.convertTo(pose, CV_64F);
-    return eyeToHand ? pose : cv::Mat(pose.inv(cv::DECOMP_LU));
-}
-
-// The board pose from the view's own corners against the predicted one: mm and deg.
-void comparePoses(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg) {
-    mm = cv::norm(predicted(cv::Rect(3, 0, 1, 3)) - own(cv::Rect(3, 0, 1, 3))) * 1000.0;
-    const cv::Mat relative = predicted(cv::Rect(0, 0, 3, 3)).t() * own(cv::Rect(0, 0, 3, 3));
-    const double c = std::clamp((cv::trace(relative)[0] - 1.0) / 2.0, -1.0, 1.0);
-    deg = std::acos(c) * 180.0 / CV_PI;
-}
 
 // The robot poses some camera pictured, ascending.
 std::vector<int> picturedPoses(const CellRefinementProblem& problem) {
@@ -65,7 +52,7 @@ void predictView(const CellRefinementProblem& problem, const CellRefinement& wit
         return;
     }
     double mm = 0.0, deg = 0.0;
-    comparePoses(predicted, *own, mm, deg);
+    boardPoseDisagreement(predicted, *own, mm, deg);
     HeldOutPrediction prediction;
     prediction.camera_mount_T_camera = x;
     prediction.target_mount_T_target = y;

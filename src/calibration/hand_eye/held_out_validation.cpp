@@ -173,14 +173,6 @@ cv::Mat predictedBoardPose(const HeldOutInputs& in, const cv::Mat& x, const cv::
     return x.inv(cv::DECOMP_SVD) * motion.inv(cv::DECOMP_LU) * y;
 }
 
-// The board pose from the view's own corners, against the predicted one: mm and deg.
-void comparePoses(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg) {
-    mm = cv::norm(predicted(cv::Rect(3, 0, 1, 3)) - own(cv::Rect(3, 0, 1, 3))) * 1000.0;
-    const cv::Mat relative = predicted(cv::Rect(0, 0, 3, 3)).t() * own(cv::Rect(0, 0, 3, 3));
-    const double c = std::clamp((cv::trace(relative)[0] - 1.0) / 2.0, -1.0, 1.0);
-    deg = std::acos(c) * 180.0 / CV_PI;
-}
-
 double fittedRms(const HeldOutInputs& in, size_t view) {
     if (in.refinement && view < in.refinement->per_view_rms_px.size()) {
         return in.refinement->per_view_rms_px[view];
@@ -217,7 +209,7 @@ ViewOutcome validateView(const HeldOutInputs& in, size_t view, const HeldOutSolv
         return outcome;
     }
     const cv::Mat predicted = predictedBoardPose(in, solve.camera_transform, solve.target_transform, view);
-    comparePoses(predicted, *own, outcome.mm, outcome.deg);
+    boardPoseDisagreement(predicted, *own, outcome.mm, outcome.deg);
     outcome.held_out_px = cornerRmsPx(in.object_points[view], in.image_points[view], predicted, solve.intrinsic_matrix,
                                       solve.distortion_coefficients, in.camera_model);
     outcome.fitted_px = fittedRms(in, view);
@@ -277,6 +269,13 @@ double rootMeanSquare(const std::vector<double>& values) {
 }
 
 }  // namespace
+
+void boardPoseDisagreement(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg) {
+    mm = cv::norm(predicted(cv::Rect(3, 0, 1, 3)) - own(cv::Rect(3, 0, 1, 3))) * 1000.0;
+    const cv::Mat relative = predicted(cv::Rect(0, 0, 3, 3)).t() * own(cv::Rect(0, 0, 3, 3));
+    const double c = std::clamp((cv::trace(relative)[0] - 1.0) / 2.0, -1.0, 1.0);
+    deg = std::acos(c) * 180.0 / CV_PI;
+}
 
 void summarizeHandEyeValidation(HandEyeValidation& validation) {
     validation.median_px = heldOutQuantile(validation.held_out_rms_px, 0.5);

@@ -45,6 +45,9 @@ struct HeldOutInputs {
 // that cannot be validated: the record then says why.
 HandEyeValidation validateHeldOut(const HeldOutInputs& inputs);
 
+// The board pose from a view's own corners against the predicted one: mm and deg apart.
+void boardPoseDisagreement(const cv::Mat& predicted, const cv::Mat& own, double& mm, double& deg);
+
 // Fills the medians, the 90th percentile, the worst frames and the observed over predicted ratio from
 // the per-view lists.
 void summarizeHandEyeValidation(HandEyeValidation& validation);

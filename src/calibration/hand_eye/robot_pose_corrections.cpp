@@ -20,6 +20,12 @@ cv::Mat startingCorrection(const cv::Mat& cameraMount, const cv::Mat& mount, con
     return onLeft ? cv::Mat(inner * m.inv(cv::DECOMP_LU)) : cv::Mat(m.inv(cv::DECOMP_LU) * inner);
 }
 
+cv::Mat knownTransform(const cv::Mat& robot_T_tcp, bool eyeToHand) {
+    cv::Mat pose;
+    robot_T_tcp.convertTo(pose, CV_64F);
+    return eyeToHand ? pose : cv::Mat(pose.inv(cv::DECOMP_LU));
+}
+
 ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections) {
     constexpr double kFloorTranslation = 5e-5, kFloorRotation = 1e-4;
     double translation = 0.0, rotation = 0.0;

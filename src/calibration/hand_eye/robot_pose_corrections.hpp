@@ -16,6 +16,10 @@ namespace velk::calibration {
 cv::Mat startingCorrection(const cv::Mat& cameraMount, const cv::Mat& mount, const cv::Mat& targetPose,
                            const cv::Mat& viewPose, bool onLeft);
 
+// The known transform of a view taken at a robot pose, the one its correction corrects: eye-to-hand
+// robot_T_tcp (corrected on its right), eye-in-hand tcp_T_robot (corrected on its left); CV_64F.
+cv::Mat knownTransform(const cv::Mat& robot_T_tcp, bool eyeToHand);
+
 // RMS per axis of the starting corrections' translations [m] and rotations [rad], no smaller than a
 // floor, so that the first solve weighs the robot poses about as the data do.
 ObservationNoise startingNoise(const std::vector<cv::Mat>& corrections);
