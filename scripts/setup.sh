@@ -34,6 +34,7 @@ export PATH="$PWD/.venv/bin:$PATH"
 bash scripts/build_opencv.sh >/dev/null
 
 # Editable install: the package's Python files are used from the checkout and the
-# extension is rebuilt incrementally in build/.
-python -m pip install --quiet --no-build-isolation --no-deps -e .
+# extension is rebuilt incrementally in build/. The same build configures the C++ tests
+# (VELK_BUILD_TESTS), so scripts/test.sh builds them on the floors compiled here.
+python -m pip install --quiet --no-build-isolation --no-deps -e . --config-settings=cmake.define.VELK_BUILD_TESTS=ON
 python -c "import _velk" || { echo "setup: the _velk module does not import" >&2; exit 1; }
