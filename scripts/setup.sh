@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 apt_packages=(nlohmann-json3-dev zlib1g-dev libpng-dev libgtest-dev libopenblas-dev liblapacke-dev
-  libceres-dev chromium poppler-utils)
+  libceres-dev chromium poppler-utils ccache)
 missing=()
 for package in "${apt_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -34,6 +34,9 @@ export PATH="$PWD/.venv/bin:$PATH"
 bash scripts/build_opencv.sh >/dev/null
 
 # Editable install: the package's Python files are used from the checkout and the
-# extension is rebuilt incrementally in build/.
-python -m pip install --quiet --no-build-isolation --no-deps -e .
+# extension is rebuilt incrementally in build/. The same build configures the C++ tests
+# (VELK_BUILD_TESTS), so scripts/test.sh builds them on the floors compiled here. It compiles
+# through ccache into build/ccache, where the wheel of tests/test_wheel.py finds the objects.
+python -m pip install --quiet --no-build-isolation --no-deps -e . --config-settings=cmake.define.VELK_BUILD_TESTS=ON \
+  --config-settings=cmake.define.VELK_COMPILER_CACHE="$PWD/build/ccache"
 python -c "import _velk" || { echo "setup: the _velk module does not import" >&2; exit 1; }

@@ -175,9 +175,9 @@ def eye_to_hand_photo_dataset(tmp_path_factory):
 #: while the other worker has nothing left. Started first, the long files end while the short ones still keep
 #: both workers busy. Files not named here follow in their usual order.
 LONGEST_FILES = [
-    "test_wheel.py", "test_cli_interrupted_runs.py", "test_given_intrinsics_targets.py", "test_hand_eye_images.py",
+    "test_wheel.py", "test_cli_interrupted_runs.py", "test_hand_eye_images.py",
     "test_fisheye_hand_eye.py", "test_fisheye_rig.py", "test_cli_calibration.py", "test_held_out_validation.py",
-    "test_cli_report.py", "test_cli_verdicts.py", "test_eye_to_hand_images.py", "test_circle_grid.py",
+    "test_cli_report.py", "test_cli_verdicts.py", "test_eye_to_hand_images.py",
     "test_fisheye_intrinsics.py", "test_readme_commands.py", "test_hand_eye_refinement.py",
     "test_cli_kinematic_hand_eye.py", "test_detection_large_pictures.py", "test_hand_eye_plan.py",
     "test_bag_import.py", "test_cli_console_agreement.py", "test_restricted_arms.py", "test_cli_board_size.py",

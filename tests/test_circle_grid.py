@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from _velk import CircleGridTarget, IntrinsicCalibrator
 from conftest import IMAGE_SIZE, TRUE_DIST, TRUE_K
 
@@ -69,7 +70,8 @@ _VIEWS = {}
 
 def views(name):
     if name not in _VIEWS:
-        _VIEWS[name] = oblique_views(ASYMMETRIC if name == "asymmetric" else SYMMETRIC, 20, seed=21)
+        with render_cache.active():
+            _VIEWS[name] = oblique_views(ASYMMETRIC if name == "asymmetric" else SYMMETRIC, 20, seed=21)
     return _VIEWS[name]
 
 

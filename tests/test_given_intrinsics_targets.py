@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from _velk import ArucoTarget, ChessboardTarget, CircleGridTarget, EyeInHandCalibrator, EyeToHandCalibrator
 
 cv2 = pytest.importorskip("cv2")
@@ -31,7 +32,8 @@ _SCENES = {}
 def scene(setup, kind):
     if (setup, kind) not in _SCENES:
         simulate = SETUPS[setup][0]
-        _SCENES[setup, kind] = simulate(num_poses=15, seed=3, target=TARGETS[kind]())
+        with render_cache.active():
+            _SCENES[setup, kind] = simulate(num_poses=15, seed=3, target=TARGETS[kind]())
     return _SCENES[setup, kind]
 
 

@@ -1,8 +1,10 @@
 """The wheel: built by `pip wheel .` alone, it installs into a clean virtual environment and works there.
 
 The wheel is built once per state of the sources: it is kept under build/wheel-cache/<hash of
-the source tree>/, and its build folder build/wheel-build/ (pyproject.toml) is reused, so an unchanged
-tree costs nothing and a changed one an incremental build.
+the source tree>/, and its build folder build/wheel-<tag>/ (pyproject.toml) is reused, so an unchanged
+tree costs nothing and a changed one an incremental build. Where the machine has ccache, the build compiles
+through the store that scripts/setup.sh fills for the editable install (build/ccache), so the library's
+objects compiled from the same sources and flags are taken from there rather than compiled again.
 """
 
 import fcntl
@@ -41,9 +43,10 @@ def build_wheel(cache: Path) -> Path:
     scratch = cache.parent / (cache.name + ".partial")
     shutil.rmtree(scratch, ignore_errors=True)
     # The default, isolated build: pip installs the build requirements by itself, as on a fresh machine.
-    built = subprocess.run(
-        [sys.executable, "-m", "pip", "wheel", str(REPO), "--no-deps", "--wheel-dir", str(scratch)],
-        capture_output=True, text=True, timeout=BUILD_TIMEOUT_S)
+    command = [sys.executable, "-m", "pip", "wheel", str(REPO), "--no-deps", "--wheel-dir", str(scratch)]
+    if shutil.which("ccache"):
+        command.append(f"--config-settings=cmake.define.VELK_COMPILER_CACHE={REPO / 'build' / 'ccache'}")
+    built = subprocess.run(command, capture_output=True, text=True, timeout=BUILD_TIMEOUT_S)
     if built.returncode != 0:
         pytest.fail("pip wheel failed:\n" + built.stdout[-4000:] + built.stderr[-4000:])
     scratch.rename(cache)
