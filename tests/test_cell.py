@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import _velk
+import render_cache
 from cli_data import write_target
 from quorvane.velk import cell_captures, cli
 from quorvane.velk.datasets import InputError, load_cell_folder
@@ -22,7 +23,8 @@ def _error(estimate, truth):
 
 @pytest.fixture(scope="module", params=cell_captures.CELL_KINDS)
 def calibrated(request):
-    scene = cell_captures.simulate_cell(request.param, 2, POSES, seed=2, robot_error=(0.5, 0.05))
+    with render_cache.active():
+        scene = cell_captures.simulate_cell(request.param, 2, POSES, seed=2, robot_error=(0.5, 0.05))
     images = [list(images) for images in scene.image_lists]
     images[1][MISSED] = np.empty((0, 0), np.uint8)
     result = _velk.CellCalibrator(scene.target).calibrate(scene.robot_T_tcp_list, images,
