@@ -6,7 +6,6 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
 #include "calibration/cell/cell_calibrator.hpp"
-#include "calibration/cell/cell_record.hpp"
 
 namespace py = pybind11;
 using velk::calibration::CameraPairTransform;
@@ -144,7 +143,9 @@ void bindCellCalibrator(py::module_& module) {
     py::classh<CellCalibrator>(module, "CellCalibrator",
                                "Several cameras around one robot, calibrated at once from pictures taken at shared "
                                "robot poses: one correction of each reported robot pose, shared by every camera.")
-        .def(py::init<velk::TargetVariant>(), py::arg("target"))
+        .def(py::init<velk::TargetVariant>(), py::arg("target"),
+             "target: ChessboardTarget, CharucoTarget, ArucoTarget or CircleGridTarget (lengths in metres), the one "
+             "board every camera of the cell pictures.")
         .def("calibrate", &calibrateCell, py::arg("robot_T_tcp_list"), py::arg("image_lists"),
              py::arg("eye_to_hand") = true, py::arg("camera_names") = std::vector<std::string>(),
              py::arg("intrinsics") = std::vector<std::optional<std::pair<cv::Mat, cv::Mat>>>(),
@@ -166,10 +167,6 @@ void registerCellBindings(py::module_& module) {
     bindCellCameraStart(module);
     bindCellResult(module);
     bindCellCalibrator(module);
-    // After CellResult, which its signature names.
-    py::module_ io = module.attr("io").cast<py::module_>();
-    io.def("cell_calibration_record", &velk::calibration::cellCalibrationRecord, py::arg("result"),
-           "The CellCalibrationRecord cell.json stores of a calibrated cell (CellResult).");
 }
 
 }  // namespace velk::bindings

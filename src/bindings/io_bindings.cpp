@@ -1,5 +1,6 @@
 #include "bindings/registrars.hpp"
 #include "bindings/type_casters.hpp"
+#include "calibration/cell/cell_record.hpp"
 #include "calibration/hand_eye/hand_eye_records.hpp"
 #include "calibration/rig/rig_record.hpp"
 #include "io/cell_record.hpp"
@@ -256,14 +257,14 @@ void bindCellCalibrationRecord(py::module_& io) {
     using velk::io::CellCalibrationRecord;
     using velk::io::CellCameraRecord;
     py::classh<CameraPairRecord>(io, "CameraPairRecord", "One camera's pose in another's, as cell.json stores it.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty camera pair: the first camera's own pose, no sigma.")
         .def_readwrite("first", &CameraPairRecord::first)
         .def_readwrite("second", &CameraPairRecord::second)
         .def_readwrite("first_T_second", &CameraPairRecord::first_T_second)
         .def_readwrite("sigma", &CameraPairRecord::sigma, "[x, y, z] mm, [rx, ry, rz] deg.")
         .def_readwrite("covariance", &CameraPairRecord::covariance);
     py::classh<CellCameraRecord>(io, "CellCameraRecord", "What cell.json stores of one camera beyond its poses.")
-        .def(py::init<>())
+        .def(py::init<>(), "An empty camera record: no name, no sigmas, no validation.")
         .def_readwrite("name", &CellCameraRecord::name)
         .def_readwrite("intrinsics_source", &CellCameraRecord::intrinsics_source)
         .def_readwrite("sigma", &CellCameraRecord::sigma)
@@ -276,7 +277,7 @@ void bindCellCalibrationRecord(py::module_& io) {
         io, "CellCalibrationRecord",
         "A cell calibration as stored in cell.json; the hand-eye reader of its set-up and the rig reader read it "
         "too. Poses 4x4 in metres.");
-    record.def(py::init<>())
+    record.def(py::init<>(), "An empty record of a cell of stationary cameras, with no camera.")
         .def_readwrite("eye_to_hand", &CellCalibrationRecord::eye_to_hand)
         .def_readwrite("reference_index", &CellCalibrationRecord::reference_index)
         .def_readwrite("num_cameras", &CellCalibrationRecord::num_cameras)
@@ -390,6 +391,8 @@ void bindResultRecordBuilders(py::module_& io) {
            py::arg("total_images"),
            "The EyeToHandResultRecord eye_to_hand.json stores of an eye-to-hand result solved from `total_images` "
            "pictures: what EyeToHandCalibrator.calibrate saves when given an output path.");
+    io.def("cell_calibration_record", &velk::calibration::cellCalibrationRecord, py::arg("result"),
+           "The CellCalibrationRecord cell.json stores of a calibrated cell (CellResult): what velk cell saves.");
     io.def("multi_camera_calibration_record", &velk::calibration::multiCameraCalibrationRecord, py::arg("result"),
            "The MultiCameraCalibrationRecord multi_camera_calibration.json stores of a rig result: what "
            "MultiCameraCalibrator.calibrate saves when given an output path.");

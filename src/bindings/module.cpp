@@ -53,11 +53,11 @@ void fillModule(py::module_& module) {
     velk::bindings::registerHandEyeBindings(module);
     velk::bindings::registerPlanningBindings(module);
     velk::bindings::registerMultiCameraBindings(module);
+    velk::bindings::registerCellBindings(module);
     velk::bindings::registerDiagnosticsBindings(module);
     velk::bindings::registerBenchmarkBindings(module);
     velk::bindings::registerIoBindings(module);
     velk::bindings::registerKinematicsBindings(module);
-    velk::bindings::registerCellBindings(module);
 }
 
 int execVelk(PyObject* moduleObject) {

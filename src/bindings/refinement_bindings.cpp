@@ -66,11 +66,12 @@ void bindRefinementOptions(py::module_& module) {
             "description, which the robot's translations measure: 'measured' (default) estimates it in a second "
             "solve and reports it beside a result at the described size; 'fitted' solves the result with the size "
             "as one more unknown; 'fixed' takes the described size.")
-        .def_readwrite("held_out_resolves", &RefinementOptions::held_out_resolves,
-                       "Held-out validation of a refined rig or of a hand-eye refinement that models the robot's error: "
-                       "False (default) predicts each view (rig: frame) from one Gauss-Newton step from the full "
-                       "solution without it; True re-solves without each (slower; the step agrees with the re-solves "
-                       "to a small fraction of the noise).");
+        .def_readwrite(
+            "held_out_resolves", &RefinementOptions::held_out_resolves,
+            "Held-out validation of a refined rig or of a hand-eye refinement that models the robot's error: "
+            "False (default) predicts each view (rig: frame) from one Gauss-Newton step from the full "
+            "solution without it; True re-solves without each (slower; the step agrees with the re-solves "
+            "to a small fraction of the noise).");
 }
 
 void bindPoseSigma(py::module_& module) {

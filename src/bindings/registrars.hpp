@@ -19,12 +19,13 @@ void registerHandEyeBindings(pybind11::module_& module);
 // Planned poses and their predicted uncertainty; names PoseSigma.
 void registerPlanningBindings(pybind11::module_& module);
 void registerMultiCameraBindings(pybind11::module_& module);
+// Cells of several cameras around one robot; names PoseSigma and HandEyeValidation, and comes before the io
+// records, whose cell record builder names CellResult.
+void registerCellBindings(pybind11::module_& module);
 void registerDiagnosticsBindings(pybind11::module_& module);
 void registerBenchmarkBindings(pybind11::module_& module);
 void registerIoBindings(pybind11::module_& module);
 // Kinematic chains and their calibration; names PoseSigma.
 void registerKinematicsBindings(pybind11::module_& module);
-// Cells of several cameras around one robot; names PoseSigma and HandEyeValidation.
-void registerCellBindings(pybind11::module_& module);
 
 }  // namespace velk::bindings

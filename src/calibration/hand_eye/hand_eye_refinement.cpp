@@ -109,7 +109,8 @@ HandEyeRefinement refineHandEyeLogged(const HandEyeRefinementProblem& problem, c
     const bool fitScale = options.target_scale == TargetScale::Fitted && !exactRobot;
     result = exactRobot
                  ? refineWithExactRobot(problem, options, targetStart, std::move(result), log)
-                 : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result), log, fitScale);
+                 : refineWithRobotError(problem, options, targetStart, viewPoses, std::move(result), log, fitScale,
+                                        nullptr, nullptr, nullptr, options.target_scale == TargetScale::Measured);
     result.target_scale_applied = fitScale && result.target_scale_measured;
     if (options.target_scale == TargetScale::Fixed) {
         return result;

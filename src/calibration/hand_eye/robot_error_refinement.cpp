@@ -228,7 +228,7 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
                              const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                              HandEyeRefinement result, bool log, bool fit_target_scale, const ChainViews* chain,
                              ChainFit* fit, double limit_factor, bool& weak_left_free,
-                             const ObservationNoise* starting_levels) {
+                             const ObservationNoise* starting_levels, bool measure_target_scale) {
     const std::vector<cv::Mat> corrections = startingCorrections(problem, targetStart, view_poses);
     const ObservationNoise disagreement = startingNoise(corrections);
     const auto [start, estimation] =
@@ -248,8 +248,12 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
     } catch (const std::invalid_argument& error) {
         return keepStartingValues(result, error.what(), log);
     }
+    // The size is measured on the solution at the described size, when the solve starts there.
+    const bool measureScale = measure_target_scale && !fit_target_scale && problem.target_scale == 1.0;
     if (fit_target_scale) {
         solver->estimateTargetScale(problem.target_scale);
+    } else if (measureScale) {
+        solver->carryTargetScale(1.0);
     }
     const PosedViews posed = addPosesAndViews(*solver, problem, options, targetStart, view_poses, start, estimation,
                                               camera, chain, limit_factor);
@@ -284,6 +288,12 @@ HandEyeRefinement refineOnce(const HandEyeRefinementProblem& problem, const Refi
         result.target_scale_measured = true;
         result.target_scale = solver->targetScale();
         result.target_scale_sigma = solver->targetScaleSigma();
+    }
+    if (measureScale) {
+        const ErrorsInVariablesProblem::ScaleMeasurement measured = solver->measureTargetScale(options.max_iterations);
+        result.target_scale_measured = measured.ok;
+        result.target_scale = measured.ok ? measured.scale : 1.0;
+        result.target_scale_sigma = measured.ok ? measured.sigma : 0.0;
     }
     storeViewResiduals(solver->viewResiduals(options.outlier_z_score), result);
     storeRobotNoise(*solver, estimation, problem.eye_to_hand, options.outlier_z_score, result);
@@ -328,13 +338,13 @@ std::vector<LeftOutSolution> leaveEachViewOut(const HandEyeRefinementProblem& so
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& targetStart, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log, bool fit_target_scale,
-                                       const ChainViews* chain, ChainFit* fit,
-                                       const ObservationNoise* starting_levels) {
+                                       const ChainViews* chain, ChainFit* fit, const ObservationNoise* starting_levels,
+                                       bool measure_target_scale) {
     // The first solve holds only what the motions plainly leave free; what merely looks weak from the start
     // is judged again at its solution, under the noise levels found there.
     bool weak = false;
     HandEyeRefinement first = refineOnce(problem, options, targetStart, view_poses, result, log, fit_target_scale,
-                                         chain, fit, kWeakDirectionFactor, weak, starting_levels);
+                                         chain, fit, kWeakDirectionFactor, weak, starting_levels, measure_target_scale);
     if (!weak || !first.refined) {
         return logged(std::move(first), log);
     }
@@ -349,7 +359,7 @@ HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, 
         again.distortion_coefficients = first.distortion_coefficients;
     }
     return logged(refineOnce(again, options, again.target_mount_T_target, view_poses, std::move(result), log,
-                             fit_target_scale, chain, fit, 1.0, weak, starting_levels),
+                             fit_target_scale, chain, fit, 1.0, weak, starting_levels, measure_target_scale),
                   log);
 }
 

@@ -40,11 +40,14 @@ struct ChainFit {
 // fit_target_scale: the target's size is one more unknown, starting at problem.target_scale; the
 // result then carries it (target_scale_measured). starting_levels: where the estimated noise levels start
 // (a re-solve from a solution starts at its settled levels); by default at the starting corrections' spread.
+// measure_target_scale: the result, solved at the described size, also carries the size measured at its
+// solution (ErrorsInVariablesProblem::measureTargetScale), when the problem starts at the described size.
 HandEyeRefinement refineWithRobotError(const HandEyeRefinementProblem& problem, const RefinementOptions& options,
                                        const cv::Mat& target_start, const std::vector<cv::Mat>& view_poses,
                                        HandEyeRefinement result, bool log = true, bool fit_target_scale = false,
                                        const ChainViews* chain = nullptr, ChainFit* fit = nullptr,
-                                       const ObservationNoise* starting_levels = nullptr);
+                                       const ObservationNoise* starting_levels = nullptr,
+                                       bool measure_target_scale = false);
 
 // Each view left out of a refined solution in turn: the solution's poses (camera, then target) and
 // intrinsics one Gauss-Newton step away without the view, with their covariance (see

@@ -136,6 +136,7 @@ struct ErrorsInVariablesProblem::State {
     std::vector<ceres::ResidualBlockId> intrinsic_priors;
     double target_scale = 1.0;  // the target's true size over its described size
     bool scale_estimated = false;
+    bool scale_held = false;  // carried by the views but held at its value through the solves
     // The chain whose free corrections the chain views share, and each chain view's transform.
     kinematics::KinematicChain chain;
     kinematics::CorrectionLayout chain_layout;
@@ -194,8 +195,10 @@ struct ErrorsInVariablesProblem::State {
         for (auto& correction : corrections) {
             addFreeBlock(correction.data(), kPoseParameterCount, {});
         }
-        if (scale_estimated) {
+        if (scale_estimated && !scale_held) {
             addFreeBlock(&target_scale, 1, {});
+        } else if (scale_estimated) {
+            problem->SetParameterBlockConstant(&target_scale);
         }
         if (!chain_values.empty()) {
             addFreeBlock(chain_values.data(), static_cast<int>(chain_values.size()), {});
@@ -248,30 +251,34 @@ struct ErrorsInVariablesProblem::State {
     bool linearise(GroupedLinearisation& lin) { return linearise(layout(), lin); }
 
     // New levels from one round's variance factors; true when none moved by more than kSettledChange.
-    bool updateNoise(const VarianceComponents& components) {
-        ObservationNoise next = noise;
+    bool updateNoise(const VarianceComponents& components) { return nextNoise(components, noise); }
+
+    // The levels after one round's variance factors, in place; true (and levels unchanged) when none moved by more
+    // than kSettledChange.
+    bool nextNoise(const VarianceComponents& components, ObservationNoise& levels) const {
+        ObservationNoise next = levels;
         const auto rescale = [&components](int group, double sigma, double low, double high) {
             const double factor = components.varianceFactor(group);
             return std::isfinite(factor) ? clamp(sigma * std::sqrt(factor), low, high) : sigma;
         };
         if (estimate.pixel) {
-            next.pixel_px = rescale(kPixelGroup, noise.pixel_px, kMinPixel, kMaxPixel);
+            next.pixel_px = rescale(kPixelGroup, levels.pixel_px, kMinPixel, kMaxPixel);
         }
         // Every correction carries both halves of its prior.
         if (estimate.translation && !views.empty()) {
-            next.translation_m = rescale(kTranslationGroup, noise.translation_m, kMinTranslation, kMaxTranslation);
+            next.translation_m = rescale(kTranslationGroup, levels.translation_m, kMinTranslation, kMaxTranslation);
         }
         if (estimate.rotation && !views.empty()) {
-            next.rotation_rad = rescale(kRotationGroup, noise.rotation_rad, kMinRotation, kMaxRotation);
+            next.rotation_rad = rescale(kRotationGroup, levels.rotation_rad, kMinRotation, kMaxRotation);
         }
         const auto still = [](double now, double before, double negligible) {
             return std::abs(now / before - 1.0) < kSettledChange || std::abs(now - before) < negligible;
         };
-        const bool settledNow = still(next.pixel_px, noise.pixel_px, kNegligiblePixel) &&
-                                still(next.translation_m, noise.translation_m, kNegligibleTranslation) &&
-                                still(next.rotation_rad, noise.rotation_rad, kNegligibleRotation);
+        const bool settledNow = still(next.pixel_px, levels.pixel_px, kNegligiblePixel) &&
+                                still(next.translation_m, levels.translation_m, kNegligibleTranslation) &&
+                                still(next.rotation_rad, levels.rotation_rad, kNegligibleRotation);
         if (!settledNow) {
-            noise = next;
+            levels = next;
         }
         return settledNow;
     }
@@ -754,6 +761,72 @@ void ErrorsInVariablesProblem::estimateTargetScale(double start) {
     s.scale_estimated = true;
     s.problem->AddParameterBlock(&s.target_scale, 1);
     s.problem->SetParameterLowerBound(&s.target_scale, 0, 1e-3);
+}
+
+void ErrorsInVariablesProblem::carryTargetScale(double start) {
+    estimateTargetScale(start);
+    state_->scale_held = true;
+}
+
+ErrorsInVariablesProblem::ScaleMeasurement ErrorsInVariablesProblem::measureTargetScale(int max_iterations) {
+    State& s = *state_;
+    ScaleMeasurement measurement;
+    if (!s.scale_held || s.covariance.empty()) {
+        return measurement;
+    }
+    // The size's column joins the others last, among the shared unknowns.
+    std::vector<double*> blocks = s.free_blocks;
+    blocks.push_back(&s.target_scale);
+    const JacobianLayout rows = s.layout();
+    SharedColumns shared = s.sharedColumns();
+    shared.index.push_back(shared.count++);
+    const std::vector<LocalColumns> local = s.correctionColumns();
+    const auto linearisedWithSize = [&s, &blocks, &rows](GroupedLinearisation& lin) {
+        s.problem->SetParameterBlockVariable(&s.target_scale);
+        const bool evaluated = lineariseInLayout(*s.problem, blocks, s.column_count + 1, rows, s.groupSigmas(), lin);
+        s.problem->SetParameterBlockConstant(&s.target_scale);
+        return evaluated;
+    };
+    GroupedLinearisation lin;
+    if (!linearisedWithSize(lin)) {
+        return measurement;
+    }
+    // The levels, settled on the linear model: each round one Gauss-Newton step from the solution.
+    ObservationNoise levels = s.noise;
+    const bool anyEstimated = s.estimate.pixel || s.estimate.translation || s.estimate.rotation;
+    for (measurement.rounds = 1; measurement.rounds <= kMaxNoiseRounds; ++measurement.rounds) {
+        lin.group_sigmas = {levels.pixel_px, levels.translation_m, levels.rotation_rad, 1.0};
+        const ReducedStep step = reducedGaussNewtonStep(lin, shared, local);
+        if (!step.ok) {
+            return measurement;
+        }
+        if (!anyEstimated || s.nextNoise(step.components, levels)) {
+            break;
+        }
+    }
+    // The size itself from the solve that frees it under those levels, from the solution: the linear model
+    // leaves out the corners' robust weights and the problem's curvature. The solution is restored after.
+    const State::Values solution = s.values();
+    const ObservationNoise solvedLevels = s.noise;
+    s.noise = levels;
+    s.applyWeights();
+    s.problem->SetParameterBlockVariable(&s.target_scale);
+    RefinementSummary summary;
+    std::string reason;
+    const bool solved = runSolver(*s.problem, max_iterations, s.poses, s.cameras, summary, reason, kFinalTolerance);
+    s.problem->SetParameterBlockConstant(&s.target_scale);
+    GroupedLinearisation freed;
+    if (solved && linearisedWithSize(freed)) {
+        const VarianceComponents components = estimateReducedVarianceComponents(freed, shared, local);
+        measurement.scale = s.target_scale;
+        measurement.sigma = components.ok ? std::sqrt(std::max(0.0, components.covariance.back())) : 0.0;
+        measurement.noise = levels;
+        measurement.ok = components.ok && std::isfinite(measurement.scale) && std::isfinite(measurement.sigma);
+    }
+    s.setValues(solution);
+    s.noise = solvedLevels;
+    s.applyWeights();
+    return measurement;
 }
 
 bool ErrorsInVariablesProblem::targetScaleEstimated() const {

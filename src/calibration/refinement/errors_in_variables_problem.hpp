@@ -100,6 +100,25 @@ public:
     // Makes the target's true size an unknown multiple of its described size, starting at start (its
     // points become scale * p). Only before the first view; throws std::logic_error after one.
     void estimateTargetScale(double start = 1.0);
+    // Makes the target's size a parameter of every view as estimateTargetScale does, held at start through every
+    // solve: the solution is the one at that size, and measureTargetScale then measures the size at it. Only
+    // before the first view; throws std::logic_error after one.
+    void carryTargetScale(double start = 1.0);
+    // At a solution with the carried size held (after solve): the size and its 1-sigma as freeing it finds them.
+    // The noise levels are re-estimated on the problem linearised there with the size free (Gauss-Newton steps
+    // of that linear model, the levels updated on each until they settle), which costs no evaluation of the
+    // problem; then one solve with the size free under those levels, from the solution, gives the size (the
+    // corners' robust weights and the problem's curvature included). The values, the levels and the covariance
+    // stay those of the solution. ok false when the size is not carried, the problem is not solved, the linear
+    // model is singular or the solve fails.
+    struct ScaleMeasurement {
+        bool ok = false;
+        double scale = 1.0;
+        double sigma = 0.0;
+        ObservationNoise noise;  // the levels the size was measured under
+        int rounds = 0;          // of the levels on the linear model
+    };
+    ScaleMeasurement measureTargetScale(int max_iterations);
     bool targetScaleEstimated() const;
     double targetScale() const;       // 1 unless estimated
     double targetScaleSigma() const;  // 1-sigma of the estimate; 0 unless estimated and solved

@@ -79,12 +79,55 @@ int localBlockOf(const GroupedLinearisation& lin, const std::vector<Place>& plac
     return block;
 }
 
-// The normal matrix in blocks: shared x shared, and per local block shared x local and local x local.
+// The normal matrix in blocks: shared x shared, and per local block shared x local and local x local; and the
+// gradient J^T W r in the same blocks.
 struct NormalBlocks {
     Eigen::MatrixXd shared;
     std::vector<Eigen::MatrixXd> mixed;
     std::vector<Eigen::MatrixXd> local;
+    Eigen::VectorXd shared_gradient;
+    std::vector<Eigen::VectorXd> local_gradients;
 };
+
+NormalBlocks normalBlocks(const GroupedLinearisation& lin, const SharedColumns& shared,
+                          const std::vector<LocalColumns>& local, const std::vector<Place>& places,
+                          const std::vector<RowRun>& runs) {
+    NormalBlocks normal;
+    normal.shared = Eigen::MatrixXd::Zero(shared.count, shared.count);
+    normal.shared_gradient = Eigen::VectorXd::Zero(shared.count);
+    for (const LocalColumns& block : local) {
+        normal.mixed.push_back(Eigen::MatrixXd::Zero(shared.count, block.count));
+        normal.local.push_back(Eigen::MatrixXd::Zero(block.count, block.count));
+        normal.local_gradients.push_back(Eigen::VectorXd::Zero(block.count));
+    }
+    for (const RowRun& run : runs) {
+        const int group = lin.row_groups[run.first];
+        const double weight = 1.0 / (lin.group_sigmas[group] * lin.group_sigmas[group]);
+        localBlockOf(lin, places, run);  // a row over two local blocks cannot be reduced
+        const Eigen::MatrixXd entries = runEntries(lin, run);
+        const Eigen::MatrixXd gram = weight * entries.transpose() * entries;
+        const Eigen::VectorXd gradient =
+            weight * entries.transpose() *
+            Eigen::Map<const Eigen::VectorXd>(lin.residuals.data() + run.first, run.end - run.first);
+        const int* columns = lin.column_indices.data() + lin.row_starts[run.first];
+        for (int a = 0; a < gram.rows(); ++a) {
+            const Place pa = places[columns[a]];
+            (pa.block < 0 ? normal.shared_gradient(pa.index) : normal.local_gradients[pa.block](pa.index)) +=
+                gradient(a);
+            for (int b = 0; b < gram.cols(); ++b) {
+                const Place pb = places[columns[b]];
+                if (pa.block < 0 && pb.block < 0) {
+                    normal.shared(pa.index, pb.index) += gram(a, b);
+                } else if (pa.block < 0) {
+                    normal.mixed[pb.block](pa.index, pb.index) += gram(a, b);
+                } else if (pb.block >= 0) {
+                    normal.local[pa.block](pa.index, pb.index) += gram(a, b);
+                }
+            }
+        }
+    }
+    return normal;
+}
 
 }  // namespace
 
@@ -98,36 +141,14 @@ VarianceComponents estimateReducedVarianceComponents(const GroupedLinearisation&
     result.weighted_squares.assign(groups, 0.0);
     result.redundancies.assign(groups, 0.0);
 
-    NormalBlocks normal;
-    normal.shared = Eigen::MatrixXd::Zero(n, n);
-    for (const LocalColumns& block : local) {
-        normal.mixed.push_back(Eigen::MatrixXd::Zero(n, block.count));
-        normal.local.push_back(Eigen::MatrixXd::Zero(block.count, block.count));
-    }
     for (const RowRun& run : runs) {
         const int group = lin.row_groups[run.first];
         const double weight = 1.0 / (lin.group_sigmas[group] * lin.group_sigmas[group]);
         for (int r = run.first; r < run.end; ++r) {
             result.weighted_squares[group] += weight * lin.residuals[r] * lin.residuals[r];
         }
-        localBlockOf(lin, places, run);  // a row over two local blocks cannot be reduced
-        const Eigen::MatrixXd entries = runEntries(lin, run);
-        const Eigen::MatrixXd gram = weight * entries.transpose() * entries;
-        const int* columns = lin.column_indices.data() + lin.row_starts[run.first];
-        for (int a = 0; a < gram.rows(); ++a) {
-            const Place pa = places[columns[a]];
-            for (int b = 0; b < gram.cols(); ++b) {
-                const Place pb = places[columns[b]];
-                if (pa.block < 0 && pb.block < 0) {
-                    normal.shared(pa.index, pb.index) += gram(a, b);
-                } else if (pa.block < 0) {
-                    normal.mixed[pb.block](pa.index, pb.index) += gram(a, b);
-                } else if (pb.block >= 0) {
-                    normal.local[pa.block](pa.index, pb.index) += gram(a, b);
-                }
-            }
-        }
     }
+    const NormalBlocks normal = normalBlocks(lin, shared, local, places, runs);
 
     // The Schur complement of the local blocks, and from its inverse every block of the covariance
     // a row needs: shared, shared x its block, its block.
@@ -180,6 +201,48 @@ VarianceComponents estimateReducedVarianceComponents(const GroupedLinearisation&
     result.covariance.assign(sharedCovariance.data(), sharedCovariance.data() + sharedCovariance.size());
     result.ok = true;
     return result;
+}
+
+ReducedStep reducedGaussNewtonStep(const GroupedLinearisation& lin, const SharedColumns& shared,
+                                   const std::vector<LocalColumns>& local) {
+    const std::vector<Place> places = placesOf(lin, shared, local);
+    const NormalBlocks normal = normalBlocks(lin, shared, local, places, rowRuns(lin));
+    ReducedStep step;
+    // Eliminate the local blocks: (S) shared step = -(reduced gradient), then each block's own step.
+    std::vector<Eigen::LDLT<Eigen::MatrixXd>> factors;
+    Eigen::MatrixXd reduced = normal.shared;
+    Eigen::VectorXd gradient = normal.shared_gradient;
+    for (size_t b = 0; b < local.size(); ++b) {
+        factors.emplace_back(normal.local[b]);
+        if (!positiveDefinite(factors.back())) {
+            return step;
+        }
+        reduced.noalias() -= normal.mixed[b] * factors.back().solve(normal.mixed[b].transpose());
+        gradient.noalias() -= normal.mixed[b] * factors.back().solve(normal.local_gradients[b]);
+    }
+    const Eigen::LDLT<Eigen::MatrixXd> factor(reduced);
+    if (!positiveDefinite(factor)) {
+        return step;
+    }
+    const Eigen::VectorXd sharedStep = -factor.solve(gradient);
+    std::vector<Eigen::VectorXd> localSteps;
+    for (size_t b = 0; b < local.size(); ++b) {
+        localSteps.push_back(-factors[b].solve(normal.local_gradients[b] + normal.mixed[b].transpose() * sharedStep));
+    }
+    // The residuals the step leaves, row by row: r + J step.
+    GroupedLinearisation stepped = lin;
+    const int rows = static_cast<int>(lin.row_groups.size());
+    for (int r = 0; r < rows; ++r) {
+        for (int at = lin.row_starts[r]; at < lin.row_starts[r + 1]; ++at) {
+            const Place place = places[lin.column_indices[at]];
+            const double moved = place.block < 0 ? sharedStep(place.index) : localSteps[place.block](place.index);
+            stepped.residuals[r] += lin.values[at] * moved;
+        }
+    }
+    step.components = estimateReducedVarianceComponents(stepped, shared, local);
+    step.shared_step.assign(sharedStep.data(), sharedStep.data() + sharedStep.size());
+    step.ok = step.components.ok && sharedStep.allFinite();
+    return step;
 }
 
 }  // namespace velk::calibration

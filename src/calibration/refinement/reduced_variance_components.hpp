@@ -20,4 +20,16 @@ VarianceComponents estimateReducedVarianceComponents(const GroupedLinearisation&
                                                      const SharedColumns& shared,
                                                      const std::vector<LocalColumns>& local);
 
+// The Gauss-Newton step of a linearised problem from the point it was linearised at, the local blocks
+// eliminated as above, and the variance components of the residuals it leaves (r + J step): one round of
+// estimating the noise levels on the linear model, without evaluating the problem again. ok is false when a
+// normal block is singular or the step is not finite.
+struct ReducedStep {
+    bool ok = false;
+    VarianceComponents components;
+    std::vector<double> shared_step;  // in shared order
+};
+ReducedStep reducedGaussNewtonStep(const GroupedLinearisation& linearisation, const SharedColumns& shared,
+                                   const std::vector<LocalColumns>& local);
+
 }  // namespace velk::calibration
