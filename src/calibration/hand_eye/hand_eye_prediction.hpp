@@ -21,7 +21,8 @@ struct HandEyePrediction {
 };
 
 // Throws std::invalid_argument naming the reason when fewer than three poses are usable, and
-// std::runtime_error when the poses leave the hand-eye transform undetermined.
+// std::runtime_error when the poses leave the hand-eye transform or the board's pose undetermined: the
+// normal matrix singular, or a 1-sigma beyond the limits below which the pictures determine a component.
 HandEyePrediction predictHandEye(const HandEyePlanScene& scene, const std::vector<cv::Mat>& robot_T_tcp_list);
 
 }  // namespace velk::calibration
