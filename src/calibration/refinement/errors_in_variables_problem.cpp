@@ -40,6 +40,13 @@ constexpr double kNegligiblePixel = 1e-4, kNegligibleTranslation = 1e-6, kNeglig
 // result against its uncertainty.
 constexpr double kRoundTolerance = 1e-7;
 constexpr double kFinalTolerance = 1e-10;  // relative change of every level below which they have settled
+// The solves' starting damping, as a trust region radius (damping = the normal matrix's diagonal / radius).
+// The transforms and the robot corrections share directions far weaker than the diagonal says, and the
+// solver's usual start (1e4) damps those to steps a few hundredths of what they should be: from a start
+// near the solution it then crawls, at ten or more iterations where two do. The first round starts from
+// the closed form or from a solution, the later rounds and the last solves from a round's solution.
+constexpr double kFirstRoundRadius = 1e6;
+constexpr double kFromSolutionRadius = 1e12;
 
 // Bounds of the estimated levels: below the lower ones the weights would swamp the solver,
 // above the upper ones the data say nothing sensible anyway.
@@ -328,11 +335,11 @@ struct ErrorsInVariablesProblem::State {
 
     // One solve under the current levels, then the variance components at its solution.
     bool solveRound(int maxIterations, RefinementSummary& summary, VarianceComponents& components, std::string& reason,
-                    double tolerance = kRoundTolerance) {
+                    double tolerance = kRoundTolerance, double radius = kFirstRoundRadius) {
         applyWeights();
         RefinementSummary round;
         const auto started = std::chrono::steady_clock::now();
-        const bool solved = runSolver(*problem, maxIterations, poses, cameras, round, reason, tolerance);
+        const bool solved = runSolver(*problem, maxIterations, poses, cameras, round, reason, tolerance, radius);
         const auto solvedAt = std::chrono::steady_clock::now();
         solve_seconds = std::chrono::duration<double>(solvedAt - started).count();
         components_seconds = 0.0;
@@ -813,7 +820,8 @@ ErrorsInVariablesProblem::ScaleMeasurement ErrorsInVariablesProblem::measureTarg
     s.problem->SetParameterBlockVariable(&s.target_scale);
     RefinementSummary summary;
     std::string reason;
-    const bool solved = runSolver(*s.problem, max_iterations, s.poses, s.cameras, summary, reason, kFinalTolerance);
+    const bool solved = runSolver(*s.problem, max_iterations, s.poses, s.cameras, summary, reason, kFinalTolerance,
+                                  kFromSolutionRadius);
     s.problem->SetParameterBlockConstant(&s.target_scale);
     GroupedLinearisation freed;
     if (solved && linearisedWithSize(freed)) {
@@ -857,7 +865,8 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
     const bool anyEstimated = s.estimate.pixel || s.estimate.translation || s.estimate.rotation;
     for (s.rounds = 1; anyEstimated; ++s.rounds) {
         VarianceComponents components;
-        if (!s.solveRound(max_iterations, summary, components, reason)) {
+        const double radius = s.rounds == 1 ? kFirstRoundRadius : kFromSolutionRadius;
+        if (!s.solveRound(max_iterations, summary, components, reason, kRoundTolerance, radius)) {
             return false;
         }
         summary.round_seconds.push_back(s.solve_seconds + s.components_seconds);
@@ -880,7 +889,8 @@ bool ErrorsInVariablesProblem::solve(int max_iterations, RefinementSummary& summ
     // with every level held: a re-solve from a solution without one view (held-out validation) stopped
     // at the rounds' tolerance leaves much of that view's pull unworked on boards of many corners.
     VarianceComponents components;
-    if (!s.solveRound(max_iterations, summary, components, reason, kFinalTolerance)) {
+    const double radius = anyEstimated ? kFromSolutionRadius : kFirstRoundRadius;
+    if (!s.solveRound(max_iterations, summary, components, reason, kFinalTolerance, radius)) {
         return false;
     }
     summary.final_solve_seconds = s.solve_seconds;

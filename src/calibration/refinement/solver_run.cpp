@@ -6,7 +6,7 @@
 namespace velk::calibration {
 bool runSolver(ceres::Problem& problem, int max_iterations, std::deque<PoseBlock>& poses,
                const std::deque<CameraBlock>& cameras, RefinementSummary& summary, std::string& reason,
-               double tolerance) {
+               double tolerance, double initial_trust_region_radius) {
     ceres::Solver::Options options;
     options.linear_solver_type = ceres::DENSE_SCHUR;
     options.max_num_iterations = std::max(1, max_iterations);
@@ -14,6 +14,7 @@ bool runSolver(ceres::Problem& problem, int max_iterations, std::deque<PoseBlock
     options.logging_type = ceres::SILENT;
     options.minimizer_progress_to_stdout = false;
     options.function_tolerance = tolerance;
+    options.initial_trust_region_radius = initial_trust_region_radius;
     options.parameter_tolerance = tolerance;
     ceres::Solver::Summary report;
     ceres::Solve(options, &problem, &report);
