@@ -333,9 +333,10 @@ struct ErrorsInVariablesProblem::State {
     double solve_seconds = 0.0;
     double components_seconds = 0.0;
 
-    // One solve under the current levels, then the variance components at its solution.
+    // One solve under the current levels from the values held, to `tolerance`, its damping starting at the
+    // trust region `radius`; then the variance components at its solution.
     bool solveRound(int maxIterations, RefinementSummary& summary, VarianceComponents& components, std::string& reason,
-                    double tolerance = kRoundTolerance, double radius = kFirstRoundRadius) {
+                    double tolerance, double radius) {
         applyWeights();
         RefinementSummary round;
         const auto started = std::chrono::steady_clock::now();
